@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs every Debian package the launcher needs to build, test and run its demo.
+# Idempotent: when everything is present it prints nothing and touches nothing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  libcurl4-openssl-dev zlib1g-dev libcrypto++-dev librapidxml-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
+  libwxgtk3.2-dev libwxgtk-webview3.2-dev
+  clang-format clang-tidy
+  nginx-light zsync time curl
+  xvfb xauth imagemagick fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+echo "setup: installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# nginx-light's package starts a system-wide nginx on port 80; the tests start their own.
+if command -v systemctl >/dev/null 2>&1; then $SUDO systemctl disable --now nginx >/dev/null 2>&1 || true; fi
+$SUDO service nginx stop >/dev/null 2>&1 || true

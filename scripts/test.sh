@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what is missing, then checks format, builds with AddressSanitizer and
+# UndefinedBehaviorSanitizer and runs every test, runs the threaded tests again under
+# ThreadSanitizer, and runs clang-tidy over the project's own code.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+jobs=$(nproc)
+echo "== format"
+bash scripts/check-format.sh
+
+echo "== build (address,undefined)"
+cmake -S . -B build/asan -G Ninja -DVELDMOOR_SANITIZE=address,undefined -DVELDMOOR_BUILD_BENCH=OFF >/dev/null
+cmake --build build/asan -j "$jobs"
+
+echo "== build (thread)"
+cmake -S . -B build/tsan -G Ninja -DVELDMOOR_SANITIZE=thread -DVELDMOOR_BUILD_UI=OFF \
+  -DVELDMOOR_BUILD_BENCH=OFF >/dev/null
+cmake --build build/tsan -j "$jobs"
+
+echo "== clang-tidy"
+bash scripts/run-tidy.sh build/asan
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+echo "== tests under ThreadSanitizer (threaded code)"
+(cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --output-on-failure -j "$jobs" -L threaded --no-tests=ignore)
+
+echo "== all tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+# The window's tests need a display; xvfb-run gives them a private one.
+cd build/asan
+xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j "$jobs"
