@@ -1,0 +1,30 @@
+// Well-known folders of the running process and the user. Each can be pointed at a temporary
+// folder through the environment, so that tests never touch the real home or Documents folder.
+#pragma once
+
+#include <string>
+
+namespace veldmoor {
+
+// The user's temporary directory, always ending with a separator (as the Windows temporary path
+// does). Honours TMPDIR; falls back to "/tmp/".
+std::string TemporaryDirectory();
+
+// The process's current directory; empty when it cannot be determined.
+std::string CurrentDirectory();
+// Changes the process's current directory; false when the folder cannot be entered.
+bool SetCurrentDirectory(const std::string& folder);
+
+// The user's Documents folder, without a trailing separator. VELDMOOR_DOCUMENTS_DIR overrides
+// it (tests, demo); else XDG_DOCUMENTS_DIR, the "XDG_DOCUMENTS_DIR" line of
+// $XDG_CONFIG_HOME/user-dirs.dirs (default ~/.config), then $HOME/Documents.
+// Empty when none can be determined.
+std::string DocumentsFolder();
+
+// Full path of the running program file; empty when it cannot be determined.
+std::string ProgramFilePath();
+
+// The folder holding the running program file (no trailing separator).
+std::string LauncherFolder();
+
+}  // namespace veldmoor

@@ -1,0 +1,102 @@
+#include "system/folders.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+namespace veldmoor {
+namespace {
+
+// Sets an environment variable for one test and restores the previous value afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            old_ = old;
+        }
+        Set(value);
+    }
+    ~ScopedEnv() { Set(old_); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    void Set(const std::optional<std::string>& value) {
+        if (value) {
+            setenv(name_, value->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(TemporaryDirectory, HonoursTmpdirAndAlwaysEndsWithASeparator) {
+    {
+        ScopedEnv tmp("TMPDIR", "/var/tmp/veldmoor-test");
+        EXPECT_EQ(TemporaryDirectory(), "/var/tmp/veldmoor-test/");
+    }
+    {
+        ScopedEnv tmp("TMPDIR", "/var/tmp/");
+        EXPECT_EQ(TemporaryDirectory(), "/var/tmp/");
+    }
+    {
+        ScopedEnv tmp("TMPDIR", std::nullopt);
+        EXPECT_EQ(TemporaryDirectory(), "/tmp/");
+    }
+}
+
+TEST(CurrentDirectory, FollowsSetCurrentDirectory) {
+    const std::string before = CurrentDirectory();
+    ASSERT_FALSE(before.empty());
+    const auto folder = std::filesystem::canonical(std::filesystem::temp_directory_path());
+    ASSERT_TRUE(SetCurrentDirectory(folder.string()));
+    EXPECT_EQ(CurrentDirectory(), folder.string());
+    EXPECT_FALSE(SetCurrentDirectory("/nonexistent/veldmoor/folder"));
+    EXPECT_EQ(CurrentDirectory(), folder.string());
+    EXPECT_FALSE(SetCurrentDirectory(""));
+    ASSERT_TRUE(SetCurrentDirectory(before));
+}
+
+TEST(DocumentsFolder, OverrideWinsAndLosesItsTrailingSeparator) {
+    ScopedEnv documents("VELDMOOR_DOCUMENTS_DIR", "/tmp/veldmoor-docs/");
+    EXPECT_EQ(DocumentsFolder(), "/tmp/veldmoor-docs");
+}
+
+TEST(DocumentsFolder, ReadsTheUserDirsFileThenFallsBackToHomeDocuments) {
+    const auto home = std::filesystem::temp_directory_path() / "veldmoor-folders-home";
+    std::filesystem::remove_all(home);
+    std::filesystem::create_directories(home / ".config");
+    ScopedEnv documents("VELDMOOR_DOCUMENTS_DIR", std::nullopt);
+    ScopedEnv xdgDocuments("XDG_DOCUMENTS_DIR", std::nullopt);
+    ScopedEnv xdgConfig("XDG_CONFIG_HOME", std::nullopt);
+    ScopedEnv homeEnv("HOME", home.string());
+
+    EXPECT_EQ(DocumentsFolder(), (home / "Documents").string());
+
+    std::ofstream(home / ".config" / "user-dirs.dirs")
+        << "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+           "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n";
+    EXPECT_EQ(DocumentsFolder(), (home / "Dokumente").string());
+
+    // xdg-user-dirs writes the home folder itself when the folder is disabled.
+    std::ofstream(home / ".config" / "user-dirs.dirs") << "XDG_DOCUMENTS_DIR=\"$HOME/\"\n";
+    EXPECT_EQ(DocumentsFolder(), (home / "Documents").string());
+    std::filesystem::remove_all(home);
+}
+
+TEST(ProgramFilePath, NamesThisTestBinary) {
+    const std::string path = ProgramFilePath();
+    ASSERT_FALSE(path.empty());
+    EXPECT_TRUE(std::filesystem::exists(path));
+    EXPECT_EQ(std::filesystem::path(path).filename(), "system_tests");
+    EXPECT_EQ(LauncherFolder(), std::filesystem::path(path).parent_path().string());
+}
+
+}  // namespace
+}  // namespace veldmoor
