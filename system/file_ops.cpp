@@ -1,0 +1,45 @@
+#include "system/file_ops.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace veldmoor {
+
+std::int64_t FileSize(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return -1;
+    }
+    return static_cast<std::int64_t>(info.st_size);
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool MakeDirectory(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) == 0) {
+        return true;
+    }
+    return errno == EEXIST && IsDirectory(path);
+}
+
+bool PathExists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool RemoveFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool ReplaceFile(const std::string& source, const std::string& target) {
+    // rename(2) replaces an existing target atomically.
+    return std::rename(source.c_str(), target.c_str()) == 0;
+}
+
+}  // namespace veldmoor

@@ -1,0 +1,31 @@
+// The few file-system operations the synchronisation engine needs beyond streams: sizes,
+// folders, deleting, and replacing a file by another in one step.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace veldmoor {
+
+// Size in bytes of the regular file at `path`; -1 when it does not exist or is not a file.
+std::int64_t FileSize(const std::string& path);
+
+// True when `path` names an existing directory.
+bool IsDirectory(const std::string& path);
+
+// Creates one directory level. True when it was created or already exists as a directory.
+bool MakeDirectory(const std::string& path);
+
+// True when something (file, folder, link) exists at `path`.
+bool PathExists(const std::string& path);
+
+// Deletes a file. True when it is gone afterwards (a missing file counts as deleted).
+bool RemoveFile(const std::string& path);
+
+// Moves `source` to `target`, replacing a file already at `target` in one atomic step, so a
+// reader sees either the old or the new file and never neither. Both must be on the same file
+// system (the engine keeps its temporary file next to the target). False on failure; then
+// `target` is untouched.
+bool ReplaceFile(const std::string& source, const std::string& target);
+
+}  // namespace veldmoor
