@@ -1,0 +1,121 @@
+#include "patch/transfer_progress.h"
+
+#include <chrono>
+#include <fstream>
+#include <utility>
+
+#include "patch/byte_size.h"
+#include "system/path.h"
+
+namespace veldmoor {
+
+namespace {
+
+constexpr std::uint32_t kSizeGateMs = 100;
+constexpr std::uint32_t kSpeedGateMs = 1000;
+constexpr double kMaxShownSpeed = 4294967295.0;  // the largest byte count FormatByteSize takes
+
+bool IsNonEmptyFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    return file.is_open() && file.tellg() > 0;
+}
+
+}  // namespace
+
+std::uint32_t SystemTickCount() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+void OnFileCheck(LauncherView& view, const std::string& repoPath) {
+    view.AppendStatusText("Ermittle herunterzuladene Daten f\xC3\xBCr '" + repoPath + "' ..\r\n");
+}
+
+FileCheckCallback MakeFileCheckCallback(LauncherView& view) {
+    return [&view](const std::string& repoPath) { OnFileCheck(view, repoPath); };
+}
+
+int ProgressPosition(std::uint32_t current, std::uint32_t total) {
+    if (total == 0 || current >= total)
+        return LauncherView::kProgressRange;
+    return static_cast<int>(static_cast<double>(current) * LauncherView::kProgressRange /
+                            static_cast<double>(total));
+}
+
+TransferProgress::TransferProgress(LauncherView& view, std::uint32_t total, std::string localRoot,
+                                   TickSource ticks)
+    : view_(view), ticks_(std::move(ticks)), total_(total), localRoot_(std::move(localRoot)) {
+    lastSizeTick_ = lastSpeedTick_ = ticks_();
+}
+
+void TransferProgress::Begin() {
+    view_.SetProgressPosition(0);
+    view_.SetSizeText("");
+    view_.SetSpeedText("");
+    view_.ShowTransferTexts(true);
+}
+
+void TransferProgress::OnFileProgress(const std::string& repoPath, std::uint32_t fileDone,
+                                      std::uint32_t fileTotal) {
+    const std::uint32_t current = done_ + fileDone;
+    UpdateSizeText(current, false);
+    UpdateSpeedText(current);
+
+    if (repoPath != lastFile_) {
+        lastFile_ = repoPath;
+        // Looked at before the engine replaces the file, so an existing one reads "aktualisiert".
+        const bool exists = IsNonEmptyFile(AppendPathComponent(localRoot_, repoPath));
+        view_.AppendStatusText(
+            "'" + repoPath +
+            (exists ? "' wird aktualisiert ..\r\n" : "' wird heruntergeladen ..\r\n"));
+    }
+
+    if (fileDone == fileTotal) {
+        done_ += fileTotal;
+        UpdateSizeText(current, true);
+    }
+}
+
+void TransferProgress::UpdateSizeText(std::uint32_t current, bool force) {
+    const std::uint32_t now = ticks_();
+    if (!(now - lastSizeTick_ > kSizeGateMs || !sizeShown_ || force))
+        return;
+    lastSizeTick_ = now;
+    view_.SetProgressPosition(ProgressPosition(current, total_));
+    view_.SetSizeText(FormatByteSize(current) + "/" + FormatByteSize(total_));
+    sizeShown_ = true;
+}
+
+void TransferProgress::UpdateSpeedText(std::uint32_t current) {
+    const std::uint32_t now = ticks_();
+    if (!(now - lastSpeedTick_ > kSpeedGateMs || !speedShown_))
+        return;
+    const std::uint32_t elapsed = now - lastSpeedTick_;
+    if (elapsed == 0) {
+        // No time to measure over yet: show zero and keep the interval open, so the next update
+        // averages over the time since the transfer began.
+        view_.SetSpeedText(FormatByteSize(0) + "/s");
+        speedShown_ = true;
+        return;
+    }
+    lastSpeedTick_ = now;
+    const double perSecond = static_cast<double>(current - doneAtLastSpeed_) * 1000.0 / elapsed;
+    doneAtLastSpeed_ = current;
+    const double shown = perSecond < kMaxShownSpeed ? perSecond : kMaxShownSpeed;
+    view_.SetSpeedText(FormatByteSize(static_cast<std::uint32_t>(shown)) + "/s");
+    speedShown_ = true;
+}
+
+void RunTransfers(LauncherView& view, RepoSync& sync, const std::string& localRoot,
+                  const TickSource& ticks) {
+    TransferProgress progress(view, sync.totalDownloadBytes(), localRoot, ticks);
+    progress.Begin();
+    sync.patchPreparedFiles(
+        [&progress](const std::string& repoPath, unsigned int fileDone, unsigned int fileTotal) {
+            progress.OnFileProgress(repoPath, fileDone, fileTotal);
+        });
+    view.ShowTransferTexts(false);
+}
+
+}  // namespace veldmoor

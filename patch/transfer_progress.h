@@ -1,0 +1,62 @@
+// What the person sees while files are transferred: the progress bar, the size and speed texts
+// and one status line per file. The bar and size text change at most every 100 ms (and at the
+// end of every file), the speed text at most every 1000 ms, so a report per received block
+// stays cheap.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "patch/launcher_view.h"
+#include "sync/repo_sync.h"
+
+namespace veldmoor {
+
+// Millisecond tick count; differences are taken modulo 2^32.
+using TickSource = std::function<std::uint32_t()>;
+std::uint32_t SystemTickCount();
+
+// The FileCheckCallback of a run: logs that a file is being examined.
+void OnFileCheck(LauncherView& view, const std::string& repoPath);
+FileCheckCallback MakeFileCheckCallback(LauncherView& view);
+
+// The state of one transfer phase, fed by the engine's ProgressCallback.
+class TransferProgress {
+public:
+    TransferProgress(LauncherView& view, std::uint32_t total, std::string localRoot,
+                     TickSource ticks);
+
+    // Resets the bar and shows empty size and speed texts.
+    void Begin();
+    // bytes of this file written so far, bytes of this file to write.
+    void OnFileProgress(const std::string& repoPath, std::uint32_t fileDone,
+                        std::uint32_t fileTotal);
+
+private:
+    void UpdateSizeText(std::uint32_t current, bool force);
+    void UpdateSpeedText(std::uint32_t current);
+
+    LauncherView& view_;
+    TickSource ticks_;
+    std::uint32_t total_;
+    std::uint32_t done_ = 0;
+    std::uint32_t lastSizeTick_ = 0;
+    bool sizeShown_ = false;
+    std::uint32_t lastSpeedTick_ = 0;
+    std::uint32_t doneAtLastSpeed_ = 0;
+    bool speedShown_ = false;
+    std::string lastFile_;
+    std::string localRoot_;
+};
+
+// Progress position of current bytes out of total. Nothing to download counts as complete, and
+// the position never leaves the bar's range.
+int ProgressPosition(std::uint32_t current, std::uint32_t total);
+
+// Runs patchPreparedFiles of sync with the progress shown in view. PatchException and
+// SyncCancelled pass through; the texts then stay as they are for the caller to hide.
+void RunTransfers(LauncherView& view, RepoSync& sync, const std::string& localRoot,
+                  const TickSource& ticks);
+
+}  // namespace veldmoor
