@@ -1,0 +1,70 @@
+// The chunk index of one repository file and the block plan built from it.
+//
+// The index document (served next to the file as "<path>.chunks") is little-endian:
+//   magic 0xC53F81A8 | target size | target CRC-32 | records of 12 bytes (weak, crc32, length)
+// Chunk offsets are not stored: each chunk starts where the previous one ends.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace veldmoor {
+
+inline constexpr std::uint32_t kChunkIndexMagic = 0xC53F81A8u;
+inline constexpr std::size_t kChunkIndexHeaderSize = 12;
+inline constexpr std::size_t kChunkRecordSize = 12;
+
+// Chunk entries and local pieces carry kind 1, pieces still to be downloaded kind 2.
+enum PieceKind : std::uint32_t {
+    kPieceLocal = 1,
+    kPieceDownload = 2,
+};
+
+// One record type serves for chunk entries of the index and for pieces of a plan.
+struct Piece {
+    std::uint32_t targetOffset = 0;  // where the bytes belong in the target file
+    std::uint32_t length = 0;
+    std::uint32_t weak = 0;          // unused for download pieces
+    std::uint32_t strong = 0;        // CRC-32 of the bytes; unused for download pieces
+    std::uint32_t sourceOffset = 0;  // local pieces: start in the local copy; 0 for chunk entries
+    std::uint32_t kind = kPieceLocal;
+
+    friend bool operator==(const Piece&, const Piece&) = default;
+};
+
+struct ChunkIndex {
+    std::uint32_t targetSize = 0;
+    std::uint32_t targetCrc = 0;
+    std::vector<Piece> entries;  // document order, target offsets computed
+};
+
+// The target file as an ordered sequence of pieces, each copied from the local copy or
+// downloaded. After planGaps the pieces are sorted by target offset and cover the target
+// [0, target size) without gaps or overlaps.
+struct BlockPlan {
+    std::vector<Piece> pieces;
+    std::uint32_t expectedCrc = 0;  // CRC-32 of the whole target file, from the index header
+};
+
+// Parses an index document from the stream's current position to its end. Returns false
+// when the header is incomplete or the magic is wrong; a record cut short by the end of the
+// data is dropped. `index` is overwritten either way.
+bool parseChunkIndex(std::istream& in, ChunkIndex& index);
+bool parseChunkIndex(std::string_view document, ChunkIndex& index);
+
+// Finds the chunks of `entries` that the local copy at `localPath` already holds, at any
+// offset. The plan holds only local pieces, sorted by target offset. A local copy that cannot
+// be read yields a plan without local pieces. Writes the matcher's one diagnostic line
+// ("Buckets: %i, chunks: %i, initial: %08x") to standard output for every pass it runs.
+BlockPlan buildBlockPlan(const std::string& localPath, const std::vector<Piece>& entries,
+                         std::uint32_t expectedCrc);
+
+// Inserts download pieces for every stretch of [0, targetSize) no local piece covers, so the
+// plan covers the target exactly. Local pieces that overlap the covered prefix or reach past
+// the target's end (possible only with a faulty index) are dropped and downloaded instead.
+void planGaps(BlockPlan& plan, std::uint32_t targetSize);
+
+}  // namespace veldmoor
