@@ -11,6 +11,7 @@ packages=(
   clang-format clang-tidy
   nginx-light zsync time curl
   xvfb xauth imagemagick fonts-dejavu-core
+  python3-pil python3-fonttools fonts-goudybookletter fonts-rampart
 )
 
 missing=()
