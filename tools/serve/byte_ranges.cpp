@@ -1,0 +1,85 @@
+#include "tools/serve/byte_ranges.h"
+
+#include <charconv>
+
+namespace veldmoor {
+namespace {
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+std::optional<std::uint64_t> ParseNumber(std::string_view text) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    const auto* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace
+
+ParsedRanges ParseRangeHeader(std::string_view header, std::uint64_t fileSize,
+                              std::size_t maxRanges) {
+    ParsedRanges parsed;
+    header = Trim(header);
+    constexpr std::string_view kUnit = "bytes=";
+    if (header.substr(0, kUnit.size()) != kUnit) {
+        return parsed;
+    }
+    header.remove_prefix(kUnit.size());
+    std::size_t count = 0;
+    while (true) {
+        const auto comma = header.find(',');
+        const auto spec = Trim(header.substr(0, comma));
+        const auto dash = spec.find('-');
+        if (dash == std::string_view::npos || ++count > maxRanges) {
+            parsed.ranges.clear();
+            return parsed;
+        }
+        const auto firstText = Trim(spec.substr(0, dash));
+        const auto lastText = Trim(spec.substr(dash + 1));
+        if (firstText.empty()) {
+            // Suffix range: the last n bytes.
+            const auto suffix = ParseNumber(lastText);
+            if (!suffix) {
+                parsed.ranges.clear();
+                return parsed;
+            }
+            if (*suffix > 0 && fileSize > 0) {
+                const std::uint64_t n = *suffix < fileSize ? *suffix : fileSize;
+                parsed.ranges.push_back({fileSize - n, fileSize - 1});
+            }
+        } else {
+            const auto first = ParseNumber(firstText);
+            const auto last =
+                lastText.empty() ? std::optional<std::uint64_t>(UINT64_MAX) : ParseNumber(lastText);
+            if (!first || !last || *last < *first) {
+                parsed.ranges.clear();
+                return parsed;
+            }
+            if (*first < fileSize) {
+                parsed.ranges.push_back({*first, *last < fileSize ? *last : fileSize - 1});
+            }
+        }
+        if (comma == std::string_view::npos) {
+            break;
+        }
+        header.remove_prefix(comma + 1);
+    }
+    parsed.result = parsed.ranges.empty() ? RangeParse::Unsatisfiable : RangeParse::Ok;
+    return parsed;
+}
+
+}  // namespace veldmoor

@@ -1,0 +1,404 @@
+#include "tools/serve/repo_server.h"
+
+#include <httplib.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+
+#include "tools/serve/byte_ranges.h"
+
+namespace veldmoor {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Whole answers up to this size are compressed in memory; larger ones go out as they are.
+constexpr std::uint64_t kMaxGzipSize = 64ULL << 20;
+constexpr std::size_t kSendBlock = 64 * 1024;
+
+// The body of an answer: literal texts (multipart headers, compressed data) and ranges of the
+// served file, sent one after another without holding the file in memory.
+struct Segment {
+    std::string text;
+    std::uint64_t fileOffset = 0;
+    std::uint64_t fileLength = 0;
+    bool fromFile = false;
+    std::uint64_t size() const { return fromFile ? fileLength : text.size(); }
+};
+
+struct Body {
+    std::vector<Segment> segments;
+    std::uint64_t size() const {
+        std::uint64_t total = 0;
+        for (const auto& s : segments) {
+            total += s.size();
+        }
+        return total;
+    }
+};
+
+// Splits the decoded request path into its segments, dropping empty ones (doubled slashes).
+// Returns false for paths that could leave the root.
+bool SplitRequestPath(const std::string& path, std::vector<std::string>& segments) {
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        auto end = path.find('/', start);
+        if (end == std::string::npos) {
+            end = path.size();
+        }
+        std::string segment = path.substr(start, end - start);
+        if (segment == "." || segment == ".." || segment.find('\\') != std::string::npos ||
+            segment.find('\0') != std::string::npos) {
+            return false;
+        }
+        if (!segment.empty()) {
+            segments.push_back(std::move(segment));
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+std::string JoinSegments(const std::vector<std::string>& segments) {
+    std::string joined;
+    for (const auto& s : segments) {
+        joined += '/';
+        joined += s;
+    }
+    return joined.empty() ? "/" : joined;
+}
+
+bool AcceptsGzip(const httplib::Request& req) {
+    return req.get_header_value("Accept-Encoding").find("gzip") != std::string::npos;
+}
+
+std::string MakeBoundary() {
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string boundary = "veldmoor";
+    for (int i = 0; i < 20; ++i) {
+        boundary += kHex[random() % 16];
+    }
+    return boundary;
+}
+
+bool Gzip(const std::string& input, std::string& output) {
+    z_stream stream{};
+    // 15 window bits plus 16 asks zlib for the gzip wrapper.
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
+        Z_OK) {
+        return false;
+    }
+    output.resize(deflateBound(&stream, input.size()) + 32);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
+    stream.avail_in = static_cast<uInt>(input.size());
+    stream.next_out = reinterpret_cast<Bytef*>(output.data());
+    stream.avail_out = static_cast<uInt>(output.size());
+    const int result = deflate(&stream, Z_FINISH);
+    output.resize(stream.total_out);
+    deflateEnd(&stream);
+    return result == Z_STREAM_END;
+}
+
+std::string ContentTypeFor(const std::string& path) {
+    if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".php") == 0) {
+        return "text/plain; charset=utf-8";
+    }
+    return "application/octet-stream";
+}
+
+}  // namespace
+
+struct RepoServer::Impl {
+    RepoServerOptions options;
+    httplib::Server server;
+    std::thread thread;
+    int port = 0;
+    bool running = false;
+
+    mutable std::mutex mutex;  // guards faults, log and stopping
+    std::condition_variable stopped;
+    ServerFaults faults;
+    std::vector<ServedRequest> log;
+    bool stopping = false;
+
+    explicit Impl(RepoServerOptions opts) : options(std::move(opts)) {}
+
+    void record(ServedRequest entry) {
+        const std::lock_guard lock(mutex);
+        log.push_back(std::move(entry));
+    }
+
+    ServerFaults currentFaults() const {
+        const std::lock_guard lock(mutex);
+        return faults;
+    }
+
+    // Waits for the stall time; false when the server is stopping meanwhile.
+    bool stall(std::chrono::milliseconds duration) {
+        std::unique_lock lock(mutex);
+        stopped.wait_for(lock, duration, [this] { return stopping; });
+        return !stopping;
+    }
+
+    void handle(const httplib::Request& req, httplib::Response& res);
+    void send(httplib::Response& res, int status, const std::string& contentType, Body body,
+              const std::string& filePath, const ServerFaults& faults, bool faulty);
+};
+
+void RepoServer::Impl::send(httplib::Response& res, int status, const std::string& contentType,
+                            Body body, const std::string& filePath, const ServerFaults& faults,
+                            bool faulty) {
+    res.status = status;
+    const std::uint64_t total = body.size();
+    auto shared = std::make_shared<Body>(std::move(body));
+    std::shared_ptr<std::ifstream> file;
+    if (!filePath.empty()) {
+        file = std::make_shared<std::ifstream>(filePath, std::ios::binary);
+    }
+    const std::optional<std::uint64_t> cutOff = faulty ? faults.closeAfterBytes : std::nullopt;
+    const auto stallFor = faulty ? faults.stall : std::chrono::milliseconds(0);
+    if (total == 0 && !cutOff) {
+        res.set_content("", contentType);
+        return;
+    }
+    res.set_content_provider(
+        static_cast<std::size_t>(total), contentType,
+        [this, shared, file, cutOff, stallFor](std::size_t offset, std::size_t /*length*/,
+                                               httplib::DataSink& sink) {
+            if (offset == 0 && stallFor.count() > 0 && !stall(stallFor)) {
+                return false;
+            }
+            std::uint64_t limit = shared->size();
+            if (cutOff) {
+                limit = std::min<std::uint64_t>(limit, *cutOff);
+            }
+            if (offset >= limit) {
+                return false;  // the fault: the connection closes with the answer unfinished
+            }
+            // Find the segment holding `offset` and send one block from it.
+            std::uint64_t start = 0;
+            for (const auto& segment : shared->segments) {
+                const std::uint64_t size = segment.size();
+                if (offset >= start + size) {
+                    start += size;
+                    continue;
+                }
+                const std::uint64_t within = offset - start;
+                const std::uint64_t n =
+                    std::min<std::uint64_t>({size - within, kSendBlock, limit - offset});
+                if (!segment.fromFile) {
+                    return sink.write(segment.text.data() + within, static_cast<std::size_t>(n));
+                }
+                std::string buffer(static_cast<std::size_t>(n), '\0');
+                file->clear();
+                file->seekg(static_cast<std::streamoff>(segment.fileOffset + within));
+                file->read(buffer.data(), static_cast<std::streamsize>(n));
+                if (file->gcount() != static_cast<std::streamsize>(n)) {
+                    return false;  // the file shrank under us: end the answer short
+                }
+                return sink.write(buffer.data(), buffer.size());
+            }
+            return false;
+        });
+}
+
+void RepoServer::Impl::handle(const httplib::Request& req, httplib::Response& res) {
+    // The server answers ranges itself, so that the parts keep the order asked for and the fault
+    // modes can bend them; clearing the library's parsed copy keeps it from slicing again. The
+    // request object is the library's own non-const one, handed over as const.
+    const std::string rangeHeader = req.get_header_value("Range");
+    const_cast<httplib::Request&>(req).ranges.clear();
+
+    ServedRequest entry{req.method, req.target, req.path, rangeHeader, 0, 0, false};
+    std::vector<std::string> segments;
+    if (!SplitRequestPath(req.path, segments)) {
+        entry.status = 400;
+        res.status = 400;
+        res.set_content("Bad path\n", "text/plain");
+        record(std::move(entry));
+        return;
+    }
+    entry.path = JoinSegments(segments);
+    fs::path file = fs::u8path(options.root);
+    for (const auto& s : segments) {
+        file /= fs::u8path(s);
+    }
+    std::error_code error;
+    if (segments.empty() || !fs::is_regular_file(file, error)) {
+        entry.status = 404;
+        res.status = 404;
+        res.set_content("Not found\n", "text/plain");
+        record(std::move(entry));
+        return;
+    }
+    const std::uint64_t size = fs::file_size(file, error);
+    const std::string filePath = file.string();
+    const ServerFaults faults = currentFaults();
+    const bool ranged = !rangeHeader.empty();
+    const bool faulty = ranged || faults.alsoWholeAnswers;
+    res.set_header("Accept-Ranges", "bytes");
+
+    ParsedRanges parsed;
+    if (ranged && !(faulty && faults.ignoreRange)) {
+        parsed = ParseRangeHeader(rangeHeader, size);
+    }
+    if (parsed.result == RangeParse::Unsatisfiable) {
+        entry.status = 416;
+        res.status = 416;
+        res.set_header("Content-Range", "bytes */" + std::to_string(size));
+        record(std::move(entry));
+        return;
+    }
+    Body body;
+    if (parsed.result == RangeParse::Ok && parsed.ranges.size() == 1) {
+        const ByteRange r = parsed.ranges.front();
+        res.set_header("Content-Range", "bytes " + std::to_string(r.first) + "-" +
+                                            std::to_string(r.last) + "/" + std::to_string(size));
+        body.segments.push_back({{}, r.first, r.length(), true});
+        entry.status = 206;
+        entry.bodyBytes = body.size();
+        record(entry);
+        send(res, 206, ContentTypeFor(filePath), std::move(body), filePath, faults, faulty);
+        return;
+    }
+    if (parsed.result == RangeParse::Ok) {
+        const std::string boundary = MakeBoundary();
+        const std::string partType = ContentTypeFor(filePath);
+        for (const auto& r : parsed.ranges) {
+            body.segments.push_back({"\r\n--" + boundary + "\r\nContent-Type: " + partType +
+                                         "\r\nContent-Range: bytes " + std::to_string(r.first) +
+                                         "-" + std::to_string(r.last) + "/" + std::to_string(size) +
+                                         "\r\n\r\n",
+                                     0, 0, false});
+            body.segments.push_back({{}, r.first, r.length(), true});
+        }
+        body.segments.push_back({"\r\n--" + boundary + "--\r\n", 0, 0, false});
+        const std::string type = (faulty && faults.dropBoundary)
+                                     ? std::string("multipart/byteranges")
+                                     : "multipart/byteranges; boundary=" + boundary;
+        entry.status = 206;
+        entry.bodyBytes = body.size();
+        record(entry);
+        send(res, 206, type, std::move(body), filePath, faults, faulty);
+        return;
+    }
+    // A whole answer: no Range, a Range the server does not understand, or ignoreRange.
+    if (options.gzip && AcceptsGzip(req) && size <= kMaxGzipSize) {
+        std::ifstream in(file, std::ios::binary);
+        std::string raw(static_cast<std::size_t>(size), '\0');
+        in.read(raw.data(), static_cast<std::streamsize>(size));
+        std::string packed;
+        if (in.gcount() == static_cast<std::streamsize>(size) && Gzip(raw, packed)) {
+            res.set_header("Content-Encoding", "gzip");
+            body.segments.push_back({std::move(packed), 0, 0, false});
+            entry.gzip = true;
+        }
+    }
+    if (body.segments.empty()) {
+        body.segments.push_back({{}, 0, size, true});
+    }
+    entry.status = 200;
+    entry.bodyBytes = body.size();
+    record(entry);
+    send(res, 200, ContentTypeFor(filePath), std::move(body), filePath, faults, faulty);
+}
+
+RepoServer::RepoServer(RepoServerOptions options)
+    : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+RepoServer::~RepoServer() {
+    stop();
+}
+
+int RepoServer::start() {
+    if (impl_->running) {
+        return impl_->port;
+    }
+    std::error_code error;
+    if (!fs::is_directory(fs::u8path(impl_->options.root), error)) {
+        throw std::runtime_error("The repository folder '" + impl_->options.root +
+                                 "' does not exist or is not a folder.");
+    }
+    auto& server = impl_->server;
+    server.set_keep_alive_max_count(100000);
+    server.Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+        impl_->handle(req, res);
+    });
+    const auto& host = impl_->options.host;
+    int port = impl_->options.port;
+    if (port == 0) {
+        port = server.bind_to_any_port(host);
+    } else if (!server.bind_to_port(host, port)) {
+        port = -1;
+    }
+    if (port <= 0) {
+        throw std::runtime_error("Cannot listen on " + host + ":" +
+                                 std::to_string(impl_->options.port) +
+                                 " (is the port in use? try another with --port)");
+    }
+    impl_->port = port;
+    impl_->running = true;
+    {
+        const std::lock_guard lock(impl_->mutex);
+        impl_->stopping = false;
+    }
+    impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+    return port;
+}
+
+void RepoServer::stop() {
+    if (!impl_->running) {
+        return;
+    }
+    {
+        const std::lock_guard lock(impl_->mutex);
+        impl_->stopping = true;
+    }
+    impl_->stopped.notify_all();
+    impl_->server.stop();
+    if (impl_->thread.joinable()) {
+        impl_->thread.join();
+    }
+    impl_->running = false;
+}
+
+int RepoServer::port() const {
+    return impl_->port;
+}
+
+std::string RepoServer::baseUrl() const {
+    const auto& host = impl_->options.host;
+    const bool ipv6 = host.find(':') != std::string::npos;
+    return "http://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(impl_->port);
+}
+
+void RepoServer::setFaults(const ServerFaults& faults) {
+    const std::lock_guard lock(impl_->mutex);
+    impl_->faults = faults;
+}
+
+void RepoServer::clearFaults() {
+    setFaults(ServerFaults{});
+}
+
+std::vector<ServedRequest> RepoServer::requests() const {
+    const std::lock_guard lock(impl_->mutex);
+    return impl_->log;
+}
+
+void RepoServer::clearRequests() {
+    const std::lock_guard lock(impl_->mutex);
+    impl_->log.clear();
+}
+
+}  // namespace veldmoor
