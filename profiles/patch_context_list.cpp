@@ -1,0 +1,185 @@
+#include "profiles/patch_context_list.h"
+
+#include <rapidxml/rapidxml.hpp>
+
+#include <cctype>
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string_view>
+
+#include "profiles/legacy_contexts.h"
+#include "profiles/profile_xml.h"
+#include "system/atomic_file.h"
+#include "system/path.h"
+
+namespace veldmoor {
+namespace {
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return std::nullopt;
+    }
+    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (file.bad()) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+// Base-10 like the C library's atoi: leading white space and a sign are accepted, reading stops
+// at the first non-digit, no digits give 0. Out-of-range values saturate instead of overflowing.
+std::int32_t ParseDecimal(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])) != 0) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1) {
+            value = static_cast<long long>(INT_MAX) + 1;
+        }
+    }
+    if (negative) {
+        return static_cast<std::int32_t>(-value);
+    }
+    return static_cast<std::int32_t>(value > INT_MAX ? INT_MAX : value);
+}
+
+std::string_view NameOf(const rapidxml::xml_base<char>& item) {
+    return {item.name(), item.name_size()};
+}
+
+}  // namespace
+
+PatchContextList::PatchContextList(std::string folder) : folder_(std::move(folder)) {}
+
+std::string PatchContextList::ProfilesFilePath() const {
+    return folder_.empty() ? std::string(kProfilesFileName)
+                           : AppendPathComponent(folder_, kProfilesFileName);
+}
+
+std::string PatchContextList::ContextsFilePath() const {
+    return folder_.empty() ? std::string(kLegacyContextsFileName)
+                           : AppendPathComponent(folder_, kLegacyContextsFileName);
+}
+
+std::optional<std::size_t> PatchContextList::ImportContexts() {
+    std::error_code ignored;
+    if (std::filesystem::exists(ProfilesFilePath(), ignored)) {
+        return std::nullopt;
+    }
+    const std::optional<std::string> bytes = ReadWholeFile(ContextsFilePath());
+    if (!bytes) {
+        return std::nullopt;
+    }
+    LegacyContexts imported = ParseLegacyContexts(*bytes);
+    for (PatchContext& context : imported.profiles) {
+        profiles_.push_back(std::move(context));
+    }
+    lastSelected_ = imported.lastSelected;
+    // Clamped before saving, so the new file holds an index that names a profile.
+    const std::optional<std::size_t> selected = ClampLastSelected();
+    Save();
+    return selected;
+}
+
+std::optional<std::size_t> PatchContextList::Load() {
+    std::optional<std::string> bytes = ReadWholeFile(ProfilesFilePath());
+    if (!bytes) {
+        return std::nullopt;
+    }
+    std::vector<PatchContext> loaded;
+    std::uint32_t lastSelected = lastSelected_;
+    try {
+        rapidxml::xml_document<char> document;
+        document.parse<rapidxml::parse_default>(bytes->data());  // string keeps its NUL
+        for (auto* node = document.first_node(); node != nullptr; node = node->next_sibling()) {
+            if (node->type() != rapidxml::node_element) {
+                continue;
+            }
+            if (EqualsNoCase(NameOf(*node), "LastSelected")) {
+                for (auto* attribute = node->first_attribute(); attribute != nullptr;
+                     attribute = attribute->next_attribute()) {
+                    if (EqualsNoCase(NameOf(*attribute), "value")) {
+                        lastSelected = static_cast<std::uint32_t>(ParseDecimal(
+                            std::string_view(attribute->value(), attribute->value_size())));
+                    }
+                }
+            } else if (EqualsNoCase(NameOf(*node), "Profiles")) {
+                for (auto* child = node->first_node(); child != nullptr;
+                     child = child->next_sibling()) {
+                    if (child->type() == rapidxml::node_element &&
+                        EqualsNoCase(NameOf(*child), "Profile")) {
+                        PatchContext context;
+                        ReadXml(*child, context);
+                        loaded.push_back(std::move(context));
+                    }
+                }
+            }
+        }
+    } catch (const rapidxml::parse_error&) {
+        return std::nullopt;
+    }
+    profiles_.insert(profiles_.end(), loaded.begin(), loaded.end());
+    lastSelected_ = lastSelected;
+    return ClampLastSelected();
+}
+
+std::string PatchContextList::ToXml() const {
+    std::string out;
+    out.append("<LastSelected value=\"")
+        .append(std::to_string(static_cast<std::int32_t>(lastSelected_)))
+        .append("\" />\r\n");
+    out.append("<Profiles>\r\n");
+    for (const PatchContext& context : profiles_) {
+        out.append("\t<Profile>\r\n");
+        WriteXml(context, out);
+        out.append("\t</Profile>\r\n");
+    }
+    out.append("</Profiles>\r\n");
+    return out;
+}
+
+bool PatchContextList::Save() {
+    lastSaveError_.clear();
+    return ReplaceFileAtomically(ProfilesFilePath(), ToXml(), &lastSaveError_);
+}
+
+void PatchContextList::Add(const PatchContext& context) {
+    profiles_.push_back(context);
+}
+
+void PatchContextList::Remove(std::size_t index) {
+    if (index < profiles_.size()) {
+        profiles_.erase(profiles_.begin() + static_cast<std::ptrdiff_t>(index));
+    }
+}
+
+PatchContext* PatchContextList::At(std::size_t index) {
+    return index < profiles_.size() ? &profiles_[index] : nullptr;
+}
+
+const PatchContext* PatchContextList::At(std::size_t index) const {
+    return index < profiles_.size() ? &profiles_[index] : nullptr;
+}
+
+std::optional<std::size_t> PatchContextList::ClampLastSelected() {
+    if (lastSelected_ >= profiles_.size()) {
+        lastSelected_ = 0;
+    }
+    if (profiles_.empty()) {
+        return std::nullopt;
+    }
+    return lastSelected_;
+}
+
+}  // namespace veldmoor

@@ -1,0 +1,16 @@
+// Replacing a file so that a crash, a full disk or a failed write never leaves it half written:
+// the new bytes go to a temporary file in the same folder, which is then renamed over the target.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace veldmoor {
+
+// Writes bytes to path, replacing any previous file in one step. On failure the previous file
+// is untouched, no temporary file is left behind, and *error (when given) says what went wrong.
+// A replaced file keeps its permission bits; a new one gets the defaults (0666 less the umask).
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes,
+                           std::string* error = nullptr);
+
+}  // namespace veldmoor
