@@ -1,0 +1,18 @@
+// A file that RepoSync found not current, with what it takes to rebuild it.
+#pragma once
+
+#include <vector>
+
+#include "sync/chunk_index.h"
+#include "sync/remote_file.h"
+
+namespace veldmoor {
+
+struct PreparedFile {
+    RemoteFile file;
+    BlockPlan plan;                // local and download pieces in target order
+    bool sizeDiffers = false;      // the local copy's size differs from the target size
+    std::vector<Piece> downloads;  // the plan's download pieces in target order
+};
+
+}  // namespace veldmoor

@@ -1,0 +1,175 @@
+#include "sync/repo_sync.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <mutex>
+#include <sstream>
+#include <utility>
+
+#include "sync/chunk_index.h"
+#include "sync/file_list.h"
+#include "sync/http.h"
+#include "sync/patch_exception.h"
+#include "sync/patch_file.h"
+#include "sync/prepared_file.h"
+#include "sync/trace.h"
+#include "system/file_ops.h"
+#include "system/file_time.h"
+
+namespace veldmoor {
+namespace {
+
+// libcurl's global state is set up once per process and torn down when the process ends.
+void initCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (curl_global_init(CURL_GLOBAL_ALL) == CURLE_OK) {
+            std::atexit(curl_global_cleanup);
+        }
+    });
+}
+
+}  // namespace
+
+struct RepoSync::Impl {
+    std::string installFolder;
+    std::string repoAddress;
+    CURL* handle = nullptr;
+    std::vector<PreparedFile> prepared;
+    std::uint32_t totalDownloadBytes = 0;
+    StopRequest stop;
+    bool stopped = false;
+
+    bool stopRequested() {
+        if (!stopped && stop && stop()) {
+            stopped = true;
+        }
+        return stopped;
+    }
+
+    void throwIfStopRequested() {
+        if (stopRequested()) {
+            throw SyncCancelled();
+        }
+    }
+
+    // libcurl polls this between received blocks (and about once a second while idle); a
+    // non-zero answer aborts the transfer, which the caller then turns into SyncCancelled.
+    static int onTransferProgress(void* self, curl_off_t /*dlTotal*/, curl_off_t /*dlNow*/,
+                                  curl_off_t /*ulTotal*/, curl_off_t /*ulNow*/) {
+        return static_cast<Impl*>(self)->stopRequested() ? 1 : 0;
+    }
+
+    // A failed transfer is a cancellation when the caller asked to stop during it.
+    void throwIfTransferCancelled() {
+        if (stopped) {
+            throw SyncCancelled();
+        }
+    }
+};
+
+RepoSync::RepoSync(std::string installFolder, std::string repoAddress)
+    : impl_(std::make_unique<Impl>()) {
+    impl_->installFolder = std::move(installFolder);
+    impl_->repoAddress = std::move(repoAddress);
+    initCurlOnce();
+    impl_->handle = curl_easy_init();
+    if (impl_->handle != nullptr) {
+        curl_easy_setopt(impl_->handle, CURLOPT_XFERINFOFUNCTION, &Impl::onTransferProgress);
+        curl_easy_setopt(impl_->handle, CURLOPT_XFERINFODATA, impl_.get());
+        curl_easy_setopt(impl_->handle, CURLOPT_NOPROGRESS, 0L);
+    }
+}
+
+RepoSync::~RepoSync() {
+    if (impl_->handle != nullptr) {
+        curl_easy_cleanup(impl_->handle);
+    }
+}
+
+std::vector<RemoteFile> RepoSync::listFiles() {
+    impl_->throwIfStopRequested();
+    std::stringstream body;
+    if (!httpGet(impl_->repoAddress + "/filelist.php", &appendToStringStream, &body,
+                 impl_->handle)) {
+        impl_->throwIfTransferCancelled();
+        throw PatchException(1, 7, "", "Http request failed while getting files!");
+    }
+    return parseFileList(body.view(), impl_->installFolder);
+}
+
+void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCheck) {
+    impl_->throwIfStopRequested();
+    if (LastWriteTime(file.localPath) == file.time) {
+        return;
+    }
+    trace("--------------->%s(%u):\n", file.repoPath, file.time);
+    if (onCheck) {
+        onCheck(file.repoPath);
+    }
+    const std::string& path = file.repoPath;
+    // Refused before anything is fetched: the rebuild and the time setting would otherwise
+    // reach outside the installation folder.
+    if (!isSafeRepoPath(path)) {
+        throw PatchException(0, 2, path, "Couldn't create directory for '" + path + "'!");
+    }
+    const std::int64_t localSize = std::max<std::int64_t>(FileSize(file.localPath), 0);
+
+    std::stringstream document;
+    if (!httpGet(impl_->repoAddress + "/transfer/" + path + ".chunks", &appendToStringStream,
+                 &document, impl_->handle)) {
+        impl_->throwIfTransferCancelled();
+        throw PatchException(1, 0, path,
+                             "Connection failed while getting chunks for '" + path + "'.");
+    }
+    ChunkIndex index;
+    if (!parseChunkIndex(document, index)) {
+        throw PatchException(2, 1, path, "Chunk file for '" + path + "' is invalid.");
+    }
+
+    PreparedFile prepared;
+    prepared.file = file;
+    prepared.sizeDiffers = localSize != static_cast<std::int64_t>(index.targetSize);
+    prepared.plan = buildBlockPlan(file.localPath, index.entries, index.targetCrc);
+    planGaps(prepared.plan, index.targetSize);
+    for (const Piece& piece : prepared.plan.pieces) {
+        if (piece.kind == kPieceDownload) {
+            prepared.downloads.push_back(piece);
+            impl_->totalDownloadBytes += piece.length;
+        }
+    }
+    impl_->prepared.push_back(std::move(prepared));
+}
+
+std::uint32_t RepoSync::totalDownloadBytes() const {
+    return impl_->totalDownloadBytes;
+}
+
+void RepoSync::patchPreparedFiles(const ProgressCallback& progress) {
+    for (const PreparedFile& prepared : impl_->prepared) {
+        impl_->throwIfStopRequested();
+        // Unchanged size and every byte found locally: the content is current, only the time
+        // differs.
+        if (prepared.sizeDiffers || !prepared.downloads.empty()) {
+            try {
+                patchFile(prepared, impl_->repoAddress, impl_->handle, progress);
+            } catch (const PatchException&) {
+                if (impl_->stopped) {
+                    // The old file is untouched; the half-built new one goes.
+                    RemoveFile(prepared.file.localPath + ".tmp");
+                    throw SyncCancelled();
+                }
+                throw;
+            }
+        }
+        SetLastWriteTime(prepared.file.localPath, prepared.file.time);
+    }
+}
+
+void RepoSync::setStopRequest(StopRequest stop) {
+    impl_->stop = std::move(stop);
+}
+
+}  // namespace veldmoor
