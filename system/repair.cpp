@@ -1,0 +1,115 @@
+#include "system/repair.h"
+
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+
+#include "system/folders.h"
+#include "system/path.h"
+
+namespace veldmoor {
+namespace {
+
+// The client's files in the installation that the settings repair removes.
+constexpr const char* kClientFilesToRemove[] = {"uo.cfg"};
+constexpr const char* kGameClientFileName = "client.exe";
+
+constexpr const char* kSettingsNotMoved =
+    "Die Einstellungen konnten nicht entfernt werden.\r\n\r\n"
+    "Schließe den Client und alle Anwendungen die ggf. darauf zugreifen.";
+std::string FileNotRemovedText(const std::string& name) {
+    return "Die Datei '" + name +
+           "' konnten nicht entfernt werden.\r\n\r\n"
+           "Schließe den Client und alle Anwendungen die ggf. darauf zugreifen.";
+}
+
+bool AskRetry(Prompt& prompt, const std::string& text) {
+    return prompt.ShowMessage(text, "Fehler", PromptButtons::RetryCancel, PromptIcon::Warning) ==
+           PromptAnswer::Retry;
+}
+
+bool Exists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::symlink_status(path, error).type() !=
+           std::filesystem::file_type::not_found;
+}
+
+bool IsDirectory(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
+}
+
+// Deletes one file. A folder of that name is not the client's file and is left alone.
+bool DeleteClientFile(const std::string& path) {
+    std::error_code error;
+    if (std::filesystem::symlink_status(path, error).type() ==
+        std::filesystem::file_type::directory) {
+        return false;
+    }
+    return std::filesystem::remove(path, error) || !Exists(path);
+}
+
+}  // namespace
+
+std::string ClientSettingsFolder() {
+    const std::string documents = DocumentsFolder();
+    if (documents.empty()) {
+        return {};
+    }
+    return AppendPathComponent(AppendPathComponent(documents, "Veldmoor"), "Einstellungen");
+}
+
+std::string SettingsBackupName(const std::string& settingsFolder, long long secondsSince1970) {
+    const std::string name = settingsFolder + "_" + std::to_string(secondsSince1970);
+    std::string candidate = name;
+    for (int suffix = 2; Exists(candidate); ++suffix) {
+        candidate = name + "_" + std::to_string(suffix);
+    }
+    return candidate;
+}
+
+void RemoveClientSettings(const std::string& folder, Prompt& prompt) {
+    const std::string settings = ClientSettingsFolder();
+    if (settings.empty() || !IsDirectory(settings)) {
+        return;
+    }
+    const std::string backup =
+        SettingsBackupName(settings, static_cast<long long>(std::time(nullptr)));
+    for (;;) {
+        std::error_code error;
+        std::filesystem::rename(settings, backup, error);
+        if (!error) {
+            break;
+        }
+        if (!AskRetry(prompt, kSettingsNotMoved)) {
+            return;
+        }
+    }
+
+    for (const char* name : kClientFilesToRemove) {
+        const std::string path = AppendPathComponent(folder, name);
+        while (Exists(path) && !DeleteClientFile(path)) {
+            if (!AskRetry(prompt, FileNotRemovedText(name))) {
+                return;
+            }
+        }
+    }
+}
+
+void RunRepairActions(const RepairRequest& request, RepairOperations& operations, Prompt& prompt) {
+    if (request.folder.empty() || !IsDirectory(request.folder) ||
+        !operations.HasFolderAccess(request.folder)) {
+        return;
+    }
+    if (request.registry) {
+        operations.WriteExePath(AppendPathComponent(request.folder, kGameClientFileName));
+    }
+    if (request.rights) {
+        operations.ResetFolderRights(request.folder);
+    }
+    if (request.settings) {
+        RemoveClientSettings(request.folder, prompt);
+    }
+}
+
+}  // namespace veldmoor

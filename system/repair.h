@@ -1,0 +1,52 @@
+// The repair actions: the game's registry path, the installation folder's access rights and the
+// client's settings. They run in the repair process that start-up enters with -repair, or in the
+// launcher's own process from the repair dialog. Nothing here opens a window: the questions go
+// through Prompt.
+#pragma once
+
+#include <string>
+
+#include "system/prompt.h"
+
+namespace veldmoor {
+
+struct RepairRequest {
+    // The installation folder the actions work on.
+    std::string folder;
+    bool registry = false;  // write the folder's client.exe as the game's ExePath
+    bool rights = false;    // reset the folder's access rights
+    bool settings = false;  // move the client's settings aside and delete uo.cfg
+};
+
+// The operating-system operations the repair actions build on. SystemRepairOperations (below)
+// does them for real; tests record them.
+class RepairOperations {
+public:
+    virtual ~RepairOperations() = default;
+    // Whether this process may both read and write folder.
+    virtual bool HasFolderAccess(const std::string& folder) = 0;
+    virtual bool WriteExePath(const std::string& clientPath) = 0;
+    virtual bool ResetFolderRights(const std::string& folder) = 0;
+};
+
+// Performs the requested actions on request.folder. Does nothing when the folder does not exist
+// or may not be both read and written. Failures of the registry and rights steps are not shown:
+// the patch run checks the folder's access again after a rights repair.
+void RunRepairActions(const RepairRequest& request, RepairOperations& operations, Prompt& prompt);
+
+// The settings repair. Renames the client's settings folder (Veldmoor/Einstellungen in the
+// user's Documents folder) to a backup named after the current time, then deletes uo.cfg in the
+// installation folder. Does nothing at all when the settings folder does not exist. When the
+// folder cannot be renamed or uo.cfg cannot be deleted, the person is asked to close the client
+// and may retry or give up (which ends the repair).
+void RemoveClientSettings(const std::string& folder, Prompt& prompt);
+
+// The settings folder: Documents/Veldmoor/Einstellungen; empty when there is no Documents folder.
+std::string ClientSettingsFolder();
+
+// The backup name for the settings folder at a time (seconds since 1970): the folder's path,
+// '_' and the seconds. When that name is taken (a repair in the same second), "_2", "_3", ...
+// follow, so an earlier backup is never overwritten and the rename cannot fail for that reason.
+std::string SettingsBackupName(const std::string& settingsFolder, long long secondsSince1970);
+
+}  // namespace veldmoor
