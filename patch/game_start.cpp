@@ -1,0 +1,60 @@
+#include "patch/game_start.h"
+
+#include "system/path.h"
+
+namespace veldmoor {
+
+RegistryStep ApplyRegistryPath(const PatchContext& profile, LauncherView& view,
+                               PatchPlatform& platform, const std::function<void()>& saveProfiles) {
+    const std::string wanted = AppendPathComponent(profile.PatchPath.str(), kGameClientFileName);
+    const std::optional<std::string> current = platform.ReadExePath();
+    if (current && EqualsNoCase(*current, wanted))
+        return RegistryStep::Done;
+
+    if (platform.IsElevated()) {
+        // As on the original system, a failed write is not noticed: the game still starts.
+        platform.WriteExePath(wanted);
+        return RegistryStep::Done;
+    }
+
+    const PromptAnswer answer = view.ShowMessage(
+        "F\xC3\xBCr das verwendete Profil ist vermerkt, dass die Registrierung angepasst werden "
+        "soll.\r\nDaf\xC3\xBCr sind Administratorrechte erforderlich.\r\n\r\nM\xC3\xB6"
+        "chtest du "
+        "fortfahren?",
+        "", PromptButtons::YesNo, PromptIcon::Information);
+    if (answer != PromptAnswer::Yes)
+        return RegistryStep::Declined;
+
+    if (saveProfiles)
+        saveProfiles();
+    platform.RunElevated({"-instantpatch"});
+    platform.EndProcess(0);
+    return RegistryStep::ProcessEnding;
+}
+
+void StartGame(const PatchContext& profile, LauncherView& view, PatchPlatform& platform) {
+    const std::string& program = profile.ExecuteAfterPatch.str();
+    if (program.empty())
+        return;
+
+    const std::string gamePath = profile.PatchPath.str() + kPathSeparator + kGameClientFileName;
+    view.AppendStatusLine(EqualsNoCase(program, gamePath)
+                              ? "Spiel wird gestartet .."
+                              : "Individuelle Anwendung wird gestartet ..");
+
+    if (platform.StartProgram(program, DirectoryOfPath(program)))
+        return;
+    view.ShowMessage("Der Startprozess ist fehlgeschlagen.\r\n\r\nDie Anwendung an '" + program +
+                         "' konnte nicht ausgef\xC3\xBChrt werden.",
+                     "Fehler", PromptButtons::Ok, PromptIcon::Error);
+}
+
+std::string DirectoryOfPath(std::string_view path) {
+    const std::size_t last = path.find_last_of("/\\");
+    if (last == std::string_view::npos)
+        return {};
+    return std::string(path.substr(0, last));
+}
+
+}  // namespace veldmoor

@@ -1,0 +1,45 @@
+// What a patch run asks of the operating system: folder rights, elevation, the game's registry
+// entry, starting programs and ending the launcher. SystemPatchPlatform does it for real; tests
+// record the requests instead, so a restart or an elevated start is observed, not executed.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace veldmoor {
+
+class PatchPlatform {
+public:
+    virtual ~PatchPlatform() = default;
+
+    // Whether this process may read, write and enter folder.
+    virtual bool HasFolderAccess(const std::string& folder) = 0;
+
+    enum class ElevatedRun { NotStarted, Finished, TimedOut };
+    // Starts the launcher's own program elevated with arguments and waits for it at most timeout.
+    virtual ElevatedRun RunElevatedAndWait(const std::vector<std::string>& arguments,
+                                           std::chrono::milliseconds timeout) = 0;
+    // Starts the launcher's own program elevated without waiting; false when it did not start.
+    virtual bool RunElevated(const std::vector<std::string>& arguments) = 0;
+    virtual bool IsElevated() = 0;
+
+    // The game's ExePath registry value; std::nullopt when it is missing or unreadable.
+    virtual std::optional<std::string> ReadExePath() = 0;
+    virtual bool WriteExePath(const std::string& clientPath) = 0;
+
+    // Starts the program the profile names as the desktop user in workingDirectory, not waiting
+    // for it; false when it could not be started.
+    virtual bool StartProgram(const std::string& program, const std::string& workingDirectory) = 0;
+    // Starts the installed launcher again (after its own update); false when it did not start.
+    virtual bool StartLauncher(const std::string& program,
+                               const std::vector<std::string>& arguments,
+                               const std::string& workingDirectory) = 0;
+
+    // Ends the launcher process at once with exitCode. A test platform records it and returns;
+    // the run then ends without another step.
+    virtual void EndProcess(int exitCode) = 0;
+};
+
+}  // namespace veldmoor
