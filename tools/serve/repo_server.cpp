@@ -229,9 +229,9 @@ void RepoServer::Impl::handle(const httplib::Request& req, httplib::Response& re
         return;
     }
     entry.path = JoinSegments(segments);
-    fs::path file = fs::u8path(options.root);
+    fs::path file = fs::path(options.root);
     for (const auto& s : segments) {
-        file /= fs::u8path(s);
+        file /= fs::path(s);
     }
     std::error_code error;
     if (segments.empty() || !fs::is_regular_file(file, error)) {
@@ -325,7 +325,7 @@ int RepoServer::start() {
         return impl_->port;
     }
     std::error_code error;
-    if (!fs::is_directory(fs::u8path(impl_->options.root), error)) {
+    if (!fs::is_directory(fs::path(impl_->options.root), error)) {
         throw std::runtime_error("The repository folder '" + impl_->options.root +
                                  "' does not exist or is not a folder.");
     }

@@ -1,0 +1,161 @@
+#include "tools/publish/chunk_index_writer.h"
+
+#include <zlib.h>
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <vector>
+
+#include "sync/weak_checksum.h"
+
+namespace veldmoor {
+namespace {
+
+namespace fs = std::filesystem;
+
+void AppendLittleEndian(std::string& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFFu));
+    }
+}
+
+std::uint32_t Crc32(std::uint32_t crc, const unsigned char* data, std::size_t length) {
+    return static_cast<std::uint32_t>(crc32(crc, data, static_cast<uInt>(length)));
+}
+
+// Writes to "<target>.publishing" and renames it over the target when complete, so a server
+// never hands out half a file.
+class AtomicOutput {
+public:
+    explicit AtomicOutput(std::string target)
+        : target_(std::move(target)), temporary_(target_ + ".publishing") {
+        out_.open(fs::path(temporary_), std::ios::binary | std::ios::trunc);
+        if (!out_) {
+            throw std::runtime_error("cannot create '" + temporary_ +
+                                     "' (is the repository folder writable?)");
+        }
+    }
+    ~AtomicOutput() {
+        if (!committed_) {
+            out_.close();
+            std::error_code ignored;
+            fs::remove(fs::path(temporary_), ignored);
+        }
+    }
+    AtomicOutput(const AtomicOutput&) = delete;
+    AtomicOutput& operator=(const AtomicOutput&) = delete;
+
+    void write(const char* data, std::size_t length) {
+        out_.write(data, static_cast<std::streamsize>(length));
+    }
+    void commit() {
+        out_.close();
+        if (!out_) {
+            throw std::runtime_error("writing '" + temporary_ + "' failed (is the disk full?)");
+        }
+        std::error_code error;
+        fs::rename(fs::path(temporary_), fs::path(target_), error);
+        if (error) {
+            throw std::runtime_error("cannot move '" + temporary_ + "' to '" + target_ +
+                                     "': " + error.message());
+        }
+        committed_ = true;
+    }
+
+private:
+    std::string target_;
+    std::string temporary_;
+    std::ofstream out_;
+    bool committed_ = false;
+};
+
+IndexedCopy Index(const std::string& source, AtomicOutput* copy, const std::string& indexPath,
+                  std::uint32_t blockSize) {
+    std::ifstream in(fs::path(source), std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read '" + source + "'");
+    }
+    // Read many blocks at a time; the buffer is a whole number of blocks.
+    const std::size_t blocksPerRead = std::max<std::size_t>(1, (1u << 20) / blockSize);
+    std::vector<unsigned char> buffer(blocksPerRead * blockSize);
+    std::string records;
+    IndexedCopy result;
+    result.crc32 = Crc32(0, nullptr, 0);
+    while (in) {
+        in.read(reinterpret_cast<char*>(buffer.data()),
+                static_cast<std::streamsize>(buffer.size()));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (got == 0) {
+            break;
+        }
+        if (copy != nullptr) {
+            copy->write(reinterpret_cast<const char*>(buffer.data()), got);
+        }
+        result.crc32 = Crc32(result.crc32, buffer.data(), got);
+        for (std::size_t at = 0; at < got; at += blockSize) {
+            const std::size_t length = std::min<std::size_t>(blockSize, got - at);
+            AppendLittleEndian(records, weakChecksum(buffer.data() + at, length));
+            AppendLittleEndian(records, Crc32(Crc32(0, nullptr, 0), buffer.data() + at, length));
+            AppendLittleEndian(records, static_cast<std::uint32_t>(length));
+            ++result.blocks;
+        }
+        result.size += got;
+        if (result.size > kMaxPublishedFileSize) {
+            throw std::runtime_error("'" + source +
+                                     "' is 4 GiB or larger; the launcher cannot carry it");
+        }
+    }
+    if (in.bad()) {
+        throw std::runtime_error("reading '" + source + "' failed");
+    }
+    std::string header;
+    AppendLittleEndian(header, kChunkIndexMagic);
+    AppendLittleEndian(header, static_cast<std::uint32_t>(result.size));
+    AppendLittleEndian(header, result.crc32);
+    AtomicOutput index(indexPath);
+    index.write(header.data(), header.size());
+    index.write(records.data(), records.size());
+    index.commit();
+    return result;
+}
+
+}  // namespace
+
+std::uint32_t BlockSizeFor(std::uint64_t fileSize) {
+    if (fileSize < (256u << 10)) {
+        return 1024;
+    }
+    if (fileSize < (8u << 20)) {
+        return 2048;
+    }
+    return 4096;
+}
+
+IndexedCopy WriteCopyAndIndex(const std::string& source, const std::string& copyPath,
+                              const std::string& indexPath, std::uint32_t blockSize) {
+    AtomicOutput copy(copyPath);
+    IndexedCopy result = Index(source, &copy, indexPath, blockSize);
+    copy.commit();
+    return result;
+}
+
+IndexedCopy WriteIndex(const std::string& file, const std::string& indexPath,
+                       std::uint32_t blockSize) {
+    return Index(file, nullptr, indexPath, blockSize);
+}
+
+std::uint32_t IndexBlockSize(const std::string& indexPath) {
+    std::ifstream in(fs::path(indexPath), std::ios::binary);
+    std::array<unsigned char, 24> head{};
+    in.read(reinterpret_cast<char*>(head.data()), head.size());
+    if (in.gcount() != static_cast<std::streamsize>(head.size())) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(head[20]) | (static_cast<std::uint32_t>(head[21]) << 8) |
+           (static_cast<std::uint32_t>(head[22]) << 16) |
+           (static_cast<std::uint32_t>(head[23]) << 24);
+}
+
+}  // namespace veldmoor

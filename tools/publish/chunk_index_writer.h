@@ -1,0 +1,40 @@
+// Writes a file's chunk index: magic 0xC53F81A8, target size, CRC-32 of the whole file, then
+// one 12-byte record per block (weak checksum, CRC-32, length), all unsigned 32-bit
+// little-endian. Every block has the block size except a shorter last one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace veldmoor {
+
+inline constexpr std::uint32_t kChunkIndexMagic = 0xC53F81A8u;
+inline constexpr std::uint64_t kMaxPublishedFileSize = 0xFFFFFFFFull;  // sizes are 32-bit
+
+// The block size rule: small blocks find more of a small file, while every block costs 12
+// bytes of index and one weak-checksum entry in the client's table, so larger files get larger
+// blocks. Files under 256 KiB: 1024 bytes; under 8 MiB: 2048; larger: 4096 (at most 0.3 % of
+// the file as index, and one changed byte costs at most 4 KiB of download).
+std::uint32_t BlockSizeFor(std::uint64_t fileSize);
+
+struct IndexedCopy {
+    std::uint64_t size = 0;
+    std::uint32_t crc32 = 0;
+    std::uint32_t blocks = 0;
+};
+
+// Reads `source` once, writing a byte-exact copy to `copyPath` and its index to `indexPath`
+// (both replaced atomically through temporary files next to them). Throws std::runtime_error
+// with the file concerned on any read or write failure.
+IndexedCopy WriteCopyAndIndex(const std::string& source, const std::string& copyPath,
+                              const std::string& indexPath, std::uint32_t blockSize);
+
+// Rewrites only the index of `file` (its content unchanged, a new block size).
+IndexedCopy WriteIndex(const std::string& file, const std::string& indexPath,
+                       std::uint32_t blockSize);
+
+// Block size recorded in an existing index (its first record's length); 0 when the index
+// is missing, unreadable, or has no records.
+std::uint32_t IndexBlockSize(const std::string& indexPath);
+
+}  // namespace veldmoor

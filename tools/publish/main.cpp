@@ -1,0 +1,130 @@
+// veldmoor-publish: turns a folder of game files into a repository that any static web server
+// can serve to the launcher. Run it again after changing the folder; it updates only what
+// changed.
+#include <cstdint>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+
+#include "tools/publish/chunk_index_writer.h"
+#include "tools/publish/repository_publisher.h"
+
+namespace {
+
+void PrintUsage(std::ostream& out) {
+    out << "Usage: veldmoor-publish [options] SOURCE_DIR REPO_DIR\n"
+           "\n"
+           "Publishes every file below SOURCE_DIR into the repository folder REPO_DIR:\n"
+           "  REPO_DIR/filelist.php            the file list with each file's time\n"
+           "  REPO_DIR/transfer/<path>         the file, fetched by byte ranges\n"
+           "  REPO_DIR/transfer/<path>.chunks  its chunk index\n"
+           "Serve REPO_DIR with nginx (docs/nginx-repository.conf) or veldmoor-serve; its URL is\n"
+           "the repository address of the launcher's profile.\n"
+           "\n"
+           "Files whose content is unchanged keep their listed time and are not rewritten;\n"
+           "changed files are copied and indexed again; files gone from SOURCE_DIR are removed.\n"
+           "Names the repository cannot carry (double quotes, line breaks, \"..\", backslashes,\n"
+           "characters Windows forbids, names equal but for case) and times outside 1970-2038\n"
+           "stop the run before anything is written.\n"
+           "\n"
+           "Block size: 1024 bytes for files under 256 KiB, 2048 under 8 MiB, 4096 above.\n"
+           "\n"
+           "Options:\n"
+           "  --block-size N  use N bytes (16 to 16777216) for every file\n"
+           "  --quiet         print only errors\n"
+           "  --help          show this text\n";
+}
+
+const char* ActionName(veldmoor::PublishAction action) {
+    switch (action) {
+        case veldmoor::PublishAction::Added:
+            return "added";
+        case veldmoor::PublishAction::Changed:
+            return "changed";
+        case veldmoor::PublishAction::Reindexed:
+            return "re-indexed";
+        case veldmoor::PublishAction::Removed:
+            return "removed";
+        case veldmoor::PublishAction::Unchanged:
+            break;
+    }
+    return "unchanged";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    veldmoor::PublishOptions options;
+    bool quiet = false;
+    std::string positional[2];
+    int count = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            PrintUsage(std::cout);
+            return 0;
+        }
+        if (arg == "--quiet" || arg == "-q") {
+            quiet = true;
+        } else if (arg == "--block-size") {
+            std::uint64_t size = 0;
+            try {
+                std::size_t used = 0;
+                const std::string text = i + 1 < argc ? argv[++i] : "";
+                size = std::stoull(text, &used);
+                if (used != text.size()) {
+                    size = 0;
+                }
+            } catch (const std::exception&) {
+                size = 0;
+            }
+            if (size < 16 || size > (16u << 20)) {
+                std::cerr << "veldmoor-publish: --block-size needs a number from 16 to "
+                             "16777216\n";
+                return 2;
+            }
+            options.forcedBlockSize = static_cast<std::uint32_t>(size);
+        } else if (!arg.empty() && arg[0] == '-') {
+            std::cerr << "veldmoor-publish: unknown option " << arg << "\n";
+            PrintUsage(std::cerr);
+            return 2;
+        } else if (count < 2) {
+            positional[count++] = arg;
+        } else {
+            std::cerr << "veldmoor-publish: too many arguments\n";
+            PrintUsage(std::cerr);
+            return 2;
+        }
+    }
+    if (count != 2) {
+        std::cerr << "veldmoor-publish: SOURCE_DIR and REPO_DIR are required\n";
+        PrintUsage(std::cerr);
+        return 2;
+    }
+    options.sourceDir = positional[0];
+    options.repoDir = positional[1];
+    if (!quiet) {
+        options.progress = [](std::size_t index, std::size_t total, const std::string& path,
+                              veldmoor::PublishAction action) {
+            if (action != veldmoor::PublishAction::Unchanged) {
+                std::cout << "[" << index << "/" << total << "] " << ActionName(action) << " "
+                          << path << std::endl;
+            }
+        };
+    }
+    try {
+        const auto summary = veldmoor::PublishRepository(options);
+        if (!quiet) {
+            std::cout << "Published " << summary.files << " files to " << options.repoDir << ": "
+                      << summary.added << " added, " << summary.changed << " changed, "
+                      << summary.reindexed << " re-indexed, " << summary.removed << " removed, "
+                      << summary.unchanged << " unchanged ("
+                      << (summary.fileListWritten ? "file list updated" : "file list unchanged")
+                      << ").\n";
+        }
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "veldmoor-publish: " << e.what() << "\n";
+        return 1;
+    }
+}

@@ -1,0 +1,60 @@
+// Builds or updates a repository folder from a source folder, so that any static web server
+// can serve it to the launcher:
+//   REPO_DIR/filelist.php            one { path: "...", time: "..." } entry per file
+//   REPO_DIR/transfer/<path>         a copy of the file, fetched by byte ranges
+//   REPO_DIR/transfer/<path>.chunks  its chunk index
+// A file whose content is unchanged keeps its listed time and is not rewritten; only changed
+// files are copied and indexed again; files gone from the source leave the repository. A
+// changed file always gets a listed time different from its previous one, since the launcher
+// notices changes by the time alone.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace veldmoor {
+
+enum class PublishAction { Unchanged, Added, Changed, Reindexed, Removed };
+
+struct PublishOptions {
+    std::string sourceDir;
+    std::string repoDir;
+    std::optional<std::uint32_t> forcedBlockSize;  // otherwise BlockSizeFor(size)
+    // Called once per file after it was handled: index (1-based), count, path, action.
+    std::function<void(std::size_t, std::size_t, const std::string&, PublishAction)> progress;
+};
+
+struct PublishSummary {
+    std::size_t files = 0;
+    std::size_t added = 0;
+    std::size_t changed = 0;
+    std::size_t reindexed = 0;
+    std::size_t removed = 0;
+    std::size_t unchanged = 0;
+    std::uint64_t bytesIndexed = 0;
+    bool fileListWritten = false;
+};
+
+// Thrown before anything is written when source files cannot be published; lists them all.
+class PublishRefused : public std::runtime_error {
+public:
+    explicit PublishRefused(std::vector<std::string> reasons);
+    std::vector<std::string> reasons;
+};
+
+// Throws PublishRefused, or std::runtime_error for folders and I/O failures (naming the file).
+PublishSummary PublishRepository(const PublishOptions& options);
+
+// Entries of an existing file list, path and time, in document order.
+struct ListedFile {
+    std::string path;
+    std::int64_t time = 0;
+};
+std::vector<ListedFile> ReadFileList(const std::string& fileListPath);
+std::string FormatFileList(const std::vector<ListedFile>& files);
+
+}  // namespace veldmoor
