@@ -1,0 +1,142 @@
+#include "patch/patch_reports.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace veldmoor {
+namespace {
+
+constexpr char kGenericCaption[] = "Fehler";
+constexpr char kGenericText[] = "Es scheint etwas schief gelaufen zu sein.";
+
+std::string Hex32(std::uint32_t value) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(value));
+    return buffer;
+}
+
+std::uint32_t ParamOrZero(const PatchException::Params& params, const std::string& name) {
+    const auto found = params.find(name);
+    return found != params.end() ? found->second : 0;
+}
+
+std::string UnknownErrorDetails(int category, int code) {
+    return "\n\nDetails: Es ist ein unbekannter Fehler aufgetreten. (Nummer: " +
+           std::to_string(category) + "-" + std::to_string(code) + ")";
+}
+
+void ApplyTransferCategory(int category, ReportMessage& report) {
+    switch (category) {
+        case 0:
+            report.caption = "Zugriffsfehler";
+            report.text =
+                "Beim Anwenden der neuen Daten ist ein Fehler aufgetreten.\n"
+                "Bitte kontrolliere dass der Launcher kein weiteres Mal läuft und das Spiel "
+                "nicht gestartet ist. Auch keine andere Anwendung (z. B. Axis, TNG, Fiddler, "
+                "VelLoop, ..), die auf die Daten zugreift, darf gestartet sein.\n"
+                "Sollte das nicht helfen, starte ggf. deinen Rechner neu oder prüfe die "
+                "Ordnerberechtigungen mit der Reparaturfunktion.";
+            break;
+        case 1:
+            report.caption = "Datenübertragungsfehler";
+            report.text =
+                "Es ist ein Fehler bei der Übertragung der Daten aufgetreten.\n"
+                "Bitte prüfe deine Internetverbindung und versuche es erneut.";
+            break;
+        case 2:
+            report.caption = "Metadatenfehler";
+            report.text =
+                "Die empfangenen Daten entsprechen nicht dem erwarteten Format.\n"
+                "Bitte versuche es später erneut.";
+            break;
+        case 3:
+            report.caption = "Integritätsfehler";
+            report.text =
+                "Bei der Prüfung der heruntergeladenen Daten wurde eine Inkonsistenz "
+                "festgestellt. Bitte wiederhole den Vorgang.";
+            break;
+        default:
+            break;
+    }
+}
+
+std::string TransferDetails(const PatchException& error) {
+    const std::string& d = error.detail;
+    switch (error.code) {
+        case 0:
+            return "\n\nDetails: Die Verbindung wurde unterbrochen, als die Metadaten für '" + d +
+                   "' empfangen werden sollten.";
+        case 1:
+            return "\n\nDetails: Die Metadaten für '" + d + "' sind ungültig.";
+        case 2:
+            return "\n\nDetails: Das Verzeichnis für '" + d + "' konnte nicht angelegt werden.";
+        case 3:
+            return "\n\nDetails: Die temporäre Datei '" + d + "' kann nicht geschrieben werden.";
+        case 4:
+            return "\n\nDetails: Die Daten für '" + d + "' können nicht heruntergeladen werden.";
+        case 5:
+            return "\n\nDetails: Die alte Datei '" + d + "' konnte nicht gelöscht werden.";
+        case 6:
+            return "\n\nDetails: Die neue Datei '" + d + "' konnte nicht eingesetzt werden.";
+        case 7:
+            return "\n\nDetails: Die Dateiliste konnte nicht abgerufen werden!";
+        case 8:
+            return "\n\nDetails: Die Prüfsumme der Datei '" + d +
+                   "' stimmt nicht mit der erwarteten überein.\n(Ist: " +
+                   Hex32(ParamOrZero(error.params, "FileChecksum")) +
+                   ", Erwartet: " + Hex32(ParamOrZero(error.params, "ExpectedChecksum")) + ")";
+        default:
+            return UnknownErrorDetails(error.category, error.code);
+    }
+}
+
+}  // namespace
+
+ReportMessage ComposeTransferReport(const PatchException& error) {
+    ReportMessage report{kGenericCaption, kGenericText};
+    ApplyTransferCategory(error.category, report);
+    report.text += TransferDetails(error);
+    return report;
+}
+
+ReportMessage ComposeCleanupReport(const OperationsProcessorException& error) {
+    ReportMessage report{kGenericCaption, kGenericText};
+    if (error.category == 0) {
+        report.caption = "Fehler beim Aufräumen";
+        report.text =
+            "Es ist ein Fehler beim Löschen von alten ungenutzten Daten aufgetreten. Möchtest "
+            "du ohne Säuberung fortfahren?";
+    }
+    switch (error.code) {
+        case 0:
+            report.text +=
+                "\n\nDetails: Die Datei '" + error.detail + "' konnte nicht gelöscht werden.";
+            break;
+        case 1:
+            report.text +=
+                "\n\nDetails: Das Verzeichnis '" + error.detail + "' konnte nicht gelöscht werden.";
+            break;
+        default:
+            report.text += UnknownErrorDetails(error.category, error.code);
+    }
+    return report;
+}
+
+void ReportTransferError(Prompt* prompt, const PatchException& error) {
+    if (prompt == nullptr) {
+        return;
+    }
+    const ReportMessage report = ComposeTransferReport(error);
+    prompt->ShowMessage(report.text, report.caption, PromptButtons::Ok, PromptIcon::Error);
+}
+
+bool ReportCleanupError(Prompt* prompt, const OperationsProcessorException& error) {
+    if (prompt == nullptr) {
+        return false;
+    }
+    const ReportMessage report = ComposeCleanupReport(error);
+    return prompt->ShowMessage(report.text, report.caption, PromptButtons::YesNo,
+                               PromptIcon::Error) == PromptAnswer::Yes;
+}
+
+}  // namespace veldmoor

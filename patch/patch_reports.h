@@ -1,0 +1,32 @@
+// The two German reports of a failed patch run: the transfer report for a PatchException and
+// the cleanup question for an OperationsProcessorException. The Compose functions are pure so
+// their captions and texts can be checked byte for byte; the Report functions show them.
+#pragma once
+
+#include <string>
+
+#include "patch/operations_exception.h"
+#include "sync/patch_exception.h"
+#include "system/prompt.h"
+
+namespace veldmoor {
+
+struct ReportMessage {
+    std::string caption;
+    std::string text;  // paragraphs separated by "\n", as the message box shows them
+};
+
+// Caption by category (0-3), then one "Details" paragraph by code; unknown numbers fall back
+// to the generic caption and the "unknown error (Nummer: category-code)" paragraph.
+ReportMessage ComposeTransferReport(const PatchException& error);
+ReportMessage ComposeCleanupReport(const OperationsProcessorException& error);
+
+// Shows the transfer report (error icon, OK) and returns once it is closed.
+// A null prompt (no one to ask) shows nothing.
+void ReportTransferError(Prompt* prompt, const PatchException& error);
+
+// Asks whether to go on without the cleanup (error icon, Yes/No); true exactly on Yes.
+// A null prompt shows nothing and answers false, which ends the run.
+bool ReportCleanupError(Prompt* prompt, const OperationsProcessorException& error);
+
+}  // namespace veldmoor

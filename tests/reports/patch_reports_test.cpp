@@ -1,0 +1,207 @@
+#include "patch/patch_reports.h"
+
+#include <gtest/gtest.h>
+
+#include <type_traits>
+
+#include "tests/support/scripted_prompt.h"
+
+namespace veldmoor {
+namespace {
+
+using testing::ScriptedPrompt;
+
+// The category paragraphs, written out here independently of the code under test.
+constexpr char kAccessText[] =
+    "Beim Anwenden der neuen Daten ist ein Fehler aufgetreten.\nBitte kontrolliere dass der "
+    "Launcher kein weiteres Mal l\xC3\xA4uft und das Spiel nicht gestartet ist. Auch keine andere "
+    "Anwendung (z. B. Axis, TNG, Fiddler, VelLoop, ..), die auf die Daten zugreift, darf "
+    "gestartet sein.\nSollte das nicht helfen, starte ggf. deinen Rechner neu oder pr\xC3\xBC"
+    "fe die Ordnerberechtigungen mit der Reparaturfunktion.";
+constexpr char kTransferText[] =
+    "Es ist ein Fehler bei der \xC3\x9C"
+    "bertragung der Daten aufgetreten.\nBitte pr\xC3\xBC"
+    "fe deine Internetverbindung und versuche es erneut.";
+constexpr char kMetadataText[] =
+    "Die empfangenen Daten entsprechen nicht dem erwarteten Format.\nBitte versuche es sp\xC3\xA4"
+    "ter erneut.";
+constexpr char kIntegrityText[] =
+    "Bei der Pr\xC3\xBC"
+    "fung der heruntergeladenen Daten wurde eine Inkonsistenz festgestellt. Bitte wiederhole "
+    "den Vorgang.";
+constexpr char kCleanupText[] =
+    "Es ist ein Fehler beim L\xC3\xB6schen von alten ungenutzten Daten aufgetreten. M\xC3\xB6"
+    "chtest du ohne S\xC3\xA4uberung fortfahren?";
+
+TEST(ExceptionTypes, AreSiblingsThatNeverCatchEachOther) {
+    static_assert(!std::is_base_of_v<PatchException, OperationsProcessorException>);
+    static_assert(!std::is_base_of_v<OperationsProcessorException, PatchException>);
+    const OperationsProcessorException cleanup(1, "data/old", "Can't remove directory.");
+    EXPECT_EQ(cleanup.category, 0);
+    EXPECT_EQ(cleanup.code, 1);
+    EXPECT_EQ(cleanup.detail, "data/old");
+    EXPECT_TRUE(cleanup.params.empty());
+    EXPECT_STREQ(cleanup.what(), "Can't remove directory.");
+    bool caughtAsPatchException = false;
+    try {
+        try {
+            throw cleanup;
+        } catch (const PatchException&) {
+            caughtAsPatchException = true;
+        }
+    } catch (const OperationsProcessorException&) {
+    }
+    EXPECT_FALSE(caughtAsPatchException);
+}
+
+TEST(ComposeTransferReport, FileListFailure) {
+    const ReportMessage report =
+        ComposeTransferReport(PatchException(1, 7, "", "Http request failed while getting files!"));
+    EXPECT_EQ(report.caption,
+              "Daten\xC3\xBC"
+              "bertragungsfehler");
+    EXPECT_EQ(report.text, std::string(kTransferText) +
+                               "\n\nDetails: Die Dateiliste konnte nicht abgerufen werden!");
+}
+
+TEST(ComposeTransferReport, ChecksumFailureShowsBothValuesInHex) {
+    const ReportMessage report = ComposeTransferReport(
+        PatchException(3, 8, "data/a.mul", "Checksum check failed",
+                       {{"FileChecksum", 6699}, {"ExpectedChecksum", 4294967295u}}));
+    EXPECT_EQ(report.caption, "Integrit\xC3\xA4tsfehler");
+    EXPECT_EQ(report.text,
+              std::string(kIntegrityText) +
+                  "\n\nDetails: Die Pr\xC3\xBC"
+                  "fsumme der Datei 'data/a.mul' stimmt nicht mit der erwarteten \xC3\xBC"
+                  "berein.\n(Ist: 0x00001A2B, Erwartet: 0xFFFFFFFF)");
+}
+
+TEST(ComposeTransferReport, MissingChecksumParamsReadAsZero) {
+    const ReportMessage report =
+        ComposeTransferReport(PatchException(3, 8, "x", "", {{"ExpectedChecksum", 0xABCDEFu}}));
+    EXPECT_NE(report.text.find("(Ist: 0x00000000, Erwartet: 0x00ABCDEF)"), std::string::npos)
+        << report.text;
+}
+
+TEST(ComposeTransferReport, EachCodeHasItsDetailsParagraph) {
+    struct Case {
+        int category;
+        int code;
+        const char* detail;
+        const char* caption;
+        const char* text;
+        const char* details;
+    };
+    const Case cases[] = {
+        {1, 0, "a/b.mul",
+         "Daten\xC3\xBC"
+         "bertragungsfehler",
+         kTransferText,
+         "\n\nDetails: Die Verbindung wurde unterbrochen, als die Metadaten f\xC3\xBCr 'a/b.mul' "
+         "empfangen werden sollten."},
+        {2, 1, "a/b.mul", "Metadatenfehler", kMetadataText,
+         "\n\nDetails: Die Metadaten f\xC3\xBCr 'a/b.mul' sind ung\xC3\xBCltig."},
+        {0, 2, "a/b.mul", "Zugriffsfehler", kAccessText,
+         "\n\nDetails: Das Verzeichnis f\xC3\xBCr 'a/b.mul' konnte nicht angelegt werden."},
+        {0, 3, "a/b.mul.tmp", "Zugriffsfehler", kAccessText,
+         "\n\nDetails: Die tempor\xC3\xA4re Datei 'a/b.mul.tmp' kann nicht geschrieben werden."},
+        {1, 4, "a/b.mul",
+         "Daten\xC3\xBC"
+         "bertragungsfehler",
+         kTransferText,
+         "\n\nDetails: Die Daten f\xC3\xBCr 'a/b.mul' k\xC3\xB6nnen nicht heruntergeladen "
+         "werden."},
+        {0, 5, "a/b.mul", "Zugriffsfehler", kAccessText,
+         "\n\nDetails: Die alte Datei 'a/b.mul' konnte nicht gel\xC3\xB6scht werden."},
+        {0, 6, "a/b.mul", "Zugriffsfehler", kAccessText,
+         "\n\nDetails: Die neue Datei 'a/b.mul' konnte nicht eingesetzt werden."},
+        {2, 1, "", "Metadatenfehler", kMetadataText,
+         "\n\nDetails: Die Metadaten f\xC3\xBCr '' sind ung\xC3\xBCltig."},
+    };
+    for (const Case& c : cases) {
+        const ReportMessage report =
+            ComposeTransferReport(PatchException(c.category, c.code, c.detail, "diagnostic"));
+        EXPECT_EQ(report.caption, c.caption) << c.category << "-" << c.code;
+        EXPECT_EQ(report.text, std::string(c.text) + c.details) << c.category << "-" << c.code;
+    }
+}
+
+TEST(ComposeTransferReport, CaptionAndDetailsAreChosenIndependently) {
+    const ReportMessage unknownBoth = ComposeTransferReport(PatchException(9, 12, "x", ""));
+    EXPECT_EQ(unknownBoth.caption, "Fehler");
+    EXPECT_EQ(unknownBoth.text,
+              "Es scheint etwas schief gelaufen zu sein.\n\nDetails: Es ist ein unbekannter "
+              "Fehler aufgetreten. (Nummer: 9-12)");
+
+    const ReportMessage unknownCategory = ComposeTransferReport(PatchException(-4, 7, "", ""));
+    EXPECT_EQ(unknownCategory.caption, "Fehler");
+    EXPECT_EQ(unknownCategory.text,
+              "Es scheint etwas schief gelaufen zu sein.\n\nDetails: Die Dateiliste konnte "
+              "nicht abgerufen werden!");
+
+    const ReportMessage unknownCode = ComposeTransferReport(PatchException(2, -3, "x", ""));
+    EXPECT_EQ(unknownCode.caption, "Metadatenfehler");
+    EXPECT_EQ(unknownCode.text,
+              std::string(kMetadataText) +
+                  "\n\nDetails: Es ist ein unbekannter Fehler aufgetreten. (Nummer: 2--3)");
+}
+
+TEST(ComposeCleanupReport, FileAndFolderParagraphs) {
+    const ReportMessage file =
+        ComposeCleanupReport(OperationsProcessorException(0, "old/a.dll", "Can't remove file."));
+    EXPECT_EQ(file.caption, "Fehler beim Aufr\xC3\xA4umen");
+    EXPECT_EQ(file.text, std::string(kCleanupText) +
+                             "\n\nDetails: Die Datei 'old/a.dll' konnte nicht gel\xC3\xB6scht "
+                             "werden.");
+    const ReportMessage folder =
+        ComposeCleanupReport(OperationsProcessorException(1, "old/maps", "x"));
+    EXPECT_EQ(folder.text, std::string(kCleanupText) +
+                               "\n\nDetails: Das Verzeichnis 'old/maps' konnte nicht "
+                               "gel\xC3\xB6scht werden.");
+    const ReportMessage unknown = ComposeCleanupReport(OperationsProcessorException(5, "", "x"));
+    EXPECT_EQ(unknown.text,
+              std::string(kCleanupText) +
+                  "\n\nDetails: Es ist ein unbekannter Fehler aufgetreten. (Nummer: 0-5)");
+}
+
+TEST(ComposeCleanupReport, NonZeroCategoryKeepsTheGenericTexts) {
+    OperationsProcessorException error(0, "a", "x");
+    error.category = 2;
+    const ReportMessage report = ComposeCleanupReport(error);
+    EXPECT_EQ(report.caption, "Fehler");
+    EXPECT_EQ(report.text,
+              "Es scheint etwas schief gelaufen zu sein.\n\nDetails: Die Datei 'a' konnte "
+              "nicht gel\xC3\xB6scht werden.");
+}
+
+TEST(ReportTransferError, ShowsAnErrorBoxWithOk) {
+    ScriptedPrompt prompt;
+    prompt.Answer(PromptAnswer::Ok);
+    const PatchException error(0, 5, "art.mul", "Delete failed on 'art.mul'!");
+    ReportTransferError(&prompt, error);
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].caption, "Zugriffsfehler");
+    EXPECT_EQ(prompt.messages[0].text, ComposeTransferReport(error).text);
+    EXPECT_EQ(prompt.messages[0].buttons, PromptButtons::Ok);
+    EXPECT_EQ(prompt.messages[0].icon, PromptIcon::Error);
+    ReportTransferError(nullptr, error);  // nobody to ask: nothing happens
+}
+
+TEST(ReportCleanupError, ReturnsTrueExactlyOnYes) {
+    const OperationsProcessorException error(1, "old/maps", "Can't remove directory.");
+    for (const auto& [answer, expected] :
+         {std::pair{PromptAnswer::Yes, true}, std::pair{PromptAnswer::No, false},
+          std::pair{PromptAnswer::Cancel, false}}) {
+        ScriptedPrompt prompt;
+        prompt.Answer(answer);
+        EXPECT_EQ(ReportCleanupError(&prompt, error), expected);
+        ASSERT_EQ(prompt.messages.size(), 1u);
+        EXPECT_EQ(prompt.messages[0].caption, "Fehler beim Aufr\xC3\xA4umen");
+        EXPECT_EQ(prompt.messages[0].buttons, PromptButtons::YesNo);
+        EXPECT_EQ(prompt.messages[0].icon, PromptIcon::Error);
+    }
+    EXPECT_FALSE(ReportCleanupError(nullptr, error));
+}
+
+}  // namespace
+}  // namespace veldmoor
