@@ -15,17 +15,14 @@ namespace veldmoor {
 
 namespace {
 
-// The local copy is read in blocks of this size (plus one window kept from the previous
-// block), so a scan costs few reads and its memory does not grow with the file.
-constexpr std::size_t kReadBlock = std::size_t{1} << 20;
-
 // One matching pass: windows of `windowLength` bytes from local offset `start` to the end of
 // the local copy, claiming entries of `entries` and appending the local pieces to `found`.
 class MatchPass {
 public:
     MatchPass(std::istream& local, std::uint64_t start, std::uint32_t windowLength,
-              std::span<const Piece> entries, std::vector<Piece>& found)
-        : local_(local),
+              std::span<const Piece> entries, std::vector<Piece>& found, std::size_t readBlock)
+        : readBlock_(std::max<std::size_t>(readBlock, 1)),
+          local_(local),
           start_(start),
           windowLength_(windowLength),
           entries_(entries),
@@ -35,8 +32,10 @@ public:
         if (!remainingHoldsWindow()) {
             return;  // fewer bytes than one window: nothing to find, nothing to report
         }
-        // Room for one window kept across reads plus a large read; at least two windows.
-        buffer_.resize(windowLength_ + std::max<std::size_t>(kReadBlock, windowLength_));
+        // The local copy is read in large blocks, plus one window kept from the previous
+        // block, so a scan costs few reads and its memory does not grow with the file. The
+        // buffer holds at least two windows so that keeping one leaves room for a read.
+        buffer_.resize(windowLength_ + std::max<std::size_t>(readBlock_, windowLength_));
         local_.clear();
         local_.seekg(static_cast<std::streamoff>(start_));
         base_ = start_;
@@ -157,6 +156,7 @@ private:
         return !claimed.empty();
     }
 
+    std::size_t readBlock_;
     std::istream& local_;
     std::uint64_t start_;
     std::uint32_t windowLength_;
@@ -172,7 +172,7 @@ private:
 }  // namespace
 
 BlockPlan buildBlockPlan(std::istream& local, const std::vector<Piece>& entries,
-                         std::uint32_t expectedCrc) {
+                         std::uint32_t expectedCrc, const MatcherOptions& options) {
     BlockPlan plan;
     plan.expectedCrc = expectedCrc;
     if (!local || entries.empty()) {
@@ -188,14 +188,14 @@ BlockPlan buildBlockPlan(std::istream& local, const std::vector<Piece>& entries,
 
     std::vector<Piece>& found = plan.pieces;
     if (last.length == blockSize) {
-        MatchPass(local, 0, blockSize, entries, found).run();
+        MatchPass(local, 0, blockSize, entries, found, options.readBlock).run();
     } else if (last.length != 0) {
         const std::span<const Piece> all(entries);
-        MatchPass(local, 0, blockSize, all.first(all.size() - 1), found).run();
+        MatchPass(local, 0, blockSize, all.first(all.size() - 1), found, options.readBlock).run();
         if (!found.empty()) {
             const std::uint64_t resume =
                 std::uint64_t{found.back().sourceOffset} + found.back().length;
-            MatchPass(local, resume, last.length, all.last(1), found).run();
+            MatchPass(local, resume, last.length, all.last(1), found, options.readBlock).run();
         }
     }
     std::stable_sort(found.begin(), found.end(), [](const Piece& x, const Piece& y) {

@@ -11,6 +11,7 @@
 // found something) a pass for the last chunk alone, starting where the last found piece ends.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <vector>
@@ -19,9 +20,15 @@
 
 namespace veldmoor {
 
-// buildBlockPlan over an open stream positioned anywhere; it is read in large blocks and
-// seeked. Used by the path overload and by tests.
+struct MatcherOptions {
+    // Bytes read from the local copy at a time, beyond the one window kept between reads.
+    // The plan does not depend on it; tests make it tiny to exercise the refills.
+    std::size_t readBlock = std::size_t{1} << 20;
+};
+
+// buildBlockPlan over an open stream; it is seeked and read in large blocks. Used by the path
+// overload, the tests and the benchmark.
 BlockPlan buildBlockPlan(std::istream& local, const std::vector<Piece>& entries,
-                         std::uint32_t expectedCrc);
+                         std::uint32_t expectedCrc, const MatcherOptions& options = {});
 
 }  // namespace veldmoor

@@ -23,10 +23,9 @@ bool readU32(std::istream& in, std::uint32_t& value) {
 bool parseChunkIndex(std::istream& in, ChunkIndex& index) {
     index = ChunkIndex{};
     std::uint32_t magic = 0;
-    if (!readU32(in, magic) || !readU32(in, index.targetSize) || !readU32(in, index.targetCrc)) {
-        return false;
-    }
-    if (magic != kChunkIndexMagic) {
+    if (!readU32(in, magic) || !readU32(in, index.targetSize) || !readU32(in, index.targetCrc) ||
+        magic != kChunkIndexMagic) {
+        index = ChunkIndex{};
         return false;
     }
     std::uint32_t offset = 0;
@@ -37,7 +36,11 @@ bool parseChunkIndex(std::istream& in, ChunkIndex& index) {
         if (!complete) {
             // End of data within a record: the partial record is dropped. Any other failure
             // of the stream makes the document unusable.
-            return in.eof() && !in.bad();
+            if (in.eof() && !in.bad()) {
+                return true;
+            }
+            index = ChunkIndex{};
+            return false;
         }
         entry.targetOffset = offset;
         entry.kind = kPieceLocal;

@@ -51,7 +51,7 @@ struct BlockPlan {
 
 // Parses an index document from the stream's current position to its end. Returns false
 // when the header is incomplete or the magic is wrong; a record cut short by the end of the
-// data is dropped. `index` is overwritten either way.
+// data is dropped. `index` receives the parsed document, or is left empty when invalid.
 bool parseChunkIndex(std::istream& in, ChunkIndex& index);
 bool parseChunkIndex(std::string_view document, ChunkIndex& index);
 
