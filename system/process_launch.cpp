@@ -1,0 +1,211 @@
+#include "system/process_launch.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "system/elevation.h"
+#include "system/path.h"
+
+extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX gives no header for it
+
+namespace veldmoor {
+
+namespace {
+
+std::optional<uid_t> UidFromEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0')
+        return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long uid = std::strtoul(value, &end, 10);
+    if (errno != 0 || *end != '\0')
+        return std::nullopt;
+    return static_cast<uid_t>(uid);
+}
+
+std::optional<DesktopUser> LookUpUser(uid_t uid) {
+    std::array<char, 16384> buffer{};
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
+        return std::nullopt;
+    }
+    DesktopUser user;
+    user.uid = entry.pw_uid;
+    user.gid = entry.pw_gid;
+    user.name = entry.pw_name;
+    user.home = entry.pw_dir;
+    int count = 32;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    if (getgrouplist(entry.pw_name, entry.pw_gid, groups.data(), &count) < 0) {
+        groups.resize(static_cast<std::size_t>(count));
+        if (getgrouplist(entry.pw_name, entry.pw_gid, groups.data(), &count) < 0)
+            count = 0;
+    }
+    groups.resize(static_cast<std::size_t>(count));
+    if (groups.empty())
+        groups.push_back(entry.pw_gid);
+    user.groups = std::move(groups);
+    return user;
+}
+
+bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() &&
+           EqualsNoCase(text.substr(text.size() - suffix.size()), suffix);
+}
+
+constexpr std::array<std::string_view, 5> kVariablesOfElevation = {
+    "PKEXEC_UID", "SUDO_UID", "SUDO_GID", "SUDO_USER", "SUDO_COMMAND"};
+
+// The environment for the started program: the launcher's own, speaking for the desktop user.
+std::vector<std::string> EnvironmentFor(const DesktopUser* user) {
+    std::vector<std::string> result;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        const std::string_view entry = *variable;
+        const std::string_view name = entry.substr(0, entry.find('='));
+        bool drop = false;
+        for (const std::string_view elevated : kVariablesOfElevation)
+            drop |= name == elevated;
+        if (user != nullptr)
+            drop |= name == "HOME" || name == "USER" || name == "LOGNAME";
+        if (!drop)
+            result.emplace_back(entry);
+    }
+    if (user != nullptr) {
+        result.push_back("HOME=" + user->home);
+        result.push_back("USER=" + user->name);
+        result.push_back("LOGNAME=" + user->name);
+    }
+    return result;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    pointers.reserve(texts.size() + 1);
+    for (std::string& text : texts)
+        pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+[[noreturn]] void FailInChild(int reportPipe) {
+    const int error = errno;
+    // Nothing more can be done in the child when the report cannot be written.
+    [[maybe_unused]] const ssize_t written = write(reportPipe, &error, sizeof error);
+    _exit(127);
+}
+
+// Starts commandLine[0] (a full path) detached, as user when given. Everything the child needs
+// is prepared before fork: after it, only calls that are safe in a child of a threaded process.
+bool StartDetachedAs(std::vector<std::string> commandLine, const std::string& workingDirectory,
+                     const DesktopUser* user) {
+    std::vector<std::string> environment = EnvironmentFor(user);
+    std::vector<char*> argv = Pointers(commandLine);
+    std::vector<char*> envp = Pointers(environment);
+    const char* folder = workingDirectory.empty() ? nullptr : workingDirectory.c_str();
+
+    std::array<int, 2> report{};
+    if (pipe2(report.data(), O_CLOEXEC) != 0)
+        return false;
+    const pid_t child = fork();
+    if (child < 0) {
+        close(report[0]);
+        close(report[1]);
+        return false;
+    }
+    if (child == 0) {
+        close(report[0]);
+        // A second fork leaves the program without a parent to wait for it: it never becomes a
+        // zombie of the launcher.
+        const pid_t grandchild = fork();
+        if (grandchild < 0)
+            FailInChild(report[1]);
+        if (grandchild > 0)
+            _exit(0);
+        setsid();
+        if (user != nullptr) {
+            if (setgroups(user->groups.size(), user->groups.data()) != 0 ||
+                setgid(user->gid) != 0 || setuid(user->uid) != 0) {
+                FailInChild(report[1]);
+            }
+        }
+        if (folder != nullptr && chdir(folder) != 0)
+            FailInChild(report[1]);
+        execve(argv[0], argv.data(), envp.data());
+        FailInChild(report[1]);
+    }
+    close(report[1]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    int error = 0;
+    ssize_t got = 0;
+    do {
+        got = read(report[0], &error, sizeof error);
+    } while (got < 0 && errno == EINTR);
+    close(report[0]);
+    // The report pipe closes on a successful exec without a word.
+    return got == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool StartAsDesktopUser(std::vector<std::string> commandLine, const std::string& folder) {
+    std::optional<DesktopUser> user;
+    if (geteuid() == 0) {
+        user = FindDesktopUser();
+        if (!user)
+            return false;
+        // Root on its own behalf stays root; nobody else's rights are taken.
+        if (user->uid == 0)
+            user.reset();
+    }
+    return StartDetachedAs(std::move(commandLine), folder, user ? &*user : nullptr);
+}
+
+}  // namespace
+
+std::optional<DesktopUser> FindDesktopUser() {
+    std::optional<uid_t> uid;
+    if (geteuid() == 0) {
+        uid = UidFromEnvironment("PKEXEC_UID");
+        if (!uid)
+            uid = UidFromEnvironment("SUDO_UID");
+    }
+    return LookUpUser(uid.value_or(getuid()));
+}
+
+bool StartDeElevated(const std::string& program, const std::string& workingDirectory) {
+    if (program.empty())
+        return false;
+    std::vector<std::string> commandLine;
+    if (EndsWithNoCase(program, ".exe")) {
+        const std::string wine = FindOnPath("wine");
+        if (wine.empty())
+            return false;
+        commandLine = {wine, program};
+    } else {
+        const std::string found = FindOnPath(program);
+        if (found.empty())
+            return false;
+        commandLine = {found};
+    }
+    return StartAsDesktopUser(std::move(commandLine), workingDirectory);
+}
+
+bool OpenWithDesktop(const std::string& target) {
+    const std::string opener = FindOnPath("xdg-open");
+    if (opener.empty() || target.empty())
+        return false;
+    return StartAsDesktopUser({opener, target}, "");
+}
+
+}  // namespace veldmoor

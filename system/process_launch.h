@@ -1,0 +1,37 @@
+// Starting programs for the person at the desktop: the game after a patch run, a chosen
+// program, a file, folder or web page. When the launcher runs as root on someone's behalf
+// (pkexec sets PKEXEC_UID, sudo SUDO_UID), the program runs as that person, with their groups
+// and home, never with the launcher's rights.
+#pragma once
+
+#include <sys/types.h>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace veldmoor {
+
+struct DesktopUser {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::string name;
+    std::string home;
+    std::vector<gid_t> groups;
+};
+
+// The person the launcher works for: the user named by PKEXEC_UID or SUDO_UID when the launcher
+// runs as root on their behalf, else the process's own user. std::nullopt when that user has no
+// account entry.
+std::optional<DesktopUser> FindDesktopUser();
+
+// Starts program as the desktop user in workingDirectory (its current one when empty), not
+// waiting for it. A program whose name ends in ".exe" is a Windows program and runs through wine.
+// True when the program was started; false when it, wine, or the working directory is missing
+// or the change of user fails.
+bool StartDeElevated(const std::string& program, const std::string& workingDirectory);
+
+// Opens a file, folder or address with the desktop's chosen program (xdg-open) as the desktop
+// user.
+bool OpenWithDesktop(const std::string& target);
+
+}  // namespace veldmoor
