@@ -1,0 +1,49 @@
+// A real nginx on a free loopback port, serving a folder with the project's documented
+// repository configuration (docs/nginx-repository.conf). Its configuration, logs and
+// temporary files live in a private temporary prefix; the process is stopped by its id.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace veldmoor::test {
+
+// One line of the access log.
+struct NginxRequest {
+    std::string method;
+    std::string uri;    // as requested, percent-encoded
+    std::string range;  // the Range header, "-" when none
+    int status = 0;
+    std::uint64_t bytesSent = 0;  // $bytes_sent: headers and body
+    std::string contentEncoding;  // "gzip" or "-"
+};
+
+class NginxServer {
+public:
+    static constexpr const char* kProgram = "/usr/sbin/nginx";
+
+    // Starts nginx serving `root`. Throws std::runtime_error with nginx's error log when it
+    // does not come up.
+    explicit NginxServer(const std::string& root);
+    ~NginxServer();
+    NginxServer(const NginxServer&) = delete;
+    NginxServer& operator=(const NginxServer&) = delete;
+
+    int port() const { return port_; }
+    // "http://127.0.0.1:port/" + folder + "/" (folder may be empty).
+    std::string address(const std::string& folder = "") const;
+
+    std::vector<NginxRequest> requests() const;
+    void clearRequests();
+
+    static bool Available();
+
+private:
+    std::unique_ptr<struct NginxPrefix> prefix_;
+    int port_ = 0;
+    int pid_ = 0;
+};
+
+}  // namespace veldmoor::test

@@ -1,0 +1,28 @@
+// The project's repository server started in-process on a free loopback port, serving a
+// folder the test fills (typically with the real veldmoor-publish, see tool_runner.h).
+#pragma once
+
+#include <string>
+
+#include "tools/serve/repo_server.h"
+
+namespace veldmoor::test {
+
+class ServedRepository {
+public:
+    explicit ServedRepository(const std::string& root, bool gzip = true)
+        : server_(RepoServerOptions{root, "127.0.0.1", 0, gzip}) {
+        server_.start();
+    }
+
+    RepoServer& server() { return server_; }
+    // Repository address as a launcher profile holds it: base URL, the folder, and "/".
+    std::string address(const std::string& folder = "") const {
+        return server_.baseUrl() + "/" + (folder.empty() ? "" : folder + "/");
+    }
+
+private:
+    RepoServer server_;
+};
+
+}  // namespace veldmoor::test

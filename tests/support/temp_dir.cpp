@@ -1,0 +1,50 @@
+#include "tests/support/temp_dir.h"
+
+#include <stdlib.h>  // mkdtemp
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace veldmoor::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir(const std::string& prefix) {
+    std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a temporary folder from " + pattern);
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+std::string TempDir::operator/(const std::string& relative) const {
+    return path_ + "/" + relative;
+}
+
+void WriteTestFile(const std::string& path, const std::string& content) {
+    const fs::path file(path);
+    if (file.has_parent_path()) {
+        fs::create_directories(file.parent_path());
+    }
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out) {
+        throw std::runtime_error("cannot write test file " + path);
+    }
+}
+
+std::string ReadTestFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+}  // namespace veldmoor::test

@@ -1,0 +1,212 @@
+// veldmoor-sync: brings one local folder up to date with one repository from a terminal, with
+// the same engine the launcher uses (list, prepare, patch). Exit status 0 only on success.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <iostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "patch/byte_size.h"
+#include "patch/patch_reports.h"
+#include "sync/patch_exception.h"
+#include "sync/repo_sync.h"
+#include "system/file_ops.h"
+#include "system/terminal.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void PrintUsage(std::ostream& out) {
+    out << "Usage: veldmoor-sync [options] FOLDER REPOSITORY_ADDRESS\n"
+           "\n"
+           "Brings FOLDER up to date with the repository at REPOSITORY_ADDRESS (for example\n"
+           "http://127.0.0.1:8080/game/): fetches the file list, examines every file whose\n"
+           "time differs from the listed one, downloads only the blocks the local copy lacks,\n"
+           "verifies each rebuilt file and sets its time. Files not in the list are left alone.\n"
+           "\n"
+           "Options:\n"
+           "  --dry-run  examine and print what would be fetched; change nothing\n"
+           "  --quiet    print only failures\n"
+           "  --help     show this text\n"
+           "\n"
+           "Exit status: 0 when the folder is up to date, 1 when the run failed, 2 on wrong use.\n";
+}
+
+std::string Size(std::uint64_t bytes) {
+    return veldmoor::FormatByteSize(
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, UINT32_MAX)));
+}
+
+// The live line: bytes so far of the whole run, speed and time left.
+class ProgressLine {
+public:
+    ProgressLine(bool live, std::uint64_t total) : live_(live), total_(total) {}
+
+    void update(const std::string& path, std::uint64_t done) {
+        if (!live_) {
+            return;
+        }
+        const auto now = Clock::now();
+        if (now - lastDraw_ < std::chrono::milliseconds(100) && done < total_) {
+            return;
+        }
+        lastDraw_ = now;
+        const double seconds = std::chrono::duration<double>(now - start_).count();
+        const double speed = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+        std::string line = Size(done) + " of " + Size(total_);
+        if (speed > 0) {
+            line += "  " + Size(static_cast<std::uint64_t>(speed)) + "/s";
+            const double left = static_cast<double>(total_ - std::min(done, total_)) / speed;
+            line += "  " + std::to_string(static_cast<long long>(left + 0.5)) + " s left";
+        }
+        line += "  " + path;
+        if (line.size() > 100) {
+            line = line.substr(0, 97) + "...";
+        }
+        std::cout << "\r" << line
+                  << std::string(width_ > line.size() ? width_ - line.size() : 0, ' ')
+                  << std::flush;
+        width_ = line.size();
+    }
+
+    void finish() {
+        if (live_ && width_ > 0) {
+            std::cout << "\r" << std::string(width_, ' ') << "\r" << std::flush;
+        }
+    }
+
+private:
+    bool live_;
+    std::uint64_t total_;
+    Clock::time_point start_ = Clock::now();
+    Clock::time_point lastDraw_{};
+    std::size_t width_ = 0;
+};
+
+struct Arguments {
+    std::string folder;
+    std::string address;
+    bool dryRun = false;
+    bool quiet = false;
+};
+
+int Run(const Arguments& args) {
+    const auto started = Clock::now();
+    veldmoor::RepoSync sync(args.folder, args.address);
+    const std::vector<veldmoor::RemoteFile> files = sync.listFiles();
+
+    struct Examined {
+        const veldmoor::RemoteFile* file;
+        std::uint32_t download;
+    };
+    std::vector<Examined> examined;
+    for (const auto& file : files) {
+        const std::uint32_t before = sync.totalDownloadBytes();
+        bool checked = false;
+        sync.prepareFile(file, [&](const std::string&) { checked = true; });
+        if (checked) {
+            examined.push_back({&file, sync.totalDownloadBytes() - before});
+        }
+    }
+    const std::uint64_t total = sync.totalDownloadBytes();
+
+    if (args.dryRun) {
+        for (const auto& e : examined) {
+            std::cout << (e.download > 0 ? "would fetch " + Size(e.download) + " of "
+                                         : std::string("would only update ")) +
+                             e.file->repoPath
+                      << "\n";
+        }
+        std::cout << "Dry run: " << files.size() << " files listed, " << examined.size()
+                  << " examined, " << Size(total) << " to download. Nothing was changed.\n";
+        return 0;
+    }
+
+    ProgressLine line(!args.quiet && veldmoor::StandardOutputIsTerminal(), total);
+    std::set<std::string> rebuilt;
+    std::uint64_t finishedBytes = 0;
+    std::string currentPath;
+    std::uint64_t currentWritten = 0;
+    sync.patchPreparedFiles([&](const std::string& path, unsigned int written, unsigned int) {
+        if (path != currentPath) {
+            finishedBytes += currentWritten;
+            currentPath = path;
+            currentWritten = 0;
+        }
+        currentWritten = written;
+        rebuilt.insert(path);
+        line.update(path, finishedBytes + currentWritten);
+    });
+    line.finish();
+    const std::uint64_t downloaded = finishedBytes + currentWritten;
+
+    std::uint64_t examinedBytes = 0;
+    for (const auto& e : examined) {
+        examinedBytes += static_cast<std::uint64_t>(
+            std::max<std::int64_t>(veldmoor::FileSize(e.file->localPath), 0));
+    }
+    const std::uint64_t local = examinedBytes - std::min(examinedBytes, downloaded);
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    if (!args.quiet) {
+        std::cout << "Up to date: " << files.size() << " files listed, " << examined.size()
+                  << " examined, " << rebuilt.size() << " rebuilt; " << downloaded
+                  << " bytes downloaded (" << Size(downloaded) << "), " << local
+                  << " bytes taken from local copies (" << Size(local) << ") in "
+                  << static_cast<long long>(seconds * 1000) << " ms.\n";
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Arguments args;
+    std::vector<std::string> positional;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            PrintUsage(std::cout);
+            return 0;
+        }
+        if (arg == "--dry-run" || arg == "-n") {
+            args.dryRun = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            args.quiet = true;
+        } else if (!arg.empty() && arg[0] == '-') {
+            std::cerr << "veldmoor-sync: unknown option " << arg << "\n";
+            PrintUsage(std::cerr);
+            return 2;
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (positional.size() != 2) {
+        std::cerr << "veldmoor-sync: FOLDER and REPOSITORY_ADDRESS are required\n";
+        PrintUsage(std::cerr);
+        return 2;
+    }
+    args.folder = positional[0];
+    args.address = positional[1];
+    if (veldmoor::PathExists(args.folder) && !veldmoor::IsDirectory(args.folder)) {
+        std::cerr << "veldmoor-sync: '" << args.folder << "' exists and is not a folder\n";
+        return 2;
+    }
+    try {
+        return Run(args);
+    } catch (const veldmoor::PatchException& e) {
+        std::cout << std::endl;
+        const auto report = veldmoor::ComposeTransferReport(e);
+        std::cerr << report.caption << "\n\n"
+                  << report.text << "\n\n"
+                  << "Diagnostic: " << e.what() << " (category " << e.category << ", code "
+                  << e.code << (e.detail.empty() ? "" : ", " + e.detail) << ")\n";
+    } catch (const veldmoor::SyncCancelled&) {
+        std::cerr << "veldmoor-sync: cancelled\n";
+    } catch (const std::exception& e) {
+        std::cerr << "veldmoor-sync: the run failed: " << e.what() << "\n";
+    }
+    return 1;
+}
