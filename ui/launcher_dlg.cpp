@@ -1,0 +1,625 @@
+#include "ui/launcher_dlg.h"
+
+#include <wx/app.h>
+#include <wx/dcbuffer.h>
+#include <wx/icon.h>
+#include <wx/menu.h>
+#include <wx/thread.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "system/folders.h"
+#include "ui/about_dlg.h"
+#include "ui/dialog_units.h"
+#include "ui/news_view.h"
+#include "ui/profile_editor_dlg.h"
+#include "ui/repair_dlg.h"
+#include "ui/wx_prompt.h"
+
+#ifndef VELDMOOR_VERSION_MAJOR
+#define VELDMOOR_VERSION_MAJOR 0
+#define VELDMOOR_VERSION_MINOR 0
+#define VELDMOOR_VERSION_PATCH 0
+#endif
+
+namespace veldmoor {
+
+namespace {
+
+// Text colours chosen to read well on the background picture.
+const wxColour kTextColour(226, 214, 184);
+const wxColour kLabelColour(176, 132, 66);
+const wxColour kVersionColour(150, 140, 120);
+
+std::string WithoutCarriageReturns(const std::string& text) {
+    std::string result;
+    result.reserve(text.size());
+    for (const char c : text) {
+        if (c != '\r')
+            result += c;
+    }
+    return result;
+}
+
+PromptAnswer DeclinedAnswer(PromptButtons buttons) {
+    switch (buttons) {
+        case PromptButtons::Ok:
+            return PromptAnswer::Ok;
+        case PromptButtons::YesNo:
+            return PromptAnswer::No;
+        default:
+            return PromptAnswer::Cancel;
+    }
+}
+
+wxStaticText* MakeText(wxWindow* parent, int id, const char* text, const wxRect& rect, long style,
+                       const wxColour& colour) {
+    auto* control = new wxStaticText(parent, id, wxString::FromUTF8(text), rect.GetPosition(),
+                                     rect.GetSize(), style | wxST_NO_AUTORESIZE);
+    control->SetForegroundColour(colour);
+    return control;
+}
+
+}  // namespace
+
+std::string LauncherVersionText() {
+    return "v" + std::to_string(VELDMOOR_VERSION_MAJOR) + "." +
+           std::to_string(VELDMOOR_VERSION_MINOR) + "." + std::to_string(VELDMOOR_VERSION_PATCH);
+}
+
+CLauncherDlg::CLauncherDlg(LauncherDialogConfig settings)
+    : wxDialog(nullptr, wxID_ANY, wxString(), wxDefaultPosition,
+               DialogUnits(DialogFont()).Rect(0, 0, 513, 279).GetSize(),
+               wxBORDER_NONE | wxFRAME_SHAPED | wxCLIP_CHILDREN | wxSYSTEM_MENU),
+      config(std::move(settings)),
+      profiles(config.profilesFolder) {
+    SetName("VelLauncherMainDialog");
+    SetFont(DialogFont());
+    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    prompt = std::make_unique<WxPrompt>(this);
+    bridge = std::make_unique<UiCallBridge>(
+        [](std::function<void()> task) { wxTheApp->CallAfter(std::move(task)); });
+    worker = std::make_unique<PatchWorker>(*this, *config.platform, config.seams);
+    if (!config.shell.startProgram || !config.shell.openFolder)
+        config.shell = SystemShellActions();
+    CreateControls();
+    BindEvents();
+}
+
+CLauncherDlg::~CLauncherDlg() {
+    // The worker is released first: it may be waiting for this window, and a closed bridge
+    // answers it at once. Only then do the controls go away.
+    CloseBridge();
+    worker.reset();
+}
+
+void CLauncherDlg::CreateControls() {
+    const DialogUnits du(DialogFont());
+    const wxSize client = GetClientSize();
+    LoadPngResource(147, backgroundImage, client);
+    if (backgroundImage.IsOk())
+        SetShape(RegionFromAlpha(client, backgroundImage));
+
+    autoStart = new wxCheckBox(this, kIdAutoStart, wxString::FromUTF8("Automatisch starten"),
+                               du.Rect(79, 252, 247, 11).GetPosition(),
+                               du.Rect(79, 252, 247, 11).GetSize());
+    autoStart->SetForegroundColour(kTextColour);
+
+    const wxRect statusRect = du.Rect(74, 118, 408, 116);
+    wxColour statusBackground(26, 30, 28);
+    if (backgroundImage.IsOk()) {
+        const wxPoint centre = statusRect.GetPosition() + wxSize(4, 4);
+        statusBackground = wxColour(backgroundImage.GetRed(centre.x, centre.y),
+                                    backgroundImage.GetGreen(centre.x, centre.y),
+                                    backgroundImage.GetBlue(centre.x, centre.y));
+    }
+    status = new CPictureEdit();
+    status->Create(this, kIdStatus, statusRect, statusBackground, kTextColour);
+    status->Hide();
+
+    const wxRect listRect = du.Rect(389, 79, 95, 12);
+    profileList =
+        new wxChoice(this, kIdProfiles, listRect.GetPosition(), wxSize(listRect.width, -1));
+    // The toolkit's list is taller than the drawn slot: centre it on the slot.
+    profileList->Move(listRect.x, listRect.y + (listRect.height - profileList->GetSize().y) / 2);
+
+    repoPathText = MakeText(this, kIdRepoPath, "%RepoPath%", du.Rect(220, 92, 203, 9),
+                            wxST_ELLIPSIZE_MIDDLE, kTextColour);
+    patchPathText = MakeText(this, kIdPatchPath, "%PatchPath%", du.Rect(220, 104, 203, 9),
+                             wxST_ELLIPSIZE_MIDDLE, kTextColour);
+    repoLabel = MakeText(this, kIdRepoLabel, "Repo:", du.Rect(193, 94, 32, 8), 0, kLabelColour);
+    patchLabel = MakeText(this, kIdPatchLabel, "Lokal:", du.Rect(193, 105, 32, 8), 0, kLabelColour);
+    for (wxWindow* hidden :
+         {static_cast<wxWindow*>(repoPathText), static_cast<wxWindow*>(patchPathText),
+          static_cast<wxWindow*>(repoLabel), static_cast<wxWindow*>(patchLabel)})
+        hidden->Hide();
+
+    editButton = new CPictureButton(151, 152, 153, 158);
+    editButton->Create(this, kIdEdit, du.Point(373, 79), this);
+    repairButton = new CPictureButton(162, 165, 164, 163);
+    repairButton->Create(this, kIdRepair, du.Point(415, 242), this);
+    startButton = new CPictureButton(150, 155, 154, 159);
+    startButton->Create(this, kIdStart, du.Point(447, 242), this);
+    closeButton = new CPictureButton(149, 148, 156, 149);
+    closeButton->Create(this, kIdClose, du.Point(486, 53), this);
+    minimiseButton = new CPictureButton(170, 172, 171, 170);
+    minimiseButton->Create(this, kIdMinimise, du.Point(472, 53), this);
+    moreButton = new CPictureButton(174, 177, 176, 175);
+    moreButton->Create(this, kIdMore, du.Point(396, 253), this);
+
+    const wxRect progressRect = du.Rect(73, 234, 409, 6);
+    progress = new wxGauge(this, kIdProgress, kProgressRange, progressRect.GetPosition(),
+                           progressRect.GetSize(), wxGA_HORIZONTAL | wxGA_SMOOTH);
+    progress->Hide();
+
+    versionText = MakeText(this, kIdVersion, "v*.*.*", du.Rect(385, 55, 80, 8), wxALIGN_RIGHT,
+                           kVersionColour);
+    sizeText =
+        MakeText(this, kIdSize, "%SIZE%", du.Rect(301, 220, 164, 8), wxALIGN_RIGHT, kTextColour);
+    speedText =
+        MakeText(this, kIdSpeed, "%SPEED%", du.Rect(382, 209, 83, 8), wxALIGN_RIGHT, kTextColour);
+    sizeText->Hide();
+    speedText->Hide();
+}
+
+void CLauncherDlg::BindEvents() {
+    Bind(wxEVT_PAINT, &CLauncherDlg::OnPaint, this);
+    Bind(wxEVT_LEFT_DOWN, &CLauncherDlg::OnBackgroundLeftDown, this);
+    Bind(wxEVT_MOTION, &CLauncherDlg::OnBackgroundMotion, this);
+    Bind(wxEVT_LEFT_UP, &CLauncherDlg::OnBackgroundLeftUp, this);
+    Bind(wxEVT_MOUSE_CAPTURE_LOST, [this](wxMouseCaptureLostEvent&) { dragOffset.reset(); });
+    Bind(wxEVT_CHAR_HOOK, &CLauncherDlg::OnCharHook, this);
+    Bind(wxEVT_CLOSE_WINDOW, &CLauncherDlg::OnCloseWindow, this);
+    Bind(
+        wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnAutoStartClicked(); }, kIdAutoStart);
+    Bind(
+        wxEVT_CHOICE, [this](wxCommandEvent&) { OnProfileSelected(); }, kIdProfiles);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnEditProfiles(); }, kIdEdit);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnStartClicked(); }, kIdStart);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnRepairClicked(); }, kIdRepair);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { EndWith(0); }, kIdClose);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { Iconize(true); }, kIdMinimise);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnMoreButton(); }, kIdMore);
+    // Enter never closes the dialog.
+    Bind(
+        wxEVT_BUTTON, [](wxCommandEvent&) {}, wxID_OK);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnCancel(); }, wxID_CANCEL);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent& event) { RunToolCommand(event.GetId()); }, kCmdOpenLogs,
+        kCmdLogSweeper);
+}
+
+bool CLauncherDlg::OnInitDialog() {
+    if (initialised)
+        return true;
+    initialised = true;
+
+    RegisterEmbeddedFonts();
+    fontSolid8 = MakeSkinFont("Runeglyph_Solid", 8);
+    fontSolid7 = MakeSkinFont("Runeglyph_Solid", 7);
+    fontHollow9 = MakeSkinFont("Runeglyph_Hollow", 9);
+    autoStart->SetFont(fontSolid8);
+    sizeText->SetFont(fontHollow9);
+    speedText->SetFont(fontHollow9);
+    status->SetFont(fontSolid8);
+    versionText->SetFont(fontSolid8);
+    patchLabel->SetFont(fontSolid7);
+    repoLabel->SetFont(fontSolid7);
+
+    SetTitle(wxString::FromUTF8("Veldmoor Launcher " + LauncherVersionText()));
+    versionText->SetLabel(wxString::FromUTF8(LauncherVersionText()));
+    progress->SetRange(kProgressRange);
+
+    std::optional<std::size_t> index;
+    if (config.loadProfiles) {
+        index = config.loadProfiles(profiles, *prompt);
+        if (!index)
+            return false;
+    } else {
+        index = profiles.ImportContexts();
+        if (!index)
+            index = profiles.Load();
+    }
+    FillProfileList();
+    SelectProfile(index);
+    const bool autoPatch = selectedProfile && selectedProfile->AutoPatch;
+    if (autoPatch && !config.instantPatch) {
+        autoStart->SetValue(true);
+        StartPatchWorker(kAutoStartCountdownSeconds);
+    } else if (config.instantPatch) {
+        StartPatchWorker(0);
+    }
+
+    wxImage iconImage;
+    LoadPngResource(131, iconImage, wxSize(48, 48));
+    if (iconImage.IsOk()) {
+        wxIcon icon;
+        icon.CopyFromBitmap(wxBitmap(iconImage));
+        SetIcon(icon);
+    }
+
+    const wxRect newsRect = DialogUnits(DialogFont()).Rect(73, 94, 411, 146);
+    if (IsNewsViewAvailable() && !config.newsPageAddress.empty()) {
+        newsView = new CCustomHtmlView();
+        if (newsView->Create(this, kIdNews, newsRect, config.newsPageAddress)) {
+            newsView->NavigateToNewsPage();
+        } else {
+            newsView->Destroy();
+            newsView = nullptr;
+        }
+    }
+    if (newsView == nullptr) {
+        newsPlaceholder =
+            MakeText(this, kIdNews,
+                     "\n\n\n  Aus Kompatibilitätsgründen werden für dein Betriebssystem hier keine "
+                     "Neuigkeiten angezeigt.",
+                     newsRect, wxST_ELLIPSIZE_END, kTextColour);
+    }
+
+    moreButton->SetToolTip(wxString::FromUTF8("Zusätzliche Aktionen"));
+    repairButton->SetToolTip(wxString::FromUTF8("Fehlerbehebung"));
+    startButton->SetToolTip(wxString::FromUTF8("Patchen und Starten"));
+    closeButton->SetToolTip(wxString::FromUTF8("Schließen"));
+    minimiseButton->SetToolTip(wxString::FromUTF8("Minimieren"));
+    editButton->SetToolTip(wxString::FromUTF8("Profileinstellungen"));
+    autoStart->SetToolTip(
+        wxString::FromUTF8("Aktivieren um den Startvorgang automatisch einzuleiten"));
+    return true;
+}
+
+int CLauncherDlg::RunModal() {
+    if (!OnInitDialog())
+        return 0;
+    // Without a window manager a window opens at 0,0; centre it once it is on screen.
+    CallAfter([this] { CentreOnScreen(); });
+    return ShowModal();
+}
+
+// ---------------------------------------------------------------- profiles and buttons
+
+void CLauncherDlg::FillProfileList() {
+    profileList->Clear();
+    OnProfileSelected();
+    for (std::size_t i = 0; i < profiles.Count(); ++i)
+        profileList->Append(wxString::FromUTF8(profiles.At(i)->Name.str()));
+    profileList->Enable();
+}
+
+void CLauncherDlg::SelectProfile(std::optional<std::size_t> index) {
+    if (index && *index < profiles.Count())
+        profileList->SetSelection(static_cast<int>(*index));
+    else
+        profileList->SetSelection(wxNOT_FOUND);
+    OnProfileSelected();
+}
+
+void CLauncherDlg::OnProfileSelected() {
+    OnUiThread([this] {
+        const int selection = profileList->GetSelection();
+        PatchContext* record =
+            selection == wxNOT_FOUND ? nullptr : profiles.At(static_cast<std::size_t>(selection));
+        if (record != nullptr && config.checkInstallPath) {
+            const bool isDefault = config.isDefaultProfile && config.isDefaultProfile(*record);
+            if (!config.checkInstallPath(*record, isDefault, *prompt)) {
+                profileList->SetSelection(wxNOT_FOUND);
+                record = nullptr;
+            }
+        }
+        if (record == nullptr) {
+            repoPathText->SetLabel(wxString());
+            patchPathText->SetLabel(wxString());
+            for (wxWindow* control :
+                 {static_cast<wxWindow*>(autoStart), static_cast<wxWindow*>(repairButton),
+                  static_cast<wxWindow*>(moreButton), static_cast<wxWindow*>(startButton)})
+                control->Disable();
+            selectedProfile.reset();
+            selectedIndex.reset();
+            return;
+        }
+        selectedProfile = *record;
+        selectedIndex = static_cast<std::size_t>(selection);
+        profiles.SetLastSelected(static_cast<std::uint32_t>(selection));
+        for (wxWindow* control :
+             {static_cast<wxWindow*>(startButton), static_cast<wxWindow*>(autoStart),
+              static_cast<wxWindow*>(repairButton), static_cast<wxWindow*>(moreButton)})
+            control->Enable();
+        repoPathText->SetLabel(wxString::FromUTF8(record->RepoPath.str()));
+        patchPathText->SetLabel(wxString::FromUTF8(record->PatchPath.str()));
+        autoStart->SetValue(record->AutoPatch);
+    });
+}
+
+void CLauncherDlg::StartPatchWorker(int countdownSeconds) {
+    PatchRunRequest request;
+    request.profile = selectedProfile;
+    // The list belongs to the user-interface thread; the run's saves are done there.
+    request.saveProfiles = [this] { OnUiThread([this] { profiles.Save(); }); };
+    request.countdownSeconds = countdownSeconds;
+    request.noSelfPatch = config.noSelfPatch;
+    request.launcherFolder = config.launcherFolder;
+    request.launcherRepoAddress = config.launcherRepoAddress;
+    worker->Start(std::move(request));
+}
+
+void CLauncherDlg::OnStartClicked() {
+    worker->CancelCountdown();
+    StartPatchWorker(0);
+}
+
+void CLauncherDlg::OnAutoStartClicked() {
+    if (!selectedProfile || !selectedIndex)
+        return;
+    const bool ticked = autoStart->GetValue();
+    if (PatchContext* record = profiles.At(*selectedIndex))
+        record->AutoPatch = ticked;
+    selectedProfile->AutoPatch = ticked;
+    if (ticked) {
+        profileList->Disable();
+        StartPatchWorker(kAutoStartCountdownSeconds);
+    } else {
+        profileList->Enable();
+        worker->CancelCountdown();
+    }
+}
+
+void CLauncherDlg::OnEditProfiles() {
+    autoStart->SetValue(false);
+    worker->CancelCountdown();
+    int shown = -1;
+    {
+        CPatchContextDefDlg editor(this, profiles, config.browseTarget, config.chooseProgram);
+        editor.ShowModal();
+        shown = editor.ShownIndex();
+    }
+    const int previous = profileList->GetSelection();
+    FillProfileList();
+    if (shown >= 0 && static_cast<std::size_t>(shown) < profiles.Count())
+        SelectProfile(static_cast<std::size_t>(shown));
+    else if (previous >= 0 && static_cast<std::size_t>(previous) < profiles.Count())
+        SelectProfile(static_cast<std::size_t>(previous));
+}
+
+void CLauncherDlg::OnRepairClicked() {
+    if (!selectedProfile || config.repairOperations == nullptr)
+        return;
+    CRepairDlg repair(this, selectedProfile->PatchPath.str(), *config.repairOperations,
+                      *config.platform);
+    repair.ShowModal();
+}
+
+void CLauncherDlg::OnMoreButton() {
+    wxMenu menu;
+    int count = 0;
+    const MenuEntry* entries = ToolsMenuEntries(count);
+    for (int i = 0; i < count; ++i) {
+        if (entries[i].command == 0) {
+            menu.AppendSeparator();
+            continue;
+        }
+        auto* item = new wxMenuItem(&menu, entries[i].command, wxString::FromUTF8(entries[i].text));
+        wxImage icon;
+        LoadPngResource(entries[i].iconId, icon);
+        if (icon.IsOk())
+            item->SetBitmap(wxBitmap(icon));
+        menu.Append(item);
+    }
+    // Below the button, never over it.
+    const wxRect button = moreButton->GetRect();
+    PopupMenu(&menu, button.GetLeft(), button.GetBottom() + 1);
+}
+
+void CLauncherDlg::RunToolCommand(int command) {
+    std::optional<std::string> patchPath;
+    if (selectedProfile)
+        patchPath = selectedProfile->PatchPath.str();
+    veldmoor::RunToolCommand(command, patchPath, DocumentsFolder(), config.shell, *prompt);
+}
+
+void CLauncherDlg::OnCancel() {
+    profiles.Save();
+    EndWith(wxID_CANCEL);
+}
+
+void CLauncherDlg::EndWith(int result) {
+    CloseBridge();
+    worker->RequestStop();
+    if (IsModal()) {
+        EndModal(result);
+    } else {
+        endResult = result;
+        Hide();
+    }
+}
+
+// ---------------------------------------------------------------- window events
+
+void CLauncherDlg::OnPaint(wxPaintEvent&) {
+    wxAutoBufferedPaintDC dc(this);
+    dc.SetBackground(*wxBLACK_BRUSH);
+    dc.Clear();
+    const wxSize client = GetClientSize();
+    if (!backgroundImage.IsOk() || backgroundImage.GetSize() != client)
+        LoadPngResource(147, backgroundImage, client);
+    if (backgroundImage.IsOk())
+        dc.DrawBitmap(wxBitmap(backgroundImage), 0, 0, true);
+}
+
+void CLauncherDlg::PaintBackgroundBehind(wxDC& dc, wxWindow& control) {
+    dc.SetBackground(*wxBLACK_BRUSH);
+    dc.Clear();
+    if (!backgroundImage.IsOk())
+        return;
+    const wxRect area = control.GetRect().Intersect(wxRect(backgroundImage.GetSize()));
+    if (area.IsEmpty())
+        return;
+    const wxImage part = backgroundImage.GetSubImage(area);
+    dc.DrawBitmap(wxBitmap(part), area.x - control.GetPosition().x,
+                  area.y - control.GetPosition().y, true);
+}
+
+void CLauncherDlg::OnBackgroundLeftDown(wxMouseEvent& event) {
+    // The borderless window is dragged from any point that is not a control.
+    dragOffset = ClientToScreen(event.GetPosition()) - GetPosition();
+    if (!HasCapture())
+        CaptureMouse();
+}
+
+void CLauncherDlg::OnBackgroundMotion(wxMouseEvent& event) {
+    if (dragOffset && event.Dragging() && event.LeftIsDown())
+        Move(ClientToScreen(event.GetPosition()) - *dragOffset);
+}
+
+void CLauncherDlg::OnBackgroundLeftUp(wxMouseEvent&) {
+    dragOffset.reset();
+    if (HasCapture())
+        ReleaseMouse();
+}
+
+void CLauncherDlg::OnCharHook(wxKeyEvent& event) {
+    const int key = event.GetKeyCode();
+    if (key == WXK_ESCAPE) {
+        OnCancel();
+        return;
+    }
+    if (key == WXK_RETURN || key == WXK_NUMPAD_ENTER)
+        return;
+    // Keys never reach the news page (no reload, no navigation by keyboard).
+    for (wxWindow* focus = FindFocus(); focus != nullptr; focus = focus->GetParent()) {
+        if (newsView != nullptr && focus == newsView)
+            return;
+    }
+    event.Skip();
+}
+
+void CLauncherDlg::OnCloseWindow(wxCloseEvent&) {
+    OnCancel();
+}
+
+// ---------------------------------------------------------------- LauncherView
+
+bool CLauncherDlg::OnUiThread(const std::function<void()>& task) {
+    if (bridge->IsClosed())
+        return false;
+    if (wxThread::IsMain()) {
+        task();
+        return true;
+    }
+    return bridge->Call(task);
+}
+
+void CLauncherDlg::CloseBridge() {
+    if (bridge)
+        bridge->Close();
+}
+
+PromptAnswer CLauncherDlg::ShowMessage(const std::string& text, const std::string& caption,
+                                       PromptButtons buttons, PromptIcon icon) {
+    PromptAnswer answer = DeclinedAnswer(buttons);
+    OnUiThread([&] { answer = ShowMessageBox(this, text, caption, buttons, icon); });
+    return answer;
+}
+
+std::optional<std::string> CLauncherDlg::PickFolder(const std::string& title,
+                                                    const std::string& initialFolder) {
+    std::optional<std::string> folder;
+    OnUiThread([&] { folder = prompt->PickFolder(title, initialFolder); });
+    return folder;
+}
+
+void CLauncherDlg::ClearStatusText() {
+    OnUiThread([this] { status->Clear(); });
+}
+
+void CLauncherDlg::AppendToStatus(const std::string& text) {
+    status->SetInsertionPointEnd();
+    status->WriteText(FromUtf8(WithoutCarriageReturns(text)));
+    status->ShowPosition(status->GetLastPosition());
+}
+
+void CLauncherDlg::AppendStatusText(const std::string& text) {
+    OnUiThread([&] { AppendToStatus(text); });
+}
+
+void CLauncherDlg::AppendStatusLine(const std::string& text) {
+    OnUiThread([&] { AppendToStatus(text + "\r\n"); });
+}
+
+void CLauncherDlg::AppendStatusBreak() {
+    OnUiThread([this] { AppendToStatus("\r\n"); });
+}
+
+std::string CLauncherDlg::StatusText() const {
+    return ToUtf8(status->GetValue());
+}
+
+void CLauncherDlg::EnterPatchingLayout() {
+    OnUiThread([this] {
+        patchingLayout = true;
+        for (wxWindow* control :
+             {static_cast<wxWindow*>(startButton), static_cast<wxWindow*>(editButton),
+              static_cast<wxWindow*>(repairButton), static_cast<wxWindow*>(moreButton),
+              static_cast<wxWindow*>(autoStart)})
+            control->Disable();
+        if (newsView != nullptr)
+            newsView->Hide();
+        if (newsPlaceholder != nullptr)
+            newsPlaceholder->Hide();
+        for (wxWindow* control :
+             {static_cast<wxWindow*>(status), static_cast<wxWindow*>(progress),
+              static_cast<wxWindow*>(patchLabel), static_cast<wxWindow*>(repoLabel),
+              static_cast<wxWindow*>(patchPathText), static_cast<wxWindow*>(repoPathText)})
+            control->Show();
+        Refresh();
+    });
+}
+
+void CLauncherDlg::LeavePatchingLayout() {
+    OnUiThread([this] {
+        patchingLayout = false;
+        profileList->Enable();
+        progress->SetValue(0);
+        editButton->Enable();
+        OnProfileSelected();
+    });
+}
+
+void CLauncherDlg::SetProgressPosition(int position) {
+    OnUiThread([this, position] { progress->SetValue(std::clamp(position, 0, kProgressRange)); });
+}
+
+void CLauncherDlg::SetSizeText(const std::string& text) {
+    OnUiThread([&] { sizeText->SetLabel(FromUtf8(text)); });
+}
+
+void CLauncherDlg::SetSpeedText(const std::string& text) {
+    OnUiThread([&] { speedText->SetLabel(FromUtf8(text)); });
+}
+
+void CLauncherDlg::ShowTransferTexts(bool visible) {
+    OnUiThread([this, visible] {
+        sizeText->Show(visible);
+        speedText->Show(visible);
+    });
+}
+
+void CLauncherDlg::SetAutoStartCaption(const std::string& caption) {
+    OnUiThread([&] { autoStart->SetLabel(FromUtf8(caption)); });
+}
+
+void CLauncherDlg::EnableProfileSelector(bool enabled) {
+    OnUiThread([this, enabled] { profileList->Enable(enabled); });
+}
+
+void CLauncherDlg::EndDialog(int result) {
+    OnUiThread([this, result] { EndWith(result); });
+}
+
+}  // namespace veldmoor

@@ -1,0 +1,140 @@
+#include "ui/repair_dlg.h"
+
+#include <wx/stattext.h>
+
+#include <chrono>
+#include <utility>
+
+#include "ui/dialog_units.h"
+#include "ui/wx_prompt.h"
+
+namespace veldmoor {
+
+std::vector<std::string> ElevatedRepairArguments(const std::string& folder, bool registry,
+                                                 bool rights, bool settings) {
+    std::vector<std::string> arguments{"-repair", folder};
+    if (registry)
+        arguments.emplace_back("-rreg");
+    if (rights)
+        arguments.emplace_back("-rrights");
+    if (settings)
+        arguments.emplace_back("-rconfig");
+    return arguments;
+}
+
+CRepairDlg::CRepairDlg(wxWindow* parent, std::string folder, RepairOperations& repairOperations,
+                       PatchPlatform& patchPlatform)
+    : wxDialog(parent, wxID_ANY, "Reparaturoptionen", wxDefaultPosition,
+               DialogUnits().Size(302, 183), wxDEFAULT_DIALOG_STYLE),
+      patchPath(std::move(folder)),
+      operations(repairOperations),
+      platform(patchPlatform) {
+    SetFont(DialogFont());
+    const DialogUnits du;
+    auto* intro = new wxStaticText(
+        this, wxID_ANY,
+        wxString::FromUTF8(
+            "Nachfolgend findest du Aktionen die dir helfen können, wenn dein Spiel, "
+            "Patchvorgang oder Peripherie nicht mehr ordnungsgemäß funktioniert. Dabei wird "
+            "versucht bekannte typische Fehler zu beheben. Sollte nichts davon helfen, nutze "
+            "Wiki oder Forum."),
+        du.Point(7, 7), du.Size(288, 32));
+    intro->Wrap(du.X(288));
+
+    struct Option {
+        int boxId;
+        int pictureId;
+        int pngId;
+        const char* text;
+        int y;
+    };
+    const Option options[] = {
+        {kIdRepairRegistry, kIdImgReg, 166,
+         "Windows-Registrierungseinträge setzen\n(Dies ist beispielsweise für Fiddler, Axis, "
+         "etc. erforderlich, kann aber auch Fehler im regulären Betrieb des Spiels "
+         "korrigieren.)",
+         44},
+        {kIdRepairRights, kIdImgUac, 168,
+         "Windows-Berechtigungen auf dem Installationspfad korrigieren\n(Hiermit können vor "
+         "allem Probleme beim Patchen behoben werden.)",
+         82},
+        {kIdRepairSettings, kIdImgSettings, 167,
+         "Einstellungen zurücksetzen\n(Hierbei werden all deine Einstellungen und Makros die "
+         "auf deinem Rechner gespeichert sind für alle Charaktere auf den Standard "
+         "zurückgesetzt.)",
+         120},
+    };
+    wxCheckBox** boxes[] = {&registryBox, &rightsBox, &settingsBox};
+    for (int i = 0; i < 3; ++i) {
+        const Option& option = options[i];
+        wxImage image;
+        LoadPngResource(option.pngId, image, du.Size(26, 26));
+        auto* picture = new CPNGPicture();
+        picture->Create(this, option.pictureId, du.Point(7, option.y), image);
+        // The box's text wraps inside its own column, as a multi-line check box does.
+        auto* box = new wxCheckBox(this, option.boxId, wxString(), du.Point(40, option.y + 2));
+        auto* label = new wxStaticText(this, wxID_ANY, wxString::FromUTF8(option.text),
+                                       du.Point(52, option.y), du.Size(243, 34));
+        label->Wrap(du.X(243));
+        label->Bind(wxEVT_LEFT_DOWN, [this, box](wxMouseEvent&) {
+            box->SetValue(!box->GetValue());
+            OnBoxClicked(box->GetId());
+        });
+        box->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent& event) { OnBoxClicked(event.GetId()); });
+        *boxes[i] = box;
+    }
+
+    proceedButton = new wxButton(this, wxID_OK, "Fortfahren", du.Point(190, 162), du.Size(50, 14));
+    proceedButton->SetDefault();
+    proceedButton->Disable();
+    new wxButton(this, wxID_CANCEL, "Abbrechen", du.Point(245, 162), du.Size(50, 14));
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnProceed(); }, wxID_OK);
+    SetClientSize(du.Size(302, 183));
+}
+
+void CRepairDlg::UpdateProceed() {
+    proceedButton->Enable(registryBox->GetValue() || rightsBox->GetValue() ||
+                          settingsBox->GetValue());
+}
+
+void CRepairDlg::OnBoxClicked(int id) {
+    if (id == kIdRepairRights && rightsBox->GetValue()) {
+        const std::string warning =
+            "Mit anwenden dieser Option werden die Zugriffsberechtigungen auf dem eingestellten "
+            "Installationspfad des aktuell ausgewählten Profils neu gesetzt:\r\n\r\n" +
+            patchPath +
+            "\r\n\r\nSetze nur fort, wenn es sich dabei wirklich um deinen Spielordner handelt, "
+            "da diese Operation auf ein anderes Verzeichnis unvorhersehbare Folgen haben kann.";
+        if (ShowMessageBox(this, warning, "Achtung", PromptButtons::OkCancel,
+                           PromptIcon::Warning) != PromptAnswer::Ok)
+            rightsBox->SetValue(false);
+    }
+    UpdateProceed();
+}
+
+void CRepairDlg::OnProceed() {
+    const bool registry = registryBox->GetValue();
+    const bool rights = rightsBox->GetValue();
+    const bool settings = settingsBox->GetValue();
+    if (!registry && !rights && !settings)
+        return;
+    if ((registry || rights) && !platform.IsElevated()) {
+        // The elevated launcher does the work; the window waits for it, as long as it takes.
+        platform.RunElevatedAndWait(ElevatedRepairArguments(patchPath, registry, rights, settings),
+                                    std::chrono::hours(24 * 365));
+    } else {
+        RepairRequest request;
+        request.folder = patchPath;
+        request.registry = registry;
+        request.rights = rights;
+        request.settings = settings;
+        WxPrompt ownerless(nullptr);
+        RunRepairActions(request, operations, ownerless);
+    }
+    ShowMessageBox(this, "Reparaturoperationen abgeschlossen.", "Abgeschlossen", PromptButtons::Ok,
+                   PromptIcon::Information);
+    EndModal(wxID_OK);
+}
+
+}  // namespace veldmoor

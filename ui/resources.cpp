@@ -1,0 +1,112 @@
+// Embeds res/png/*.png and res/fonts/* with the assembler's .incbin, so the pictures and fonts
+// need no files at run time. VELDMOOR_RES_DIR is set by ui/CMakeLists.txt.
+#include "ui/resources.h"
+
+#include <array>
+
+#ifndef VELDMOOR_RES_DIR
+#error "VELDMOOR_RES_DIR must name the res/ folder"
+#endif
+
+// NOLINTBEGIN
+#define VELDMOOR_EMBED(symbol, file)             \
+    asm(".section .rodata\n"                     \
+        ".balign 16\n"                           \
+        ".global " #symbol "_begin\n" #symbol    \
+        "_begin:\n"                              \
+        ".incbin \"" VELDMOOR_RES_DIR "/" file   \
+        "\"\n"                                   \
+        ".global " #symbol "_end\n" #symbol      \
+        "_end:\n"                                \
+        ".previous\n");                          \
+    extern "C" const std::byte symbol##_begin[]; \
+    extern "C" const std::byte symbol##_end[];
+
+VELDMOOR_EMBED(veldmoor_png_128, "png/128.png")
+VELDMOOR_EMBED(veldmoor_png_131, "png/131.png")
+VELDMOOR_EMBED(veldmoor_png_147, "png/147.png")
+VELDMOOR_EMBED(veldmoor_png_148, "png/148.png")
+VELDMOOR_EMBED(veldmoor_png_149, "png/149.png")
+VELDMOOR_EMBED(veldmoor_png_150, "png/150.png")
+VELDMOOR_EMBED(veldmoor_png_151, "png/151.png")
+VELDMOOR_EMBED(veldmoor_png_152, "png/152.png")
+VELDMOOR_EMBED(veldmoor_png_153, "png/153.png")
+VELDMOOR_EMBED(veldmoor_png_154, "png/154.png")
+VELDMOOR_EMBED(veldmoor_png_155, "png/155.png")
+VELDMOOR_EMBED(veldmoor_png_156, "png/156.png")
+VELDMOOR_EMBED(veldmoor_png_158, "png/158.png")
+VELDMOOR_EMBED(veldmoor_png_159, "png/159.png")
+VELDMOOR_EMBED(veldmoor_png_162, "png/162.png")
+VELDMOOR_EMBED(veldmoor_png_163, "png/163.png")
+VELDMOOR_EMBED(veldmoor_png_164, "png/164.png")
+VELDMOOR_EMBED(veldmoor_png_165, "png/165.png")
+VELDMOOR_EMBED(veldmoor_png_166, "png/166.png")
+VELDMOOR_EMBED(veldmoor_png_167, "png/167.png")
+VELDMOOR_EMBED(veldmoor_png_168, "png/168.png")
+VELDMOOR_EMBED(veldmoor_png_170, "png/170.png")
+VELDMOOR_EMBED(veldmoor_png_171, "png/171.png")
+VELDMOOR_EMBED(veldmoor_png_172, "png/172.png")
+VELDMOOR_EMBED(veldmoor_png_174, "png/174.png")
+VELDMOOR_EMBED(veldmoor_png_175, "png/175.png")
+VELDMOOR_EMBED(veldmoor_png_176, "png/176.png")
+VELDMOOR_EMBED(veldmoor_png_177, "png/177.png")
+VELDMOOR_EMBED(veldmoor_png_179, "png/179.png")
+VELDMOOR_EMBED(veldmoor_png_180, "png/180.png")
+VELDMOOR_EMBED(veldmoor_png_181, "png/181.png")
+VELDMOOR_EMBED(veldmoor_png_182, "png/182.png")
+VELDMOOR_EMBED(veldmoor_png_183, "png/183.png")
+VELDMOOR_EMBED(veldmoor_font_185, "fonts/185.ttf")
+VELDMOOR_EMBED(veldmoor_font_186, "fonts/186.otf")
+// NOLINTEND
+
+namespace veldmoor {
+
+namespace {
+
+struct Entry {
+    int id;
+    const std::byte* begin;
+    const std::byte* end;
+};
+
+#define VELDMOOR_PNG(id)                                       \
+    Entry {                                                    \
+        id, veldmoor_png_##id##_begin, veldmoor_png_##id##_end \
+    }
+const std::array kPngs = {
+    VELDMOOR_PNG(128), VELDMOOR_PNG(131), VELDMOOR_PNG(147), VELDMOOR_PNG(148), VELDMOOR_PNG(149),
+    VELDMOOR_PNG(150), VELDMOOR_PNG(151), VELDMOOR_PNG(152), VELDMOOR_PNG(153), VELDMOOR_PNG(154),
+    VELDMOOR_PNG(155), VELDMOOR_PNG(156), VELDMOOR_PNG(158), VELDMOOR_PNG(159), VELDMOOR_PNG(162),
+    VELDMOOR_PNG(163), VELDMOOR_PNG(164), VELDMOOR_PNG(165), VELDMOOR_PNG(166), VELDMOOR_PNG(167),
+    VELDMOOR_PNG(168), VELDMOOR_PNG(170), VELDMOOR_PNG(171), VELDMOOR_PNG(172), VELDMOOR_PNG(174),
+    VELDMOOR_PNG(175), VELDMOOR_PNG(176), VELDMOOR_PNG(177), VELDMOOR_PNG(179), VELDMOOR_PNG(180),
+    VELDMOOR_PNG(181), VELDMOOR_PNG(182), VELDMOOR_PNG(183)};
+#undef VELDMOOR_PNG
+
+const std::array kFonts = {Entry{185, veldmoor_font_185_begin, veldmoor_font_185_end},
+                           Entry{186, veldmoor_font_186_begin, veldmoor_font_186_end}};
+
+template <typename Table>
+std::span<const std::byte> Find(const Table& table, int id) {
+    for (const Entry& entry : table) {
+        if (entry.id == id)
+            return {entry.begin, entry.end};
+    }
+    return {};
+}
+
+}  // namespace
+
+std::span<const std::byte> PngResource(int id) {
+    return Find(kPngs, id);
+}
+
+std::span<const std::byte> FontResource(int id) {
+    return Find(kFonts, id);
+}
+
+const char* FontResourceExtension(int id) {
+    return id == 186 ? ".otf" : ".ttf";
+}
+
+}  // namespace veldmoor

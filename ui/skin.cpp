@@ -1,0 +1,295 @@
+#include "ui/skin.h"
+
+#include <wx/dcbuffer.h>
+#include <wx/dcclient.h>
+#include <wx/dcscreen.h>
+#include <wx/filename.h>
+#include <wx/font.h>
+#include <wx/imagpng.h>
+#include <wx/mstream.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+
+#include "system/folders.h"
+#include "system/path.h"
+#include "ui/resources.h"
+
+namespace veldmoor {
+
+double DisplayScale() {
+    const wxScreenDC screen;
+    const wxSize ppi = screen.GetPPI();
+    return ppi.y > 0 ? ppi.y / 96.0 : 1.0;
+}
+
+void LoadPngResource(int id, wxImage& target, std::optional<wxSize> size) {
+    target = wxImage();
+    const std::span<const std::byte> bytes = PngResource(id);
+    if (bytes.empty())
+        return;
+    if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr)
+        wxImage::AddHandler(new wxPNGHandler);
+    wxMemoryInputStream stream(bytes.data(), bytes.size());
+    wxImage decoded;
+    if (!decoded.LoadFile(stream, wxBITMAP_TYPE_PNG))
+        return;
+    if (!decoded.HasAlpha())
+        decoded.InitAlpha();
+    wxSize wanted = size.value_or(wxSize(static_cast<int>(decoded.GetWidth() * DisplayScale()),
+                                         static_cast<int>(decoded.GetHeight() * DisplayScale())));
+    wanted.IncTo(wxSize(1, 1));
+    if (wanted != decoded.GetSize())
+        decoded.Rescale(wanted.x, wanted.y, wxIMAGE_QUALITY_HIGH);
+    target = decoded;
+}
+
+wxRegion RegionFromAlpha(const wxSize& windowSize, const wxImage& image) {
+    wxRegion region(0, 0, windowSize.x, windowSize.y);
+    if (!image.IsOk() || !image.HasAlpha())
+        return region;
+    const int width = std::min(image.GetWidth(), windowSize.x);
+    const int height = std::min(image.GetHeight(), windowSize.y);
+    // Removes each row's runs of transparent pixels at once; the same set of pixels as
+    // removing them one by one.
+    for (int y = 0; y < height; ++y) {
+        int x = 0;
+        while (x < width) {
+            if (image.GetAlpha(x, y) != 0) {
+                ++x;
+                continue;
+            }
+            const int start = x;
+            while (x < width && image.GetAlpha(x, y) == 0)
+                ++x;
+            region.Subtract(wxRect(start, y, x - start, 1));
+        }
+    }
+    return region;
+}
+
+bool IsTransparentAt(const wxImage& image, const wxPoint& point) {
+    if (!image.IsOk() || point.x < 0 || point.y < 0 || point.x >= image.GetWidth() ||
+        point.y >= image.GetHeight())
+        return true;
+    return image.HasAlpha() && image.GetAlpha(point.x, point.y) == 0;
+}
+
+namespace {
+
+// wx registers private fonts from files, so each embedded font is written once into a folder
+// of the user's temporary directory.
+std::string WriteFontFile(int id) {
+    const std::span<const std::byte> bytes = FontResource(id);
+    if (bytes.empty())
+        return {};
+    const std::string folder =
+        AppendPathComponent(TemporaryDirectory(), "veldmoor-fonts-" + std::to_string(getuid()));
+    wxFileName::Mkdir(wxString::FromUTF8(folder), 0700, wxPATH_MKDIR_FULL);
+    const std::string path =
+        AppendPathComponent(folder, std::to_string(id) + FontResourceExtension(id));
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    return out ? path : std::string();
+}
+
+}  // namespace
+
+void RegisterEmbeddedFonts() {
+    static bool registered = false;
+    if (registered)
+        return;
+    registered = true;
+    for (const int id : {186, 185}) {
+        const std::string path = WriteFontFile(id);
+        if (!path.empty())
+            wxFont::AddPrivateFont(wxString::FromUTF8(path));
+    }
+}
+
+wxFont MakeSkinFont(const char* family, int points) {
+    return wxFont(wxFontInfo(points).FaceName(family));
+}
+
+// ---------------------------------------------------------------- CPictureButton
+
+CPictureButton::CPictureButton(int normalId, int pressedId, int hoverId, int disabledId) {
+    LoadPngResource(normalId, normalImage);
+    LoadPngResource(pressedId, pressedImage);
+    LoadPngResource(hoverId, hoverImage);
+    LoadPngResource(disabledId, disabledImage);
+}
+
+bool CPictureButton::Create(wxWindow* parent, wxWindowID id, const wxPoint& position,
+                            BackgroundPainter* painter) {
+    background = painter;
+    const wxSize size = pressedImage.IsOk() ? pressedImage.GetSize() : wxSize(16, 16);
+    if (!wxControl::Create(parent, id, position, size, wxBORDER_NONE | wxFULL_REPAINT_ON_RESIZE))
+        return false;
+    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    SetMinSize(size);
+    Bind(wxEVT_PAINT, &CPictureButton::OnPaint, this);
+    Bind(wxEVT_ENTER_WINDOW, &CPictureButton::OnMouseEnter, this);
+    Bind(wxEVT_LEAVE_WINDOW, &CPictureButton::OnMouseLeave, this);
+    Bind(wxEVT_MOTION, &CPictureButton::OnMouseMove, this);
+    Bind(wxEVT_LEFT_DOWN, &CPictureButton::OnLeftDown, this);
+    Bind(wxEVT_LEFT_DCLICK, &CPictureButton::OnLeftDown, this);
+    Bind(wxEVT_LEFT_UP, &CPictureButton::OnLeftUp, this);
+    Bind(wxEVT_MOUSE_CAPTURE_LOST, &CPictureButton::OnCaptureLost, this);
+    return true;
+}
+
+wxSize CPictureButton::DoGetBestSize() const {
+    return pressedImage.IsOk() ? pressedImage.GetSize() : wxSize(16, 16);
+}
+
+const wxImage& CPictureButton::CurrentImage() const {
+    if (pressed)
+        return pressedImage;
+    if (hover)
+        return hoverImage;
+    if (!IsEnabled() && disabledImage.IsOk())
+        return disabledImage;
+    return normalImage;
+}
+
+bool CPictureButton::Enable(bool enable) {
+    if (!enable) {
+        // A disabled window gets no leave notification, so it must not keep looking hovered.
+        hover = false;
+        pressed = false;
+        if (HasCapture())
+            ReleaseMouse();
+    }
+    const bool changed = wxControl::Enable(enable);
+    Refresh();
+    return changed;
+}
+
+void CPictureButton::OnPaint(wxPaintEvent&) {
+    wxAutoBufferedPaintDC dc(this);
+    if (background != nullptr)
+        background->PaintBackgroundBehind(dc, *this);
+    else
+        dc.Clear();
+    const wxImage& picture = CurrentImage();
+    if (picture.IsOk())
+        dc.DrawBitmap(wxBitmap(picture), 0, 0, true);
+}
+
+void CPictureButton::SetHover(bool value) {
+    if (hover == value)
+        return;
+    hover = value;
+    Refresh();
+}
+
+void CPictureButton::OnMouseEnter(wxMouseEvent& event) {
+    SetHover(IsEnabled() && !IsTransparentAt(normalImage, event.GetPosition()));
+    event.Skip();
+}
+
+void CPictureButton::OnMouseLeave(wxMouseEvent& event) {
+    SetHover(false);
+    event.Skip();
+}
+
+void CPictureButton::OnMouseMove(wxMouseEvent& event) {
+    const bool inside = !IsTransparentAt(normalImage, event.GetPosition());
+    SetHover(IsEnabled() && inside);
+    if (HasCapture()) {
+        const bool wasPressed = pressed;
+        pressed = inside;
+        if (wasPressed != pressed)
+            Refresh();
+    }
+    event.Skip();
+}
+
+void CPictureButton::OnLeftDown(wxMouseEvent& event) {
+    if (IsTransparentAt(normalImage, event.GetPosition())) {
+        // A transparent corner is not part of the button: the click belongs to the window
+        // behind, so that dragging the dialog works there too.
+        wxMouseEvent forwarded(event);
+        forwarded.SetPosition(GetParent()->ScreenToClient(ClientToScreen(event.GetPosition())));
+        forwarded.SetEventObject(GetParent());
+        forwarded.SetId(GetParent()->GetId());
+        GetParent()->GetEventHandler()->ProcessEvent(forwarded);
+        return;
+    }
+    if (!IsEnabled())
+        return;
+    pressed = true;
+    if (!HasCapture())
+        CaptureMouse();
+    Refresh();
+}
+
+void CPictureButton::OnLeftUp(wxMouseEvent& event) {
+    const bool wasPressed = pressed;
+    pressed = false;
+    if (HasCapture())
+        ReleaseMouse();
+    Refresh();
+    if (wasPressed && IsEnabled() && !IsTransparentAt(normalImage, event.GetPosition())) {
+        wxCommandEvent click(wxEVT_BUTTON, GetId());
+        click.SetEventObject(this);
+        ProcessWindowEvent(click);
+    }
+}
+
+void CPictureButton::OnCaptureLost(wxMouseCaptureLostEvent&) {
+    pressed = false;
+    Refresh();
+}
+
+// ---------------------------------------------------------------- CPNGPicture
+
+bool CPNGPicture::Create(wxWindow* parent, wxWindowID id, const wxPoint& position,
+                         const wxImage& picture, BackgroundPainter* painter) {
+    image = picture;
+    background = painter;
+    const wxSize size = image.IsOk() ? image.GetSize() : wxSize(1, 1);
+    if (!wxControl::Create(parent, id, position, size, wxBORDER_NONE))
+        return false;
+    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    SetMinSize(size);
+    Bind(wxEVT_PAINT, &CPNGPicture::OnPaint, this);
+    return true;
+}
+
+wxSize CPNGPicture::DoGetBestSize() const {
+    return image.IsOk() ? image.GetSize() : wxSize(1, 1);
+}
+
+void CPNGPicture::OnPaint(wxPaintEvent&) {
+    wxAutoBufferedPaintDC dc(this);
+    if (background != nullptr) {
+        background->PaintBackgroundBehind(dc, *this);
+    } else {
+        dc.SetBackground(wxBrush(GetParent()->GetBackgroundColour()));
+        dc.Clear();
+    }
+    if (image.IsOk())
+        dc.DrawBitmap(wxBitmap(image), 0, 0, true);
+}
+
+// ---------------------------------------------------------------- CPictureEdit
+
+bool CPictureEdit::Create(wxWindow* parent, wxWindowID id, const wxRect& rect,
+                          const wxColour& backgroundColour, const wxColour& text) {
+    if (!wxTextCtrl::Create(
+            parent, id, wxString(), rect.GetPosition(), rect.GetSize(),
+            wxTE_MULTILINE | wxTE_READONLY | wxTE_RICH2 | wxBORDER_NONE | wxVSCROLL))
+        return false;
+    SetBackgroundColour(backgroundColour);
+    SetForegroundColour(text);
+    return true;
+}
+
+}  // namespace veldmoor
