@@ -1,0 +1,13 @@
+#include "system/platform.h"
+
+namespace veldmoor {
+
+bool IsWine() {
+    return false;
+}
+
+bool PlatformSupportsHttps() {
+    return true;
+}
+
+}  // namespace veldmoor

@@ -1,0 +1,35 @@
+// The game's registry entry: the ExePath value that records where client.exe lives.
+//
+// On Linux the game runs under Wine, so the value that matters lives in the Wine prefix's
+// registry ($WINEPREFIX, default ~/.wine). It is reached with Wine's own tools, run without a
+// shell: `wine reg query|add` for the value and `wine winepath` to turn the Windows path it
+// holds into a local path and back. Without wine on PATH, or without an initialised prefix
+// (no system.reg), the value counts as missing and a write fails; no prefix is ever created.
+// Tests put a stand-in `wine` first on PATH and point WINEPREFIX at a temporary folder.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace veldmoor {
+
+// HKEY_LOCAL_MACHINE, seen as the 32-bit game sees it.
+inline constexpr char kGameRegistryKey[] =
+    "HKEY_LOCAL_MACHINE\\Software\\Origin Worlds Online\\Ultima Online\\1.0";
+inline constexpr char kExePathValueName[] = "ExePath";
+// Longest ExePath accepted, in characters (the game's own buffer holds 260 with terminator).
+inline constexpr std::size_t kExePathMaxLength = 260;
+
+// The Wine prefix whose registry is used: $WINEPREFIX, else $HOME/.wine.
+std::string WinePrefixFolder();
+
+// The recorded client.exe as a local path, or none when wine, the prefix, the key or the value
+// is missing, the value is longer than kExePathMaxLength, or it cannot be turned into a
+// local path.
+std::optional<std::string> ReadExePath();
+
+// Records clientPath (a local path) as the game's ExePath in its Windows form.
+// False when that fails; *error (when given) then says why and what to try.
+bool WriteExePath(const std::string& clientPath, std::string* error = nullptr);
+
+}  // namespace veldmoor
