@@ -227,7 +227,9 @@ std::vector<std::string> ExpandWildcard(const std::string& pattern) {
     std::vector<std::string> matches;
     const std::string folder = DirectoryOf(pattern);
     const std::string namePattern = FileNameOf(pattern);
-    const std::string suffix = namePattern.substr(namePattern.rfind('*') + 1);
+    const std::size_t lastStar = namePattern.rfind('*');
+    const std::string suffix =
+        lastStar == std::string::npos ? std::string() : namePattern.substr(lastStar + 1);
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.empty() ? "." : folder.c_str()),
                                                   closedir);
     if (!dir)

@@ -69,7 +69,8 @@ public:
             const std::lock_guard<std::mutex> lock(mutex_);
             programStarts.push_back(Start{program, {}, workingDirectory});
         }
-        if (realProgramStarts) return StartDeElevated(program, workingDirectory);
+        if (realProgramStarts)
+            return StartDeElevated(program, workingDirectory);
         return startsSucceed;
     }
     bool StartLauncher(const std::string& program, const std::vector<std::string>& arguments,

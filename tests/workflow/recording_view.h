@@ -39,7 +39,8 @@ public:
     int Count(const std::string& event) const {
         const std::lock_guard<std::mutex> lock(mutex_);
         int count = 0;
-        for (const std::string& e : events_) count += e == event ? 1 : 0;
+        for (const std::string& e : events_)
+            count += e == event ? 1 : 0;
         return count;
     }
     bool ScriptUsedUp() const {
@@ -67,17 +68,25 @@ public:
     void AppendStatusBreak() override {
         Record("AppendStatusBreak", [&] { status_ += "\r\n"; });
     }
-    void EnterPatchingLayout() override { Record("EnterPatchingLayout", [] {}); }
+    void EnterPatchingLayout() override {
+        Record("EnterPatchingLayout", [] {});
+    }
     void LeavePatchingLayout() override {
         Record("LeavePatchingLayout", [&] { progress_.push_back(0); });
     }
-    void OnProfileSelected() override { Record("OnProfileSelected", [] {}); }
+    void OnProfileSelected() override {
+        Record("OnProfileSelected", [] {});
+    }
     void SetProgressPosition(int position) override {
         Record("SetProgressPosition:" + std::to_string(position),
                [&] { progress_.push_back(position); });
     }
-    void SetSizeText(const std::string& text) override { Record("SetSizeText:" + text, [] {}); }
-    void SetSpeedText(const std::string& text) override { Record("SetSpeedText:" + text, [] {}); }
+    void SetSizeText(const std::string& text) override {
+        Record("SetSizeText:" + text, [] {});
+    }
+    void SetSpeedText(const std::string& text) override {
+        Record("SetSpeedText:" + text, [] {});
+    }
     void ShowTransferTexts(bool visible) override {
         Record(visible ? "ShowTransferTexts:1" : "ShowTransferTexts:0", [] {});
     }
@@ -87,7 +96,9 @@ public:
     void EnableProfileSelector(bool enabled) override {
         Record(enabled ? "EnableProfileSelector:1" : "EnableProfileSelector:0", [] {});
     }
-    void EndDialog(int result) override { Record("EndDialog:" + std::to_string(result), [] {}); }
+    void EndDialog(int result) override {
+        Record("EndDialog:" + std::to_string(result), [] {});
+    }
 
     PromptAnswer ShowMessage(const std::string& text, const std::string& caption,
                              PromptButtons buttons, PromptIcon icon) override {
@@ -99,8 +110,7 @@ public:
     std::optional<std::string> PickFolder(const std::string& title,
                                           const std::string& initialFolder) override {
         std::optional<std::string> folder;
-        Record("PickFolder:" + title,
-               [&] { folder = prompt_.PickFolder(title, initialFolder); });
+        Record("PickFolder:" + title, [&] { folder = prompt_.PickFolder(title, initialFolder); });
         return folder;
     }
 
@@ -112,7 +122,8 @@ private:
             events_.push_back(event);
             change();
         }
-        if (hook_) hook_(event);
+        if (hook_)
+            hook_(event);
     }
 
     mutable std::mutex mutex_;

@@ -41,7 +41,8 @@ protected:
         const std::string source = temp_ / ("source-" + repository);
         std::filesystem::remove_all(source);
         std::filesystem::create_directories(source);
-        for (const auto& [path, content] : files) test::WriteTestFile(source + "/" + path, content);
+        for (const auto& [path, content] : files)
+            test::WriteTestFile(source + "/" + path, content);
         PublishOptions options;
         options.sourceDir = source;
         options.repoDir = temp_ / ("server/" + repository);
@@ -76,7 +77,8 @@ protected:
                 const std::lock_guard<std::mutex> lock(mutex_);
                 sleeps_.push_back(duration);
             }
-            if (onSleep_) onSleep_(duration);
+            if (onSleep_)
+                onSleep_(duration);
         };
         seams.ticks = [this] {
             const std::lock_guard<std::mutex> lock(mutex_);
@@ -101,7 +103,9 @@ protected:
         return saves_;
     }
 
-    std::string Launcher(const std::string& relative) const { return launcherFolder_ + "/" + relative; }
+    std::string Launcher(const std::string& relative) const {
+        return launcherFolder_ + "/" + relative;
+    }
     std::string Game(const std::string& relative) const { return gameFolder_ + "/" + relative; }
 
     test::TempDir temp_{"veldmoor-workflow"};
