@@ -1,11 +1,16 @@
 #include "system/repair.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "system/folders.h"
 #include "system/path.h"
+#include "system/process_launch.h"
 
 namespace veldmoor {
 namespace {
@@ -49,10 +54,23 @@ bool DeleteClientFile(const std::string& path) {
     return std::filesystem::remove(path, error) || !Exists(path);
 }
 
+// The Documents folder of the person the repair is for. A repair that needs administrator
+// rights runs as root on that person's behalf, and root's own Documents folder holds no game
+// settings: resetting there would do nothing and still be reported as done.
+std::string DesktopDocumentsFolder() {
+    if (std::getenv("VELDMOOR_DOCUMENTS_DIR") == nullptr) {
+        const std::optional<DesktopUser> user = FindDesktopUser();
+        if (user && user->uid != geteuid() && !user->home.empty()) {
+            return AppendPathComponent(user->home, "Documents");
+        }
+    }
+    return DocumentsFolder();
+}
+
 }  // namespace
 
 std::string ClientSettingsFolder() {
-    const std::string documents = DocumentsFolder();
+    const std::string documents = DesktopDocumentsFolder();
     if (documents.empty()) {
         return {};
     }

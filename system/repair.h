@@ -41,7 +41,8 @@ void RunRepairActions(const RepairRequest& request, RepairOperations& operations
 // and may retry or give up (which ends the repair).
 void RemoveClientSettings(const std::string& folder, Prompt& prompt);
 
-// The settings folder: Documents/Veldmoor/Einstellungen; empty when there is no Documents folder.
+// The settings folder: Veldmoor/Einstellungen in the Documents folder of the person at the
+// desktop (also when the repair runs as root on their behalf); empty when there is none.
 std::string ClientSettingsFolder();
 
 // The backup name for the settings folder at a time (seconds since 1970): the folder's path,

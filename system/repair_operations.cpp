@@ -1,6 +1,7 @@
 #include "system/repair_operations.h"
 
-#include <unistd.h>
+#include "system/folder_rights.h"
+#include "system/registry.h"
 
 namespace veldmoor {
 namespace {
@@ -8,12 +9,14 @@ namespace {
 class SystemRepairOperations : public RepairOperations {
 public:
     bool HasFolderAccess(const std::string& folder) override {
-        return access(folder.c_str(), R_OK | W_OK | X_OK) == 0;
+        return veldmoor::HasFolderAccess(folder, kFolderRead | kFolderWrite);
     }
-    // The registry and folder-rights layers are not in this build yet; both report failure,
-    // which the repair actions do not show.
-    bool WriteExePath(const std::string& /*clientPath*/) override { return false; }
-    bool ResetFolderRights(const std::string& /*folder*/) override { return false; }
+    bool WriteExePath(const std::string& clientPath) override {
+        return veldmoor::WriteExePath(clientPath);
+    }
+    bool ResetFolderRights(const std::string& folder) override {
+        return veldmoor::ResetFolderRights(folder);
+    }
 };
 
 }  // namespace

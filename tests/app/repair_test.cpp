@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -296,6 +297,30 @@ TEST_F(SettingsRepair, AMissingFolderOrOneWithoutAccessGetsNoRepair) {
     RunRepairActions(RepairRequest{install_.string(), true, true, true}, operations, prompt);
     EXPECT_EQ(operations.calls, (std::vector<std::string>{"access " + install_.string()}));
     EXPECT_TRUE(Backups().empty());
+}
+
+}  // namespace
+}  // namespace veldmoor
+
+namespace veldmoor {
+namespace {
+
+TEST(SettingsFolder, IsInTheDocumentsFolder) {
+    const testing::ScopedEnv documents("VELDMOOR_DOCUMENTS_DIR", "/home/player/Dokumente/");
+    const testing::ScopedEnv onBehalf("PKEXEC_UID", std::nullopt);
+    EXPECT_EQ(ClientSettingsFolder(), "/home/player/Dokumente/Veldmoor/Einstellungen");
+}
+
+TEST(SettingsFolder, ARepairRunAsRootForSomeoneUsesTheirDocuments) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "only the superuser runs on someone else's behalf";
+    }
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const testing::ScopedEnv documents("VELDMOOR_DOCUMENTS_DIR", std::nullopt);
+    const testing::ScopedEnv onBehalf("PKEXEC_UID", std::to_string(nobody->pw_uid));
+    EXPECT_EQ(ClientSettingsFolder(),
+              std::string(nobody->pw_dir) + "/Documents/Veldmoor/Einstellungen");
 }
 
 }  // namespace
