@@ -153,6 +153,9 @@ std::string NginxServer::address(const std::string& folder) const {
 
 std::vector<NginxRequest> NginxServer::requests() const {
     static const std::regex kLine(R"re(^(\S+) "([^"]*)" "([^"]*)" (\d+) (\d+) (\S+)$)re");
+    // nginx writes a request's log line after the answer has gone out, so a client that has
+    // just received it may be a moment ahead of the log.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     std::vector<NginxRequest> entries;
     std::istringstream log(ReadTestFile(prefix_->folder / "access.log"));
     std::string line;

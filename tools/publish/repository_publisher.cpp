@@ -182,6 +182,7 @@ PublishSummary PublishRepository(const PublishOptions& options) {
         throw std::runtime_error("cannot create '" + transfer.string() + "': " + error.message());
     }
     const fs::path fileListPath = repo / "filelist.php";
+    const std::int64_t listWriteTime = LastWriteTime(fileListPath.string());
     std::map<std::string, std::int64_t> listed;
     for (const auto& entry : ReadFileList(fileListPath.string())) {
         listed[entry.path] = entry.time;
@@ -205,8 +206,11 @@ PublishSummary PublishRepository(const PublishOptions& options) {
         bool unchanged = false;
         if (wasListed && copySize == static_cast<std::int64_t>(file.size) &&
             fs::is_regular_file(fs::path(indexPath), error)) {
-            // Quick check first (same size and time), then the bytes themselves.
-            unchanged = file.time == old->second || SameContent(file.sourcePath, copyPath);
+            // Quick check first (same size and time), then the bytes themselves. A time not
+            // older than the previous list is no proof: the file may have changed again within
+            // the second the list was written in.
+            const bool quick = file.time == old->second && file.time < listWriteTime;
+            unchanged = quick || SameContent(file.sourcePath, copyPath);
         }
         PublishAction action = PublishAction::Unchanged;
         std::int64_t time = file.time;
