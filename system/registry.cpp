@@ -162,7 +162,8 @@ std::optional<std::string> ReadExePath() {
         return std::nullopt;
     }
     const std::optional<std::string> windowsPath = ParseQueryOutput(query.output);
-    if (!windowsPath || windowsPath->empty() || windowsPath->size() > kExePathMaxLength) {
+    if (!windowsPath || windowsPath->size() > kExePathMaxLength ||
+        windowsPath->find_first_of("\\/") == std::string::npos) {
         return std::nullopt;
     }
     const ToolResult converted = RunWine(prefix, {"winepath", "-u", *windowsPath});

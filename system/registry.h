@@ -24,8 +24,8 @@ inline constexpr std::size_t kExePathMaxLength = 260;
 std::string WinePrefixFolder();
 
 // The recorded client.exe as a local path, or none when wine, the prefix, the key or the value
-// is missing, the value is longer than kExePathMaxLength, or it cannot be turned into a
-// local path.
+// is missing, the value is longer than kExePathMaxLength or names no folder (holds no
+// separator), or it cannot be turned into a local path.
 std::optional<std::string> ReadExePath();
 
 // Records clientPath (a local path) as the game's ExePath in its Windows form.
