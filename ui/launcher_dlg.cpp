@@ -101,9 +101,12 @@ void CLauncherDlg::CreateControls() {
     if (backgroundImage.IsOk())
         SetShape(RegionFromAlpha(client, backgroundImage));
 
+    const wxRect autoStartRect = du.Rect(79, 252, 247, 11);
     autoStart = new wxCheckBox(this, kIdAutoStart, wxString::FromUTF8("Automatisch starten"),
-                               du.Rect(79, 252, 247, 11).GetPosition(),
-                               du.Rect(79, 252, 247, 11).GetSize());
+                               autoStartRect.GetPosition());
+    // The toolkit's check mark may need more height than the slot; never squeeze it.
+    autoStart->SetSize(autoStartRect.width,
+                       std::max(autoStartRect.height, autoStart->GetBestSize().y));
     autoStart->SetForegroundColour(kTextColour);
 
     const wxRect statusRect = du.Rect(74, 118, 408, 116);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -101,14 +102,17 @@ std::string WriteFontFile(int id) {
 }  // namespace
 
 void RegisterEmbeddedFonts() {
-    static bool registered = false;
-    if (registered)
-        return;
-    registered = true;
-    for (const int id : {186, 185}) {
-        const std::string path = WriteFontFile(id);
-        if (!path.empty())
-            wxFont::AddPrivateFont(wxString::FromUTF8(path));
+    // The written files must outlive every use of the fonts; when one vanished (a temporary
+    // folder cleaned), it is written and registered again.
+    static std::string registered[2];
+    const int ids[2] = {186, 185};
+    for (int i = 0; i < 2; ++i) {
+        std::error_code error;
+        if (!registered[i].empty() && std::filesystem::exists(registered[i], error))
+            continue;
+        registered[i] = WriteFontFile(ids[i]);
+        if (!registered[i].empty())
+            wxFont::AddPrivateFont(wxString::FromUTF8(registered[i]));
     }
 }
 

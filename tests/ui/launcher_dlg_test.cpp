@@ -1,0 +1,333 @@
+// The main dialog against real profiles in a temporary folder, a real patch worker and a
+// repository served on loopback; only the operating system's side of a run (elevation,
+// program starts) is recorded instead of done.
+#include <gtest/gtest.h>
+#include <wx/app.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+
+#include "tests/support/scoped_env.h"
+#include "tests/support/served_repository.h"
+#include "tests/support/temp_dir.h"
+#include "tests/ui/ui_test_support.h"
+#include "tests/workflow/recording_platform.h"
+#include "tools/publish/repository_publisher.h"
+#include "ui/launcher_dlg.h"
+
+namespace veldmoor {
+namespace {
+
+using uitest::PumpUntil;
+
+// Lets the worker's countdown seconds pass only when the test says so.
+class SecondsGate {
+public:
+    void Sleep() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return allowed_ > 0 || open_; });
+        if (!open_)
+            --allowed_;
+    }
+    void Allow(int seconds) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        allowed_ += seconds;
+        changed_.notify_all();
+    }
+    void Open() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int allowed_ = 0;
+    bool open_ = false;
+};
+
+class LauncherDlgTest : public ::testing::Test {
+protected:
+    LauncherDlgTest()
+        : documents_("VELDMOOR_DOCUMENTS_DIR", (temp_ / "documents")),
+          game_(temp_ / "game"),
+          launcher_(temp_ / "launcher") {
+        std::filesystem::create_directories(game_);
+        std::filesystem::create_directories(launcher_);
+        std::filesystem::create_directories(temp_ / "documents");
+        Publish("launcher", {});
+        Publish("game", {{"data/map0.mul", std::string(70000, 'm')}, {"readme.txt", "Willkommen"}});
+        served_ = std::make_unique<test::ServedRepository>(temp_ / "server");
+    }
+
+    ~LauncherDlgTest() override {
+        gate_.Open();
+        if (dialog_ != nullptr)
+            dialog_->Destroy();
+        uitest::Pump();
+    }
+
+    void Publish(const std::string& repository, const std::map<std::string, std::string>& files) {
+        const std::string source = temp_ / ("source-" + repository);
+        std::filesystem::create_directories(source);
+        for (const auto& [path, content] : files)
+            test::WriteTestFile(source + "/" + path, content);
+        PublishOptions options;
+        options.sourceDir = source;
+        options.repoDir = temp_ / ("server/" + repository);
+        PublishRepository(options);
+    }
+
+    PatchContext Profile(const std::string& name, bool autoPatch = false) {
+        PatchContext profile;
+        profile.Name = name;
+        profile.PatchPath = game_;
+        profile.RepoPath = served_->address("game");
+        profile.AutoPatch = autoPatch;
+        return profile;
+    }
+
+    void WriteProfiles(const std::vector<PatchContext>& profiles, std::uint32_t last = 0) {
+        PatchContextList list(temp_.path());
+        for (const PatchContext& profile : profiles)
+            list.Add(profile);
+        list.SetLastSelected(last);
+        ASSERT_TRUE(list.Save());
+    }
+
+    CLauncherDlg& Open(bool instantPatch = false) {
+        LauncherDialogConfig config;
+        config.instantPatch = instantPatch;
+        config.profilesFolder = temp_.path();
+        config.launcherFolder = launcher_;
+        config.launcherRepoAddress = served_->address("launcher");
+        config.platform = &platform_;
+        config.seams.sleep = [this](std::chrono::milliseconds) { gate_.Sleep(); };
+        config.shell.startProgram = [](const std::string&, const std::string&) { return true; };
+        config.shell.openFolder = [](const std::string&) { return true; };
+        dialog_ = new CLauncherDlg(std::move(config));
+        EXPECT_TRUE(dialog_->OnInitDialog());
+        dialog_->Show();
+        uitest::Pump();
+        return *dialog_;
+    }
+
+    std::string Caption() const { return std::string(dialog_->autoStart->GetLabel().utf8_str()); }
+
+    void Click(wxWindow* button) {
+        wxCommandEvent click(wxEVT_BUTTON, button->GetId());
+        click.SetEventObject(button);
+        button->ProcessWindowEvent(click);
+    }
+
+    test::TempDir temp_{"veldmoor-ui"};
+    testing::ScopedEnv documents_;
+    std::string game_;
+    std::string launcher_;
+    std::unique_ptr<test::ServedRepository> served_;
+    testing::RecordingPlatform platform_;
+    SecondsGate gate_;
+    uitest::ScriptedBoxes boxes_;
+    CLauncherDlg* dialog_ = nullptr;
+};
+
+TEST_F(LauncherDlgTest, OpensWithTheLastSelectedProfileInTheIdleLayout) {
+    WriteProfiles({Profile("Erster"), Profile("Zweiter")}, 1);
+    CLauncherDlg& dialog = Open();
+
+    EXPECT_EQ(dialog.profileList->GetCount(), 2u);
+    EXPECT_EQ(dialog.profileList->GetSelection(), 1);
+    ASSERT_TRUE(dialog.SelectedProfile().has_value());
+    EXPECT_EQ(dialog.SelectedProfile()->Name.str(), "Zweiter");
+    EXPECT_EQ(std::string(dialog.patchPathText->GetLabel().utf8_str()), game_);
+    EXPECT_EQ(std::string(dialog.repoPathText->GetLabel().utf8_str()), served_->address("game"));
+    EXPECT_EQ(dialog.GetTitle(), "Veldmoor Launcher " + LauncherVersionText());
+
+    for (wxWindow* enabled :
+         {static_cast<wxWindow*>(dialog.startButton), static_cast<wxWindow*>(dialog.editButton),
+          static_cast<wxWindow*>(dialog.repairButton), static_cast<wxWindow*>(dialog.moreButton),
+          static_cast<wxWindow*>(dialog.autoStart), static_cast<wxWindow*>(dialog.profileList)})
+        EXPECT_TRUE(enabled->IsEnabled()) << enabled->GetId();
+    EXPECT_FALSE(dialog.status->IsShown());
+    EXPECT_FALSE(dialog.progress->IsShown());
+    EXPECT_FALSE(dialog.patchPathText->IsShown());
+    EXPECT_FALSE(dialog.sizeText->IsShown());
+    EXPECT_FALSE(dialog.IsPatchingLayout());
+    EXPECT_EQ(dialog.progress->GetRange(), LauncherView::kProgressRange);
+    EXPECT_TRUE(dialog.BackgroundImage().IsOk());
+    EXPECT_EQ(dialog.BackgroundImage().GetSize(), dialog.GetClientSize());
+}
+
+TEST_F(LauncherDlgTest, WithoutASelectionOnlyEditAndTheListStayUsable) {
+    WriteProfiles({Profile("Erster")});
+    CLauncherDlg& dialog = Open();
+    dialog.profileList->SetSelection(wxNOT_FOUND);
+    dialog.OnProfileSelected();
+
+    EXPECT_FALSE(dialog.SelectedProfile().has_value());
+    EXPECT_FALSE(dialog.startButton->IsEnabled());
+    EXPECT_FALSE(dialog.repairButton->IsEnabled());
+    EXPECT_FALSE(dialog.moreButton->IsEnabled());
+    EXPECT_FALSE(dialog.autoStart->IsEnabled());
+    EXPECT_TRUE(dialog.editButton->IsEnabled());
+    EXPECT_TRUE(dialog.profileList->IsEnabled());
+    EXPECT_TRUE(dialog.patchPathText->GetLabel().empty());
+
+    // Tool commands without a profile do nothing: no program starts, no message.
+    dialog.RunToolCommand(kCmdStatusMap);
+    EXPECT_TRUE(boxes_.boxes.empty());
+}
+
+TEST_F(LauncherDlgTest, PatchingLayoutDisablesTheButtonsAndShowsTheStatusBox) {
+    WriteProfiles({Profile("Erster")});
+    CLauncherDlg& dialog = Open();
+    dialog.EnterPatchingLayout();
+
+    EXPECT_TRUE(dialog.IsPatchingLayout());
+    for (wxWindow* disabled :
+         {static_cast<wxWindow*>(dialog.startButton), static_cast<wxWindow*>(dialog.editButton),
+          static_cast<wxWindow*>(dialog.repairButton), static_cast<wxWindow*>(dialog.moreButton),
+          static_cast<wxWindow*>(dialog.autoStart)})
+        EXPECT_FALSE(disabled->IsEnabled()) << disabled->GetId();
+    EXPECT_TRUE(dialog.closeButton->IsEnabled());
+    EXPECT_TRUE(dialog.minimiseButton->IsEnabled());
+    for (wxWindow* shown :
+         {static_cast<wxWindow*>(dialog.status), static_cast<wxWindow*>(dialog.progress),
+          static_cast<wxWindow*>(dialog.patchLabel), static_cast<wxWindow*>(dialog.repoLabel),
+          static_cast<wxWindow*>(dialog.patchPathText),
+          static_cast<wxWindow*>(dialog.repoPathText)})
+        EXPECT_TRUE(shown->IsShown()) << shown->GetId();
+
+    dialog.AppendStatusLine("Rufe Dateiliste ab ..");
+    dialog.AppendStatusText("a");
+    dialog.AppendStatusBreak();
+    EXPECT_EQ(dialog.StatusText(), "Rufe Dateiliste ab ..\na\n");
+
+    dialog.SetProgressPosition(400);
+    dialog.EnableProfileSelector(false);
+    dialog.LeavePatchingLayout();
+    EXPECT_EQ(dialog.progress->GetValue(), 0);
+    EXPECT_TRUE(dialog.profileList->IsEnabled());
+    EXPECT_TRUE(dialog.editButton->IsEnabled());
+    EXPECT_TRUE(dialog.startButton->IsEnabled());
+    // The log of the run stays readable after it ended early.
+    EXPECT_TRUE(dialog.status->IsShown());
+}
+
+TEST_F(LauncherDlgTest, AutoPatchCountsDownAndUntickingStopsTheRun) {
+    WriteProfiles({Profile("Erster", /*autoPatch=*/true)});
+    CLauncherDlg& dialog = Open();
+
+    EXPECT_TRUE(dialog.autoStart->GetValue());
+    ASSERT_TRUE(PumpUntil([&] { return Caption() == "Automatisch starten (5)"; }));
+    gate_.Allow(1);
+    ASSERT_TRUE(PumpUntil([&] { return Caption() == "Automatisch starten (4)"; }));
+
+    dialog.autoStart->SetValue(false);
+    dialog.OnAutoStartClicked();
+    EXPECT_TRUE(dialog.profileList->IsEnabled());
+    gate_.Allow(1);
+    ASSERT_TRUE(PumpUntil([&] { return !dialog.Worker().IsRunning(); }));
+    uitest::Pump();
+    EXPECT_EQ(Caption(), "Automatisch starten");
+    EXPECT_FALSE(dialog.IsPatchingLayout());
+    EXPECT_FALSE(dialog.EndResult().has_value());
+    // The click is remembered in the profile and reaches the file with the next save.
+    EXPECT_FALSE(dialog.Profiles().At(0)->AutoPatch);
+}
+
+TEST_F(LauncherDlgTest, StartDuringTheCountdownRunsAtOnceAndTheWindowWatchesTheWholeRun) {
+    WriteProfiles({Profile("Erster", /*autoPatch=*/true)});
+    CLauncherDlg& dialog = Open();
+    ASSERT_TRUE(PumpUntil([&] { return Caption() == "Automatisch starten (5)"; }));
+
+    gate_.Open();  // the closing pause passes at once
+    Click(dialog.startButton);
+    ASSERT_TRUE(PumpUntil([&] { return dialog.EndResult().has_value(); })) << dialog.StatusText();
+
+    EXPECT_EQ(*dialog.EndResult(), 0);
+    EXPECT_EQ(dialog.progress->GetValue(), LauncherView::kProgressRange);
+    EXPECT_NE(dialog.StatusText().find("Aktualisiere den Client .."), std::string::npos)
+        << dialog.StatusText();
+    EXPECT_EQ(test::ReadTestFile(game_ + "/readme.txt"), "Willkommen");
+    EXPECT_EQ(std::filesystem::file_size(game_ + "/data/map0.mul"), 70000u);
+    EXPECT_TRUE(boxes_.boxes.empty());
+    // The run saved the profiles through the window's thread.
+    EXPECT_TRUE(std::filesystem::exists(temp_ / "profiles.xml"));
+}
+
+TEST_F(LauncherDlgTest, InstantPatchStartsWithoutACountdownAndLeavesTheBoxAsTheProfileSays) {
+    WriteProfiles({Profile("Erster")});
+    gate_.Open();
+    CLauncherDlg& dialog = Open(/*instantPatch=*/true);
+    EXPECT_FALSE(dialog.autoStart->GetValue());
+    ASSERT_TRUE(PumpUntil([&] { return dialog.EndResult().has_value(); }));
+    EXPECT_EQ(*dialog.EndResult(), 0);
+    EXPECT_EQ(Caption(), "Automatisch starten");
+}
+
+TEST_F(LauncherDlgTest, AFailedRunReturnsToAUsableDialogWithItsLog) {
+    PatchContext broken = Profile("Kaputt");
+    broken.RepoPath = "http://127.0.0.1:1/game/";  // nothing listens there
+    WriteProfiles({broken});
+    gate_.Open();
+    boxes_.Answer(wxID_OK);
+    CLauncherDlg& dialog = Open();
+    Click(dialog.startButton);
+    ASSERT_TRUE(PumpUntil([&] { return !dialog.Worker().IsRunning(); }));
+    uitest::Pump();
+
+    EXPECT_FALSE(dialog.EndResult().has_value());
+    EXPECT_EQ(boxes_.boxes.size(), 1u);
+    EXPECT_NE(dialog.StatusText().find("Abbruch."), std::string::npos) << dialog.StatusText();
+    EXPECT_TRUE(dialog.status->IsShown());
+    EXPECT_TRUE(dialog.startButton->IsEnabled());
+    EXPECT_TRUE(dialog.editButton->IsEnabled());
+    EXPECT_TRUE(dialog.profileList->IsEnabled());
+}
+
+TEST_F(LauncherDlgTest, EscapeSavesTheProfilesAndTheCloseButtonDoesNot) {
+    WriteProfiles({Profile("Erster")});
+    {
+        CLauncherDlg& dialog = Open();
+        dialog.Profiles().At(0)->Name = "Umbenannt";
+        Click(dialog.closeButton);
+        EXPECT_EQ(dialog.EndResult(), 0);
+        PatchContextList reread(temp_.path());
+        reread.Load();
+        EXPECT_EQ(reread.At(0)->Name.str(), "Erster");
+        dialog_->Destroy();
+        dialog_ = nullptr;
+    }
+    CLauncherDlg& dialog = Open();
+    dialog.Profiles().At(0)->Name = "Umbenannt";
+    dialog.OnCancel();
+    EXPECT_EQ(dialog.EndResult(), wxID_CANCEL);
+    PatchContextList reread(temp_.path());
+    reread.Load();
+    EXPECT_EQ(reread.At(0)->Name.str(), "Umbenannt");
+}
+
+TEST_F(LauncherDlgTest, ToolCommandsTellWhatIsMissing) {
+    WriteProfiles({Profile("Erster")});
+    CLauncherDlg& dialog = Open();
+    boxes_.Answer(wxID_OK);
+    dialog.RunToolCommand(kCmdStatusMap);
+    boxes_.Answer(wxID_OK);
+    dialog.RunToolCommand(kCmdOpenLogs);
+    ASSERT_EQ(boxes_.boxes.size(), 2u);
+    EXPECT_EQ(boxes_.boxes[0].caption, "Fehler");
+    EXPECT_EQ(boxes_.boxes[0].text,
+              "Die Statuskarte konnte nicht aufgerufen werden. Bitte patche um sicherzustellen, "
+              "dass diese verfügbar ist.");
+    EXPECT_EQ(boxes_.boxes[1].caption, "");
+    EXPECT_EQ(boxes_.boxes[1].text, "Du hast noch keine Logs.");
+    // The logs folder is not created by asking for it.
+    EXPECT_FALSE(std::filesystem::exists(temp_ / "documents/Veldmoor/Logs"));
+}
+
+}  // namespace
+}  // namespace veldmoor
