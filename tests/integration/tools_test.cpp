@@ -1,0 +1,228 @@
+// The command-line programs as a maintainer and a player run them: help, wrong use, exit
+// codes, and veldmoor-publish's promises (idempotence, refusals, removals, re-indexing).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "system/file_time.h"
+#include "tests/integration/repository_harness.h"
+#include "tests/support/process_runner.h"
+#include "tools/publish/chunk_index_writer.h"
+
+namespace veldmoor::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Every file below `folder` with its modification time in the file system's full precision.
+std::map<std::string, fs::file_time_type> Stamps(const std::string& folder) {
+    std::map<std::string, fs::file_time_type> stamps;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        stamps[fs::relative(entry.path(), folder).generic_string()] = entry.last_write_time();
+    }
+    return stamps;
+}
+
+TEST(CommandLineTools, HelpExitsZeroAndWrongUseExitsTwo) {
+    for (const auto& program : {PublishProgram(), SyncProgram(), ServeProgram()}) {
+        const auto help = RunProgram(program, {"--help"});
+        EXPECT_EQ(help.exitCode, 0) << program;
+        EXPECT_TRUE(Contains(help.output, "Usage: ")) << help.output;
+
+        const auto none = RunProgram(program, {});
+        EXPECT_EQ(none.exitCode, 2) << program << "\n" << none.output;
+        const auto unknown = RunProgram(program, {"--no-such-option", "a", "b"});
+        EXPECT_EQ(unknown.exitCode, 2) << program << "\n" << unknown.output;
+        EXPECT_TRUE(Contains(unknown.output, "--no-such-option")) << unknown.output;
+    }
+}
+
+TEST(CommandLineTools, ServeRefusesAMissingFolder) {
+    const TempDir temp;
+    const auto result = RunProgram(ServeProgram(), {"--port", "0", temp / "missing"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(Contains(result.output, "missing")) << result.output;
+}
+
+class PublishTool : public ::testing::Test {
+protected:
+    std::string source() const { return temp_ / "source"; }
+    std::string repo() const { return temp_ / "repo"; }
+    TempDir temp_{"veldmoor-publish"};
+};
+
+TEST_F(PublishTool, SecondRunOverAnUnchangedFolderRewritesNothing) {
+    WriteTestFile(source() + "/a.bin", RandomBytes(50000, 1));
+    WriteTestFile(source() + "/sub/b.bin", RandomBytes(300000, 2));
+    WriteTestFile(source() + "/sub/empty", "");
+    Publish(source(), repo());
+    const auto stamps = Stamps(repo());
+    const auto listed = ListedTimes(repo());
+    ASSERT_EQ(listed.size(), 3u);
+
+    const auto second = Publish(source(), repo());
+
+    EXPECT_TRUE(Contains(second.output, "0 added, 0 changed, 0 re-indexed, 0 removed, 3 unchanged"))
+        << second.output;
+    EXPECT_EQ(Stamps(repo()), stamps);
+    EXPECT_EQ(ListedTimes(repo()), listed);
+}
+
+TEST_F(PublishTool, ChangedContentAlwaysGetsANewListedTime) {
+    const std::string path = source() + "/same-size.bin";
+    WriteTestFile(path, RandomBytes(4096, 3));
+    Publish(source(), repo());
+    const std::int64_t before = ListedTimes(repo()).at("same-size.bin");
+
+    // Same size, same time: only the bytes tell.
+    WriteTestFile(path, RandomBytes(4096, 4));
+    ASSERT_TRUE(SetLastWriteTime(path, before));
+    Publish(source(), repo());
+
+    EXPECT_NE(ListedTimes(repo()).at("same-size.bin"), before);
+    EXPECT_TRUE(ReadTestFile(repo() + "/transfer/same-size.bin") == ReadTestFile(path));
+}
+
+TEST_F(PublishTool, UnchangedContentWithANewTimeKeepsItsListedTime) {
+    const std::string path = source() + "/touched.bin";
+    WriteTestFile(path, RandomBytes(10000, 5));
+    Publish(source(), repo());
+    const std::int64_t listed = ListedTimes(repo()).at("touched.bin");
+
+    ASSERT_TRUE(SetLastWriteTime(path, listed + 1000));
+    const auto second = Publish(source(), repo());
+
+    EXPECT_EQ(ListedTimes(repo()).at("touched.bin"), listed);
+    EXPECT_TRUE(Contains(second.output, "1 unchanged")) << second.output;
+}
+
+TEST_F(PublishTool, RefusesNamesTheRepositoryCannotCarryAndWritesNothing) {
+    WriteTestFile(source() + "/fine.txt", "fine");
+    for (const std::string bad :
+         {"quote\"d.txt", "line\nbreak.txt", "a..b.txt", "back\\slash.txt", "colon:.txt"}) {
+        const TempDir folder;
+        WriteTestFile(folder / "fine.txt", "fine");
+        WriteTestFile(folder / bad, "bad");
+        const auto result = RunProgram(PublishProgram(), {folder.path(), folder.path() + "-repo"});
+        EXPECT_EQ(result.exitCode, 1) << bad;
+        EXPECT_TRUE(Contains(result.output, "cannot be published")) << result.output;
+        EXPECT_FALSE(fs::exists(folder.path() + "-repo")) << bad;
+    }
+}
+
+TEST_F(PublishTool, RefusesNamesThatCollideOnAPlayersInstallation) {
+    WriteTestFile(source() + "/Data/Map.mul", "a");
+    WriteTestFile(source() + "/data/map.mul", "b");
+    WriteTestFile(source() + "/art.mul", "c");
+    WriteTestFile(source() + "/art.mul.tmp", "d");
+    const auto result = RunProgram(PublishProgram(), {source(), repo()});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(Contains(result.output, "differ only in case")) << result.output;
+    EXPECT_TRUE(Contains(result.output, "rebuild file")) << result.output;
+}
+
+TEST_F(PublishTool, RefusesATimeBeyondWhatTheListCarries) {
+    const std::string path = source() + "/future.bin";
+    WriteTestFile(path, "x");
+    ASSERT_TRUE(SetLastWriteTime(path, 2147483648LL));
+    const auto result = RunProgram(PublishProgram(), {source(), repo()});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(Contains(result.output, "2038")) << result.output;
+}
+
+TEST_F(PublishTool, FilesGoneFromTheSourceLeaveTheRepository) {
+    WriteTestFile(source() + "/keep.txt", "keep");
+    WriteTestFile(source() + "/old/gone.txt", "gone");
+    Publish(source(), repo());
+    fs::remove_all(source() + "/old");
+
+    Publish(source(), repo());
+
+    EXPECT_EQ(ListedTimes(repo()).count("old/gone.txt"), 0u);
+    EXPECT_FALSE(fs::exists(repo() + "/transfer/old/gone.txt"));
+    EXPECT_FALSE(fs::exists(repo() + "/transfer/old/gone.txt.chunks"));
+    EXPECT_FALSE(fs::exists(repo() + "/transfer/old"));
+    EXPECT_TRUE(fs::exists(repo() + "/transfer/keep.txt"));
+}
+
+TEST_F(PublishTool, BlockSizeFollowsTheRuleOrTheOption) {
+    WriteTestFile(source() + "/small.bin", RandomBytes(100000, 6));
+    WriteTestFile(source() + "/middle.bin", RandomBytes(1 << 20, 7));
+    WriteTestFile(source() + "/large.bin", RandomBytes(9 << 20, 8));
+    Publish(source(), repo());
+    EXPECT_EQ(IndexBlockSize(repo() + "/transfer/small.bin.chunks"), 1024u);
+    EXPECT_EQ(IndexBlockSize(repo() + "/transfer/middle.bin.chunks"), 2048u);
+    EXPECT_EQ(IndexBlockSize(repo() + "/transfer/large.bin.chunks"), 4096u);
+    const auto listed = ListedTimes(repo());
+
+    // A new block size re-indexes, but the content and so the listed time stay.
+    const auto forced = Publish(source(), repo(), {"--block-size", "8192"});
+    EXPECT_TRUE(Contains(forced.output, "3 re-indexed")) << forced.output;
+    EXPECT_EQ(IndexBlockSize(repo() + "/transfer/large.bin.chunks"), 8192u);
+    EXPECT_EQ(ListedTimes(repo()), listed);
+}
+
+class SyncTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteTestFile(temp_ / "source/client.exe", RandomBytes(120000, 9));
+        WriteTestFile(temp_ / "source/data/art.mul", RandomBytes(500000, 10));
+        Publish(temp_ / "source", temp_ / "web/game");
+        server_ = StartServer(ServerKind::Project, temp_ / "web", "game");
+    }
+    TempDir temp_{"veldmoor-synctool"};
+    std::unique_ptr<Server> server_;
+};
+
+TEST_F(SyncTool, SyncsThenFindsNothingToDo) {
+    const auto first = RunProgram(SyncProgram(), {temp_ / "install", server_->address()});
+    ASSERT_EQ(first.exitCode, 0) << first.output;
+    EXPECT_TRUE(Contains(first.output, "2 files listed, 2 examined, 2 rebuilt; 620000 bytes"))
+        << first.output;
+    EXPECT_TRUE(ReadTree(temp_ / "install") == ReadTree(temp_ / "source"));
+
+    server_->clearRequests();
+    const auto second = RunProgram(SyncProgram(), {temp_ / "install", server_->address()});
+    EXPECT_EQ(second.exitCode, 0) << second.output;
+    EXPECT_TRUE(Contains(second.output, "2 files listed, 0 examined, 0 rebuilt; 0 bytes"))
+        << second.output;
+    EXPECT_EQ(server_->requests().size(), 1u);
+}
+
+TEST_F(SyncTool, DryRunChangesNothing) {
+    const auto result =
+        RunProgram(SyncProgram(), {"--dry-run", temp_ / "install", server_->address()});
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_TRUE(Contains(result.output, "would fetch")) << result.output;
+    EXPECT_TRUE(Contains(result.output, "data/art.mul")) << result.output;
+    EXPECT_FALSE(fs::exists(temp_ / "install/client.exe"));
+    EXPECT_FALSE(fs::exists(temp_ / "install/data"));
+}
+
+TEST_F(SyncTool, FailurePrintsTheGermanReportAndTheDiagnosticAndExitsOne) {
+    ServerFaults faults;
+    faults.closeAfterBytes = 10;
+    faults.alsoWholeAnswers = true;
+    server_->faultable()->setFaults(faults);
+    const auto result = RunProgram(SyncProgram(), {temp_ / "install", server_->address()});
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_TRUE(Contains(result.output, "Datenübertragungsfehler")) << result.output;
+    EXPECT_TRUE(Contains(result.output, "Details: Die Dateiliste konnte nicht abgerufen werden!"))
+        << result.output;
+    EXPECT_TRUE(Contains(result.output, "category 1, code 7")) << result.output;
+}
+
+TEST_F(SyncTool, UnreachableServerExitsOne) {
+    const auto result = RunProgram(SyncProgram(), {temp_ / "install", "http://127.0.0.1:1/game/"});
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_TRUE(Contains(result.output, "Http request failed while getting files!"))
+        << result.output;
+}
+
+}  // namespace
+}  // namespace veldmoor::test
