@@ -50,7 +50,7 @@ std::string DocumentsFromUserDirs(const std::string& home) {
             if (home.empty()) {
                 return {};
             }
-            value = home + value.substr(kHome.size());
+            value.replace(0, kHome.size(), home);
         }
         // A value that names the home folder itself means "no Documents folder configured".
         if (value.empty() || value.front() != '/' ||

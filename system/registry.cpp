@@ -42,11 +42,13 @@ ToolResult RunWine(const std::string& prefix, const std::vector<std::string>& ar
     std::vector<std::string> argvStrings = {"wine"};
     argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
+    argv.reserve(argvStrings.size() + 1);
     for (std::string& argument : argvStrings) {
         argv.push_back(argument.data());
     }
     argv.push_back(nullptr);
     std::vector<char*> envp;
+    envp.reserve(environment.size() + 1);
     for (std::string& entry : environment) {
         envp.push_back(entry.data());
     }
