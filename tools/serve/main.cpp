@@ -34,6 +34,7 @@ void PrintUsage(std::ostream& out) {
            "  --port N          port to listen on (default 8080; 0 picks a free one)\n"
            "  --port-file FILE  write the port number to FILE once listening\n"
            "  --no-gzip         never compress answers\n"
+           "  --log             print one line per request (method, path, range, status, bytes)\n"
            "  --help            show this text\n";
 }
 
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
     veldmoor::RepoServerOptions options;
     options.port = 8080;
     std::string portFile;
+    bool log = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](const char* name) -> std::string {
@@ -73,6 +75,8 @@ int main(int argc, char** argv) {
                 }
             } else if (arg == "--port-file") {
                 portFile = value("--port-file");
+            } else if (arg == "--log") {
+                log = true;
             } else if (arg == "--no-gzip") {
                 options.gzip = false;
             } else if (!arg.empty() && arg[0] == '-') {
@@ -114,8 +118,18 @@ int main(int argc, char** argv) {
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    std::size_t printed = 0;
     while (gStopSignal == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (log) {
+            const auto requests = server.requests();
+            for (; printed < requests.size(); ++printed) {
+                const auto& r = requests[printed];
+                std::cout << r.method << " " << r.target << (r.range.empty() ? "" : " " + r.range)
+                          << " -> " << r.status << ", " << r.bodyBytes << " bytes"
+                          << (r.gzip ? " (gzip)" : "") << std::endl;
+            }
+        }
     }
     server.stop();
     return 0;
