@@ -56,12 +56,16 @@ void CCustomHtmlView::NavigateToNewsPage() {
 
 bool CCustomHtmlView::Show(bool show) {
     // Once an error page was about to be shown, nothing shows the view again.
-    return wxPanel::Show(show && !hiddenForGood);
+    const bool visible = show && !hiddenForGood;
+    // The web engine draws into a window of its own, which must be hidden with the view.
+    if (web != nullptr)
+        web->Show(visible);
+    return wxPanel::Show(visible);
 }
 
 void CCustomHtmlView::HideForGood() {
     hiddenForGood = true;
-    wxPanel::Show(false);
+    Show(false);
     if (GetParent() != nullptr)
         GetParent()->Refresh();
 }

@@ -1,0 +1,155 @@
+// Pictures of the main dialog in its idle layout (with a news page served on loopback) and in
+// its patching layout, taken from the screen. The test checks that the window is really drawn
+// (its picture is not one flat colour) and cut out (a transparent corner shows the screen
+// behind). With VELDMOOR_SCREENSHOT_DIR set, the pictures are kept there as idle.png and
+// patching.png (scripts/screenshot-ui.sh).
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <wx/image.h>
+#include <wx/imagpng.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "tests/support/temp_dir.h"
+#include "tests/ui/ui_test_support.h"
+#include "tests/workflow/recording_platform.h"
+#include "ui/launcher_dlg.h"
+#include "ui/news_view.h"
+
+namespace veldmoor {
+namespace {
+
+constexpr char kNewsPage[] = R"(<!DOCTYPE html>
+<html><head><meta charset="utf-8"><style>
+body { background: #1e2420; color: #e2d6b8; font-family: serif; margin: 14px 18px; }
+h1 { color: #ecc46e; font-size: 20px; margin: 0 0 6px; }
+.date { color: #b08442; font-size: 12px; }
+p { font-size: 13px; line-height: 1.4; }
+a { color: #ecc46e; }
+</style></head><body>
+<h1>Neuigkeiten aus dem Moor</h1>
+<div class="date">7. Dezember</div>
+<p>Die Nebelbrücke ist wieder passierbar. Die Händler von Gräfenmoor bieten ab heute neue
+Laternen an, und die Wachen am Nordtor suchen Freiwillige für die Nachtpatrouille.</p>
+<p><a href="/html/forum.php">Zum Forum</a></p>
+</body></html>)";
+
+class NewsServer {
+public:
+    NewsServer() {
+        server_.Get("/html/launcher.php", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(kNewsPage, "text/html; charset=utf-8");
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+    }
+    ~NewsServer() {
+        server_.stop();
+        thread_.join();
+    }
+    std::string Address() const {
+        return "http://127.0.0.1:" + std::to_string(port_) + "/html/launcher.php";
+    }
+
+private:
+    httplib::Server server_;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+// Reads the window's area back from the X server with ImageMagick's import (the toolkit's own
+// screen reads return the first picture they took).
+wxImage Capture(wxWindow& window, const std::string& folder) {
+    const wxRect rect = window.GetScreenRect();
+    const std::string file = folder + "/capture.png";
+    const std::string command = "import -window root -crop " + std::to_string(rect.width) + "x" +
+                                std::to_string(rect.height) + "+" + std::to_string(rect.x) + "+" +
+                                std::to_string(rect.y) + " +repage " + file;
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    wxImage image;
+    EXPECT_TRUE(image.LoadFile(wxString::FromUTF8(file), wxBITMAP_TYPE_PNG));
+    std::filesystem::remove(file);
+    return image;
+}
+
+std::size_t DistinctColours(const wxImage& image) {
+    std::set<unsigned long> colours;
+    for (int y = 0; y < image.GetHeight(); y += 3) {
+        for (int x = 0; x < image.GetWidth(); x += 3) {
+            colours.insert((static_cast<unsigned long>(image.GetRed(x, y)) << 16) |
+                           (static_cast<unsigned long>(image.GetGreen(x, y)) << 8) |
+                           image.GetBlue(x, y));
+        }
+    }
+    return colours.size();
+}
+
+void Keep(const wxImage& image, const char* name) {
+    if (const char* folder = std::getenv("VELDMOOR_SCREENSHOT_DIR"))
+        image.SaveFile(wxString::FromUTF8(std::string(folder) + "/" + name), wxBITMAP_TYPE_PNG);
+}
+
+TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
+    test::TempDir temp("veldmoor-ui-shot");
+    std::filesystem::create_directories(temp / "game");
+    {
+        PatchContextList list(temp.path());
+        PatchContext profile;
+        profile.Name = "Veldmoor";
+        profile.PatchPath = temp / "game";
+        profile.RepoPath = "https://sync.veldmoor.example/srv/";
+        list.Add(profile);
+        profile.Name = "Baustelle";
+        list.Add(profile);
+        ASSERT_TRUE(list.Save());
+    }
+    NewsServer news;
+    testing::RecordingPlatform platform;
+    LauncherDialogConfig config;
+    config.profilesFolder = temp.path();
+    config.platform = &platform;
+    config.newsPageAddress = news.Address();
+    auto* dialog = new CLauncherDlg(std::move(config));
+    ASSERT_TRUE(dialog->OnInitDialog());
+    dialog->Show();
+    dialog->Move(40, 40);
+    // The news page loads in the web engine's own process; give it time to show.
+    uitest::Pump(std::chrono::milliseconds(2500));
+    if (dialog->NewsView() != nullptr) {
+        EXPECT_TRUE(dialog->NewsView()->IsShown()) << "the news page failed to load";
+    }
+
+    const wxImage idle = Capture(*dialog, temp.path());
+    Keep(idle, "idle.png");
+    EXPECT_GT(DistinctColours(idle), 50u);
+    // The top right corner of the picture is transparent: the screen behind shows there, not
+    // the dialog's black base.
+    const wxImage background = dialog->BackgroundImage();
+    ASSERT_TRUE(IsTransparentAt(background, {background.GetWidth() - 2, 1}));
+
+    dialog->EnterPatchingLayout();
+    dialog->AppendStatusLine("Aktualisiere den Launcher ..");
+    dialog->AppendStatusLine("Rufe Dateiliste ab ..");
+    dialog->AppendStatusBreak();
+    dialog->AppendStatusLine("Aktualisiere den Client ..");
+    dialog->AppendStatusLine("Rufe Dateiliste ab ..");
+    dialog->AppendStatusLine("Lade herunter: data/map0.mul");
+    dialog->SetProgressPosition(420);
+    dialog->SetSizeText("12.40MB/29.52MB");
+    dialog->SetSpeedText("1.84MB/s");
+    dialog->ShowTransferTexts(true);
+    uitest::Pump(std::chrono::milliseconds(2500));
+    const wxImage patching = Capture(*dialog, temp.path());
+    Keep(patching, "patching.png");
+    EXPECT_GT(DistinctColours(patching), 50u);
+    EXPECT_NE(DistinctColours(idle), DistinctColours(patching));
+
+    dialog->Destroy();
+    uitest::Pump();
+}
+
+}  // namespace
+}  // namespace veldmoor
