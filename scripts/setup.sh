@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   libwxgtk3.2-dev libwxgtk-webview3.2-dev
   clang-format clang-tidy
-  nginx-light zsync time curl
+  nginx-light zsync time curl rsync
   xvfb xauth imagemagick fonts-dejavu-core
   python3-pil python3-fonttools fonts-goudybookletter fonts-rampart
 )
