@@ -29,11 +29,16 @@ protected:
     WorkflowTest()
         : launcherFolder_(temp_ / "launcher"),
           gameFolder_(temp_ / "game"),
-          served_(std::make_unique<test::ServedRepository>(temp_ / "server")) {
+          served_(ServeFolder(temp_ / "server")) {
         std::filesystem::create_directories(launcherFolder_);
         std::filesystem::create_directories(gameFolder_);
         Publish("launcher", {});
         Publish("game", {});
+    }
+
+    static std::unique_ptr<test::ServedRepository> ServeFolder(const std::string& root) {
+        std::filesystem::create_directories(root);
+        return std::make_unique<test::ServedRepository>(root);
     }
 
     // Replaces the named repository's content with files (repository path -> content).

@@ -1,0 +1,120 @@
+#include "patch/game_start.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/workflow/recording_platform.h"
+#include "tests/workflow/recording_view.h"
+
+namespace veldmoor {
+namespace {
+
+using testing::RecordingPlatform;
+using testing::RecordingView;
+
+PatchContext ProfileAt(const std::string& folder) {
+    PatchContext profile;
+    profile.PatchPath = folder;
+    profile.SetRegistryPath = true;
+    return profile;
+}
+
+TEST(DirectoryOfPath, TakesTheTextBeforeTheLastSeparatorOfEitherKind) {
+    EXPECT_EQ(DirectoryOfPath("/games/veldmoor/client.exe"), "/games/veldmoor");
+    EXPECT_EQ(DirectoryOfPath("C:\\Spiele\\Veldmoor\\client.exe"), "C:\\Spiele\\Veldmoor");
+    EXPECT_EQ(DirectoryOfPath("C:\\Spiele/Veldmoor\\x.exe"), "C:\\Spiele/Veldmoor");
+    EXPECT_EQ(DirectoryOfPath("client.exe"), "");
+    EXPECT_EQ(DirectoryOfPath("/client.exe"), "");
+}
+
+TEST(ApplyRegistryPath, AnEntryEqualInOtherCaseIsLeftAlone) {
+    RecordingView view;
+    RecordingPlatform platform;
+    platform.exePath = "/GAMES/Veldmoor/CLIENT.EXE";
+    EXPECT_EQ(ApplyRegistryPath(ProfileAt("/games/veldmoor"), view, platform, {}),
+              RegistryStep::Done);
+    EXPECT_TRUE(platform.writtenExePaths.empty());
+    EXPECT_TRUE(view.Messages().empty());
+}
+
+TEST(ApplyRegistryPath, WithRightsTheEntryIsWrittenWithOneSeparator) {
+    RecordingView view;
+    RecordingPlatform platform;
+    platform.elevated = true;
+    platform.exePath = "/elsewhere/client.exe";
+    EXPECT_EQ(ApplyRegistryPath(ProfileAt("/games/veldmoor/"), view, platform, {}),
+              RegistryStep::Done);
+    EXPECT_EQ(platform.writtenExePaths, std::vector<std::string>{"/games/veldmoor/client.exe"});
+}
+
+TEST(ApplyRegistryPath, WithoutRightsYesSavesAndRestartsElevatedNoDeclines) {
+    RecordingView view;
+    RecordingPlatform platform;
+    int saves = 0;
+    view.Answer(PromptAnswer::No).Answer(PromptAnswer::Yes);
+
+    EXPECT_EQ(ApplyRegistryPath(ProfileAt("/g"), view, platform, [&saves] { ++saves; }),
+              RegistryStep::Declined);
+    EXPECT_EQ(saves, 0);
+    EXPECT_TRUE(platform.elevatedRuns.empty());
+
+    EXPECT_EQ(ApplyRegistryPath(ProfileAt("/g"), view, platform, [&saves] { ++saves; }),
+              RegistryStep::ProcessEnding);
+    EXPECT_EQ(saves, 1);
+    EXPECT_EQ(platform.elevatedRuns, std::vector<std::vector<std::string>>{{"-instantpatch"}});
+    EXPECT_EQ(platform.endProcessCodes, std::vector<int>{0});
+    EXPECT_TRUE(platform.writtenExePaths.empty());
+
+    const auto messages = view.Messages();
+    ASSERT_EQ(messages.size(), 2U);
+    EXPECT_EQ(messages[0].caption, "");
+    EXPECT_EQ(messages[0].text,
+              "F\xC3\xBCr das verwendete Profil ist vermerkt, dass die Registrierung angepasst "
+              "werden soll.\r\nDaf\xC3\xBCr sind Administratorrechte erforderlich.\r\n\r\n"
+              "M\xC3\xB6"
+              "chtest du fortfahren?");
+    EXPECT_EQ(messages[0].buttons, PromptButtons::YesNo);
+    EXPECT_EQ(messages[0].icon, PromptIcon::Information);
+}
+
+TEST(StartGame, NothingToStartWritesNothing) {
+    RecordingView view;
+    RecordingPlatform platform;
+    StartGame(ProfileAt("/g"), view, platform);
+    EXPECT_TRUE(view.Events().empty());
+    EXPECT_TRUE(platform.programStarts.empty());
+}
+
+TEST(StartGame, TheGameClientInOtherCaseIsAnnouncedAsTheGame) {
+    RecordingView view;
+    RecordingPlatform platform;
+    PatchContext profile = ProfileAt("/games/veldmoor");
+    profile.ExecuteAfterPatch = "/Games/Veldmoor/Client.exe";
+    StartGame(profile, view, platform);
+    EXPECT_EQ(view.StatusText(), "Spiel wird gestartet ..\r\n");
+    ASSERT_EQ(platform.programStarts.size(), 1U);
+    EXPECT_EQ(platform.programStarts[0].program, "/Games/Veldmoor/Client.exe");
+    EXPECT_EQ(platform.programStarts[0].workingDirectory, "/Games/Veldmoor");
+}
+
+TEST(StartGame, AnotherProgramRunsInItsOwnFolderAndAFailureIsShown) {
+    RecordingView view;
+    RecordingPlatform platform;
+    platform.startsSucceed = false;
+    view.Answer(PromptAnswer::Ok);
+    PatchContext profile =
+        ProfileAt("/games/veldmoor/");  // a trailing separator: not the game path
+    profile.ExecuteAfterPatch = "/games/veldmoor/client.exe";
+    StartGame(profile, view, platform);
+    EXPECT_EQ(view.StatusText(), "Individuelle Anwendung wird gestartet ..\r\n");
+    EXPECT_EQ(platform.programStarts.at(0).workingDirectory, "/games/veldmoor");
+    const auto messages = view.Messages();
+    ASSERT_EQ(messages.size(), 1U);
+    EXPECT_EQ(messages[0].caption, "Fehler");
+    EXPECT_EQ(messages[0].text,
+              "Der Startprozess ist fehlgeschlagen.\r\n\r\nDie Anwendung an "
+              "'/games/veldmoor/client.exe' konnte nicht ausgef\xC3\xBChrt werden.");
+    EXPECT_EQ(messages[0].icon, PromptIcon::Error);
+}
+
+}  // namespace
+}  // namespace veldmoor
