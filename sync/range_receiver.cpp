@@ -134,6 +134,9 @@ bool RangeReceiver::onBody(const char* data, std::size_t size) {
     if (layout_ == Layout::Stream) {
         return onStream(data, size);
     }
+    if (boundary_.empty()) {
+        return false;  // headers come before the body: without a boundary no part can be found
+    }
     buffer_.append(data, size);
     return onMultipart() && buffer_.size() <= kMaxHeldBytes;
 }

@@ -115,7 +115,7 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
     if (!isSafeRepoPath(path)) {
         throw PatchException(0, 2, path, "Couldn't create directory for '" + path + "'!");
     }
-    const std::int64_t localSize = std::max<std::int64_t>(FileSize(file.localPath), 0);
+    const std::int64_t localSize = FileSize(file.localPath);
 
     std::stringstream document;
     if (!httpGet(impl_->repoAddress + "/transfer/" + path + ".chunks", &appendToStringStream,
@@ -131,6 +131,8 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
 
     PreparedFile prepared;
     prepared.file = file;
+    // A missing local copy differs from any target, an empty one included: otherwise an empty
+    // file would never be created and would be examined again on every run.
     prepared.sizeDiffers = localSize != static_cast<std::int64_t>(index.targetSize);
     prepared.plan = buildBlockPlan(file.localPath, index.entries, index.targetCrc);
     planGaps(prepared.plan, index.targetSize);

@@ -1,0 +1,336 @@
+// RepoSync against the project's repository server on a free loopback port.
+#include "sync/repo_sync.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "sync/http.h"
+#include "sync/patch_exception.h"
+#include "sync_fixture.h"
+#include "system/file_ops.h"
+#include "system/file_time.h"
+#include "tools/serve/repo_server.h"
+
+namespace veldmoor {
+namespace {
+
+using test::ListedEntry;
+using test::randomBytes;
+using test::readFile;
+using test::writeFile;
+
+constexpr std::uint32_t kBlock = 1024;
+
+std::size_t rangesIn(const std::string& header) {
+    return header.empty() ? 0 : 1 + std::count(header.begin(), header.end(), ',');
+}
+
+class RepoSyncTest : public ::testing::Test {
+protected:
+    RepoSyncTest() : server_(RepoServerOptions{.root = repo_.path()}) {}
+
+    void SetUp() override {
+        writeFile(repo_ / "filelist.php", "");
+        server_.start();
+        // One answered request shows the server is accepting; stopping it earlier could be
+        // missed by its listening thread.
+        std::stringstream ignored;
+        ASSERT_TRUE(httpGet(address(), &appendToStringStream, &ignored, nullptr));
+        server_.clearRequests();
+    }
+
+    // The repository address ends with '/', as the launcher's addresses do.
+    std::string address() const { return server_.baseUrl() + "/"; }
+
+    struct Outcome {
+        std::vector<std::string> checked;
+        std::uint32_t totalDownloadBytes = 0;
+        std::vector<ServedRequest> requests;
+    };
+
+    // One run as the patch worker makes it.
+    Outcome run(const StopRequest& stop = nullptr, const ProgressCallback& progress = nullptr) {
+        server_.clearRequests();
+        Outcome outcome;
+        RepoSync sync(install_.path(), address());
+        sync.setStopRequest(stop);
+        for (const RemoteFile& file : sync.listFiles()) {
+            sync.prepareFile(file,
+                             [&](const std::string& path) { outcome.checked.push_back(path); });
+        }
+        outcome.totalDownloadBytes = sync.totalDownloadBytes();
+        sync.patchPreparedFiles(progress);
+        outcome.requests = server_.requests();
+        return outcome;
+    }
+
+    std::vector<ServedRequest> rangedRequests() const {
+        std::vector<ServedRequest> ranged;
+        for (const auto& request : server_.requests()) {
+            if (!request.range.empty()) {
+                ranged.push_back(request);
+            }
+        }
+        return ranged;
+    }
+
+    void expectInstalled(const std::vector<ListedEntry>& entries) {
+        for (const auto& entry : entries) {
+            EXPECT_EQ(readFile(install_ / entry.repoPath), entry.content) << entry.repoPath;
+            EXPECT_EQ(LastWriteTime(install_ / entry.repoPath), entry.time) << entry.repoPath;
+            EXPECT_FALSE(PathExists(install_ / (entry.repoPath + ".tmp")));
+        }
+    }
+
+    test::TempFolder repo_;
+    test::TempFolder install_;
+    RepoServer server_;
+};
+
+TEST_F(RepoSyncTest, InstallsAFreshTreeThenRequestsOnlyTheFileList) {
+    const std::vector<ListedEntry> entries = {
+        {"client.exe", randomBytes(10000, 1), 1500000000},
+        {"data/maps/map 0.mul", randomBytes(5000, 2), 1500000001},
+        {"Gr\xC3\xBC\xC3\x9F"
+         "e/\xC3\xA4 b.txt",
+         "tiny", 7},
+        {"empty.txt", "", 1600000000},
+    };
+    test::publish(repo_.path(), entries, kBlock);
+
+    const Outcome first = run();
+    EXPECT_EQ(first.checked.size(), 4u);
+    EXPECT_EQ(first.totalDownloadBytes, 15004u);
+    expectInstalled(entries);
+
+    const Outcome second = run();
+    EXPECT_TRUE(second.checked.empty());
+    ASSERT_EQ(second.requests.size(), 1u);
+    EXPECT_EQ(second.requests[0].path, "/filelist.php");
+    EXPECT_EQ(second.requests[0].target, "//filelist.php");
+}
+
+TEST_F(RepoSyncTest, SetsOnlyTheTimeOfAFileWhoseContentIsCurrent) {
+    const std::string content = randomBytes(10 * kBlock + 100, 3);
+    test::publish(repo_.path(), {{"f.bin", content, 1234567}}, kBlock);
+    writeFile(install_ / "f.bin", content);
+
+    const Outcome outcome = run();
+    EXPECT_EQ(outcome.checked, std::vector<std::string>{"f.bin"});
+    EXPECT_EQ(outcome.totalDownloadBytes, 0u);
+    EXPECT_TRUE(rangedRequests().empty());
+    expectInstalled({{"f.bin", content, 1234567}});
+}
+
+TEST_F(RepoSyncTest, FetchesOnlyChangedBlocksAndShiftedContent) {
+    const std::string old = randomBytes(64 * kBlock + 10, 4);
+    std::string changed = old;
+    changed[5 * kBlock + 3] ^= 0x55;             // one block changed
+    changed.insert(40 * kBlock + 17, "insert");  // everything after shifts
+    changed += "grown tail";
+    writeFile(install_ / "f.bin", old);
+    test::publish(repo_.path(), {{"f.bin", changed, 99}}, kBlock);
+
+    const Outcome outcome = run();
+    expectInstalled({{"f.bin", changed, 99}});
+    EXPECT_GT(outcome.totalDownloadBytes, 0u);
+    EXPECT_LE(outcome.totalDownloadBytes, 4 * kBlock);
+}
+
+TEST_F(RepoSyncTest, SplitsRangesIntoRequestsOfThirtyFive) {
+    for (const int ranges : {35, 36, 70}) {
+        // Every other block changed: one range per changed block.
+        const std::string old = randomBytes(2 * ranges * kBlock, 5 + ranges);
+        std::string changed = old;
+        for (int i = 0; i < ranges; ++i) {
+            changed[(2 * i + 1) * kBlock] ^= 0x01;
+        }
+        writeFile(install_ / "f.bin", old);
+        test::publish(repo_.path(), {{"f.bin", changed, 100 + ranges}}, kBlock);
+
+        const Outcome outcome = run();
+        expectInstalled({{"f.bin", changed, 100 + ranges}});
+        EXPECT_EQ(outcome.totalDownloadBytes, ranges * kBlock);
+        std::vector<std::size_t> perRequest;
+        for (const auto& request : rangedRequests()) {
+            perRequest.push_back(rangesIn(request.range));
+        }
+        const std::vector<std::size_t> expected =
+            ranges == 35 ? std::vector<std::size_t>{35}
+                         : (ranges == 36 ? std::vector<std::size_t>{35, 1}
+                                         : std::vector<std::size_t>{35, 35});
+        EXPECT_EQ(perRequest, expected) << ranges << " ranges";
+    }
+}
+
+TEST_F(RepoSyncTest, TakesBytesFromAServerThatIgnoresRanges) {
+    const std::string old = randomBytes(200 * kBlock, 6);
+    std::string changed = old;
+    for (int i = 0; i < 50; ++i) {
+        changed[i * 4 * kBlock] ^= 0x01;  // 50 ranges: two requests
+    }
+    writeFile(install_ / "f.bin", old);
+    test::publish(repo_.path(), {{"f.bin", changed, 5}}, kBlock);
+    server_.setFaults(ServerFaults{.ignoreRange = true});
+
+    run();
+    expectInstalled({{"f.bin", changed, 5}});
+    // The first whole-file answer already held every missing piece.
+    EXPECT_EQ(rangedRequests().size(), 1u);
+}
+
+TEST_F(RepoSyncTest, FailsAMultipartAnswerWithoutBoundaryAndKeepsTheOldFile) {
+    const std::string old = randomBytes(300 * kBlock, 7);
+    std::string changed = old;
+    for (int i = 0; i < 100; ++i) {
+        changed[i * 3 * kBlock] ^= 0x01;
+    }
+    writeFile(install_ / "f.bin", old);
+    test::publish(repo_.path(), {{"f.bin", changed, 5}}, kBlock);
+    server_.setFaults(ServerFaults{.dropBoundary = true});
+    try {
+        run();
+        FAIL();
+    } catch (const PatchException& e) {
+        EXPECT_EQ(e.category, 1);
+        EXPECT_EQ(e.code, 4);
+        EXPECT_EQ(e.detail, "f.bin");
+    }
+    EXPECT_EQ(readFile(install_ / "f.bin"), old);
+    EXPECT_NE(LastWriteTime(install_ / "f.bin"), 5);
+}
+
+TEST_F(RepoSyncTest, AConnectionClosedMidTransferKeepsTheOldFile) {
+    const std::string old = randomBytes(100 * kBlock, 8);
+    const std::string changed = randomBytes(100 * kBlock, 9);
+    writeFile(install_ / "f.bin", old);
+    test::publish(repo_.path(), {{"f.bin", changed, 5}}, kBlock);
+    server_.setFaults(ServerFaults{.closeAfterBytes = 30000});
+    try {
+        run();
+        FAIL();
+    } catch (const PatchException& e) {
+        EXPECT_EQ(e.category, 1);
+        EXPECT_EQ(e.code, 4);
+    }
+    EXPECT_EQ(readFile(install_ / "f.bin"), old);
+}
+
+TEST_F(RepoSyncTest, AFailureInTheThirdFileLeavesTheFirstTwoDone) {
+    std::vector<ListedEntry> entries;
+    for (int i = 0; i < 5; ++i) {
+        entries.push_back({"f" + std::to_string(i), randomBytes(3000, 20 + i), 1000 + i});
+        writeFile(install_ / entries.back().repoPath, "old");
+    }
+    test::publish(repo_.path(), entries, kBlock);
+    writeFile(repo_ / "transfer/f2", randomBytes(3000, 99));  // differs from its index
+    try {
+        run();
+        FAIL();
+    } catch (const PatchException& e) {
+        EXPECT_EQ(e.category, 3);
+        EXPECT_EQ(e.code, 8);
+        EXPECT_EQ(e.detail, "f2");
+        EXPECT_EQ(e.params.at("ExpectedChecksum"), test::crcOf(entries[2].content));
+    }
+    expectInstalled({entries[0], entries[1]});
+    for (int i = 2; i < 5; ++i) {
+        EXPECT_EQ(readFile(install_ / entries[i].repoPath), "old");
+        EXPECT_NE(LastWriteTime(install_ / entries[i].repoPath), entries[i].time);
+    }
+    EXPECT_FALSE(PathExists(install_ / "f2.tmp"));
+}
+
+TEST_F(RepoSyncTest, RefusesRepositoryPathsLeavingTheInstallation) {
+    for (const char* path : {"../outside", "a/../../outside", "/tmp/outside", "a\\..\\..\\x"}) {
+        writeFile(repo_ / "filelist.php", std::string("{ path: \"") + path + "\", time: \"5\" }");
+        try {
+            run();
+            FAIL() << path;
+        } catch (const PatchException& e) {
+            EXPECT_EQ(e.category, 0);
+            EXPECT_EQ(e.code, 2);
+            EXPECT_EQ(e.detail, path);
+        }
+    }
+}
+
+TEST_F(RepoSyncTest, ReportsBadServerData) {
+    writeFile(repo_ / "filelist.php", "{ path: \"a\", time: \"4294967296\" }");
+    try {
+        run();
+        FAIL();
+    } catch (const PatchException& e) {
+        EXPECT_EQ(e.category, 2);
+        EXPECT_EQ(e.detail, "a");
+    }
+    writeFile(repo_ / "filelist.php", "{ path: \"a\", time: \"1\" }");
+    writeFile(repo_ / "transfer/a.chunks", "not an index");
+    try {
+        run();
+        FAIL();
+    } catch (const PatchException& e) {
+        EXPECT_EQ(e.category, 2);
+        EXPECT_EQ(e.code, 1);
+        EXPECT_EQ(e.detail, "a");
+    }
+}
+
+TEST_F(RepoSyncTest, AnErrorPageAsFileListIsAnEmptyList) {
+    ASSERT_TRUE(RemoveFile(repo_ / "filelist.php"));
+    RepoSync sync(install_.path(), address());
+    EXPECT_TRUE(sync.listFiles().empty());
+}
+
+TEST(RepoSyncWithoutServer, ReportsAFileListThatCannotBeFetched) {
+    const test::TempFolder install;
+    RepoSync sync(install.path(), "http://127.0.0.1:9/");
+    try {
+        sync.listFiles();
+        FAIL();
+    } catch (const PatchException& e) {
+        EXPECT_EQ(e.category, 1);
+        EXPECT_EQ(e.code, 7);
+        EXPECT_EQ(e.detail, "");
+        EXPECT_STREQ(e.what(), "Http request failed while getting files!");
+    }
+}
+
+TEST_F(RepoSyncTest, ACancelledRunLeavesNoHalfReplacedFile) {
+    const std::string old = randomBytes(400 * kBlock, 10);
+    const std::string changed = randomBytes(400 * kBlock, 11);
+    writeFile(install_ / "a.bin", old);
+    writeFile(install_ / "b.bin", old);
+    test::publish(repo_.path(), {{"a.bin", changed, 5}, {"b.bin", changed, 6}}, kBlock);
+    bool stop = false;
+    EXPECT_THROW(run([&] { return stop; },
+                     [&](const std::string&, unsigned written, unsigned) {
+                         if (written > 0) {
+                             stop = true;  // asked while the first file is still arriving
+                         }
+                     }),
+                 SyncCancelled);
+    EXPECT_EQ(readFile(install_ / "a.bin"), old);
+    EXPECT_EQ(readFile(install_ / "b.bin"), old);
+    EXPECT_FALSE(PathExists(install_ / "a.bin.tmp"));
+    EXPECT_NE(LastWriteTime(install_ / "a.bin"), 5);
+}
+
+TEST_F(RepoSyncTest, StopsBetweenFilesWhenAsked) {
+    test::publish(repo_.path(), {{"a", "1", 5}, {"b", "2", 6}}, kBlock);
+    bool stop = false;
+    RepoSync sync(install_.path(), address());
+    sync.setStopRequest([&] { return stop; });
+    const auto files = sync.listFiles();
+    ASSERT_EQ(files.size(), 2u);
+    sync.prepareFile(files[0], nullptr);
+    stop = true;
+    EXPECT_THROW(sync.prepareFile(files[1], nullptr), SyncCancelled);
+    EXPECT_THROW(sync.patchPreparedFiles(nullptr), SyncCancelled);
+    EXPECT_FALSE(PathExists(install_ / "a"));
+}
+
+}  // namespace
+}  // namespace veldmoor
