@@ -43,8 +43,12 @@ DirectoryStream OpenStream(int folderFd) {
     if (copy < 0)
         return {nullptr, closedir};
     DIR* stream = fdopendir(copy);
-    if (stream == nullptr)
+    if (stream == nullptr) {
         close(copy);
+        return {nullptr, closedir};
+    }
+    // A duplicate shares the read position with the original: start from the first entry.
+    rewinddir(stream);
     return {stream, closedir};
 }
 
