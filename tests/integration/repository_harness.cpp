@@ -38,7 +38,7 @@ public:
     std::string address() const override { return served_.address(folder_); }
     std::vector<SeenRequest> requests() const override {
         std::vector<SeenRequest> seen;
-        for (const auto& r : const_cast<ServedRepository&>(served_).server().requests()) {
+        for (const auto& r : served_.server().requests()) {
             seen.push_back({r.path, r.range, r.gzip});
         }
         return seen;

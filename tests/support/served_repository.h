@@ -16,6 +16,7 @@ public:
     }
 
     RepoServer& server() { return server_; }
+    const RepoServer& server() const { return server_; }
     // Repository address as a launcher profile holds it: base URL, the folder, and "/".
     std::string address(const std::string& folder = "") const {
         return server_.baseUrl() + "/" + (folder.empty() ? "" : folder + "/");
