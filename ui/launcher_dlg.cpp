@@ -309,13 +309,14 @@ void CLauncherDlg::OnProfileSelected() {
         const int selection = profileList->GetSelection();
         PatchContext* record =
             selection == wxNOT_FOUND ? nullptr : profiles.At(static_cast<std::size_t>(selection));
-        if (record != nullptr && config.checkInstallPath) {
-            const bool isDefault = config.isDefaultProfile && config.isDefaultProfile(*record);
-            if (!config.checkInstallPath(*record, isDefault, *prompt)) {
-                profileList->SetSelection(wxNOT_FOUND);
-                record = nullptr;
-            }
+        if (record != nullptr && config.checkInstallPath &&
+            !config.checkInstallPath(profiles, static_cast<std::size_t>(selection), *prompt)) {
+            profileList->SetSelection(wxNOT_FOUND);
+            record = nullptr;
         }
+        // Checking may have appended the default profile: the record is looked up again.
+        if (record != nullptr)
+            record = profiles.At(static_cast<std::size_t>(selection));
         if (record == nullptr) {
             repoPathText->SetLabel(wxString());
             patchPathText->SetLabel(wxString());

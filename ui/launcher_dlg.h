@@ -75,12 +75,10 @@ struct LauncherDialogConfig {
     // profile store: import or load, default profile, migration). Returns the index to select,
     // or std::nullopt when no profile could be set up: the dialog then ends at once.
     std::function<std::optional<std::size_t>(PatchContextList&, Prompt&)> loadProfiles;
-    // Checks the installation folder of a profile that becomes current and obtains a new one
-    // when it is missing (isDefault: the registry offer may be made). False when none could be
-    // had. Empty: every profile is taken as it is.
-    std::function<bool(PatchContext&, bool isDefault, Prompt&)> checkInstallPath;
-    // True when the profile is the default profile.
-    std::function<bool(const PatchContext&)> isDefaultProfile;
+    // Checks the installation folder of the profile at an index when it becomes current and
+    // obtains a new one when it is missing. False when none could be had. Empty: every profile
+    // is taken as it is.
+    std::function<bool(PatchContextList&, std::size_t index, Prompt&)> checkInstallPath;
     // Chooses an installation folder in the profile editor (the folder picker with its checks).
     TargetFolderChooser browseTarget;
     // Chooses the program to start after patching; empty: the file picker.

@@ -62,7 +62,8 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
     label("Lokaler Pfad:", 120, 49, 62);
     patchPathEdit = new wxTextCtrl(this, kIdEditorPatchPath, wxString(), du.Point(184, 47),
                                    du.Size(98, 12), wxTE_READONLY);
-    auto* browse = new wxButton(this, kIdEditorBrowse, "...", du.Point(285, 47), du.Size(17, 12));
+    auto* browse = new wxButton(this, kIdEditorBrowse, "...", du.Point(285, 47), du.Size(17, 12),
+                                wxBU_EXACTFIT);
 
     new wxStaticBox(this, wxID_ANY, "Aktionen", du.Point(117, 64), du.Size(188, 89));
     autoPatchBox =
@@ -121,7 +122,7 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnCloseButton(); }, kIdEditorClose);
     Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) {
         if (ConfirmLeave())
-            EndModal(wxID_CANCEL);
+            Finish(wxID_CANCEL);
     });
 
     FillList();
@@ -349,7 +350,17 @@ bool CPatchContextDefDlg::ConfirmLeave() {
 
 void CPatchContextDefDlg::OnCloseButton() {
     if (ConfirmLeave())
-        EndModal(wxID_OK);
+        Finish(wxID_OK);
+}
+
+void CPatchContextDefDlg::Finish(int result) {
+    // Shown without ShowModal (tests), the dialog is hidden with the same result.
+    if (IsModal()) {
+        EndModal(result);
+    } else {
+        SetReturnCode(result);
+        Hide();
+    }
 }
 
 }  // namespace veldmoor

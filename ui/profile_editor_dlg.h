@@ -84,6 +84,7 @@ public:
     wxButton* closeButton = nullptr;
 
 private:
+    void Finish(int result);
     void FillList();
     void ShowProfile(int index);
     bool ReadFields(PatchContext& record);

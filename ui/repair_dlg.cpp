@@ -134,7 +134,17 @@ void CRepairDlg::OnProceed() {
     }
     ShowMessageBox(this, "Reparaturoperationen abgeschlossen.", "Abgeschlossen", PromptButtons::Ok,
                    PromptIcon::Information);
-    EndModal(wxID_OK);
+    Finish(wxID_OK);
+}
+
+void CRepairDlg::Finish(int result) {
+    // Shown without ShowModal (tests), the dialog is hidden with the same result.
+    if (IsModal()) {
+        EndModal(result);
+    } else {
+        SetReturnCode(result);
+        Hide();
+    }
 }
 
 }  // namespace veldmoor

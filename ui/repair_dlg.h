@@ -45,6 +45,7 @@ public:
     void OnProceed();
 
 private:
+    void Finish(int result);
     void UpdateProceed();
 
     std::string patchPath;

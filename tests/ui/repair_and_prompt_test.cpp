@@ -1,0 +1,163 @@
+// The repair dialog's boxes, warning and the two ways it runs the repairs, and the message
+// boxes of the window's Prompt.
+#include <gtest/gtest.h>
+#include <wx/msgdlg.h>
+
+#include <filesystem>
+
+#include "app/launcher_dialog_entry.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/temp_dir.h"
+#include "tests/ui/ui_test_support.h"
+#include "tests/workflow/recording_platform.h"
+#include "ui/repair_dlg.h"
+#include "ui/wx_prompt.h"
+
+namespace veldmoor {
+namespace {
+
+class RecordingRepairOperations : public RepairOperations {
+public:
+    bool HasFolderAccess(const std::string&) override { return true; }
+    bool WriteExePath(const std::string& clientPath) override {
+        written.push_back(clientPath);
+        return true;
+    }
+    bool ResetFolderRights(const std::string& folder) override {
+        reset.push_back(folder);
+        return true;
+    }
+    std::vector<std::string> written;
+    std::vector<std::string> reset;
+};
+
+class RepairDlgTest : public ::testing::Test {
+protected:
+    RepairDlgTest() : documents_("VELDMOOR_DOCUMENTS_DIR", temp_ / "documents") {
+        std::filesystem::create_directories(temp_ / "game");
+        std::filesystem::create_directories(temp_ / "documents/Veldmoor/Einstellungen");
+        test::WriteTestFile(temp_ / "game/uo.cfg", "settings");
+    }
+    ~RepairDlgTest() override {
+        if (dialog_ != nullptr)
+            dialog_->Destroy();
+        uitest::Pump();
+    }
+    CRepairDlg& Open() {
+        dialog_ = new CRepairDlg(nullptr, temp_ / "game", operations_, platform_);
+        dialog_->Show();
+        uitest::Pump();
+        return *dialog_;
+    }
+    void Click(wxCheckBox* box) {
+        box->SetValue(!box->GetValue());
+        dialog_->OnBoxClicked(box->GetId());
+    }
+
+    test::TempDir temp_{"veldmoor-repair"};
+    testing::ScopedEnv documents_;
+    RecordingRepairOperations operations_;
+    testing::RecordingPlatform platform_;
+    uitest::ScriptedBoxes boxes_;
+    CRepairDlg* dialog_ = nullptr;
+};
+
+TEST_F(RepairDlgTest, ProceedIsEnabledExactlyWhileABoxIsChecked) {
+    CRepairDlg& dialog = Open();
+    EXPECT_FALSE(dialog.proceedButton->IsEnabled());
+    Click(dialog.settingsBox);
+    EXPECT_TRUE(dialog.proceedButton->IsEnabled());
+    Click(dialog.registryBox);
+    Click(dialog.settingsBox);
+    EXPECT_TRUE(dialog.proceedButton->IsEnabled());
+    Click(dialog.registryBox);
+    EXPECT_FALSE(dialog.proceedButton->IsEnabled());
+    EXPECT_TRUE(boxes_.boxes.empty());
+}
+
+TEST_F(RepairDlgTest, TheRightsBoxWarnsWithTheFolderAndCancelUnchecksIt) {
+    CRepairDlg& dialog = Open();
+    boxes_.Answer(wxID_CANCEL);
+    Click(dialog.rightsBox);
+    ASSERT_EQ(boxes_.boxes.size(), 1u);
+    EXPECT_EQ(boxes_.boxes[0].caption, "Achtung");
+    EXPECT_NE(boxes_.boxes[0].text.find("\r\n\r\n" + (temp_ / "game") + "\r\n\r\n"),
+              std::string::npos);
+    EXPECT_TRUE(boxes_.boxes[0].style & wxICON_EXCLAMATION);
+    EXPECT_FALSE(dialog.rightsBox->GetValue());
+    EXPECT_FALSE(dialog.proceedButton->IsEnabled());
+
+    boxes_.Answer(wxID_OK);
+    Click(dialog.rightsBox);
+    EXPECT_TRUE(dialog.rightsBox->GetValue());
+    EXPECT_TRUE(dialog.proceedButton->IsEnabled());
+}
+
+TEST_F(RepairDlgTest, SettingsAloneRunInThisProcessAndReportCompletion) {
+    CRepairDlg& dialog = Open();
+    Click(dialog.settingsBox);
+    boxes_.Answer(wxID_OK);
+    dialog.OnProceed();
+    EXPECT_TRUE(platform_.elevatedRuns.empty());
+    EXPECT_FALSE(std::filesystem::exists(temp_ / "documents/Veldmoor/Einstellungen"));
+    EXPECT_FALSE(std::filesystem::exists(temp_ / "game/uo.cfg"));
+    ASSERT_EQ(boxes_.boxes.size(), 1u);
+    EXPECT_EQ(boxes_.boxes[0].caption, "Abgeschlossen");
+    EXPECT_EQ(boxes_.boxes[0].text, "Reparaturoperationen abgeschlossen.");
+}
+
+TEST_F(RepairDlgTest, RegistryAndSettingsWithoutRightsStartOneElevatedLauncher) {
+    CRepairDlg& dialog = Open();
+    Click(dialog.registryBox);
+    Click(dialog.settingsBox);
+    boxes_.Answer(wxID_OK);
+    dialog.OnProceed();
+    ASSERT_EQ(platform_.elevatedRuns.size(), 1u);
+    EXPECT_EQ(platform_.elevatedRuns[0],
+              (std::vector<std::string>{"-repair", temp_ / "game", "-rreg", "-rconfig"}));
+    EXPECT_TRUE(operations_.written.empty());
+    // The elevated launcher does the settings repair; this process left them alone.
+    EXPECT_TRUE(std::filesystem::exists(temp_ / "game/uo.cfg"));
+    EXPECT_EQ(boxes_.boxes.size(), 1u);
+}
+
+TEST_F(RepairDlgTest, AnElevatedLauncherRunsTheSameChoiceItself) {
+    platform_.elevated = true;
+    CRepairDlg& dialog = Open();
+    Click(dialog.registryBox);
+    boxes_.Answer(wxID_OK);
+    dialog.OnProceed();
+    EXPECT_TRUE(platform_.elevatedRuns.empty());
+    ASSERT_EQ(operations_.written.size(), 1u);
+    EXPECT_EQ(operations_.written[0], (temp_ / "game") + "/client.exe");
+}
+
+TEST(WxPromptTest, BoxesCarryTheirCaptionIconAndAnswer) {
+    uitest::ScriptedBoxes boxes;
+    std::unique_ptr<Prompt> prompt = CreateDesktopPrompt();
+    ASSERT_NE(prompt, nullptr);
+    boxes.Answer(wxID_YES);
+    EXPECT_EQ(
+        prompt->ShowMessage("Nochmal?", "Fehler", PromptButtons::RetryCancel, PromptIcon::Warning),
+        PromptAnswer::Retry);
+    boxes.Answer(wxID_CANCEL);
+    EXPECT_EQ(
+        prompt->ShowMessage("Nochmal?", "Fehler", PromptButtons::RetryCancel, PromptIcon::Warning),
+        PromptAnswer::Cancel);
+    boxes.Answer(wxID_NO);
+    EXPECT_EQ(prompt->ShowMessage("Speichern?", "Frage", PromptButtons::YesNoCancel,
+                                  PromptIcon::Information),
+              PromptAnswer::No);
+    // A box closed without a button gives the cautious answer.
+    boxes.Answer(wxID_CANCEL);
+    EXPECT_EQ(prompt->ShowMessage("Löschen?", "Frage", PromptButtons::YesNo, PromptIcon::None),
+              PromptAnswer::No);
+    ASSERT_EQ(boxes.boxes.size(), 4u);
+    EXPECT_EQ(boxes.boxes[0].caption, "Fehler");
+    EXPECT_TRUE(boxes.boxes[0].style & wxICON_WARNING);
+    EXPECT_EQ(boxes.boxes[3].text, "Löschen?");
+    EXPECT_TRUE(boxes.boxes[3].style & wxICON_NONE);
+}
+
+}  // namespace
+}  // namespace veldmoor

@@ -1,0 +1,93 @@
+// The window library's part of start-up: the toolkit is started once per process, the main
+// dialog runs modally against the real system, and message boxes of start-up and the repair
+// run are real boxes without an owner window.
+#include "app/launcher_dialog_entry.h"
+
+#include <wx/app.h>
+#include <wx/init.h>
+
+#include "patch/system_patch_platform.h"
+#include "profiles/addresses.h"
+#include "profiles/install_path.h"
+#include "profiles/startup_profiles.h"
+#include "system/repair_operations.h"
+#include "ui/launcher_dlg.h"
+#include "ui/wx_prompt.h"
+
+namespace veldmoor {
+
+namespace {
+
+// Starts the toolkit on first use; false when no display can be opened.
+bool EnsureToolkit() {
+    static const bool started = [] {
+        if (wxTheApp != nullptr)
+            return true;
+        wxApp::SetInstance(new wxApp());
+        static char name[] = "Launcher";
+        static char* arguments[] = {name, nullptr};
+        int count = 1;
+        if (!wxEntryStart(count, arguments))
+            return false;
+        wxTheApp->SetAppDisplayName("Veldmoor Launcher");
+        return wxTheApp->CallOnInit();
+    }();
+    return started;
+}
+
+std::string Narrow(const std::wstring& text) {
+    return std::string(wxString(text).utf8_str());
+}
+
+}  // namespace
+
+void RunLauncherDialog(const LauncherDialogStart& start) {
+    if (!EnsureToolkit())
+        return;
+    SystemPatchPlatform platform;
+    const std::unique_ptr<RepairOperations> repairOperations = MakeSystemRepairOperations();
+
+    LauncherDialogConfig config;
+    config.instantPatch = start.commandLine.instantPatch != 0;
+    config.noSelfPatch = start.commandLine.noSelfPatch != 0;
+    config.platform = &platform;
+    config.repairOperations = repairOperations.get();
+    config.newsPageAddress = Narrow(AdjustScheme(NewsPageAddress()));
+    config.loadProfiles = [](PatchContextList& list, Prompt& prompt) {
+        return PrepareProfilesAtStartup(list, prompt);
+    };
+    config.checkInstallPath = [](PatchContextList& list, std::size_t index, Prompt& prompt) {
+        return CheckInstallPath(prompt, list, index);
+    };
+    config.browseTarget = [](const std::string& /*current*/, Prompt& prompt) {
+        TargetFolderChoice choice;
+        choice.folder = BrowseForTargetFolder(prompt, BrowseMode::Editor);
+        choice.pickerCancelled = !choice.folder.has_value();
+        return choice;
+    };
+
+    auto* dialog = new CLauncherDlg(std::move(config));
+    if (start.secondStart != nullptr) {
+        // A second start of the launcher brings this window to the front instead.
+        start.secondStart->StartServing([dialog] {
+            dialog->CallAfter([dialog] {
+                dialog->Iconize(false);
+                dialog->Show();
+                dialog->Raise();
+            });
+        });
+    }
+    dialog->RunModal();
+    if (start.secondStart != nullptr)
+        start.secondStart->Stop();
+    dialog->Destroy();
+    wxTheApp->ProcessPendingEvents();
+}
+
+std::unique_ptr<Prompt> CreateDesktopPrompt() {
+    if (!EnsureToolkit())
+        return nullptr;
+    return std::make_unique<WxPrompt>(nullptr);
+}
+
+}  // namespace veldmoor
