@@ -82,7 +82,7 @@ std::string FindOnPath(const std::string& name) {
         if (end == std::string::npos)
             end = folders.size();
         const std::string folder = folders.substr(start, end - start);
-        const std::string candidate = AppendPathComponent(folder.empty() ? "." : folder, name);
+        std::string candidate = AppendPathComponent(folder.empty() ? "." : folder, name);
         if (access(candidate.c_str(), X_OK) == 0)
             return candidate;
         start = end + 1;
