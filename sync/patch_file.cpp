@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <optional>
 #include <vector>
 
 #include "sync/file_list.h"
@@ -24,39 +25,73 @@ constexpr int kMaxFolderSteps = 32;
     throw PatchException(category, code, detail, message, std::move(params));
 }
 
-// Writes the target's bytes in order: local pieces copied from the local copy, zeros where
-// bytes are still to be downloaded. A local piece that can no longer be read in full (the copy
-// changed since it was planned) ends the layout; the checksum then tells.
-void layOutTarget(const BlockPlan& plan, std::ifstream& local, std::ofstream& out) {
+// Writes the local pieces of the target at their offsets and records each one's CRC-32 in
+// `crcs` (one slot per plan piece). Download pieces are left as holes for the range answers to
+// fill. False when a local piece can no longer be read in full (the copy changed since it was
+// planned): the layout ends there and the checksum tells.
+bool layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ofstream& out,
+                  std::vector<std::uint32_t>& crcs) {
     std::vector<char> block(kCopyBlockSize);
-    for (const Piece& piece : plan.pieces) {
-        std::uint32_t left = piece.length;
+    crcs.assign(plan.pieces.size(), 0);
+    for (std::size_t i = 0; i < plan.pieces.size(); ++i) {
+        const Piece& piece = plan.pieces[i];
+        out.seekp(piece.targetOffset);
         if (piece.kind == kPieceDownload) {
-            std::fill(block.begin(), block.end(), '\0');
-            while (left > 0) {
-                const auto n = std::min<std::uint32_t>(left, kCopyBlockSize);
-                out.write(block.data(), n);
-                left -= n;
-            }
             continue;
         }
-        local.clear();
-        local.seekg(piece.sourceOffset);
-        while (left > 0) {
+        if (local == nullptr) {
+            return false;
+        }
+        local->clear();
+        local->seekg(piece.sourceOffset);
+        uLong crc = crc32(0L, Z_NULL, 0);
+        for (std::uint32_t left = piece.length; left > 0;) {
             const auto n = std::min<std::uint32_t>(left, kCopyBlockSize);
-            local.read(block.data(), n);
-            const auto got = static_cast<std::uint32_t>(local.gcount());
+            local->read(block.data(), n);
+            const auto got = static_cast<std::uint32_t>(local->gcount());
             out.write(block.data(), got);
             if (got < n) {
-                return;
+                return false;
             }
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(block.data()), got);
             left -= n;
         }
+        crcs[i] = static_cast<std::uint32_t>(crc);
     }
+    return !out.fail();
 }
 
-std::vector<ByteRange> rangesOf(const std::vector<Piece>& downloads) {
-    std::vector<ByteRange> ranges;
+// The whole file's CRC-32 from the CRC-32 of each piece as it was written, so the rebuilt file
+// need not be read again. Empty when some piece's bytes are not known in full.
+std::optional<std::uint32_t> crcOfWrittenPieces(const BlockPlan& plan,
+                                                std::vector<std::uint32_t> crcs,
+                                                const RangeReceiver* receiver) {
+    const std::vector<std::uint32_t> none;
+    const auto& downloaded = receiver != nullptr ? receiver->pieceCrcs() : none;
+    if (receiver != nullptr && !receiver->piecesWhole()) {
+        return std::nullopt;
+    }
+    std::size_t next = 0;
+    std::uint64_t end = 0;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    for (std::size_t i = 0; i < plan.pieces.size(); ++i) {
+        if (plan.pieces[i].targetOffset != end) {
+            return std::nullopt;  // not one stretch of bytes: only the file itself can tell
+        }
+        end += plan.pieces[i].length;
+        if (plan.pieces[i].kind == kPieceDownload) {
+            if (next == downloaded.size()) {
+                return std::nullopt;
+            }
+            crcs[i] = downloaded[next++];
+        }
+        crc = crc32_combine(crc, crcs[i], static_cast<z_off_t>(plan.pieces[i].length));
+    }
+    return static_cast<std::uint32_t>(crc);
+}
+
+std::vector<HttpRange> rangesOf(const std::vector<Piece>& downloads) {
+    std::vector<HttpRange> ranges;
     ranges.reserve(downloads.size());
     for (const Piece& piece : downloads) {
         ranges.push_back({piece.targetOffset, piece.targetOffset + piece.length - 1});
@@ -79,16 +114,18 @@ void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* h
     if (!out.is_open()) {
         fail(0, 3, path + ".tmp", "Couldn't open temporary file '" + path + ".tmp" + "'!");
     }
+    std::vector<std::uint32_t> pieceCrcs;
+    bool laidOut = false;
     {
+        // A missing local copy (a new file) leaves every byte to the download.
         std::ifstream local(localPath, std::ios::binary);
-        if (local.is_open()) {
-            layOutTarget(file.plan, local, out);
-        }
+        laidOut = layOutTarget(file.plan, local.is_open() ? &local : nullptr, out, pieceCrcs);
     }
+    std::optional<RangeReceiver> receiver;
     if (!file.downloads.empty()) {
-        RangeReceiver receiver(out, file.downloads, progress, path);
+        receiver.emplace(out, file.downloads, progress, path);
         if (!httpGetRanges(repoAddress + "/transfer/" + path, rangesOf(file.downloads),
-                           &RangeReceiver::bodyCallback, &RangeReceiver::headerCallback, &receiver,
+                           &RangeReceiver::bodyCallback, &RangeReceiver::headerCallback, &*receiver,
                            handle)) {
             fail(1, 4, path, "Http request failed while patching '" + path + "'!");
         }
@@ -97,7 +134,13 @@ void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* h
     }
     out.close();
 
-    const std::uint32_t crc = fileCrc32(tempPath);
+    // Bytes whose writing failed, or that never came, are only found by reading the file back.
+    std::optional<std::uint32_t> known;
+    if (laidOut && !out.fail()) {
+        known =
+            crcOfWrittenPieces(file.plan, std::move(pieceCrcs), receiver ? &*receiver : nullptr);
+    }
+    const std::uint32_t crc = known ? *known : fileCrc32(tempPath);
     if (crc != file.plan.expectedCrc) {
         RemoveFile(tempPath);
         fail(3, 8, path, "Checksum check failed after reconstructing file '" + path + "'!",

@@ -1,5 +1,7 @@
 #include "sync/range_receiver.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -59,6 +61,7 @@ void RangeReceiver::beginResponse(bool singleRange) {
     boundary_.clear();
     buffer_.clear();
     partWritten_ = 0;
+    partCrc_ = 0;
     status_ = 0;
     multipartType_ = false;
     hasContentRange_ = false;
@@ -106,21 +109,17 @@ void RangeReceiver::onHeaderLine(std::string_view line) {
 
 void RangeReceiver::chooseLayout() {
     streamOffset_ = 0;
+    layout_ = Layout::Stream;
     if (status_ == 200) {
-        // The server ignored the Range header: the body is the whole file.
-        layout_ = Layout::Stream;
-    } else if (multipartType_ || !boundary_.empty()) {
+        return;  // the server ignored the Range header: the body is the whole file
+    }
+    if (multipartType_ || !boundary_.empty() || (!hasContentRange_ && !singleRange_)) {
         layout_ = Layout::Multipart;
     } else if (hasContentRange_) {
-        layout_ = Layout::Stream;
         streamOffset_ = contentRangeFirst_;
-    } else if (singleRange_) {
-        layout_ = Layout::Stream;
-        streamOffset_ = pending_.empty() ? 0 : pending_.front().targetOffset;
     } else {
-        layout_ = Layout::Multipart;
+        streamOffset_ = pending_.empty() ? 0 : pending_.front().targetOffset;
     }
-    target_.clear();
 }
 
 bool RangeReceiver::onBody(const char* data, std::size_t size) {
@@ -130,6 +129,7 @@ bool RangeReceiver::onBody(const char* data, std::size_t size) {
             return false;
         }
         chooseLayout();
+        target_.clear();
     }
     if (layout_ == Layout::Stream) {
         return onStream(data, size);
@@ -157,6 +157,7 @@ bool RangeReceiver::onMultipart() {
             }
             inPart_ = true;
             partWritten_ = 0;
+            partCrc_ = 0;
             buffer_.erase(0, headerEnd + kPartHeaderEnd.size());
             target_.clear();
             target_.seekp(pending_.front().targetOffset);
@@ -165,19 +166,27 @@ bool RangeReceiver::onMultipart() {
         const auto delimiter = buffer_.find(boundary_);
         if (delimiter != std::string::npos) {
             if (partWritten_ < length) {
+                // The CR LF before the delimiter belongs to the delimiter, not to the data of a
+                // part that came shorter than asked.
+                const std::size_t dataEnd =
+                    delimiter >= 2 && buffer_.compare(delimiter - 2, 2, "\r\n") == 0 ? delimiter - 2
+                                                                                     : delimiter;
                 const auto k = static_cast<std::uint32_t>(
-                    std::min<std::size_t>(length - partWritten_, delimiter));
+                    std::min<std::size_t>(length - partWritten_, dataEnd));
                 writeToTarget(buffer_.data(), k);
             }
             // Whatever the part had beyond its length (the CR LF before the delimiter) goes.
             buffer_.erase(0, delimiter);
             inPart_ = false;
-            pending_.pop_front();
+            finishPiece();
             continue;
         }
-        if (partWritten_ < length) {
+        // The buffer's end may be the start of a delimiter ("\r\n" + boundary): it waits for
+        // the next block, so the file comes out the same however the body is split.
+        const std::size_t held = std::min(buffer_.size(), boundary_.size() + 1);
+        if (partWritten_ < length && buffer_.size() > held) {
             const auto k = static_cast<std::uint32_t>(
-                std::min<std::size_t>(length - partWritten_, buffer_.size()));
+                std::min<std::size_t>(length - partWritten_, buffer_.size() - held));
             writeToTarget(buffer_.data(), k);
             buffer_.erase(0, k);
         }
@@ -209,16 +218,31 @@ bool RangeReceiver::onStream(const char* data, std::size_t size) {
         size -= k;
         streamOffset_ += k;
         if (partWritten_ == pending_.front().length) {
-            pending_.pop_front();
-            partWritten_ = 0;
+            finishPiece();
         }
     }
     streamOffset_ += size;  // bytes after the last piece are skipped
     return true;
 }
 
+void RangeReceiver::finishPiece() {
+    if (partWritten_ == pending_.front().length) {
+        pieceCrcs_.push_back(partCrc_);
+    } else {
+        piecesWhole_ = false;
+    }
+    pending_.pop_front();
+    partWritten_ = 0;
+    partCrc_ = 0;
+}
+
 void RangeReceiver::writeToTarget(const char* data, std::uint32_t size) {
     target_.write(data, size);
+    if (target_.fail()) {
+        piecesWhole_ = false;  // the error state is cleared at the next part; remember it here
+    }
+    partCrc_ = static_cast<std::uint32_t>(
+        crc32(partCrc_, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(size)));
     partWritten_ += size;
     written_ += size;
     if (progress_) {

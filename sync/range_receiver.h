@@ -60,6 +60,11 @@ public:
     std::uint32_t toWrite() const { return toWrite_; }
     // True once every piece has been received completely.
     bool complete() const { return pending_.empty(); }
+    // CRC-32 of each piece received, in order, trustworthy while every piece so far came whole
+    // and was written without error (a part cut short or a failed write must be found by
+    // reading the file back); lets the caller check the rebuilt file without reading it again.
+    bool piecesWhole() const { return piecesWhole_; }
+    const std::vector<std::uint32_t>& pieceCrcs() const { return pieceCrcs_; }
 
 private:
     enum class Layout { Undecided, Multipart, Stream };
@@ -68,6 +73,7 @@ private:
     bool onMultipart();
     bool onStream(const char* data, std::size_t size);
     void writeToTarget(const char* data, std::uint32_t size);
+    void finishPiece();
 
     std::string boundary_;  // "--" + the boundary parameter of the current answer
     std::string buffer_;    // body bytes not yet consumed (multipart only)
@@ -88,6 +94,10 @@ private:
     std::uint64_t contentRangeFirst_ = 0;
     Layout layout_ = Layout::Undecided;
     std::uint64_t streamOffset_ = 0;  // file offset of the next stream byte
+
+    std::uint32_t partCrc_ = 0;  // CRC-32 of the current piece's bytes written so far
+    std::vector<std::uint32_t> pieceCrcs_;
+    bool piecesWhole_ = true;
 };
 
 }  // namespace veldmoor

@@ -107,6 +107,21 @@ TEST(PatchFile, RebuildsFromLocalPiecesAloneAndReportsNothingToDownload) {
     EXPECT_EQ(calls, (std::vector<std::pair<unsigned, unsigned>>{{0, 0}}));
 }
 
+TEST(PatchFile, ALocalCopyThatShrankSincePlanningFailsTheChecksum) {
+    const TempFolder root;
+    const std::string planned = test::randomBytes(5000, 13);
+    writeFile(root / "f.bin", planned.substr(0, 3000));
+    try {
+        patchFile(preparedFile(root, "f.bin", {localPiece(0, 5000, 0)}, test::crcOf(planned)),
+                  kNowhere, nullptr, nullptr);
+        FAIL();
+    } catch (const PatchException& e) {
+        EXPECT_EQ(e.category, 3);
+        EXPECT_EQ(e.params.at("FileChecksum"), test::crcOf(planned.substr(0, 3000)));
+    }
+    EXPECT_EQ(readFile(root / "f.bin"), planned.substr(0, 3000));
+}
+
 TEST(PatchFile, EmptyTargetGivesAnEmptyFile) {
     const TempFolder root;
     writeFile(root / "f.bin", "old");

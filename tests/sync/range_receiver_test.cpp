@@ -47,6 +47,8 @@ struct Reception {
     std::uint32_t written = 0;
     std::uint32_t lastProgress = 0;
     bool complete = false;
+    bool piecesWhole = false;
+    std::vector<std::uint32_t> pieceCrcs;
 };
 
 Reception receive(const std::vector<std::string_view>& headers, const std::string& body,
@@ -77,9 +79,19 @@ Reception receive(const std::vector<std::string_view>& headers, const std::strin
         }
         result.written = receiver.written();
         result.complete = receiver.complete();
+        result.piecesWhole = receiver.piecesWhole();
+        result.pieceCrcs = receiver.pieceCrcs();
     }
     result.file = readFile(path);
     return result;
+}
+
+std::vector<std::uint32_t> crcsOf(const std::string& content, const std::vector<Piece>& pieces) {
+    std::vector<std::uint32_t> crcs;
+    for (const Piece& piece : pieces) {
+        crcs.push_back(test::crcOf(content.substr(piece.targetOffset, piece.length)));
+    }
+    return crcs;
 }
 
 std::size_t whole(std::size_t /*at*/) {
@@ -129,6 +141,8 @@ TEST(RangeReceiver, MultipartBodyGivesTheSameFileHowsoeverSplit) {
         EXPECT_EQ(result.written, 5197u);
         EXPECT_EQ(result.lastProgress, 5197u);
         EXPECT_TRUE(result.complete);
+        EXPECT_TRUE(result.piecesWhole);
+        EXPECT_EQ(result.pieceCrcs, crcsOf(content, pieces));
     }
 }
 
@@ -143,6 +157,19 @@ TEST(RangeReceiver, HoldsABlockThatEndsInsideTheDelimiter) {
                                      [&](std::size_t) { return calls++ == 0 ? cut : SIZE_MAX; });
     ASSERT_TRUE(result.accepted);
     EXPECT_EQ(result.file, expectedFile(content, pieces));
+}
+
+TEST(RangeReceiver, APartCutShortIsNotTrustedAsWhole) {
+    const std::string content = randomBytes(1000, 9);
+    std::string body = multipartBody(content, {download(0, 10), download(100, 20)});
+    // The second part carries 15 of its 20 bytes.
+    body.erase(body.rfind("\r\n--3d6b6a416f9b5--") - 5, 5);
+    const Reception result = receive({kBoundaryLine}, body, {download(0, 10), download(100, 20)},
+                                     content.size(), false, oneByte);
+    ASSERT_TRUE(result.accepted);
+    EXPECT_EQ(result.written, 25u);
+    EXPECT_TRUE(result.complete);
+    EXPECT_FALSE(result.piecesWhole);
 }
 
 TEST(RangeReceiver, SingleRangeWritesAtThePieceOffsetAndNoFurther) {
@@ -174,6 +201,7 @@ TEST(RangeReceiver, PlacesAWholeFileAnswerByOffset) {
             EXPECT_EQ(result.file, expected);
             EXPECT_EQ(result.written, 4020u);
             EXPECT_TRUE(result.complete);
+            EXPECT_EQ(result.pieceCrcs, crcsOf(content, pieces));
         }
     }
 }
