@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <random>
 #include <string>
 
 #include "profiles/patch_context_list.h"
@@ -160,6 +162,34 @@ TEST(ImportContexts, NoFileMeansNothingToImport) {
     PatchContextList list(folder.str());
     EXPECT_EQ(list.ImportContexts(), std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(folder.path() / "profiles.xml"));
+}
+
+}  // namespace
+}  // namespace veldmoor
+
+namespace veldmoor {
+namespace {
+
+// Any bytes at all: never a read outside the input (ASan), never more profiles than fit.
+TEST(ParseLegacyContexts, SurvivesArbitraryBytes) {
+    std::mt19937 random(1060);
+    for (int round = 0; round < 2000; ++round) {
+        std::string bytes(random() % 3000, '\0');
+        for (char& byte : bytes) {
+            byte = static_cast<char>(random() % 256);
+        }
+        if (bytes.size() >= 4 && random() % 2 == 0) {
+            bytes[0] = static_cast<char>(1 + random() % 3);  // a plausible count
+            bytes[1] = bytes[2] = bytes[3] = 0;
+        }
+        const LegacyContexts parsed = ParseLegacyContexts(bytes);
+        EXPECT_LE(parsed.profiles.size() * kLegacyContextRecordSize + 8,
+                  std::max<std::size_t>(bytes.size(), 8));
+        for (const PatchContext& profile : parsed.profiles) {
+            EXPECT_LE(profile.Name.size(), kProfileNameLimit);
+            EXPECT_LE(profile.PatchPath.size(), kProfilePathLimit);
+        }
+    }
 }
 
 }  // namespace
