@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string_view>
+#include <utility>
 
 #include "profiles/legacy_contexts.h"
 #include "profiles/profile_xml.h"

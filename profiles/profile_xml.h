@@ -4,6 +4,7 @@
 #include <rapidxml/rapidxml.hpp>
 
 #include <string>
+#include <string_view>
 
 #include "profiles/patch_context.h"
 
