@@ -15,6 +15,31 @@ namespace veldmoor {
 
 namespace {
 
+struct ScanStop {
+    std::size_t start;  // window start in the buffer
+    bool candidate;     // its weak checksum passed the filter
+};
+
+// The hot loop: rolls the window from `s` towards `last` and stops at the first window whose
+// weak checksum passes the filter, or at `last`. `sum` follows the window it stops at. Kept
+// free of anything a look-up could change, so everything it needs stays in registers.
+ScanStop scanToCandidate(const unsigned char* data, std::size_t s, std::size_t last,
+                         std::uint32_t windowLength, WeakChecksum& sum, WeakFilter filter) {
+    WeakChecksum rolling = sum;
+    for (;;) {
+        if (filter.mayContain(rolling.value())) {
+            sum = rolling;
+            return ScanStop{s, true};
+        }
+        if (s == last) {
+            sum = rolling;
+            return ScanStop{s, false};
+        }
+        rolling.roll(data[s], data[s + windowLength]);
+        ++s;
+    }
+}
+
 // One matching pass: windows of `windowLength` bytes from local offset `start` to the end of
 // the local copy, claiming entries of `entries` and appending the local pieces to `found`.
 class MatchPass {
@@ -56,7 +81,10 @@ public:
             const std::size_t last = filled_ - windowLength_;  // last window start in buffer_
             bool matched = false;
             for (;;) {
-                if (table.mayContain(sum.value()) && checkWindow(table, s, sum.value())) {
+                const ScanStop stop =
+                    scanToCandidate(data, s, last, windowLength_, sum, table.filter());
+                s = stop.start;
+                if (stop.candidate && checkWindow(table, s, sum.value())) {
                     matched = true;
                     break;
                 }

@@ -1,0 +1,134 @@
+// The matcher's scan in bytes per second against an index of 130000 chunks of 4 KiB, for a
+// local copy that shares nothing with the target and for one that is the target, next to the
+// plain implementation that looks every byte's weak checksum up in a std::unordered_map.
+//
+//   build/<dir>/bench/matcher_bench            (build with -DCMAKE_BUILD_TYPE=Release)
+//
+// The local copies are files in a temporary folder, read through the page cache.
+#include <benchmark/benchmark.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "reference_matcher.h"
+#include "sync/block_matcher.h"
+#include "sync/weak_checksum.h"
+
+namespace veldmoor {
+namespace {
+
+constexpr std::uint32_t kBlockSize = 4096;
+constexpr std::size_t kChunks = 130000;
+constexpr std::size_t kUnrelatedBytes = std::size_t{64} << 20;
+
+class Corpus {
+public:
+    Corpus() {
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("veldmoor-matcher-bench-" + std::to_string(std::random_device{}()));
+        std::filesystem::create_directories(folder_);
+        std::mt19937_64 random(42);
+        std::vector<unsigned char> block(kBlockSize);
+        const auto fill = [&random, &block] {
+            for (std::size_t i = 0; i < block.size(); i += 8) {
+                const std::uint64_t word = random();
+                for (std::size_t k = 0; k < 8; ++k) {
+                    block[i + k] = static_cast<unsigned char>(word >> (8 * k));
+                }
+            }
+        };
+
+        std::ofstream target(targetPath(), std::ios::binary);
+        for (std::size_t c = 0; c < kChunks; ++c) {
+            fill();
+            Piece entry;
+            entry.targetOffset = static_cast<std::uint32_t>(c * kBlockSize);
+            entry.length = kBlockSize;
+            entry.weak = weakChecksum(block.data(), block.size());
+            entry.strong = static_cast<std::uint32_t>(crc32(0, block.data(), kBlockSize));
+            entries_.push_back(entry);
+            target.write(reinterpret_cast<const char*>(block.data()), kBlockSize);
+        }
+        std::ofstream unrelated(unrelatedPath(), std::ios::binary);
+        for (std::size_t written = 0; written < kUnrelatedBytes; written += kBlockSize) {
+            fill();
+            unrelated.write(reinterpret_cast<const char*>(block.data()), kBlockSize);
+        }
+    }
+    ~Corpus() {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+    Corpus(const Corpus&) = delete;
+    Corpus& operator=(const Corpus&) = delete;
+
+    const std::vector<Piece>& entries() const { return entries_; }
+    std::string targetPath() const { return (folder_ / "target.bin").string(); }
+    std::string unrelatedPath() const { return (folder_ / "unrelated.bin").string(); }
+
+private:
+    std::filesystem::path folder_;
+    std::vector<Piece> entries_;
+};
+
+const Corpus& corpus() {
+    static const Corpus instance;
+    return instance;
+}
+
+std::size_t sizeOf(const std::string& path) {
+    return static_cast<std::size_t>(std::filesystem::file_size(path));
+}
+
+void scanWithMatcher(benchmark::State& state, const std::string& local, std::size_t expectFound) {
+    const std::vector<Piece>& entries = corpus().entries();
+    for (auto _ : state) {
+        const BlockPlan plan = buildBlockPlan(local, entries, 0);
+        if (plan.pieces.size() != expectFound) {
+            state.SkipWithError("the matcher found an unexpected number of pieces");
+        }
+        benchmark::DoNotOptimize(plan.pieces.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * sizeOf(local)));
+}
+
+void scanWithReference(benchmark::State& state, const std::string& local, std::size_t expectFound) {
+    const std::vector<Piece>& entries = corpus().entries();
+    for (auto _ : state) {
+        std::ifstream in(local, std::ios::binary);
+        const reference::ReferencePlan plan = reference::buildBlockPlan(in, entries);
+        if (plan.pieces.size() != expectFound) {
+            state.SkipWithError("the reference found an unexpected number of pieces");
+        }
+        benchmark::DoNotOptimize(plan.pieces.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * sizeOf(local)));
+}
+
+void NothingMatches_Matcher(benchmark::State& state) {
+    scanWithMatcher(state, corpus().unrelatedPath(), 0);
+}
+void NothingMatches_Reference(benchmark::State& state) {
+    scanWithReference(state, corpus().unrelatedPath(), 0);
+}
+void EverythingMatches_Matcher(benchmark::State& state) {
+    scanWithMatcher(state, corpus().targetPath(), kChunks);
+}
+void EverythingMatches_Reference(benchmark::State& state) {
+    scanWithReference(state, corpus().targetPath(), kChunks);
+}
+
+BENCHMARK(NothingMatches_Matcher)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(NothingMatches_Reference)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(EverythingMatches_Matcher)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+BENCHMARK(EverythingMatches_Reference)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+}  // namespace veldmoor
+
+BENCHMARK_MAIN();
