@@ -41,7 +41,7 @@ void appendEscaped(std::string& out, const std::string& segment) {
     }
 }
 
-std::string rangeList(const std::vector<ByteRange>& ranges, std::size_t begin, std::size_t end) {
+std::string rangeList(const std::vector<HttpRange>& ranges, std::size_t begin, std::size_t end) {
     std::string list;
     for (std::size_t i = begin; i < end; ++i) {
         if (i != begin) {
@@ -93,7 +93,7 @@ bool httpGet(const std::string& url, CurlCallback write, void* userData, CURL* h
     return curl_easy_perform(call.get()) == CURLE_OK;
 }
 
-bool httpGetRanges(const std::string& url, const std::vector<ByteRange>& ranges, CurlCallback body,
+bool httpGetRanges(const std::string& url, const std::vector<HttpRange>& ranges, CurlCallback body,
                    CurlCallback header, RangeReceiver* receiver, CURL* handle) {
     if (ranges.empty()) {
         return true;
@@ -103,6 +103,7 @@ bool httpGetRanges(const std::string& url, const std::vector<ByteRange>& ranges,
         return false;
     }
     const std::string escaped = escapeUrl(url);
+    bool succeeded = true;
     for (std::size_t begin = 0; begin < ranges.size(); begin += kMaxRangesPerRequest) {
         if (receiver->complete()) {
             break;
@@ -117,11 +118,16 @@ bool httpGetRanges(const std::string& url, const std::vector<ByteRange>& ranges,
         curl_easy_setopt(call.get(), CURLOPT_WRITEDATA, receiver);
         curl_easy_setopt(call.get(), CURLOPT_HEADERFUNCTION, header);
         curl_easy_setopt(call.get(), CURLOPT_HEADERDATA, receiver);
-        if (curl_easy_perform(call.get()) != CURLE_OK) {
-            return false;
+        const CURLcode result = curl_easy_perform(call.get());
+        if (result != CURLE_OK && !(result == CURLE_WRITE_ERROR && receiver->endedEarly())) {
+            succeeded = false;
+            break;
         }
     }
-    return true;
+    // The receiver dies with the caller's call: the handle must not keep pointing at it.
+    curl_easy_setopt(call.get(), CURLOPT_HEADERFUNCTION, nullptr);
+    curl_easy_setopt(call.get(), CURLOPT_HEADERDATA, nullptr);
+    return succeeded;
 }
 
 std::size_t appendToStringStream(char* data, std::size_t size, std::size_t count, void* stream) {

@@ -62,6 +62,7 @@ void RangeReceiver::beginResponse(bool singleRange) {
     buffer_.clear();
     partWritten_ = 0;
     partCrc_ = 0;
+    endedEarly_ = false;
     status_ = 0;
     multipartType_ = false;
     hasContentRange_ = false;
@@ -222,6 +223,11 @@ bool RangeReceiver::onStream(const char* data, std::size_t size) {
         }
     }
     streamOffset_ += size;  // bytes after the last piece are skipped
+    if (pending_.empty() && status_ == 200) {
+        // The rest of a whole-file answer holds nothing wanted: stop receiving it.
+        endedEarly_ = true;
+        return false;
+    }
     return true;
 }
 

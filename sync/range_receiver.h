@@ -46,8 +46,10 @@ public:
 
     // One response header line, with or without its CR LF.
     void onHeaderLine(std::string_view line);
-    // One block of the body. False when the answer cannot be placed; the transfer must end.
+    // One block of the body. False when the transfer must end: the answer cannot be placed, or
+    // (endedEarly) a whole-file answer has already delivered every piece.
     bool onBody(const char* data, std::size_t size);
+    bool endedEarly() const { return endedEarly_; }
 
     // libcurl callbacks; user data is the RangeReceiver.
     static std::size_t headerCallback(char* data, std::size_t size, std::size_t count,
@@ -98,6 +100,7 @@ private:
     std::uint32_t partCrc_ = 0;  // CRC-32 of the current piece's bytes written so far
     std::vector<std::uint32_t> pieceCrcs_;
     bool piecesWhole_ = true;
+    bool endedEarly_ = false;
 };
 
 }  // namespace veldmoor
