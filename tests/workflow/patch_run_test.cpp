@@ -56,8 +56,10 @@ protected:
 };
 
 TEST_F(PatchRunTest, AFullRunPatchesBothRepositoriesCleansUpStartsTheGameAndCloses) {
-    Publish("launcher", {{"operations.txt", "client remove old.txt\r\n"}});
+    const std::string operations = "launcher remove stale.dll\r\nclient remove old.txt\r\n";
+    Publish("launcher", {{"operations.txt", operations}});
     Publish("game", {{"client.exe", "the game client"}, {"data/map.mul", std::string(5000, 'm')}});
+    test::WriteTestFile(Launcher("stale.dll"), "obsolete");
     WriteOld(Game("data/map.mul"), "an old map");
     test::WriteTestFile(Game("old.txt"), "obsolete");
     PatchRunRequest request = Request();
@@ -70,6 +72,9 @@ TEST_F(PatchRunTest, AFullRunPatchesBothRepositoriesCleansUpStartsTheGameAndClos
               "Rufe Dateiliste ab ..\r\n" +
                   TransferLines("launcher") +
                   "\r\n"
+                  "Launcherdaten werden aufger\xC3\xA4umt ..\r\n"
+                  "Entferne 'stale.dll' ..\r\n"
+                  "\r\n"
                   "Aktualisiere den Client ..\r\n"
                   "Rufe Dateiliste ab ..\r\n" +
                   TransferLines("game", {"data/map.mul"}) +
@@ -81,7 +86,8 @@ TEST_F(PatchRunTest, AFullRunPatchesBothRepositoriesCleansUpStartsTheGameAndClos
     EXPECT_EQ(test::ReadTestFile(Game("client.exe")), "the game client");
     EXPECT_EQ(test::ReadTestFile(Game("data/map.mul")), std::string(5000, 'm'));
     EXPECT_FALSE(fs::exists(Game("old.txt")));
-    EXPECT_EQ(test::ReadTestFile(Launcher("operations.txt")), "client remove old.txt\r\n");
+    EXPECT_FALSE(fs::exists(Launcher("stale.dll")));
+    EXPECT_EQ(test::ReadTestFile(Launcher("operations.txt")), operations);
 
     const std::vector<std::string> events = view_.Events();
     EXPECT_EQ(events.front(), "ClearStatusText");
