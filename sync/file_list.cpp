@@ -50,8 +50,9 @@ std::string localPathOf(const std::string& installFolder, std::string_view repoP
 }
 
 bool isSafeRepoPath(std::string_view repoPath) {
-    if (repoPath.empty() || repoPath.front() == '/' || repoPath.front() == '\\') {
-        return false;
+    if (repoPath.empty() || repoPath.front() == '/' || repoPath.front() == '\\' ||
+        repoPath.find('\0') != std::string_view::npos) {
+        return false;  // a NUL would end the name the file system sees early
     }
     if (repoPath.size() >= 2 && repoPath[1] == ':') {
         return false;  // a drive ("C:x" is relative to the drive's current folder, not ours)

@@ -18,8 +18,8 @@ namespace veldmoor {
 std::string localPathOf(const std::string& installFolder, std::string_view repoPath);
 
 // True when a repository path stays inside the installation folder wherever it is joined:
-// not empty, not rooted ("/x", "\\x", "C:x"), and no segment is ".." ('/' and '\' both
-// separate segments, as on Windows).
+// not empty, not rooted ("/x", "\\x", "C:x"), no NUL byte, and no segment is ".." ('/' and
+// '\' both separate segments, as on Windows).
 bool isSafeRepoPath(std::string_view repoPath);
 
 // Every entry of the list body, in document order. Throws PatchException (category 2) naming the

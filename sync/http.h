@@ -19,11 +19,11 @@ using CurlCallback = std::size_t (*)(char* data, std::size_t size, std::size_t c
                                      void* userData);
 
 // First and last byte position of a range, both inclusive.
-struct ByteRange {
+struct HttpRange {
     std::uint32_t first = 0;
     std::uint32_t last = 0;
 
-    friend bool operator==(const ByteRange&, const ByteRange&) = default;
+    friend bool operator==(const HttpRange&, const HttpRange&) = default;
 };
 
 // Most ranges one request carries; bounds the length of the Range header.
@@ -45,7 +45,7 @@ bool httpGet(const std::string& url, CurlCallback write, void* userData, CURL* h
 // receiver's callbacks; `receiver` is reset before each request. Stops at the first failed
 // request, and once the receiver holds every piece (an answer that ignored the Range header
 // already carried the rest). True when every request made completed; an empty list makes none.
-bool httpGetRanges(const std::string& url, const std::vector<ByteRange>& ranges, CurlCallback body,
+bool httpGetRanges(const std::string& url, const std::vector<HttpRange>& ranges, CurlCallback body,
                    CurlCallback header, RangeReceiver* receiver, CURL* handle);
 
 // A write callback appending to the std::stringstream given as user data.

@@ -75,6 +75,7 @@ TEST(FileList, SafeRepoPathsStayInsideTheInstallation) {
                              "\\windows\\x", "C:x", "c:\\x", "a/..\\b"}) {
         EXPECT_FALSE(isSafeRepoPath(path)) << path;
     }
+    EXPECT_FALSE(isSafeRepoPath(std::string_view("x/..\0abc", 9)));
 }
 
 }  // namespace
