@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes pictures of the launcher's main dialog in its idle layout (news page from a loopback
-# server) and its patching layout on a private X display, and keeps them as idle.png and
-# patching.png in the given folder (default: build/ui/screenshots).
+# server) and its patching layout, and of the profile editor and the repair dialog, on a private
+# X display, and keeps them as idle.png, patching.png, editor.png and repair.png in the given
+# folder (default: build/ui/screenshots).
 #
 #   scripts/screenshot-ui.sh [output-folder]
 #
@@ -9,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "${1:-}" = "--help" ] || [ "${1:-}" = "-h" ]; then
-  sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
   exit 0
 fi
 out=${1:-build/ui/screenshots}
@@ -19,6 +20,11 @@ if [ ! -f build/ui/build.ninja ]; then
   cmake -S . -B build/ui -G Ninja -DVELDMOOR_BUILD_BENCH=OFF >/dev/null
 fi
 cmake --build build/ui --target ui_tests -j2 >/dev/null
-VELDMOOR_SCREENSHOT_DIR="$out" timeout 120 xvfb-run -a -s "-screen 0 1024x640x24" \
-  build/ui/tests/ui/ui_tests --gtest_filter='Screenshot.*' >/dev/null
-echo "screenshots: $out/idle.png $out/patching.png"
+log="$out/screenshot.log"
+if ! VELDMOOR_SCREENSHOT_DIR="$out" timeout 120 xvfb-run -a -s "-screen 0 1024x640x24" \
+  build/ui/tests/ui/ui_tests --gtest_filter='Screenshot.*' >"$log" 2>&1; then
+  grep -E 'Failure|FAILED|Expected|Actual|Which is' "$log" >&2 || tail -20 "$log" >&2
+  echo "screenshot-ui: the window could not be photographed (full log: $log)" >&2
+  exit 1
+fi
+echo "screenshots: $out/idle.png $out/patching.png $out/editor.png $out/repair.png"

@@ -41,7 +41,6 @@ CAboutDlg::CAboutDlg(wxWindow* parent)
                         du.Size(60, 12), wxHL_ALIGN_LEFT | wxBORDER_NONE);
     auto* ok = new wxButton(this, wxID_OK, "OK", du.Point(113, 57), du.Size(50, 14));
     ok->SetDefault();
-    SetClientSize(du.Size(170, 77));
 }
 
 }  // namespace veldmoor

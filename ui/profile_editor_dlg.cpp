@@ -126,7 +126,6 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
     });
 
     FillList();
-    SetClientSize(du.Size(316, 183));
 }
 
 void CPatchContextDefDlg::FillList() {

@@ -90,7 +90,6 @@ CRepairDlg::CRepairDlg(wxWindow* parent, std::string folder, RepairOperations& r
     new wxButton(this, wxID_CANCEL, "Abbrechen", du.Point(245, 162), du.Size(50, 14));
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnProceed(); }, wxID_OK);
-    SetClientSize(du.Size(302, 183));
 }
 
 void CRepairDlg::UpdateProceed() {

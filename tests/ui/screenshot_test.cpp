@@ -18,6 +18,8 @@
 #include "tests/workflow/recording_platform.h"
 #include "ui/launcher_dlg.h"
 #include "ui/news_view.h"
+#include "ui/profile_editor_dlg.h"
+#include "ui/repair_dlg.h"
 
 namespace veldmoor {
 namespace {
@@ -62,6 +64,13 @@ private:
 
 // Reads the window's area back from the X server with ImageMagick's import (the toolkit's own
 // screen reads return the first picture they took).
+class NoRepairs : public RepairOperations {
+public:
+    bool HasFolderAccess(const std::string&) override { return false; }
+    bool WriteExePath(const std::string&) override { return false; }
+    bool ResetFolderRights(const std::string&) override { return false; }
+};
+
 wxImage Capture(wxWindow& window, const std::string& folder) {
     const wxRect rect = window.GetScreenRect();
     const std::string file = folder + "/capture.png";
@@ -108,6 +117,7 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
     }
     NewsServer news;
     testing::RecordingPlatform platform;
+    NoRepairs repairOperations;
     LauncherDialogConfig config;
     config.profilesFolder = temp.path();
     config.platform = &platform;
@@ -146,6 +156,27 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
     Keep(patching, "patching.png");
     EXPECT_GT(DistinctColours(patching), 50u);
     EXPECT_NE(DistinctColours(idle), DistinctColours(patching));
+
+    // The profile editor and the repair dialog over the main dialog.
+    auto* editor = new CPatchContextDefDlg(dialog, dialog->Profiles(), {});
+    editor->Show();
+    editor->Move(60, 60);
+    editor->list->SetSelection(0);
+    editor->OnListSelection();
+    uitest::Pump(std::chrono::milliseconds(500));
+    const wxImage editorPicture = Capture(*editor, temp.path());
+    Keep(editorPicture, "editor.png");
+    EXPECT_GT(DistinctColours(editorPicture), 10u);
+    editor->Destroy();
+
+    auto* repair = new CRepairDlg(dialog, temp / "game", repairOperations, platform);
+    repair->Show();
+    repair->Move(60, 60);
+    uitest::Pump(std::chrono::milliseconds(500));
+    const wxImage repairPicture = Capture(*repair, temp.path());
+    Keep(repairPicture, "repair.png");
+    EXPECT_GT(DistinctColours(repairPicture), 10u);
+    repair->Destroy();
 
     dialog->Destroy();
     uitest::Pump();
