@@ -77,60 +77,97 @@ const std::uint64_t* WeakFilter::masks() {
     return kFilterMasks.data();
 }
 
-CandidateTable::CandidateTable(std::span<const Piece> entries) {
+CandidateTable::CandidateTable(std::span<const Piece> entries)
+    : entries_(entries), runOfEntry_(entries.size()) {
     const std::vector<std::uint64_t> keys = sortedByWeak(entries);
     order_.resize(keys.size());
     for (std::size_t i = 0; i < keys.size(); ++i) {
         order_[i] = static_cast<std::uint32_t>(keys[i] & 0xFFFFFFFFu);
     }
 
-    // Runs of equal weak checksums; within a run, groups of equal strong checksums in entry
-    // order. Most runs hold one entry.
-    std::size_t runStart = 0;
-    while (runStart < order_.size()) {
-        const std::uint32_t weak = entries[order_[runStart]].weak;
+    // Runs of equal weak checksums, found in weak order. Each run is noted at its lead (its
+    // first entry) with its stretch of order_; within a run, order_ is sorted by strong
+    // checksum so that equal ones form groups, each in entry order. Most runs hold one entry.
+    struct Stretch {
+        std::uint32_t begin = 0;
+        std::uint32_t end = 0;  // 0: the entry leads no run
+    };
+    std::vector<Stretch> runLedBy(entries.size());
+    std::size_t runCount = 0;
+    const auto weakAt = [&keys](std::size_t i) {
+        return static_cast<std::uint32_t>(keys[i] >> 32);
+    };
+    for (std::size_t runStart = 0; runStart < order_.size(); ++runCount) {
         std::size_t runEnd = runStart + 1;
-        while (runEnd < order_.size() && entries[order_[runEnd]].weak == weak) {
+        while (runEnd < order_.size() && weakAt(runEnd) == weakAt(runStart)) {
             ++runEnd;
         }
-        const auto first = order_.begin() + static_cast<std::ptrdiff_t>(runStart);
-        const auto last = order_.begin() + static_cast<std::ptrdiff_t>(runEnd);
+        runLedBy[order_[runStart]] =
+            Stretch{static_cast<std::uint32_t>(runStart), static_cast<std::uint32_t>(runEnd)};
         if (runEnd - runStart > 1) {
+            const auto first = order_.begin() + static_cast<std::ptrdiff_t>(runStart);
+            const auto last = order_.begin() + static_cast<std::ptrdiff_t>(runEnd);
             std::sort(first, last, [&entries](std::uint32_t x, std::uint32_t y) {
                 return entries[x].strong != entries[y].strong
                            ? entries[x].strong < entries[y].strong
                            : x < y;
             });
         }
+        runStart = runEnd;
+    }
+
+    // Runs and groups are laid out in the order of their leads: a local copy that holds the
+    // target in order then claims them front to back, which the caches reward.
+    runs_.reserve(runCount);
+    groups_.reserve(runCount);
+    std::vector<std::uint32_t> runAt(order_.size());  // by the run's first place in order_
+    for (std::uint32_t lead = 0; lead < runLedBy.size(); ++lead) {
+        const Stretch stretch = runLedBy[lead];
+        if (stretch.end == 0) {
+            continue;
+        }
+        const auto place = static_cast<std::uint32_t>(runs_.size());
         WeakRun run;
-        run.weak = weak;
+        run.weak = entries[lead].weak;
         run.firstGroup = static_cast<std::uint32_t>(groups_.size());
-        for (std::size_t i = runStart; i < runEnd; ++i) {
-            const std::uint32_t strong = entries[order_[i]].strong;
-            if (i == runStart || groups_.back().strong != strong) {
-                groups_.push_back(Group{strong, static_cast<std::uint32_t>(i),
-                                        static_cast<std::uint32_t>(i), false});
+        if (stretch.end - stretch.begin == 1) {
+            groups_.push_back(Group{entries[lead].strong, stretch.begin, stretch.end, lead, false});
+            runOfEntry_[lead] = place;
+        } else {
+            for (std::uint32_t i = stretch.begin; i < stretch.end; ++i) {
+                const std::uint32_t entry = order_[i];
+                if (i == stretch.begin || groups_.back().strong != entries[entry].strong) {
+                    groups_.push_back(Group{entries[entry].strong, i, i, entry, false});
+                }
+                groups_.back().endEntry = i + 1;
+                runOfEntry_[entry] = place;
             }
-            groups_.back().endEntry = static_cast<std::uint32_t>(i + 1);
         }
         run.endGroup = static_cast<std::uint32_t>(groups_.size());
         run.unclaimedGroups = run.endGroup - run.firstGroup;
         runs_.push_back(run);
-        runStart = runEnd;
+        runAt[stretch.begin] = place;
     }
     unclaimedGroups_ = groups_.size();
 
-    const unsigned directoryBits = std::clamp(log2Ceil(runs_.size()), 1u, 24u);
+    weakIndex_.reserve(runCount);
+    for (std::size_t i = 0; i < order_.size(); ++i) {
+        if (i == 0 || weakAt(i) != weakAt(i - 1)) {
+            weakIndex_.push_back(WeakKey{weakAt(i), runAt[i]});
+        }
+    }
+
+    const unsigned directoryBits = std::clamp(log2Ceil(weakIndex_.size()), 1u, 24u);
     directoryShift_ = 32 - directoryBits;
     directory_.resize((std::size_t{1} << directoryBits) + 1);
-    std::size_t run = 0;
+    std::size_t key = 0;
     for (std::size_t prefix = 0; prefix + 1 < directory_.size(); ++prefix) {
-        while (run < runs_.size() && (runs_[run].weak >> directoryShift_) < prefix) {
-            ++run;
+        while (key < weakIndex_.size() && (weakIndex_[key].weak >> directoryShift_) < prefix) {
+            ++key;
         }
-        directory_[prefix] = static_cast<std::uint32_t>(run);
+        directory_[prefix] = static_cast<std::uint32_t>(key);
     }
-    directory_.back() = static_cast<std::uint32_t>(runs_.size());
+    directory_.back() = static_cast<std::uint32_t>(weakIndex_.size());
 
     const unsigned filterWordsLog2 = std::clamp(log2Ceil(runs_.size() * kFilterBitsPerKey / 64),
                                                 kMinFilterWordsLog2, kMaxFilterWordsLog2);
@@ -143,12 +180,15 @@ CandidateTable::CandidateTable(std::span<const Piece> entries) {
 }
 
 CandidateTable::WeakRun* CandidateTable::find(std::uint32_t weak) {
+    if (expectedEntry_ < entries_.size() && entries_[expectedEntry_].weak == weak) {
+        return &runs_[runOfEntry_[expectedEntry_]];
+    }
     const std::uint32_t prefix = weak >> directoryShift_;
-    const auto first = runs_.begin() + directory_[prefix];
-    const auto last = runs_.begin() + directory_[prefix + 1];
-    const auto run = std::lower_bound(
-        first, last, weak, [](const WeakRun& r, std::uint32_t value) { return r.weak < value; });
-    return run != last && run->weak == weak ? &*run : nullptr;
+    const auto first = weakIndex_.begin() + directory_[prefix];
+    const auto last = weakIndex_.begin() + directory_[prefix + 1];
+    const auto key = std::lower_bound(
+        first, last, weak, [](const WeakKey& k, std::uint32_t value) { return k.weak < value; });
+    return key != last && key->weak == weak ? &runs_[key->run] : nullptr;
 }
 
 std::span<const std::uint32_t> CandidateTable::claim(WeakRun& run, std::uint32_t strong) {
@@ -162,8 +202,14 @@ std::span<const std::uint32_t> CandidateTable::claim(WeakRun& run, std::uint32_t
     group->claimed = true;
     --run.unclaimedGroups;
     --unclaimedGroups_;
-    return std::span<const std::uint32_t>(order_).subspan(group->firstEntry,
-                                                          group->endEntry - group->firstEntry);
+    if (group->endEntry - group->firstEntry == 1) {
+        expectedEntry_ = group->lead + 1;
+        return {&group->lead, 1};
+    }
+    const std::span<const std::uint32_t> claimed = std::span<const std::uint32_t>(order_).subspan(
+        group->firstEntry, group->endEntry - group->firstEntry);
+    expectedEntry_ = claimed.back() + 1;
+    return claimed;
 }
 
 std::size_t CandidateTable::bucketCount() const {

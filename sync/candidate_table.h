@@ -85,13 +85,24 @@ private:
         std::uint32_t strong = 0;
         std::uint32_t firstEntry = 0;  // into order_
         std::uint32_t endEntry = 0;
+        std::uint32_t lead = 0;  // the first entry's index, so most claims need not read order_
         bool claimed = false;
     };
+    std::span<const Piece> entries_;
+    // The entry after the last claimed one: a local copy that holds the target in order
+    // matches it next, and checking it first spares the directory search.
+    std::uint32_t expectedEntry_ = 0;
+    std::vector<std::uint32_t> runOfEntry_;
     std::vector<std::uint32_t> order_;  // entry indices sorted by (weak, strong, index)
     std::vector<Group> groups_;
-    std::vector<WeakRun> runs_;  // sorted by weak checksum
-    // directory_[p] is the first run whose weak checksum starts with the bits p, so a
-    // look-up searches only the runs that share its leading bits.
+    struct WeakKey {
+        std::uint32_t weak = 0;
+        std::uint32_t run = 0;
+    };
+    std::vector<WeakRun> runs_;       // in the order of their first entries
+    std::vector<WeakKey> weakIndex_;  // one per run, sorted by weak checksum
+    // directory_[p] is the first key whose weak checksum starts with the bits p, so a
+    // look-up searches only the keys that share its leading bits.
     std::vector<std::uint32_t> directory_;
     std::vector<std::uint64_t> filter_;
     std::uint32_t filterShift_ = 0;
