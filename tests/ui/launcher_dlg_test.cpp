@@ -329,5 +329,38 @@ TEST_F(LauncherDlgTest, ToolCommandsTellWhatIsMissing) {
     EXPECT_FALSE(std::filesystem::exists(temp_ / "documents/Veldmoor/Logs"));
 }
 
+TEST_F(LauncherDlgTest, TheBackgroundDragsTheWindowAndEnterDoesNotCloseIt) {
+    WriteProfiles({Profile("Erster")});
+    CLauncherDlg& dialog = Open();
+    dialog.Move(100, 100);
+    uitest::Pump();
+    const wxPoint before = dialog.GetPosition();
+    auto mouse = [&](wxEventType type, wxPoint at, bool down) {
+        wxMouseEvent event(type);
+        event.SetPosition(at);
+        event.SetLeftDown(down);
+        event.SetEventObject(&dialog);
+        dialog.GetEventHandler()->ProcessEvent(event);
+    };
+    // A point of the background picture: left of the news area, below the crest.
+    mouse(wxEVT_LEFT_DOWN, {dialog.GetClientSize().x - 30, dialog.GetClientSize().y - 30}, true);
+    mouse(wxEVT_MOTION, {dialog.GetClientSize().x - 10, dialog.GetClientSize().y - 20}, true);
+    mouse(wxEVT_LEFT_UP, {dialog.GetClientSize().x - 10, dialog.GetClientSize().y - 20}, false);
+    uitest::Pump();
+    EXPECT_EQ(dialog.GetPosition(), before + wxSize(20, 10));
+
+    wxKeyEvent enter(wxEVT_CHAR_HOOK);
+    enter.m_keyCode = WXK_RETURN;
+    enter.SetEventObject(&dialog);
+    dialog.GetEventHandler()->ProcessEvent(enter);
+    EXPECT_FALSE(dialog.EndResult().has_value());
+
+    wxKeyEvent escape(wxEVT_CHAR_HOOK);
+    escape.m_keyCode = WXK_ESCAPE;
+    escape.SetEventObject(&dialog);
+    dialog.GetEventHandler()->ProcessEvent(escape);
+    EXPECT_EQ(dialog.EndResult(), wxID_CANCEL);
+}
+
 }  // namespace
 }  // namespace veldmoor
