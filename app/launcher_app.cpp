@@ -149,6 +149,12 @@ void CLauncherApp::RunUserInterface() {
     if (RunUiProbeIfRequested(arguments_, secondStart.get())) {
         return;
     }
+    // Without a display the window cannot open; say so rather than end without a word.
+    if (makePrompt_ == nullptr || (prompt_ = makePrompt_()) == nullptr) {
+        StderrPrompt().ShowMessage(std::string(kNoDisplayText), std::string(kStartupErrorCaption),
+                                   PromptButtons::Ok, PromptIcon::Error);
+        return;
+    }
     RunLauncherDialog(LauncherDialogStart{commandLine_, secondStart.get()});
 }
 

@@ -8,6 +8,10 @@ namespace veldmoor {
 
 inline constexpr std::string_view kStartupErrorCaption = "Fehler";
 
+// The user-interface process found no display to open its window on (written to standard error).
+inline constexpr std::string_view kNoDisplayText =
+    "Das Fenster des Launchers kann nicht geöffnet werden: keine Anzeige verfügbar.";
+
 enum class StartupError {
     Renamed,                 // 666: the program file does not carry the launcher's name
     WorkingDirectoryInTemp,  // 11: started with a working directory inside the temporary folder

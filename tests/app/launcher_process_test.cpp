@@ -88,7 +88,8 @@ protected:
 
     // Runs program to its end (at most a minute) with the test's folders in its environment.
     Outcome Run(const fs::path& program, const std::vector<std::string>& arguments,
-                const fs::path& workingDirectory, std::chrono::milliseconds hold = 0ms) {
+                const fs::path& workingDirectory, std::chrono::milliseconds hold = 0ms,
+                bool probe = true) {
         std::vector<std::string> environment;
         for (char** entry = environ; *entry != nullptr; ++entry) {
             const std::string variable(*entry);
@@ -100,8 +101,10 @@ protected:
         }
         environment.push_back("TMPDIR=" + temp_.string());
         environment.push_back("VELDMOOR_DOCUMENTS_DIR=" + documents_.string());
-        environment.push_back("VELDMOOR_UI_PROBE=" + report_.string());
-        environment.push_back("VELDMOOR_UI_PROBE_HOLD_MS=" + std::to_string(hold.count()));
+        if (probe) {
+            environment.push_back("VELDMOOR_UI_PROBE=" + report_.string());
+            environment.push_back("VELDMOOR_UI_PROBE_HOLD_MS=" + std::to_string(hold.count()));
+        }
         std::vector<char*> envp;
         for (std::string& variable : environment) {
             envp.push_back(variable.data());
@@ -293,6 +296,16 @@ TEST_F(LauncherProcess, TheCopyStartedDirectlyIsTheUserInterfaceAtOnce) {
     fs::remove(report_);
     EXPECT_EQ(Run(copy_, {}, copyFolder_).errors, kCode11);
     EXPECT_FALSE(fs::exists(report_));
+}
+
+TEST_F(LauncherProcess, TheUserInterfaceWithoutADisplaySaysSo) {
+    Run(Install(), {}, install_);
+    ASSERT_TRUE(AwaitReport());
+    const Outcome outcome = Run(copy_, {}, install_, 0ms, false);
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.errors,
+              "Fehler: Das Fenster des Launchers kann nicht geöffnet werden: keine Anzeige "
+              "verfügbar.\n");
 }
 
 TEST_F(LauncherProcess, APlainFileInTheCopysPlaceStopsWithCode1) {
