@@ -45,8 +45,10 @@ ScanStop scanToCandidate(const unsigned char* data, std::size_t s, std::size_t l
 class MatchPass {
 public:
     MatchPass(std::istream& local, std::uint64_t start, std::uint32_t windowLength,
-              std::span<const Piece> entries, std::vector<Piece>& found, std::size_t readBlock)
-        : readBlock_(std::max<std::size_t>(readBlock, 1)),
+              std::span<const Piece> entries, std::vector<Piece>& found,
+              const MatcherOptions& options)
+        : readBlock_(std::max<std::size_t>(options.readBlock, 1)),
+          searchLimit_(options.searchLimit),
           local_(local),
           start_(start),
           windowLength_(windowLength),
@@ -134,8 +136,8 @@ private:
         if (size < 0) {
             return true;  // size unknown: let the reads decide
         }
-        return static_cast<std::uint64_t>(size) >= start_ &&
-               static_cast<std::uint64_t>(size) - start_ >= windowLength_;
+        const std::uint64_t searched = std::min<std::uint64_t>(size, searchLimit_);
+        return searched >= start_ && searched - start_ >= windowLength_;
     }
 
     // Drops the buffer's bytes before `from`; the rest moves to the front.
@@ -150,7 +152,13 @@ private:
         if (endOfData_ || filled_ == buffer_.size()) {
             return false;
         }
-        const std::size_t wanted = buffer_.size() - filled_;
+        const std::uint64_t readTo = base_ + filled_;
+        const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(
+            buffer_.size() - filled_, readTo < searchLimit_ ? searchLimit_ - readTo : 0));
+        if (wanted == 0) {
+            endOfData_ = true;
+            return false;
+        }
         local_.read(reinterpret_cast<char*>(buffer_.data() + filled_),
                     static_cast<std::streamsize>(wanted));
         const auto got = static_cast<std::size_t>(local_.gcount());
@@ -185,6 +193,7 @@ private:
     }
 
     std::size_t readBlock_;
+    std::uint64_t searchLimit_;
     std::istream& local_;
     std::uint64_t start_;
     std::uint32_t windowLength_;
@@ -216,14 +225,14 @@ BlockPlan buildBlockPlan(std::istream& local, const std::vector<Piece>& entries,
 
     std::vector<Piece>& found = plan.pieces;
     if (last.length == blockSize) {
-        MatchPass(local, 0, blockSize, entries, found, options.readBlock).run();
+        MatchPass(local, 0, blockSize, entries, found, options).run();
     } else if (last.length != 0) {
         const std::span<const Piece> all(entries);
-        MatchPass(local, 0, blockSize, all.first(all.size() - 1), found, options.readBlock).run();
+        MatchPass(local, 0, blockSize, all.first(all.size() - 1), found, options).run();
         if (!found.empty()) {
             const std::uint64_t resume =
                 std::uint64_t{found.back().sourceOffset} + found.back().length;
-            MatchPass(local, resume, last.length, all.last(1), found, options.readBlock).run();
+            MatchPass(local, resume, last.length, all.last(1), found, options).run();
         }
     }
     std::stable_sort(found.begin(), found.end(), [](const Piece& x, const Piece& y) {

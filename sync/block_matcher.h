@@ -24,6 +24,9 @@ struct MatcherOptions {
     // Bytes read from the local copy at a time, beyond the one window kept between reads.
     // The plan does not depend on it; tests make it tiny to exercise the refills.
     std::size_t readBlock = std::size_t{1} << 20;
+    // Only this many bytes at the start of the local copy are searched: a piece's source
+    // offset is 32-bit, and a match found further on would copy the wrong bytes.
+    std::uint64_t searchLimit = std::uint64_t{1} << 32;
 };
 
 // buildBlockPlan over an open stream; it is seeked and read in large blocks. Used by the path

@@ -217,5 +217,27 @@ TEST(BlockMatcher, ZeroBlockSizeFromAFaultyIndexFindsNothingAndEnds) {
     EXPECT_TRUE(plan.pieces.empty());
 }
 
+// Source offsets are 32-bit: a local copy of 4 GiB or more is searched only where they reach,
+// or a match beyond would copy the wrong bytes and the file could never be patched.
+TEST(BlockMatcher, SearchStopsWhereSourceOffsetsEnd) {
+    Bytes local(100, 'x');
+    const std::string early = "early-07";
+    const std::string straddling = "straddle";
+    const std::string late = "late-ooo";
+    std::copy(early.begin(), early.end(), local.begin() + 40);            // ends at 48
+    std::copy(straddling.begin(), straddling.end(), local.begin() + 49);  // ends at 57
+    std::copy(late.begin(), late.end(), local.begin() + 70);
+    const Bytes target = concat({late, straddling, early});
+    std::istringstream stream(testing::asString(local));
+    MatcherOptions options;
+    options.readBlock = 16;
+    options.searchLimit = 50;
+    ::testing::internal::CaptureStdout();
+    const BlockPlan plan = buildBlockPlan(stream, chunkEntries(target, 8), 0, options);
+    ::testing::internal::GetCapturedStdout();
+    using P = std::pair<std::uint32_t, std::uint32_t>;
+    EXPECT_THAT(placements(plan), ::testing::ElementsAre(P{16, 40}));
+}
+
 }  // namespace
 }  // namespace veldmoor
