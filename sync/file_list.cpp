@@ -3,14 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
-// GCC 12 with the sanitizers warns falsely about <regex>'s own internals.
-// The first two lines keep each compiler quiet about the other's warning names.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpragmas"
-#pragma GCC diagnostic ignored "-Wunknown-warning-option"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
-#pragma GCC diagnostic pop
 
 #include "sync/patch_exception.h"
 #include "system/path.h"
