@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "tests/app/test_folders.h"
+#include "tests/support/fake_wine.h"
 
 extern char** environ;  // NOLINT(readability-redundant-declaration)
 
@@ -427,6 +429,43 @@ TEST_F(RepairProcess, ResetsTheSettingsWithoutAWindowOrACopy) {
     EXPECT_TRUE(fs::exists(game_ / "client.exe"));
     EXPECT_FALSE(fs::exists(copyFolder_));
     EXPECT_FALSE(fs::exists(report_));
+}
+
+TEST_F(RepairProcess, AllThreeRepairsInOneRun) {
+    const testing::FakeWine wine;
+    chmod((game_ / "client.exe").c_str(), 0600);
+    fs::create_directories(game_ / "data");
+    chmod((game_ / "data").c_str(), 0700);
+    const Outcome outcome =
+        Run(Install(), {"-repair", game_.string(), "-rreg", "-rrights", "-rconfig"}, install_);
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.errors, "");
+
+    // The registry holds the client in the game's (Windows) form of the path.
+    std::string windowsPath = "Z:" + (game_ / "client.exe").string();
+    std::replace(windowsPath.begin(), windowsPath.end(), '/', '\\');
+    EXPECT_EQ(wine.StoredExePath(), windowsPath);
+    // The person may now change everything in the installation.
+    struct stat status {};
+    ASSERT_EQ(stat((game_ / "client.exe").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777U, 0664U);
+    ASSERT_EQ(stat((game_ / "data").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777U, 0775U);
+    EXPECT_FALSE(fs::exists(settings_));
+    EXPECT_FALSE(fs::exists(game_ / "uo.cfg"));
+}
+
+TEST_F(RepairProcess, OnlyTheChosenRepairRuns) {
+    const testing::FakeWine wine;
+    chmod((game_ / "client.exe").c_str(), 0600);
+    const Outcome outcome = Run(Install(), {"-repair", game_.string(), "-rreg"}, install_);
+    EXPECT_EQ(outcome.errors, "");
+    EXPECT_TRUE(wine.StoredExePath().has_value());
+    struct stat status {};
+    ASSERT_EQ(stat((game_ / "client.exe").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777U, 0600U);
+    EXPECT_TRUE(fs::exists(settings_));
+    EXPECT_TRUE(fs::exists(game_ / "uo.cfg"));
 }
 
 TEST_F(RepairProcess, AMissingFolderIsNotRepaired) {

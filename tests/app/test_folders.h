@@ -1,4 +1,5 @@
-// Temporary folders and environment settings for the tests of this folder.
+// Temporary folders and files for the tests of this folder (environment settings come from
+// tests/support/scoped_env.h).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -6,9 +7,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <sstream>
 #include <string>
+
+#include "tests/support/scoped_env.h"
 
 namespace veldmoor::testing {
 
@@ -51,30 +53,5 @@ inline std::string ReadFile(const std::filesystem::path& path) {
     content << in.rdbuf();
     return content.str();
 }
-
-// Sets an environment variable for one test and restores the previous value afterwards.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        Set(value);
-    }
-    ~ScopedEnv() { Set(old_); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    void Set(const std::optional<std::string>& value) {
-        if (value) {
-            setenv(name_, value->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 }  // namespace veldmoor::testing
