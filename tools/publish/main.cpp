@@ -53,7 +53,7 @@ const char* ActionName(veldmoor::PublishAction action) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int RunPublish(int argc, char** argv) {
     veldmoor::PublishOptions options;
     bool quiet = false;
     std::string positional[2];
@@ -123,6 +123,15 @@ int main(int argc, char** argv) {
                       << ").\n";
         }
         return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "veldmoor-publish: " << e.what() << "\n";
+        return 1;
+    }
+}
+
+int main(int argc, char** argv) {
+    try {
+        return RunPublish(argc, argv);
     } catch (const std::exception& e) {
         std::cerr << "veldmoor-publish: " << e.what() << "\n";
         return 1;

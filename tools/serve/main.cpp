@@ -50,7 +50,7 @@ bool ParsePort(const std::string& text, int& port) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int RunServer(int argc, char** argv) {
     veldmoor::RepoServerOptions options;
     options.port = 8080;
     std::string portFile;
@@ -133,4 +133,13 @@ int main(int argc, char** argv) {
     }
     server.stop();
     return 0;
+}
+
+int main(int argc, char** argv) {
+    try {
+        return RunServer(argc, argv);
+    } catch (const std::exception& e) {
+        std::cerr << "veldmoor-serve: " << e.what() << "\n";
+        return 1;
+    }
 }

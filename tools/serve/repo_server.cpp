@@ -275,11 +275,18 @@ void RepoServer::Impl::handle(const httplib::Request& req, httplib::Response& re
         const std::string boundary = MakeBoundary();
         const std::string partType = ContentTypeFor(filePath);
         for (const auto& r : parsed.ranges) {
-            body.segments.push_back({"\r\n--" + boundary + "\r\nContent-Type: " + partType +
-                                         "\r\nContent-Range: bytes " + std::to_string(r.first) +
-                                         "-" + std::to_string(r.last) + "/" + std::to_string(size) +
-                                         "\r\n\r\n",
-                                     0, 0, false});
+            std::string partHeader = "\r\n--";
+            partHeader.append(boundary)
+                .append("\r\nContent-Type: ")
+                .append(partType)
+                .append("\r\nContent-Range: bytes ")
+                .append(std::to_string(r.first))
+                .append("-")
+                .append(std::to_string(r.last))
+                .append("/")
+                .append(std::to_string(size))
+                .append("\r\n\r\n");
+            body.segments.push_back({std::move(partHeader), 0, 0, false});
             body.segments.push_back({{}, r.first, r.length(), true});
         }
         body.segments.push_back({"\r\n--" + boundary + "--\r\n", 0, 0, false});

@@ -2,6 +2,7 @@
 // the same engine the launcher uses (list, prepare, patch). Exit status 0 only on success.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <iostream>
 #include <set>
@@ -60,7 +61,7 @@ public:
         if (speed > 0) {
             line += "  " + Size(static_cast<std::uint64_t>(speed)) + "/s";
             const double left = static_cast<double>(total_ - std::min(done, total_)) / speed;
-            line += "  " + std::to_string(static_cast<long long>(left + 0.5)) + " s left";
+            line += "  " + std::to_string(std::llround(left)) + " s left";
         }
         line += "  " + path;
         if (line.size() > 100) {
@@ -162,7 +163,7 @@ int Run(const Arguments& args) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int RunSync(int argc, char** argv) {
     Arguments args;
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
@@ -209,4 +210,13 @@ int main(int argc, char** argv) {
         std::cerr << "veldmoor-sync: the run failed: " << e.what() << "\n";
     }
     return 1;
+}
+
+int main(int argc, char** argv) {
+    try {
+        return RunSync(argc, argv);
+    } catch (const std::exception& e) {
+        std::cerr << "veldmoor-sync: " << e.what() << "\n";
+        return 1;
+    }
 }
