@@ -145,11 +145,11 @@ bool RangeReceiver::onBody(const char* data, std::size_t size) {
 bool RangeReceiver::onMultipart() {
     while (!buffer_.empty()) {
         if (!inPart_) {
-            if (buffer_.size() <= kMinPartStart || boundary_.empty() ||
-                buffer_.find(boundary_) == std::string::npos) {
+            const auto delimiterLine = buffer_.find(boundary_);
+            if (buffer_.size() <= kMinPartStart || delimiterLine == std::string::npos) {
                 return true;
             }
-            const auto headerEnd = buffer_.find(kPartHeaderEnd);
+            const auto headerEnd = buffer_.find(kPartHeaderEnd, delimiterLine);
             if (headerEnd == std::string::npos) {
                 return true;
             }

@@ -148,6 +148,18 @@ TEST(RangeReceiver, MultipartBodyGivesTheSameFileHowsoeverSplit) {
     }
 }
 
+TEST(RangeReceiver, SkipsAPreambleBeforeTheFirstPart) {
+    const std::string content = randomBytes(1000, 10);
+    const std::vector<Piece> pieces = {download(10, 20), download(500, 30)};
+    const std::string body = "This is a preamble.\r\n\r\n" + multipartBody(content, pieces);
+    for (const auto& split : std::vector<std::function<std::size_t(std::size_t)>>{whole, oneByte}) {
+        const Reception result =
+            receive({kBoundaryLine}, body, pieces, content.size(), false, split);
+        ASSERT_TRUE(result.accepted);
+        EXPECT_EQ(result.file, expectedFile(content, pieces));
+    }
+}
+
 TEST(RangeReceiver, HoldsABlockThatEndsInsideTheDelimiter) {
     const std::string content = randomBytes(1000, 2);
     const std::vector<Piece> pieces = {download(10, 20), download(500, 30)};
