@@ -92,8 +92,11 @@ bool CLauncherApp::InitInstance() {
     }
 
     if (commandLine_.repairMode != 0) {
-        const std::unique_ptr<RepairOperations> operations = makeRepairOperations_();
-        RunRepairActions(commandLine_, *operations, MessagePrompt());
+        const std::unique_ptr<RepairOperations> operations =
+            makeRepairOperations_ ? makeRepairOperations_() : nullptr;
+        if (operations) {
+            RunRepairActions(commandLine_, *operations, MessagePrompt());
+        }
         return false;
     }
 

@@ -1,5 +1,6 @@
-// The window library's part of start-up for a build without a window: the user-interface role
-// is reached but has nothing to show, and messages go to standard error.
+// The window library's part of start-up for a build without a window (VELDMOOR_BUILD_UI=OFF):
+// there is never a display to show anything on, so start-up writes its messages, and the
+// user-interface process its notice that it has no window, to standard error.
 #include <cstdio>
 
 #include "app/launcher_dialog_entry.h"
