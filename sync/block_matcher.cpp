@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -20,22 +21,40 @@ struct ScanStop {
     bool candidate;     // its weak checksum passed the filter
 };
 
+// (L * x) << 16 for every byte value x: the part of the weak checksum's b that a byte
+// leaving a window of L bytes takes with it, already in b's place.
+using LeavingTerms = std::array<std::uint32_t, 256>;
+
+LeavingTerms leavingTermsFor(std::uint32_t windowLength) {
+    LeavingTerms terms{};
+    for (std::uint32_t x = 0; x < terms.size(); ++x) {
+        terms[x] = (windowLength * x) << 16;
+    }
+    return terms;
+}
+
 // The hot loop: rolls the window from `s` towards `last` and stops at the first window whose
-// weak checksum passes the filter, or at `last`. `sum` follows the window it stops at. Kept
-// free of anything a look-up could change, so everything it needs stays in registers.
+// weak checksum passes the filter, or at `last`; `weak` follows the window it stops at.
+// The checksum is rolled in its final layout, b in the high half and a in the low one, so
+// that a window costs a few additions, one table read and one filter test.
 ScanStop scanToCandidate(const unsigned char* data, std::size_t s, std::size_t last,
-                         std::uint32_t windowLength, WeakChecksum& sum, WeakFilter filter) {
-    WeakChecksum rolling = sum;
+                         std::uint32_t windowLength, std::uint32_t& weak, WeakFilter filter,
+                         const LeavingTerms& leaving) {
+    std::uint32_t a = weak & 0xFFFFu;          // wraps modulo 2^32; only the low half counts
+    std::uint32_t bHigh = weak & 0xFFFF0000u;  // b << 16, exact modulo 2^32
     for (;;) {
-        if (filter.mayContain(rolling.value())) {
-            sum = rolling;
+        const std::uint32_t value = bHigh | (a & 0xFFFFu);
+        if (filter.mayContain(value)) {
+            weak = value;
             return ScanStop{s, true};
         }
         if (s == last) {
-            sum = rolling;
+            weak = value;
             return ScanStop{s, false};
         }
-        rolling.roll(data[s], data[s + windowLength]);
+        const unsigned char out = data[s];
+        a += static_cast<std::uint32_t>(data[s + windowLength]) - out;
+        bHigh += (a << 16) - leaving[out];
         ++s;
     }
 }
@@ -77,16 +96,20 @@ public:
                     static_cast<int>(table.bucketCount()), static_cast<int>(entries_.size()),
                     sum.value());
 
+        const WeakFilter filter = table.filter();
+        const LeavingTerms leaving = leavingTermsFor(windowLength_);
         std::size_t s = 0;  // start of the current window in buffer_
         for (;;) {
             const unsigned char* const data = buffer_.data();
             const std::size_t last = filled_ - windowLength_;  // last window start in buffer_
             bool matched = false;
             for (;;) {
+                std::uint32_t weak = sum.value();
                 const ScanStop stop =
-                    scanToCandidate(data, s, last, windowLength_, sum, table.filter());
+                    scanToCandidate(data, s, last, windowLength_, weak, filter, leaving);
+                sum = WeakChecksum::fromValue(weak, windowLength_);
                 s = stop.start;
-                if (stop.candidate && checkWindow(table, s, sum.value())) {
+                if (stop.candidate && checkWindow(table, s, weak)) {
                     matched = true;
                     break;
                 }

@@ -46,6 +46,16 @@ public:
         return sum;
     }
 
+    // The checksum state of a window of `length` bytes whose weak checksum is `weak`: a and b
+    // only matter modulo 65536, so the value holds all of it.
+    static WeakChecksum fromValue(std::uint32_t weak, std::uint32_t length) {
+        WeakChecksum sum;
+        sum.a_ = weak & 0xFFFFu;
+        sum.b_ = weak >> 16;
+        sum.length_ = length;
+        return sum;
+    }
+
     // Slides the window one byte forward: `out` leaves at the front, `in` enters at the back.
     // a and b wrap modulo 2^32, which keeps them exact modulo 65536; value() drops the rest.
     void roll(unsigned char out, unsigned char in) {
