@@ -112,6 +112,9 @@ TEST_F(RepoServerTest, DoubledSlashesAndPercentEncodingReachTheFile) {
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].target, "/game//transfer/Gr%C3%BC%C3%9Fe.txt");
     EXPECT_EQ(log[0].path, "/game/transfer/Grüße.txt");
+
+    EXPECT_EQ(served_.server().takeRequests().size(), 1u);
+    EXPECT_TRUE(served_.server().requests().empty());
 }
 
 TEST_F(RepoServerTest, PathsLeavingTheRootAreRefused) {

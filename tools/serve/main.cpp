@@ -118,13 +118,10 @@ static int RunServer(int argc, char** argv) {
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
-    std::size_t printed = 0;
     while (gStopSignal == 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (log) {
-            const auto requests = server.requests();
-            for (; printed < requests.size(); ++printed) {
-                const auto& r = requests[printed];
+        for (const auto& r : server.takeRequests()) {
+            if (log) {
                 std::cout << r.method << " " << r.target << (r.range.empty() ? "" : " " + r.range)
                           << " -> " << r.status << ", " << r.bodyBytes << " bytes"
                           << (r.gzip ? " (gzip)" : "") << std::endl;

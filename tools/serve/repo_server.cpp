@@ -403,6 +403,13 @@ std::vector<ServedRequest> RepoServer::requests() const {
     return impl_->log;
 }
 
+std::vector<ServedRequest> RepoServer::takeRequests() {
+    const std::lock_guard lock(impl_->mutex);
+    std::vector<ServedRequest> taken;
+    taken.swap(impl_->log);
+    return taken;
+}
+
 void RepoServer::clearRequests() {
     const std::lock_guard lock(impl_->mutex);
     impl_->log.clear();

@@ -76,6 +76,9 @@ public:
 
     std::vector<ServedRequest> requests() const;
     void clearRequests();
+    // Hands over the log and empties it in one step, so a long-running server's log does not
+    // grow without end and no request is lost between reading and clearing.
+    std::vector<ServedRequest> takeRequests();
 
 private:
     struct Impl;
