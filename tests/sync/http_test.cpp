@@ -1,0 +1,71 @@
+// The HTTP layer against the project's server on loopback.
+#include "sync/http.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "sync/range_receiver.h"
+#include "sync_fixture.h"
+#include "tools/serve/repo_server.h"
+
+namespace veldmoor {
+namespace {
+
+class HttpTest : public ::testing::Test {
+protected:
+    HttpTest() : server_(RepoServerOptions{.root = root_.path()}) {}
+
+    void SetUp() override {
+        test::writeFile(root_ / "a b/file.txt", "0123456789");
+        server_.start();
+        // One answered request shows the server is accepting before any test stops it.
+        std::stringstream ignored;
+        ASSERT_TRUE(httpGet(server_.baseUrl() + "/", &appendToStringStream, &ignored, nullptr));
+        server_.clearRequests();
+    }
+
+    test::TempFolder root_;
+    RepoServer server_;
+};
+
+TEST_F(HttpTest, DeliversAnErrorPageAsABody) {
+    std::stringstream body;
+    EXPECT_TRUE(httpGet(server_.baseUrl() + "/missing.txt", &appendToStringStream, &body, nullptr));
+    ASSERT_EQ(server_.requests().size(), 1u);
+    EXPECT_EQ(server_.requests()[0].status, 404);
+    EXPECT_EQ(body.str(), "Not found\n");
+}
+
+TEST_F(HttpTest, EncodesThePathAndReusesTheCallersHandle) {
+    CURL* handle = curl_easy_init();
+    ASSERT_NE(handle, nullptr);
+    for (int i = 0; i < 2; ++i) {
+        std::stringstream body;
+        ASSERT_TRUE(
+            httpGet(server_.baseUrl() + "//a b\\file.txt", &appendToStringStream, &body, handle));
+        EXPECT_EQ(body.str(), "0123456789");
+    }
+    curl_easy_cleanup(handle);
+    const auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].target, "//a%20b/file.txt");
+}
+
+TEST_F(HttpTest, MakesNoRequestForNoRanges) {
+    std::stringstream target;
+    RangeReceiver receiver(target, {}, nullptr, "a b/file.txt");
+    EXPECT_TRUE(httpGetRanges(server_.baseUrl() + "/a b/file.txt", {}, &RangeReceiver::bodyCallback,
+                              &RangeReceiver::headerCallback, &receiver, nullptr));
+    EXPECT_TRUE(server_.requests().empty());
+}
+
+TEST_F(HttpTest, ReportsAServerThatCannotBeReached) {
+    server_.stop();
+    std::stringstream body;
+    EXPECT_FALSE(
+        httpGet(server_.baseUrl() + "/a b/file.txt", &appendToStringStream, &body, nullptr));
+}
+
+}  // namespace
+}  // namespace veldmoor
