@@ -37,8 +37,11 @@ CAboutDlg::CAboutDlg(wxWindow* parent)
                      du.Point(42, 14), du.Size(114, 8), wxST_NO_AUTORESIZE);
     new wxStaticText(this, kIdAboutNotice, wxString::FromUTF8(AboutNoticeLine()), du.Point(42, 26),
                      du.Size(114, 8), wxST_NO_AUTORESIZE);
-    new wxHyperlinkCtrl(this, kIdAboutLink, "www.veldmoor.example", wxString(), du.Point(41, 36),
-                        du.Size(60, 12), wxHL_ALIGN_LEFT | wxBORDER_NONE);
+    // The link shows the world's address as text only; it has no target of its own.
+    auto* link =
+        new wxHyperlinkCtrl(this, kIdAboutLink, "www.veldmoor.example", wxString(),
+                            du.Point(41, 36), du.Size(60, 12), wxHL_ALIGN_LEFT | wxBORDER_NONE);
+    link->Bind(wxEVT_HYPERLINK, [](wxHyperlinkEvent&) {});
     auto* ok = new wxButton(this, wxID_OK, "OK", du.Point(113, 57), du.Size(50, 14));
     ok->SetDefault();
 }
