@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <sstream>
 
 #include "sync/http.h"
@@ -316,6 +317,23 @@ TEST_F(RepoSyncTest, ACancelledRunLeavesNoHalfReplacedFile) {
     EXPECT_EQ(readFile(install_ / "b.bin"), old);
     EXPECT_FALSE(PathExists(install_ / "a.bin.tmp"));
     EXPECT_NE(LastWriteTime(install_ / "a.bin"), 5);
+}
+
+TEST_F(RepoSyncTest, AStopEndsATransferFromAStalledServer) {
+    const std::string old = randomBytes(20 * kBlock, 12);
+    writeFile(install_ / "a.bin", old);
+    test::publish(repo_.path(), {{"a.bin", randomBytes(20 * kBlock, 13), 5}}, kBlock);
+    server_.setFaults(ServerFaults{.stall = std::chrono::seconds(60)});
+    const auto started = std::chrono::steady_clock::now();
+    // libcurl polls the stop request about once a second even while no byte arrives.
+    EXPECT_THROW(run([&] {
+                     return std::chrono::steady_clock::now() - started >
+                            std::chrono::milliseconds(300);
+                 }),
+                 SyncCancelled);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    EXPECT_EQ(readFile(install_ / "a.bin"), old);
+    EXPECT_FALSE(PathExists(install_ / "a.bin.tmp"));
 }
 
 TEST_F(RepoSyncTest, StopsBetweenFilesWhenAsked) {
