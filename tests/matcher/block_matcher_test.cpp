@@ -217,6 +217,20 @@ TEST(BlockMatcher, ZeroBlockSizeFromAFaultyIndexFindsNothingAndEnds) {
     EXPECT_TRUE(plan.pieces.empty());
 }
 
+TEST(BlockMatcher, HugeBlockSizeFromAFaultyIndexAllocatesNothingForAShortCopy) {
+    // A window longer than the local copy cannot match; the matcher must not first try to
+    // allocate two windows of nearly 4 GiB each.
+    Piece huge;
+    huge.length = 0xFFFFFFF0u;
+    huge.kind = kPieceLocal;
+    TempFolder folder;
+    const std::string path = folder.write("local.bin", bytesOf("short local copy"));
+    ::testing::internal::CaptureStdout();
+    const BlockPlan plan = buildBlockPlan(path, {huge, huge}, 0);
+    EXPECT_TRUE(::testing::internal::GetCapturedStdout().empty());
+    EXPECT_TRUE(plan.pieces.empty());
+}
+
 // Source offsets are 32-bit: a local copy of 4 GiB or more is searched only where they reach,
 // or a match beyond would copy the wrong bytes and the file could never be patched.
 TEST(BlockMatcher, SearchStopsWhereSourceOffsetsEnd) {
