@@ -1,5 +1,9 @@
 // Whole patch runs against repositories on loopback, from the countdown to the closing.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -18,6 +22,21 @@ const std::string kAbort = "\r\nAbbruch.\r\n";
 
 std::string Checked(const std::string& path) {
     return "Ermittle herunterzuladene Daten f\xC3\xBCr '" + path + "' ..\r\n";
+}
+
+// A loopback port nothing listens on: bound once by the system's choice, then released.
+int ClosedLoopbackPort() {
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (probe < 0 || bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ADD_FAILURE() << "no loopback port to probe";
+    }
+    close(probe);
+    return ntohs(address.sin_port);
 }
 
 class PatchRunTest : public WorkflowTest {
@@ -272,10 +291,8 @@ TEST_F(PatchRunTest, ACleanupFailureAnsweredNoEndsTheRun) {
 
 TEST_F(PatchRunTest, ATransferErrorIsReportedAndLeavesTheDialogUsable) {
     PatchRunRequest request = Request();
-    {
-        test::ServedRepository gone(temp_ / "server");
-        request.profile->RepoPath = gone.address("game");
-    }  // stopped: nothing answers on its port any more
+    request.profile->RepoPath =
+        "http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/game/";
     view_.Answer(PromptAnswer::Ok);
 
     Run(std::move(request));
