@@ -6,9 +6,10 @@
 #include <cstdint>
 #include <string>
 
+#include "sync/chunk_index.h"
+
 namespace veldmoor {
 
-inline constexpr std::uint32_t kChunkIndexMagic = 0xC53F81A8u;
 inline constexpr std::uint64_t kMaxPublishedFileSize = 0xFFFFFFFFull;  // sizes are 32-bit
 
 // The block size rule: small blocks find more of a small file, while every block costs 12
