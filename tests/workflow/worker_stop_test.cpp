@@ -7,6 +7,8 @@
 #include <deque>
 #include <filesystem>
 
+#include <pthread.h>
+
 #include "patch/ui_call_bridge.h"
 #include "tests/workflow/workflow_fixture.h"
 
@@ -204,6 +206,47 @@ TEST_F(WorkerStopTest, ClosingTheDialogReleasesAWorkerWaitingForAnAnswer) {
     bridged.RunQueued();                          // late tasks do nothing
     EXPECT_TRUE(view_.Messages().empty());
     EXPECT_EQ(view_.Count("EndDialog:0"), 0);
+}
+
+}  // namespace
+}  // namespace veldmoor::testing
+
+namespace veldmoor::testing {
+namespace {
+
+std::size_t CurrentThreadStackSize() {
+    pthread_attr_t attributes;
+    std::size_t size = 0;
+    if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
+        pthread_attr_getstacksize(&attributes, &size);
+        pthread_attr_destroy(&attributes);
+    }
+    return size;
+}
+
+TEST_F(WorkerStopTest, TheRunHasTheSystemsDefaultStack) {
+    std::size_t plainThread = 0;
+    std::thread([&plainThread] { plainThread = CurrentThreadStackSize(); }).join();
+    std::size_t worker = 0;
+    view_.OnEvent([&worker](const std::string& event) {
+        if (event == "ClearStatusText")
+            worker = CurrentThreadStackSize();
+    });
+    PatchRunRequest request = Request();
+    request.noSelfPatch = true;
+    Run(std::move(request));
+    EXPECT_GT(worker, 64U * 1024U);
+    EXPECT_EQ(worker, plainThread);
+}
+
+TEST_F(WorkerStopTest, AFreshInstallationFolderIsCreatedAndFilled) {
+    fs::remove_all(gameFolder_);
+    Publish("game", {{"client.exe", "game"}});
+    PatchRunRequest request = Request();
+    request.noSelfPatch = true;
+    Run(std::move(request));
+    EXPECT_EQ(test::ReadTestFile(Game("client.exe")), "game");
+    EXPECT_EQ(view_.Count("EndDialog:0"), 1);
 }
 
 }  // namespace
