@@ -27,329 +27,319 @@ namespace {
 constexpr char kAbortText[] = "\r\nAbbruch.\r\n";
 constexpr char kAutoStartCaption[] = "Automatisch starten";
 
-bool IsReadableFile(const std::string &path) {
-  const std::ifstream file(path, std::ios::binary);
-  return file.is_open();
+bool IsReadableFile(const std::string& path) {
+    const std::ifstream file(path, std::ios::binary);
+    return file.is_open();
 }
 
-bool IsExistingFile(const std::string &path) {
-  std::error_code error;
-  const fs::file_status status = fs::status(path, error);
-  return fs::exists(status) && !fs::is_directory(status);
+bool IsExistingFile(const std::string& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    return fs::exists(status) && !fs::is_directory(status);
 }
 
-} // namespace
+}  // namespace
 
 void PatchWorker::Control::RequestStop() {
-  {
-    const std::lock_guard<std::mutex> lock(mutex);
-    stop = true;
-  }
-  wake.notify_all();
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        stop = true;
+    }
+    wake.notify_all();
 }
 
 void PatchWorker::Control::Wake() {
-  { const std::lock_guard<std::mutex> lock(mutex); }
-  wake.notify_all();
+    { const std::lock_guard<std::mutex> lock(mutex); }
+    wake.notify_all();
 }
 
-std::unordered_set<std::string>
-ReadExclusionList(const std::string &launcherFolder) {
-  std::unordered_set<std::string> excluded;
-  std::ifstream list(AppendPathComponent(launcherFolder, kExclusionFileName));
-  std::string line;
-  while (std::getline(list, line)) {
-    if (!line.empty() && line.back() == '\r')
-      line.pop_back();
-    if (!line.empty())
-      excluded.insert(line);
-  }
-  return excluded;
+std::unordered_set<std::string> ReadExclusionList(const std::string& launcherFolder) {
+    std::unordered_set<std::string> excluded;
+    std::ifstream list(AppendPathComponent(launcherFolder, kExclusionFileName));
+    std::string line;
+    while (std::getline(list, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            excluded.insert(line);
+    }
+    return excluded;
 }
 
-PatchRun::PatchRun(LauncherView &view, PatchPlatform &platform,
-                   const PatchRunSeams &seams, PatchRunRequest request,
-                   PatchWorker::Control &control, CountdownState countdown)
-    : view_(view), platform_(platform), seams_(seams),
-      request_(std::move(request)), control_(control), countdown_(countdown),
+PatchRun::PatchRun(LauncherView& view, PatchPlatform& platform, const PatchRunSeams& seams,
+                   PatchRunRequest request, PatchWorker::Control& control, CountdownState countdown)
+    : view_(view),
+      platform_(platform),
+      seams_(seams),
+      request_(std::move(request)),
+      control_(control),
+      countdown_(countdown),
       ticks_(seams.ticks ? seams.ticks : TickSource(SystemTickCount)),
-      remover_(seams.remover != nullptr ? *seams.remover
-                                        : FileSystemRemover()) {
-  if (request_.launcherFolder.empty())
-    request_.launcherFolder = CurrentDirectory();
-  if (request_.launcherRepoAddress.empty()) {
-    request_.launcherRepoAddress = AdjustScheme(LauncherRepoAddress());
-  }
+      remover_(seams.remover != nullptr ? *seams.remover : FileSystemRemover()) {
+    if (request_.launcherFolder.empty())
+        request_.launcherFolder = CurrentDirectory();
+    if (request_.launcherRepoAddress.empty()) {
+        request_.launcherRepoAddress = AdjustScheme(LauncherRepoAddress());
+    }
 }
 
 void PatchRun::Execute() {
-  view_.ClearStatusText();
-  view_.EnableProfileSelector(false);
-  if (request_.countdownSeconds > 0 && !Countdown())
-    return;
-  if (Stopped())
-    return;
-
-  try {
-    view_.EnterPatchingLayout();
-    SaveProfiles();
-
-    if (!request_.noSelfPatch) {
-      const StepResult launcher = UpdateLauncher();
-      if (launcher == StepResult::Failed)
-        return Abort();
-      if (launcher != StepResult::Done || Stopped())
+    view_.ClearStatusText();
+    view_.EnableProfileSelector(false);
+    if (request_.countdownSeconds > 0 && !Countdown())
         return;
-      if (CleanupStep(true) != StepResult::Done || Stopped())
+    if (Stopped())
         return;
-    }
 
-    if (!request_.profile) {
-      view_.AppendStatusLine("Es ist kein Profil ausgew\xC3\xA4hlt.");
-      return Abort();
-    }
-    const PatchContext &profile = *request_.profile;
-    const StepResult client = UpdateClient(profile);
-    if (client == StepResult::Failed)
-      return Abort();
-    if (client != StepResult::Done || Stopped())
-      return;
-    if (CleanupStep(false) != StepResult::Done || Stopped())
-      return;
+    try {
+        view_.EnterPatchingLayout();
+        SaveProfiles();
 
-    if (profile.SetRegistryPath) {
-      const RegistryStep registry = ApplyRegistryPath(
-          profile, view_, platform_, [this] { SaveProfiles(); });
-      if (registry == RegistryStep::Declined)
-        return Abort();
-      if (registry == RegistryStep::ProcessEnding || Stopped())
-        return;
-    }
+        if (!request_.noSelfPatch) {
+            const StepResult launcher = UpdateLauncher();
+            if (launcher == StepResult::Failed)
+                return Abort();
+            if (launcher != StepResult::Done || Stopped())
+                return;
+            if (CleanupStep(true) != StepResult::Done || Stopped())
+                return;
+        }
 
-    StartGame(profile, view_, platform_);
-    Close();
-  } catch (const std::exception &failure) {
-    // Anything the steps do not report themselves (a malformed file list entry,
-    // exhausted memory): tell the person what happened and leave the dialog
-    // usable.
-    view_.SetProgressPosition(0);
-    view_.ShowTransferTexts(false);
-    view_.ShowMessage(
-        std::string("Es scheint etwas schief gelaufen zu sein.\n\nDetails: ") +
-            failure.what(),
-        "Fehler", PromptButtons::Ok, PromptIcon::Error);
-    Abort();
-  }
+        if (!request_.profile) {
+            view_.AppendStatusLine("Es ist kein Profil ausgew\xC3\xA4hlt.");
+            return Abort();
+        }
+        const PatchContext& profile = *request_.profile;
+        const StepResult client = UpdateClient(profile);
+        if (client == StepResult::Failed)
+            return Abort();
+        if (client != StepResult::Done || Stopped())
+            return;
+        if (CleanupStep(false) != StepResult::Done || Stopped())
+            return;
+
+        if (profile.SetRegistryPath) {
+            const RegistryStep registry =
+                ApplyRegistryPath(profile, view_, platform_, [this] { SaveProfiles(); });
+            if (registry == RegistryStep::Declined)
+                return Abort();
+            if (registry == RegistryStep::ProcessEnding || Stopped())
+                return;
+        }
+
+        StartGame(profile, view_, platform_);
+        Close();
+    } catch (const std::exception& failure) {
+        // Anything the steps do not report themselves (a malformed file list entry,
+        // exhausted memory): tell the person what happened and leave the dialog
+        // usable.
+        view_.SetProgressPosition(0);
+        view_.ShowTransferTexts(false);
+        view_.ShowMessage(
+            std::string("Es scheint etwas schief gelaufen zu sein.\n\nDetails: ") + failure.what(),
+            "Fehler", PromptButtons::Ok, PromptIcon::Error);
+        Abort();
+    }
 }
 
 bool PatchRun::Countdown() {
-  const std::lock_guard<std::mutex> countdownLock(CountdownLock());
-  {
-    const std::lock_guard<std::mutex> stateLock(countdown_.stateLock);
-    countdown_.cancelCountdown = 0;
-  }
-  bool calledOff = false;
-  for (int i = 0; i < request_.countdownSeconds; ++i) {
-    if (countdown_.cancelCountdown != 0 || Stopped()) {
-      calledOff = true;
-      break;
+    const std::lock_guard<std::mutex> countdownLock(CountdownLock());
+    {
+        const std::lock_guard<std::mutex> stateLock(countdown_.stateLock);
+        countdown_.cancelCountdown = 0;
     }
-    view_.SetAutoStartCaption(std::string(kAutoStartCaption) + " (" +
-                              std::to_string(request_.countdownSeconds - i) +
-                              ")");
-    Pause(std::chrono::milliseconds(1000), true);
-  }
-  if (countdown_.cancelCountdown != 0 || Stopped())
-    calledOff = true;
-  view_.SetAutoStartCaption(kAutoStartCaption);
-  return !calledOff;
+    bool calledOff = false;
+    for (int i = 0; i < request_.countdownSeconds; ++i) {
+        if (countdown_.cancelCountdown != 0 || Stopped()) {
+            calledOff = true;
+            break;
+        }
+        view_.SetAutoStartCaption(std::string(kAutoStartCaption) + " (" +
+                                  std::to_string(request_.countdownSeconds - i) + ")");
+        Pause(std::chrono::milliseconds(1000), true);
+    }
+    if (countdown_.cancelCountdown != 0 || Stopped())
+        calledOff = true;
+    view_.SetAutoStartCaption(kAutoStartCaption);
+    return !calledOff;
 }
 
-void PatchRun::ListAndPrepare(RepoSync &sync,
-                              const std::unordered_set<std::string> *excluded) {
-  const std::vector<RemoteFile> files = sync.listFiles();
-  const FileCheckCallback onCheck = MakeFileCheckCallback(view_);
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    if (Stopped())
-      throw SyncCancelled();
-    view_.SetProgressPosition(static_cast<int>(
-        std::trunc(static_cast<double>(i) * LauncherView::kProgressRange /
-                   static_cast<double>(files.size()))));
-    const RemoteFile &file = files[i];
-    // A listed local file the player keeps (uo.cfg present) is neither examined
-    // nor fetched.
-    if (excluded != nullptr && excluded->count(file.repoPath) != 0 &&
-        IsExistingFile(file.localPath)) {
-      continue;
+void PatchRun::ListAndPrepare(RepoSync& sync, const std::unordered_set<std::string>* excluded) {
+    const std::vector<RemoteFile> files = sync.listFiles();
+    const FileCheckCallback onCheck = MakeFileCheckCallback(view_);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (Stopped())
+            throw SyncCancelled();
+        view_.SetProgressPosition(
+            static_cast<int>(std::trunc(static_cast<double>(i) * LauncherView::kProgressRange /
+                                        static_cast<double>(files.size()))));
+        const RemoteFile& file = files[i];
+        // A listed local file the player keeps (uo.cfg present) is neither examined
+        // nor fetched.
+        if (excluded != nullptr && excluded->count(file.repoPath) != 0 &&
+            IsExistingFile(file.localPath)) {
+            continue;
+        }
+        sync.prepareFile(file, onCheck);
     }
-    sync.prepareFile(file, onCheck);
-  }
 }
 
 PatchRun::StepResult PatchRun::UpdateLauncher() {
-  view_.AppendStatusLine("Aktualisiere den Launcher ..");
-  const std::string &root = request_.launcherFolder;
-  const std::string before = ComputeLauncherDigest(root);
-  try {
-    RepoSync sync(root, request_.launcherRepoAddress);
-    sync.setStopRequest([this] { return Stopped(); });
-    view_.AppendStatusLine("Rufe Dateiliste ab ..");
-    ListAndPrepare(sync, nullptr);
-    RunTransfers(view_, sync, root, ticks_);
-    view_.AppendStatusText("\r\n");
-  } catch (const PatchException &failure) {
-    ReportEngineFailure();
-    ReportTransferError(&view_, failure);
-    return StepResult::Failed;
-  } catch (const SyncCancelled &) {
-    return StepResult::Stopped;
-  }
-  if (ComputeLauncherDigest(root) == before)
-    return StepResult::Done;
+    view_.AppendStatusLine("Aktualisiere den Launcher ..");
+    const std::string& root = request_.launcherFolder;
+    const std::string before = ComputeLauncherDigest(root);
+    try {
+        RepoSync sync(root, request_.launcherRepoAddress);
+        sync.setStopRequest([this] { return Stopped(); });
+        view_.AppendStatusLine("Rufe Dateiliste ab ..");
+        ListAndPrepare(sync, nullptr);
+        RunTransfers(view_, sync, root, ticks_);
+        view_.AppendStatusText("\r\n");
+    } catch (const PatchException& failure) {
+        ReportEngineFailure();
+        ReportTransferError(&view_, failure);
+        return StepResult::Failed;
+    } catch (const SyncCancelled&) {
+        return StepResult::Stopped;
+    }
+    if (ComputeLauncherDigest(root) == before)
+        return StepResult::Done;
 
-  view_.AppendStatusText("Launcher-Update erfolgreich!\r\n");
-  view_.AppendStatusText("Der Launcher wird jetzt neugestartet.\r\n");
-  view_.SetProgressPosition(LauncherView::kProgressRange);
-  SaveProfiles();
-  Pause(kClosingPause, false);
-  if (Stopped())
-    return StepResult::Stopped;
-  // The process ends whether or not the new launcher started: the old program
-  // is outdated.
-  platform_.StartLauncher(AppendPathComponent(root, kLauncherFileName),
-                          {"-instantpatch"}, root);
-  platform_.EndProcess(0);
-  return StepResult::ProcessEnding;
+    view_.AppendStatusText("Launcher-Update erfolgreich!\r\n");
+    view_.AppendStatusText("Der Launcher wird jetzt neugestartet.\r\n");
+    view_.SetProgressPosition(LauncherView::kProgressRange);
+    SaveProfiles();
+    Pause(kClosingPause, false);
+    if (Stopped())
+        return StepResult::Stopped;
+    // The process ends whether or not the new launcher started: the old program
+    // is outdated.
+    platform_.StartLauncher(AppendPathComponent(root, kLauncherFileName), {"-instantpatch"}, root);
+    platform_.EndProcess(0);
+    return StepResult::ProcessEnding;
 }
 
-PatchRun::StepResult PatchRun::EnsureFolderAccess(const std::string &folder) {
-  if (platform_.HasFolderAccess(folder))
-    return StepResult::Done;
-  const PromptAnswer answer = view_.ShowMessage(
-      "Der Zugriff auf den lokalen Installationspfad wurden "
-      "verweigert:\r\n\r\n" +
-          folder +
-          "\r\n\r\nSoll versucht werden Benutzerrechte des "
-          "Installationsordners zu "
-          "korrigieren?\r\n\r\nAchtung: Dabei werden allen Dateien und "
-          "Unterordnern in diesem "
-          "Verzeichnis die selben Rechte zugewiesen. Setze nur fort, wenn es "
-          "sich dabei wirklich "
-          "um deinen Spielordner handelt, da diese Operation auf ein anderes "
-          "Verzeichnis "
-          "unvorhersehbare Folgen haben kann.",
-      "Zugriff verweigert", PromptButtons::YesNo, PromptIcon::Error);
-  if (answer != PromptAnswer::Yes)
-    return StepResult::Failed;
+PatchRun::StepResult PatchRun::EnsureFolderAccess(const std::string& folder) {
+    if (platform_.HasFolderAccess(folder))
+        return StepResult::Done;
+    const PromptAnswer answer = view_.ShowMessage(
+        "Der Zugriff auf den lokalen Installationspfad wurden "
+        "verweigert:\r\n\r\n" +
+            folder +
+            "\r\n\r\nSoll versucht werden Benutzerrechte des "
+            "Installationsordners zu "
+            "korrigieren?\r\n\r\nAchtung: Dabei werden allen Dateien und "
+            "Unterordnern in diesem "
+            "Verzeichnis die selben Rechte zugewiesen. Setze nur fort, wenn es "
+            "sich dabei wirklich "
+            "um deinen Spielordner handelt, da diese Operation auf ein anderes "
+            "Verzeichnis "
+            "unvorhersehbare Folgen haben kann.",
+        "Zugriff verweigert", PromptButtons::YesNo, PromptIcon::Error);
+    if (answer != PromptAnswer::Yes)
+        return StepResult::Failed;
 
-  const PatchPlatform::ElevatedRun repair = platform_.RunElevatedAndWait(
-      {"-repair", folder, "-rrights"}, kRightsRepairTimeout);
-  if (repair == PatchPlatform::ElevatedRun::NotStarted)
-    return StepResult::Failed;
-  if (repair == PatchPlatform::ElevatedRun::TimedOut ||
-      !platform_.HasFolderAccess(folder)) {
-    view_.ShowMessage(
-        "Es ist ein Fehler beim Korrigieren der Zugriffsberechtigungen "
-        "aufgetreten.\r\n\r\n"
-        "Weitere Hilfe findest du im Wiki/Forum oder beim technischen Support.",
-        "Zugriff verweigert", PromptButtons::Ok, PromptIcon::Error);
-    return StepResult::Failed;
-  }
-  return StepResult::Done;
+    const PatchPlatform::ElevatedRun repair =
+        platform_.RunElevatedAndWait({"-repair", folder, "-rrights"}, kRightsRepairTimeout);
+    if (repair == PatchPlatform::ElevatedRun::NotStarted)
+        return StepResult::Failed;
+    if (repair == PatchPlatform::ElevatedRun::TimedOut || !platform_.HasFolderAccess(folder)) {
+        view_.ShowMessage(
+            "Es ist ein Fehler beim Korrigieren der Zugriffsberechtigungen "
+            "aufgetreten.\r\n\r\n"
+            "Weitere Hilfe findest du im Wiki/Forum oder beim technischen Support.",
+            "Zugriff verweigert", PromptButtons::Ok, PromptIcon::Error);
+        return StepResult::Failed;
+    }
+    return StepResult::Done;
 }
 
-PatchRun::StepResult PatchRun::UpdateClient(const PatchContext &profile) {
-  view_.AppendStatusLine("Aktualisiere den Client ..");
-  const std::string &folder = profile.PatchPath.str();
-  // A fresh installation's folder may not exist yet; its rights can only be
-  // judged once it does.
-  std::error_code ignored;
-  if (!folder.empty())
-    fs::create_directories(folder, ignored);
-  const StepResult access = EnsureFolderAccess(folder);
-  if (access != StepResult::Done)
-    return access;
+PatchRun::StepResult PatchRun::UpdateClient(const PatchContext& profile) {
+    view_.AppendStatusLine("Aktualisiere den Client ..");
+    const std::string& folder = profile.PatchPath.str();
+    // A fresh installation's folder may not exist yet; its rights can only be
+    // judged once it does.
+    std::error_code ignored;
+    if (!folder.empty())
+        fs::create_directories(folder, ignored);
+    const StepResult access = EnsureFolderAccess(folder);
+    if (access != StepResult::Done)
+        return access;
 
-  const bool hasConfig =
-      IsReadableFile(AppendPathComponent(folder, kGameSettingsFileName));
-  try {
-    RepoSync sync(folder, profile.RepoPath.str());
-    sync.setStopRequest([this] { return Stopped(); });
-    view_.AppendStatusText("Rufe Dateiliste ab ..\r\n");
-    const std::unordered_set<std::string> excluded =
-        hasConfig ? ReadExclusionList(request_.launcherFolder)
-                  : std::unordered_set<std::string>();
-    ListAndPrepare(sync, &excluded);
-    RunTransfers(view_, sync, folder, ticks_);
-    view_.AppendStatusText("\r\n");
-  } catch (const PatchException &failure) {
-    ReportEngineFailure();
-    ReportTransferError(&view_, failure);
-    return StepResult::Failed;
-  } catch (const SyncCancelled &) {
-    return StepResult::Stopped;
-  }
-  return StepResult::Done;
+    const bool hasConfig = IsReadableFile(AppendPathComponent(folder, kGameSettingsFileName));
+    try {
+        RepoSync sync(folder, profile.RepoPath.str());
+        sync.setStopRequest([this] { return Stopped(); });
+        view_.AppendStatusText("Rufe Dateiliste ab ..\r\n");
+        const std::unordered_set<std::string> excluded =
+            hasConfig ? ReadExclusionList(request_.launcherFolder)
+                      : std::unordered_set<std::string>();
+        ListAndPrepare(sync, &excluded);
+        RunTransfers(view_, sync, folder, ticks_);
+        view_.AppendStatusText("\r\n");
+    } catch (const PatchException& failure) {
+        ReportEngineFailure();
+        ReportTransferError(&view_, failure);
+        return StepResult::Failed;
+    } catch (const SyncCancelled&) {
+        return StepResult::Stopped;
+    }
+    return StepResult::Done;
 }
 
 PatchRun::StepResult PatchRun::CleanupStep(bool launcherPart) {
-  const LogLine logLine = [this](const std::string &line) {
-    view_.AppendStatusLine(line);
-  };
-  try {
-    const bool removed =
-        launcherPart
-            ? CleanupLauncherData(request_.launcherFolder, logLine, remover_)
-            : CleanupGameData(request_.launcherFolder,
-                              request_.profile->PatchPath.str(), logLine,
-                              remover_);
-    if (removed)
-      view_.AppendStatusBreak();
-  } catch (const OperationsProcessorException &failure) {
-    if (ReportCleanupError(&view_, failure))
-      return StepResult::Done;
-    Abort();
-    return StepResult::Failed;
-  }
-  return StepResult::Done;
+    const LogLine logLine = [this](const std::string& line) { view_.AppendStatusLine(line); };
+    try {
+        const bool removed =
+            launcherPart ? CleanupLauncherData(request_.launcherFolder, logLine, remover_)
+                         : CleanupGameData(request_.launcherFolder,
+                                           request_.profile->PatchPath.str(), logLine, remover_);
+        if (removed)
+            view_.AppendStatusBreak();
+    } catch (const OperationsProcessorException& failure) {
+        if (ReportCleanupError(&view_, failure))
+            return StepResult::Done;
+        Abort();
+        return StepResult::Failed;
+    }
+    return StepResult::Done;
 }
 
 void PatchRun::Close() {
-  if (Stopped())
-    return;
-  view_.SetProgressPosition(LauncherView::kProgressRange);
-  SaveProfiles();
-  Pause(kClosingPause, false);
-  if (Stopped())
-    return;
-  view_.EndDialog(0);
+    if (Stopped())
+        return;
+    view_.SetProgressPosition(LauncherView::kProgressRange);
+    SaveProfiles();
+    Pause(kClosingPause, false);
+    if (Stopped())
+        return;
+    view_.EndDialog(0);
 }
 
 void PatchRun::Abort() {
-  view_.LeavePatchingLayout();
-  view_.AppendStatusText(kAbortText);
+    view_.LeavePatchingLayout();
+    view_.AppendStatusText(kAbortText);
 }
 
 void PatchRun::ReportEngineFailure() {
-  view_.SetProgressPosition(0);
-  view_.ShowTransferTexts(false);
+    view_.SetProgressPosition(0);
+    view_.ShowTransferTexts(false);
 }
 
 void PatchRun::SaveProfiles() {
-  if (request_.saveProfiles)
-    request_.saveProfiles();
+    if (request_.saveProfiles)
+        request_.saveProfiles();
 }
 
 void PatchRun::Pause(std::chrono::milliseconds duration, bool countdown) {
-  if (seams_.sleep) {
-    seams_.sleep(duration);
-    return;
-  }
-  std::unique_lock<std::mutex> lock(control_.mutex);
-  control_.wake.wait_for(lock, duration, [&] {
-    return control_.StopRequested() ||
-           (countdown && countdown_.cancelCountdown != 0);
-  });
+    if (seams_.sleep) {
+        seams_.sleep(duration);
+        return;
+    }
+    std::unique_lock<std::mutex> lock(control_.mutex);
+    control_.wake.wait_for(lock, duration, [&] {
+        return control_.StopRequested() || (countdown && countdown_.cancelCountdown != 0);
+    });
 }
 
-} // namespace veldmoor
+}  // namespace veldmoor
