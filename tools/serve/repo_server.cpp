@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -360,6 +361,11 @@ int RepoServer::start() {
         impl_->stopping = false;
     }
     impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+    // httplib's stop() only takes effect once the listening loop runs; a stop() before that
+    // would leave the thread blocked in accept() for good.
+    while (!server.is_running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     return port;
 }
 
