@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Takes pictures of the launcher's main dialog in its idle layout (news page from a loopback
 # server) and its patching layout, and of the profile editor and the repair dialog, on a private
-# X display, and keeps them as idle.png, patching.png, editor.png and repair.png in the given
-# folder (default: build/ui/screenshots).
+# X display, and keeps them as idle.png, patching.png, menu.png, editor.png and repair.png in the
+# given folder (default: build/ui/screenshots).
 #
 #   scripts/screenshot-ui.sh [output-folder]
 #
@@ -27,4 +27,4 @@ if ! VELDMOOR_SCREENSHOT_DIR="$out" timeout 120 xvfb-run -a -s "-screen 0 1024x6
   echo "screenshot-ui: the window could not be photographed (full log: $log)" >&2
   exit 1
 fi
-echo "screenshots: $out/idle.png $out/patching.png $out/editor.png $out/repair.png"
+echo "screenshots: $out/idle.png $out/patching.png $out/menu.png $out/editor.png $out/repair.png"

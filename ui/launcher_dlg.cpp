@@ -196,8 +196,9 @@ void CLauncherDlg::BindEvents() {
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnCancel(); }, wxID_CANCEL);
     Bind(
-        wxEVT_MENU, [this](wxCommandEvent& event) { RunToolCommand(event.GetId()); }, kCmdOpenLogs,
-        kCmdLogSweeper);
+        wxEVT_MENU,
+        [this](wxCommandEvent& event) { RunToolCommand(CommandOfMenuItem(event.GetId())); },
+        MenuItemId(kCmdOpenLogs), MenuItemId(kCmdLogSweeper));
 }
 
 bool CLauncherDlg::OnInitDialog() {
@@ -408,7 +409,8 @@ void CLauncherDlg::OnMoreButton() {
             menu.AppendSeparator();
             continue;
         }
-        auto* item = new wxMenuItem(&menu, entries[i].command, wxString::FromUTF8(entries[i].text));
+        auto* item = new wxMenuItem(&menu, MenuItemId(entries[i].command),
+                                    wxString::FromUTF8(entries[i].text));
         wxImage icon;
         LoadPngResource(entries[i].iconId, icon);
         if (icon.IsOk())

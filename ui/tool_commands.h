@@ -17,6 +17,16 @@ inline constexpr int kCmdStatusMap = 32778;
 inline constexpr int kCmdLoopTool = 32779;
 inline constexpr int kCmdLogSweeper = 32780;
 
+// The toolkit takes menu item ids below 0x7FFF only; the menu's items carry the command id
+// moved into that range, and a chosen item is mapped back.
+inline constexpr int kMenuItemIdOffset = 16384;
+inline constexpr int MenuItemId(int command) {
+    return command - kMenuItemIdOffset;
+}
+inline constexpr int CommandOfMenuItem(int itemId) {
+    return itemId + kMenuItemIdOffset;
+}
+
 // How programs are started and folders opened; tests record the calls instead.
 struct ShellActions {
     // Starts program in workingDirectory; false when it could not be started.

@@ -7,12 +7,14 @@
 #include <httplib.h>
 #include <wx/image.h>
 #include <wx/imagpng.h>
+#include <wx/uiaction.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <thread>
 
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/ui_test_support.h"
 #include "tests/workflow/recording_platform.h"
@@ -104,6 +106,7 @@ void Keep(const wxImage& image, const char* name) {
 TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
     test::TempDir temp("veldmoor-ui-shot");
     std::filesystem::create_directories(temp / "game");
+    const testing::ScopedEnv documents("VELDMOOR_DOCUMENTS_DIR", temp / "documents");
     {
         PatchContextList list(temp.path());
         PatchContext profile;
@@ -156,6 +159,26 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
     Keep(patching, "patching.png");
     EXPECT_GT(DistinctColours(patching), 50u);
     EXPECT_NE(DistinctColours(idle), DistinctColours(patching));
+
+    // The tools menu below its button: photographed while open, then closed with Escape.
+    bool menuShot = false;
+    dialog->CallAfter([&] {
+        uitest::Pump(std::chrono::milliseconds(300));
+        Keep(Capture(*dialog, temp.path()), "menu.png");
+        menuShot = true;
+        wxUIActionSimulator().Char(WXK_ESCAPE);
+    });
+    dialog->OnMoreButton();
+    EXPECT_TRUE(menuShot);
+    // A command chosen from the menu reaches the tool commands (here: the logs folder).
+    {
+        uitest::ScriptedBoxes boxes;
+        boxes.Answer(wxID_OK);
+        wxCommandEvent chosen(wxEVT_MENU, MenuItemId(kCmdOpenLogs));
+        dialog->GetEventHandler()->ProcessEvent(chosen);
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        EXPECT_EQ(boxes.boxes[0].text, "Du hast noch keine Logs.");
+    }
 
     // The profile editor and the repair dialog over the main dialog.
     auto* editor = new CPatchContextDefDlg(dialog, dialog->Profiles(), {});

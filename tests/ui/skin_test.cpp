@@ -154,6 +154,14 @@ TEST(ToolsMenu, HoldsTheFiveCommandsWithTheirIconsInOrder) {
     EXPECT_EQ(GetMenuIcon(kCmdLogSweeper), 183);
     EXPECT_FALSE(GetMenuIcon(0).has_value());
     EXPECT_FALSE(GetMenuIcon(1018).has_value());
+    // The toolkit refuses menu item ids from 0x7FFF on; the items' ids map back to the commands.
+    for (int i = 0; i < count; ++i) {
+        if (entries[i].command == 0)
+            continue;
+        EXPECT_LT(MenuItemId(entries[i].command), 0x7FFF);
+        EXPECT_GT(MenuItemId(entries[i].command), 0);
+        EXPECT_EQ(CommandOfMenuItem(MenuItemId(entries[i].command)), entries[i].command);
+    }
 }
 
 }  // namespace
