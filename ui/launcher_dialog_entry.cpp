@@ -6,6 +6,8 @@
 #include <wx/app.h>
 #include <wx/init.h>
 
+#include <cstdio>
+
 #include "patch/system_patch_platform.h"
 #include "profiles/addresses.h"
 #include "profiles/install_path.h"
@@ -18,17 +20,30 @@ namespace veldmoor {
 
 namespace {
 
+// A failed check inside the toolkit is a developer's matter: it goes to standard error instead
+// of a modal box in front of the player.
+void ReportToolkitAssertion(const wxString& file, int line, const wxString& function,
+                            const wxString& condition, const wxString& message) {
+    std::fprintf(stderr, "Launcher: toolkit check failed at %s:%d in %s: %s %s\n",
+                 static_cast<const char*>(file.utf8_str()), line,
+                 static_cast<const char*>(function.utf8_str()),
+                 static_cast<const char*>(condition.utf8_str()),
+                 static_cast<const char*>(message.utf8_str()));
+}
+
 // Starts the toolkit on first use; false when no display can be opened.
 bool EnsureToolkit() {
     static const bool started = [] {
         if (wxTheApp != nullptr)
             return true;
+        wxSetAssertHandler(ReportToolkitAssertion);
         wxApp::SetInstance(new wxApp());
         static char name[] = "Launcher";
         static char* arguments[] = {name, nullptr};
         int count = 1;
         if (!wxEntryStart(count, arguments))
             return false;
+        wxSetAssertHandler(ReportToolkitAssertion);
         wxTheApp->SetAppDisplayName("Veldmoor Launcher");
         return wxTheApp->CallOnInit();
     }();
