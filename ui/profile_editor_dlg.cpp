@@ -120,6 +120,9 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnDelete(); }, kIdEditorDelete);
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnCloseButton(); }, kIdEditorClose);
+    // Enter and Escape end the editor as the toolkit's default confirm and cancel do: without
+    // the leave question and without writing the file; what was stored stays in memory.
+    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) { OnKey(event); });
     Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) {
         if (ConfirmLeave())
             Finish(wxID_CANCEL);
@@ -359,6 +362,20 @@ void CPatchContextDefDlg::Finish(int result) {
     } else {
         SetReturnCode(result);
         Hide();
+    }
+}
+
+void CPatchContextDefDlg::OnKey(wxKeyEvent& event) {
+    switch (event.GetKeyCode()) {
+        case WXK_ESCAPE:
+            Finish(wxID_CANCEL);
+            return;
+        case WXK_RETURN:
+        case WXK_NUMPAD_ENTER:
+            Finish(wxID_OK);
+            return;
+        default:
+            event.Skip();
     }
 }
 

@@ -67,6 +67,8 @@ public:
     // Asks whether to store changes and writes profiles.xml; true when leaving may go on.
     bool ConfirmLeave();
     void MarkModified();
+    // Enter (confirm) and Escape (cancel).
+    void OnKey(wxKeyEvent& event);
 
     wxListBox* list = nullptr;
     wxTextCtrl* nameEdit = nullptr;

@@ -228,5 +228,20 @@ TEST_F(ProfileEditorTest, TheFolderChoiceFillsTheFieldAndMarksTheEditorModified)
     EXPECT_TRUE(editor.IsModified());
 }
 
+TEST_F(ProfileEditorTest, EscapeAfterSaveKeepsTheChangeInMemoryWithoutWritingTheFile) {
+    CPatchContextDefDlg& editor = Open();
+    Select(0);
+    Type(editor.nameEdit, "Nur im Speicher");
+    editor.OnSave();
+    wxKeyEvent escape(wxEVT_CHAR_HOOK);
+    escape.m_keyCode = WXK_ESCAPE;
+    editor.OnKey(escape);
+    EXPECT_FALSE(editor.IsShown());
+    EXPECT_EQ(editor.GetReturnCode(), wxID_CANCEL);
+    EXPECT_TRUE(boxes_.boxes.empty());
+    EXPECT_EQ(profiles_.At(0)->Name.str(), "Nur im Speicher");
+    EXPECT_FALSE(FileExists());
+}
+
 }  // namespace
 }  // namespace veldmoor
