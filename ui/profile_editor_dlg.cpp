@@ -372,6 +372,11 @@ void CPatchContextDefDlg::OnKey(wxKeyEvent& event) {
             return;
         case WXK_RETURN:
         case WXK_NUMPAD_ENTER:
+            // On a focused button Enter presses that button, as everywhere else.
+            if (dynamic_cast<wxButton*>(FindFocus()) != nullptr) {
+                event.Skip();
+                return;
+            }
             Finish(wxID_OK);
             return;
         default:
