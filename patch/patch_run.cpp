@@ -143,11 +143,9 @@ void PatchRun::Execute() {
 }
 
 bool PatchRun::Countdown() {
+    // cancelCountdown was reset when the run was started (PatchWorker::Start), not here: a
+    // reset on this thread could wipe out a "call off" the dialog gave in the meantime.
     const std::lock_guard<std::mutex> countdownLock(CountdownLock());
-    {
-        const std::lock_guard<std::mutex> stateLock(countdown_.stateLock);
-        countdown_.cancelCountdown = 0;
-    }
     bool calledOff = false;
     for (int i = 0; i < request_.countdownSeconds; ++i) {
         if (countdown_.cancelCountdown != 0 || Stopped()) {

@@ -28,7 +28,8 @@ struct PatchWorker::Control {
     bool StopRequested() const { return stop.load(); }
 };
 
-// The state the run shares with the dialog: the countdown flag and its lock.
+// The state the run shares with the dialog: the countdown flag (reset by PatchWorker::Start,
+// set by CancelCountdown under stateLock, read here without it) and its lock.
 struct CountdownState {
     std::mutex& stateLock;
     std::atomic<int>& cancelCountdown;

@@ -25,6 +25,10 @@ void PatchWorker::Start(PatchRunRequest request) {
     {
         const std::lock_guard<std::mutex> lock(stateLock_);
         previous = std::exchange(current_, control);
+        // Reset here, on the caller's thread, so a CancelCountdown right after Start is never
+        // lost; a run without a countdown leaves the flag as it was.
+        if (request.countdownSeconds > 0)
+            cancelCountdown_ = 0;
     }
     if (previous)
         previous->RequestStop();

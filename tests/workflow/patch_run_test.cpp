@@ -366,6 +366,19 @@ TEST_F(PatchRunTest, ACountdownCalledOffInItsLastSecondStartsNothing) {
     EXPECT_TRUE(served_->server().requests().empty());
 }
 
+TEST_F(PatchRunTest, ACountdownCalledOffRightAfterItsStartIsNotLost) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        RecordingView view;
+        {
+            PatchWorker worker(view, platform_, Seams());
+            worker.Start(Request(kAutoStartCountdownSeconds));
+            worker.CancelCountdown();  // before the run's thread has begun its countdown
+            worker.Join();
+        }
+        ASSERT_EQ(view.Count("EnterPatchingLayout"), 0) << "attempt " << attempt;
+    }
+}
+
 TEST_F(PatchRunTest, TheRealCountdownEndsSoonAfterItIsCalledOff) {
     PatchWorker worker(view_, platform_);  // real pauses
     view_.OnEvent([&](const std::string& event) {
