@@ -130,9 +130,8 @@ void PatchRun::Execute() {
         StartGame(profile, view_, platform_);
         Close();
     } catch (const std::exception& failure) {
-        // Anything the steps do not report themselves (a malformed file list entry,
-        // exhausted memory): tell the person what happened and leave the dialog
-        // usable.
+        // Anything the steps do not report themselves (a malformed file list entry, exhausted
+        // memory): tell the person what happened and leave the dialog usable.
         view_.SetProgressPosition(0);
         view_.ShowTransferTexts(false);
         view_.ShowMessage(
@@ -172,8 +171,7 @@ void PatchRun::ListAndPrepare(RepoSync& sync, const std::unordered_set<std::stri
             static_cast<int>(std::trunc(static_cast<double>(i) * LauncherView::kProgressRange /
                                         static_cast<double>(files.size()))));
         const RemoteFile& file = files[i];
-        // A listed local file the player keeps (uo.cfg present) is neither examined
-        // nor fetched.
+        // A listed local file the player keeps (uo.cfg present) is neither examined nor fetched.
         if (excluded != nullptr && excluded->count(file.repoPath) != 0 &&
             IsExistingFile(file.localPath)) {
             continue;
@@ -210,8 +208,7 @@ PatchRun::StepResult PatchRun::UpdateLauncher() {
     Pause(kClosingPause, false);
     if (Stopped())
         return StepResult::Stopped;
-    // The process ends whether or not the new launcher started: the old program
-    // is outdated.
+    // The process ends whether or not the new launcher started: the old program is outdated.
     platform_.StartLauncher(AppendPathComponent(root, kLauncherFileName), {"-instantpatch"}, root);
     platform_.EndProcess(0);
     return StepResult::ProcessEnding;
@@ -255,8 +252,7 @@ PatchRun::StepResult PatchRun::EnsureFolderAccess(const std::string& folder) {
 PatchRun::StepResult PatchRun::UpdateClient(const PatchContext& profile) {
     view_.AppendStatusLine("Aktualisiere den Client ..");
     const std::string& folder = profile.PatchPath.str();
-    // A fresh installation's folder may not exist yet; its rights can only be
-    // judged once it does.
+    // A fresh installation's folder may not exist yet; its rights can only be judged once it does.
     std::error_code ignored;
     if (!folder.empty())
         fs::create_directories(folder, ignored);

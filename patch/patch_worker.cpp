@@ -33,8 +33,8 @@ void PatchWorker::Start(PatchRunRequest request) {
     if (previous)
         previous->RequestStop();
 
-    // The platform's default stack: the run nests deep enough (engine, libcurl,
-    // message boxes) that a tiny fixed stack would overflow.
+    // The platform's default stack: the run nests deep enough (engine, libcurl, message boxes)
+    // that a tiny fixed stack would overflow.
     thread_ = std::thread(
         [this, earlier = std::move(thread_), control, request = std::move(request)]() mutable {
             if (earlier.joinable())
