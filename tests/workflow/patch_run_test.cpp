@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <future>
 
 #include "patch/launcher_view.h"
 #include "system/launcher_file.h"
@@ -366,17 +367,21 @@ TEST_F(PatchRunTest, ACountdownCalledOffInItsLastSecondStartsNothing) {
     EXPECT_TRUE(served_->server().requests().empty());
 }
 
-TEST_F(PatchRunTest, ACountdownCalledOffRightAfterItsStartIsNotLost) {
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        RecordingView view;
-        {
-            PatchWorker worker(view, platform_, Seams());
-            worker.Start(Request(kAutoStartCountdownSeconds));
-            worker.CancelCountdown();  // before the run's thread has begun its countdown
-            worker.Join();
-        }
-        ASSERT_EQ(view.Count("EnterPatchingLayout"), 0) << "attempt " << attempt;
-    }
+TEST_F(PatchRunTest, ACountdownCalledOffBeforeTheRunReachesItIsNotLost) {
+    // The run's thread is held at its first call until the dialog has called the countdown off.
+    std::promise<void> calledOff;
+    std::shared_future<void> released = calledOff.get_future().share();
+    view_.OnEvent([released](const std::string& event) {
+        if (event == "ClearStatusText")
+            released.wait();
+    });
+    PatchWorker worker(view_, platform_, Seams());
+    worker.Start(Request(kAutoStartCountdownSeconds));
+    worker.CancelCountdown();
+    calledOff.set_value();
+    worker.Join();
+    EXPECT_EQ(view_.Count("EnterPatchingLayout"), 0);
+    EXPECT_EQ(view_.Captions(), std::vector<std::string>{"Automatisch starten"});
 }
 
 TEST_F(PatchRunTest, TheRealCountdownEndsSoonAfterItIsCalledOff) {
