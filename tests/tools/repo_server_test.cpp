@@ -211,3 +211,25 @@ TEST(RepoServer, RefusesAMissingRoot) {
 
 }  // namespace
 }  // namespace veldmoor::test
+
+namespace veldmoor::test {
+namespace {
+
+TEST(RepoServerContentType, FileListIsTextAndOtherPagesAreHtml) {
+    TempDir root{"veldmoor-serve-types"};
+    WriteTestFile(root / "srv/filelist.php", "{ path: \"a\", time: \"1\" }");
+    WriteTestFile(root / "html/launcher.php", "<html><body>News</body></html>");
+    WriteTestFile(root / "srv/transfer/a", "data");
+    ServedRepository served{root.path()};
+    httplib::Client client("127.0.0.1", served.server().port());
+    const auto list = client.Get("/srv/filelist.php");
+    const auto news = client.Get("/html/launcher.php");
+    const auto file = client.Get("/srv/transfer/a");
+    ASSERT_TRUE(list && news && file);
+    EXPECT_EQ(list->get_header_value("Content-Type"), "text/plain; charset=utf-8");
+    EXPECT_EQ(news->get_header_value("Content-Type"), "text/html; charset=utf-8");
+    EXPECT_EQ(file->get_header_value("Content-Type"), "application/octet-stream");
+}
+
+}  // namespace
+}  // namespace veldmoor::test

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <random>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -110,9 +111,19 @@ bool Gzip(const std::string& input, std::string& output) {
     return result == Z_STREAM_END;
 }
 
+bool EndsWith(const std::string& text, std::string_view suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The file list is plain text; other pages (the launcher's news page is html/launcher.php)
+// are HTML so that the window's web view renders them.
 std::string ContentTypeFor(const std::string& path) {
-    if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".php") == 0) {
+    if (EndsWith(path, "/filelist.php") || path == "filelist.php") {
         return "text/plain; charset=utf-8";
+    }
+    if (EndsWith(path, ".php") || EndsWith(path, ".html") || EndsWith(path, ".htm")) {
+        return "text/html; charset=utf-8";
     }
     return "application/octet-stream";
 }
