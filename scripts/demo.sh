@@ -2,15 +2,22 @@
 # The main job: installs what is missing, builds the command-line tools, generates a sample game
 # folder, publishes it as a repository, serves it on loopback (127.0.0.1 only), patches a fresh
 # installation from it, patches again after a small change, and shows that a run over an
-# up-to-date installation asks the server for nothing but the file list.
+# up-to-date installation asks the server for nothing but the file list. When a display is
+# available (DISPLAY set; VELDMOOR_DEMO_WINDOW=0 turns it off) it then opens the launcher's
+# window against the same repository and lets it patch a second installation on its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
+window=0
+if [ -n "${DISPLAY:-}" ] && [ "${VELDMOOR_DEMO_WINDOW:-1}" != 0 ]; then window=1; fi
+ui=OFF
+targets=(veldmoor-publish veldmoor-serve veldmoor-sync)
+if [ "$window" = 1 ]; then ui=ON; targets+=(Launcher); fi
 build=build/release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELDMOOR_BUILD_TESTS=OFF \
-  -DVELDMOOR_BUILD_BENCH=OFF -DVELDMOOR_BUILD_UI=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target veldmoor-publish veldmoor-serve veldmoor-sync
+  -DVELDMOOR_BUILD_BENCH=OFF -DVELDMOOR_BUILD_UI="$ui" >/dev/null
+cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
 tools="$build/tools"
 
 demo=build/demo
@@ -33,7 +40,7 @@ head -c 50000 /dev/urandom >"$source_dir/tools/VeldmoorStatusMap.exe"
 find "$source_dir" -type f | sort | sed "s|^$source_dir/|  |"
 
 step "Publish it (veldmoor-publish)"
-"$tools/veldmoor-publish" "$source_dir" "$web_root/game"
+"$tools/veldmoor-publish" "$source_dir" "$web_root/srv"
 
 step "Serve it on loopback (veldmoor-serve)"
 "$tools/veldmoor-serve" --log --port 0 --port-file "$demo/port" "$web_root" >"$demo/server.log" 2>&1 &
@@ -41,7 +48,7 @@ server_pid=$!
 trap 'kill "$server_pid" 2>/dev/null || true' EXIT
 for _ in $(seq 100); do [ -s "$demo/port" ] && break; sleep 0.05; done
 [ -s "$demo/port" ] || { cat "$demo/server.log"; echo "demo: the server did not start" >&2; exit 1; }
-address="http://127.0.0.1:$(cat "$demo/port")/game/"
+address="http://127.0.0.1:$(cat "$demo/port")/srv/"
 echo "Repository address: $address"
 
 run_sync() {
@@ -60,12 +67,56 @@ diff -r "$source_dir" "$install_dir" >/dev/null && echo "The installation equals
 
 step "Change a few bytes in the middle of map0.mul, publish again, patch again"
 printf 'VELDMOOR' | dd of="$source_dir/data/maps/map0.mul" bs=1 seek=4500000 conv=notrunc status=none
-"$tools/veldmoor-publish" "$source_dir" "$web_root/game"
+"$tools/veldmoor-publish" "$source_dir" "$web_root/srv"
 run_sync
 diff -r "$source_dir" "$install_dir" >/dev/null && echo "The installation equals the published folder."
 
 step "Patch once more: nothing changed, so only the file list is fetched"
 run_sync
+
+if [ "$window" = 1 ]; then
+  step "Open the launcher's window against the demo repository"
+  here=$(pwd)
+  launcher_dir="$here/$demo/launcher"
+  mkdir -p "$launcher_dir" "$demo/tmp" "$demo/launcher-source" "$web_root/html" \
+    "$demo/window-installation"
+  cp "$build/app/Launcher" "$launcher_dir/Launcher"
+  # The launcher repository (nothing to update) and the news page, at the built-in paths.
+  "$tools/veldmoor-publish" --quiet "$demo/launcher-source" "$web_root/launcher"
+  cat >"$web_root/html/launcher.php" <<'HTML'
+<!DOCTYPE html><html><head><meta charset="utf-8"></head>
+<body style="background:#1d241f;color:#e8dcc0;font-family:serif">
+<h2 style="color:#e8b04a">Willkommen in Veldmoor</h2>
+<p>Diese Seite kommt vom Demo-Server auf 127.0.0.1. Der Launcher zählt fünf Sekunden herunter,
+bringt die Installation auf den Stand des Servers und startet danach das Spiel.</p>
+</body></html>
+HTML
+  game_marker="$here/$demo/game-started"
+  printf '#!/bin/sh\necho "Das Spiel wurde gestartet." >"%s"\n' "$game_marker" >"$demo/start-game.sh"
+  chmod +x "$demo/start-game.sh"
+  {
+    printf '<LastSelected value="0" />\r\n<Profiles>\r\n\t<Profile>\r\n'
+    printf '\t\t<Name value="Veldmoor (Demo)" />\r\n'
+    printf '\t\t<PatchPath value="%s" />\r\n' "$here/$demo/window-installation"
+    printf '\t\t<RepoPath value="%s" />\r\n' "$address"
+    printf '\t\t<ExecuteAfterPatch value="%s" />\r\n' "$here/$demo/start-game.sh"
+    printf '\t\t<AutoPatch enabled="true" />\r\n\t\t<SetRegistryPath enabled="false" />\r\n'
+    printf '\t</Profile>\r\n</Profiles>\r\n'
+  } >"$launcher_dir/profiles.xml"
+  echo "The window counts down, patches $demo/window-installation, starts the stand-in game and closes."
+  server="http://127.0.0.1:$(cat "$demo/port")"
+  (cd "$launcher_dir" && TMPDIR="$here/$demo/tmp" VELDMOOR_SERVER_OVERRIDE="$server" ./Launcher)
+  # The program started from its folder hands over to its copy in the temporary folder.
+  copy="$here/$demo/tmp/VeldmoorLauncher/Launcher"
+  sleep 1
+  while pgrep -f "^$copy" >/dev/null; do sleep 1; done
+  if diff -r "$source_dir" "$demo/window-installation" >/dev/null; then
+    echo "The window's installation equals the published folder."
+  else
+    echo "The window's installation differs from the published folder (closed early?)."
+  fi
+  [ -f "$game_marker" ] && cat "$game_marker"
+fi
 
 echo
 echo "demo: done. Files are under $demo; the server has been stopped."

@@ -64,8 +64,12 @@ wxStaticText* MakeText(wxWindow* parent, int id, const char* text, const wxRect&
 }  // namespace
 
 std::string LauncherVersionText() {
-    return "v" + std::to_string(VELDMOOR_VERSION_MAJOR) + "." +
-           std::to_string(VELDMOOR_VERSION_MINOR) + "." + std::to_string(VELDMOOR_VERSION_PATCH);
+    // Appended piece by piece: GCC 12 at -O3 reports a false -Wrestrict on "v" + std::string.
+    std::string text = "v";
+    text.append(std::to_string(VELDMOOR_VERSION_MAJOR)).append(".");
+    text.append(std::to_string(VELDMOOR_VERSION_MINOR)).append(".");
+    text.append(std::to_string(VELDMOOR_VERSION_PATCH));
+    return text;
 }
 
 CLauncherDlg::CLauncherDlg(LauncherDialogConfig settings)

@@ -6,6 +6,7 @@
 #include <wx/init.h>
 #include <wx/msgdlg.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -104,8 +105,16 @@ int main(int argc, char** argv) {
     char folder[] = "/tmp/veldmoor-ui-tests-XXXXXX";
     if (mkdtemp(folder) != nullptr)
         setenv("TMPDIR", folder, 1);
-    wxApp::SetInstance(new wxApp());
-    if (!wxEntryStart(argc, argv)) {
+    // Opening the display now and then fails at once while other test processes start and end
+    // their own connections to the same X server; a second try a moment later gets through.
+    bool started = false;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        wxApp::SetInstance(new wxApp());  // a failed start deletes the instance
+        started = wxEntryStart(argc, argv);
+    }
+    if (!started) {
         std::fprintf(stderr, "ui_tests: no display (run under xvfb-run)\n");
         return 1;
     }
