@@ -8,33 +8,12 @@
 #include <optional>
 #include <string>
 
+#include "tests/support/scoped_env.h"
+
 namespace veldmoor {
 namespace {
 
-// Sets an environment variable for one test and restores the previous value afterwards.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        Set(value);
-    }
-    ~ScopedEnv() { Set(old_); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    void Set(const std::optional<std::string>& value) {
-        if (value) {
-            setenv(name_, value->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using testing::ScopedEnv;
 
 TEST(TemporaryDirectory, HonoursTmpdirAndAlwaysEndsWithASeparator) {
     {

@@ -42,14 +42,14 @@ ParsedRanges ParseRangeHeader(std::string_view header, std::uint64_t fileSize,
     std::size_t count = 0;
     while (true) {
         const auto comma = header.find(',');
-        const auto spec = Trim(header.substr(0, comma));
-        const auto dash = spec.find('-');
+        const auto rangeText = Trim(header.substr(0, comma));
+        const auto dash = rangeText.find('-');
         if (dash == std::string_view::npos || ++count > maxRanges) {
             parsed.ranges.clear();
             return parsed;
         }
-        const auto firstText = Trim(spec.substr(0, dash));
-        const auto lastText = Trim(spec.substr(dash + 1));
+        const auto firstText = Trim(rangeText.substr(0, dash));
+        const auto lastText = Trim(rangeText.substr(dash + 1));
         if (firstText.empty()) {
             // Suffix range: the last n bytes.
             const auto suffix = ParseNumber(lastText);
