@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <sstream>
+#include <string_view>
 #include <utility>
 
 #include "sync/chunk_index.h"
@@ -117,16 +118,21 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
     }
     const std::int64_t localSize = FileSize(file.localPath);
 
-    std::stringstream document;
-    if (!httpGet(impl_->repoAddress + "/transfer/" + path + ".chunks", &appendToStringStream,
-                 &document, impl_->handle)) {
-        impl_->throwIfTransferCancelled();
-        throw PatchException(1, 0, path,
-                             "Connection failed while getting chunks for '" + path + "'.");
-    }
     ChunkIndex index;
-    if (!parseChunkIndex(document, index)) {
-        throw PatchException(2, 1, path, "Chunk file for '" + path + "' is invalid.");
+    {
+        // The document lives only while it is parsed: a large file's index is megabytes, and
+        // the matcher's table and the plan come next.
+        std::stringstream document;
+        if (!httpGet(impl_->repoAddress + "/transfer/" + path + ".chunks", &appendToStringStream,
+                     &document, impl_->handle)) {
+            impl_->throwIfTransferCancelled();
+            throw PatchException(1, 0, path,
+                                 "Connection failed while getting chunks for '" + path + "'.");
+        }
+        const std::string bytes = std::move(document).str();
+        if (!parseChunkIndex(std::string_view(bytes), index)) {
+            throw PatchException(2, 1, path, "Chunk file for '" + path + "' is invalid.");
+        }
     }
 
     PreparedFile prepared;
