@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <optional>
 #include <vector>
@@ -25,28 +26,54 @@ constexpr int kMaxFolderSteps = 32;
     throw PatchException(category, code, detail, message, std::move(params));
 }
 
-// Writes the local pieces of the target at their offsets and records each one's CRC-32 in
-// `crcs` (one slot per plan piece). Download pieces are left as holes for the range answers to
-// fill. False when a local piece can no longer be read in full (the copy changed since it was
-// planned): the layout ends there and the checksum tells.
+// CRC-32 of what layOutTarget wrote: for the first piece of each run of local pieces that are
+// contiguous in both files, the run's CRC and length; zero length for the run's other pieces.
+struct LaidOutCrcs {
+    std::vector<std::uint32_t> crc;
+    std::vector<std::uint64_t> length;
+};
+
+// Writes the local pieces of the target at their offsets. Pieces that follow one another in
+// the local copy and in the target are copied as one run, with one seek on each side only
+// where the position changes: an old version with a few changes becomes a handful of long
+// copies instead of one small read, write and seek per block. Download pieces are left as
+// holes for the range answers to fill. False when a local piece can no longer be read in full
+// (the copy changed since it was planned): the layout ends there and the checksum tells.
 bool layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ofstream& out,
-                  std::vector<std::uint32_t>& crcs) {
+                  LaidOutCrcs& crcs) {
     std::vector<char> block(kCopyBlockSize);
-    crcs.assign(plan.pieces.size(), 0);
-    for (std::size_t i = 0; i < plan.pieces.size(); ++i) {
-        const Piece& piece = plan.pieces[i];
-        out.seekp(piece.targetOffset);
-        if (piece.kind == kPieceDownload) {
+    const std::vector<Piece>& pieces = plan.pieces;
+    crcs.crc.assign(pieces.size(), 0);
+    crcs.length.assign(pieces.size(), 0);
+    std::uint64_t outAt = UINT64_MAX;  // unknown until the first write
+    std::uint64_t localAt = UINT64_MAX;
+    for (std::size_t i = 0; i < pieces.size();) {
+        if (pieces[i].kind == kPieceDownload) {
+            ++i;
             continue;
         }
         if (local == nullptr) {
             return false;
         }
-        local->clear();
-        local->seekg(piece.sourceOffset);
+        std::uint64_t runLength = pieces[i].length;
+        std::size_t next = i + 1;
+        while (next < pieces.size() && pieces[next].kind != kPieceDownload &&
+               pieces[next].targetOffset == pieces[i].targetOffset + runLength &&
+               pieces[next].sourceOffset == pieces[i].sourceOffset + runLength) {
+            runLength += pieces[next].length;
+            ++next;
+        }
+        if (outAt != pieces[i].targetOffset) {
+            out.seekp(pieces[i].targetOffset);
+        }
+        if (localAt != pieces[i].sourceOffset) {
+            local->clear();
+            local->seekg(pieces[i].sourceOffset);
+        }
         uLong crc = crc32(0L, Z_NULL, 0);
-        for (std::uint32_t left = piece.length; left > 0;) {
-            const auto n = std::min<std::uint32_t>(left, kCopyBlockSize);
+        for (std::uint64_t left = runLength; left > 0;) {
+            const auto n =
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(left, kCopyBlockSize));
             local->read(block.data(), n);
             const auto got = static_cast<std::uint32_t>(local->gcount());
             out.write(block.data(), got);
@@ -56,15 +83,18 @@ bool layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ofstream& ou
             crc = crc32(crc, reinterpret_cast<const Bytef*>(block.data()), got);
             left -= n;
         }
-        crcs[i] = static_cast<std::uint32_t>(crc);
+        crcs.crc[i] = static_cast<std::uint32_t>(crc);
+        crcs.length[i] = runLength;
+        outAt = pieces[i].targetOffset + runLength;
+        localAt = pieces[i].sourceOffset + runLength;
+        i = next;
     }
     return !out.fail();
 }
 
-// The whole file's CRC-32 from the CRC-32 of each piece as it was written, so the rebuilt file
-// need not be read again. Empty when some piece's bytes are not known in full.
-std::optional<std::uint32_t> crcOfWrittenPieces(const BlockPlan& plan,
-                                                std::vector<std::uint32_t> crcs,
+// The whole file's CRC-32 from the CRC-32 of each run and download as it was written, so the
+// rebuilt file need not be read again. Empty when some piece's bytes are not known in full.
+std::optional<std::uint32_t> crcOfWrittenPieces(const BlockPlan& plan, const LaidOutCrcs& crcs,
                                                 const RangeReceiver* receiver) {
     const std::vector<std::uint32_t> none;
     const auto& downloaded = receiver != nullptr ? receiver->pieceCrcs() : none;
@@ -75,17 +105,19 @@ std::optional<std::uint32_t> crcOfWrittenPieces(const BlockPlan& plan,
     std::uint64_t end = 0;
     uLong crc = crc32(0L, Z_NULL, 0);
     for (std::size_t i = 0; i < plan.pieces.size(); ++i) {
-        if (plan.pieces[i].targetOffset != end) {
+        const Piece& piece = plan.pieces[i];
+        if (piece.targetOffset != end) {
             return std::nullopt;  // not one stretch of bytes: only the file itself can tell
         }
-        end += plan.pieces[i].length;
-        if (plan.pieces[i].kind == kPieceDownload) {
+        end += piece.length;
+        if (piece.kind == kPieceDownload) {
             if (next == downloaded.size()) {
                 return std::nullopt;
             }
-            crcs[i] = downloaded[next++];
+            crc = crc32_combine(crc, downloaded[next++], static_cast<z_off_t>(piece.length));
+        } else if (crcs.length[i] > 0) {
+            crc = crc32_combine(crc, crcs.crc[i], static_cast<z_off_t>(crcs.length[i]));
         }
-        crc = crc32_combine(crc, crcs[i], static_cast<z_off_t>(plan.pieces[i].length));
     }
     return static_cast<std::uint32_t>(crc);
 }
@@ -114,7 +146,7 @@ void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* h
     if (!out.is_open()) {
         fail(0, 3, path + ".tmp", "Couldn't open temporary file '" + path + ".tmp" + "'!");
     }
-    std::vector<std::uint32_t> pieceCrcs;
+    LaidOutCrcs pieceCrcs;
     bool laidOut = false;
     {
         // A missing local copy (a new file) leaves every byte to the download.
@@ -137,8 +169,7 @@ void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* h
     // Bytes whose writing failed, or that never came, are only found by reading the file back.
     std::optional<std::uint32_t> known;
     if (laidOut && !out.fail()) {
-        known =
-            crcOfWrittenPieces(file.plan, std::move(pieceCrcs), receiver ? &*receiver : nullptr);
+        known = crcOfWrittenPieces(file.plan, pieceCrcs, receiver ? &*receiver : nullptr);
     }
     const std::uint32_t crc = known ? *known : fileCrc32(tempPath);
     if (crc != file.plan.expectedCrc) {
