@@ -3,6 +3,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -180,17 +181,11 @@ void PatchRun::ListAndPrepare(RepoSync& sync, const std::unordered_set<std::stri
     }
 }
 
-PatchRun::StepResult PatchRun::UpdateLauncher() {
-    view_.AppendStatusLine("Aktualisiere den Launcher ..");
-    const std::string& root = request_.launcherFolder;
-    const std::string before = ComputeLauncherDigest(root);
+// Runs one repository's synchronisation: an engine failure is reported and fails the step, a
+// stop request ends it quietly.
+PatchRun::StepResult PatchRun::GuardedSync(const std::function<void()>& synchronise) {
     try {
-        RepoSync sync(root, request_.launcherRepoAddress);
-        sync.setStopRequest([this] { return Stopped(); });
-        view_.AppendStatusLine("Rufe Dateiliste ab ..");
-        ListAndPrepare(sync, nullptr);
-        RunTransfers(view_, sync, root, ticks_);
-        view_.AppendStatusText("\r\n");
+        synchronise();
     } catch (const PatchException& failure) {
         ReportEngineFailure();
         ReportTransferError(&view_, failure);
@@ -198,6 +193,23 @@ PatchRun::StepResult PatchRun::UpdateLauncher() {
     } catch (const SyncCancelled&) {
         return StepResult::Stopped;
     }
+    return StepResult::Done;
+}
+
+PatchRun::StepResult PatchRun::UpdateLauncher() {
+    view_.AppendStatusLine("Aktualisiere den Launcher ..");
+    const std::string& root = request_.launcherFolder;
+    const std::string before = ComputeLauncherDigest(root);
+    const StepResult synced = GuardedSync([&] {
+        RepoSync sync(root, request_.launcherRepoAddress);
+        sync.setStopRequest([this] { return Stopped(); });
+        view_.AppendStatusLine("Rufe Dateiliste ab ..");
+        ListAndPrepare(sync, nullptr);
+        RunTransfers(view_, sync, root, ticks_);
+        view_.AppendStatusText("\r\n");
+    });
+    if (synced != StepResult::Done)
+        return synced;
     if (ComputeLauncherDigest(root) == before)
         return StepResult::Done;
 
@@ -261,7 +273,7 @@ PatchRun::StepResult PatchRun::UpdateClient(const PatchContext& profile) {
         return access;
 
     const bool hasConfig = IsReadableFile(AppendPathComponent(folder, kGameSettingsFileName));
-    try {
+    return GuardedSync([&] {
         RepoSync sync(folder, profile.RepoPath.str());
         sync.setStopRequest([this] { return Stopped(); });
         view_.AppendStatusText("Rufe Dateiliste ab ..\r\n");
@@ -271,14 +283,7 @@ PatchRun::StepResult PatchRun::UpdateClient(const PatchContext& profile) {
         ListAndPrepare(sync, &excluded);
         RunTransfers(view_, sync, folder, ticks_);
         view_.AppendStatusText("\r\n");
-    } catch (const PatchException& failure) {
-        ReportEngineFailure();
-        ReportTransferError(&view_, failure);
-        return StepResult::Failed;
-    } catch (const SyncCancelled&) {
-        return StepResult::Stopped;
-    }
-    return StepResult::Done;
+    });
 }
 
 PatchRun::StepResult PatchRun::CleanupStep(bool launcherPart) {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -54,6 +55,7 @@ private:
     enum class StepResult { Done, Failed, Stopped, ProcessEnding };
 
     bool Countdown();
+    StepResult GuardedSync(const std::function<void()>& synchronise);
     StepResult UpdateLauncher();
     StepResult UpdateClient(const PatchContext& profile);
     StepResult EnsureFolderAccess(const std::string& folder);
