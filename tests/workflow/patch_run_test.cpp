@@ -425,8 +425,10 @@ TEST_F(PatchRunTest, TheRegistryIsWrittenWhenElevated) {
 
 TEST_F(PatchRunTest, TheGameStartRunsAStandInProgramInItsFolder) {
     const std::string marker = Game("started.txt");
-    // The stand-in gets no arguments: it writes its working folder next to that folder.
-    test::WriteTestFile(Game("tools/stand-in.sh"), "#!/bin/sh\npwd > ../started.txt\n");
+    // The stand-in gets no arguments: it writes its working folder next to that folder. The
+    // marker is renamed into place so that it never exists half written.
+    test::WriteTestFile(Game("tools/stand-in.sh"),
+                        "#!/bin/sh\npwd > ../started.tmp && mv ../started.tmp ../started.txt\n");
     fs::permissions(Game("tools/stand-in.sh"),
                     fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
     PatchRunRequest request = Request();
