@@ -124,9 +124,11 @@ bool httpGetRanges(const std::string& url, const std::vector<HttpRange>& ranges,
             break;
         }
     }
-    // The receiver dies with the caller's call: the handle must not keep pointing at it.
+    // The receiver dies with the caller's call: the handle must not keep pointing at it. Nor
+    // may the range list outlive it, or the handle's next whole-file request would ask for it.
     curl_easy_setopt(call.get(), CURLOPT_HEADERFUNCTION, nullptr);
     curl_easy_setopt(call.get(), CURLOPT_HEADERDATA, nullptr);
+    curl_easy_setopt(call.get(), CURLOPT_RANGE, nullptr);
     return succeeded;
 }
 

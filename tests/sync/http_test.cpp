@@ -60,6 +60,29 @@ TEST_F(HttpTest, MakesNoRequestForNoRanges) {
     EXPECT_TRUE(server_.requests().empty());
 }
 
+TEST_F(HttpTest, AWholeFileRequestAfterRangesOnTheSameHandleAsksForNoRange) {
+    CURL* handle = curl_easy_init();
+    ASSERT_NE(handle, nullptr);
+    std::stringstream target;
+    Piece piece;
+    piece.targetOffset = 2;
+    piece.length = 3;
+    piece.kind = kPieceDownload;
+    RangeReceiver receiver(target, {piece}, nullptr, "a b/file.txt");
+    ASSERT_TRUE(httpGetRanges(server_.baseUrl() + "/a b/file.txt", {{2, 4}},
+                              &RangeReceiver::bodyCallback, &RangeReceiver::headerCallback,
+                              &receiver, handle));
+    std::stringstream body;
+    ASSERT_TRUE(httpGet(server_.baseUrl() + "/a b/file.txt", &appendToStringStream, &body, handle));
+    curl_easy_cleanup(handle);
+
+    EXPECT_EQ(body.str(), "0123456789");
+    const auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].range, "bytes=2-4");
+    EXPECT_EQ(requests[1].range, "");
+}
+
 TEST_F(HttpTest, ReportsAServerThatCannotBeReached) {
     server_.stop();
     std::stringstream body;
