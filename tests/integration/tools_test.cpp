@@ -6,6 +6,7 @@
 #include <map>
 
 #include "system/file_time.h"
+#include "system/folder_lock.h"
 #include "tests/integration/repository_harness.h"
 #include "tests/support/process_runner.h"
 #include "tools/publish/chunk_index_writer.h"
@@ -165,6 +166,24 @@ TEST_F(PublishTool, BlockSizeFollowsTheRuleOrTheOption) {
     EXPECT_TRUE(Contains(forced.output, "3 re-indexed")) << forced.output;
     EXPECT_EQ(IndexBlockSize(repo() + "/transfer/large.bin.chunks"), 8192u);
     EXPECT_EQ(ListedTimes(repo()), listed);
+}
+
+TEST_F(PublishTool, ASecondPublishIntoTheSameRepositoryWaitsForTheFirst) {
+    WriteTestFile(source() + "/a.bin", RandomBytes(5000, 9));
+    fs::create_directories(repo());
+    FolderLock::Outcome outcome = FolderLock::Outcome::Failed;
+    std::string error;
+    auto running = FolderLock::TryLock(repo(), outcome, error);  // the first publish, still busy
+    ASSERT_NE(running, nullptr) << error;
+
+    const auto refused = RunProgram(PublishProgram(), {source(), repo()});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(Contains(refused.output, "another publish is running")) << refused.output;
+    EXPECT_FALSE(fs::exists(repo() + "/filelist.php"));
+
+    running.reset();
+    Publish(source(), repo());
+    EXPECT_EQ(ListedTimes(repo()).count("a.bin"), 1u);
 }
 
 class SyncTool : public ::testing::Test {

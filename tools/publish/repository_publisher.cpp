@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "system/file_time.h"
+#include "system/folder_lock.h"
 #include "tools/publish/chunk_index_writer.h"
 #include "tools/publish/name_rules.h"
 
@@ -180,6 +181,18 @@ PublishSummary PublishRepository(const PublishOptions& options) {
     fs::create_directories(transfer, error);
     if (error) {
         throw std::runtime_error("cannot create '" + transfer.string() + "': " + error.message());
+    }
+    // A second publish into the same repository would interleave its copies, indexes and file
+    // list with this one's; it is turned away until this one is done.
+    FolderLock::Outcome outcome = FolderLock::Outcome::Failed;
+    std::string lockError;
+    const auto lock = FolderLock::TryLock(repo.string(), outcome, lockError);
+    if (outcome == FolderLock::Outcome::HeldElsewhere) {
+        throw std::runtime_error("another publish is running on '" + repo.string() +
+                                 "'; wait until it has finished and try again");
+    }
+    if (lock == nullptr) {
+        throw std::runtime_error("cannot lock '" + repo.string() + "': " + lockError);
     }
     const fs::path fileListPath = repo / "filelist.php";
     const std::int64_t listWriteTime = LastWriteTime(fileListPath.string());

@@ -1,0 +1,37 @@
+#include "system/folder_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace veldmoor {
+
+// The folder itself carries the lock, so nothing is added to it that a web server would serve.
+std::unique_ptr<FolderLock> FolderLock::TryLock(const std::string& folder, Outcome& outcome,
+                                                std::string& error) {
+    const int handle = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (handle < 0) {
+        outcome = Outcome::Failed;
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    if (::flock(handle, LOCK_EX | LOCK_NB) != 0) {
+        const int reason = errno;
+        ::close(handle);
+        outcome = reason == EWOULDBLOCK ? Outcome::HeldElsewhere : Outcome::Failed;
+        error = reason == EWOULDBLOCK ? "another program is working on it" : std::strerror(reason);
+        return nullptr;
+    }
+    outcome = Outcome::Locked;
+    error.clear();
+    return std::unique_ptr<FolderLock>(new FolderLock(handle));
+}
+
+FolderLock::~FolderLock() {
+    ::close(handle_);  // closing the only descriptor releases the lock
+}
+
+}  // namespace veldmoor

@@ -1,0 +1,29 @@
+// Keeps two programs from rewriting the same folder at once, such as two publishes into one
+// repository. The lock is advisory: it stops only programs that ask for it. The system drops it
+// when its holder ends, however it ends, so a crashed run never leaves the folder locked.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace veldmoor {
+
+class FolderLock {
+public:
+    enum class Outcome { Locked, HeldElsewhere, Failed };
+
+    // Takes the lock on an existing folder without waiting. On HeldElsewhere or Failed the
+    // result is empty; `error` then says what went wrong.
+    static std::unique_ptr<FolderLock> TryLock(const std::string& folder, Outcome& outcome,
+                                               std::string& error);
+
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    explicit FolderLock(int handle) : handle_(handle) {}
+    int handle_ = -1;
+};
+
+}  // namespace veldmoor
