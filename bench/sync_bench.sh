@@ -10,12 +10,13 @@
 #   C  the same file when the local copy is unrelated data of the same size (nothing matches)
 #   D  a tree of 2000 files of 1-300 KB with 5% of them changed in place
 #   E  the same tree unchanged
-# For each run it prints wall time, the bytes nginx sent ($bytes_sent of the run's requests)
+# For each case it prints wall time, the bytes nginx sent ($bytes_sent of the run's requests)
 # and peak memory (maximum resident set size from /usr/bin/time).
 #
 # Settings (environment): BUILD_DIR (default build/release, configured Release when new),
 # BENCH_DIR (default build/bench-data, removed at the end unless BENCH_KEEP=1),
-# BENCH_SIZE_MIB (512), BENCH_TREE_FILES (2000). Needs ~4 GB of free disk.
+# BENCH_SIZE_MIB (512), BENCH_TREE_FILES (2000), BENCH_RUNS (3: each figure is the median
+# run's, peak memory the largest). Needs ~4 GB of free disk.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -24,6 +25,7 @@ build=${BUILD_DIR:-build/release}
 work=${BENCH_DIR:-build/bench-data}
 size_mib=${BENCH_SIZE_MIB:-512}
 tree_files=${BENCH_TREE_FILES:-2000}
+runs=${BENCH_RUNS:-3}
 
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELDMOOR_BUILD_TESTS=OFF \
@@ -123,70 +125,92 @@ base="http://127.0.0.1:$port"
 
 # ---- measuring ----
 results=()
-# measure LABEL TOOL COMMAND...: runs the command once, records wall, bytes sent, peak RSS.
+# fresh FOLDER [SEED]: FOLDER made empty again, holding a copy of SEED as big.bin when given.
+# The copy gets an old time, as a player's previous version has: a copy made within the second
+# the corpus was published in would carry the listed time and not be examined at all.
+fresh() {
+  rm -rf "$1"
+  mkdir -p "$1"
+  [ -z "${2:-}" ] || { cp "$2" "$1/big.bin" && touch -d @1000000000 "$1/big.bin"; }
+}
+# measure LABEL TOOL SETUP COMMAND...: runs SETUP (untimed, a command line in one string) and
+# then COMMAND, $runs times. Records the median wall time with that run's bytes sent and
+# request count, and the largest peak memory of all runs.
 measure() {
-  local label=$1 tool=$2
-  shift 2
-  local before after startedAt endedAt wall rss bytes
-  sleep 0.2
-  before=$(wc -l <"$conf/access.log")
-  startedAt=$(date +%s.%N)
-  /usr/bin/time -f '%M' -o "$work/time.out" "$@" >"$work/run.out" 2>&1 ||
-    { cat "$work/run.out" >&2; note "bench: $tool failed in case $label"; exit 1; }
-  endedAt=$(date +%s.%N)
-  sleep 0.3  # nginx logs a request after answering it
-  after=$(wc -l <"$conf/access.log")
-  bytes=$(sed -n "$((before + 1)),${after}p" "$conf/access.log" | awk '{ s += $3 } END { print s + 0 }')
-  wall=$(awk -v s="$startedAt" -v e="$endedAt" 'BEGIN { printf "%.3f", e - s }')
-  rss=$(awk '{ printf "%.1f", $1 / 1024 }' "$work/time.out")
-  results+=("$label|$tool|$wall|$bytes|$rss|$((after - before))")
-  note "bench: $label / $tool: ${wall} s, $bytes bytes sent, ${rss} MiB peak"
+  local label=$1 tool=$2 setup=$3
+  shift 3
+  local run before after startedAt endedAt wall rss bytes peak=0 rows=()
+  for run in $(seq "$runs"); do
+    eval "$setup"
+    # Write back what earlier steps left in the page cache first, or the disk's catch-up would
+    # land on whichever run comes next (several hundred MiB after each copy of the large file).
+    sync
+    sleep 0.2
+    before=$(wc -l <"$conf/access.log")
+    startedAt=$(date +%s.%N)
+    /usr/bin/time -f '%M' -o "$work/time.out" "$@" >"$work/run.out" 2>&1 ||
+      { cat "$work/run.out" >&2; note "bench: $tool failed in case $label"; exit 1; }
+    endedAt=$(date +%s.%N)
+    sleep 0.3  # nginx logs a request after answering it
+    after=$(wc -l <"$conf/access.log")
+    bytes=$(sed -n "$((before + 1)),${after}p" "$conf/access.log" | awk '{ s += $3 } END { print s + 0 }')
+    wall=$(awk -v s="$startedAt" -v e="$endedAt" 'BEGIN { printf "%.3f", e - s }')
+    rss=$(awk '{ printf "%.1f", $1 / 1024 }' "$work/time.out")
+    peak=$(awk -v a="$peak" -v b="$rss" 'BEGIN { print (b > a ? b : a) }')
+    rows+=("$wall $bytes $((after - before))")
+    note "bench: $label / $tool, run $run: ${wall} s, $bytes bytes sent, ${rss} MiB peak"
+  done
+  read -r wall bytes count < <(printf '%s\n' "${rows[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p")
+  results+=("$label|$tool|$wall|$bytes|$peak|$count")
 }
 expect_same() { cmp -s "$1" "$2" || { note "bench: $1 differs from $2"; exit 1; }; }
 
 note "bench: case A (changed blocks and an insertion)"
-mkdir -p "$work/a-v" "$work/a-z"
-cp "$old" "$work/a-v/big.bin"
-measure "A 1% changed + insertion" veldmoor-sync "$vsync" "$work/a-v" "$base/big/"
+measure "A 1% changed + insertion" veldmoor-sync "fresh '$work/a-v' '$old'" \
+  "$vsync" "$work/a-v" "$base/big/"
 expect_same "$work/a-v/big.bin" "$new"
-measure "A 1% changed + insertion" zsync \
+measure "A 1% changed + insertion" zsync "fresh '$work/a-z'" \
   sh -c "cd '$work/a-z' && zsync -q -i '$old' -o big.bin '$base/zs/big.bin.zsync'"
 expect_same "$work/a-z/big.bin" "$new"
 rm -rf "$work/a-v" "$work/a-z"
 
 note "bench: case B (content current, time differs)"
-mkdir -p "$work/b-v" "$work/b-z"
-cp "$new" "$work/b-v/big.bin"
-measure "B content current" veldmoor-sync "$vsync" "$work/b-v" "$base/big/"
+measure "B content current" veldmoor-sync "fresh '$work/b-v' '$new'" \
+  "$vsync" "$work/b-v" "$base/big/"
 expect_same "$work/b-v/big.bin" "$new"
-measure "B content current" zsync \
+measure "B content current" zsync "fresh '$work/b-z'" \
   sh -c "cd '$work/b-z' && zsync -q -i '$new' -o big.bin '$base/zs/big.bin.zsync'"
 rm -rf "$work/b-v" "$work/b-z"
 
 note "bench: case C (unrelated local data)"
-mkdir -p "$work/c-v" "$work/c-z"
-cp "$work/unrelated.bin" "$work/c-v/big.bin"
-measure "C unrelated local data" veldmoor-sync "$vsync" "$work/c-v" "$base/big/"
+measure "C unrelated local data" veldmoor-sync "fresh '$work/c-v' '$work/unrelated.bin'" \
+  "$vsync" "$work/c-v" "$base/big/"
 expect_same "$work/c-v/big.bin" "$new"
-measure "C unrelated local data" zsync \
+measure "C unrelated local data" zsync "fresh '$work/c-z'" \
   sh -c "cd '$work/c-z' && zsync -q -i '$work/unrelated.bin' -o big.bin '$base/zs/big.bin.zsync'"
-measure "C unrelated local data" "curl (whole file)" curl -s -o "$work/c-z/curl.bin" "$base/zs/big.bin"
+measure "C unrelated local data" "curl (whole file)" "fresh '$work/c-z'" \
+  curl -s -o "$work/c-z/curl.bin" "$base/zs/big.bin"
 rm -rf "$work/c-v" "$work/c-z"
 
 note "bench: cases D and E (tree)"
-"$vsync" "$work/t-v" "$base/tree/" >/dev/null  # the installation before the change
-cp -a "$tree" "$work/t-r"                         # rsync's copy before the change
+# The installations before the change, kept so that every run of case D starts from them.
+"$vsync" "$work/t-v-before" "$base/tree/" >/dev/null
+cp -a "$tree" "$work/t-r-before"
 shuf -i 1-"$tree_files" -n $((tree_files / 20)) | while read -r i; do
   file="$tree/d$((i % 40))/f$i.bin"
   size=$(stat -c %s "$file")
   head -c 100 /dev/urandom | dd of="$file" bs=1 seek=$((RANDOM % (size - 100))) conv=notrunc status=none
 done
 "$publish" --quiet "$tree" "$www/tree"
-measure "D tree, 5% changed" veldmoor-sync "$vsync" "$work/t-v" "$base/tree/"
-measure "D tree, 5% changed" "rsync (local)" rsync -r --no-whole-file "$tree/" "$work/t-r/"
+measure "D tree, 5% changed" veldmoor-sync \
+  "rm -rf '$work/t-v' && cp -a '$work/t-v-before' '$work/t-v'" \
+  "$vsync" "$work/t-v" "$base/tree/"
+measure "D tree, 5% changed" "rsync (local)" \
+  "rm -rf '$work/t-r' && cp -a '$work/t-r-before' '$work/t-r'" \
+  rsync -r --no-whole-file "$tree/" "$work/t-r/"
 diff -r "$tree" "$work/t-v" >/dev/null || { note "bench: tree differs after sync"; exit 1; }
-measure "E tree unchanged" veldmoor-sync "$vsync" "$work/t-v" "$base/tree/"
-measure "E tree unchanged" "rsync (local)" rsync -r --no-whole-file "$tree/" "$work/t-r/"
+measure "E tree unchanged" veldmoor-sync : "$vsync" "$work/t-v" "$base/tree/"
+measure "E tree unchanged" "rsync (local)" : rsync -r --no-whole-file "$tree/" "$work/t-r/"
 
 # ---- report ----
 echo
