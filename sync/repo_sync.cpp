@@ -32,6 +32,20 @@ void initCurlOnce() {
     });
 }
 
+// True when the local copy already is the target, so only its time needs setting. A plan
+// without downloads for a file of the same size holds every block, but a block found at
+// another offset (blocks moved, or a repeated block taken from its first copy) says nothing
+// about the bytes at its own place: the whole file's checksum decides then.
+bool localCopyIsCurrent(const PreparedFile& prepared) {
+    if (prepared.sizeDiffers || !prepared.downloads.empty()) {
+        return false;
+    }
+    const bool inPlace =
+        std::all_of(prepared.plan.pieces.begin(), prepared.plan.pieces.end(),
+                    [](const Piece& piece) { return piece.sourceOffset == piece.targetOffset; });
+    return inPlace || fileCrc32(prepared.file.localPath) == prepared.plan.expectedCrc;
+}
+
 }  // namespace
 
 struct RepoSync::Impl {
@@ -158,9 +172,7 @@ std::uint32_t RepoSync::totalDownloadBytes() const {
 void RepoSync::patchPreparedFiles(const ProgressCallback& progress) {
     for (const PreparedFile& prepared : impl_->prepared) {
         impl_->throwIfStopRequested();
-        // Unchanged size and every byte found locally: the content is current, only the time
-        // differs.
-        if (prepared.sizeDiffers || !prepared.downloads.empty()) {
+        if (!localCopyIsCurrent(prepared)) {
             try {
                 patchFile(prepared, impl_->repoAddress, impl_->handle, progress);
             } catch (const PatchException&) {
