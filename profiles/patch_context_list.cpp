@@ -2,6 +2,7 @@
 
 #include <rapidxml/rapidxml.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <filesystem>
@@ -59,6 +60,51 @@ std::string_view NameOf(const rapidxml::xml_base<char>& item) {
     return {item.name(), item.name_size()};
 }
 
+// The profile file nests three levels deep. The parser descends once per nested element, so a
+// damaged or hostile file nesting hundreds of thousands of levels would run the start-up out of
+// stack; such a file counts as malformed.
+constexpr std::size_t kMaxElementNesting = 256;
+
+// How deep elements nest, never less than the parser would descend: every '<' that is not a
+// closing tag, comment, declaration or instruction counts as an element that opens, quoted
+// attribute values are skipped, and only a closing tag or "/>" closes.
+std::size_t ElementNesting(std::string_view text) {
+    std::size_t depth = 0;
+    std::size_t deepest = 0;
+    std::size_t i = 0;
+    while ((i = text.find('<', i)) != std::string_view::npos) {
+        ++i;
+        const char kind = i < text.size() ? text[i] : '\0';
+        if (kind == '/' || kind == '!' || kind == '?') {
+            if (kind == '/' && depth > 0) {
+                --depth;
+            }
+            i = text.find('>', i);
+            if (i == std::string_view::npos) {
+                break;
+            }
+            continue;
+        }
+        deepest = std::max(deepest, ++depth);
+        // The rest of the opening tag, up to its '>' outside quotes.
+        char quote = '\0';
+        for (; i < text.size(); ++i) {
+            const char c = text[i];
+            if (quote != '\0') {
+                quote = c == quote ? '\0' : quote;
+            } else if (c == '"' || c == '\'') {
+                quote = c;
+            } else if (c == '>') {
+                if (text[i - 1] == '/') {
+                    --depth;
+                }
+                break;
+            }
+        }
+    }
+    return deepest;
+}
+
 }  // namespace
 
 PatchContextList::PatchContextList(std::string folder) : folder_(std::move(folder)) {}
@@ -96,6 +142,9 @@ std::optional<std::size_t> PatchContextList::ImportContexts() {
 std::optional<std::size_t> PatchContextList::Load() {
     std::optional<std::string> bytes = ReadWholeFile(ProfilesFilePath());
     if (!bytes) {
+        return std::nullopt;
+    }
+    if (ElementNesting(*bytes) > kMaxElementNesting) {
         return std::nullopt;
     }
     std::vector<PatchContext> loaded;

@@ -338,6 +338,44 @@ TEST(PatchContextListLoad, SurvivesDamagedFiles) {
     }
 }
 
+// The parser descends once per nested element; a damaged or hostile file that nests deeply must
+// be refused like any malformed file, not run the start-up out of stack.
+TEST(PatchContextListLoad, DeeplyNestedElementsAreRefusedNotFollowed) {
+    TempFolder folder;
+    constexpr int kDepth = 400000;
+    std::string nested;
+    nested.reserve(kDepth * 7 + 64);
+    nested.append("<Profiles><Profile><Name value=\"deep\" /></Profile>");
+    for (int i = 0; i < kDepth; ++i) {
+        nested.append("<a>");
+    }
+    for (int i = 0; i < kDepth; ++i) {
+        nested.append("</a>");
+    }
+    nested.append("</Profiles>");
+    folder.Write("profiles.xml", nested);
+
+    PatchContextList list(folder.str());
+    EXPECT_EQ(list.Load(), std::nullopt);
+    EXPECT_EQ(list.Count(), 0u);
+
+    // Ordinary nesting in an element the reader ignores, and markup inside comments and
+    // attribute values, still read.
+    std::string moderate = "<!-- <a><a><a> --><Profiles><Profile><Name value=\"<a><a>\" />";
+    for (int i = 0; i < 20; ++i) {
+        moderate.append("<x a='/>'>");
+    }
+    for (int i = 0; i < 20; ++i) {
+        moderate.append("</x>");
+    }
+    moderate.append("</Profile></Profiles>");
+    folder.Write("profiles.xml", moderate);
+    PatchContextList readable(folder.str());
+    EXPECT_EQ(readable.Load(), 0u);
+    ASSERT_EQ(readable.Count(), 1u);
+    EXPECT_EQ(readable.At(0)->Name, "<a><a>");
+}
+
 TEST(PatchContextList, RemoveMovesLaterProfilesUpAndIgnoresIndexesPastTheEnd) {
     PatchContextList list;
     for (const char* name : {"a", "b", "c"}) {
