@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "system/elevation.h"
+#include "system/folders.h"
 #include "system/path.h"
 
 extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX gives no header for it
@@ -158,6 +159,15 @@ bool StartDetachedAs(std::vector<std::string> commandLine, const std::string& wo
     return got == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// The started program changes into its own folder before it is executed: a path relative to the
+// launcher's folder would be looked up again from there and miss.
+std::string FromCurrentFolder(const std::string& path) {
+    if (path.empty() || path.front() == kPathSeparator)
+        return path;
+    const std::string current = CurrentDirectory();
+    return current.empty() ? path : AppendPathComponent(current, path);
+}
+
 bool StartAsDesktopUser(std::vector<std::string> commandLine, const std::string& folder) {
     std::optional<DesktopUser> user;
     if (geteuid() == 0) {
@@ -191,12 +201,12 @@ bool StartDeElevated(const std::string& program, const std::string& workingDirec
         const std::string wine = FindOnPath("wine");
         if (wine.empty())
             return false;
-        commandLine = {wine, program};
+        commandLine = {FromCurrentFolder(wine), FromCurrentFolder(program)};
     } else {
         const std::string found = FindOnPath(program);
         if (found.empty())
             return false;
-        commandLine = {found};
+        commandLine = {FromCurrentFolder(found)};
     }
     return StartAsDesktopUser(std::move(commandLine), workingDirectory);
 }

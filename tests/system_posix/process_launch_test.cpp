@@ -80,6 +80,33 @@ TEST_F(ProcessLaunchTest, AWindowsProgramRunsThroughWine) {
     EXPECT_EQ(WaitForFile(marker_), fs::canonical(temp_ / "game").string() + "\n" + client + "\n");
 }
 
+// A program named relative to the launcher's folder is found there, although it runs in its own
+// folder: the path is not looked up again after the change of folder.
+TEST_F(ProcessLaunchTest, ARelativeProgramIsFoundFromTheLaunchersFolder) {
+    const ScopedEnv noPkexec("PKEXEC_UID", std::nullopt);
+    const ScopedEnv noSudo("SUDO_UID", std::nullopt);
+    StandInGame();
+    const std::string launcherFolder = fs::current_path().string();
+    fs::current_path(temp_.path());
+    const bool started = StartDeElevated("game/bin/start-game", "game/bin");
+    fs::current_path(launcherFolder);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(WaitForFile(marker_).substr(0, fs::canonical(temp_ / "game/bin").string().size()),
+              fs::canonical(temp_ / "game/bin").string());
+
+    WriteScript(temp_ / "bin/wine",
+                "{ pwd; echo \"$1\"; } > '" + marker_ + "'\ntouch '" + marker_ + ".done'\n");
+    test::WriteTestFile(temp_ / "game/client.exe", "MZ");
+    fs::remove(marker_ + ".done");
+    fs::current_path(temp_.path());
+    const bool startedClient = StartDeElevated("game/client.exe", "game");
+    fs::current_path(launcherFolder);
+    ASSERT_TRUE(startedClient);
+    EXPECT_EQ(WaitForFile(marker_), fs::canonical(temp_ / "game").string() + "\n" +
+                                        fs::canonical(temp_.path()).string() +
+                                        "/game/client.exe\n");
+}
+
 TEST_F(ProcessLaunchTest, FailuresAreReportedNotHidden) {
     EXPECT_FALSE(StartDeElevated(temp_ / "game/missing", temp_ / "game"));
     EXPECT_FALSE(StartDeElevated(StandInGame(), temp_ / "no-such-folder"));
