@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <regex>
 
 #include "sync/patch_exception.h"
 #include "system/path.h"
@@ -11,9 +10,40 @@
 namespace veldmoor {
 namespace {
 
-// Built once and shared by every list: compiling a std::regex costs far more than a search.
-const std::regex kEntryPattern(R"(\{ path: \"(.+?)\", time: \"(\d+?)\" \})",
-                               std::regex::ECMAScript);
+// An entry is `{ path: "<path>", time: "<digits>" }`: the path is the shortest text of one or
+// more characters other than a line end that the time part follows. The entries are found by
+// a scan rather than a regular expression: the standard library's engine recurses once per
+// character of a lazily matched path, so a long line that opens an entry and never closes it
+// would exhaust the stack. The scan finds the same entries in time linear in the body.
+constexpr std::string_view kEntryStart = "{ path: \"";
+constexpr std::string_view kTimeStart = "\", time: \"";
+constexpr std::string_view kEntryEnd = "\" }";
+
+bool isLineEnd(char c) {
+    return c == '\n' || c == '\r';
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// When the time part `", time: "<digits>" }` begins at `at`: its digits and where it ends.
+bool timePartAt(std::string_view body, std::size_t at, std::string_view& digits, std::size_t& end) {
+    if (!body.substr(at).starts_with(kTimeStart)) {
+        return false;
+    }
+    const std::size_t first = at + kTimeStart.size();
+    std::size_t last = first;
+    while (last < body.size() && isDigit(body[last])) {
+        ++last;
+    }
+    if (last == first || !body.substr(last).starts_with(kEntryEnd)) {
+        return false;
+    }
+    digits = body.substr(first, last - first);
+    end = last + kEntryEnd.size();
+    return true;
+}
 
 std::int64_t parseTime(std::string_view digits, const std::string& repoPath) {
     std::int32_t time = 0;
@@ -63,14 +93,36 @@ bool isSafeRepoPath(std::string_view repoPath) {
 
 std::vector<RemoteFile> parseFileList(std::string_view body, const std::string& installFolder) {
     std::vector<RemoteFile> files;
-    using Iterator = std::regex_iterator<std::string_view::const_iterator>;
-    for (Iterator it(body.begin(), body.end(), kEntryPattern), end; it != end; ++it) {
-        const auto& match = *it;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t start = body.find(kEntryStart, from);
+        if (start == std::string_view::npos) {
+            break;
+        }
+        const std::size_t pathBegin = start + kEntryStart.size();
+        std::size_t pathEnd = pathBegin;
+        std::string_view digits;
+        std::size_t entryEnd = 0;
+        bool found = false;
+        while (pathEnd < body.size() && !isLineEnd(body[pathEnd])) {
+            ++pathEnd;
+            if (timePartAt(body, pathEnd, digits, entryEnd)) {
+                found = true;
+                break;
+            }
+        }
+        if (!found) {
+            // No time part follows before the line ends; an entry opening later on this line
+            // could only end at one of the places just tried, so the search goes on after them.
+            from = pathEnd;
+            continue;
+        }
         RemoteFile file;
-        file.repoPath = match[1].str();
-        file.time = parseTime(std::string_view(&*match[2].first, match[2].length()), file.repoPath);
+        file.repoPath = std::string(body.substr(pathBegin, pathEnd - pathBegin));
+        file.time = parseTime(digits, file.repoPath);
         file.localPath = localPathOf(installFolder, file.repoPath);
         files.push_back(std::move(file));
+        from = entryEnd;
     }
     return files;
 }

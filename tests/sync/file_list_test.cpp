@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <regex>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "sync/patch_exception.h"
 #include "system/path.h"
 
@@ -65,6 +71,59 @@ TEST(FileList, KeepsTheFolderAsGivenAndSeparatesAtBackslashes) {
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].repoPath, "x\\\\y/z");
     EXPECT_EQ(files[0].localPath, "/i/" + kSep + "x" + kSep + kSep + "y" + kSep + "z");
+}
+
+TEST(FileList, AnEntryStartWithoutItsEndOnAVeryLongLineIsSkipped) {
+    // Only a line end or the document's end tells that the entry never closes; the search for
+    // it must not grow with the line (a regular expression engine that recurses per character
+    // runs out of stack here).
+    const std::string body = "{ path: \"" + std::string(4u << 20, 'x') + "\n" + "{ path: \"" +
+                             std::string(1u << 20, 'y') + "\", time: \"5\" }";
+    const auto files = parseFileList(body, "/i");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].repoPath.size(), 1u << 20);
+    EXPECT_EQ(files[0].time, 5);
+}
+
+// The entry form as one regular expression: the parser must find exactly what it finds.
+std::vector<std::pair<std::string, std::string>> entriesByPattern(const std::string& body) {
+    static const std::regex pattern(R"(\{ path: \"(.+?)\", time: \"(\d+?)\" \})",
+                                    std::regex::ECMAScript);
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (std::sregex_iterator it(body.begin(), body.end(), pattern), end; it != end; ++it) {
+        entries.emplace_back((*it)[1].str(), (*it)[2].str());
+    }
+    return entries;
+}
+
+TEST(FileList, FindsWhatTheEntryPatternFindsInAnyShortDocument) {
+    // Fragments of entries, glued at random, give every near miss: quotes and braces inside
+    // paths, line ends, tails without digits, entries that start inside others.
+    const std::vector<std::string> fragments = {"{ path: \"", "\", time: \"",
+                                                "\" }",       "1",
+                                                "42",         "a",
+                                                "b/c",        "\"",
+                                                "{",          "}",
+                                                " ",          "\n",
+                                                "\r",         "\", time: \"\" }",
+                                                "\xC3\xA4",   std::string(1, '\0')};
+    std::mt19937 generator(7);
+    for (int round = 0; round < 20000; ++round) {
+        std::string body;
+        const int parts = 1 + static_cast<int>(generator() % 24);
+        for (int i = 0; i < parts; ++i) {
+            body += fragments[generator() % fragments.size()];
+        }
+        std::vector<std::pair<std::string, std::string>> found;
+        for (const RemoteFile& file : parseFileList(body, "/i")) {
+            found.emplace_back(file.repoPath, std::to_string(file.time));
+        }
+        auto expected = entriesByPattern(body);
+        for (auto& entry : expected) {
+            entry.second = std::to_string(std::stoll(entry.second));
+        }
+        ASSERT_EQ(found, expected) << testing::PrintToString(body);
+    }
 }
 
 TEST(FileList, SafeRepoPathsStayInsideTheInstallation) {
