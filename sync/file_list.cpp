@@ -91,8 +91,8 @@ bool isSafeRepoPath(std::string_view repoPath) {
     return true;
 }
 
-std::vector<RemoteFile> parseFileList(std::string_view body, const std::string& installFolder) {
-    std::vector<RemoteFile> files;
+std::vector<FileListEntryText> findFileListEntries(std::string_view body) {
+    std::vector<FileListEntryText> entries;
     std::size_t from = 0;
     for (;;) {
         const std::size_t start = body.find(kEntryStart, from);
@@ -117,12 +117,20 @@ std::vector<RemoteFile> parseFileList(std::string_view body, const std::string& 
             from = pathEnd;
             continue;
         }
+        entries.push_back({body.substr(pathBegin, pathEnd - pathBegin), digits});
+        from = entryEnd;
+    }
+    return entries;
+}
+
+std::vector<RemoteFile> parseFileList(std::string_view body, const std::string& installFolder) {
+    std::vector<RemoteFile> files;
+    for (const FileListEntryText& entry : findFileListEntries(body)) {
         RemoteFile file;
-        file.repoPath = std::string(body.substr(pathBegin, pathEnd - pathBegin));
-        file.time = parseTime(digits, file.repoPath);
+        file.repoPath = std::string(entry.path);
+        file.time = parseTime(entry.time, file.repoPath);
         file.localPath = localPathOf(installFolder, file.repoPath);
         files.push_back(std::move(file));
-        from = entryEnd;
     }
     return files;
 }

@@ -22,6 +22,16 @@ std::string localPathOf(const std::string& installFolder, std::string_view repoP
 // '\' both separate segments, as on Windows).
 bool isSafeRepoPath(std::string_view repoPath);
 
+// One entry as the list body writes it, pointing into the body.
+struct FileListEntryText {
+    std::string_view path;
+    std::string_view time;  // one or more decimal digits
+};
+
+// Every `{ path: "...", time: "..." }` entry of a list body, in document order, found in time
+// linear in the body however it is damaged.
+std::vector<FileListEntryText> findFileListEntries(std::string_view body);
+
 // Every entry of the list body, in document order. Throws PatchException (category 2) naming the
 // entry when its time does not fit a signed 32-bit number.
 std::vector<RemoteFile> parseFileList(std::string_view body, const std::string& installFolder);

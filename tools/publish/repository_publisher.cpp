@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 
+#include "sync/file_list.h"
 #include "system/file_time.h"
 #include "system/folder_lock.h"
 #include "tools/publish/chunk_index_writer.h"
@@ -140,12 +140,11 @@ PublishRefused::PublishRefused(std::vector<std::string> reasonList)
       reasons(std::move(reasonList)) {}
 
 std::vector<ListedFile> ReadFileList(const std::string& fileListPath) {
-    static const std::regex kEntry("\\{ path: \"(.+?)\", time: \"(\\d+?)\" \\}");
     const std::string text = ReadAll(fs::path(fileListPath));
     std::vector<ListedFile> files;
-    for (std::sregex_iterator it(text.begin(), text.end(), kEntry), end; it != end; ++it) {
+    for (const FileListEntryText& entry : findFileListEntries(text)) {
         try {
-            files.push_back({(*it)[1].str(), std::stoll((*it)[2].str())});
+            files.push_back({std::string(entry.path), std::stoll(std::string(entry.time))});
         } catch (const std::out_of_range&) {
             // A time no client can read: treat the entry as new, so it is published afresh.
         }
