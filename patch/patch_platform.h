@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +22,15 @@ public:
     // Starts the launcher's own program elevated with arguments and waits for it at most timeout.
     virtual ElevatedRun RunElevatedAndWait(const std::vector<std::string>& arguments,
                                            std::chrono::milliseconds timeout) = 0;
+    // The same, and gives up waiting (TimedOut) as soon as stopRequested answers true: a run
+    // asked to end must not hold the closing launcher for the whole timeout. The elevated
+    // program goes on by itself. By default the wait is not cut short.
+    virtual ElevatedRun RunElevatedAndWaitUnlessStopped(
+        const std::vector<std::string>& arguments, std::chrono::milliseconds timeout,
+        const std::function<bool()>& stopRequested) {
+        static_cast<void>(stopRequested);
+        return RunElevatedAndWait(arguments, timeout);
+    }
     // Starts the launcher's own program elevated without waiting; false when it did not start.
     virtual bool RunElevated(const std::vector<std::string>& arguments) = 0;
     virtual bool IsElevated() = 0;

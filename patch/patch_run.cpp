@@ -246,8 +246,10 @@ PatchRun::StepResult PatchRun::EnsureFolderAccess(const std::string& folder) {
     if (answer != PromptAnswer::Yes)
         return StepResult::Failed;
 
-    const PatchPlatform::ElevatedRun repair =
-        platform_.RunElevatedAndWait({"-repair", folder, "-rrights"}, kRightsRepairTimeout);
+    const PatchPlatform::ElevatedRun repair = platform_.RunElevatedAndWaitUnlessStopped(
+        {"-repair", folder, "-rrights"}, kRightsRepairTimeout, [this] { return Stopped(); });
+    if (Stopped())
+        return StepResult::Stopped;
     if (repair == PatchPlatform::ElevatedRun::NotStarted)
         return StepResult::Failed;
     if (repair == PatchPlatform::ElevatedRun::TimedOut || !platform_.HasFolderAccess(folder)) {

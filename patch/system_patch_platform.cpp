@@ -1,5 +1,6 @@
 #include "patch/system_patch_platform.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -15,13 +16,34 @@ bool SystemPatchPlatform::HasFolderAccess(const std::string& folder) {
     return veldmoor::HasFolderAccess(folder, kFolderRead | kFolderWrite | kFolderExecute);
 }
 
+namespace {
+
+// How often a wait for the elevated program looks at the stop request.
+constexpr std::chrono::milliseconds kStopCheckInterval{100};
+
+}  // namespace
+
 PatchPlatform::ElevatedRun SystemPatchPlatform::RunElevatedAndWait(
     const std::vector<std::string>& arguments, std::chrono::milliseconds timeout) {
+    return RunElevatedAndWaitUnlessStopped(arguments, timeout, [] { return false; });
+}
+
+PatchPlatform::ElevatedRun SystemPatchPlatform::RunElevatedAndWaitUnlessStopped(
+    const std::vector<std::string>& arguments, std::chrono::milliseconds timeout,
+    const std::function<bool()>& stopRequested) {
     const ElevatedStart start = veldmoor::RunElevated(arguments, true);
     if (!start.started || !start.process)
         return ElevatedRun::NotStarted;
-    if (!start.process->WaitFor(timeout))
-        return ElevatedRun::TimedOut;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (start.process->WaitFor(
+                std::clamp(left, std::chrono::milliseconds(0), kStopCheckInterval)))
+            break;
+        if (left <= kStopCheckInterval || stopRequested())
+            return ElevatedRun::TimedOut;
+    }
     const int code = start.process->ExitCode();
     // The person dismissed or failed the password question: as if it never started.
     if (code == kElevationDeclined || code == kElevationNotAuthorised)

@@ -12,6 +12,9 @@ public:
     bool HasFolderAccess(const std::string& folder) override;
     ElevatedRun RunElevatedAndWait(const std::vector<std::string>& arguments,
                                    std::chrono::milliseconds timeout) override;
+    ElevatedRun RunElevatedAndWaitUnlessStopped(
+        const std::vector<std::string>& arguments, std::chrono::milliseconds timeout,
+        const std::function<bool()>& stopRequested) override;
     bool RunElevated(const std::vector<std::string>& arguments) override;
     bool IsElevated() override;
     std::optional<std::string> ReadExePath() override;

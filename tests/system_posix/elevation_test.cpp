@@ -76,6 +76,21 @@ TEST_F(ElevationTest, TheWorkflowSeesADeclinedQuestionAsNotStartedAndALongRepair
               PatchPlatform::ElevatedRun::TimedOut);
 }
 
+TEST_F(ElevationTest, AStopRequestEndsTheWaitForTheElevatedProgram) {
+    SystemPatchPlatform platform;
+    StandInPkexec(0, "3");
+    int asked = 0;
+    // Without the stop request the wait would see the stand-in finish after three seconds.
+    EXPECT_EQ(platform.RunElevatedAndWaitUnlessStopped({"-repair"}, milliseconds(60000),
+                                                       [&asked] { return ++asked >= 2; }),
+              PatchPlatform::ElevatedRun::TimedOut);
+    EXPECT_EQ(asked, 2);
+    StandInPkexec(0);
+    EXPECT_EQ(platform.RunElevatedAndWaitUnlessStopped({"-repair"}, milliseconds(60000),
+                                                       [] { return false; }),
+              PatchPlatform::ElevatedRun::Finished);
+}
+
 TEST(ProcessHandle, ReportsTheExitCodeOrASignal) {
     const pid_t exits = fork();
     if (exits == 0)

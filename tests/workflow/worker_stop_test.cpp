@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
@@ -204,6 +205,46 @@ TEST_F(WorkerStopTest, ClosingTheDialogReleasesAWorkerWaitingForAnAnswer) {
     EXPECT_TRUE(platform_.elevatedRuns.empty());  // a released question counts as declined
     bridged.RunQueued();                          // late tasks do nothing
     EXPECT_TRUE(view_.Messages().empty());
+    EXPECT_EQ(view_.Count("EndDialog:0"), 0);
+}
+
+// Stands in for an elevated rights repair whose password question nobody answers: the wait
+// ends only when the run is asked to stop (or after its full timeout).
+class UnansweredRepairPlatform : public RecordingPlatform {
+public:
+    ElevatedRun RunElevatedAndWaitUnlessStopped(
+        const std::vector<std::string>& arguments, std::chrono::milliseconds timeout,
+        const std::function<bool()>& stopRequested) override {
+        waiting = true;
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!stopRequested() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(milliseconds(5));
+        RecordingPlatform::RunElevatedAndWait(arguments, timeout);  // recorded like any repair
+        return ElevatedRun::TimedOut;
+    }
+    std::atomic<bool> waiting{false};
+};
+
+TEST_F(WorkerStopTest, ClosingTheDialogDuringTheElevatedRepairEndsTheRunWithoutWaitingItOut) {
+    UnansweredRepairPlatform platform;
+    platform.folderAccess = false;
+    platform.folderAccessAfterRepair = false;
+    view_.Answer(PromptAnswer::Yes).Answer(PromptAnswer::Ok);
+    PatchWorker worker(view_, platform, Seams());
+    PatchRunRequest request = Request();
+    request.noSelfPatch = true;
+    worker.Start(std::move(request));
+    ASSERT_TRUE(WaitUntil([&] { return platform.waiting.load(); }));
+
+    worker.RequestStop();
+    worker.Join();  // not the two minutes the repair may take
+
+    // The run ends quietly: no report that the repair failed, no abort line.
+    const auto messages = view_.Messages();
+    ASSERT_EQ(messages.size(), 1U);
+    EXPECT_EQ(messages[0].caption, "Zugriff verweigert");
+    EXPECT_EQ(messages[0].buttons, PromptButtons::YesNo);
+    EXPECT_EQ(view_.StatusText().find("Abbruch"), std::string::npos);
     EXPECT_EQ(view_.Count("EndDialog:0"), 0);
 }
 
