@@ -35,9 +35,11 @@ std::string_view Trim(std::string_view text) {
 }
 
 // The list's path in local form, or nothing when it must not be run: empty, rooted, with a drive
-// prefix, naming the target folder itself, or climbing above it.
+// prefix, naming the target folder itself, climbing above it, or holding a NUL byte (the system
+// would read the path only up to it, which can name the target folder itself).
 std::optional<std::string> NormaliseListPath(std::string_view listed) {
-    if (listed.empty() || IsSeparator(listed.front()))
+    if (listed.empty() || IsSeparator(listed.front()) ||
+        listed.find('\0') != std::string_view::npos)
         return std::nullopt;
     if (listed.size() >= 2 && listed[1] == ':')
         return std::nullopt;

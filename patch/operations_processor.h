@@ -1,9 +1,9 @@
 // The cleanup list operations.txt: lines "<target> remove <path>" that delete files, folder
 // trees or wildcard matches below a target folder ("launcher": the launcher folder, "client":
 // the game folder). The list comes from the server, so a path that is empty, rooted, carries a
-// drive prefix, names the target folder itself, leads outside it with "..", or passes through a
-// symbolic link is refused and shown in the status text; links met while removing a tree are
-// removed, never followed. The first failing removal ends the target's list with
+// drive prefix, names the target folder itself, leads outside it with "..", holds a NUL byte or
+// passes through a symbolic link is refused and shown in the status text; links met while removing
+// a tree are removed, never followed. The first failing removal ends the target's list with
 // OperationsProcessorException.
 #pragma once
 

@@ -155,6 +155,26 @@ TEST_F(OperationsTest, LinesThatCouldReachOutsideTheTargetAreRefusedAndShown) {
               "bersprungen ..");
 }
 
+// The system reads a path only up to a NUL byte: a damaged line whose path starts with one, or
+// whose folder part ends at one, names the target folder itself or a folder above the entry.
+TEST_F(OperationsTest, APathWithANulByteIsRefusedNotCutShort) {
+    WriteTestFile(game_ + "/inside.txt", "keep");
+    WriteTestFile(game_ + "/data/keep.mul", "keep");
+    WriteTestFile(launcher_ + "/profiles.xml", "keep");
+    using std::string_literals::operator""s;
+    WriteList("client remove \0junk\n"s + "client remove data/\0/x\n"s +
+              "client remove data\0.old\n"s + "launcher remove \0\n"s);
+    EXPECT_FALSE(CleanupGameData(launcher_, game_, Log()));
+    EXPECT_FALSE(CleanupLauncherData(launcher_, Log()));
+    EXPECT_TRUE(Exists(game_ + "/inside.txt"));
+    EXPECT_TRUE(Exists(game_ + "/data/keep.mul"));
+    EXPECT_TRUE(Exists(launcher_ + "/profiles.xml"));
+    ASSERT_EQ(log_.size(), 4U);
+    for (const std::string& line : log_) {
+        EXPECT_EQ(line.rfind("Unzul\xC3\xA4ssiger Pfad '", 0), 0U) << line;
+    }
+}
+
 TEST_F(OperationsTest, APathInsideThatUsesDotsIsStillRun) {
     WriteTestFile(game_ + "/a/b.txt", "x");
     WriteList("client remove x\\..\\a\\.\\b.txt\n");
