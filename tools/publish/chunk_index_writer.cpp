@@ -50,11 +50,19 @@ public:
     void write(const char* data, std::size_t length) {
         out_.write(data, static_cast<std::streamsize>(length));
     }
-    void commit() {
+    // Completes the temporary file; every write failure shows here, before anything moves.
+    void finish() {
+        if (finished_) {
+            return;
+        }
         out_.close();
+        finished_ = true;
         if (!out_) {
             throw std::runtime_error("writing '" + temporary_ + "' failed (is the disk full?)");
         }
+    }
+    void commit() {
+        finish();
         std::error_code error;
         fs::rename(fs::path(temporary_), fs::path(target_), error);
         if (error) {
@@ -68,10 +76,13 @@ private:
     std::string target_;
     std::string temporary_;
     std::ofstream out_;
+    bool finished_ = false;
     bool committed_ = false;
 };
 
-IndexedCopy Index(const std::string& source, AtomicOutput* copy, const std::string& indexPath,
+// Reads `source` once, writing it to `copy` (when given) and its index to `index`; moves
+// nothing into place.
+IndexedCopy Index(const std::string& source, AtomicOutput* copy, AtomicOutput& index,
                   std::uint32_t blockSize) {
     std::ifstream in(fs::path(source), std::ios::binary);
     if (!in) {
@@ -114,10 +125,8 @@ IndexedCopy Index(const std::string& source, AtomicOutput* copy, const std::stri
     AppendLittleEndian(header, kChunkIndexMagic);
     AppendLittleEndian(header, static_cast<std::uint32_t>(result.size));
     AppendLittleEndian(header, result.crc32);
-    AtomicOutput index(indexPath);
     index.write(header.data(), header.size());
     index.write(records.data(), records.size());
-    index.commit();
     return result;
 }
 
@@ -136,14 +145,24 @@ std::uint32_t BlockSizeFor(std::uint64_t fileSize) {
 IndexedCopy WriteCopyAndIndex(const std::string& source, const std::string& copyPath,
                               const std::string& indexPath, std::uint32_t blockSize) {
     AtomicOutput copy(copyPath);
-    IndexedCopy result = Index(source, &copy, indexPath, blockSize);
+    AtomicOutput index(indexPath);
+    IndexedCopy result = Index(source, &copy, index, blockSize);
+    // Both files are complete before either moves, and the index follows its copy: a failed
+    // write or a copy that cannot be moved leaves the old pair as it was. Only the index's own
+    // move failing right after its copy's could still part them.
+    copy.finish();
+    index.finish();
     copy.commit();
+    index.commit();
     return result;
 }
 
 IndexedCopy WriteIndex(const std::string& file, const std::string& indexPath,
                        std::uint32_t blockSize) {
-    return Index(file, nullptr, indexPath, blockSize);
+    AtomicOutput index(indexPath);
+    IndexedCopy result = Index(file, nullptr, index, blockSize);
+    index.commit();
+    return result;
 }
 
 std::uint32_t IndexBlockSize(const std::string& indexPath) {

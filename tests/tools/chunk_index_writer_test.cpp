@@ -1,0 +1,65 @@
+// Writing a file's copy and chunk index into a repository: the pair a client fetches must
+// never be left mismatched by a failed write.
+#include "tools/publish/chunk_index_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+namespace veldmoor {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ChunkIndexWriter : public ::testing::Test {
+protected:
+    ChunkIndexWriter() {
+        std::string pattern = (fs::temp_directory_path() / "veldmoor-index-XXXXXX").string();
+        folder_ = ::mkdtemp(pattern.data());
+    }
+    ~ChunkIndexWriter() override {
+        std::error_code ignored;
+        fs::remove_all(folder_, ignored);
+    }
+
+    std::string path(const std::string& name) const { return folder_ + "/" + name; }
+
+    static void write(const std::string& file, const std::string& text) {
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+    }
+    static std::string read(const std::string& file) {
+        std::ifstream in(file, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    std::string folder_;
+};
+
+TEST_F(ChunkIndexWriter, ACopyThatCannotBePutInPlaceLeavesTheOldIndex) {
+    write(path("source"), std::string(5000, 'n'));
+    write(path("a.chunks"), "the old index");
+    fs::create_directory(path("a"));  // stands where the copy must go
+    EXPECT_THROW(WriteCopyAndIndex(path("source"), path("a"), path("a.chunks"), 1024),
+                 std::runtime_error);
+    EXPECT_EQ(read(path("a.chunks")), "the old index");
+    EXPECT_FALSE(fs::exists(path("a.publishing")));
+    EXPECT_FALSE(fs::exists(path("a.chunks.publishing")));
+}
+
+TEST_F(ChunkIndexWriter, WritesTheCopyAndAnIndexOfItsBlocks) {
+    write(path("source"), std::string(2500, 'n'));
+    const IndexedCopy written =
+        WriteCopyAndIndex(path("source"), path("a"), path("a.chunks"), 1024);
+    EXPECT_EQ(written.size, 2500u);
+    EXPECT_EQ(written.blocks, 3u);
+    EXPECT_EQ(read(path("a")), std::string(2500, 'n'));
+    EXPECT_EQ(fs::file_size(path("a.chunks")), 12u + 3u * 12u);
+    EXPECT_EQ(IndexBlockSize(path("a.chunks")), 1024u);
+}
+
+}  // namespace
+}  // namespace veldmoor
