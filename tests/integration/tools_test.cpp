@@ -151,6 +151,27 @@ TEST_F(PublishTool, FilesGoneFromTheSourceLeaveTheRepository) {
     EXPECT_TRUE(fs::exists(repo() + "/transfer/keep.txt"));
 }
 
+TEST_F(PublishTool, AFileThatBecameAFolderAndAFolderThatBecameAFileArePublished) {
+    WriteTestFile(source() + "/maps", "once a file");
+    WriteTestFile(source() + "/art/old.mul", "once in a folder");
+    Publish(source(), repo());
+    fs::remove(source() + "/maps");
+    WriteTestFile(source() + "/maps/map0.mul", "now in a folder");
+    fs::remove_all(source() + "/art");
+    WriteTestFile(source() + "/art", "now a file");
+
+    Publish(source(), repo());
+
+    const auto listed = ListedTimes(repo());
+    EXPECT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed.count("maps/map0.mul"), 1u);
+    EXPECT_EQ(listed.count("art"), 1u);
+    EXPECT_EQ(ReadTestFile(repo() + "/transfer/maps/map0.mul"), "now in a folder");
+    EXPECT_EQ(ReadTestFile(repo() + "/transfer/art"), "now a file");
+    EXPECT_TRUE(fs::exists(repo() + "/transfer/art.chunks"));
+    EXPECT_FALSE(fs::exists(repo() + "/transfer/maps.chunks"));
+}
+
 TEST_F(PublishTool, BlockSizeFollowsTheRuleOrTheOption) {
     WriteTestFile(source() + "/small.bin", RandomBytes(100000, 6));
     WriteTestFile(source() + "/middle.bin", RandomBytes(1 << 20, 7));

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "sync/file_list.h"
@@ -132,6 +133,48 @@ void RemoveEmptyFolders(const fs::path& folder, const fs::path& stop) {
     }
 }
 
+// Removes the copy and index of a file that left the source.
+void RemoveCopy(const fs::path& transfer, const std::string& repoPath) {
+    std::error_code error;
+    const fs::path copy = transfer / fs::path(repoPath);
+    fs::remove(copy, error);
+    fs::remove(fs::path(copy.string() + ".chunks"), error);
+    RemoveEmptyFolders(copy.parent_path(), transfer);
+}
+
+// True when a file at `a` and one at `b` cannot both exist: one path is a folder of the other.
+bool OneHoldsTheOther(const std::string& a, const std::string& b) {
+    const auto holds = [](const std::string& folder, const std::string& path) {
+        return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+               path[folder.size()] == '/';
+    };
+    return holds(a, b) || holds(b, a);
+}
+
+// Copies of files gone from the source whose names a new file needs as a folder, or whose
+// folder a new file needs as its name: they go before the new copies are written.
+void RemoveCopiesInTheWay(const fs::path& transfer, const std::vector<SourceFile>& files,
+                          const std::map<std::string, std::int64_t>& listed) {
+    std::set<std::string> current;
+    for (const auto& file : files) {
+        current.insert(file.repoPath);
+    }
+    for (const auto& [path, time] : listed) {
+        if (current.count(path) != 0 || WhyPathIsRefused(path)) {
+            continue;
+        }
+        // The paths that hold `path` or lie in it sort right after its first folder's name.
+        const std::string top = path.substr(0, path.find('/'));
+        for (auto it = current.lower_bound(top); it != current.end() && it->starts_with(top);
+             ++it) {
+            if (OneHoldsTheOther(path, *it)) {
+                RemoveCopy(transfer, path);
+                break;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 PublishRefused::PublishRefused(std::vector<std::string> reasonList)
@@ -199,6 +242,8 @@ PublishSummary PublishRepository(const PublishOptions& options) {
     for (const auto& entry : ReadFileList(fileListPath.string())) {
         listed[entry.path] = entry.time;
     }
+
+    RemoveCopiesInTheWay(transfer, files, listed);
 
     PublishSummary summary;
     summary.files = files.size();
@@ -293,10 +338,7 @@ PublishSummary PublishRepository(const PublishOptions& options) {
         if (WhyPathIsRefused(path)) {
             continue;  // never delete by a name that could point outside the repository
         }
-        const fs::path copy = transfer / fs::path(path);
-        fs::remove(copy, error);
-        fs::remove(fs::path(copy.string() + ".chunks"), error);
-        RemoveEmptyFolders(copy.parent_path(), transfer);
+        RemoveCopy(transfer, path);
         ++summary.removed;
         if (options.progress) {
             options.progress(summary.removed, listed.size(), path, PublishAction::Removed);
