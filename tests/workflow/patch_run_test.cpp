@@ -179,6 +179,23 @@ TEST_F(PatchRunTest, ALauncherUpdateThatChangesTheProgramRestartsIt) {
     EXPECT_EQ(platform_.accessChecks, 0);  // the game update never began
 }
 
+// The new program file is written afresh by the update; the restart and every later start of
+// the launcher need it to stay a program that may be run.
+TEST_F(PatchRunTest, TheUpdatedLauncherProgramCanStillBeRun) {
+    const std::string program(kLauncherFileName);
+    Publish("launcher", {{program, "launcher version 2"}});
+    WriteOld(Launcher(program), "launcher version 1");
+    fs::permissions(Launcher(program), fs::perms(0755));
+
+    Run(Request());
+
+    ASSERT_EQ(test::ReadTestFile(Launcher(program)), "launcher version 2");
+    ASSERT_EQ(platform_.launcherStarts.size(), 1U);
+    const fs::perms mode = fs::status(Launcher(program)).permissions();
+    EXPECT_NE(mode & fs::perms::owner_exec, fs::perms::none);
+    EXPECT_NE(mode & fs::perms::others_exec, fs::perms::none);
+}
+
 TEST_F(PatchRunTest, AnUnchangedLauncherProgramGoesOnToTheGame) {
     const std::string program(kLauncherFileName);
     Publish("launcher", {{program, "same"}});
