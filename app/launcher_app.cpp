@@ -37,6 +37,16 @@ bool CopyProgramFile(const std::string& from, const std::string& to) {
     return !error;
 }
 
+// The temporary folder as the system resolves it: the running copy's program path and the
+// working directory are always resolved, so a TMPDIR named through a symbolic link would match
+// neither, and the copy would take itself for an earlier copy that does not end.
+std::string ResolvedTemporaryDirectory() {
+    const std::string folder = TemporaryDirectory();
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::canonical(folder, error);
+    return error ? folder : AppendPathComponent(resolved.string(), "");
+}
+
 }  // namespace
 
 std::string TempCopyFolder() {
@@ -48,7 +58,7 @@ std::string TempCopyPath() {
 }
 
 bool IsRunningFromTempCopy() {
-    return StartsWithNoCase(ProgramFilePath(), TemporaryDirectory());
+    return StartsWithNoCase(ProgramFilePath(), ResolvedTemporaryDirectory());
 }
 
 bool WaitForRunningCopy(const std::string& imagePath, std::chrono::milliseconds timeout) {
@@ -103,7 +113,7 @@ bool CLauncherApp::InitInstance() {
     // The comparison includes the temporary folder's trailing separator: the temporary folder
     // itself is an acceptable working directory, anything below it is not.
     const std::string currentDirectory = CurrentDirectory();
-    if (StartsWithNoCase(currentDirectory, TemporaryDirectory())) {
+    if (StartsWithNoCase(currentDirectory, ResolvedTemporaryDirectory())) {
         ShowStartupError(StartupError::WorkingDirectoryInTemp);
         return false;
     }

@@ -101,7 +101,7 @@ protected:
                 environment.push_back(variable);
             }
         }
-        environment.push_back("TMPDIR=" + temp_.string());
+        environment.push_back("TMPDIR=" + (tmpdir_.empty() ? temp_ : tmpdir_).string());
         environment.push_back("VELDMOOR_DOCUMENTS_DIR=" + documents_.string());
         if (probe) {
             environment.push_back("VELDMOOR_UI_PROBE=" + report_.string());
@@ -214,6 +214,7 @@ protected:
     fs::path report_;
     fs::path copyFolder_;
     fs::path copy_;
+    fs::path tmpdir_;  // TMPDIR as the launcher sees it; empty: temp_
     int runs_ = 0;
     std::vector<int> startedCopies_;
 };
@@ -240,6 +241,28 @@ TEST_F(LauncherProcess, StartsAFreshCopyWithTheSameArgumentsAndWorkingDirectory)
     ASSERT_EQ(stat(copyFolder_.c_str(), &status), 0);
     // Nobody else may change what the launcher runs.
     EXPECT_EQ(status.st_mode & (S_IWGRP | S_IWOTH), 0U);
+}
+
+// The copy's own program path is the resolved one; a temporary folder named through a symbolic
+// link must still be recognised as the one the copy runs from.
+TEST_F(LauncherProcess, ATemporaryFolderNamedThroughALinkStillStartsTheCopy) {
+    const fs::path program = Install();
+    tmpdir_ = root_.path() / "tmp-link";
+    fs::create_directory_symlink(temp_, tmpdir_);
+    const fs::path shortcutFolder = root_.Make("Desktop");
+
+    const Outcome outcome = Run(program, {"-instantpatch"}, shortcutFolder);
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.errors, "");
+
+    const std::optional<Report> report = AwaitReport();
+    ASSERT_TRUE(report) << "the copy did not start its window";
+    EXPECT_EQ(report->arguments, std::vector<std::string>{"-instantpatch"});
+    EXPECT_EQ(report->workingDirectory, shortcutFolder.string());
+
+    // A working directory inside it is still refused, named either way.
+    const fs::path inside = root_.Make("tmp/inside");
+    EXPECT_NE(Run(program, {}, inside).errors.find("(Code: 11)"), std::string::npos);
 }
 
 TEST_F(LauncherProcess, TheNameCheckIgnoresCase) {
