@@ -133,6 +133,10 @@ bool ApplyToTree(int folderFd, const DesktopUser& user) {
             opened.st_dev != info.st_dev) {
             return false;
         }
+        // A file with more than one name may have a name outside the folder; it is one file, so
+        // the owner and mode given here would reach outside. Such a file is left as it is.
+        if (S_ISREG(opened.st_mode) && opened.st_nlink > 1)
+            continue;
         if (!ApplyToOpenEntry(child.get(), opened, user))
             return false;
         if (S_ISDIR(opened.st_mode) && !ApplyToTree(child.get(), user))

@@ -18,7 +18,8 @@ bool HasFolderAccess(const std::string& folder, int desired);
 // (execute bits kept), folders 0775. Refuses, changing nothing, a relative path, the root, a path
 // with "." or ".." steps, a symbolic link, anything but a folder, and a folder that is neither
 // empty nor holds client.exe, so that it can only ever touch a game installation. Links met
-// below are given to the user themselves and never followed. True when every entry was changed.
+// below are given to the user themselves and never followed; a file with a second name (a hard
+// link) is left unchanged, as that name may lie outside. True when every other entry was changed.
 bool ResetFolderRights(const std::string& folder);
 
 }  // namespace veldmoor

@@ -140,5 +140,23 @@ TEST_F(FolderRightsTest, TheWholeTreeIsResetAndLinksAreNeverFollowed) {
     EXPECT_TRUE(fs::is_symlink(game_ + "/link-to-folder"));
 }
 
+// A second name of a file is the same file: changing it through the game folder would change a
+// file that lives outside it.
+TEST_F(FolderRightsTest, AFileWithAnotherNameOutsideIsLeftAlone) {
+    test::WriteTestFile(game_ + "/client.exe", "MZ");
+    test::WriteTestFile(temp_ / "outside/secret.txt", "s");
+    ::chmod((temp_ / "outside/secret.txt").c_str(), 0600);
+    fs::create_hard_link(temp_ / "outside/secret.txt", game_ + "/secret-link.txt");
+    std::optional<ScopedEnv> asNobody;
+    if (geteuid() == 0)
+        asNobody.emplace("PKEXEC_UID", "65534");
+
+    ASSERT_TRUE(ResetFolderRights(game_));
+
+    EXPECT_EQ(ModeOf(game_ + "/client.exe"), 0664U);
+    EXPECT_EQ(ModeOf(temp_ / "outside/secret.txt"), 0600U);
+    EXPECT_EQ(Examine(temp_ / "outside/secret.txt").st_uid, geteuid());
+}
+
 }  // namespace
 }  // namespace veldmoor::testing
