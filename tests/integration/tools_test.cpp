@@ -172,6 +172,17 @@ TEST_F(PublishTool, AFileThatBecameAFolderAndAFolderThatBecameAFileArePublished)
     EXPECT_FALSE(fs::exists(repo() + "/transfer/maps.chunks"));
 }
 
+TEST_F(PublishTool, AFileListThatCannotBePutInPlaceLeavesNoTemporaryFile) {
+    WriteTestFile(source() + "/a.bin", "a");
+    WriteTestFile(repo() + "/filelist.php/in the way", "a folder where the list belongs");
+
+    const ProgramResult result = RunProgram(PublishProgram(), {source(), repo()});
+
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_TRUE(Contains(result.output, "filelist.php")) << result.output;
+    EXPECT_FALSE(fs::exists(repo() + "/filelist.php.publishing"));
+}
+
 TEST_F(PublishTool, BlockSizeFollowsTheRuleOrTheOption) {
     WriteTestFile(source() + "/small.bin", RandomBytes(100000, 6));
     WriteTestFile(source() + "/middle.bin", RandomBytes(1 << 20, 7));

@@ -317,16 +317,23 @@ PublishSummary PublishRepository(const PublishOptions& options) {
     const std::string text = FormatFileList(newList);
     if (!fs::exists(fileListPath, error) || ReadAll(fileListPath) != text) {
         const std::string temporary = fileListPath.string() + ".publishing";
+        // A list that cannot be completed or moved is not left behind for the server to hand out.
+        const auto discardTemporary = [&temporary] {
+            std::error_code ignored;
+            fs::remove(fs::path(temporary), ignored);
+        };
         {
             std::ofstream out(fs::path(temporary), std::ios::binary | std::ios::trunc);
             out << text;
             out.close();
             if (!out) {
-                throw std::runtime_error("cannot write '" + temporary + "'");
+                discardTemporary();
+                throw std::runtime_error("cannot write '" + temporary + "' (is the disk full?)");
             }
         }
         fs::rename(fs::path(temporary), fileListPath, error);
         if (error) {
+            discardTemporary();
             throw std::runtime_error("cannot move '" + temporary + "' to '" +
                                      fileListPath.string() + "': " + error.message());
         }
