@@ -65,16 +65,27 @@ std::string_view NameOf(const rapidxml::xml_base<char>& item) {
 // stack; such a file counts as malformed.
 constexpr std::size_t kMaxElementNesting = 256;
 
-// How deep elements nest, never less than the parser would descend: every '<' that is not a
-// closing tag, comment, declaration or instruction counts as an element that opens, quoted
-// attribute values are skipped, and only a closing tag or "/>" closes.
+bool IsXmlSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// How deep elements nest, never less than the parser descends. Opening tags are read as the
+// parser reads them (a name, then name="value" pairs, then '>' or "/>"); comments, declarations,
+// instructions and CDATA sections are skipped only up to their first '>', which the parser
+// always passes too. Where the parser would stop with an error, counting stops as well.
 std::size_t ElementNesting(std::string_view text) {
+    text = text.substr(0, text.find('\0'));  // the parser ends at the first NUL
+    const auto isNameEnd = [](char c) { return IsXmlSpace(c) || c == '/' || c == '>' || c == '?'; };
+    const auto isAttributeNameChar = [](char c) {
+        return !IsXmlSpace(c) && std::string_view("!\"'/<=>?").find(c) == std::string_view::npos;
+    };
+    const std::size_t end = text.size();
     std::size_t depth = 0;
     std::size_t deepest = 0;
     std::size_t i = 0;
     while ((i = text.find('<', i)) != std::string_view::npos) {
         ++i;
-        const char kind = i < text.size() ? text[i] : '\0';
+        const char kind = i < end ? text[i] : '\0';
         if (kind == '/' || kind == '!' || kind == '?') {
             if (kind == '/' && depth > 0) {
                 --depth;
@@ -86,20 +97,45 @@ std::size_t ElementNesting(std::string_view text) {
             continue;
         }
         deepest = std::max(deepest, ++depth);
-        // The rest of the opening tag, up to its '>' outside quotes.
-        char quote = '\0';
-        for (; i < text.size(); ++i) {
-            const char c = text[i];
-            if (quote != '\0') {
-                quote = c == quote ? '\0' : quote;
-            } else if (c == '"' || c == '\'') {
-                quote = c;
-            } else if (c == '>') {
-                if (text[i - 1] == '/') {
-                    --depth;
-                }
+        while (i < end && !isNameEnd(text[i])) {
+            ++i;
+        }
+        for (;;) {
+            while (i < end && IsXmlSpace(text[i])) {
+                ++i;
+            }
+            if (i >= end || !isAttributeNameChar(text[i])) {
                 break;
             }
+            while (i < end && isAttributeNameChar(text[i])) {
+                ++i;
+            }
+            while (i < end && IsXmlSpace(text[i])) {
+                ++i;
+            }
+            if (i >= end || text[i] != '=') {
+                return deepest;
+            }
+            ++i;
+            while (i < end && IsXmlSpace(text[i])) {
+                ++i;
+            }
+            if (i >= end || (text[i] != '"' && text[i] != '\'')) {
+                return deepest;
+            }
+            i = text.find(text[i], i + 1);
+            if (i == std::string_view::npos) {
+                return deepest;
+            }
+            ++i;
+        }
+        if (i < end && text[i] == '>') {
+            ++i;
+        } else if (i + 1 < end && text[i] == '/' && text[i + 1] == '>') {
+            --depth;
+            i += 2;
+        } else {
+            return deepest;
         }
     }
     return deepest;

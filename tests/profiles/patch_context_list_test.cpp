@@ -343,21 +343,23 @@ TEST(PatchContextListLoad, SurvivesDamagedFiles) {
 TEST(PatchContextListLoad, DeeplyNestedElementsAreRefusedNotFollowed) {
     TempFolder folder;
     constexpr int kDepth = 400000;
-    std::string nested;
-    nested.reserve(kDepth * 7 + 64);
-    nested.append("<Profiles><Profile><Name value=\"deep\" /></Profile>");
-    for (int i = 0; i < kDepth; ++i) {
-        nested.append("<a>");
-    }
-    for (int i = 0; i < kDepth; ++i) {
-        nested.append("</a>");
-    }
-    nested.append("</Profiles>");
-    folder.Write("profiles.xml", nested);
+    // Plain tags, and tags whose name holds a quote and whose value holds "/>".
+    for (const std::string_view opening : {"<a>", "<\"q x='/>'>"}) {
+        std::string nested = "<Profiles><Profile><Name value=\"deep\" /></Profile>";
+        nested.reserve(kDepth * (opening.size() + 4) + 64);
+        for (int i = 0; i < kDepth; ++i) {
+            nested.append(opening);
+        }
+        for (int i = 0; i < kDepth; ++i) {
+            nested.append("</a>");
+        }
+        nested.append("</Profiles>");
+        folder.Write("profiles.xml", nested);
 
-    PatchContextList list(folder.str());
-    EXPECT_EQ(list.Load(), std::nullopt);
-    EXPECT_EQ(list.Count(), 0u);
+        PatchContextList list(folder.str());
+        EXPECT_EQ(list.Load(), std::nullopt) << opening;
+        EXPECT_EQ(list.Count(), 0u) << opening;
+    }
 
     // Ordinary nesting in an element the reader ignores, and markup inside comments and
     // attribute values, still read.
