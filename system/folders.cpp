@@ -25,9 +25,9 @@ std::string WithoutTrailingSeparators(std::string path) {
     return path;
 }
 
-// Reads XDG_DOCUMENTS_DIR="$HOME/..." from user-dirs.dirs, the file xdg-user-dirs maintains.
-std::string DocumentsFromUserDirs(const std::string& home) {
-    std::string configHome = EnvironmentValue("XDG_CONFIG_HOME");
+// Reads XDG_DOCUMENTS_DIR="$HOME/..." from user-dirs.dirs in configHome, the file xdg-user-dirs
+// maintains.
+std::string DocumentsFromUserDirs(std::string configHome, const std::string& home) {
     if (configHome.empty()) {
         if (home.empty()) {
             return {};
@@ -100,12 +100,23 @@ std::string DocumentsFolder() {
         return WithoutTrailingSeparators(fromEnvironment);
     }
     const std::string home = EnvironmentValue("HOME");
-    std::string fromUserDirs = DocumentsFromUserDirs(home);
+    std::string fromUserDirs = DocumentsFromUserDirs(EnvironmentValue("XDG_CONFIG_HOME"), home);
     if (!fromUserDirs.empty()) {
         return fromUserDirs;
     }
     if (home.empty()) {
         return {};
+    }
+    return AppendPathComponent(WithoutTrailingSeparators(home), "Documents");
+}
+
+std::string DocumentsFolderOfHome(const std::string& home) {
+    if (home.empty()) {
+        return {};
+    }
+    std::string fromUserDirs = DocumentsFromUserDirs({}, home);
+    if (!fromUserDirs.empty()) {
+        return fromUserDirs;
     }
     return AppendPathComponent(WithoutTrailingSeparators(home), "Documents");
 }

@@ -21,6 +21,12 @@ bool SetCurrentDirectory(const std::string& folder);
 // Empty when none can be determined.
 std::string DocumentsFolder();
 
+// The Documents folder of the person whose home folder is home (another user's, when the
+// launcher runs as root on their behalf): the "XDG_DOCUMENTS_DIR" line of their
+// ~/.config/user-dirs.dirs (a translated name such as ~/Dokumente), else home/Documents. The
+// process's own environment plays no part. Empty for an empty home.
+std::string DocumentsFolderOfHome(const std::string& home);
+
 // Full path of the running program file; empty when it cannot be determined.
 std::string ProgramFilePath();
 

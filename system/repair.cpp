@@ -61,7 +61,7 @@ std::string DesktopDocumentsFolder() {
     if (std::getenv("VELDMOOR_DOCUMENTS_DIR") == nullptr) {
         const std::optional<DesktopUser> user = FindDesktopUser();
         if (user && user->uid != geteuid() && !user->home.empty()) {
-            return AppendPathComponent(user->home, "Documents");
+            return DocumentsFolderOfHome(user->home);
         }
     }
     return DocumentsFolder();

@@ -69,6 +69,22 @@ TEST(DocumentsFolder, ReadsTheUserDirsFileThenFallsBackToHomeDocuments) {
     std::filesystem::remove_all(home);
 }
 
+// The settings repair running as root looks for the player's settings in the player's own
+// Documents folder, which on a German desktop is called Dokumente.
+TEST(DocumentsFolderOfHome, ReadsThatPersonsUserDirsFileNotTheEnvironment) {
+    const auto home = std::filesystem::temp_directory_path() / "veldmoor-folders-other-home";
+    std::filesystem::remove_all(home);
+    std::filesystem::create_directories(home / ".config");
+    ScopedEnv xdgDocuments("XDG_DOCUMENTS_DIR", "/elsewhere/Documents");
+    ScopedEnv xdgConfig("XDG_CONFIG_HOME", "/elsewhere/.config");
+
+    EXPECT_EQ(DocumentsFolderOfHome(home.string()), (home / "Documents").string());
+    std::ofstream(home / ".config" / "user-dirs.dirs") << "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n";
+    EXPECT_EQ(DocumentsFolderOfHome(home.string()), (home / "Dokumente").string());
+    EXPECT_EQ(DocumentsFolderOfHome(""), "");
+    std::filesystem::remove_all(home);
+}
+
 TEST(ProgramFilePath, NamesThisTestBinary) {
     const std::string path = ProgramFilePath();
     ASSERT_FALSE(path.empty());
