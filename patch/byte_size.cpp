@@ -20,10 +20,10 @@ std::string Format(const char* format, double value, const char* unit) {
 
 }  // namespace
 
-std::string FormatByteSize(std::uint32_t n) {
+std::string FormatByteSize(std::uint64_t n) {
     if (n < kKilo)
         return std::to_string(n) + "B";
-    const double kilo = n * kPerKilo;
+    const double kilo = static_cast<double>(n) * kPerKilo;
     if (n < 100 * kKilo)
         return Format("%.2f", kilo, "KB");
     if (n < kMega)

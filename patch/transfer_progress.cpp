@@ -13,7 +13,6 @@ namespace {
 
 constexpr std::uint32_t kSizeGateMs = 100;
 constexpr std::uint32_t kSpeedGateMs = 1000;
-constexpr double kMaxShownSpeed = 4294967295.0;  // the largest byte count FormatByteSize takes
 
 bool IsNonEmptyFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary | std::ios::ate);
@@ -36,14 +35,14 @@ FileCheckCallback MakeFileCheckCallback(LauncherView& view) {
     return [&view](const std::string& repoPath) { OnFileCheck(view, repoPath); };
 }
 
-int ProgressPosition(std::uint32_t current, std::uint32_t total) {
+int ProgressPosition(std::uint64_t current, std::uint64_t total) {
     if (total == 0 || current >= total)
         return LauncherView::kProgressRange;
     return static_cast<int>(static_cast<double>(current) * LauncherView::kProgressRange /
                             static_cast<double>(total));
 }
 
-TransferProgress::TransferProgress(LauncherView& view, std::uint32_t total, std::string localRoot,
+TransferProgress::TransferProgress(LauncherView& view, std::uint64_t total, std::string localRoot,
                                    TickSource ticks)
     : view_(view), ticks_(std::move(ticks)), total_(total), localRoot_(std::move(localRoot)) {
     lastSizeTick_ = lastSpeedTick_ = ticks_();
@@ -58,7 +57,7 @@ void TransferProgress::Begin() {
 
 void TransferProgress::OnFileProgress(const std::string& repoPath, std::uint32_t fileDone,
                                       std::uint32_t fileTotal) {
-    const std::uint32_t current = done_ + fileDone;
+    const std::uint64_t current = done_ + fileDone;
     UpdateSizeText(current, false);
     UpdateSpeedText(current);
 
@@ -77,7 +76,7 @@ void TransferProgress::OnFileProgress(const std::string& repoPath, std::uint32_t
     }
 }
 
-void TransferProgress::UpdateSizeText(std::uint32_t current, bool force) {
+void TransferProgress::UpdateSizeText(std::uint64_t current, bool force) {
     const std::uint32_t now = ticks_();
     if (!(now - lastSizeTick_ > kSizeGateMs || !sizeShown_ || force))
         return;
@@ -87,7 +86,7 @@ void TransferProgress::UpdateSizeText(std::uint32_t current, bool force) {
     sizeShown_ = true;
 }
 
-void TransferProgress::UpdateSpeedText(std::uint32_t current) {
+void TransferProgress::UpdateSpeedText(std::uint64_t current) {
     const std::uint32_t now = ticks_();
     if (!(now - lastSpeedTick_ > kSpeedGateMs || !speedShown_))
         return;
@@ -102,8 +101,7 @@ void TransferProgress::UpdateSpeedText(std::uint32_t current) {
     lastSpeedTick_ = now;
     const double perSecond = static_cast<double>(current - doneAtLastSpeed_) * 1000.0 / elapsed;
     doneAtLastSpeed_ = current;
-    const double shown = perSecond < kMaxShownSpeed ? perSecond : kMaxShownSpeed;
-    view_.SetSpeedText(FormatByteSize(static_cast<std::uint32_t>(shown)) + "/s");
+    view_.SetSpeedText(FormatByteSize(static_cast<std::uint64_t>(perSecond)) + "/s");
     speedShown_ = true;
 }
 

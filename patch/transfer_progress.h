@@ -24,7 +24,7 @@ FileCheckCallback MakeFileCheckCallback(LauncherView& view);
 // The state of one transfer phase, fed by the engine's ProgressCallback.
 class TransferProgress {
 public:
-    TransferProgress(LauncherView& view, std::uint32_t total, std::string localRoot,
+    TransferProgress(LauncherView& view, std::uint64_t total, std::string localRoot,
                      TickSource ticks);
 
     // Resets the bar and shows empty size and speed texts.
@@ -34,17 +34,19 @@ public:
                         std::uint32_t fileTotal);
 
 private:
-    void UpdateSizeText(std::uint32_t current, bool force);
-    void UpdateSpeedText(std::uint32_t current);
+    // Byte counts of the whole phase are 64-bit: the files of a fresh installation together
+    // may well pass 4 GiB.
+    void UpdateSizeText(std::uint64_t current, bool force);
+    void UpdateSpeedText(std::uint64_t current);
 
     LauncherView& view_;
     TickSource ticks_;
-    std::uint32_t total_;
-    std::uint32_t done_ = 0;
+    std::uint64_t total_;
+    std::uint64_t done_ = 0;
     std::uint32_t lastSizeTick_ = 0;
     bool sizeShown_ = false;
     std::uint32_t lastSpeedTick_ = 0;
-    std::uint32_t doneAtLastSpeed_ = 0;
+    std::uint64_t doneAtLastSpeed_ = 0;
     bool speedShown_ = false;
     std::string lastFile_;
     std::string localRoot_;
@@ -52,7 +54,7 @@ private:
 
 // Progress position of current bytes out of total. Nothing to download counts as complete, and
 // the position never leaves the bar's range.
-int ProgressPosition(std::uint32_t current, std::uint32_t total);
+int ProgressPosition(std::uint64_t current, std::uint64_t total);
 
 // Runs patchPreparedFiles of sync with the progress shown in view. PatchException and
 // SyncCancelled pass through; the texts then stay as they are for the caller to hide.

@@ -53,7 +53,7 @@ struct RepoSync::Impl {
     std::string repoAddress;
     CURL* handle = nullptr;
     std::vector<PreparedFile> prepared;
-    std::uint32_t totalDownloadBytes = 0;
+    std::uint64_t totalDownloadBytes = 0;
     StopRequest stop;
     bool stopped = false;
 
@@ -165,7 +165,7 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
     impl_->prepared.push_back(std::move(prepared));
 }
 
-std::uint32_t RepoSync::totalDownloadBytes() const {
+std::uint64_t RepoSync::totalDownloadBytes() const {
     return impl_->totalDownloadBytes;
 }
 

@@ -35,8 +35,9 @@ public:
     std::vector<RemoteFile> listFiles();
     // Plans one file when its local time differs from the listed one. Throws PatchException.
     void prepareFile(const RemoteFile& file, const FileCheckCallback& onCheck);
-    // Sum of the bytes the range requests of all prepared files will write.
-    std::uint32_t totalDownloadBytes() const;
+    // Sum of the bytes the range requests of all prepared files will write. Each file stays
+    // below 4 GiB, but a fresh installation as a whole may not.
+    std::uint64_t totalDownloadBytes() const;
     // Rebuilds the prepared files in order and sets their times. Throws PatchException.
     void patchPreparedFiles(const ProgressCallback& progress);
 

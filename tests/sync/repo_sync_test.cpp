@@ -48,7 +48,7 @@ protected:
 
     struct Outcome {
         std::vector<std::string> checked;
-        std::uint32_t totalDownloadBytes = 0;
+        std::uint64_t totalDownloadBytes = 0;
         std::vector<ServedRequest> requests;
     };
 
@@ -90,6 +90,25 @@ protected:
     test::TempFolder install_;
     RepoServer server_;
 };
+
+TEST_F(RepoSyncTest, TheTotalOfAFreshInstallationMayPassFourGigabytes) {
+    // Two files of 3 GiB each, known only by their index headers: nothing is held locally, so
+    // each is one download of its whole size. Only the preparing phase runs.
+    writeFile(repo_ / "filelist.php",
+              "{ path: \"a.mul\", time: \"5\" }\n{ path: \"b.mul\", time: \"6\" }\n");
+    std::string header;
+    test::appendLittleEndian(header, 0xC53F81A8u);
+    test::appendLittleEndian(header, 3u << 30);
+    test::appendLittleEndian(header, 0);
+    writeFile(repo_ / "transfer/a.mul.chunks", header);
+    writeFile(repo_ / "transfer/b.mul.chunks", header);
+
+    RepoSync sync(install_.path(), address());
+    for (const RemoteFile& file : sync.listFiles()) {
+        sync.prepareFile(file, nullptr);
+    }
+    EXPECT_EQ(sync.totalDownloadBytes(), 6ULL << 30);
+}
 
 TEST_F(RepoSyncTest, InstallsAFreshTreeThenRequestsOnlyTheFileList) {
     const std::vector<ListedEntry> entries = {

@@ -21,5 +21,10 @@ TEST(FormatByteSize, EveryRowOfTheTableAndItsEdges) {
     EXPECT_EQ(FormatByteSize(4294967295U), "4.00GB");
 }
 
+TEST(FormatByteSize, TotalsBeyondFourGigabytesStayInGigabytes) {
+    EXPECT_EQ(FormatByteSize(4294967296ULL), "4.00GB");
+    EXPECT_EQ(FormatByteSize(6442450944ULL), "6.00GB");  // not the 2.00GB a 32-bit count shows
+}
+
 }  // namespace
 }  // namespace veldmoor

@@ -15,7 +15,7 @@ using testing::RecordingView;
 
 class TransferProgressTest : public ::testing::Test {
 protected:
-    TransferProgress Make(std::uint32_t total) {
+    TransferProgress Make(std::uint64_t total) {
         return TransferProgress(view_, total, temp_.path(), [this] { return now_; });
     }
     std::vector<std::string> EventsStartingWith(const std::string& prefix) const {
@@ -89,6 +89,21 @@ TEST_F(TransferProgressTest, NothingToDownloadShowsAFullBar) {
     EXPECT_EQ(ProgressPosition(0, 0), 1000);
     EXPECT_EQ(ProgressPosition(7, 5), 1000);  // a wrapped counter never leaves the bar
     EXPECT_EQ(ProgressPosition(1, 3), 333);
+}
+
+TEST_F(TransferProgressTest, APhaseOfMoreThanFourGigabytesCountsOnPastThem) {
+    constexpr std::uint32_t kFile = 3U << 30;  // 3 GiB, two of them
+    TransferProgress progress = Make(2ULL * kFile);
+    progress.OnFileProgress("a.mul", kFile, kFile);
+    now_ += 2000;
+    progress.OnFileProgress("b.mul", kFile / 2, kFile);
+    EXPECT_EQ(view_.Progress().back(), 750);
+    EXPECT_EQ(EventsStartingWith("SetSizeText").back(), "SetSizeText:4.50GB/6.00GB");
+    // 4.5 GiB in the two seconds since the phase began (the first report had no time to measure).
+    EXPECT_EQ(EventsStartingWith("SetSpeedText").back(), "SetSpeedText:2.25GB/s");
+    progress.OnFileProgress("b.mul", kFile, kFile);
+    EXPECT_EQ(view_.Progress().back(), 1000);
+    EXPECT_EQ(EventsStartingWith("SetSizeText").back(), "SetSizeText:6.00GB/6.00GB");
 }
 
 TEST_F(TransferProgressTest, ZeroOfZeroCompletesTheFileAndCountsTowardsTheTotal) {

@@ -37,8 +37,7 @@ void PrintUsage(std::ostream& out) {
 }
 
 std::string Size(std::uint64_t bytes) {
-    return veldmoor::FormatByteSize(
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, UINT32_MAX)));
+    return veldmoor::FormatByteSize(bytes);
 }
 
 // The live line: bytes so far of the whole run, speed and time left.
@@ -101,11 +100,11 @@ int Run(const Arguments& args) {
 
     struct Examined {
         const veldmoor::RemoteFile* file;
-        std::uint32_t download;
+        std::uint64_t download;
     };
     std::vector<Examined> examined;
     for (const auto& file : files) {
-        const std::uint32_t before = sync.totalDownloadBytes();
+        const std::uint64_t before = sync.totalDownloadBytes();
         bool checked = false;
         sync.prepareFile(file, [&](const std::string&) { checked = true; });
         if (checked) {
