@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sync/weak_checksum.h"
+#include "tools/publish/atomic_output.h"
 
 namespace veldmoor {
 namespace {
@@ -24,61 +25,6 @@ void AppendLittleEndian(std::string& out, std::uint32_t value) {
 std::uint32_t Crc32(std::uint32_t crc, const unsigned char* data, std::size_t length) {
     return static_cast<std::uint32_t>(crc32(crc, data, static_cast<uInt>(length)));
 }
-
-// Writes to "<target>.publishing" and renames it over the target when complete, so a server
-// never hands out half a file.
-class AtomicOutput {
-public:
-    explicit AtomicOutput(std::string target)
-        : target_(std::move(target)), temporary_(target_ + ".publishing") {
-        out_.open(fs::path(temporary_), std::ios::binary | std::ios::trunc);
-        if (!out_) {
-            throw std::runtime_error("cannot create '" + temporary_ +
-                                     "' (is the repository folder writable?)");
-        }
-    }
-    ~AtomicOutput() {
-        if (!committed_) {
-            out_.close();
-            std::error_code ignored;
-            fs::remove(fs::path(temporary_), ignored);
-        }
-    }
-    AtomicOutput(const AtomicOutput&) = delete;
-    AtomicOutput& operator=(const AtomicOutput&) = delete;
-
-    void write(const char* data, std::size_t length) {
-        out_.write(data, static_cast<std::streamsize>(length));
-    }
-    // Completes the temporary file; every write failure shows here, before anything moves.
-    void finish() {
-        if (finished_) {
-            return;
-        }
-        out_.close();
-        finished_ = true;
-        if (!out_) {
-            throw std::runtime_error("writing '" + temporary_ + "' failed (is the disk full?)");
-        }
-    }
-    void commit() {
-        finish();
-        std::error_code error;
-        fs::rename(fs::path(temporary_), fs::path(target_), error);
-        if (error) {
-            throw std::runtime_error("cannot move '" + temporary_ + "' to '" + target_ +
-                                     "': " + error.message());
-        }
-        committed_ = true;
-    }
-
-private:
-    std::string target_;
-    std::string temporary_;
-    std::ofstream out_;
-    bool finished_ = false;
-    bool committed_ = false;
-};
 
 // Reads `source` once, writing it to `copy` (when given) and its index to `index`; moves
 // nothing into place.

@@ -11,6 +11,7 @@
 #include "sync/file_list.h"
 #include "system/file_time.h"
 #include "system/folder_lock.h"
+#include "tools/publish/atomic_output.h"
 #include "tools/publish/chunk_index_writer.h"
 #include "tools/publish/name_rules.h"
 
@@ -316,27 +317,10 @@ PublishSummary PublishRepository(const PublishOptions& options) {
     // The list goes last: a client reading it finds every copy and index it names.
     const std::string text = FormatFileList(newList);
     if (!fs::exists(fileListPath, error) || ReadAll(fileListPath) != text) {
-        const std::string temporary = fileListPath.string() + ".publishing";
         // A list that cannot be completed or moved is not left behind for the server to hand out.
-        const auto discardTemporary = [&temporary] {
-            std::error_code ignored;
-            fs::remove(fs::path(temporary), ignored);
-        };
-        {
-            std::ofstream out(fs::path(temporary), std::ios::binary | std::ios::trunc);
-            out << text;
-            out.close();
-            if (!out) {
-                discardTemporary();
-                throw std::runtime_error("cannot write '" + temporary + "' (is the disk full?)");
-            }
-        }
-        fs::rename(fs::path(temporary), fileListPath, error);
-        if (error) {
-            discardTemporary();
-            throw std::runtime_error("cannot move '" + temporary + "' to '" +
-                                     fileListPath.string() + "': " + error.message());
-        }
+        AtomicOutput list(fileListPath.string());
+        list.write(text.data(), text.size());
+        list.commit();
         summary.fileListWritten = true;
     }
 
