@@ -9,8 +9,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   libwxgtk3.2-dev libwxgtk-webview3.2-dev
   clang-format clang-tidy
-  nginx-light zsync time curl rsync
-  xvfb xauth imagemagick fonts-dejavu-core
+  nginx-light lighttpd apache2 varnish zsync time curl rsync
+  clang libclang-rt-14-dev ccache
+  xvfb xauth openbox xdotool imagemagick fonts-dejavu-core
   python3-pil python3-fonttools fonts-goudybookletter fonts-rampart
 )
 
@@ -28,6 +29,11 @@ echo "setup: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-# nginx-light's package starts a system-wide nginx on port 80; the tests start their own.
-if command -v systemctl >/dev/null 2>&1; then $SUDO systemctl disable --now nginx >/dev/null 2>&1 || true; fi
-$SUDO service nginx stop >/dev/null 2>&1 || true
+# The web servers' packages start system-wide servers on port 80 and 6081; the tests start
+# their own on free loopback ports.
+for service in nginx lighttpd apache2 varnish; do
+  if command -v systemctl >/dev/null 2>&1; then
+    $SUDO systemctl disable --now "$service" >/dev/null 2>&1 || true
+  fi
+  $SUDO service "$service" stop >/dev/null 2>&1 || true
+done
