@@ -1,14 +1,12 @@
 #include "patch/operations_processor.h"
 
-#include <dirent.h>
-
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <optional>
 #include <system_error>
 
 #include "patch/operations_exception.h"
+#include "system/folder_entries.h"
 #include "system/path.h"
 
 namespace veldmoor {
@@ -232,17 +230,11 @@ std::vector<std::string> ExpandWildcard(const std::string& pattern) {
     const std::size_t lastStar = namePattern.rfind('*');
     const std::string suffix =
         lastStar == std::string::npos ? std::string() : namePattern.substr(lastStar + 1);
-    const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.empty() ? "." : folder.c_str()),
-                                                  closedir);
-    if (!dir)
-        return matches;
-    while (const dirent* entry = readdir(dir.get())) {
-        const std::string_view name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
+    for (const std::string& name : FolderEntryNames(folder)) {
         if (!MatchesPattern(name, namePattern))
             continue;
-        if (name.size() < suffix.size() || name.substr(name.size() - suffix.size()) != suffix) {
+        if (name.size() < suffix.size() ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
             continue;
         }
         matches.push_back(AppendPathComponent(folder, name));

@@ -69,6 +69,10 @@ bool PollForExit(int processId, std::chrono::milliseconds timeout) {
 
 }  // namespace
 
+int CurrentProcessId() {
+    return static_cast<int>(getpid());
+}
+
 std::vector<RunningProcess> ListRunningProcesses() {
     std::vector<RunningProcess> processes;
     const std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir("/proc"), closedir);

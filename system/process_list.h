@@ -15,6 +15,9 @@ struct RunningProcess {
     std::string imagePath;
 };
 
+// The id of the running process, as ListRunningProcesses reports it.
+int CurrentProcessId();
+
 // Every process visible to this one, in the order the system lists them. A process that ends
 // while the list is taken is either missing or has an empty image path.
 std::vector<RunningProcess> ListRunningProcesses();
