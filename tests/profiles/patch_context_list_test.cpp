@@ -325,7 +325,7 @@ TEST(PatchContextListLoad, SurvivesDamagedFiles) {
                     damaged.insert(at, 1, "<>&\"'/=;#x"[random() % 10]);
             }
             if (damaged.empty()) {
-                damaged = "<";
+                damaged.assign(1, '<');
             }
         }
         folder.Write("profiles.xml", damaged);
