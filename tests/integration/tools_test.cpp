@@ -1,15 +1,27 @@
 // The command-line programs as a maintainer and a player run them: help, wrong use, exit
 // codes, and veldmoor-publish's promises (idempotence, refusals, removals, re-indexing).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <httplib.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <thread>
+#include <vector>
 
 #include "system/file_time.h"
 #include "system/folder_lock.h"
 #include "tests/integration/repository_harness.h"
 #include "tests/support/process_runner.h"
 #include "tools/publish/chunk_index_writer.h"
+
+extern char** environ;
 
 namespace veldmoor::test {
 namespace {
@@ -48,6 +60,109 @@ TEST(CommandLineTools, ServeRefusesAMissingFolder) {
     const auto result = RunProgram(ServeProgram(), {"--port", "0", temp / "missing"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(Contains(result.output, "missing")) << result.output;
+}
+
+// veldmoor-serve running as its own process on a free loopback port, ended by SIGTERM.
+class ServeProcess {
+public:
+    explicit ServeProcess(const std::string& root) : portFile_(scratch_ / "port") {
+        std::vector<std::string> args{ServeProgram(), "--port",  "0",
+                                      "--port-file",  portFile_, root};
+        std::vector<char*> argv;
+        for (auto& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+            pid_ = 0;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (pid_ > 0 && port_ == 0 && std::chrono::steady_clock::now() < deadline) {
+            std::ifstream in(portFile_);
+            if (!(in >> port_)) {
+                port_ = 0;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+    }
+    ~ServeProcess() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+        }
+    }
+    ServeProcess(const ServeProcess&) = delete;
+    ServeProcess& operator=(const ServeProcess&) = delete;
+
+    int port() const { return port_; }
+    // The most memory the process has held at once, in bytes (Linux's VmHWM).
+    std::uint64_t peakMemory() const {
+        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("VmHWM:", 0) == 0) {
+                return std::stoull(line.substr(6)) * 1024;
+            }
+        }
+        return 0;
+    }
+
+private:
+    TempDir scratch_{"veldmoor-serve-process"};
+    std::string portFile_;
+    pid_t pid_ = 0;
+    int port_ = 0;
+};
+
+TEST(ServeTool, ManyParallelCompressedAnswersStayWithinBoundedMemory) {
+    const TempDir root{"veldmoor-serve-gzip"};
+    // Compressible, but not so much that compressing it takes no time.
+    std::string text;
+    const std::string bytes = RandomBytes(1 << 20, 21);
+    while (text.size() < (6u << 20)) {
+        for (const char c : bytes) {
+            text += static_cast<char>('a' + static_cast<unsigned char>(c) % 8);
+        }
+    }
+    WriteTestFile(root / "big.bin", text);
+    const ServeProcess serve(root.path());
+    ASSERT_GT(serve.port(), 0);
+
+    constexpr std::size_t kClients = 16;
+    std::vector<std::thread> clients;
+    std::vector<std::uint64_t> received(kClients, 0);
+    std::vector<int> status(kClients, 0);
+    std::vector<bool> packed(kClients, false);
+    for (std::size_t i = 0; i < kClients; ++i) {
+        clients.emplace_back([&, i] {
+            httplib::Client c("127.0.0.1", serve.port());
+            c.set_decompress(false);
+            c.set_read_timeout(std::chrono::seconds(120));
+            const auto res =
+                c.Get("/big.bin", {{"Accept-Encoding", "gzip"}}, [&](const char*, std::size_t n) {
+                    received[i] += n;
+                    return true;
+                });
+            status[i] = res ? res->status : -1;
+            packed[i] = res && res->get_header_value("Content-Encoding") == "gzip";
+        });
+    }
+    for (auto& t : clients) {
+        t.join();
+    }
+    for (std::size_t i = 0; i < kClients; ++i) {
+        EXPECT_EQ(status[i], 200) << i;
+        EXPECT_EQ(received[i], packed[i] ? received[i] : text.size()) << i;
+        EXPECT_LT(received[i], packed[i] ? text.size() : text.size() + 1) << i;
+    }
+    EXPECT_NE(std::count(packed.begin(), packed.end(), true), 0);
+    // Every answer compressed in memory at once would hold the file twice over per answer.
+    EXPECT_LT(serve.peakMemory(), 48ULL << 20) << "peak " << (serve.peakMemory() >> 20) << " MiB";
 }
 
 class PublishTool : public ::testing::Test {
