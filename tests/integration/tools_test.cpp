@@ -220,7 +220,7 @@ TEST_F(PublishTool, UnchangedContentWithANewTimeKeepsItsListedTime) {
 TEST_F(PublishTool, RefusesNamesTheRepositoryCannotCarryAndWritesNothing) {
     WriteTestFile(source() + "/fine.txt", "fine");
     for (const std::string bad :
-         {"quote\"d.txt", "line\nbreak.txt", "a..b.txt", "back\\slash.txt", "colon:.txt"}) {
+         {"quote\"d.txt", "line\nbreak.txt", "back\\slash.txt", "colon:.txt"}) {
         const TempDir folder;
         WriteTestFile(folder / "fine.txt", "fine");
         WriteTestFile(folder / bad, "bad");
@@ -229,6 +229,26 @@ TEST_F(PublishTool, RefusesNamesTheRepositoryCannotCarryAndWritesNothing) {
         EXPECT_TRUE(Contains(result.output, "cannot be published")) << result.output;
         EXPECT_FALSE(fs::exists(folder.path() + "-repo")) << bad;
     }
+}
+
+TEST_F(PublishTool, DoubleDotsInsideANameArePublishedLikeAnyOtherCharacters) {
+    WriteTestFile(source() + "/a..b", "a..b");
+    WriteTestFile(source() + "/x..y/..z.txt", "z");
+    WriteTestFile(source() + "/v1..2.pak", "pak");
+
+    Publish(source(), repo());
+
+    const auto listed = ListedTimes(repo());
+    EXPECT_EQ(listed.size(), 3u);
+    EXPECT_EQ(ReadTestFile(repo() + "/transfer/x..y/..z.txt"), "z");
+    EXPECT_TRUE(fs::exists(repo() + "/transfer/a..b.chunks"));
+
+    // "..." is refused, but for the trailing dot Windows drops, not for its double dot.
+    WriteTestFile(source() + "/...", "dots");
+    const auto refused = RunProgram(PublishProgram(), {source(), repo()});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(Contains(refused.output, "ends in a dot")) << refused.output;
+    EXPECT_FALSE(Contains(refused.output, "\"..\"")) << refused.output;
 }
 
 TEST_F(PublishTool, RefusesNamesThatCollideOnAPlayersInstallation) {
@@ -285,6 +305,112 @@ TEST_F(PublishTool, AFileThatBecameAFolderAndAFolderThatBecameAFileArePublished)
     EXPECT_EQ(ReadTestFile(repo() + "/transfer/art"), "now a file");
     EXPECT_TRUE(fs::exists(repo() + "/transfer/art.chunks"));
     EXPECT_FALSE(fs::exists(repo() + "/transfer/maps.chunks"));
+}
+
+// Runs veldmoor-publish as a user whom file permissions bind: the superuser reads everything,
+// so for it the program runs without the capabilities that override them.
+ProgramResult PublishWithoutOverride(const std::string& sourceDir, const std::string& repoDir) {
+    if (::geteuid() != 0) {
+        return RunProgram(PublishProgram(), {sourceDir, repoDir});
+    }
+    return RunProgram("/usr/bin/setpriv", {"--bounding-set=-dac_override,-dac_read_search",
+                                           PublishProgram(), sourceDir, repoDir});
+}
+
+// Gives a folder or file no rights for the length of a scope, and its rights back afterwards
+// so that the temporary folder can be removed.
+class NoRights {
+public:
+    explicit NoRights(std::string path) : path_(std::move(path)) {
+        before_ = fs::status(path_).permissions();
+        fs::permissions(path_, fs::perms::none);
+    }
+    ~NoRights() { fs::permissions(path_, before_); }
+    NoRights(const NoRights&) = delete;
+    NoRights& operator=(const NoRights&) = delete;
+
+private:
+    std::string path_;
+    fs::perms before_{};
+};
+
+TEST_F(PublishTool, AnUnreadableSourceFolderStopsTheRunAndUnpublishesNothing) {
+    WriteTestFile(source() + "/keep.txt", "keep");
+    WriteTestFile(source() + "/maps/map0.mul", RandomBytes(3000, 11));
+    WriteTestFile(source() + "/maps/deep/map1.mul", RandomBytes(3000, 12));
+    Publish(source(), repo());
+    const auto listed = ListedTimes(repo());
+    const auto stamps = Stamps(repo());
+    WriteTestFile(source() + "/new.txt", "new");  // would be added if the run went on
+
+    ProgramResult result;
+    {
+        const NoRights locked(source() + "/maps");
+        result = PublishWithoutOverride(source(), repo());
+    }
+
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_TRUE(Contains(result.output, "maps")) << result.output;
+    EXPECT_TRUE(Contains(result.output, "nothing was changed")) << result.output;
+    EXPECT_EQ(ListedTimes(repo()), listed);
+    EXPECT_EQ(Stamps(repo()), stamps);
+    EXPECT_TRUE(fs::exists(repo() + "/transfer/maps/deep/map1.mul"));
+}
+
+TEST_F(PublishTool, AnUnreadableSourceFileStopsTheRunBeforeAnythingChanges) {
+    WriteTestFile(source() + "/a.bin", RandomBytes(3000, 13));
+    WriteTestFile(source() + "/b.bin", RandomBytes(3000, 14));
+    WriteTestFile(source() + "/z.bin", RandomBytes(3000, 15));
+    Publish(source(), repo());
+    const auto listed = ListedTimes(repo());
+    const auto stamps = Stamps(repo());
+    WriteTestFile(source() + "/a.bin", RandomBytes(3000, 16));  // changed: copied first in order
+    fs::remove(source() + "/b.bin");                            // gone: would be removed
+    WriteTestFile(source() + "/z.bin", RandomBytes(4000, 17));  // changed, and unreadable
+
+    ProgramResult result;
+    {
+        const NoRights locked(source() + "/z.bin");
+        result = PublishWithoutOverride(source(), repo());
+    }
+
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_TRUE(Contains(result.output, "z.bin")) << result.output;
+    EXPECT_TRUE(Contains(result.output, "nothing was changed")) << result.output;
+    EXPECT_EQ(ListedTimes(repo()), listed);
+    EXPECT_EQ(Stamps(repo()), stamps);
+}
+
+TEST_F(PublishTool, SymbolicLinksAreRefusedForWhatTheyAreUnlessTheyNameAFileInTheSource) {
+    WriteTestFile(source() + "/data/art.mul", "art");
+    WriteTestFile(temp_ / "outside/secret.txt", "secret");
+    fs::create_directories(source() + "/links");
+    fs::create_symlink("../data/art.mul", source() + "/links/art-again.mul");
+    fs::create_symlink(temp_ / "outside/secret.txt", source() + "/links/secret.txt");
+    fs::create_symlink("../data", source() + "/links/data-folder");
+    fs::create_symlink("nowhere", source() + "/links/dangling");
+
+    const auto refused = RunProgram(PublishProgram(), {source(), repo()});
+
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_FALSE(Contains(refused.output, "differ only in case")) << refused.output;
+    EXPECT_FALSE(Contains(refused.output, "contains \"..\"")) << refused.output;
+    for (const char* name : {"links/secret.txt", "links/data-folder", "links/dangling"}) {
+        EXPECT_TRUE(Contains(refused.output, std::string("'") + name + "': it is a symbolic link"))
+            << name << "\n"
+            << refused.output;
+    }
+    EXPECT_FALSE(Contains(refused.output, "links/art-again.mul")) << refused.output;
+    EXPECT_FALSE(fs::exists(repo() + "/filelist.php"));
+
+    // A link to a file inside the source is published as a copy of that file.
+    fs::remove(source() + "/links/secret.txt");
+    fs::remove(source() + "/links/data-folder");
+    fs::remove(source() + "/links/dangling");
+    Publish(source(), repo());
+    EXPECT_EQ(ListedTimes(repo()).count("links/art-again.mul"), 1u);
+    EXPECT_EQ(ReadTestFile(repo() + "/transfer/links/art-again.mul"), "art");
+    EXPECT_FALSE(fs::is_symlink(repo() + "/transfer/links/art-again.mul"));
 }
 
 TEST_F(PublishTool, AFileListThatCannotBePutInPlaceLeavesNoTemporaryFile) {
