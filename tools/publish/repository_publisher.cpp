@@ -263,7 +263,10 @@ PublishRefused::PublishRefused(std::vector<std::string> reasonList)
       reasons(std::move(reasonList)) {}
 
 std::vector<ListedFile> ReadFileList(const std::string& fileListPath) {
-    const std::string text = ReadAll(fs::path(fileListPath));
+    return ParseFileList(ReadAll(fs::path(fileListPath)));
+}
+
+std::vector<ListedFile> ParseFileList(std::string_view text) {
     std::vector<ListedFile> files;
     for (const FileListEntryText& entry : findFileListEntries(text)) {
         try {
