@@ -58,7 +58,7 @@ TEST(ParseFileList, ReadsEntriesFromTextInMemoryAndNothingFromNoise) {
     ASSERT_EQ(read.size(), 1u);
     EXPECT_EQ(read[0].path, "a..b/c");
     EXPECT_EQ(read[0].time, 12);
-    EXPECT_TRUE(ParseFileList(std::string("{ path: \"\0\", time", 19)).empty());
+    EXPECT_TRUE(ParseFileList(std::string("{ path: \"") + '\0' + "\", time").empty());
 }
 
 }  // namespace
