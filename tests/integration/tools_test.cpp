@@ -1,15 +1,27 @@
 // The command-line programs as a maintainer and a player run them: help, wrong use, exit
 // codes, and veldmoor-publish's promises (idempotence, refusals, removals, re-indexing).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <httplib.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <thread>
+#include <vector>
 
 #include "system/file_time.h"
 #include "system/folder_lock.h"
 #include "tests/integration/repository_harness.h"
 #include "tests/support/process_runner.h"
 #include "tools/publish/chunk_index_writer.h"
+
+extern char** environ;
 
 namespace veldmoor::test {
 namespace {
@@ -48,6 +60,146 @@ TEST(CommandLineTools, ServeRefusesAMissingFolder) {
     const auto result = RunProgram(ServeProgram(), {"--port", "0", temp / "missing"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(Contains(result.output, "missing")) << result.output;
+}
+
+// veldmoor-serve running as its own process on a free loopback port, ended by SIGTERM.
+class ServeProcess {
+public:
+    explicit ServeProcess(const std::string& root) : portFile_(scratch_ / "port") {
+        std::vector<std::string> args{ServeProgram(), "--port",  "0",
+                                      "--port-file",  portFile_, root};
+        std::vector<char*> argv;
+        for (auto& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        // Under AddressSanitizer freed memory is held back to catch late uses, which would count
+        // as memory the server holds; the measurement wants the server's own.
+        std::vector<std::string> env;
+        std::string asan = "ASAN_OPTIONS=quarantine_size_mb=0";
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string entry = *e;
+            if (entry.rfind("ASAN_OPTIONS=", 0) == 0) {
+                asan = entry + ":quarantine_size_mb=0";
+            } else {
+                env.push_back(entry);
+            }
+        }
+        env.push_back(asan);
+        std::vector<char*> envp;
+        for (auto& e : env) {
+            envp.push_back(e.data());
+        }
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
+            pid_ = 0;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (pid_ > 0 && port_ == 0 && std::chrono::steady_clock::now() < deadline) {
+            std::ifstream in(portFile_);
+            if (!(in >> port_)) {
+                port_ = 0;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+    }
+    ~ServeProcess() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+        }
+    }
+    ServeProcess(const ServeProcess&) = delete;
+    ServeProcess& operator=(const ServeProcess&) = delete;
+
+    int port() const { return port_; }
+    // The most memory the process has held at once, in bytes (Linux's VmHWM).
+    std::uint64_t peakMemory() const {
+        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("VmHWM:", 0) == 0) {
+                return std::stoull(line.substr(6)) * 1024;
+            }
+        }
+        return 0;
+    }
+
+private:
+    TempDir scratch_{"veldmoor-serve-process"};
+    std::string portFile_;
+    pid_t pid_ = 0;
+    int port_ = 0;
+};
+
+struct Fetched {
+    int status = -1;
+    bool gzip = false;
+    std::uint64_t bytes = 0;
+};
+
+// Fetches `path` asking for gzip, counting the body's bytes without keeping them.
+Fetched FetchCompressed(int port, const std::string& path) {
+    httplib::Client c("127.0.0.1", port);
+    c.set_decompress(false);
+    c.set_read_timeout(std::chrono::seconds(120));
+    Fetched fetched;
+    const auto res = c.Get(path, {{"Accept-Encoding", "gzip"}}, [&](const char*, std::size_t n) {
+        fetched.bytes += n;
+        return true;
+    });
+    if (res) {
+        fetched.status = res->status;
+        fetched.gzip = res->get_header_value("Content-Encoding") == "gzip";
+    }
+    return fetched;
+}
+
+TEST(ServeTool, ParallelCompressedAnswersCostNoMoreThanAFewOfThemAlone) {
+    const TempDir root{"veldmoor-serve-gzip"};
+    // Compressible, but not so much that compressing it takes no time.
+    std::string text;
+    const std::string bytes = RandomBytes(1 << 20, 21);
+    while (text.size() < (6u << 20)) {
+        for (const char c : bytes) {
+            text += static_cast<char>('a' + static_cast<unsigned char>(c) % 8);
+        }
+    }
+    WriteTestFile(root / "big.bin", text);
+    const ServeProcess serve(root.path());
+    ASSERT_GT(serve.port(), 0);
+
+    // What one compressed answer costs, measured in the same process (and under the same
+    // sanitizer, if any) as the parallel ones.
+    const std::uint64_t idle = serve.peakMemory();
+    const Fetched alone = FetchCompressed(serve.port(), "/big.bin");
+    ASSERT_EQ(alone.status, 200);
+    ASSERT_TRUE(alone.gzip);
+    const std::uint64_t one = serve.peakMemory() - idle;
+    ASSERT_GT(one, 0u);
+
+    constexpr std::size_t kClients = 16;
+    std::vector<Fetched> fetched(kClients);
+    std::vector<std::thread> clients;
+    for (std::size_t i = 0; i < kClients; ++i) {
+        clients.emplace_back([&, i] { fetched[i] = FetchCompressed(serve.port(), "/big.bin"); });
+    }
+    for (auto& t : clients) {
+        t.join();
+    }
+    for (std::size_t i = 0; i < kClients; ++i) {
+        EXPECT_EQ(fetched[i].status, 200) << i;
+        EXPECT_EQ(fetched[i].bytes, fetched[i].gzip ? alone.bytes : text.size()) << i;
+    }
+    // A server that compresses every answer on its own holds one such answer per thread.
+    const std::uint64_t parallel = serve.peakMemory() - idle;
+    EXPECT_LT(parallel, 6 * one) << "one answer " << (one >> 10) << " KiB, " << kClients
+                                 << " in parallel " << (parallel >> 10) << " KiB";
 }
 
 class PublishTool : public ::testing::Test {
@@ -105,7 +257,7 @@ TEST_F(PublishTool, UnchangedContentWithANewTimeKeepsItsListedTime) {
 TEST_F(PublishTool, RefusesNamesTheRepositoryCannotCarryAndWritesNothing) {
     WriteTestFile(source() + "/fine.txt", "fine");
     for (const std::string bad :
-         {"quote\"d.txt", "line\nbreak.txt", "a..b.txt", "back\\slash.txt", "colon:.txt"}) {
+         {"quote\"d.txt", "line\nbreak.txt", "back\\slash.txt", "colon:.txt"}) {
         const TempDir folder;
         WriteTestFile(folder / "fine.txt", "fine");
         WriteTestFile(folder / bad, "bad");
@@ -114,6 +266,26 @@ TEST_F(PublishTool, RefusesNamesTheRepositoryCannotCarryAndWritesNothing) {
         EXPECT_TRUE(Contains(result.output, "cannot be published")) << result.output;
         EXPECT_FALSE(fs::exists(folder.path() + "-repo")) << bad;
     }
+}
+
+TEST_F(PublishTool, DoubleDotsInsideANameArePublishedLikeAnyOtherCharacters) {
+    WriteTestFile(source() + "/a..b", "a..b");
+    WriteTestFile(source() + "/x..y/..z.txt", "z");
+    WriteTestFile(source() + "/v1..2.pak", "pak");
+
+    Publish(source(), repo());
+
+    const auto listed = ListedTimes(repo());
+    EXPECT_EQ(listed.size(), 3u);
+    EXPECT_EQ(ReadTestFile(repo() + "/transfer/x..y/..z.txt"), "z");
+    EXPECT_TRUE(fs::exists(repo() + "/transfer/a..b.chunks"));
+
+    // "..." is refused, but for the trailing dot Windows drops, not for its double dot.
+    WriteTestFile(source() + "/...", "dots");
+    const auto refused = RunProgram(PublishProgram(), {source(), repo()});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(Contains(refused.output, "ends in a dot")) << refused.output;
+    EXPECT_FALSE(Contains(refused.output, "\"..\"")) << refused.output;
 }
 
 TEST_F(PublishTool, RefusesNamesThatCollideOnAPlayersInstallation) {
@@ -170,6 +342,112 @@ TEST_F(PublishTool, AFileThatBecameAFolderAndAFolderThatBecameAFileArePublished)
     EXPECT_EQ(ReadTestFile(repo() + "/transfer/art"), "now a file");
     EXPECT_TRUE(fs::exists(repo() + "/transfer/art.chunks"));
     EXPECT_FALSE(fs::exists(repo() + "/transfer/maps.chunks"));
+}
+
+// Runs veldmoor-publish as a user whom file permissions bind: the superuser reads everything,
+// so for it the program runs without the capabilities that override them.
+ProgramResult PublishWithoutOverride(const std::string& sourceDir, const std::string& repoDir) {
+    if (::geteuid() != 0) {
+        return RunProgram(PublishProgram(), {sourceDir, repoDir});
+    }
+    return RunProgram("/usr/bin/setpriv", {"--bounding-set=-dac_override,-dac_read_search",
+                                           PublishProgram(), sourceDir, repoDir});
+}
+
+// Gives a folder or file no rights for the length of a scope, and its rights back afterwards
+// so that the temporary folder can be removed.
+class NoRights {
+public:
+    explicit NoRights(std::string path) : path_(std::move(path)) {
+        before_ = fs::status(path_).permissions();
+        fs::permissions(path_, fs::perms::none);
+    }
+    ~NoRights() { fs::permissions(path_, before_); }
+    NoRights(const NoRights&) = delete;
+    NoRights& operator=(const NoRights&) = delete;
+
+private:
+    std::string path_;
+    fs::perms before_{};
+};
+
+TEST_F(PublishTool, AnUnreadableSourceFolderStopsTheRunAndUnpublishesNothing) {
+    WriteTestFile(source() + "/keep.txt", "keep");
+    WriteTestFile(source() + "/maps/map0.mul", RandomBytes(3000, 11));
+    WriteTestFile(source() + "/maps/deep/map1.mul", RandomBytes(3000, 12));
+    Publish(source(), repo());
+    const auto listed = ListedTimes(repo());
+    const auto stamps = Stamps(repo());
+    WriteTestFile(source() + "/new.txt", "new");  // would be added if the run went on
+
+    ProgramResult result;
+    {
+        const NoRights locked(source() + "/maps");
+        result = PublishWithoutOverride(source(), repo());
+    }
+
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_TRUE(Contains(result.output, "maps")) << result.output;
+    EXPECT_TRUE(Contains(result.output, "nothing was changed")) << result.output;
+    EXPECT_EQ(ListedTimes(repo()), listed);
+    EXPECT_EQ(Stamps(repo()), stamps);
+    EXPECT_TRUE(fs::exists(repo() + "/transfer/maps/deep/map1.mul"));
+}
+
+TEST_F(PublishTool, AnUnreadableSourceFileStopsTheRunBeforeAnythingChanges) {
+    WriteTestFile(source() + "/a.bin", RandomBytes(3000, 13));
+    WriteTestFile(source() + "/b.bin", RandomBytes(3000, 14));
+    WriteTestFile(source() + "/z.bin", RandomBytes(3000, 15));
+    Publish(source(), repo());
+    const auto listed = ListedTimes(repo());
+    const auto stamps = Stamps(repo());
+    WriteTestFile(source() + "/a.bin", RandomBytes(3000, 16));  // changed: copied first in order
+    fs::remove(source() + "/b.bin");                            // gone: would be removed
+    WriteTestFile(source() + "/z.bin", RandomBytes(4000, 17));  // changed, and unreadable
+
+    ProgramResult result;
+    {
+        const NoRights locked(source() + "/z.bin");
+        result = PublishWithoutOverride(source(), repo());
+    }
+
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_TRUE(Contains(result.output, "z.bin")) << result.output;
+    EXPECT_TRUE(Contains(result.output, "nothing was changed")) << result.output;
+    EXPECT_EQ(ListedTimes(repo()), listed);
+    EXPECT_EQ(Stamps(repo()), stamps);
+}
+
+TEST_F(PublishTool, SymbolicLinksAreRefusedForWhatTheyAreUnlessTheyNameAFileInTheSource) {
+    WriteTestFile(source() + "/data/art.mul", "art");
+    WriteTestFile(temp_ / "outside/secret.txt", "secret");
+    fs::create_directories(source() + "/links");
+    fs::create_symlink("../data/art.mul", source() + "/links/art-again.mul");
+    fs::create_symlink(temp_ / "outside/secret.txt", source() + "/links/secret.txt");
+    fs::create_symlink("../data", source() + "/links/data-folder");
+    fs::create_symlink("nowhere", source() + "/links/dangling");
+
+    const auto refused = RunProgram(PublishProgram(), {source(), repo()});
+
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_FALSE(Contains(refused.output, "differ only in case")) << refused.output;
+    EXPECT_FALSE(Contains(refused.output, "contains \"..\"")) << refused.output;
+    for (const char* name : {"links/secret.txt", "links/data-folder", "links/dangling"}) {
+        EXPECT_TRUE(Contains(refused.output, std::string("'") + name + "': it is a symbolic link"))
+            << name << "\n"
+            << refused.output;
+    }
+    EXPECT_FALSE(Contains(refused.output, "links/art-again.mul")) << refused.output;
+    EXPECT_FALSE(fs::exists(repo() + "/filelist.php"));
+
+    // A link to a file inside the source is published as a copy of that file.
+    fs::remove(source() + "/links/secret.txt");
+    fs::remove(source() + "/links/data-folder");
+    fs::remove(source() + "/links/dangling");
+    Publish(source(), repo());
+    EXPECT_EQ(ListedTimes(repo()).count("links/art-again.mul"), 1u);
+    EXPECT_EQ(ReadTestFile(repo() + "/transfer/links/art-again.mul"), "art");
+    EXPECT_FALSE(fs::is_symlink(repo() + "/transfer/links/art-again.mul"));
 }
 
 TEST_F(PublishTool, AFileListThatCannotBePutInPlaceLeavesNoTemporaryFile) {

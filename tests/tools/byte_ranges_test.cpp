@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace veldmoor {
 namespace {
 
@@ -49,6 +51,36 @@ TEST(ParseRangeHeader, MalformedHeadersMeanTheWholeFile) {
         EXPECT_EQ(ParseRangeHeader(header, 1000).result, RangeParse::Malformed) << header;
     }
     EXPECT_EQ(ParseRangeHeader("bytes=0-0,1-1,2-2", 1000, 2).result, RangeParse::Malformed);
+}
+
+using Ranges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+
+Ranges Parts(const std::string& header, std::uint64_t size) {
+    const auto parts = AnswerParts(ParseRangeHeader(header, size).ranges, size);
+    Ranges pairs;
+    for (const auto& r : parts.value_or(std::vector<ByteRange>{})) {
+        pairs.emplace_back(r.first, r.last);
+    }
+    return pairs;
+}
+
+TEST(AnswerParts, JoinsOnlyRangesThatOverlapOrTouchTheOneBefore) {
+    // The launcher's kind: disjoint, ascending, with gaps: untouched.
+    EXPECT_EQ(Parts("bytes=0-9,20-29,40-49", 100), (Ranges{{0, 9}, {20, 29}, {40, 49}}));
+    EXPECT_EQ(Parts("bytes=0-9,10-19,15-30", 100), (Ranges{{0, 30}}));
+    EXPECT_EQ(Parts("bytes=50-59,40-49,0-0", 100), (Ranges{{40, 59}, {0, 0}}));
+    EXPECT_EQ(Parts("bytes=0-,0-,0-", 100), (Ranges{{0, 99}}));
+    EXPECT_EQ(Parts("bytes=-10,0-89", 100), (Ranges{{0, 99}}));
+}
+
+TEST(AnswerParts, PartsLargerTogetherThanTheFileMeanTheWholeFile) {
+    EXPECT_FALSE(AnswerParts(ParseRangeHeader("bytes=0-59,80-89,0-59", 100).ranges, 100));
+    EXPECT_TRUE(AnswerParts(ParseRangeHeader("bytes=0-49,80-89,0-39", 100).ranges, 100));
+    std::string tooMany = "bytes=0-0";
+    for (std::size_t i = 1; i <= kMaxRanges; ++i) {
+        tooMany += "," + std::to_string(2 * i) + "-" + std::to_string(2 * i);
+    }
+    EXPECT_EQ(ParseRangeHeader(tooMany, 1000).result, RangeParse::Malformed);
 }
 
 }  // namespace

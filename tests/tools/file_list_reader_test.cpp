@@ -53,5 +53,13 @@ TEST_F(FileListReader, SurvivesAVeryLongLineThatOpensAnEntryAndNeverClosesIt) {
     EXPECT_EQ(read[0].time, 7);
 }
 
+TEST(ParseFileList, ReadsEntriesFromTextInMemoryAndNothingFromNoise) {
+    const auto read = ParseFileList("[\n{ path: \"a..b/c\", time: \"12\" },\n]\n");
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read[0].path, "a..b/c");
+    EXPECT_EQ(read[0].time, 12);
+    EXPECT_TRUE(ParseFileList(std::string("{ path: \"") + '\0' + "\", time").empty());
+}
+
 }  // namespace
 }  // namespace veldmoor

@@ -6,18 +6,28 @@ namespace veldmoor {
 namespace {
 
 TEST(WhyPathIsRefused, AcceptsOrdinaryNamesIncludingBlanksAndUmlauts) {
-    for (const char* path : {"client.exe", "data/art.mul", "Mit Leerzeichen/Grüße.txt",
-                             "a.b/c-d_e+f (1).txt", "%41.txt", "{ weird }.txt"}) {
+    for (const char* path :
+         {"client.exe", "data/art.mul", "Mit Leerzeichen/Grüße.txt", "a.b/c-d_e+f (1).txt",
+          "%41.txt", "{ weird }.txt", "a..b", "..hidden/x", "v1..2/x..y.pak"}) {
         EXPECT_FALSE(WhyPathIsRefused(path).has_value()) << path;
     }
 }
 
 TEST(WhyPathIsRefused, RefusesWhatTheListOrAnInstallationCannotCarry) {
-    for (const char* path : {"", "/rooted", "a/../b", "x..y", "quo\"te", "line\nbreak", "cr\rx",
-                             "tab\tx", "back\\slash", "c:x", "a<b", "a|b", "a?b", "a*b", "a//b",
-                             "dot./x", "blank /x", "trailing."}) {
+    for (const char* path :
+         {"",      "/rooted", "a/../b",      "..",       "../x", "x/..", "quo\"te", "line\nbreak",
+          "cr\rx", "tab\tx",  "back\\slash", "c:x",      "a<b",  "a|b",  "a?b",     "a*b",
+          "a//b",  "dot./x",  "blank /x",    "trailing."}) {
         EXPECT_TRUE(WhyPathIsRefused(path).has_value()) << path;
     }
+}
+
+TEST(WhyPathIsRefused, SaysWhyForEachKindOfDotName) {
+    EXPECT_NE(WhyPathIsRefused("a/../b").value_or("").find("\"..\""), std::string::npos);
+    EXPECT_NE(WhyPathIsRefused("..").value_or("").find("\"..\""), std::string::npos);
+    // "..." is no parent folder; Windows would drop its trailing dots.
+    EXPECT_NE(WhyPathIsRefused("...").value_or("").find("ends in a dot"), std::string::npos);
+    EXPECT_NE(WhyPathIsRefused("data/...").value_or("").find("ends in a dot"), std::string::npos);
 }
 
 TEST(WhyTimeIsRefused, OnlyTimesASigned32BitNumberCarries) {

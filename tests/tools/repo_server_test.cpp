@@ -5,8 +5,17 @@
 #include <httplib.h>
 #include <zlib.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "tests/support/served_repository.h"
 #include "tests/support/temp_dir.h"
@@ -17,7 +26,7 @@ namespace {
 std::string Gunzip(const std::string& packed) {
     z_stream stream{};
     EXPECT_EQ(inflateInit2(&stream, 15 + 16), Z_OK);
-    std::string out(1 << 20, '\0');
+    std::string out(8 << 20, '\0');
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
     stream.avail_in = static_cast<uInt>(packed.size());
     stream.next_out = reinterpret_cast<Bytef*>(out.data());
@@ -102,6 +111,20 @@ TEST_F(RepoServerTest, WholeAnswersAreGzippedOnlyWhenAcceptedAndRangedOnesNever)
     EXPECT_EQ(ranged->body, content_.substr(0, 100));
 }
 
+TEST_F(RepoServerTest, ALargerFileIsCompressedWholeAcrossManyBlocks) {
+    std::string text;
+    for (int i = 0; text.size() < (3u << 20); ++i) {
+        text += "entry " + std::to_string(i * 7919 % 100003) + "\n";
+    }
+    WriteTestFile(root_ / "game/transfer/big.txt", text);
+    auto c = client();
+    const auto res = c.Get("/game/transfer/big.txt", {{"Accept-Encoding", "gzip"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->get_header_value("Content-Encoding"), "gzip");
+    EXPECT_LT(res->body.size(), text.size() / 2);
+    EXPECT_TRUE(Gunzip(res->body) == text);
+}
+
 TEST_F(RepoServerTest, DoubledSlashesAndPercentEncodingReachTheFile) {
     auto c = client();
     const auto res = c.Get("/game//transfer/Gr%C3%BC%C3%9Fe.txt");
@@ -131,6 +154,7 @@ TEST_F(RepoServerTest, PathsLeavingTheRootAreRefused) {
     const auto folder = c.Get("/game/transfer");
     ASSERT_TRUE(folder);
     EXPECT_EQ(folder->status, 404);
+    std::filesystem::remove(root_.path() + "-secret");
 }
 
 TEST_F(RepoServerTest, RangeOutsideTheFileIs416) {
@@ -202,6 +226,190 @@ TEST_F(RepoServerTest, StallDelaysTheAnswerAndStopEndsItAtOnce) {
     served_.server().stop();
     stalled.join();
     EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(10));
+}
+
+// A connection that says nothing, as an idle browser tab or an attacker keeps one.
+class SilentConnection {
+public:
+    explicit SilentConnection(int port) : socket_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = socket_ >= 0 &&
+                     ::connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~SilentConnection() {
+        if (socket_ >= 0) {
+            ::close(socket_);
+        }
+    }
+    SilentConnection(const SilentConnection&) = delete;
+    SilentConnection& operator=(const SilentConnection&) = delete;
+    bool connected() const { return connected_; }
+    // Sends part of a request line and nothing more, as a slow client does.
+    bool sendPart(const std::string& text) const {
+        return ::send(socket_, text.data(), text.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(text.size());
+    }
+    // True when the server closes the connection within `deadline` (an answer it sends
+    // first, such as a 408 or 400 for a request cut short, is read past).
+    bool closedBy(std::chrono::seconds deadline) const {
+        timeval wait{static_cast<time_t>(deadline.count()), 0};
+        ::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        char buffer[512];
+        while (true) {
+            const ssize_t n = ::recv(socket_, buffer, sizeof buffer, 0);
+            if (n == 0 || (n < 0 && errno == ECONNRESET)) {
+                return true;
+            }
+            if (n < 0) {
+                ADD_FAILURE() << "recv: " << std::strerror(errno);
+                return false;
+            }
+        }
+    }
+
+private:
+    int socket_;
+    bool connected_ = false;
+};
+
+TEST_F(RepoServerTest, IdleAndSlowConnectionsDoNotKeepOthersWaiting) {
+    std::vector<std::unique_ptr<SilentConnection>> idle;
+    for (int i = 0; i < 24; ++i) {
+        idle.push_back(std::make_unique<SilentConnection>(served_.server().port()));
+        ASSERT_TRUE(idle.back()->connected());
+        if (i % 2 == 1) {
+            ASSERT_TRUE(idle.back()->sendPart("GET /game/filelist.php HT"));
+        }
+    }
+    // Well before an idle connection times out, a real request is answered.
+    auto c = client();
+    c.set_connection_timeout(std::chrono::seconds(3));
+    c.set_read_timeout(std::chrono::seconds(3));
+    const auto res = c.Get("/game/transfer/data/a%20b.mul", {{"Range", "bytes=0-9"}});
+    ASSERT_TRUE(res) << "no answer while silent connections were open";
+    EXPECT_EQ(res->body, content_.substr(0, 10));
+}
+
+TEST(RepoServerTimeouts, ASilentConnectionIsClosedAfterTheIdleTime) {
+    TempDir root{"veldmoor-serve-idle"};
+    WriteTestFile(root / "filelist.php", "x");
+    RepoServerOptions options{root.path()};
+    options.idleTimeout = std::chrono::seconds(1);
+    RepoServer server(options);
+    server.start();
+    const SilentConnection silent(server.port());
+    ASSERT_TRUE(silent.connected());
+    const SilentConnection slow(server.port());
+    ASSERT_TRUE(slow.connected());
+    ASSERT_TRUE(slow.sendPart("GET /filelist.php HTTP/1.1\r\nHost: x\r\n"));
+    EXPECT_TRUE(silent.closedBy(std::chrono::seconds(30)));
+    EXPECT_TRUE(slow.closedBy(std::chrono::seconds(30)));
+}
+
+// The parts of a multipart answer: each part's Content-Range value and its bytes.
+std::vector<std::pair<std::string, std::string>> Parts(const httplib::Result& res) {
+    std::vector<std::pair<std::string, std::string>> parts;
+    const std::string type = res->get_header_value("Content-Type");
+    const auto at = type.find("; boundary=");
+    if (at == std::string::npos) {
+        return parts;
+    }
+    const std::string delimiter = "\r\n--" + type.substr(at + 11);
+    const std::string& body = res->body;
+    auto start = body.find(delimiter);
+    while (start != std::string::npos && body.compare(start + delimiter.size(), 2, "--") != 0) {
+        const auto headerEnd = body.find("\r\n\r\n", start);
+        const auto next = body.find(delimiter, headerEnd);
+        if (headerEnd == std::string::npos || next == std::string::npos) {
+            break;
+        }
+        const std::string header = body.substr(start, headerEnd - start);
+        const auto range = header.find("Content-Range: bytes ");
+        const auto rangeEnd = header.find('\r', range + 2);
+        parts.emplace_back(
+            range == std::string::npos ? "" : header.substr(range + 21, rangeEnd - range - 21),
+            body.substr(headerEnd + 4, next - headerEnd - 4));
+        start = next;
+    }
+    return parts;
+}
+
+TEST_F(RepoServerTest, OverlappingAndAdjacentRangesAreMergedInTheOrderAsked) {
+    auto c = client();
+    const auto res =
+        c.Get("/game/transfer/data/a%20b.mul", {{"Range", "bytes=600-699,650-749,750-759,0-9"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 206);
+    const auto parts = Parts(res);
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(parts[0].first, "600-759/1000");
+    EXPECT_EQ(parts[0].second, content_.substr(600, 160));
+    EXPECT_EQ(parts[1].first, "0-9/1000");
+    EXPECT_EQ(parts[1].second, content_.substr(0, 10));
+}
+
+TEST_F(RepoServerTest, ARangedAnswerNeverExceedsTheFileItServes) {
+    auto c = client();
+    std::string repeated = "bytes=0-";
+    for (int i = 1; i < 1024; ++i) {
+        repeated += ",0-";
+    }
+    const auto many = c.Get("/game/transfer/data/a%20b.mul", {{"Range", repeated}});
+    ASSERT_TRUE(many);
+    EXPECT_LE(many->body.size(), content_.size());
+    EXPECT_TRUE(many->body == content_);
+
+    // Overlaps that are not next to each other: answered as the whole file, as nginx does.
+    std::string scattered = "bytes=0-599";
+    for (int i = 0; i < 20; ++i) {
+        scattered += ",900-909,0-599";
+    }
+    const auto overlapping = c.Get("/game/transfer/data/a%20b.mul", {{"Range", scattered}});
+    ASSERT_TRUE(overlapping);
+    EXPECT_EQ(overlapping->status, 200);
+    EXPECT_LE(overlapping->body.size(), content_.size());
+    EXPECT_TRUE(overlapping->body == content_);
+}
+
+TEST_F(RepoServerTest, TheLaunchersThirtyFiveDisjointRangesComeBackOneByOne) {
+    std::string header = "bytes=";
+    for (int i = 0; i < 35; ++i) {
+        header += (i == 0 ? "" : ",") + std::to_string(i * 25) + "-" + std::to_string(i * 25 + 9);
+    }
+    auto c = client();
+    const auto res = c.Get("/game/transfer/data/a%20b.mul", {{"Range", header}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 206);
+    const auto parts = Parts(res);
+    ASSERT_EQ(parts.size(), 35u);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        EXPECT_EQ(parts[i].second, content_.substr(i * 25, 10)) << i;
+    }
+}
+
+TEST_F(RepoServerTest, SymbolicLinksLeadingOutOfTheRootAreNotServed) {
+    WriteTestFile(root_.path() + "-outside/secret.txt", "secret");
+    WriteTestFile(root_.path() + "-outside/folder/inner.txt", "inner");
+    namespace fs = std::filesystem;
+    fs::create_symlink(root_.path() + "-outside/secret.txt", root_ / "game/transfer/secret.txt");
+    fs::create_symlink(root_.path() + "-outside/folder", root_ / "game/transfer/folder");
+    fs::create_symlink("data/a b.mul", root_ / "game/transfer/alias.mul");
+    auto c = client();
+    for (const char* path : {"/game/transfer/secret.txt", "/game/transfer/folder/inner.txt"}) {
+        const auto res = c.Get(path);
+        ASSERT_TRUE(res) << path;
+        EXPECT_EQ(res->status, 404) << path;
+        EXPECT_EQ(res->body.find("secret"), std::string::npos);
+        EXPECT_EQ(res->body.find("inner"), std::string::npos);
+    }
+    const auto inside = c.Get("/game/transfer/alias.mul");
+    ASSERT_TRUE(inside);
+    EXPECT_EQ(inside->status, 200);
+    EXPECT_TRUE(inside->body == content_);
+    fs::remove_all(root_.path() + "-outside");
 }
 
 TEST(RepoServer, RefusesAMissingRoot) {

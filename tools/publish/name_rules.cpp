@@ -24,9 +24,6 @@ std::optional<std::string> WhyPathIsRefused(const std::string& repoPath) {
     if (repoPath.front() == '/') {
         return "the path is rooted";
     }
-    if (repoPath.find("..") != std::string::npos) {
-        return "it contains \"..\", which the launcher refuses anywhere in a path";
-    }
     for (const char c : repoPath) {
         const auto byte = static_cast<unsigned char>(c);
         if (c == '"') {
@@ -55,6 +52,12 @@ std::optional<std::string> WhyPathIsRefused(const std::string& repoPath) {
         const std::string segment = repoPath.substr(start, end - start);
         if (segment.empty()) {
             return "it contains an empty folder name";
+        }
+        if (segment == "..") {
+            return "it contains \"..\" as a name, which would lead out of the folder";
+        }
+        if (segment == ".") {
+            return "it contains \".\" as a name, which names the folder itself";
         }
         if (segment.back() == '.' || segment.back() == ' ') {
             return "the name '" + segment + "' ends in a dot or blank, which Windows drops";

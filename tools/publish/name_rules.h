@@ -1,7 +1,8 @@
 // Which repository paths a published repository can carry. The file list quotes each path
-// between double quotes on one line, the launcher refuses any path holding "..", treats a
-// backslash as a folder separator, and the players' installations live on Windows, whose file
-// names cannot hold some characters and do not tell upper from lower case.
+// between double quotes on one line, the launcher refuses a path with ".." as one of its names
+// (a name such as "a..b" is fine), treats a backslash as a folder separator, and the players'
+// installations live on Windows, whose file names cannot hold some characters and do not tell upper
+// from lower case.
 #pragma once
 
 #include <optional>

@@ -1,6 +1,7 @@
 #include "tools/publish/repository_publisher.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -63,51 +64,128 @@ bool SameContent(const std::string& a, const std::string& b) {
     }
 }
 
-// Every regular file below the source folder, skipping the repository folder when it lies
-// inside. Names and times that the repository cannot carry are collected, not thrown one by one,
-// so the maintainer sees every problem at once.
-std::vector<SourceFile> CollectSources(const fs::path& source, const fs::path& repo) {
+// Where each file below the source folder is read from, and what keeps others from being
+// published. Every problem is collected, not thrown one by one, so the maintainer sees them all
+// at once; any problem stops the run before the repository changes, since a file that is
+// skipped would be taken as deleted and leave the repository.
+class SourceWalk {
+public:
+    SourceWalk(const fs::path& source, const fs::path& repo) : source_(source) {
+        std::error_code error;
+        realSource_ = fs::canonical(source, error);
+        realRepo_ = fs::weakly_canonical(repo, error);
+    }
+
+    void walk(const fs::path& folder, const std::string& prefix) {
+        std::error_code error;
+        fs::directory_iterator it(folder, error);
+        if (error) {
+            if (prefix.empty()) {
+                throw std::runtime_error("cannot read the source folder '" + source_.string() +
+                                         "': " + error.message());
+            }
+            unreadable(prefix, "folder", error);
+            return;
+        }
+        for (const fs::directory_iterator end; it != end;) {
+            visit(*it, prefix.empty() ? it->path().filename().string()
+                                      : prefix + "/" + it->path().filename().string());
+            it.increment(error);
+            if (error) {
+                unreadable(prefix.empty() ? "." : prefix, "folder", error);
+                return;
+            }
+        }
+    }
+
     std::vector<SourceFile> files;
     std::vector<std::string> refused;
-    std::error_code error;
-    const fs::path repoCanonical = fs::weakly_canonical(repo, error);
-    fs::recursive_directory_iterator it(source, fs::directory_options::none, error);
-    if (error) {
-        throw std::runtime_error("cannot read the source folder '" + source.string() +
-                                 "': " + error.message());
+
+private:
+    static bool Inside(const fs::path& real, const fs::path& folder) {
+        const fs::path relative = real.lexically_relative(folder);
+        return !relative.empty() && *relative.begin() != "..";
     }
-    for (const fs::recursive_directory_iterator end; it != end; it.increment(error)) {
-        if (error) {
-            throw std::runtime_error("cannot read below '" + source.string() +
-                                     "': " + error.message());
-        }
-        const fs::path& path = it->path();
-        if (it->is_directory(error)) {
-            if (fs::weakly_canonical(path, error) == repoCanonical) {
-                it.disable_recursion_pending();
+
+    void unreadable(const std::string& repoPath, const char* what, const std::error_code& error) {
+        refused.push_back("'" + repoPath + "': the " + what + " cannot be read (" +
+                          error.message() +
+                          "); give the publishing user read rights to it, or move it out of "
+                          "the source folder");
+    }
+
+    void visit(const fs::directory_entry& entry, const std::string& repoPath) {
+        std::error_code error;
+        const fs::file_status status = entry.symlink_status(error);
+        if (fs::is_directory(status)) {
+            if (fs::weakly_canonical(entry.path(), error) != realRepo_) {
+                walk(entry.path(), repoPath);
             }
-            continue;
+            return;
         }
-        if (!it->is_regular_file(error)) {
-            continue;  // sockets, devices, dangling links
+        fs::path readFrom = entry.path();
+        if (fs::is_symlink(status)) {
+            // A link to a file of the source publishes a copy of that file: the installation
+            // holds plain files anyway. A link elsewhere would publish whatever it points to,
+            // private files included, without the maintainer seeing it in the folder; a link to
+            // a folder could repeat the source inside itself.
+            const fs::path target = fs::canonical(entry.path(), error);
+            if (error) {
+                refused.push_back("'" + repoPath +
+                                  "': it is a symbolic link whose target does not exist");
+                return;
+            }
+            if (!Inside(target, realSource_) || target == realRepo_ || Inside(target, realRepo_)) {
+                refused.push_back("'" + repoPath + "': it is a symbolic link to '" +
+                                  target.string() +
+                                  "', outside the source folder; put a copy of it there instead");
+                return;
+            }
+            if (fs::is_directory(target, error)) {
+                refused.push_back("'" + repoPath +
+                                  "': it is a symbolic link to a folder, which is not followed; "
+                                  "put the folder itself there instead");
+                return;
+            }
+            readFrom = target;
         }
-        const std::string repoPath = fs::relative(path, source, error).generic_string();
-        SourceFile file{repoPath, path.string(), it->file_size(error),
-                        LastWriteTime(path.string())};
+        if (!fs::is_regular_file(readFrom, error)) {
+            refused.push_back("'" + repoPath +
+                              "': it is not a regular file (a device, pipe or socket)");
+            return;
+        }
         if (auto why = WhyPathIsRefused(repoPath)) {
             refused.push_back("'" + repoPath + "': " + *why);
-            continue;
+            return;
         }
+        if (!std::ifstream(readFrom, std::ios::binary)) {
+            unreadable(repoPath, "file", std::error_code(errno, std::generic_category()));
+            return;
+        }
+        SourceFile file{repoPath, readFrom.string(), fs::file_size(readFrom, error),
+                        LastWriteTime(readFrom.string())};
         if (auto why = WhyTimeIsRefused(file.time)) {
             refused.push_back("'" + repoPath + "': " + *why + " (touch it to give it a new time)");
-            continue;
+            return;
         }
         if (file.size > kMaxPublishedFileSize) {
             refused.push_back("'" + repoPath + "': it is 4 GiB or larger; sizes are 32-bit");
-            continue;
+            return;
         }
         files.push_back(std::move(file));
     }
+
+    fs::path source_;
+    fs::path realSource_;
+    fs::path realRepo_;
+};
+
+// Every file below the source folder, skipping the repository folder when it lies inside.
+std::vector<SourceFile> CollectSources(const fs::path& source, const fs::path& repo) {
+    SourceWalk walk(source, repo);
+    walk.walk(source, "");
+    std::vector<SourceFile> files = std::move(walk.files);
+    std::vector<std::string> refused = std::move(walk.refused);
     std::sort(files.begin(), files.end(),
               [](const SourceFile& a, const SourceFile& b) { return a.repoPath < b.repoPath; });
     std::vector<std::string> paths;
@@ -180,11 +258,15 @@ void RemoveCopiesInTheWay(const fs::path& transfer, const std::vector<SourceFile
 
 PublishRefused::PublishRefused(std::vector<std::string> reasonList)
     : std::runtime_error("these files cannot be published:" + JoinLines(reasonList) +
-                         "\nRename or remove them and publish again; nothing was changed."),
+                         "\nMend them as said (rename, remove, give read rights) and publish "
+                         "again; nothing was changed."),
       reasons(std::move(reasonList)) {}
 
 std::vector<ListedFile> ReadFileList(const std::string& fileListPath) {
-    const std::string text = ReadAll(fs::path(fileListPath));
+    return ParseFileList(ReadAll(fs::path(fileListPath)));
+}
+
+std::vector<ListedFile> ParseFileList(std::string_view text) {
     std::vector<ListedFile> files;
     for (const FileListEntryText& entry : findFileListEntries(text)) {
         try {

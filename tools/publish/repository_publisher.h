@@ -14,6 +14,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace veldmoor {
@@ -55,6 +56,8 @@ struct ListedFile {
     std::int64_t time = 0;
 };
 std::vector<ListedFile> ReadFileList(const std::string& fileListPath);
+// The same from the list's text in memory; any text is read without failing.
+std::vector<ListedFile> ParseFileList(std::string_view text);
 std::string FormatFileList(const std::vector<ListedFile>& files);
 
 }  // namespace veldmoor

@@ -1,5 +1,6 @@
 #include "tools/serve/byte_ranges.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace veldmoor {
@@ -80,6 +81,32 @@ ParsedRanges ParseRangeHeader(std::string_view header, std::uint64_t fileSize,
     }
     parsed.result = parsed.ranges.empty() ? RangeParse::Unsatisfiable : RangeParse::Ok;
     return parsed;
+}
+
+std::optional<std::vector<ByteRange>> AnswerParts(const std::vector<ByteRange>& ranges,
+                                                  std::uint64_t fileSize) {
+    std::vector<ByteRange> parts;
+    std::uint64_t total = 0;
+    for (const ByteRange& range : ranges) {
+        // Ranges lie inside the file, so last + 1 cannot wrap around.
+        const bool joins = !parts.empty() && range.first <= parts.back().last + 1 &&
+                           parts.back().first <= range.last + 1;
+        if (joins) {
+            ByteRange& last = parts.back();
+            total -= last.length();
+            last.first = std::min(last.first, range.first);
+            last.last = std::max(last.last, range.last);
+            total += last.length();
+        } else {
+            parts.push_back(range);
+            total += range.length();
+        }
+        // Checked at every step, so that the total never wraps around either.
+        if (total > fileSize) {
+            return std::nullopt;
+        }
+    }
+    return parts;
 }
 
 }  // namespace veldmoor

@@ -22,9 +22,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Whole answers up to this size are compressed in memory; larger ones go out as they are.
-constexpr std::uint64_t kMaxGzipSize = 64ULL << 20;
+// Whole answers up to this size are compressed in memory; larger ones go out as they are. The
+// launcher compresses only the file list and chunk indexes, far smaller than this.
+constexpr std::uint64_t kMaxGzipSize = 8ULL << 20;
+// At most this many compressed answers are held at once, so that many parallel requests of
+// one file cost at most this many compressed copies; the others are sent as they are, which
+// every client that accepts gzip also accepts.
+constexpr int kParallelGzip = 4;
 constexpr std::size_t kSendBlock = 64 * 1024;
+// Connections are served by this many threads; an idle or slow connection holds one only until
+// its time-out, so a handful of them cannot keep everyone else waiting.
+constexpr std::size_t kWorkers = 64;
+// How long one write may block on a client that does not read.
+constexpr std::chrono::seconds kWriteTimeout{10};
 
 // The body of an answer: literal texts (multipart headers, compressed data) and ranges of the
 // served file, sent one after another without holding the file in memory.
@@ -38,6 +48,7 @@ struct Segment {
 
 struct Body {
     std::vector<Segment> segments;
+    std::shared_ptr<void> held;  // what the answer keeps reserved until it is sent
     std::uint64_t size() const {
         std::uint64_t total = 0;
         for (const auto& s : segments) {
@@ -93,22 +104,48 @@ std::string MakeBoundary() {
     return boundary;
 }
 
-bool Gzip(const std::string& input, std::string& output) {
+// Compresses the file block by block, so that only the compressed bytes are held. The output's
+// room is reserved once for zlib's bound and filled as it goes; pages never written are never
+// taken from the system.
+bool GzipFile(const fs::path& path, std::uint64_t size, std::string& output) {
+    std::ifstream in(path, std::ios::binary);
     z_stream stream{};
     // 15 window bits plus 16 asks zlib for the gzip wrapper.
-    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
-        Z_OK) {
+    if (!in || deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8,
+                            Z_DEFAULT_STRATEGY) != Z_OK) {
         return false;
     }
-    output.resize(deflateBound(&stream, input.size()) + 32);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
-    stream.avail_in = static_cast<uInt>(input.size());
-    stream.next_out = reinterpret_cast<Bytef*>(output.data());
-    stream.avail_out = static_cast<uInt>(output.size());
-    const int result = deflate(&stream, Z_FINISH);
-    output.resize(stream.total_out);
+    output.reserve(deflateBound(&stream, static_cast<uLong>(size)) + 32);
+    std::vector<char> input(kSendBlock);
+    std::vector<char> packed(kSendBlock);
+    std::uint64_t read = 0;
+    int result = Z_OK;
+    while (result == Z_OK) {
+        in.read(input.data(), static_cast<std::streamsize>(input.size()));
+        const auto got = static_cast<uInt>(in.gcount());
+        read += got;
+        const bool last = got == 0;
+        stream.next_in = reinterpret_cast<Bytef*>(input.data());
+        stream.avail_in = got;
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(packed.data());
+            stream.avail_out = static_cast<uInt>(packed.size());
+            result = deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
+            output.append(packed.data(), packed.size() - stream.avail_out);
+        } while (stream.avail_out == 0 && result == Z_OK);
+        if (last && result == Z_OK) {
+            result = Z_BUF_ERROR;  // cannot happen: Z_FINISH with room left ends the stream
+        }
+    }
     deflateEnd(&stream);
-    return result == Z_STREAM_END;
+    // A file that changed its size meanwhile is sent as it is now, uncompressed.
+    return result == Z_STREAM_END && read == size && !in.bad();
+}
+
+// True when `real`, a resolved path, lies inside the resolved root.
+bool InsideRoot(const fs::path& real, const fs::path& root) {
+    const fs::path relative = real.lexically_relative(root);
+    return !relative.empty() && *relative.begin() != "..";
 }
 
 bool EndsWith(const std::string& text, std::string_view suffix) {
@@ -142,6 +179,22 @@ struct RepoServer::Impl {
     ServerFaults faults;
     std::vector<ServedRequest> log;
     bool stopping = false;
+    int gzipInFlight = 0;
+    fs::path realRoot;  // the root with every link resolved, fixed at start
+
+    // A place among the compressed answers held at once, or null when all are taken. It is
+    // given back when the answer holding it is done.
+    std::shared_ptr<void> takeGzipPlace() {
+        const std::lock_guard lock(mutex);
+        if (gzipInFlight >= kParallelGzip) {
+            return nullptr;
+        }
+        ++gzipInFlight;
+        return std::shared_ptr<void>(static_cast<void*>(this), [this](void*) {
+            const std::lock_guard release(mutex);
+            --gzipInFlight;
+        });
+    }
 
     explicit Impl(RepoServerOptions opts) : options(std::move(opts)) {}
 
@@ -246,7 +299,11 @@ void RepoServer::Impl::handle(const httplib::Request& req, httplib::Response& re
         file /= fs::path(s);
     }
     std::error_code error;
-    if (segments.empty() || !fs::is_regular_file(file, error)) {
+    // Links are followed only as far as they stay inside the root: one that leads elsewhere
+    // would hand out any file the server's user may read.
+    file = fs::canonical(file, error);
+    if (segments.empty() || error || !InsideRoot(file, realRoot) ||
+        !fs::is_regular_file(file, error)) {
         entry.status = 404;
         res.status = 404;
         res.set_content("Not found\n", "text/plain");
@@ -271,9 +328,13 @@ void RepoServer::Impl::handle(const httplib::Request& req, httplib::Response& re
         record(std::move(entry));
         return;
     }
+    std::optional<std::vector<ByteRange>> parts;
+    if (parsed.result == RangeParse::Ok) {
+        parts = AnswerParts(parsed.ranges, size);
+    }
     Body body;
-    if (parsed.result == RangeParse::Ok && parsed.ranges.size() == 1) {
-        const ByteRange r = parsed.ranges.front();
+    if (parts && parts->size() == 1) {
+        const ByteRange r = parts->front();
         res.set_header("Content-Range", "bytes " + std::to_string(r.first) + "-" +
                                             std::to_string(r.last) + "/" + std::to_string(size));
         body.segments.push_back({{}, r.first, r.length(), true});
@@ -283,10 +344,10 @@ void RepoServer::Impl::handle(const httplib::Request& req, httplib::Response& re
         send(res, 206, ContentTypeFor(filePath), std::move(body), filePath, faults, faulty);
         return;
     }
-    if (parsed.result == RangeParse::Ok) {
+    if (parts) {
         const std::string boundary = MakeBoundary();
         const std::string partType = ContentTypeFor(filePath);
-        for (const auto& r : parsed.ranges) {
+        for (const auto& r : *parts) {
             std::string partHeader = "\r\n--";
             partHeader.append(boundary)
                 .append("\r\nContent-Type: ")
@@ -311,16 +372,17 @@ void RepoServer::Impl::handle(const httplib::Request& req, httplib::Response& re
         send(res, 206, type, std::move(body), filePath, faults, faulty);
         return;
     }
-    // A whole answer: no Range, a Range the server does not understand, or ignoreRange.
+    // A whole answer: no Range, a Range the server does not understand or answers whole, or
+    // ignoreRange.
     if (options.gzip && AcceptsGzip(req) && size <= kMaxGzipSize) {
-        std::ifstream in(file, std::ios::binary);
-        std::string raw(static_cast<std::size_t>(size), '\0');
-        in.read(raw.data(), static_cast<std::streamsize>(size));
-        std::string packed;
-        if (in.gcount() == static_cast<std::streamsize>(size) && Gzip(raw, packed)) {
-            res.set_header("Content-Encoding", "gzip");
-            body.segments.push_back({std::move(packed), 0, 0, false});
-            entry.gzip = true;
+        if (auto place = takeGzipPlace()) {
+            std::string packed;
+            if (GzipFile(file, size, packed)) {
+                res.set_header("Content-Encoding", "gzip");
+                body.segments.push_back({std::move(packed), 0, 0, false});
+                body.held = std::move(place);
+                entry.gzip = true;
+            }
         }
     }
     if (body.segments.empty()) {
@@ -348,8 +410,14 @@ int RepoServer::start() {
         throw std::runtime_error("The repository folder '" + impl_->options.root +
                                  "' does not exist or is not a folder.");
     }
+    impl_->realRoot = fs::canonical(fs::path(impl_->options.root), error);
     auto& server = impl_->server;
+    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
     server.set_keep_alive_max_count(100000);
+    const auto idle = static_cast<time_t>(impl_->options.idleTimeout.count());
+    server.set_keep_alive_timeout(idle);
+    server.set_read_timeout(idle, 0);
+    server.set_write_timeout(kWriteTimeout);
     server.Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
         impl_->handle(req, res);
     });

@@ -5,11 +5,18 @@
 //
 // What it answers:
 // - a GET of a file under the root, with doubled slashes treated as one and the path
-//   percent-decoded; paths that would leave the root are refused (400);
+//   percent-decoded; paths that would leave the root are refused (400), and links that lead
+//   out of it are not followed (404);
 // - a Range header with one range: 206 and the raw bytes with Content-Range;
 //   several ranges: 206 and multipart/byteranges with a boundary, one part per range in the
-//   order asked for (never merged or reordered);
-// - whole answers (no Range) gzip-encoded when the client accepts gzip; ranged answers never.
+//   order asked for; a range that overlaps or touches the one before it joins its part;
+//   more than kMaxRanges ranges, or parts that would together exceed the file, get the whole
+//   file (200), so that no answer is larger than the file it serves;
+// - whole answers (no Range) gzip-encoded when the client accepts gzip, the file is at most
+//   8 MiB and fewer than four compressed answers are being sent; ranged answers never.
+// Each connection holds one of a fixed number of threads; one that stays silent or sends its
+// request slower than the idle time-out is closed. A server exposed to the open internet is
+// better served by nginx (docs/nginx-repository.conf), which holds idle connections cheaply.
 #pragma once
 
 #include <chrono>
@@ -52,6 +59,9 @@ struct RepoServerOptions {
     std::string host = "127.0.0.1";  // loopback unless asked otherwise
     int port = 0;                    // 0: any free port
     bool gzip = true;                // gzip whole answers for clients that accept it
+    // A connection that sends nothing for this long, between requests or within one, is
+    // closed (also how long one read of a request may wait).
+    std::chrono::seconds idleTimeout{5};
 };
 
 class RepoServer {
