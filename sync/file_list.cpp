@@ -186,8 +186,10 @@ std::vector<FileListEntryText> findFileListEntries(std::string_view body) {
 }
 
 std::vector<RemoteFile> parseFileList(std::string_view body, const std::string& installFolder) {
+    const std::vector<FileListEntryText> entries = findFileListEntries(body);
     std::vector<RemoteFile> files;
-    for (const FileListEntryText& entry : findFileListEntries(body)) {
+    files.reserve(entries.size());  // no doubling: the list may be megabytes of short entries
+    for (const FileListEntryText& entry : entries) {
         RemoteFile file;
         file.repoPath = std::string(entry.path);
         file.time = parseTime(entry.time, file.repoPath);

@@ -19,9 +19,10 @@ namespace veldmoor {
 std::string localPathOf(const std::string& installFolder, std::string_view repoPath);
 
 // Most bytes the file list may take, as it travels (compressed or not) and once inflated: room
-// for well over 50000 files, and small enough that the list and its parsed entries stay far
-// below the run's memory budget.
-inline constexpr std::size_t kMaxFileListBytes = 8 * 1024 * 1024;
+// for about 50000 files of ordinary names, and small enough that the list and its parsed
+// entries (some 200 bytes each) stay below the run's memory budget of 64 MiB even when the
+// list is nothing but the shortest entries.
+inline constexpr std::size_t kMaxFileListBytes = 4 * 1024 * 1024;
 
 // Why a repository path cannot be used; PathRefusal::None when it can. A usable path stays inside
 // the installation folder wherever it is joined: not empty, not rooted

@@ -109,7 +109,7 @@ TEST_F(SyncProcess, KilledAtRandomMomentsTheFileIsAlwaysTheOldOrTheNewOne) {
     const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(RunProgram(SyncProgram(), {"--quiet", install(), address("b")}).exitCode, 0);
     const auto span = std::chrono::duration_cast<std::chrono::microseconds>(
-        (std::chrono::steady_clock::now() - started) * 5 / 4);
+        std::chrono::steady_clock::now() - started);
 
     std::mt19937 random(20261208);
     int keptOld = 0;
