@@ -51,8 +51,10 @@ std::uint32_t targetSizeOf(const BlockPlan& plan) {
 // where the position changes: an old version with a few changes becomes a handful of long
 // copies instead of one small read, write and seek per block. Download pieces are left as
 // holes for the range answers to fill. A local piece that can no longer be read in full (the
-// copy changed since it was planned) ends the layout: the checksum tells.
-void layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ostream& out) {
+// copy changed since it was planned) ends the layout: the checksum tells. A stop asked for
+// during the copy of a large file ends it too (false), rather than after gigabytes.
+bool layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ostream& out,
+                  const StopRequest& stop) {
     std::vector<char> block(kCopyBlockSize);
     const std::vector<Piece>& pieces = plan.pieces;
     std::uint64_t outAt = UINT64_MAX;  // unknown until the first write
@@ -63,7 +65,7 @@ void layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ostream& out
             continue;
         }
         if (local == nullptr) {
-            return;
+            return true;
         }
         std::uint64_t runLength = pieces[i].length;
         std::size_t next = i + 1;
@@ -87,7 +89,10 @@ void layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ostream& out
             const auto got = static_cast<std::uint32_t>(local->gcount());
             out.write(block.data(), got);
             if (got < n || !out) {
-                return;
+                return true;
+            }
+            if (stop && stop()) {
+                return false;
             }
             left -= n;
         }
@@ -95,6 +100,7 @@ void layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ostream& out
         localAt = pieces[i].sourceOffset + runLength;
         i = next;
     }
+    return true;
 }
 
 std::vector<HttpRange> rangesOf(const std::vector<Piece>& downloads) {
@@ -113,7 +119,7 @@ bool isSeparator(char c) {
 }  // namespace
 
 void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* handle,
-               const ProgressCallback& progress) {
+               const ProgressCallback& progress, const StopRequest& stop) {
     const std::string& path = file.file.repoPath;
     const std::string& localPath = file.file.localPath;
     const std::string tempPath = temporaryPathOf(localPath);
@@ -144,7 +150,9 @@ void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* h
     }
     if (file.hasLocalCopy) {
         std::ifstream local(localPath, std::ios::binary);
-        layOutTarget(file.plan, local.is_open() ? &local : nullptr, temp->Stream());
+        if (!layOutTarget(file.plan, local.is_open() ? &local : nullptr, temp->Stream(), stop)) {
+            throw SyncCancelled();  // the temporary file goes with `temp`
+        }
     }
     if (!file.downloads.empty()) {
         RangeReceiver receiver(temp->Stream(), file.downloads, progress, path);

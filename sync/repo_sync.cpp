@@ -298,7 +298,8 @@ void RepoSync::patchPreparedFiles(const ProgressCallback& progress) {
         }
         try {
             // Sets the time itself; the half-built file goes with any failure.
-            patchFile(prepared, impl_->repoAddress, impl_->handle, progress);
+            patchFile(prepared, impl_->repoAddress, impl_->handle, progress,
+                      [this] { return impl_->stopRequested(); });
         } catch (const PatchException&) {
             if (impl_->stopped) {
                 throw SyncCancelled();  // the old file is untouched

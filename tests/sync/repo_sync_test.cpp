@@ -537,6 +537,27 @@ TEST_F(RepoSyncTest, AStopEndsATransferFromAStalledServer) {
     EXPECT_FALSE(PathExists(install_ / "a.bin.tmp"));
 }
 
+TEST_F(RepoSyncTest, AStopDuringTheCopyOfLocalBlocksEndsTheRebuild) {
+    // Every block is held locally, in another order: the rebuild is one long local copy.
+    const std::string first = randomBytes(2u << 20, 34);
+    const std::string second = randomBytes(2u << 20, 35);
+    writeFile(install_ / "f.bin", second + first);
+    test::publish(repo_.path(), {{"f.bin", first + second, 5}}, kBlock);
+    RepoSync sync(install_.path(), address());
+    bool armed = false;
+    int polls = 0;
+    // The first poll once armed is the one before the file; the next comes from the copy.
+    sync.setStopRequest([&] { return armed && ++polls > 1; });
+    for (const RemoteFile& file : sync.listFiles()) {
+        sync.prepareFile(file, nullptr);
+    }
+    ASSERT_EQ(sync.totalDownloadBytes(), 0u);
+    armed = true;
+    EXPECT_THROW(sync.patchPreparedFiles(nullptr), SyncCancelled);
+    EXPECT_TRUE(readFile(install_ / "f.bin") == second + first) << "the old file was replaced";
+    EXPECT_FALSE(PathExists(install_ / "f.bin.tmp"));
+}
+
 TEST_F(RepoSyncTest, StopsBetweenFilesWhenAsked) {
     test::publish(repo_.path(), {{"a", "1", 5}, {"b", "2", 6}}, kBlock);
     bool stop = false;
