@@ -89,7 +89,7 @@ protected:
 struct TwoVersions {
     std::string a;
     std::string b;
-    TwoVersions() : a(randomBytes(24u << 20, 41)), b(a) {
+    TwoVersions() : a(randomBytes(12u << 20, 41)), b(a) {
         const std::string fresh = randomBytes(b.size(), 42);
         for (std::size_t at = 0; at < b.size(); at += 512u << 10) {
             b.replace(at, 256u << 10, fresh, at, 256u << 10);
@@ -105,11 +105,15 @@ TEST_F(SyncProcess, KilledAtRandomMomentsTheFileIsAlwaysTheOldOrTheNewOne) {
     const std::uint32_t crcB = crcOf(versions.b);
 
     ASSERT_EQ(RunProgram(SyncProgram(), {"--quiet", install(), address("a")}).exitCode, 0);
-    // One undisturbed rebuild sets the span in which the kills fall.
-    const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(RunProgram(SyncProgram(), {"--quiet", install(), address("b")}).exitCode, 0);
-    const auto span = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - started);
+    // The quickest of three undisturbed rebuilds sets the span in which the kills fall, so a
+    // busy machine's slow run does not let most runs end before their kill.
+    auto span = std::chrono::microseconds::max();
+    for (const char* repo : {"b", "a", "b"}) {
+        const auto started = std::chrono::steady_clock::now();
+        ASSERT_EQ(RunProgram(SyncProgram(), {"--quiet", install(), address(repo)}).exitCode, 0);
+        span = std::min(span, std::chrono::duration_cast<std::chrono::microseconds>(
+                                  std::chrono::steady_clock::now() - started));
+    }
 
     std::mt19937 random(20261208);
     int keptOld = 0;
