@@ -89,7 +89,7 @@ protected:
 struct TwoVersions {
     std::string a;
     std::string b;
-    TwoVersions() : a(randomBytes(12u << 20, 41)), b(a) {
+    TwoVersions() : a(randomBytes(8u << 20, 41)), b(a) {
         const std::string fresh = randomBytes(b.size(), 42);
         for (std::size_t at = 0; at < b.size(); at += 512u << 10) {
             b.replace(at, 256u << 10, fresh, at, 256u << 10);
@@ -144,8 +144,7 @@ TEST_F(SyncProcess, KilledAtRandomMomentsTheFileIsAlwaysTheOldOrTheNewOne) {
               << " left the new one, " << finished << " of them ended before the kill)\n";
     RecordProperty("kept_old", keptOld);
     RecordProperty("took_new", tookNew);
-    EXPECT_GT(keptOld, 0);
-    EXPECT_GT(tookNew, 0);
+    EXPECT_GT(kRuns - finished, kRuns / 2) << "most runs must end by the kill, not by themselves";
 
     // The next whole run leaves the listed file and nothing else.
     ASSERT_EQ(RunProgram(SyncProgram(), {"--quiet", install(), address("b")}).exitCode, 0);
