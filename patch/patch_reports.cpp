@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "patch/byte_size.h"
+
 namespace veldmoor {
 namespace {
 
@@ -60,6 +62,31 @@ void ApplyTransferCategory(int category, ReportMessage& report) {
     }
 }
 
+// Why the engine refused a path or could not make its folder, as the end of a sentence.
+std::string RefusalReason(const PatchException::Params& params) {
+    switch (static_cast<PathRefusal>(ParamOrZero(params, "Reason"))) {
+        case PathRefusal::Empty:
+            return "Der Pfad ist leer.";
+        case PathRefusal::Rooted:
+            return "Der Pfad beginnt im Hauptverzeichnis eines Laufwerks.";
+        case PathRefusal::NulByte:
+            return "Der Pfad enthält ein Nullzeichen.";
+        case PathRefusal::Drive:
+            return "Der Pfad nennt ein Laufwerk.";
+        case PathRefusal::ParentComponent:
+            return "Der Pfad führt mit '..' aus seinem Ordner hinaus.";
+        case PathRefusal::TooDeep:
+            return "Der Pfad ist tiefer als 32 Ordnerebenen verschachtelt.";
+        case PathRefusal::FileInTheWay:
+            return "An der Stelle eines seiner Ordner liegt eine Datei.";
+        case PathRefusal::CannotCreate:
+            return "Einer seiner Ordner kann nicht angelegt werden.";
+        case PathRefusal::None:
+            break;
+    }
+    return {};
+}
+
 std::string TransferDetails(const PatchException& error) {
     const std::string& d = error.detail;
     switch (error.code) {
@@ -68,8 +95,11 @@ std::string TransferDetails(const PatchException& error) {
                    "' empfangen werden sollten.";
         case 1:
             return "\n\nDetails: Die Metadaten für '" + d + "' sind ungültig.";
-        case 2:
-            return "\n\nDetails: Das Verzeichnis für '" + d + "' konnte nicht angelegt werden.";
+        case 2: {
+            const std::string reason = RefusalReason(error.params);
+            return "\n\nDetails: Das Verzeichnis für '" + d + "' konnte nicht angelegt werden." +
+                   (reason.empty() ? "" : " " + reason);
+        }
         case 3:
             return "\n\nDetails: Die temporäre Datei '" + d + "' kann nicht geschrieben werden.";
         case 4:
@@ -85,6 +115,17 @@ std::string TransferDetails(const PatchException& error) {
                    "' stimmt nicht mit der erwarteten überein.\n(Ist: " +
                    Hex32(ParamOrZero(error.params, "FileChecksum")) +
                    ", Erwartet: " + Hex32(ParamOrZero(error.params, "ExpectedChecksum")) + ")";
+        case kCodeNoSpace:
+            return "\n\nDetails: Auf dem Laufwerk ist nicht genug Platz für '" + d +
+                   "'. Es werden " + FormatByteSize(ParamOrZero(error.params, "NeededBytes")) +
+                   " benötigt. Bitte schaffe Platz auf dem Laufwerk und versuche es erneut.";
+        case kCodeFolderBusy:
+            return "\n\nDetails: Eine andere Aktualisierung des Ordners '" + d +
+                   "' läuft bereits. Bitte warte, bis sie beendet ist, und versuche es dann "
+                   "erneut.";
+        case kCodeFolderInPlaceOfFile:
+            return "\n\nDetails: An der Stelle der Datei '" + d +
+                   "' liegt ein Ordner. Bitte verschiebe oder lösche ihn und versuche es erneut.";
         default:
             return UnknownErrorDetails(error.category, error.code);
     }

@@ -49,6 +49,43 @@ struct BlockPlan {
     std::uint32_t expectedCrc = 0;  // CRC-32 of the whole target file, from the index header
 };
 
+// Most records any index may hold: a file just under 4 GiB in blocks of 4 KiB, plus room. At 24
+// bytes a parsed record, this bounds an index's memory to 26 MB whatever the server sends.
+inline constexpr std::uint32_t kMaxChunkRecords = (1u << 20) + (1u << 16);
+// Records an index may hold beyond what its header's file size and its first record's length
+// (the block size) imply.
+inline constexpr std::uint32_t kChunkRecordMargin = 16;
+// Most bytes an index document may take as it travels (compressed or not).
+inline constexpr std::uint64_t kMaxChunkIndexBytes =
+    kChunkIndexHeaderSize + std::uint64_t{kChunkRecordSize} * kMaxChunkRecords;
+
+// Reads an index document block by block as it arrives, keeping only the parsed records, and
+// refuses it as soon as it cannot be one: a wrong magic, a record of length 0, or more records
+// than its target size in blocks of its first record's length (plus kChunkRecordMargin, at
+// most kMaxChunkRecords). A record cut short by the end of the data is dropped.
+class ChunkIndexReader {
+public:
+    // False once the document is refused; problem() then says why.
+    bool feed(const char* data, std::size_t size);
+    // False when the header never came whole (or the document was refused).
+    bool finish();
+    const std::string& problem() const { return problem_; }
+    ChunkIndex& index() { return index_; }
+
+private:
+    bool refuse(std::string problem);
+    bool takeHeader();
+    bool takeRecord();
+
+    ChunkIndex index_;
+    unsigned char pending_[kChunkRecordSize] = {};
+    std::size_t pendingSize_ = 0;
+    bool headerDone_ = false;
+    std::uint32_t allowedRecords_ = kMaxChunkRecords;
+    std::uint32_t offset_ = 0;
+    std::string problem_;
+};
+
 // Parses an index document from the stream's current position to its end. Returns false
 // when the header is incomplete or the magic is wrong; a record cut short by the end of the
 // data is dropped. `index` receives the parsed document, or is left empty when invalid.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <unordered_map>
 
 #include "sync/patch_exception.h"
 #include "system/path.h"
@@ -72,23 +73,84 @@ std::string localPathOf(const std::string& installFolder, std::string_view repoP
     return local;
 }
 
-bool isSafeRepoPath(std::string_view repoPath) {
-    if (repoPath.empty() || repoPath.front() == '/' || repoPath.front() == '\\' ||
-        repoPath.find('\0') != std::string_view::npos) {
-        return false;  // a NUL would end the name the file system sees early
+PathRefusal repoPathRefusal(std::string_view repoPath) {
+    if (repoPath.empty()) {
+        return PathRefusal::Empty;
+    }
+    if (repoPath.front() == '/' || repoPath.front() == '\\') {
+        return PathRefusal::Rooted;
+    }
+    if (repoPath.find('\0') != std::string_view::npos) {
+        return PathRefusal::NulByte;  // it would end the name the file system sees early
     }
     if (repoPath.size() >= 2 && repoPath[1] == ':') {
-        return false;  // a drive ("C:x" is relative to the drive's current folder, not ours)
+        // "C:x" is relative to the drive's current folder, not to the installation's
+        return PathRefusal::Drive;
     }
     std::size_t start = 0;
     while (start <= repoPath.size()) {
         const auto end = std::min(repoPath.find_first_of("/\\", start), repoPath.size());
         if (repoPath.substr(start, end - start) == "..") {
-            return false;
+            return PathRefusal::ParentComponent;
         }
         start = end + 1;
     }
-    return true;
+    return PathRefusal::None;
+}
+
+std::string describePathRefusal(PathRefusal refusal) {
+    switch (refusal) {
+        case PathRefusal::None:
+            return "nothing is wrong with it";
+        case PathRefusal::Empty:
+            return "the path is empty";
+        case PathRefusal::Rooted:
+            return "the path starts at the root of a drive";
+        case PathRefusal::NulByte:
+            return "the path holds a NUL byte";
+        case PathRefusal::Drive:
+            return "the path names a drive";
+        case PathRefusal::ParentComponent:
+            return "the path climbs out of its folder with '..'";
+        case PathRefusal::TooDeep:
+            return "the path is nested deeper than 32 folder levels";
+        case PathRefusal::FileInTheWay:
+            return "a file stands where one of its folders belongs";
+        case PathRefusal::CannotCreate:
+            return "one of its folders cannot be created";
+    }
+    return "unknown reason";
+}
+
+bool isSafeRepoPath(std::string_view repoPath) {
+    return repoPathRefusal(repoPath) == PathRefusal::None;
+}
+
+std::string temporaryPathOf(const std::string& localPath) {
+    return localPath + ".tmp";
+}
+
+std::string fileListProblem(const std::vector<RemoteFile>& files) {
+    std::unordered_map<std::string, const std::string*> folded;
+    folded.reserve(files.size());
+    const auto fold = [](std::string text) {
+        std::transform(text.begin(), text.end(), text.begin(), [](char c) {
+            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        });
+        std::replace(text.begin(), text.end(), '\\', '/');
+        return text;
+    };
+    for (const RemoteFile& file : files) {
+        folded.emplace(fold(file.repoPath), &file.repoPath);
+    }
+    for (const RemoteFile& file : files) {
+        const auto other = folded.find(fold(temporaryPathOf(file.repoPath)));
+        if (other != folded.end()) {
+            return "the list holds both '" + file.repoPath + "' and '" + *other->second +
+                   "', the name in which the first is rebuilt";
+        }
+    }
+    return {};
 }
 
 std::vector<FileListEntryText> findFileListEntries(std::string_view body) {
@@ -124,8 +186,10 @@ std::vector<FileListEntryText> findFileListEntries(std::string_view body) {
 }
 
 std::vector<RemoteFile> parseFileList(std::string_view body, const std::string& installFolder) {
+    const std::vector<FileListEntryText> entries = findFileListEntries(body);
     std::vector<RemoteFile> files;
-    for (const FileListEntryText& entry : findFileListEntries(body)) {
+    files.reserve(entries.size());  // no doubling: the list may be megabytes of short entries
+    for (const FileListEntryText& entry : entries) {
         RemoteFile file;
         file.repoPath = std::string(entry.path);
         file.time = parseTime(entry.time, file.repoPath);

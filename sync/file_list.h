@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sync/patch_exception.h"
 #include "sync/remote_file.h"
 
 namespace veldmoor {
@@ -17,10 +18,29 @@ namespace veldmoor {
 // as it is (a trailing separator yields a doubled one).
 std::string localPathOf(const std::string& installFolder, std::string_view repoPath);
 
-// True when a repository path stays inside the installation folder wherever it is joined:
-// not empty, not rooted ("/x", "\\x", "C:x"), no NUL byte, and no segment is ".." ('/' and
-// '\' both separate segments, as on Windows).
+// Most bytes the file list may take, as it travels (compressed or not) and once inflated: room
+// for about 50000 files of ordinary names, and small enough that the list and its parsed
+// entries (some 200 bytes each) stay below the run's memory budget of 64 MiB even when the
+// list is nothing but the shortest entries.
+inline constexpr std::size_t kMaxFileListBytes = 4 * 1024 * 1024;
+
+// Why a repository path cannot be used; PathRefusal::None when it can. A usable path stays inside
+// the installation folder wherever it is joined: not empty, not rooted
+// ("/x", "\\x", "C:x"), no NUL byte, and no component is ".." ('/' and '\' both separate
+// components, as on Windows). "a..b" and "..." are ordinary names.
+PathRefusal repoPathRefusal(std::string_view repoPath);
+// The refusal in a few English words, for diagnostics.
+std::string describePathRefusal(PathRefusal refusal);
+// True when repoPathRefusal finds nothing.
 bool isSafeRepoPath(std::string_view repoPath);
+
+// The name of the file in which the rebuild of the file at `localPath` is laid out.
+std::string temporaryPathOf(const std::string& localPath);
+
+// Why the list cannot be used as a whole, naming the entry; empty when it can: one listed
+// path is the temporary file of another (ASCII case ignored, as Windows compares names), so
+// the rebuild of the one would consume the other.
+std::string fileListProblem(const std::vector<RemoteFile>& files);
 
 // One entry as the list body writes it, pointing into the body.
 struct FileListEntryText {

@@ -34,6 +34,25 @@ public:
     Params params;       // extra numbers ("FileChecksum", "ExpectedChecksum")
 };
 
+// Why a path was refused or its folder could not be made: the "Reason" parameter of category
+// 0, code 2, so that the report can say it in the player's language.
+enum class PathRefusal : std::uint32_t {
+    None = 0,
+    Empty = 1,
+    Rooted = 2,           // starts at the root of a drive
+    NulByte = 3,          // would end the name early
+    Drive = 4,            // "C:x"
+    ParentComponent = 5,  // a ".." component
+    TooDeep = 6,          // more folder levels than the engine makes
+    FileInTheWay = 7,     // a file stands where a folder belongs
+    CannotCreate = 8,     // the system refused to make a folder
+};
+
+// Further codes of the engine's failures, beyond those of the original catalogue (0 to 8).
+inline constexpr int kCodeNoSpace = 9;               // category 0; params "NeededBytes"
+inline constexpr int kCodeFolderBusy = 10;           // category 0; detail: the folder
+inline constexpr int kCodeFolderInPlaceOfFile = 11;  // category 0; detail: the listed path
+
 // Raised out of the engine when the caller asked it to stop (see RepoSync::setStopRequest).
 // Not a failure: the run ends quietly, every file touched so far is either complete or untouched.
 class SyncCancelled : public std::exception {

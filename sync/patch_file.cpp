@@ -10,10 +10,10 @@
 
 #include "sync/file_list.h"
 #include "sync/http.h"
-#include "sync/patch_exception.h"
 #include "sync/range_receiver.h"
 #include "sync/trace.h"
 #include "system/file_ops.h"
+#include "system/new_file.h"
 #include "system/path.h"
 
 namespace veldmoor {
@@ -26,25 +26,37 @@ constexpr int kMaxFolderSteps = 32;
     throw PatchException(category, code, detail, message, std::move(params));
 }
 
-// CRC-32 of what layOutTarget wrote: for the first piece of each run of local pieces that are
-// contiguous in both files, the run's CRC and length; zero length for the run's other pieces.
-struct LaidOutCrcs {
-    std::vector<std::uint32_t> crc;
-    std::vector<std::uint64_t> length;
-};
+std::uint32_t targetSizeOf(const BlockPlan& plan) {
+    return plan.pieces.empty() ? 0 : plan.pieces.back().targetOffset + plan.pieces.back().length;
+}
+
+// The failure of a file operation on the rebuild of `path`: a full drive says so; anything
+// else is the temporary file that cannot be written (code 3), the system's words in English.
+[[noreturn]] void failFile(FileProblem problem, const std::string& error, const std::string& path,
+                           const std::string& localPath, std::uint32_t size) {
+    const std::string temporary = temporaryPathOf(path);
+    if (problem == FileProblem::NoSpace) {
+        const std::int64_t free = FreeSpaceAt(DirectoryOf(localPath));
+        fail(0, kCodeNoSpace, path,
+             "Not enough space on the drive for '" + path + "': it needs " + std::to_string(size) +
+                 " bytes" + (free >= 0 ? " (" + std::to_string(free) + " bytes are free)" : "") +
+                 "; " + error + ".",
+             {{"NeededBytes", size}});
+    }
+    fail(0, 3, temporary, "Couldn't open temporary file '" + temporary + "': " + error + ".");
+}
 
 // Writes the local pieces of the target at their offsets. Pieces that follow one another in
 // the local copy and in the target are copied as one run, with one seek on each side only
 // where the position changes: an old version with a few changes becomes a handful of long
 // copies instead of one small read, write and seek per block. Download pieces are left as
-// holes for the range answers to fill. False when a local piece can no longer be read in full
-// (the copy changed since it was planned): the layout ends there and the checksum tells.
-bool layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ofstream& out,
-                  LaidOutCrcs& crcs) {
+// holes for the range answers to fill. A local piece that can no longer be read in full (the
+// copy changed since it was planned) ends the layout: the checksum tells. A stop asked for
+// during the copy of a large file ends it too (false), rather than after gigabytes.
+bool layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ostream& out,
+                  const StopRequest& stop) {
     std::vector<char> block(kCopyBlockSize);
     const std::vector<Piece>& pieces = plan.pieces;
-    crcs.crc.assign(pieces.size(), 0);
-    crcs.length.assign(pieces.size(), 0);
     std::uint64_t outAt = UINT64_MAX;  // unknown until the first write
     std::uint64_t localAt = UINT64_MAX;
     for (std::size_t i = 0; i < pieces.size();) {
@@ -53,7 +65,7 @@ bool layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ofstream& ou
             continue;
         }
         if (local == nullptr) {
-            return false;
+            return true;
         }
         std::uint64_t runLength = pieces[i].length;
         std::size_t next = i + 1;
@@ -70,56 +82,25 @@ bool layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ofstream& ou
             local->clear();
             local->seekg(pieces[i].sourceOffset);
         }
-        uLong crc = crc32(0L, Z_NULL, 0);
         for (std::uint64_t left = runLength; left > 0;) {
             const auto n =
                 static_cast<std::uint32_t>(std::min<std::uint64_t>(left, kCopyBlockSize));
             local->read(block.data(), n);
             const auto got = static_cast<std::uint32_t>(local->gcount());
             out.write(block.data(), got);
-            if (got < n) {
+            if (got < n || !out) {
+                return true;
+            }
+            if (stop && stop()) {
                 return false;
             }
-            crc = crc32(crc, reinterpret_cast<const Bytef*>(block.data()), got);
             left -= n;
         }
-        crcs.crc[i] = static_cast<std::uint32_t>(crc);
-        crcs.length[i] = runLength;
         outAt = pieces[i].targetOffset + runLength;
         localAt = pieces[i].sourceOffset + runLength;
         i = next;
     }
-    return !out.fail();
-}
-
-// The whole file's CRC-32 from the CRC-32 of each run and download as it was written, so the
-// rebuilt file need not be read again. Empty when some piece's bytes are not known in full.
-std::optional<std::uint32_t> crcOfWrittenPieces(const BlockPlan& plan, const LaidOutCrcs& crcs,
-                                                const RangeReceiver* receiver) {
-    const std::vector<std::uint32_t> none;
-    const auto& downloaded = receiver != nullptr ? receiver->pieceCrcs() : none;
-    if (receiver != nullptr && !receiver->piecesWhole()) {
-        return std::nullopt;
-    }
-    std::size_t next = 0;
-    std::uint64_t end = 0;
-    uLong crc = crc32(0L, Z_NULL, 0);
-    for (std::size_t i = 0; i < plan.pieces.size(); ++i) {
-        const Piece& piece = plan.pieces[i];
-        if (piece.targetOffset != end) {
-            return std::nullopt;  // not one stretch of bytes: only the file itself can tell
-        }
-        end += piece.length;
-        if (piece.kind == kPieceDownload) {
-            if (next == downloaded.size()) {
-                return std::nullopt;
-            }
-            crc = crc32_combine(crc, downloaded[next++], static_cast<z_off_t>(piece.length));
-        } else if (crcs.length[i] > 0) {
-            crc = crc32_combine(crc, crcs.crc[i], static_cast<z_off_t>(crcs.length[i]));
-        }
-    }
-    return static_cast<std::uint32_t>(crc);
+    return true;
 }
 
 std::vector<HttpRange> rangesOf(const std::vector<Piece>& downloads) {
@@ -131,93 +112,161 @@ std::vector<HttpRange> rangesOf(const std::vector<Piece>& downloads) {
     return ranges;
 }
 
+bool isSeparator(char c) {
+    return c == '/' || c == '\\';
+}
+
 }  // namespace
 
 void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* handle,
-               const ProgressCallback& progress) {
+               const ProgressCallback& progress, const StopRequest& stop) {
     const std::string& path = file.file.repoPath;
     const std::string& localPath = file.file.localPath;
-    const std::string tempPath = localPath + ".tmp";
+    const std::string tempPath = temporaryPathOf(localPath);
 
-    if (!isSafeRepoPath(path) || !ensureParentFolder(tempPath)) {
-        fail(0, 2, path, "Couldn't create directory for '" + path + "'!");
+    PathRefusal refusal = repoPathRefusal(path);
+    std::string folderError;
+    if (refusal == PathRefusal::None) {
+        refusal = makeParentFolders(tempPath, &folderError);
     }
-    std::ofstream out(tempPath, std::ios::binary | std::ios::trunc);
-    if (!out.is_open()) {
-        fail(0, 3, path + ".tmp", "Couldn't open temporary file '" + path + ".tmp" + "'!");
+    if (refusal != PathRefusal::None) {
+        throw pathRefused(path, refusal, folderError);
     }
-    LaidOutCrcs pieceCrcs;
-    bool laidOut = false;
-    {
-        // A missing local copy (a new file) leaves every byte to the download.
+    if (KindOf(localPath) == PathKind::Folder) {
+        fail(0, kCodeFolderInPlaceOfFile, path,
+             "A folder is where the listed file '" + path + "' belongs.");
+    }
+    const std::uint32_t size = targetSizeOf(file.plan);
+    FileProblem problem = FileProblem::None;
+    std::string error;
+    // The installation is locked for the run, so whatever is at the temporary name was left by
+    // a run that ended abruptly (or planted): NewFile replaces it and never follows a link.
+    const std::unique_ptr<NewFile> temp = NewFile::Create(tempPath, problem, error);
+    if (!temp) {
+        failFile(problem, error, path, localPath, size);
+    }
+    if (!temp->Reserve(size)) {
+        failFile(temp->Problem(), temp->Error(), path, localPath, size);
+    }
+    if (file.hasLocalCopy) {
         std::ifstream local(localPath, std::ios::binary);
-        laidOut = layOutTarget(file.plan, local.is_open() ? &local : nullptr, out, pieceCrcs);
+        if (!layOutTarget(file.plan, local.is_open() ? &local : nullptr, temp->Stream(), stop)) {
+            throw SyncCancelled();  // the temporary file goes with `temp`
+        }
     }
-    std::optional<RangeReceiver> receiver;
     if (!file.downloads.empty()) {
-        receiver.emplace(out, file.downloads, progress, path);
+        RangeReceiver receiver(temp->Stream(), file.downloads, progress, path);
         if (!httpGetRanges(repoAddress + "/transfer/" + path, rangesOf(file.downloads),
-                           &RangeReceiver::bodyCallback, &RangeReceiver::headerCallback, &*receiver,
+                           &RangeReceiver::bodyCallback, &RangeReceiver::headerCallback, &receiver,
                            handle)) {
+            if (temp->Problem() != FileProblem::None) {
+                failFile(temp->Problem(), temp->Error(), path, localPath, size);
+            }
             fail(1, 4, path, "Http request failed while patching '" + path + "'!");
         }
     } else if (progress) {
         progress(path, 0, 0);
     }
-    out.close();
+    if (!temp->Flush()) {
+        failFile(temp->Problem(), temp->Error(), path, localPath, size);
+    }
 
-    // Bytes whose writing failed, or that never came, are only found by reading the file back.
-    std::optional<std::uint32_t> known;
-    if (laidOut && !out.fail()) {
-        known = crcOfWrittenPieces(file.plan, pieceCrcs, receiver ? &*receiver : nullptr);
+    // The check reads the bytes that will be moved into place, as they lie on the drive: what
+    // the pieces were when they were written proves nothing about the file.
+    uLong crc = crc32(0L, Z_NULL, 0);
+    const bool read = temp->ReadBack([&crc](const char* data, std::size_t length) {
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(length));
+    });
+    if (!read) {
+        failFile(FileProblem::Other, "it cannot be read back", path, localPath, size);
     }
-    const std::uint32_t crc = known ? *known : fileCrc32(tempPath);
-    if (crc != file.plan.expectedCrc) {
-        RemoveFile(tempPath);
+    if (static_cast<std::uint32_t>(crc) != file.plan.expectedCrc) {
         fail(3, 8, path, "Checksum check failed after reconstructing file '" + path + "'!",
-             {{"FileChecksum", crc}, {"ExpectedChecksum", file.plan.expectedCrc}});
+             {{"FileChecksum", static_cast<std::uint32_t>(crc)},
+              {"ExpectedChecksum", file.plan.expectedCrc}});
     }
+    // The time is set on the new file before it takes the old one's place: once there, it is
+    // complete, and no path is followed to set it.
+    temp->SetLastWriteTime(file.file.time);
+    temp->TakePermissionsOf(localPath);
     // One rename replaces the old file, so no failure can leave the player without it.
-    if (!ReplaceFile(tempPath, localPath)) {
-        if (PathExists(localPath)) {
-            fail(0, 5, path, "Delete failed on '" + path + "'!");
+    if (!temp->MoveOver(localPath)) {
+        if (temp->Problem() == FileProblem::IsFolder || KindOf(localPath) == PathKind::Folder) {
+            fail(0, kCodeFolderInPlaceOfFile, path,
+                 "A folder is where the listed file '" + path + "' belongs.");
         }
-        fail(0, 6, path, "Temporary file couldn't be moved to '" + path + "'!");
+        fail(0, 6, path,
+             "Temporary file couldn't be moved to '" + path + "': " + temp->Error() + ".");
     }
     trace("Patched %s\n", localPath);
 }
 
-bool ensureParentFolder(const std::string& path) {
-    if (path.empty() || path.find("..") != std::string::npos) {
-        return false;
+PathRefusal makeParentFolders(const std::string& path, std::string* error) {
+    if (path.empty()) {
+        return PathRefusal::Empty;
+    }
+    // ".." is refused as a component only: "a..b" and "..." are ordinary names.
+    for (std::size_t start = 0; start <= path.size();) {
+        std::size_t end = start;
+        while (end < path.size() && !isSeparator(path[end])) {
+            ++end;
+        }
+        if (end - start == 2 && path.compare(start, 2, "..") == 0) {
+            return PathRefusal::ParentComponent;
+        }
+        start = end + 1;
     }
     const auto last = path.rfind(kPathSeparator);
     if (last == std::string::npos) {
-        return true;
+        return PathRefusal::None;
     }
     const std::string folder = path.substr(0, last);
     if (IsDirectory(folder)) {
-        return true;
+        return PathRefusal::None;  // existing folders pass at once, however deep
     }
-    std::size_t searchFrom = 1;
-    for (int step = 0; step < kMaxFolderSteps; ++step) {
+    // The levels are counted before any is made, so a path that is too deep leaves nothing.
+    std::vector<std::string> prefixes;
+    for (std::size_t searchFrom = 1;;) {
         const auto next = folder.find(kPathSeparator, searchFrom);
         std::string prefix = next == std::string::npos ? folder : folder.substr(0, next);
         if (prefix.size() < 3 && !prefix.empty() && prefix.back() == ':') {
             prefix.push_back(kPathSeparator);  // "C:" alone means the drive's current folder
         }
-        if (!IsDirectory(prefix)) {
-            trace("Creating dir: %s\n", prefix);
-            if (!MakeDirectory(prefix)) {
-                return false;
-            }
-        }
-        if (next == std::string::npos) {
-            return true;
+        prefixes.push_back(std::move(prefix));
+        if (next == std::string::npos || prefixes.size() > kMaxFolderSteps) {
+            break;
         }
         searchFrom = next + 1;
     }
-    return false;
+    if (prefixes.size() > kMaxFolderSteps) {
+        return PathRefusal::TooDeep;
+    }
+    for (const std::string& prefix : prefixes) {
+        if (IsDirectory(prefix)) {
+            continue;  // a link to a folder (a data folder moved to another drive) is used
+        }
+        trace("Creating dir: %s\n", prefix);
+        if (!MakeDirectory(prefix)) {
+            if (error != nullptr) {
+                *error = "cannot create '" + prefix + "'";
+            }
+            return PathExists(prefix) ? PathRefusal::FileInTheWay : PathRefusal::CannotCreate;
+        }
+    }
+    return PathRefusal::None;
+}
+
+bool ensureParentFolder(const std::string& path) {
+    return makeParentFolders(path) == PathRefusal::None;
+}
+
+PatchException pathRefused(const std::string& repoPath, PathRefusal refusal,
+                           const std::string& systemError) {
+    return PatchException(0, 2, repoPath,
+                          "Couldn't create directory for '" + repoPath +
+                              "': " + describePathRefusal(refusal) +
+                              (systemError.empty() ? "" : " (" + systemError + ")") + ".",
+                          {{"Reason", static_cast<std::uint32_t>(refusal)}});
 }
 
 std::uint32_t fileCrc32(const std::string& path) {

@@ -1,6 +1,6 @@
-// Rebuilding one prepared file: the new version is laid out in "<local path>.tmp" from the
-// local copy's blocks and the downloaded ranges, checked against the index's CRC-32, and only
-// then put in the old file's place.
+// Rebuilding one prepared file: the new version is laid out in its temporary file (see
+// temporaryPathOf) from the local copy's blocks and the downloaded ranges, checked against the
+// index's CRC-32 as it lies on the drive, and only then put in the old file's place.
 #pragma once
 
 #include <curl/curl.h>
@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "sync/patch_exception.h"
 #include "sync/prepared_file.h"
 #include "sync/repo_sync.h"
 
@@ -16,16 +17,26 @@ namespace veldmoor {
 // Bytes copied or zero-filled per write while laying out the temporary file.
 inline constexpr std::size_t kCopyBlockSize = 128 * 1024;
 
-// Rebuilds `file` and replaces the old local file with the new one in one step (a reader never
-// sees the file missing). Downloads come from repoAddress + "/transfer/" + repository path
-// through `handle` (may be null). Throws PatchException; on a checksum failure the temporary
-// file is removed, on every failure the old file is left as it was.
+// Rebuilds `file`, gives it its listed time and replaces whatever was at its local path with
+// it in one step (a reader never sees the file missing; a link there is replaced, never
+// followed). Downloads come from repoAddress + "/transfer/" + repository path through `handle`
+// (may be null). Throws PatchException, or SyncCancelled when `stop` (polled while local
+// blocks are copied) asks for it; on every failure the old file is left as it was and nothing
+// of the new one remains.
 void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* handle,
-               const ProgressCallback& progress);
+               const ProgressCallback& progress, const StopRequest& stop = nullptr);
 
-// Creates the folders above `path`, one level per step, at most 32 levels. False when the path
-// is empty, contains "..", or a level cannot be created.
+// Creates the folders above `path`, one level per step, at most 32 levels, and refuses a path
+// that needs more before making any. PathRefusal::None when the folder is there afterwards;
+// otherwise why not (`error`, when given, then holds the system's words).
+PathRefusal makeParentFolders(const std::string& path, std::string* error = nullptr);
+// True when makeParentFolders succeeds.
 bool ensureParentFolder(const std::string& path);
+
+// The failure for a listed path the engine will not or cannot use (category 0, code 2, with the
+// refusal as "Reason").
+PatchException pathRefused(const std::string& repoPath, PathRefusal refusal,
+                           const std::string& systemError = {});
 
 // CRC-32 (zlib) of a file's contents, read once from start to end; 0 when it cannot be opened.
 std::uint32_t fileCrc32(const std::string& path);

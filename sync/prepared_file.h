@@ -12,6 +12,7 @@ struct PreparedFile {
     RemoteFile file;
     BlockPlan plan;                // local and download pieces in target order
     bool sizeDiffers = false;      // the local copy's size differs from the target size
+    bool hasLocalCopy = false;     // a regular file (not a link) is at the local path
     std::vector<Piece> downloads;  // the plan's download pieces in target order
 };
 

@@ -3,9 +3,9 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
-#include <sstream>
 #include <string_view>
 #include <utility>
 
@@ -18,6 +18,8 @@
 #include "sync/trace.h"
 #include "system/file_ops.h"
 #include "system/file_time.h"
+#include "system/folder_lock.h"
+#include "system/path.h"
 
 namespace veldmoor {
 namespace {
@@ -37,7 +39,7 @@ void initCurlOnce() {
 // another offset (blocks moved, or a repeated block taken from its first copy) says nothing
 // about the bytes at its own place: the whole file's checksum decides then.
 bool localCopyIsCurrent(const PreparedFile& prepared) {
-    if (prepared.sizeDiffers || !prepared.downloads.empty()) {
+    if (!prepared.hasLocalCopy || prepared.sizeDiffers || !prepared.downloads.empty()) {
         return false;
     }
     const bool inPlace =
@@ -45,6 +47,41 @@ bool localCopyIsCurrent(const PreparedFile& prepared) {
                     [](const Piece& piece) { return piece.sourceOffset == piece.targetOffset; });
     return inPlace || fileCrc32(prepared.file.localPath) == prepared.plan.expectedCrc;
 }
+
+// How long a run waits for another update of the same folder to end before it gives up.
+constexpr std::chrono::seconds kLockWait{3};
+
+// The file list's body, kept as it arrives up to its bound; past it the transfer ends.
+struct BoundedText {
+    std::string text;
+    bool tooLarge = false;
+
+    static std::size_t append(char* data, std::size_t size, std::size_t count, void* self) {
+        auto& sink = *static_cast<BoundedText*>(self);
+        const std::size_t length = size * count;
+        if (sink.text.size() + length > kMaxFileListBytes) {
+            sink.tooLarge = true;
+            return 0;  // fails the write, which ends the transfer
+        }
+        sink.text.append(data, length);
+        return length;
+    }
+};
+
+// A chunk index, parsed as it arrives; a document the reader refuses ends the transfer.
+struct StreamedIndex {
+    ChunkIndexReader reader;
+    bool refused = false;
+
+    static std::size_t append(char* data, std::size_t size, std::size_t count, void* self) {
+        auto& sink = *static_cast<StreamedIndex*>(self);
+        if (!sink.reader.feed(data, size * count)) {
+            sink.refused = true;
+            return 0;
+        }
+        return size * count;
+    }
+};
 
 }  // namespace
 
@@ -56,6 +93,12 @@ struct RepoSync::Impl {
     std::uint64_t totalDownloadBytes = 0;
     StopRequest stop;
     bool stopped = false;
+    std::unique_ptr<FolderLock> lock;
+    // Most bytes the current answer may take as it travels (0: no bound), and whether it
+    // passed them. Counted before any decoding: a compressed bomb is cut off by what inflates
+    // from it in the write callbacks, a plain one here as well.
+    std::uint64_t receiveLimit = 0;
+    bool receivedTooMuch = false;
 
     bool stopRequested() {
         if (!stopped && stop && stop()) {
@@ -72,9 +115,55 @@ struct RepoSync::Impl {
 
     // libcurl polls this between received blocks (and about once a second while idle); a
     // non-zero answer aborts the transfer, which the caller then turns into SyncCancelled.
-    static int onTransferProgress(void* self, curl_off_t /*dlTotal*/, curl_off_t /*dlNow*/,
+    static int onTransferProgress(void* self, curl_off_t /*dlTotal*/, curl_off_t dlNow,
                                   curl_off_t /*ulTotal*/, curl_off_t /*ulNow*/) {
-        return static_cast<Impl*>(self)->stopRequested() ? 1 : 0;
+        auto& impl = *static_cast<Impl*>(self);
+        if (impl.receiveLimit != 0 && static_cast<std::uint64_t>(dlNow) > impl.receiveLimit) {
+            impl.receivedTooMuch = true;
+            return 1;
+        }
+        return impl.stopRequested() ? 1 : 0;
+    }
+
+    // GETs one document whose size is bounded both on the wire and by its sink.
+    bool getBounded(const std::string& url, CurlCallback write, void* sink, std::uint64_t limit) {
+        receiveLimit = limit;
+        receivedTooMuch = false;
+        const bool done = httpGet(url, write, sink, handle);
+        receiveLimit = 0;
+        return done;
+    }
+
+    // One writer per installation: two runs writing one folder would each lay out and move the
+    // same files. The lock lasts as long as this RepoSync.
+    void lockFolder() {
+        if (lock) {
+            return;
+        }
+        if (!IsDirectory(installFolder)) {
+            // A fresh installation: its folder is made now so that it can carry the lock.
+            std::string error;
+            const PathRefusal refusal =
+                makeParentFolders(installFolder + kPathSeparator + "x", &error);
+            if (refusal != PathRefusal::None) {
+                throw pathRefused(installFolder, refusal, error);
+            }
+        }
+        FolderLock::Outcome outcome = FolderLock::Outcome::Failed;
+        std::string error;
+        lock = FolderLock::Lock(
+            installFolder, kLockWait, [this] { return stopRequested(); }, outcome, error);
+        throwIfStopRequested();
+        if (outcome == FolderLock::Outcome::HeldElsewhere) {
+            throw PatchException(0, kCodeFolderBusy, installFolder,
+                                 "Another update of the folder '" + installFolder +
+                                     "' is running; try again once it has ended.");
+        }
+        if (!lock) {
+            throw PatchException(0, kCodeFolderBusy, installFolder,
+                                 "The folder '" + installFolder +
+                                     "' cannot be locked for the update: " + error + ".");
+        }
     }
 
     // A failed transfer is a cancellation when the caller asked to stop during it.
@@ -106,18 +195,38 @@ RepoSync::~RepoSync() {
 
 std::vector<RemoteFile> RepoSync::listFiles() {
     impl_->throwIfStopRequested();
-    std::stringstream body;
-    if (!httpGet(impl_->repoAddress + "/filelist.php", &appendToStringStream, &body,
-                 impl_->handle)) {
+    impl_->lockFolder();
+    BoundedText body;
+    if (!impl_->getBounded(impl_->repoAddress + "/filelist.php", &BoundedText::append, &body,
+                           kMaxFileListBytes)) {
         impl_->throwIfTransferCancelled();
+        if (body.tooLarge || impl_->receivedTooMuch) {
+            throw PatchException(
+                2, 1, "filelist.php",
+                "The file list is larger than " + std::to_string(kMaxFileListBytes) + " bytes.");
+        }
         throw PatchException(1, 7, "", "Http request failed while getting files!");
     }
-    return parseFileList(body.view(), impl_->installFolder);
+    std::vector<RemoteFile> files = parseFileList(body.text, impl_->installFolder);
+    const std::string problem = fileListProblem(files);
+    if (!problem.empty()) {
+        throw PatchException(2, 1, "filelist.php",
+                             "The file list cannot be used: " + problem + ".");
+    }
+    return files;
 }
 
 void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCheck) {
     impl_->throwIfStopRequested();
-    if (LastWriteTime(file.localPath) == file.time) {
+    impl_->lockFolder();
+    // Only a regular file is a local copy: a link there is replaced by the rebuilt file, never
+    // followed, neither to read its time nor its bytes.
+    const PathKind kind = KindOf(file.localPath);
+    if (kind == PathKind::File && LastWriteTime(file.localPath) == file.time) {
+        // A run that was ended abruptly (killed, or the machine lost power) after this file
+        // was done may have left the temporary file of an earlier attempt; the folder is
+        // locked, so it is no one's. One unlink, which mostly finds nothing.
+        RemoveFile(temporaryPathOf(file.localPath));
         return;
     }
     trace("--------------->%s(%u):\n", file.repoPath, file.time);
@@ -127,34 +236,43 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
     const std::string& path = file.repoPath;
     // Refused before anything is fetched: the rebuild and the time setting would otherwise
     // reach outside the installation folder.
-    if (!isSafeRepoPath(path)) {
-        throw PatchException(0, 2, path, "Couldn't create directory for '" + path + "'!");
+    if (const PathRefusal refusal = repoPathRefusal(path); refusal != PathRefusal::None) {
+        throw pathRefused(path, refusal);
     }
-    const std::int64_t localSize = FileSize(file.localPath);
+    if (kind == PathKind::Folder) {
+        throw PatchException(0, kCodeFolderInPlaceOfFile, path,
+                             "A folder is where the listed file '" + path + "' belongs.");
+    }
+    const bool hasLocalCopy = kind == PathKind::File;
+    const std::int64_t localSize = hasLocalCopy ? FileSize(file.localPath) : -1;
 
-    ChunkIndex index;
-    {
-        // The document lives only while it is parsed: a large file's index is megabytes, and
-        // the matcher's table and the plan come next.
-        std::stringstream document;
-        if (!httpGet(impl_->repoAddress + "/transfer/" + path + ".chunks", &appendToStringStream,
-                     &document, impl_->handle)) {
-            impl_->throwIfTransferCancelled();
-            throw PatchException(1, 0, path,
-                                 "Connection failed while getting chunks for '" + path + "'.");
-        }
-        const std::string bytes = std::move(document).str();
-        if (!parseChunkIndex(std::string_view(bytes), index)) {
-            throw PatchException(2, 1, path, "Chunk file for '" + path + "' is invalid.");
-        }
+    // The index is parsed as it arrives and never held as a document: a bound passed ends the
+    // transfer at once, whatever the server would still send.
+    StreamedIndex streamed;
+    const bool fetched = impl_->getBounded(impl_->repoAddress + "/transfer/" + path + ".chunks",
+                                           &StreamedIndex::append, &streamed, kMaxChunkIndexBytes);
+    if (!fetched && !streamed.refused && !impl_->receivedTooMuch) {
+        impl_->throwIfTransferCancelled();
+        throw PatchException(1, 0, path,
+                             "Connection failed while getting chunks for '" + path + "'.");
     }
+    if (impl_->receivedTooMuch || !streamed.reader.finish()) {
+        const std::string why =
+            impl_->receivedTooMuch
+                ? "it is larger than " + std::to_string(kMaxChunkIndexBytes) + " bytes"
+                : streamed.reader.problem();
+        throw PatchException(2, 1, path, "Chunk file for '" + path + "' is invalid: " + why + ".");
+    }
+    ChunkIndex index = std::move(streamed.reader.index());
 
     PreparedFile prepared;
     prepared.file = file;
+    prepared.hasLocalCopy = hasLocalCopy;
     // A missing local copy differs from any target, an empty one included: otherwise an empty
     // file would never be created and would be examined again on every run.
     prepared.sizeDiffers = localSize != static_cast<std::int64_t>(index.targetSize);
-    prepared.plan = buildBlockPlan(file.localPath, index.entries, index.targetCrc);
+    prepared.plan = buildBlockPlan(hasLocalCopy ? file.localPath : std::string(), index.entries,
+                                   index.targetCrc);
     planGaps(prepared.plan, index.targetSize);
     for (const Piece& piece : prepared.plan.pieces) {
         if (piece.kind == kPieceDownload) {
@@ -170,21 +288,24 @@ std::uint64_t RepoSync::totalDownloadBytes() const {
 }
 
 void RepoSync::patchPreparedFiles(const ProgressCallback& progress) {
+    impl_->lockFolder();
     for (const PreparedFile& prepared : impl_->prepared) {
         impl_->throwIfStopRequested();
-        if (!localCopyIsCurrent(prepared)) {
-            try {
-                patchFile(prepared, impl_->repoAddress, impl_->handle, progress);
-            } catch (const PatchException&) {
-                if (impl_->stopped) {
-                    // The old file is untouched; the half-built new one goes.
-                    RemoveFile(prepared.file.localPath + ".tmp");
-                    throw SyncCancelled();
-                }
-                throw;
-            }
+        if (localCopyIsCurrent(prepared)) {
+            // Never through a link: the local copy was a regular file when it was examined.
+            SetLastWriteTimeOfEntry(prepared.file.localPath, prepared.file.time);
+            continue;
         }
-        SetLastWriteTime(prepared.file.localPath, prepared.file.time);
+        try {
+            // Sets the time itself; the half-built file goes with any failure.
+            patchFile(prepared, impl_->repoAddress, impl_->handle, progress,
+                      [this] { return impl_->stopRequested(); });
+        } catch (const PatchException&) {
+            if (impl_->stopped) {
+                throw SyncCancelled();  // the old file is untouched
+            }
+            throw;
+        }
     }
 }
 

@@ -1,6 +1,8 @@
 #include "system/file_ops.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,6 +33,35 @@ bool MakeDirectory(const std::string& path) {
 bool PathExists(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;
+}
+
+PathKind KindOf(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        return PathKind::Missing;
+    }
+    if (S_ISREG(info.st_mode)) {
+        return PathKind::File;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return PathKind::Folder;
+    }
+    return S_ISLNK(info.st_mode) ? PathKind::Link : PathKind::Other;
+}
+
+bool SetLastWriteTimeOfEntry(const std::string& path, std::int64_t secondsSince1970) {
+    struct timespec times[2]{};
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(secondsSince1970);
+    return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+std::int64_t FreeSpaceAt(const std::string& folder) {
+    struct statvfs info {};
+    if (::statvfs(folder.c_str(), &info) != 0) {
+        return -1;
+    }
+    return static_cast<std::int64_t>(info.f_bavail) * static_cast<std::int64_t>(info.f_frsize);
 }
 
 bool RemoveFile(const std::string& path) {

@@ -3,6 +3,8 @@
 // when its holder ends, however it ends, so a crashed run never leaves the folder locked.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,6 +18,13 @@ public:
     // result is empty; `error` then says what went wrong.
     static std::unique_ptr<FolderLock> TryLock(const std::string& folder, Outcome& outcome,
                                                std::string& error);
+
+    // Like TryLock, but while another holder has the lock it tries again for up to `wait`,
+    // giving up early (HeldElsewhere) as soon as `giveUp` (may be empty) says so.
+    static std::unique_ptr<FolderLock> Lock(const std::string& folder,
+                                            std::chrono::milliseconds wait,
+                                            const std::function<bool()>& giveUp, Outcome& outcome,
+                                            std::string& error);
 
     ~FolderLock();
     FolderLock(const FolderLock&) = delete;

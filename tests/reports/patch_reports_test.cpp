@@ -126,6 +126,31 @@ TEST(ComposeTransferReport, EachCodeHasItsDetailsParagraph) {
     }
 }
 
+TEST(ComposeTransferReport, TheEnginesLaterCodesSayWhatHappened) {
+    const auto details = [](const PatchException& error) {
+        const ReportMessage report = ComposeTransferReport(error);
+        EXPECT_EQ(report.caption, "Zugriffsfehler");
+        EXPECT_EQ(report.text.substr(0, std::string(kAccessText).size()), kAccessText);
+        return report.text.substr(std::string(kAccessText).size());
+    };
+    EXPECT_EQ(details(PatchException(0, 9, "data/a.mul", "", {{"NeededBytes", 4u << 20}})),
+              "\n\nDetails: Auf dem Laufwerk ist nicht genug Platz f\xC3\xBCr 'data/a.mul'. Es "
+              "werden 4.00MB ben\xC3\xB6tigt. Bitte schaffe Platz auf dem Laufwerk und versuche es "
+              "erneut.");
+    EXPECT_EQ(details(PatchException(0, 10, "C:/Spiel", "")),
+              "\n\nDetails: Eine andere Aktualisierung des Ordners 'C:/Spiel' l\xC3\xA4uft "
+              "bereits. Bitte warte, bis sie beendet ist, und versuche es dann erneut.");
+    EXPECT_EQ(details(PatchException(0, 11, "data/a.mul", "")),
+              "\n\nDetails: An der Stelle der Datei 'data/a.mul' liegt ein Ordner. Bitte "
+              "verschiebe oder l\xC3\xB6sche ihn und versuche es erneut.");
+    EXPECT_EQ(details(PatchException(0, 2, "a/../b", "", {{"Reason", 5}})),
+              "\n\nDetails: Das Verzeichnis f\xC3\xBCr 'a/../b' konnte nicht angelegt werden. "
+              "Der Pfad f\xC3\xBChrt mit '..' aus seinem Ordner hinaus.");
+    EXPECT_EQ(details(PatchException(0, 2, "d/f", "", {{"Reason", 6}})),
+              "\n\nDetails: Das Verzeichnis f\xC3\xBCr 'd/f' konnte nicht angelegt werden. Der "
+              "Pfad ist tiefer als 32 Ordnerebenen verschachtelt.");
+}
+
 TEST(ComposeTransferReport, CaptionAndDetailsAreChosenIndependently) {
     const ReportMessage unknownBoth = ComposeTransferReport(PatchException(9, 12, "x", ""));
     EXPECT_EQ(unknownBoth.caption, "Fehler");

@@ -83,6 +83,7 @@ PreparedFile preparedFile(const TempFolder& root, const std::string& repoPath,
     file.plan.pieces = std::move(pieces);
     file.plan.expectedCrc = expectedCrc;
     file.sizeDiffers = true;
+    file.hasLocalCopy = KindOf(file.file.localPath) == PathKind::File;
     return file;
 }
 
@@ -107,6 +108,8 @@ TEST(PatchFile, RebuildsFromLocalPiecesAloneAndReportsNothingToDownload) {
     EXPECT_EQ(calls, (std::vector<std::pair<unsigned, unsigned>>{{0, 0}}));
 }
 
+// The check covers the file as it lies on the drive: the bytes the shrunken copy could not
+// give are the zeros of the file's reserved length, and the checksum says so.
 TEST(PatchFile, ALocalCopyThatShrankSincePlanningFailsTheChecksum) {
     const TempFolder root;
     const std::string planned = test::randomBytes(5000, 13);
@@ -117,7 +120,8 @@ TEST(PatchFile, ALocalCopyThatShrankSincePlanningFailsTheChecksum) {
         FAIL();
     } catch (const PatchException& e) {
         EXPECT_EQ(e.category, 3);
-        EXPECT_EQ(e.params.at("FileChecksum"), test::crcOf(planned.substr(0, 3000)));
+        EXPECT_EQ(e.params.at("FileChecksum"),
+                  test::crcOf(planned.substr(0, 3000) + std::string(2000, '\0')));
     }
     EXPECT_EQ(readFile(root / "f.bin"), planned.substr(0, 3000));
 }
@@ -182,7 +186,7 @@ TEST(PatchFile, ReportsATemporaryFileThatCannotBeOpened) {
     }
 }
 
-TEST(PatchFile, ReportsAnOldFileThatCannotBeReplacedAndKeepsIt) {
+TEST(PatchFile, NamesAFolderWhereTheFileBelongsAndKeepsIt) {
     const TempFolder root;
     writeFile(root / "f.bin/inside", "a folder stands where the file belongs");
     try {
@@ -190,10 +194,11 @@ TEST(PatchFile, ReportsAnOldFileThatCannotBeReplacedAndKeepsIt) {
         FAIL();
     } catch (const PatchException& e) {
         EXPECT_EQ(e.category, 0);
-        EXPECT_EQ(e.code, 5);
+        EXPECT_EQ(e.code, kCodeFolderInPlaceOfFile);
+        EXPECT_EQ(e.detail, "f.bin");
     }
     EXPECT_EQ(readFile(root / "f.bin/inside"), "a folder stands where the file belongs");
-    EXPECT_TRUE(PathExists(root / "f.bin.tmp"));
+    EXPECT_FALSE(PathExists(root / "f.bin.tmp"));
 }
 
 TEST(PatchFile, ReplacesTheOldFileInOneStep) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <sstream>
 
 #include "sync/http.h"
@@ -271,6 +272,7 @@ TEST_F(RepoSyncTest, AConnectionClosedMidTransferKeepsTheOldFile) {
         EXPECT_EQ(e.code, 4);
     }
     EXPECT_EQ(readFile(install_ / "f.bin"), old);
+    EXPECT_FALSE(PathExists(install_ / "f.bin.tmp"));
 }
 
 TEST_F(RepoSyncTest, AFailureInTheThirdFileLeavesTheFirstTwoDone) {
@@ -308,8 +310,153 @@ TEST_F(RepoSyncTest, RefusesRepositoryPathsLeavingTheInstallation) {
             EXPECT_EQ(e.category, 0);
             EXPECT_EQ(e.code, 2);
             EXPECT_EQ(e.detail, path);
+            EXPECT_NE(e.params.at("Reason"), 0u) << path;
+            EXPECT_NE(std::string(e.what()).find(path[0] == '/' ? "root" : "'..'"),
+                      std::string::npos)
+                << e.what();
         }
     }
+}
+
+TEST_F(RepoSyncTest, NamesWithDotsThatDoNotClimbAreOrdinary) {
+    const std::vector<ListedEntry> entries = {
+        {"a..b/c..d.txt", "one", 5}, {"...", "two", 6}, {"x../..y/z", "three", 7}};
+    test::publish(repo_.path(), entries, kBlock);
+    run();
+    expectInstalled(entries);
+}
+
+TEST_F(RepoSyncTest, APathNestedTooDeeplyIsRefusedBeforeAnyFolderIsMade) {
+    std::string path;
+    for (int i = 0; i < 40; ++i) {
+        path += "d" + std::to_string(i) + "/";
+    }
+    path += "f";
+    writeFile(repo_ / "filelist.php", "{ path: \"" + path + "\", time: \"5\" }");
+    writeFile(repo_ / ("transfer/" + path + ".chunks"), test::chunkIndexOf("x", kBlock));
+    writeFile(repo_ / ("transfer/" + path), "x");
+    try {
+        run();
+        FAIL();
+    } catch (const PatchException& e) {
+        EXPECT_EQ(e.category, 0);
+        EXPECT_EQ(e.code, 2);
+        EXPECT_EQ(e.params.at("Reason"), static_cast<std::uint32_t>(PathRefusal::TooDeep));
+        EXPECT_NE(std::string(e.what()).find("deeper than 32"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(PathExists(install_ / "d0"));
+}
+
+TEST_F(RepoSyncTest, AListedNameInWhichAnotherIsRebuiltIsRefused) {
+    // The rebuild of "x" is laid out in "x.tmp": it would consume the listed "X.TMP" and then
+    // report the folder up to date.
+    test::publish(repo_.path(), {{"x", "new x", 5}, {"X.TMP", "listed", 6}}, kBlock);
+    try {
+        run();
+        FAIL();
+    } catch (const PatchException& e) {
+        EXPECT_EQ(e.category, 2);
+        EXPECT_EQ(e.code, 1);
+        EXPECT_NE(std::string(e.what()).find("'X.TMP'"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(PathExists(install_ / "x"));
+    // Alone, a name ending in ".tmp" is an ordinary file.
+    test::publish(repo_.path(), {{"y.tmp", "listed", 6}}, kBlock);
+    run();
+    expectInstalled({{"y.tmp", "listed", 6}});
+}
+
+TEST_F(RepoSyncTest, NamesAFolderWhereAListedFileBelongs) {
+    test::publish(repo_.path(), {{"data/f.bin", "content", 5}}, kBlock);
+    writeFile(install_ / "data/f.bin/kept", "the player's");
+    try {
+        run();
+        FAIL();
+    } catch (const PatchException& e) {
+        EXPECT_EQ(e.category, 0);
+        EXPECT_EQ(e.code, kCodeFolderInPlaceOfFile);
+        EXPECT_EQ(e.detail, "data/f.bin");
+        EXPECT_NE(std::string(e.what()).find("folder"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(readFile(install_ / "data/f.bin/kept"), "the player's");
+}
+
+TEST_F(RepoSyncTest, ALinkAtTheTemporaryFileIsReplacedNeverWrittenThrough) {
+    const test::TempFolder outside;
+    writeFile(outside / "victim", "outside, untouched");
+    const std::string changed = randomBytes(20 * kBlock, 30);
+    writeFile(install_ / "f.bin", randomBytes(20 * kBlock, 31));
+    test::publish(repo_.path(), {{"f.bin", changed, 5}}, kBlock);
+    std::filesystem::create_symlink(outside / "victim", install_ / "f.bin.tmp");
+
+    run();
+    EXPECT_EQ(readFile(outside / "victim"), "outside, untouched");
+    EXPECT_EQ(KindOf(install_ / "f.bin"), PathKind::File);
+    expectInstalled({{"f.bin", changed, 5}});
+}
+
+TEST_F(RepoSyncTest, ALinkAtTheListedFileIsReplacedAndItsTargetLeftAlone) {
+    // The link's target already holds the listed content: the old engine set that outside
+    // file's time and left the link in place.
+    const test::TempFolder outside;
+    const std::string content = randomBytes(8 * kBlock, 32);
+    writeFile(outside / "target", content);
+    ASSERT_TRUE(SetLastWriteTime(outside / "target", 1000));
+    test::publish(repo_.path(), {{"f.bin", content, 5}, {"g.bin", "short", 6}}, kBlock);
+    std::filesystem::create_symlink(outside / "target", install_ / "f.bin");
+    std::filesystem::create_symlink(outside / "target", install_ / "g.bin");
+
+    run();
+    EXPECT_EQ(LastWriteTime(outside / "target"), 1000);
+    EXPECT_EQ(readFile(outside / "target"), content);
+    EXPECT_EQ(KindOf(install_ / "f.bin"), PathKind::File);
+    EXPECT_EQ(KindOf(install_ / "g.bin"), PathKind::File);
+    expectInstalled({{"f.bin", content, 5}, {"g.bin", "short", 6}});
+}
+
+TEST_F(RepoSyncTest, AFolderLinkThePlayerMadeIsKeptAndUsed) {
+    // A data folder moved to another drive and linked back into the installation.
+    const test::TempFolder otherDrive;
+    ASSERT_TRUE(MakeDirectory(otherDrive / "data"));
+    std::filesystem::create_directory_symlink(otherDrive / "data", install_ / "data");
+    const std::vector<ListedEntry> entries = {{"data/maps/m.mul", randomBytes(3000, 33), 5}};
+    test::publish(repo_.path(), entries, kBlock);
+
+    run();
+    expectInstalled(entries);
+    EXPECT_EQ(KindOf(install_ / "data"), PathKind::Link);
+    EXPECT_EQ(readFile(otherDrive / "data/maps/m.mul"), entries[0].content);
+}
+
+TEST_F(RepoSyncTest, ASecondRunOnTheSameFolderWaitsThenSaysAnotherUpdateIsRunning) {
+    test::publish(repo_.path(), {{"f.bin", "content", 5}}, kBlock);
+    RepoSync first(install_.path(), address());
+    first.listFiles();  // holds the folder from here on
+
+    RepoSync second(install_.path(), address());
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        second.listFiles();
+        FAIL();
+    } catch (const PatchException& e) {
+        EXPECT_EQ(e.category, 0);
+        EXPECT_EQ(e.code, kCodeFolderBusy);
+        EXPECT_EQ(e.detail, install_.path());
+        EXPECT_NE(std::string(e.what()).find("Another update"), std::string::npos) << e.what();
+    }
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+
+    // A stop request ends the wait early.
+    RepoSync third(install_.path(), address());
+    third.setStopRequest([] { return true; });
+    EXPECT_THROW(third.listFiles(), SyncCancelled);
+}
+
+TEST_F(RepoSyncTest, TheFolderIsFreeAgainOnceTheRunIsOver) {
+    test::publish(repo_.path(), {{"f.bin", "content", 5}}, kBlock);
+    run();
+    run();
+    expectInstalled({{"f.bin", "content", 5}});
 }
 
 TEST_F(RepoSyncTest, ReportsBadServerData) {
@@ -388,6 +535,27 @@ TEST_F(RepoSyncTest, AStopEndsATransferFromAStalledServer) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
     EXPECT_EQ(readFile(install_ / "a.bin"), old);
     EXPECT_FALSE(PathExists(install_ / "a.bin.tmp"));
+}
+
+TEST_F(RepoSyncTest, AStopDuringTheCopyOfLocalBlocksEndsTheRebuild) {
+    // Every block is held locally, in another order: the rebuild is one long local copy.
+    const std::string first = randomBytes(2u << 20, 34);
+    const std::string second = randomBytes(2u << 20, 35);
+    writeFile(install_ / "f.bin", second + first);
+    test::publish(repo_.path(), {{"f.bin", first + second, 5}}, kBlock);
+    RepoSync sync(install_.path(), address());
+    bool armed = false;
+    int polls = 0;
+    // The first poll once armed is the one before the file; the next comes from the copy.
+    sync.setStopRequest([&] { return armed && ++polls > 1; });
+    for (const RemoteFile& file : sync.listFiles()) {
+        sync.prepareFile(file, nullptr);
+    }
+    ASSERT_EQ(sync.totalDownloadBytes(), 0u);
+    armed = true;
+    EXPECT_THROW(sync.patchPreparedFiles(nullptr), SyncCancelled);
+    EXPECT_TRUE(readFile(install_ / "f.bin") == second + first) << "the old file was replaced";
+    EXPECT_FALSE(PathExists(install_ / "f.bin.tmp"));
 }
 
 TEST_F(RepoSyncTest, StopsBetweenFilesWhenAsked) {

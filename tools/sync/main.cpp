@@ -14,6 +14,7 @@
 #include "sync/patch_exception.h"
 #include "sync/repo_sync.h"
 #include "system/file_ops.h"
+#include "system/stop_signals.h"
 #include "system/terminal.h"
 
 namespace {
@@ -33,7 +34,42 @@ void PrintUsage(std::ostream& out) {
            "  --quiet    print only failures\n"
            "  --help     show this text\n"
            "\n"
-           "Exit status: 0 when the folder is up to date, 1 when the run failed, 2 on wrong use.\n";
+           "Ctrl+C (SIGINT) or SIGTERM stops the run at its next safe point: the file being\n"
+           "rebuilt keeps its old version and nothing half written is left.\n"
+           "\n"
+           "Exit status: 0 when the folder is up to date, 1 when the run failed, 2 on wrong use,\n"
+           "128 + the signal's number when stopped by a signal.\n";
+}
+
+// Text from the server (paths above all) made harmless for a terminal: control characters,
+// DEL and the C1 controls in their UTF-8 form are shown as \xNN escapes instead of being
+// obeyed, so a listed name cannot move the cursor, recolour or retitle the terminal. Line
+// ends stay where `keepLineEnds` says the text's own layout needs them.
+std::string Printable(const std::string& text, bool keepLineEnds = false) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    const auto escape = [&out](unsigned char c) {
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\n' && keepLineEnds) {
+            out += '\n';
+        } else if (c < 0x20 || c == 0x7F) {
+            escape(c);
+        } else if (c == 0xC2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            escape(c);
+            escape(static_cast<unsigned char>(text[++i]));
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
 }
 
 std::string Size(std::uint64_t bytes) {
@@ -62,7 +98,7 @@ public:
             const double left = static_cast<double>(total_ - std::min(done, total_)) / speed;
             line += "  " + std::to_string(std::llround(left)) + " s left";
         }
-        line += "  " + path;
+        line += "  " + Printable(path);
         if (line.size() > 100) {
             line = line.substr(0, 97) + "...";
         }
@@ -96,6 +132,9 @@ struct Arguments {
 int Run(const Arguments& args) {
     const auto started = Clock::now();
     veldmoor::RepoSync sync(args.folder, args.address);
+    // Ctrl+C or SIGTERM stop the run at its next safe point, which removes the file being
+    // rebuilt and leaves its old version in place.
+    sync.setStopRequest(&veldmoor::StopSignalReceived);
     const std::vector<veldmoor::RemoteFile> files = sync.listFiles();
 
     struct Examined {
@@ -117,7 +156,7 @@ int Run(const Arguments& args) {
         for (const auto& e : examined) {
             std::cout << (e.download > 0 ? "would fetch " + Size(e.download) + " of "
                                          : std::string("would only update ")) +
-                             e.file->repoPath
+                             Printable(e.file->repoPath)
                       << "\n";
         }
         std::cout << "Dry run: " << files.size() << " files listed, " << examined.size()
@@ -194,17 +233,22 @@ static int RunSync(int argc, char** argv) {
         std::cerr << "veldmoor-sync: '" << args.folder << "' exists and is not a folder\n";
         return 2;
     }
+    veldmoor::CatchStopSignals();
     try {
         return Run(args);
     } catch (const veldmoor::PatchException& e) {
         std::cout << std::endl;
         const auto report = veldmoor::ComposeTransferReport(e);
-        std::cerr << report.caption << "\n\n"
-                  << report.text << "\n\n"
-                  << "Diagnostic: " << e.what() << " (category " << e.category << ", code "
-                  << e.code << (e.detail.empty() ? "" : ", " + e.detail) << ")\n";
+        std::cerr << Printable(report.caption) << "\n\n"
+                  << Printable(report.text, true) << "\n\n"
+                  << "Diagnostic: " << Printable(e.what()) << " (category " << e.category
+                  << ", code " << e.code << (e.detail.empty() ? "" : ", " + Printable(e.detail))
+                  << ")\n";
     } catch (const veldmoor::SyncCancelled&) {
-        std::cerr << "veldmoor-sync: cancelled\n";
+        std::cout << std::endl;
+        std::cerr << "veldmoor-sync: stopped as asked; every file is either complete or as it "
+                     "was, and nothing half written is left.\n";
+        return veldmoor::StopSignalExitStatus();
     } catch (const std::exception& e) {
         std::cerr << "veldmoor-sync: the run failed: " << e.what() << "\n";
     }

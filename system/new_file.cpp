@@ -1,0 +1,252 @@
+#include "system/new_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <streambuf>
+#include <vector>
+
+namespace veldmoor {
+namespace {
+
+FileProblem ProblemOf(int errorNumber) {
+    switch (errorNumber) {
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:  // a file-size limit, or a file system that cannot hold a file this large
+            return FileProblem::NoSpace;
+        case EISDIR:
+            return FileProblem::IsFolder;
+        default:
+            return FileProblem::Other;
+    }
+}
+
+bool WriteAllAt(int handle, const char* data, std::size_t size, std::uint64_t offset,
+                int& errorNumber) {
+    while (size > 0) {
+        const ssize_t written = ::pwrite(handle, data, size, static_cast<off_t>(offset));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            errorNumber = errno;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+        offset += static_cast<std::uint64_t>(written);
+    }
+    return true;
+}
+
+}  // namespace
+
+// Positioned writes through a buffer: a seek writes out what is buffered and moves the
+// position, so the range receiver's scattered writes each cost one pwrite per run of bytes.
+class NewFile::Buffer : public std::streambuf {
+public:
+    Buffer(NewFile& file, int handle) : file_(file), handle_(handle), bytes_(128 * 1024) {
+        setp(bytes_.data(), bytes_.data() + bytes_.size());
+    }
+
+    bool WriteOut() {
+        const auto pending = static_cast<std::size_t>(pptr() - pbase());
+        if (pending == 0) {
+            return !failed_;
+        }
+        int errorNumber = 0;
+        if (!failed_ && !WriteAllAt(handle_, pbase(), pending, position_, errorNumber)) {
+            failed_ = true;
+            file_.Note(errorNumber, "cannot write");
+        }
+        position_ += pending;
+        setp(bytes_.data(), bytes_.data() + bytes_.size());
+        return !failed_;
+    }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!WriteOut()) {
+            return traits_type::eof();
+        }
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+
+    std::streamsize xsputn(const char* data, std::streamsize size) override {
+        if (size < static_cast<std::streamsize>(bytes_.size())) {
+            return std::streambuf::xsputn(data, size);
+        }
+        if (!WriteOut()) {
+            return 0;
+        }
+        int errorNumber = 0;
+        if (!WriteAllAt(handle_, data, static_cast<std::size_t>(size), position_, errorNumber)) {
+            failed_ = true;
+            file_.Note(errorNumber, "cannot write");
+            return 0;
+        }
+        position_ += static_cast<std::uint64_t>(size);
+        return size;
+    }
+
+    int sync() override { return WriteOut() ? 0 : -1; }
+
+    pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
+                     std::ios_base::openmode /*which*/) override {
+        const auto current = position_ + static_cast<std::uint64_t>(pptr() - pbase());
+        off_type target = offset;
+        if (direction == std::ios_base::cur) {
+            target += static_cast<off_type>(current);
+        } else if (direction == std::ios_base::end) {
+            struct stat info {};
+            if (::fstat(handle_, &info) != 0) {
+                return pos_type(off_type(-1));
+            }
+            target += static_cast<off_type>(info.st_size);
+        }
+        return seekpos(pos_type(target), std::ios_base::out);
+    }
+
+    pos_type seekpos(pos_type position, std::ios_base::openmode /*which*/) override {
+        if (off_type(position) < 0 || !WriteOut()) {
+            return pos_type(off_type(-1));
+        }
+        position_ = static_cast<std::uint64_t>(off_type(position));
+        return position;
+    }
+
+private:
+    NewFile& file_;
+    int handle_;
+    std::vector<char> bytes_;
+    std::uint64_t position_ = 0;  // file offset of the buffer's first byte
+    bool failed_ = false;
+};
+
+NewFile::NewFile(std::string path, int handle)
+    : path_(std::move(path)),
+      handle_(handle),
+      buffer_(std::make_unique<Buffer>(*this, handle)),
+      stream_(std::make_unique<std::ostream>(buffer_.get())) {}
+
+std::unique_ptr<NewFile> NewFile::Create(const std::string& path, FileProblem& problem,
+                                         std::string& error) {
+    // O_EXCL never opens an existing file nor follows a link at the name; what an earlier run
+    // left there is deleted (unlink removes a link itself) and the creation tried once more.
+    constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int handle = ::open(path.c_str(), kFlags, 0666);
+    if (handle < 0 && errno == EEXIST && ::unlink(path.c_str()) == 0) {
+        handle = ::open(path.c_str(), kFlags, 0666);
+    }
+    if (handle < 0) {
+        const int reason = errno;
+        struct stat info {};
+        const bool folder = ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        problem = folder ? FileProblem::IsFolder : ProblemOf(reason);
+        error = folder ? std::string("a folder is in the way") : std::strerror(reason);
+        return nullptr;
+    }
+    problem = FileProblem::None;
+    error.clear();
+    return std::unique_ptr<NewFile>(new NewFile(path, handle));
+}
+
+NewFile::~NewFile() {
+    stream_.reset();
+    buffer_.reset();
+    if (handle_ >= 0) {
+        ::close(handle_);
+    }
+    if (!moved_) {
+        ::unlink(path_.c_str());
+    }
+}
+
+void NewFile::Note(int errorNumber, const std::string& what) {
+    if (problem_ == FileProblem::None) {
+        problem_ = ProblemOf(errorNumber);
+        error_ = what + " '" + path_ + "': " + std::strerror(errorNumber);
+    }
+}
+
+bool NewFile::Reserve(std::uint64_t size) {
+    const int result = ::posix_fallocate(handle_, 0, static_cast<off_t>(size));
+    if (result == 0) {
+        return true;
+    }
+    if (result == EOPNOTSUPP || result == EINVAL) {
+        // No way to claim the room ahead: the length alone, the writes will tell.
+        if (::ftruncate(handle_, static_cast<off_t>(size)) == 0) {
+            return true;
+        }
+        Note(errno, "cannot set the length of");
+        return false;
+    }
+    Note(result, "cannot make room for");
+    return false;
+}
+
+std::ostream& NewFile::Stream() {
+    return *stream_;
+}
+
+bool NewFile::Flush() {
+    stream_->flush();
+    return buffer_->WriteOut() && problem_ == FileProblem::None;
+}
+
+bool NewFile::ReadBack(const std::function<void(const char*, std::size_t)>& consume) {
+    std::vector<char> block(128 * 1024);
+    std::uint64_t offset = 0;
+    for (;;) {
+        const ssize_t got =
+            ::pread(handle_, block.data(), block.size(), static_cast<off_t>(offset));
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        consume(block.data(), static_cast<std::size_t>(got));
+        offset += static_cast<std::uint64_t>(got);
+    }
+}
+
+bool NewFile::SetLastWriteTime(std::int64_t secondsSince1970) {
+    struct timespec times[2]{};
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(secondsSince1970);
+    return ::futimens(handle_, times) == 0;
+}
+
+void NewFile::TakePermissionsOf(const std::string& path) {
+    // The new file was made with the defaults; the one it replaces keeps its bits, above all
+    // the execute bits of a program such as the launcher itself. A failure changes nothing else.
+    struct stat replaced {};
+    if (::lstat(path.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
+        ::fchmod(handle_, replaced.st_mode & 07777);
+    }
+}
+
+bool NewFile::MoveOver(const std::string& target) {
+    if (std::rename(path_.c_str(), target.c_str()) != 0) {
+        Note(errno, "cannot move into place");
+        return false;
+    }
+    moved_ = true;
+    return true;
+}
+
+}  // namespace veldmoor

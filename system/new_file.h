@@ -1,0 +1,79 @@
+// A file that one program builds in place of another: created exclusively (never opening what
+// is already there, never following a link), written through a stream that can seek, read
+// back, given its time and permissions, and then moved over its target in one step. Unless
+// moved, it is deleted when the object goes, whatever ended its use.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace veldmoor {
+
+// What went wrong with a file operation, as far as a person needs to tell cases apart.
+enum class FileProblem {
+    None,
+    NoSpace,   // the drive is full, a quota is used up, or the file is too large for it
+    IsFolder,  // a folder is where a file belongs
+    Other,
+};
+
+class NewFile {
+public:
+    // Creates `path` for reading and writing. Whatever is already at `path` and is not a folder
+    // (a file left by an earlier run that ended abruptly, or a link) is deleted first, never
+    // followed: the caller owns that name. Null on failure; `problem` and `error` then say why.
+    static std::unique_ptr<NewFile> Create(const std::string& path, FileProblem& problem,
+                                           std::string& error);
+
+    ~NewFile();
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+
+    // Sets the file's length to `size` and claims its room on the drive where the file system
+    // can, so that a full drive shows before anything is downloaded. False on failure.
+    bool Reserve(std::uint64_t size);
+
+    // Seeks and writes; a failed write sets the stream's badbit and is kept in Problem().
+    std::ostream& Stream();
+
+    // Writes out what the stream holds. False when any write so far failed.
+    bool Flush();
+
+    // Reads the whole file from its start, as it is on the drive, handing each block to
+    // `consume`. False when it cannot be read.
+    bool ReadBack(const std::function<void(const char*, std::size_t)>& consume);
+
+    // Sets the file's last-write time (seconds since 1970, UTC).
+    bool SetLastWriteTime(std::int64_t secondsSince1970);
+
+    // Gives the file the permission bits of the regular file at `path`, if one is there.
+    void TakePermissionsOf(const std::string& path);
+
+    // Moves the file over `target` in one step (a link at `target` is replaced, not followed).
+    // False on failure; the file is then still owned and deleted with this object.
+    bool MoveOver(const std::string& target);
+
+    // The first failure of a write, reserve or move.
+    FileProblem Problem() const { return problem_; }
+    const std::string& Error() const { return error_; }
+    const std::string& Path() const { return path_; }
+
+private:
+    class Buffer;
+    NewFile(std::string path, int handle);
+    void Note(int errorNumber, const std::string& what);
+
+    std::string path_;
+    int handle_ = -1;
+    bool moved_ = false;
+    FileProblem problem_ = FileProblem::None;
+    std::string error_;
+    std::unique_ptr<Buffer> buffer_;
+    std::unique_ptr<std::ostream> stream_;
+};
+
+}  // namespace veldmoor
