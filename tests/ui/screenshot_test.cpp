@@ -73,8 +73,12 @@ public:
     bool ResetFolderRights(const std::string&) override { return false; }
 };
 
-wxImage Capture(wxWindow& window, const std::string& folder) {
-    const wxRect rect = window.GetScreenRect();
+// The screen is read in device pixels: at 200 % every logical pixel is two.
+wxImage CaptureRect(const wxRect& logical, const std::string& folder) {
+    const double scale = DisplayScale();
+    const wxRect rect(static_cast<int>(logical.x * scale), static_cast<int>(logical.y * scale),
+                      static_cast<int>(logical.width * scale),
+                      static_cast<int>(logical.height * scale));
     const std::string file = folder + "/capture.png";
     const std::string command = "import -window root -crop " + std::to_string(rect.width) + "x" +
                                 std::to_string(rect.height) + "+" + std::to_string(rect.x) + "+" +
@@ -84,6 +88,10 @@ wxImage Capture(wxWindow& window, const std::string& folder) {
     EXPECT_TRUE(image.LoadFile(wxString::FromUTF8(file), wxBITMAP_TYPE_PNG));
     std::filesystem::remove(file);
     return image;
+}
+
+wxImage Capture(wxWindow& window, const std::string& folder) {
+    return CaptureRect(window.GetScreenRect(), folder);
 }
 
 std::size_t DistinctColours(const wxImage& image) {
@@ -164,7 +172,10 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
     bool menuShot = false;
     dialog->CallAfter([&] {
         uitest::Pump(std::chrono::milliseconds(300));
-        Keep(Capture(*dialog, temp.path()), "menu.png");
+        // The menu opens below its button and may reach past the window's bottom edge.
+        wxRect area = dialog->GetScreenRect();
+        area.height += 160;
+        Keep(CaptureRect(area, temp.path()), "menu.png");
         menuShot = true;
         wxUIActionSimulator().Char(WXK_ESCAPE);
     });
@@ -182,8 +193,8 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
 
     // The profile editor and the repair dialog over the main dialog.
     auto* editor = new CPatchContextDefDlg(dialog, dialog->Profiles(), {});
+    editor->CentreOnParent();
     editor->Show();
-    editor->Move(60, 60);
     editor->list->SetSelection(0);
     editor->OnListSelection();
     uitest::Pump(std::chrono::milliseconds(500));
@@ -193,8 +204,8 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
     editor->Destroy();
 
     auto* repair = new CRepairDlg(dialog, temp / "game", repairOperations, platform);
+    repair->CentreOnParent();
     repair->Show();
-    repair->Move(60, 60);
     uitest::Pump(std::chrono::milliseconds(500));
     const wxImage repairPicture = Capture(*repair, temp.path());
     Keep(repairPicture, "repair.png");
