@@ -46,6 +46,31 @@ wxFont InfoFont() {
     return wxFont(wxFontInfo(kInfoPoints).Family(wxFONTFAMILY_SWISS));
 }
 
+// A control that cannot be used must look so: the toolkit keeps a set colour when disabled.
+void ShowEnabledLook(wxWindow* control) {
+    control->SetForegroundColour(control->IsEnabled() ? kTextColour : kDisabledTextColour);
+    control->Refresh();
+}
+
+// Takes a button's tooltip away while the dialog the button opened is open: a tooltip shown
+// when it was clicked would otherwise stay on screen over that dialog.
+class ToolTipAway {
+public:
+    explicit ToolTipAway(wxWindow& control) : control(control), text(control.GetToolTipText()) {
+        control.UnsetToolTip();
+    }
+    ~ToolTipAway() {
+        if (!text.empty())
+            control.SetToolTip(text);
+    }
+    ToolTipAway(const ToolTipAway&) = delete;
+    ToolTipAway& operator=(const ToolTipAway&) = delete;
+
+private:
+    wxWindow& control;
+    wxString text;
+};
+
 // Lets a text keep its top and width but grow to its font's height.
 void FitHeight(wxWindow* control) {
     const wxRect rect = control->GetRect();
@@ -377,6 +402,7 @@ void CLauncherDlg::OnProfileSelected() {
                  {static_cast<wxWindow*>(autoStart), static_cast<wxWindow*>(repairButton),
                   static_cast<wxWindow*>(moreButton), static_cast<wxWindow*>(startButton)})
                 control->Disable();
+            ShowEnabledLook(autoStart);
             selectedProfile.reset();
             selectedIndex.reset();
             return;
@@ -388,6 +414,7 @@ void CLauncherDlg::OnProfileSelected() {
              {static_cast<wxWindow*>(startButton), static_cast<wxWindow*>(autoStart),
               static_cast<wxWindow*>(repairButton), static_cast<wxWindow*>(moreButton)})
             control->Enable();
+        ShowEnabledLook(autoStart);
         repoPathText->SetLabel(wxString::FromUTF8(record->RepoPath.str()));
         patchPathText->SetLabel(wxString::FromUTF8(record->PatchPath.str()));
         autoStart->SetValue(record->AutoPatch);
@@ -432,7 +459,10 @@ void CLauncherDlg::OnEditProfiles() {
     worker->CancelCountdown();
     int shown = -1;
     {
+        const ToolTipAway noTip(*editButton);
         CPatchContextDefDlg editor(this, profiles, config.browseTarget, config.chooseProgram);
+        // Placed by the launcher, not left to the window manager's choice.
+        editor.CentreOnParent();
         editor.ShowModal();
         shown = editor.ShownIndex();
     }
@@ -447,8 +477,10 @@ void CLauncherDlg::OnEditProfiles() {
 void CLauncherDlg::OnRepairClicked() {
     if (!selectedProfile || config.repairOperations == nullptr)
         return;
+    const ToolTipAway noTip(*repairButton);
     CRepairDlg repair(this, selectedProfile->PatchPath.str(), *config.repairOperations,
                       *config.platform);
+    repair.CentreOnParent();
     repair.ShowModal();
 }
 
@@ -635,6 +667,7 @@ void CLauncherDlg::EnterPatchingLayout() {
               static_cast<wxWindow*>(repairButton), static_cast<wxWindow*>(moreButton),
               static_cast<wxWindow*>(autoStart)})
             control->Disable();
+        ShowEnabledLook(autoStart);
         if (newsView != nullptr)
             newsView->Hide();
         if (newsPlaceholder != nullptr)

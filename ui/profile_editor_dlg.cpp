@@ -125,6 +125,13 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
     top->Add(upper, 1, wxEXPAND | wxALL, du.X(7));
     top->Add(buttons, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, du.X(7));
     SetSizerAndFit(top);
+    // Wrapped texts take their final size only once shown, and the window with them: it is
+    // centred on its owner again then, as it was before.
+    Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
+        if (event.IsShown() && GetParent() != nullptr)
+            CallAfter([this] { CentreOnParent(); });
+        event.Skip();
+    });
     deleteButton->Disable();
     saveButton->Disable();
 

@@ -99,6 +99,13 @@ CRepairDlg::CRepairDlg(wxWindow* parent, std::string folder, RepairOperations& r
     top->AddStretchSpacer();
     top->Add(buttons, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, margin);
     SetSizerAndFit(top);
+    // Wrapped texts take their final size only once shown, and the window with them: it is
+    // centred on its owner again then, as it was before.
+    Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
+        if (event.IsShown() && GetParent() != nullptr)
+            CallAfter([this] { CentreOnParent(); });
+        event.Skip();
+    });
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnProceed(); }, wxID_OK);
 }

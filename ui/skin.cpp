@@ -7,6 +7,7 @@
 #include <wx/font.h>
 #include <wx/imagpng.h>
 #include <wx/mstream.h>
+#include <wx/utils.h>
 
 #include <unistd.h>
 
@@ -328,6 +329,11 @@ void CPictureButton::OnLeftUp(wxMouseEvent& event) {
         wxCommandEvent click(wxEVT_BUTTON, GetId());
         click.SetEventObject(this);
         ProcessWindowEvent(click);
+        // A click may have opened a dialog: the pointer left while it was open and this
+        // button heard nothing of it. It looks hovered only if the pointer is still on it.
+        const wxPoint pointer = ScreenToClient(wxGetMousePosition());
+        SetHover(IsEnabled() && GetClientRect().Contains(pointer) &&
+                 !IsTransparentAt(normalImage, pointer));
     }
 }
 

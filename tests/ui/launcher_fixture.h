@@ -2,6 +2,7 @@
 // at where its controls land and how they look. The operating system's side is recorded only.
 #pragma once
 
+#include <cmath>
 #include <filesystem>
 #include <memory>
 
@@ -67,6 +68,16 @@ private:
     NoRepairs repairs_;
     CLauncherDlg* dialog_ = nullptr;
 };
+
+// Relative luminance of a colour as contrast ratios use it.
+inline double Luminance(const wxColour& colour) {
+    auto channel = [](unsigned char value) {
+        const double c = value / 255.0;
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(colour.Red()) + 0.7152 * channel(colour.Green()) +
+           0.0722 * channel(colour.Blue());
+}
 
 // The news area of the idle layout: the news page or, without a web view, its placeholder.
 inline wxRect NewsArea(const CLauncherDlg& dialog) {

@@ -167,18 +167,9 @@ TEST(WindowLayout, RepairButtonsAreWholeAndInsideTheWindow) {
 
 // ---------------------------------------------------------------- legibility
 
-double Luminance(const wxColour& colour) {
-    auto channel = [](unsigned char value) {
-        const double c = value / 255.0;
-        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * channel(colour.Red()) + 0.7152 * channel(colour.Green()) +
-           0.0722 * channel(colour.Blue());
-}
-
 double Contrast(const wxColour& a, const wxColour& b) {
-    const double la = Luminance(a);
-    const double lb = Luminance(b);
+    const double la = uitest::Luminance(a);
+    const double lb = uitest::Luminance(b);
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
@@ -217,7 +208,7 @@ wxColour LightestBehind(const CLauncherDlg& dialog, const wxWindow& control) {
         for (int x = area.x; x < area.GetRight(); ++x) {
             const wxColour pixel(background.GetRed(x, y), background.GetGreen(x, y),
                                  background.GetBlue(x, y));
-            if (Luminance(pixel) > Luminance(lightest))
+            if (uitest::Luminance(pixel) > uitest::Luminance(lightest))
                 lightest = pixel;
         }
     }

@@ -139,6 +139,8 @@ int ScriptedBoxes::Enter(wxDialog* dialog) {
     if (auto* box = dynamic_cast<wxMessageDialogBase*>(dialog)) {
         boxes.push_back({std::string(box->GetTitle().utf8_str()),
                          std::string(box->GetMessage().utf8_str()), box->GetMessageDialogStyle()});
+        if (inspectBox)
+            inspectBox(dialog);
         if (answers.empty()) {
             ++unexpected;
             return wxID_CANCEL;
