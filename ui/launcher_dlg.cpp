@@ -12,6 +12,7 @@
 #include "system/folders.h"
 #include "ui/about_dlg.h"
 #include "ui/dialog_units.h"
+#include "ui/menu_icons.h"
 #include "ui/news_view.h"
 #include "ui/profile_editor_dlg.h"
 #include "ui/progress_texts.h"
@@ -501,6 +502,7 @@ void CLauncherDlg::OnMoreButton() {
             item->SetBitmap(icon);
         menu.Append(item);
     }
+    ShowMenuIcons();
     // Below the button, never over it.
     const wxRect button = moreButton->GetRect();
     PopupMenu(&menu, button.GetLeft(), button.GetBottom() + 1);

@@ -106,6 +106,20 @@ std::size_t DistinctColours(const wxImage& image) {
     return colours.size();
 }
 
+// Pixels of `image` within a small distance of `colour`.
+std::size_t CountNear(const wxImage& image, const wxColour& colour) {
+    std::size_t count = 0;
+    for (int y = 0; y < image.GetHeight(); ++y) {
+        for (int x = 0; x < image.GetWidth(); ++x) {
+            if (std::abs(image.GetRed(x, y) - colour.Red()) < 24 &&
+                std::abs(image.GetGreen(x, y) - colour.Green()) < 24 &&
+                std::abs(image.GetBlue(x, y) - colour.Blue()) < 24)
+                ++count;
+        }
+    }
+    return count;
+}
+
 void Keep(const wxImage& image, const char* name) {
     if (const char* folder = std::getenv("VELDMOOR_SCREENSHOT_DIR"))
         image.SaveFile(wxString::FromUTF8(std::string(folder) + "/" + name), wxBITMAP_TYPE_PNG);
@@ -170,17 +184,23 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
 
     // The tools menu below its button: photographed while open, then closed with Escape.
     bool menuShot = false;
+    std::size_t menuIconPixels = 0;
     dialog->CallAfter([&] {
         uitest::Pump(std::chrono::milliseconds(300));
         // The menu opens below its button and may reach past the window's bottom edge.
         wxRect area = dialog->GetScreenRect();
         area.height += 160;
-        Keep(CaptureRect(area, temp.path()), "menu.png");
+        area.width += 120;
+        const wxImage menu = CaptureRect(area, temp.path());
+        Keep(menu, "menu.png");
+        menuIconPixels = CountNear(menu, wxColour(232, 184, 72));
         menuShot = true;
         wxUIActionSimulator().Char(WXK_ESCAPE);
     });
     dialog->OnMoreButton();
     EXPECT_TRUE(menuShot);
+    // The menu shows its icons: the folder icons' yellow is nowhere else on the window.
+    EXPECT_GT(menuIconPixels, 20u);
     // A command chosen from the menu reaches the tool commands (here: the logs folder).
     {
         uitest::ScriptedBoxes boxes;
