@@ -8,11 +8,12 @@
 #
 #   scripts/screenshot-ui.sh [output-folder]
 #
-# Builds the window's tests in build/ui first when needed.
+# Builds the window's tests in build/ui first when needed (VELDMOOR_BUILD_DIR names another
+# build folder that has the window on, e.g. build/dev).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "${1:-}" = "--help" ] || [ "${1:-}" = "-h" ]; then
-  sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
   exit 0
 fi
 for tool in xvfb-run openbox import; do
@@ -21,17 +22,18 @@ done
 out=${1:-build/ui/screenshots}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
-if [ ! -f build/ui/build.ninja ]; then
-  cmake -S . -B build/ui -G Ninja -DVELDMOOR_BUILD_BENCH=OFF >/dev/null
+build=${VELDMOOR_BUILD_DIR:-build/ui}
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S . -B "$build" -G Ninja -DVELDMOOR_BUILD_BENCH=OFF >/dev/null
 fi
-cmake --build build/ui --target ui_tests -j2 >/dev/null
+cmake --build "$build" --target ui_tests -j2 >/dev/null
 # The test binary starts openbox on its display when the display has no window manager.
 for percent in 100 200; do
   mkdir -p "$out/$percent"
   log="$out/$percent/screenshot.log"
   if ! VELDMOOR_SCREENSHOT_DIR="$out/$percent" GDK_SCALE=$((percent / 100)) timeout 180 \
     xvfb-run -a -s "-screen 0 2048x1400x24" \
-    build/ui/tests/ui/ui_tests --gtest_filter='Screenshot.*' >"$log" 2>&1; then
+    "$build/tests/ui/ui_tests" --gtest_filter='Screenshot.*' >"$log" 2>&1; then
     grep -E 'Failure|FAILED|Expected|Actual|Which is' "$log" >&2 || tail -20 "$log" >&2
     echo "screenshot-ui: the window could not be photographed at $percent % (full log: $log)" >&2
     exit 1

@@ -19,9 +19,11 @@
 #include "tests/ui/ui_test_support.h"
 #include "tests/workflow/recording_platform.h"
 #include "ui/launcher_dlg.h"
+#include "ui/message_box.h"
 #include "ui/news_view.h"
 #include "ui/profile_editor_dlg.h"
 #include "ui/repair_dlg.h"
+#include "ui/wx_prompt.h"
 
 namespace veldmoor {
 namespace {
@@ -164,6 +166,39 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
     // the dialog's black base.
     const wxImage background = dialog->BackgroundImage();
     ASSERT_TRUE(IsTransparentAt(background, {background.GetWidth() - 2, 1}));
+
+    // A message box over the news area leaves it as it was once closed.
+    if (dialog->NewsView() != nullptr) {
+        const wxRect news = dialog->NewsView()->GetScreenRect();
+        const wxImage before = CaptureRect(news, temp.path());
+        bool boxSeen = false;
+        dialog->CallAfter([&] {
+            for (wxWindow* window : wxTopLevelWindows) {
+                if (auto* box = dynamic_cast<CMessageBox*>(window)) {
+                    uitest::PumpUntil([box] { return box->IsShownOnScreen(); });
+                    uitest::Pump(std::chrono::milliseconds(400));
+                    boxSeen = box->GetScreenRect().Intersects(news);
+                    box->EndModal(wxID_OK);
+                }
+            }
+        });
+        ShowMessageBox(dialog, "Die Verbindung zum Server wurde unterbrochen.", "Veldmoor Launcher",
+                       PromptButtons::Ok, PromptIcon::Information);
+        uitest::Pump(std::chrono::milliseconds(800));
+        EXPECT_TRUE(boxSeen);
+        const wxImage after = CaptureRect(news, temp.path());
+        ASSERT_EQ(before.GetSize(), after.GetSize());
+        std::size_t changed = 0;
+        for (int y = 0; y < before.GetHeight(); ++y) {
+            for (int x = 0; x < before.GetWidth(); ++x) {
+                if (std::abs(before.GetRed(x, y) - after.GetRed(x, y)) > 40 ||
+                    std::abs(before.GetGreen(x, y) - after.GetGreen(x, y)) > 40)
+                    ++changed;
+            }
+        }
+        EXPECT_LT(changed, static_cast<std::size_t>(before.GetWidth() * before.GetHeight() / 200))
+            << "pixels of the news area changed after a message box closed over it";
+    }
 
     dialog->EnterPatchingLayout();
     dialog->AppendStatusLine("Aktualisiere den Launcher ..");
