@@ -14,6 +14,7 @@
 
 #include "tests/support/process_runner.h"
 #include "tests/ui/launcher_fixture.h"
+#include "ui/about_dlg.h"
 #include "ui/profile_editor_dlg.h"
 #include "ui/repair_dlg.h"
 #include "ui/resources.h"
@@ -62,7 +63,7 @@ void ExpectApart(const std::vector<wxWindow*>& controls) {
 
 // Every button of a dialog lies wholly in its client area, is as large as its text needs and
 // overlaps no other button; no control reaches past the client area.
-void ExpectDialogButtonsWhole(wxDialog& dialog) {
+void ExpectDialogButtonsWhole(wxDialog& dialog, std::size_t leastButtons = 2) {
     dialog.Show();
     ASSERT_TRUE(PumpUntil([&] { return dialog.IsShownOnScreen(); }));
     Pump(std::chrono::milliseconds(300));
@@ -78,7 +79,7 @@ void ExpectDialogButtonsWhole(wxDialog& dialog) {
             EXPECT_GE(button->GetSize().y, best.y) << button->GetLabel().utf8_str();
         }
     }
-    EXPECT_GE(buttons.size(), 2u);
+    EXPECT_GE(buttons.size(), leastButtons);
     ExpectApart(buttons);
     // The window manager's frame comes on top of the client area, never out of it.
     EXPECT_GE(dialog.GetSize().y, dialog.GetClientSize().y);
@@ -153,6 +154,14 @@ TEST(WindowLayout, EditorButtonsAreWholeAndInsideTheWindow) {
     auto* editor = new CPatchContextDefDlg(&*launcher, launcher->Profiles(), {});
     ExpectDialogButtonsWhole(*editor);
     editor->Destroy();
+    Pump();
+}
+
+TEST(WindowLayout, AboutButtonIsWholeAndInsideTheWindow) {
+    uitest::ShownLauncher launcher;
+    auto* about = new CAboutDlg(&*launcher);
+    ExpectDialogButtonsWhole(*about, 1);
+    about->Destroy();
     Pump();
 }
 
