@@ -109,9 +109,10 @@ def background():
     thin.paste(0, (0, 0), inner2)
     img.paste(solid(img.size, BRONZE_DARK), (0, 0), thin)
 
-    # Header band under the title.
-    d.line([du(110, 70), du(498, 70)], fill=BRONZE_DARK, width=SS * 2)
-    d.line([du(110, 71), du(498, 71)], fill=(120, 90, 48, 255), width=SS)
+    # Header band under the title. It ends before the profile selector, which the window
+    # places just above the news area.
+    d.line([du(110, 70), du(364, 70)], fill=BRONZE_DARK, width=SS * 2)
+    d.line([du(110, 71), du(364, 71)], fill=(120, 90, 48, 255), width=SS)
 
     # News area: a sunken parchment-dark field (the news view and the status box lie on it).
     news = [*du(70, 91), *du(487, 243)]

@@ -82,9 +82,12 @@ PromptAnswer ShowMessageBox(wxWindow* owner, const std::string& text, const std:
     else if (buttons == PromptButtons::OkCancel)
         box.SetOKCancelLabels(wxString::FromUTF8("OK"), wxString::FromUTF8("Abbrechen"));
     const int result = box.ShowModal();
-    // Parts of the owner that the box covered are drawn again at once, the news page too.
-    if (owner != nullptr)
+    // Parts of the owner that the box covered are drawn again, the news page too: at once,
+    // and once more after the box's window is surely gone from the screen.
+    if (owner != nullptr) {
         owner->Refresh();
+        owner->CallAfter([owner] { owner->Refresh(); });
+    }
     return AnswerFor(result, buttons);
 }
 
