@@ -43,8 +43,8 @@ public:
         config.shell.openFolder = [](const std::string&) { return true; };
         dialog_ = new CLauncherDlg(std::move(config));
         dialog_->OnInitDialog();
-        dialog_->Show();
         dialog_->Move(40, 40);
+        dialog_->Show();
         PumpUntil([this] { return dialog_->IsShownOnScreen(); });
         Pump(std::chrono::milliseconds(200));
     }

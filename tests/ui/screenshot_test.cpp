@@ -151,8 +151,10 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
     config.newsPageAddress = news.Address();
     auto* dialog = new CLauncherDlg(std::move(config));
     ASSERT_TRUE(dialog->OnInitDialog());
-    dialog->Show();
+    // Placed before it is shown: a move while the window manager maps the window can be
+    // applied twice, and the pictures would miss the window.
     dialog->Move(40, 40);
+    dialog->Show();
     // The news page loads in the web engine's own process; give it time to show.
     uitest::Pump(std::chrono::milliseconds(2500));
     if (dialog->NewsView() != nullptr) {
