@@ -2,7 +2,8 @@
 """Makes the launcher's own artwork: the window background, the picture buttons in their four
 states, the repair pictures, the menu icons, the program icon and the two embedded fonts.
 
-The pictures are drawn at four times their size and scaled down, which gives smooth edges and
+Each picture is made twice, at its size (png/) and at twice its size (png/2x/), for displays
+scaled to 200 %. The pictures are drawn at four times their size and scaled down, which gives smooth edges and
 clean alpha borders (the window and the buttons take their shape from alpha). The output is
 committed, so a build never needs this script; run it after changing the artwork:
 
@@ -23,7 +24,8 @@ from PIL import Image, ImageDraw, ImageFilter, ImageFont
 HERE = os.path.dirname(os.path.abspath(__file__))
 PNG = os.path.join(HERE, "png")
 FONTS = os.path.join(HERE, "fonts")
-SS = 4  # supersampling factor
+SS = 4  # supersampling factor of the set being drawn (4 per output pixel at 1x)
+SCALE = 1  # output pixels per design pixel of the set being drawn: 1 for png/, 2 for png/2x/
 
 SOLID_SOURCE = "/usr/share/fonts/opentype/sortsmill/GoudyBookletter1911.otf"
 HOLLOW_SOURCE = "/usr/share/fonts/truetype/rampart/RampartOne-Regular.ttf"
@@ -42,7 +44,7 @@ def canvas(w, h):
 
 
 def finish(img, w, h):
-    return img.resize((w, h), Image.LANCZOS)
+    return img.resize((w * SCALE, h * SCALE), Image.LANCZOS)
 
 
 def vertical_gradient(w, h, top, bottom):
@@ -62,7 +64,8 @@ def solid(size, colour):
 
 
 def save(img, res_id):
-    img.save(os.path.join(PNG, f"{res_id}.png"), optimize=True)
+    folder = PNG if SCALE == 1 else os.path.join(PNG, f"{SCALE}x")
+    img.save(os.path.join(folder, f"{res_id}.png"), optimize=True)
 
 
 # ---------------------------------------------------------------- background (147)
@@ -106,9 +109,10 @@ def background():
     thin.paste(0, (0, 0), inner2)
     img.paste(solid(img.size, BRONZE_DARK), (0, 0), thin)
 
-    # Header band under the title.
-    d.line([du(110, 70), du(498, 70)], fill=BRONZE_DARK, width=SS * 2)
-    d.line([du(110, 71), du(498, 71)], fill=(120, 90, 48, 255), width=SS)
+    # Header band under the title. It ends before the profile selector, which the window
+    # places just above the news area.
+    d.line([du(110, 70), du(364, 70)], fill=BRONZE_DARK, width=SS * 2)
+    d.line([du(110, 71), du(364, 71)], fill=(120, 90, 48, 255), width=SS)
 
     # News area: a sunken parchment-dark field (the news view and the status box lie on it).
     news = [*du(70, 91), *du(487, 243)]
@@ -401,12 +405,22 @@ def font(source, family, res_id):
     tt.save(path)
 
 
-def main():
-    os.makedirs(PNG, exist_ok=True)
-    os.makedirs(FONTS, exist_ok=True)
+def draw_set(scale):
+    # Every length of the drawing code is a multiple of SS, so drawing the same code with a
+    # larger SS gives the same picture at a higher resolution, not a magnified small one.
+    global SS, SCALE
+    SS, SCALE = 4 * scale, scale
+    os.makedirs(PNG if scale == 1 else os.path.join(PNG, f"{scale}x"), exist_ok=True)
     background()
     buttons()
     pictures()
+
+
+def main():
+    os.makedirs(FONTS, exist_ok=True)
+    # The 2x set serves displays at 150 % and 200 %; the window picks a set per display scale.
+    for scale in (1, 2):
+        draw_set(scale)
     font(SOLID_SOURCE, "Runeglyph_Solid", 186)
     font(HOLLOW_SOURCE, "Runeglyph_Hollow", 185)
     return 0

@@ -1,30 +1,44 @@
 #!/usr/bin/env bash
-# Takes pictures of the launcher's main dialog in its idle layout (news page from a loopback
-# server) and its patching layout, and of the profile editor and the repair dialog, on a private
-# X display, and keeps them as idle.png, patching.png, menu.png, editor.png and repair.png in the
-# given folder (default: build/ui/screenshots).
+# Takes pictures of the launcher as a player sees it, on a private X display with a window
+# manager (openbox): the main dialog in its idle layout (news page from a loopback server), its
+# patching layout and its open tools menu, and the profile editor and the repair dialog with
+# their title bars and all their buttons. Each set is taken at 100 % and at 200 % display scale
+# (GDK_SCALE=2) and kept as idle.png, patching.png, menu.png, editor.png and repair.png in
+# 100/ and 200/ of the given folder (default: build/ui/screenshots).
 #
 #   scripts/screenshot-ui.sh [output-folder]
 #
-# Builds the window's tests in build/ui first when needed.
+# Builds the window's tests in build/ui first when needed (VELDMOOR_BUILD_DIR names another
+# build folder that has the window on, e.g. build/dev).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "${1:-}" = "--help" ] || [ "${1:-}" = "-h" ]; then
-  sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
   exit 0
 fi
+for tool in xvfb-run openbox import; do
+  command -v "$tool" >/dev/null || { echo "screenshot-ui: $tool is missing; run scripts/setup.sh" >&2; exit 1; }
+done
 out=${1:-build/ui/screenshots}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
-if [ ! -f build/ui/build.ninja ]; then
-  cmake -S . -B build/ui -G Ninja -DVELDMOOR_BUILD_BENCH=OFF >/dev/null
+build=${VELDMOOR_BUILD_DIR:-build/ui}
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S . -B "$build" -G Ninja -DVELDMOOR_BUILD_BENCH=OFF >/dev/null
 fi
-cmake --build build/ui --target ui_tests -j2 >/dev/null
-log="$out/screenshot.log"
-if ! VELDMOOR_SCREENSHOT_DIR="$out" timeout 120 xvfb-run -a -s "-screen 0 1024x640x24" \
-  build/ui/tests/ui/ui_tests --gtest_filter='Screenshot.*' >"$log" 2>&1; then
-  grep -E 'Failure|FAILED|Expected|Actual|Which is' "$log" >&2 || tail -20 "$log" >&2
-  echo "screenshot-ui: the window could not be photographed (full log: $log)" >&2
-  exit 1
-fi
-echo "screenshots: $out/idle.png $out/patching.png $out/menu.png $out/editor.png $out/repair.png"
+cmake --build "$build" --target ui_tests -j2 >/dev/null
+# The test binary starts openbox on its display when the display has no window manager.
+for percent in 100 200; do
+  mkdir -p "$out/$percent"
+  log="$out/$percent/screenshot.log"
+  if ! VELDMOOR_SCREENSHOT_DIR="$out/$percent" GDK_SCALE=$((percent / 100)) timeout 180 \
+    xvfb-run -a -s "-screen 0 2048x1400x24" \
+    "$build/tests/ui/ui_tests" --gtest_filter='Screenshot.*' >"$log" 2>&1; then
+    grep -E 'Failure|FAILED|Expected|Actual|Which is' "$log" >&2 || tail -20 "$log" >&2
+    echo "screenshot-ui: the window could not be photographed at $percent % (full log: $log)" >&2
+    exit 1
+  fi
+done
+for percent in 100 200; do
+  echo "screenshots at $percent %: $(cd "$out/$percent" && ls ./*.png | sed "s|^\./|$out/$percent/|" | tr '\n' ' ')"
+done

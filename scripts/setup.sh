@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   libcurl4-openssl-dev zlib1g-dev libcrypto++-dev librapidxml-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
-  libwxgtk3.2-dev libwxgtk-webview3.2-dev
+  libwxgtk3.2-dev libwxgtk-webview3.2-dev libgtk-3-dev
   clang-format clang-tidy
   nginx-light lighttpd apache2 varnish zsync time curl rsync
   clang libclang-rt-14-dev ccache

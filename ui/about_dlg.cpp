@@ -2,7 +2,7 @@
 
 #include <wx/button.h>
 #include <wx/hyperlink.h>
-#include <wx/statbmp.h>
+#include <wx/sizer.h>
 #include <wx/stattext.h>
 
 #include <ctime>
@@ -25,25 +25,32 @@ std::string AboutNoticeLine() {
 }
 
 CAboutDlg::CAboutDlg(wxWindow* parent)
-    : wxDialog(parent, wxID_ANY, "Info", wxDefaultPosition, DialogUnits().Size(170, 77),
-               wxDEFAULT_DIALOG_STYLE) {
+    : wxDialog(parent, wxID_ANY, "Info", wxDefaultPosition, wxDefaultSize, wxDEFAULT_DIALOG_STYLE) {
     SetFont(DialogFont());
+    // Laid out by sizers, so the texts and the button fit inside the client area whatever the
+    // font and the window manager's frame.
     const DialogUnits du;
-    wxImage picture;
-    LoadPngResource(128, picture, du.Size(20, 20));
-    if (picture.IsOk())
-        new wxStaticBitmap(this, wxID_ANY, wxBitmap(picture), du.Point(14, 14));
-    new wxStaticText(this, kIdAboutVersion, wxString::FromUTF8(AboutVersionLine()),
-                     du.Point(42, 14), du.Size(114, 8), wxST_NO_AUTORESIZE);
-    new wxStaticText(this, kIdAboutNotice, wxString::FromUTF8(AboutNoticeLine()), du.Point(42, 26),
-                     du.Size(114, 8), wxST_NO_AUTORESIZE);
+    auto* picture = new CPNGPicture();
+    picture->Create(this, wxID_ANY, wxDefaultPosition, 128, wxSize(du.Y(20), du.Y(20)));
+    auto* texts = new wxBoxSizer(wxVERTICAL);
+    texts->Add(new wxStaticText(this, kIdAboutVersion, wxString::FromUTF8(AboutVersionLine())));
+    texts->Add(new wxStaticText(this, kIdAboutNotice, wxString::FromUTF8(AboutNoticeLine())), 0,
+               wxTOP, du.Y(4));
     // The link shows the world's address as text only; it has no target of its own.
     auto* link =
         new wxHyperlinkCtrl(this, kIdAboutLink, "www.veldmoor.example", wxString(),
-                            du.Point(41, 36), du.Size(60, 12), wxHL_ALIGN_LEFT | wxBORDER_NONE);
+                            wxDefaultPosition, wxDefaultSize, wxHL_ALIGN_LEFT | wxBORDER_NONE);
     link->Bind(wxEVT_HYPERLINK, [](wxHyperlinkEvent&) {});
-    auto* ok = new wxButton(this, wxID_OK, "OK", du.Point(113, 57), du.Size(50, 14));
+    texts->Add(link, 0, wxTOP, du.Y(2));
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    row->Add(picture, 0, wxALIGN_TOP);
+    row->Add(texts, 1, wxLEFT, du.X(8));
+    auto* ok = new wxButton(this, wxID_OK, "OK");
     ok->SetDefault();
+    auto* top = new wxBoxSizer(wxVERTICAL);
+    top->Add(row, 1, wxEXPAND | wxALL, du.X(10));
+    top->Add(ok, 0, wxALIGN_RIGHT | wxLEFT | wxRIGHT | wxBOTTOM, du.X(7));
+    SetSizerAndFit(top);
 }
 
 }  // namespace veldmoor

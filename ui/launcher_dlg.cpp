@@ -12,8 +12,10 @@
 #include "system/folders.h"
 #include "ui/about_dlg.h"
 #include "ui/dialog_units.h"
+#include "ui/menu_icons.h"
 #include "ui/news_view.h"
 #include "ui/profile_editor_dlg.h"
+#include "ui/progress_texts.h"
 #include "ui/repair_dlg.h"
 #include "ui/wx_prompt.h"
 
@@ -27,10 +29,54 @@ namespace veldmoor {
 
 namespace {
 
-// Text colours chosen to read well on the background picture.
+// Text colours chosen to read well on the background picture: each reaches a contrast of at
+// least 4.5:1 against the picture behind its text.
 const wxColour kTextColour(226, 214, 184);
-const wxColour kLabelColour(176, 132, 66);
-const wxColour kVersionColour(150, 140, 120);
+const wxColour kLabelColour(236, 196, 110);
+const wxColour kVersionColour(226, 214, 184);
+// A control that cannot be used now: still readable, plainly dimmer than kTextColour.
+const wxColour kDisabledTextColour(128, 124, 112);
+
+// The background picture's size at 96 dpi.
+const wxSize kDesignSize(770, 454);
+
+// Texts that carry information (status, sizes, speed, version, paths) use the system's sans-serif
+// face: its figures are lining and its 0 and O, 1 and I differ. The embedded faces are for titles.
+constexpr int kInfoPoints = 9;
+wxFont InfoFont() {
+    return wxFont(wxFontInfo(kInfoPoints).Family(wxFONTFAMILY_SWISS));
+}
+
+// A control that cannot be used must look so: the toolkit keeps a set colour when disabled.
+void ShowEnabledLook(wxWindow* control) {
+    control->SetForegroundColour(control->IsEnabled() ? kTextColour : kDisabledTextColour);
+    control->Refresh();
+}
+
+// Takes a button's tooltip away while the dialog the button opened is open: a tooltip shown
+// when it was clicked would otherwise stay on screen over that dialog.
+class ToolTipAway {
+public:
+    explicit ToolTipAway(wxWindow& control) : control(control), text(control.GetToolTipText()) {
+        control.UnsetToolTip();
+    }
+    ~ToolTipAway() {
+        if (!text.empty())
+            control.SetToolTip(text);
+    }
+    ToolTipAway(const ToolTipAway&) = delete;
+    ToolTipAway& operator=(const ToolTipAway&) = delete;
+
+private:
+    wxWindow& control;
+    wxString text;
+};
+
+// Lets a text keep its top and width but grow to its font's height.
+void FitHeight(wxWindow* control) {
+    const wxRect rect = control->GetRect();
+    control->SetSize(rect.x, rect.y, rect.width, std::max(rect.height, control->GetBestSize().y));
+}
 
 std::string WithoutCarriageReturns(const std::string& text) {
     std::string result;
@@ -74,7 +120,7 @@ std::string LauncherVersionText() {
 
 CLauncherDlg::CLauncherDlg(LauncherDialogConfig settings)
     : wxDialog(nullptr, wxID_ANY, wxString(), wxDefaultPosition,
-               DialogUnits(DialogFont()).Rect(0, 0, 513, 279).GetSize(),
+               wxSize(SkinUnits().Pixels(kDesignSize.x), SkinUnits().Pixels(kDesignSize.y)),
                wxBORDER_NONE | wxFRAME_SHAPED | wxCLIP_CHILDREN | wxSYSTEM_MENU),
       config(std::move(settings)),
       profiles(config.profilesFolder) {
@@ -99,9 +145,9 @@ CLauncherDlg::~CLauncherDlg() {
 }
 
 void CLauncherDlg::CreateControls() {
-    const DialogUnits du(DialogFont());
+    const SkinUnits du;
     const wxSize client = GetClientSize();
-    LoadPngResource(147, backgroundImage, client);
+    LoadBackground(client);
     if (backgroundImage.IsOk())
         SetShape(RegionFromAlpha(client, backgroundImage));
 
@@ -128,8 +174,6 @@ void CLauncherDlg::CreateControls() {
     const wxRect listRect = du.Rect(389, 79, 95, 12);
     profileList =
         new wxChoice(this, kIdProfiles, listRect.GetPosition(), wxSize(listRect.width, -1));
-    // The toolkit's list is taller than the drawn slot: centre it on the slot.
-    profileList->Move(listRect.x, listRect.y + (listRect.height - profileList->GetSize().y) / 2);
 
     repoPathText = MakeText(this, kIdRepoPath, "%RepoPath%", du.Rect(220, 92, 203, 9),
                             wxST_ELLIPSIZE_MIDDLE, kTextColour);
@@ -154,20 +198,42 @@ void CLauncherDlg::CreateControls() {
     minimiseButton->Create(this, kIdMinimise, du.Point(472, 53), this);
     moreButton = new CPictureButton(174, 177, 176, 175);
     moreButton->Create(this, kIdMore, du.Point(396, 253), this);
+    PlaceProfileList();
 
     const wxRect progressRect = du.Rect(73, 234, 409, 6);
     progress = new wxGauge(this, kIdProgress, kProgressRange, progressRect.GetPosition(),
                            progressRect.GetSize(), wxGA_HORIZONTAL | wxGA_SMOOTH);
     progress->Hide();
 
-    versionText = MakeText(this, kIdVersion, "v*.*.*", du.Rect(385, 55, 80, 8), wxALIGN_RIGHT,
+    versionText = MakeText(this, kIdVersion, "v*.*.*", du.Rect(385, 53, 80, 8), wxALIGN_RIGHT,
                            kVersionColour);
     sizeText =
         MakeText(this, kIdSize, "%SIZE%", du.Rect(301, 220, 164, 8), wxALIGN_RIGHT, kTextColour);
     speedText =
         MakeText(this, kIdSpeed, "%SPEED%", du.Rect(382, 209, 83, 8), wxALIGN_RIGHT, kTextColour);
+    progressText =
+        MakeText(this, kIdProgressText, "", du.Rect(301, 198, 164, 8), wxALIGN_RIGHT, kTextColour);
     sizeText->Hide();
     speedText->Hide();
+    progressText->Hide();
+}
+
+void CLauncherDlg::LoadBackground(const wxSize& client) {
+    LoadPngResource(147, backgroundImage, client);
+    backgroundBitmap = LoadPngBitmap(147, client);
+    backgroundPixels = backgroundBitmap.IsOk() ? backgroundBitmap.ConvertToImage() : wxImage();
+}
+
+void CLauncherDlg::PlaceProfileList() {
+    // The toolkit's list is taller than the slot the artwork had for it: it ends just above the
+    // news area's frame, and the edit button sits level with it.
+    const SkinUnits du;
+    const int newsFrameTop = du.Y(91) - du.Pixels(4);
+    const wxSize size = profileList->GetSize();
+    profileList->Move(du.X(389), newsFrameTop - du.Pixels(2) - size.y);
+    const wxRect list = profileList->GetRect();
+    editButton->Move(list.x - du.Pixels(4) - editButton->GetSize().x,
+                     list.y + (list.height - editButton->GetSize().y) / 2);
 }
 
 void CLauncherDlg::BindEvents() {
@@ -211,16 +277,24 @@ bool CLauncherDlg::OnInitDialog() {
     initialised = true;
 
     RegisterEmbeddedFonts();
-    fontSolid8 = MakeSkinFont("Runeglyph_Solid", 8);
-    fontSolid7 = MakeSkinFont("Runeglyph_Solid", 7);
-    fontHollow9 = MakeSkinFont("Runeglyph_Hollow", 9);
-    autoStart->SetFont(fontSolid8);
-    sizeText->SetFont(fontHollow9);
-    speedText->SetFont(fontHollow9);
-    status->SetFont(fontSolid8);
-    versionText->SetFont(fontSolid8);
-    patchLabel->SetFont(fontSolid7);
-    repoLabel->SetFont(fontSolid7);
+    const wxFont info = InfoFont();
+    for (wxWindow* text :
+         {static_cast<wxWindow*>(autoStart), static_cast<wxWindow*>(sizeText),
+          static_cast<wxWindow*>(speedText), static_cast<wxWindow*>(progressText),
+          static_cast<wxWindow*>(versionText), static_cast<wxWindow*>(repoPathText),
+          static_cast<wxWindow*>(patchPathText), static_cast<wxWindow*>(status)}) {
+        text->SetFont(info);
+        if (text != status)
+            FitHeight(text);
+    }
+    // The labels are titles of their lines: the embedded face, at a size that still reads.
+    const wxFont labels = MakeSkinFont("Runeglyph_Solid", kInfoPoints);
+    for (wxWindow* label :
+         {static_cast<wxWindow*>(patchLabel), static_cast<wxWindow*>(repoLabel)}) {
+        label->SetFont(labels);
+        FitHeight(label);
+    }
+    PlaceProfileList();
 
     SetTitle(wxString::FromUTF8("Veldmoor Launcher " + LauncherVersionText()));
     versionText->SetLabel(wxString::FromUTF8(LauncherVersionText()));
@@ -254,7 +328,7 @@ bool CLauncherDlg::OnInitDialog() {
         SetIcon(icon);
     }
 
-    const wxRect newsRect = DialogUnits(DialogFont()).Rect(73, 94, 411, 146);
+    const wxRect newsRect = SkinUnits().Rect(73, 94, 411, 146);
     if (IsNewsViewAvailable() && !config.newsPageAddress.empty()) {
         newsView = new CCustomHtmlView();
         if (newsView->Create(this, kIdNews, newsRect, config.newsPageAddress)) {
@@ -329,6 +403,7 @@ void CLauncherDlg::OnProfileSelected() {
                  {static_cast<wxWindow*>(autoStart), static_cast<wxWindow*>(repairButton),
                   static_cast<wxWindow*>(moreButton), static_cast<wxWindow*>(startButton)})
                 control->Disable();
+            ShowEnabledLook(autoStart);
             selectedProfile.reset();
             selectedIndex.reset();
             return;
@@ -340,6 +415,7 @@ void CLauncherDlg::OnProfileSelected() {
              {static_cast<wxWindow*>(startButton), static_cast<wxWindow*>(autoStart),
               static_cast<wxWindow*>(repairButton), static_cast<wxWindow*>(moreButton)})
             control->Enable();
+        ShowEnabledLook(autoStart);
         repoPathText->SetLabel(wxString::FromUTF8(record->RepoPath.str()));
         patchPathText->SetLabel(wxString::FromUTF8(record->PatchPath.str()));
         autoStart->SetValue(record->AutoPatch);
@@ -384,7 +460,10 @@ void CLauncherDlg::OnEditProfiles() {
     worker->CancelCountdown();
     int shown = -1;
     {
+        const ToolTipAway noTip(*editButton);
         CPatchContextDefDlg editor(this, profiles, config.browseTarget, config.chooseProgram);
+        // Placed by the launcher, not left to the window manager's choice.
+        editor.CentreOnParent();
         editor.ShowModal();
         shown = editor.ShownIndex();
     }
@@ -399,8 +478,10 @@ void CLauncherDlg::OnEditProfiles() {
 void CLauncherDlg::OnRepairClicked() {
     if (!selectedProfile || config.repairOperations == nullptr)
         return;
+    const ToolTipAway noTip(*repairButton);
     CRepairDlg repair(this, selectedProfile->PatchPath.str(), *config.repairOperations,
                       *config.platform);
+    repair.CentreOnParent();
     repair.ShowModal();
 }
 
@@ -415,12 +496,13 @@ void CLauncherDlg::OnMoreButton() {
         }
         auto* item = new wxMenuItem(&menu, MenuItemId(entries[i].command),
                                     wxString::FromUTF8(entries[i].text));
-        wxImage icon;
-        LoadPngResource(entries[i].iconId, icon);
+        // Both sets of the icon: the toolkit draws the one for the menu's display scale.
+        const wxBitmapBundle icon = PngBundle(entries[i].iconId);
         if (icon.IsOk())
-            item->SetBitmap(wxBitmap(icon));
+            item->SetBitmap(icon);
         menu.Append(item);
     }
+    ShowMenuIcons();
     // Below the button, never over it.
     const wxRect button = moreButton->GetRect();
     PopupMenu(&menu, button.GetLeft(), button.GetBottom() + 1);
@@ -457,9 +539,9 @@ void CLauncherDlg::OnPaint(wxPaintEvent&) {
     dc.Clear();
     const wxSize client = GetClientSize();
     if (!backgroundImage.IsOk() || backgroundImage.GetSize() != client)
-        LoadPngResource(147, backgroundImage, client);
-    if (backgroundImage.IsOk())
-        dc.DrawBitmap(wxBitmap(backgroundImage), 0, 0, true);
+        LoadBackground(client);
+    if (backgroundBitmap.IsOk())
+        dc.DrawBitmap(backgroundBitmap, 0, 0, true);
 }
 
 void CLauncherDlg::PaintBackgroundBehind(wxDC& dc, wxWindow& control) {
@@ -470,9 +552,18 @@ void CLauncherDlg::PaintBackgroundBehind(wxDC& dc, wxWindow& control) {
     const wxRect area = control.GetRect().Intersect(wxRect(backgroundImage.GetSize()));
     if (area.IsEmpty())
         return;
-    const wxImage part = backgroundImage.GetSubImage(area);
-    dc.DrawBitmap(wxBitmap(part), area.x - control.GetPosition().x,
-                  area.y - control.GetPosition().y, true);
+    // Cut from the picture at the display's resolution, so the control's background is as
+    // sharp as the window's.
+    const double display = DisplayScale();
+    const wxRect pixels =
+        wxRect(static_cast<int>(area.x * display), static_cast<int>(area.y * display),
+               static_cast<int>(area.width * display), static_cast<int>(area.height * display))
+            .Intersect(wxRect(backgroundPixels.GetSize()));
+    if (pixels.IsEmpty())
+        return;
+    wxBitmap part(backgroundPixels.GetSubImage(pixels));
+    part.SetScaleFactor(display);
+    dc.DrawBitmap(part, area.x - control.GetPosition().x, area.y - control.GetPosition().y, true);
 }
 
 void CLauncherDlg::OnBackgroundLeftDown(wxMouseEvent& event) {
@@ -578,6 +669,7 @@ void CLauncherDlg::EnterPatchingLayout() {
               static_cast<wxWindow*>(repairButton), static_cast<wxWindow*>(moreButton),
               static_cast<wxWindow*>(autoStart)})
             control->Disable();
+        ShowEnabledLook(autoStart);
         if (newsView != nullptr)
             newsView->Hide();
         if (newsPlaceholder != nullptr)
@@ -602,21 +694,40 @@ void CLauncherDlg::LeavePatchingLayout() {
 }
 
 void CLauncherDlg::SetProgressPosition(int position) {
-    OnUiThread([this, position] { progress->SetValue(std::clamp(position, 0, kProgressRange)); });
+    OnUiThread([this, position] {
+        progress->SetValue(std::clamp(position, 0, kProgressRange));
+        UpdateProgressText();
+    });
 }
 
 void CLauncherDlg::SetSizeText(const std::string& text) {
-    OnUiThread([&] { sizeText->SetLabel(FromUtf8(text)); });
+    OnUiThread([&] {
+        sizeText->SetLabel(FromUtf8(text));
+        UpdateProgressText();
+    });
 }
 
 void CLauncherDlg::SetSpeedText(const std::string& text) {
-    OnUiThread([&] { speedText->SetLabel(FromUtf8(text)); });
+    OnUiThread([&] {
+        speedText->SetLabel(FromUtf8(text));
+        UpdateProgressText();
+    });
+}
+
+void CLauncherDlg::UpdateProgressText() {
+    std::string text = PercentText(progress->GetValue(), kProgressRange);
+    const std::string left =
+        TimeLeftText(ToUtf8(sizeText->GetLabel()), ToUtf8(speedText->GetLabel()));
+    if (!left.empty())
+        text += " \u00b7 " + left;
+    progressText->SetLabel(wxString::FromUTF8(text));
 }
 
 void CLauncherDlg::ShowTransferTexts(bool visible) {
     OnUiThread([this, visible] {
         sizeText->Show(visible);
         speedText->Show(visible);
+        progressText->Show(visible);
     });
 }
 

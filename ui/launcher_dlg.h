@@ -50,6 +50,7 @@ enum LauncherDlgId : int {
     kIdVersion = 1041,
     kIdSize = 1044,
     kIdSpeed = 1045,
+    kIdProgressText = 1046,
 };
 
 // How the dialog is set up: options of the command line, where things live, and the parts a
@@ -158,6 +159,8 @@ public:
     wxStaticText* versionText = nullptr;
     wxStaticText* sizeText = nullptr;
     wxStaticText* speedText = nullptr;
+    // The bar's percentage and, while bytes arrive, the time left.
+    wxStaticText* progressText = nullptr;
     wxStaticText* newsPlaceholder = nullptr;
     wxGauge* progress = nullptr;
     CPictureButton* editButton = nullptr;
@@ -169,6 +172,9 @@ public:
 
 private:
     void CreateControls();
+    void LoadBackground(const wxSize& client);
+    void PlaceProfileList();
+    void UpdateProgressText();
     void BindEvents();
     void SelectProfile(std::optional<std::size_t> index);
     void AppendToStatus(const std::string& text);
@@ -188,8 +194,10 @@ private:
     PatchContextList profiles;
     std::optional<PatchContext> selectedProfile;
     std::optional<std::size_t> selectedIndex;
-    wxFont fontSolid8, fontSolid7, fontHollow9;
+    // The background in logical pixels (shape, colours), and at the display's resolution.
     wxImage backgroundImage;
+    wxBitmap backgroundBitmap;
+    wxImage backgroundPixels;
     CCustomHtmlView* newsView = nullptr;
     std::unique_ptr<Prompt> prompt;
     std::unique_ptr<UiCallBridge> bridge;

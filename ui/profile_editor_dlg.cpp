@@ -1,6 +1,7 @@
 #include "ui/profile_editor_dlg.h"
 
 #include <wx/filedlg.h>
+#include <wx/sizer.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
@@ -40,55 +41,97 @@ std::optional<std::string> PickProgramFile(wxWindow* owner) {
 CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& profileList,
                                          TargetFolderChooser folderChooser,
                                          ProgramChooser programChooser)
-    : wxDialog(parent, wxID_ANY, "Profileinstellungen", wxDefaultPosition,
-               DialogUnits().Size(316, 183), wxDEFAULT_DIALOG_STYLE),
+    : wxDialog(parent, wxID_ANY, "Profileinstellungen", wxDefaultPosition, wxDefaultSize,
+               wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
       profiles(profileList),
       chooseFolder(std::move(folderChooser)),
       chooseProgram(programChooser ? std::move(programChooser) : ProgramChooser(PickProgramFile)) {
     SetFont(DialogFont());
+    // Laid out by sizers: the window's client area grows to what the texts of the present font
+    // need, and the title bar comes on top of that.
     const DialogUnits du;
-    auto label = [&](const char* text, int x, int y, int w) {
-        new wxStaticText(this, wxID_ANY, wxString::FromUTF8(text), du.Point(x, y), du.Size(w, 8));
+    const int gap = du.X(4);
+    list = new wxListBox(this, kIdEditorList, wxDefaultPosition, du.Size(100, 150));
+
+    auto* properties = new wxStaticBoxSizer(wxVERTICAL, this, "Eigenschaften");
+    wxWindow* box = properties->GetStaticBox();
+    auto label = [&](wxWindow* parent, const char* text) {
+        return new wxStaticText(parent, wxID_ANY, wxString::FromUTF8(text));
     };
-    list = new wxListBox(this, kIdEditorList, du.Point(7, 7), du.Size(100, 150));
-
-    new wxStaticBox(this, wxID_ANY, "Eigenschaften", du.Point(113, 3), du.Size(196, 154));
-    label("Name:", 120, 17, 62);
-    nameEdit = new wxTextCtrl(this, kIdEditorName, wxString(), du.Point(184, 15), du.Size(118, 12));
+    auto* fields = new wxFlexGridSizer(2, du.Y(4), gap);
+    fields->AddGrowableCol(1);
+    nameEdit = new wxTextCtrl(box, kIdEditorName, wxString(), wxDefaultPosition, du.Size(118, -1));
     nameEdit->SetMaxLength(kProfileNameLimit);
-    label("Repo-Pfad:", 120, 33, 62);
-    repoEdit = new wxTextCtrl(this, kIdEditorRepo, wxString(), du.Point(184, 31), du.Size(118, 12));
+    repoEdit = new wxTextCtrl(box, kIdEditorRepo, wxString(), wxDefaultPosition, du.Size(118, -1));
     repoEdit->SetMaxLength(kProfilePathLimit);
-    label("Lokaler Pfad:", 120, 49, 62);
-    patchPathEdit = new wxTextCtrl(this, kIdEditorPatchPath, wxString(), du.Point(184, 47),
-                                   du.Size(98, 12), wxTE_READONLY);
-    auto* browse = new wxButton(this, kIdEditorBrowse, "...", du.Point(285, 47), du.Size(17, 12),
-                                wxBU_EXACTFIT);
+    patchPathEdit = new wxTextCtrl(box, kIdEditorPatchPath, wxString(), wxDefaultPosition,
+                                   du.Size(98, -1), wxTE_READONLY);
+    auto* browse =
+        new wxButton(box, kIdEditorBrowse, "...", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
+    auto* pathRow = new wxBoxSizer(wxHORIZONTAL);
+    pathRow->Add(patchPathEdit, 1, wxALIGN_CENTER_VERTICAL);
+    pathRow->Add(browse, 0, wxLEFT | wxALIGN_CENTER_VERTICAL, du.X(2));
+    fields->Add(label(box, "Name:"), 0, wxALIGN_CENTER_VERTICAL);
+    fields->Add(nameEdit, 1, wxEXPAND);
+    fields->Add(label(box, "Repo-Pfad:"), 0, wxALIGN_CENTER_VERTICAL);
+    fields->Add(repoEdit, 1, wxEXPAND);
+    fields->Add(label(box, "Lokaler Pfad:"), 0, wxALIGN_CENTER_VERTICAL);
+    fields->Add(pathRow, 1, wxEXPAND);
+    properties->Add(fields, 0, wxEXPAND | wxALL, gap);
 
-    new wxStaticBox(this, wxID_ANY, "Aktionen", du.Point(117, 64), du.Size(188, 89));
+    auto* actions = new wxStaticBoxSizer(wxVERTICAL, box, "Aktionen");
+    wxWindow* actionBox = actions->GetStaticBox();
     autoPatchBox =
-        new wxCheckBox(this, kIdEditorAutoPatch, "Automatisch Patchen:", du.Point(122, 76),
-                       du.Size(110, 10), wxALIGN_RIGHT);
-    registryBox =
-        new wxCheckBox(this, kIdEditorRegistry, "Registry-Einstellung setzen:", du.Point(122, 89),
-                       du.Size(110, 10), wxALIGN_RIGHT);
-    label("Nach Patch:", 122, 104, 60);
-    clientRadio = new wxRadioButton(this, kIdEditorClient, "Client starten", du.Point(184, 103),
+        new wxCheckBox(actionBox, kIdEditorAutoPatch, "Automatisch Patchen:", wxDefaultPosition,
+                       wxDefaultSize, wxALIGN_RIGHT);
+    registryBox = new wxCheckBox(actionBox, kIdEditorRegistry,
+                                 "Registry-Einstellung setzen:", wxDefaultPosition, wxDefaultSize,
+                                 wxALIGN_RIGHT);
+    clientRadio = new wxRadioButton(actionBox, kIdEditorClient, "Client starten", wxDefaultPosition,
                                     wxDefaultSize, wxRB_GROUP);
-    nothingRadio = new wxRadioButton(this, kIdEditorNothing, "Nichts tun", du.Point(184, 114));
-    otherRadio =
-        new wxRadioButton(this, kIdEditorOther, "anderes Programm starten:", du.Point(184, 125));
-    programEdit = new wxTextCtrl(this, kIdEditorProgram, wxString(), du.Point(184, 137),
-                                 du.Size(116, 12), wxTE_READONLY);
+    nothingRadio = new wxRadioButton(actionBox, kIdEditorNothing, "Nichts tun");
+    otherRadio = new wxRadioButton(actionBox, kIdEditorOther, "anderes Programm starten:");
+    programEdit = new wxTextCtrl(actionBox, kIdEditorProgram, wxString(), wxDefaultPosition,
+                                 du.Size(116, -1), wxTE_READONLY);
+    auto* afterPatch = new wxBoxSizer(wxVERTICAL);
+    for (wxWindow* control :
+         {static_cast<wxWindow*>(clientRadio), static_cast<wxWindow*>(nothingRadio),
+          static_cast<wxWindow*>(otherRadio)})
+        afterPatch->Add(control, 0, wxBOTTOM, du.Y(1));
+    afterPatch->Add(programEdit, 0, wxEXPAND);
+    auto* afterRow = new wxBoxSizer(wxHORIZONTAL);
+    afterRow->Add(label(actionBox, "Nach Patch:"), 0, wxRIGHT, gap);
+    afterRow->Add(afterPatch, 1, wxEXPAND);
+    actions->Add(autoPatchBox, 0, wxALL, gap);
+    actions->Add(registryBox, 0, wxLEFT | wxRIGHT | wxBOTTOM, gap);
+    actions->Add(afterRow, 1, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
+    properties->Add(actions, 1, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
 
-    deleteButton = new wxButton(this, kIdEditorDelete, wxString::FromUTF8("Löschen"),
-                                du.Point(7, 162), du.Size(48, 14));
-    saveButton =
-        new wxButton(this, kIdEditorSave, "Speichern", du.Point(113, 162), du.Size(45, 14));
-    saveNewButton = new wxButton(this, kIdEditorSaveNew, "Als neues Profil speichern",
-                                 du.Point(161, 162), du.Size(94, 14));
-    closeButton = new wxButton(this, kIdEditorClose, wxString::FromUTF8("Schließen"),
-                               du.Point(259, 162), du.Size(50, 14));
+    auto* upper = new wxBoxSizer(wxHORIZONTAL);
+    upper->Add(list, 0, wxEXPAND);
+    upper->Add(properties, 1, wxEXPAND | wxLEFT, gap);
+
+    deleteButton = new wxButton(this, kIdEditorDelete, wxString::FromUTF8("Löschen"));
+    saveButton = new wxButton(this, kIdEditorSave, "Speichern");
+    saveNewButton = new wxButton(this, kIdEditorSaveNew, "Als neues Profil speichern");
+    closeButton = new wxButton(this, kIdEditorClose, wxString::FromUTF8("Schließen"));
+    auto* buttons = new wxBoxSizer(wxHORIZONTAL);
+    buttons->Add(deleteButton);
+    buttons->AddStretchSpacer();
+    for (wxButton* button : {saveButton, saveNewButton, closeButton})
+        buttons->Add(button, 0, wxLEFT, gap);
+
+    auto* top = new wxBoxSizer(wxVERTICAL);
+    top->Add(upper, 1, wxEXPAND | wxALL, du.X(7));
+    top->Add(buttons, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, du.X(7));
+    SetSizerAndFit(top);
+    // Wrapped texts take their final size only once shown, and the window with them: it is
+    // centred on its owner again then, as it was before.
+    Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
+        if (event.IsShown() && GetParent() != nullptr)
+            CallAfter([this] { CentreOnParent(); });
+        event.Skip();
+    });
     deleteButton->Disable();
     saveButton->Disable();
 
@@ -129,6 +172,9 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
     });
 
     FillList();
+    // The toolkit's list selects its first row when it gets the focus; the editor opens with
+    // nothing shown, so the focus starts on "Schließen".
+    closeButton->SetFocus();
 }
 
 void CPatchContextDefDlg::FillList() {

@@ -1,5 +1,6 @@
 #include "ui/repair_dlg.h"
 
+#include <wx/sizer.h>
 #include <wx/stattext.h>
 
 #include <chrono>
@@ -24,57 +25,56 @@ std::vector<std::string> ElevatedRepairArguments(const std::string& folder, bool
 
 CRepairDlg::CRepairDlg(wxWindow* parent, std::string folder, RepairOperations& repairOperations,
                        PatchPlatform& patchPlatform)
-    : wxDialog(parent, wxID_ANY, "Reparaturoptionen", wxDefaultPosition,
-               DialogUnits().Size(302, 183), wxDEFAULT_DIALOG_STYLE),
+    : wxDialog(parent, wxID_ANY, "Reparaturoptionen", wxDefaultPosition, wxDefaultSize,
+               wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
       patchPath(std::move(folder)),
       operations(repairOperations),
       platform(patchPlatform) {
     SetFont(DialogFont());
+    // Laid out by sizers, so every text of the present font fits and the buttons stay whole.
     const DialogUnits du;
+    const int margin = du.X(7);
+    auto* top = new wxBoxSizer(wxVERTICAL);
     auto* intro = new wxStaticText(
         this, wxID_ANY,
         wxString::FromUTF8(
             "Nachfolgend findest du Aktionen die dir helfen können, wenn dein Spiel, "
             "Patchvorgang oder Peripherie nicht mehr ordnungsgemäß funktioniert. Dabei wird "
             "versucht bekannte typische Fehler zu beheben. Sollte nichts davon helfen, nutze "
-            "Wiki oder Forum."),
-        du.Point(7, 7), du.Size(288, 32));
+            "Wiki oder Forum."));
     intro->Wrap(du.X(288));
+    top->Add(intro, 0, wxALL, margin);
 
     struct Option {
         int boxId;
         int pictureId;
         int pngId;
         const char* text;
-        int y;
     };
     const Option options[] = {
         {kIdRepairRegistry, kIdImgReg, 166,
          "Windows-Registrierungseinträge setzen\n(Dies ist beispielsweise für Fiddler, Axis, "
          "etc. erforderlich, kann aber auch Fehler im regulären Betrieb des Spiels "
-         "korrigieren.)",
-         44},
+         "korrigieren.)"},
         {kIdRepairRights, kIdImgUac, 168,
          "Windows-Berechtigungen auf dem Installationspfad korrigieren\n(Hiermit können vor "
-         "allem Probleme beim Patchen behoben werden.)",
-         82},
+         "allem Probleme beim Patchen behoben werden.)"},
         {kIdRepairSettings, kIdImgSettings, 167,
          "Einstellungen zurücksetzen\n(Hierbei werden all deine Einstellungen und Makros die "
          "auf deinem Rechner gespeichert sind für alle Charaktere auf den Standard "
-         "zurückgesetzt.)",
-         120},
+         "zurückgesetzt.)"},
     };
     wxCheckBox** boxes[] = {&registryBox, &rightsBox, &settingsBox};
     for (int i = 0; i < 3; ++i) {
         const Option& option = options[i];
-        wxImage image;
-        LoadPngResource(option.pngId, image, du.Size(26, 26));
         auto* picture = new CPNGPicture();
-        picture->Create(this, option.pictureId, du.Point(7, option.y), image);
+        // Sized with the text, drawn at the display's resolution.
+        const int side = du.Y(26);
+        picture->Create(this, option.pictureId, wxDefaultPosition, option.pngId,
+                        wxSize(side, side));
         // The box's text wraps inside its own column, as a multi-line check box does.
-        auto* box = new wxCheckBox(this, option.boxId, wxString(), du.Point(40, option.y + 2));
-        auto* label = new wxStaticText(this, wxID_ANY, wxString::FromUTF8(option.text),
-                                       du.Point(52, option.y), du.Size(243, 34));
+        auto* box = new wxCheckBox(this, option.boxId, wxString());
+        auto* label = new wxStaticText(this, wxID_ANY, wxString::FromUTF8(option.text));
         label->Wrap(du.X(243));
         label->Bind(wxEVT_LEFT_DOWN, [this, box](wxMouseEvent&) {
             box->SetValue(!box->GetValue());
@@ -82,12 +82,30 @@ CRepairDlg::CRepairDlg(wxWindow* parent, std::string folder, RepairOperations& r
         });
         box->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent& event) { OnBoxClicked(event.GetId()); });
         *boxes[i] = box;
+        auto* row = new wxBoxSizer(wxHORIZONTAL);
+        row->Add(picture, 0, wxALIGN_TOP);
+        row->Add(box, 0, wxALIGN_TOP | wxLEFT | wxTOP, du.X(4));
+        row->Add(label, 1, wxLEFT, du.X(2));
+        top->Add(row, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, margin);
     }
 
-    proceedButton = new wxButton(this, wxID_OK, "Fortfahren", du.Point(190, 162), du.Size(50, 14));
+    proceedButton = new wxButton(this, wxID_OK, "Fortfahren");
     proceedButton->SetDefault();
     proceedButton->Disable();
-    new wxButton(this, wxID_CANCEL, "Abbrechen", du.Point(245, 162), du.Size(50, 14));
+    auto* buttons = new wxBoxSizer(wxHORIZONTAL);
+    buttons->AddStretchSpacer();
+    buttons->Add(proceedButton);
+    buttons->Add(new wxButton(this, wxID_CANCEL, "Abbrechen"), 0, wxLEFT, du.X(4));
+    top->AddStretchSpacer();
+    top->Add(buttons, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, margin);
+    SetSizerAndFit(top);
+    // Wrapped texts take their final size only once shown, and the window with them: it is
+    // centred on its owner again then, as it was before.
+    Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
+        if (event.IsShown() && GetParent() != nullptr)
+            CallAfter([this] { CentreOnParent(); });
+        event.Skip();
+    });
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnProceed(); }, wxID_OK);
 }

@@ -1,5 +1,5 @@
-// Embeds res/png/*.png and res/fonts/* with the assembler's .incbin, so the pictures and fonts
-// need no files at run time. VELDMOOR_RES_DIR is set by ui/CMakeLists.txt.
+// Embeds res/png/*.png, res/png/2x/*.png and res/fonts/* with the assembler's .incbin, so the
+// pictures and fonts need no files at run time. VELDMOOR_RES_DIR is set by ui/CMakeLists.txt.
 #include "ui/resources.h"
 
 #include <array>
@@ -55,6 +55,39 @@ VELDMOOR_EMBED(veldmoor_png_180, "png/180.png")
 VELDMOOR_EMBED(veldmoor_png_181, "png/181.png")
 VELDMOOR_EMBED(veldmoor_png_182, "png/182.png")
 VELDMOOR_EMBED(veldmoor_png_183, "png/183.png")
+VELDMOOR_EMBED(veldmoor_png2x_128, "png/2x/128.png")
+VELDMOOR_EMBED(veldmoor_png2x_131, "png/2x/131.png")
+VELDMOOR_EMBED(veldmoor_png2x_147, "png/2x/147.png")
+VELDMOOR_EMBED(veldmoor_png2x_148, "png/2x/148.png")
+VELDMOOR_EMBED(veldmoor_png2x_149, "png/2x/149.png")
+VELDMOOR_EMBED(veldmoor_png2x_150, "png/2x/150.png")
+VELDMOOR_EMBED(veldmoor_png2x_151, "png/2x/151.png")
+VELDMOOR_EMBED(veldmoor_png2x_152, "png/2x/152.png")
+VELDMOOR_EMBED(veldmoor_png2x_153, "png/2x/153.png")
+VELDMOOR_EMBED(veldmoor_png2x_154, "png/2x/154.png")
+VELDMOOR_EMBED(veldmoor_png2x_155, "png/2x/155.png")
+VELDMOOR_EMBED(veldmoor_png2x_156, "png/2x/156.png")
+VELDMOOR_EMBED(veldmoor_png2x_158, "png/2x/158.png")
+VELDMOOR_EMBED(veldmoor_png2x_159, "png/2x/159.png")
+VELDMOOR_EMBED(veldmoor_png2x_162, "png/2x/162.png")
+VELDMOOR_EMBED(veldmoor_png2x_163, "png/2x/163.png")
+VELDMOOR_EMBED(veldmoor_png2x_164, "png/2x/164.png")
+VELDMOOR_EMBED(veldmoor_png2x_165, "png/2x/165.png")
+VELDMOOR_EMBED(veldmoor_png2x_166, "png/2x/166.png")
+VELDMOOR_EMBED(veldmoor_png2x_167, "png/2x/167.png")
+VELDMOOR_EMBED(veldmoor_png2x_168, "png/2x/168.png")
+VELDMOOR_EMBED(veldmoor_png2x_170, "png/2x/170.png")
+VELDMOOR_EMBED(veldmoor_png2x_171, "png/2x/171.png")
+VELDMOOR_EMBED(veldmoor_png2x_172, "png/2x/172.png")
+VELDMOOR_EMBED(veldmoor_png2x_174, "png/2x/174.png")
+VELDMOOR_EMBED(veldmoor_png2x_175, "png/2x/175.png")
+VELDMOOR_EMBED(veldmoor_png2x_176, "png/2x/176.png")
+VELDMOOR_EMBED(veldmoor_png2x_177, "png/2x/177.png")
+VELDMOOR_EMBED(veldmoor_png2x_179, "png/2x/179.png")
+VELDMOOR_EMBED(veldmoor_png2x_180, "png/2x/180.png")
+VELDMOOR_EMBED(veldmoor_png2x_181, "png/2x/181.png")
+VELDMOOR_EMBED(veldmoor_png2x_182, "png/2x/182.png")
+VELDMOOR_EMBED(veldmoor_png2x_183, "png/2x/183.png")
 VELDMOOR_EMBED(veldmoor_font_185, "fonts/185.ttf")
 VELDMOOR_EMBED(veldmoor_font_186, "fonts/186.otf")
 // NOLINTEND
@@ -82,6 +115,21 @@ const std::array kPngs = {
     VELDMOOR_PNG(175), VELDMOOR_PNG(176), VELDMOOR_PNG(177), VELDMOOR_PNG(179), VELDMOOR_PNG(180),
     VELDMOOR_PNG(181), VELDMOOR_PNG(182), VELDMOOR_PNG(183)};
 #undef VELDMOOR_PNG
+#define VELDMOOR_PNG2X(id)                                         \
+    Entry {                                                        \
+        id, veldmoor_png2x_##id##_begin, veldmoor_png2x_##id##_end \
+    }
+const std::array kPngs2x = {
+    VELDMOOR_PNG2X(128), VELDMOOR_PNG2X(131), VELDMOOR_PNG2X(147), VELDMOOR_PNG2X(148),
+    VELDMOOR_PNG2X(149), VELDMOOR_PNG2X(150), VELDMOOR_PNG2X(151), VELDMOOR_PNG2X(152),
+    VELDMOOR_PNG2X(153), VELDMOOR_PNG2X(154), VELDMOOR_PNG2X(155), VELDMOOR_PNG2X(156),
+    VELDMOOR_PNG2X(158), VELDMOOR_PNG2X(159), VELDMOOR_PNG2X(162), VELDMOOR_PNG2X(163),
+    VELDMOOR_PNG2X(164), VELDMOOR_PNG2X(165), VELDMOOR_PNG2X(166), VELDMOOR_PNG2X(167),
+    VELDMOOR_PNG2X(168), VELDMOOR_PNG2X(170), VELDMOOR_PNG2X(171), VELDMOOR_PNG2X(172),
+    VELDMOOR_PNG2X(174), VELDMOOR_PNG2X(175), VELDMOOR_PNG2X(176), VELDMOOR_PNG2X(177),
+    VELDMOOR_PNG2X(179), VELDMOOR_PNG2X(180), VELDMOOR_PNG2X(181), VELDMOOR_PNG2X(182),
+    VELDMOOR_PNG2X(183)};
+#undef VELDMOOR_PNG2X
 
 const std::array kFonts = {Entry{185, veldmoor_font_185_begin, veldmoor_font_185_end},
                            Entry{186, veldmoor_font_186_begin, veldmoor_font_186_end}};
@@ -97,8 +145,8 @@ std::span<const std::byte> Find(const Table& table, int id) {
 
 }  // namespace
 
-std::span<const std::byte> PngResource(int id) {
-    return Find(kPngs, id);
+std::span<const std::byte> PngResource(int id, int scale) {
+    return scale == 2 ? Find(kPngs2x, id) : Find(kPngs, id);
 }
 
 std::span<const std::byte> FontResource(int id) {

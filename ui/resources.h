@@ -9,8 +9,9 @@
 
 namespace veldmoor {
 
-// Bytes of the PNG picture with this id; empty when there is none.
-std::span<const std::byte> PngResource(int id);
+// Bytes of the PNG picture with this id, from the set drawn at `scale` times the picture's size
+// (1 or 2); empty when there is none.
+std::span<const std::byte> PngResource(int id, int scale = 1);
 
 // Bytes of the embedded font with this id (185 "Runeglyph_Hollow", 186 "Runeglyph_Solid");
 // empty when there is none.

@@ -7,10 +7,13 @@
 #include <wx/font.h>
 #include <wx/imagpng.h>
 #include <wx/mstream.h>
+#include <wx/utils.h>
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -27,21 +30,89 @@ double DisplayScale() {
     return ppi.y > 0 ? ppi.y / 96.0 : 1.0;
 }
 
-void LoadPngResource(int id, wxImage& target, std::optional<wxSize> size) {
-    target = wxImage();
-    const std::span<const std::byte> bytes = PngResource(id);
+double TextScale() {
+#ifdef __WXGTK__
+    // GTK enlarges text by GDK_DPI_SCALE without telling windows of any other scale: the
+    // screen's resolution stays 96 dpi (times GDK_SCALE).
+    if (const char* value = std::getenv("GDK_DPI_SCALE")) {
+        char* end = nullptr;
+        const double scale = std::strtod(value, &end);
+        if (end != value && scale >= 0.5 && scale <= 4.0)
+            return scale;
+    }
+#endif
+    return 1.0;
+}
+
+int SkinUnits::X(double units) const {
+    return static_cast<int>(std::lround(units * 1.5 * scale));
+}
+
+int SkinUnits::Y(double units) const {
+    return static_cast<int>(std::lround(units * 1.625 * scale));
+}
+
+int SkinUnits::Pixels(double pixels) const {
+    return static_cast<int>(std::lround(pixels * scale));
+}
+
+namespace {
+
+wxImage DecodePng(int id, int set) {
+    const std::span<const std::byte> bytes = PngResource(id, set);
     if (bytes.empty())
-        return;
+        return {};
     if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr)
         wxImage::AddHandler(new wxPNGHandler);
     wxMemoryInputStream stream(bytes.data(), bytes.size());
     wxImage decoded;
     if (!decoded.LoadFile(stream, wxBITMAP_TYPE_PNG))
-        return;
+        return {};
     if (!decoded.HasAlpha())
         decoded.InitAlpha();
-    wxSize wanted = size.value_or(wxSize(static_cast<int>(decoded.GetWidth() * DisplayScale()),
-                                         static_cast<int>(decoded.GetHeight() * DisplayScale())));
+    return decoded;
+}
+
+}  // namespace
+
+wxBitmapBundle PngBundle(int id) {
+    wxVector<wxBitmap> sets;
+    for (const int set : {1, 2}) {
+        const wxImage image = DecodePng(id, set);
+        if (image.IsOk())
+            sets.push_back(wxBitmap(image));
+    }
+    return wxBitmapBundle::FromBitmaps(sets);
+}
+
+wxBitmap LoadPngBitmap(int id, const wxSize& logicalSize) {
+    const wxBitmapBundle bundle = PngBundle(id);
+    if (!bundle.IsOk())
+        return {};
+    const double display = DisplayScale();
+    const wxSize device(std::max(1, static_cast<int>(std::lround(logicalSize.x * display))),
+                        std::max(1, static_cast<int>(std::lround(logicalSize.y * display))));
+    const wxSize design = bundle.GetDefaultSize();
+    const double wanted = design.x > 0 ? static_cast<double>(device.x) / design.x : display;
+    wxImage image = bundle.GetBitmap(bundle.GetPreferredBitmapSizeAtScale(wanted)).ConvertToImage();
+    if (!image.HasAlpha())
+        image.InitAlpha();
+    // The bundle's own rescaling is a fast one; pictures with shapes want the smooth one.
+    if (image.GetSize() != device)
+        image.Rescale(device.x, device.y, wxIMAGE_QUALITY_HIGH);
+    wxBitmap bitmap(image);
+    bitmap.SetScaleFactor(display);
+    return bitmap;
+}
+
+void LoadPngResource(int id, wxImage& target, std::optional<wxSize> size) {
+    target = wxImage();
+    wxImage decoded = DecodePng(id, 1);
+    if (!decoded.IsOk())
+        return;
+    const SkinUnits units;
+    wxSize wanted =
+        size.value_or(wxSize(units.Pixels(decoded.GetWidth()), units.Pixels(decoded.GetHeight())));
     wanted.IncTo(wxSize(1, 1));
     if (wanted != decoded.GetSize())
         decoded.Rescale(wanted.x, wanted.y, wxIMAGE_QUALITY_HIGH);
@@ -127,6 +198,10 @@ CPictureButton::CPictureButton(int normalId, int pressedId, int hoverId, int dis
     LoadPngResource(pressedId, pressedImage);
     LoadPngResource(hoverId, hoverImage);
     LoadPngResource(disabledId, disabledImage);
+    normalBitmap = LoadPngBitmap(normalId, normalImage.GetSize());
+    pressedBitmap = LoadPngBitmap(pressedId, pressedImage.GetSize());
+    hoverBitmap = LoadPngBitmap(hoverId, hoverImage.GetSize());
+    disabledBitmap = LoadPngBitmap(disabledId, disabledImage.GetSize());
 }
 
 bool CPictureButton::Create(wxWindow* parent, wxWindowID id, const wxPoint& position,
@@ -162,6 +237,16 @@ const wxImage& CPictureButton::CurrentImage() const {
     return normalImage;
 }
 
+const wxBitmap& CPictureButton::CurrentBitmap() const {
+    if (pressed)
+        return pressedBitmap;
+    if (hover)
+        return hoverBitmap;
+    if (!IsEnabled() && disabledBitmap.IsOk())
+        return disabledBitmap;
+    return normalBitmap;
+}
+
 bool CPictureButton::Enable(bool enable) {
     if (!enable) {
         // A disabled window gets no leave notification, so it must not keep looking hovered.
@@ -181,9 +266,9 @@ void CPictureButton::OnPaint(wxPaintEvent&) {
         background->PaintBackgroundBehind(dc, *this);
     else
         dc.Clear();
-    const wxImage& picture = CurrentImage();
+    const wxBitmap& picture = CurrentBitmap();
     if (picture.IsOk())
-        dc.DrawBitmap(wxBitmap(picture), 0, 0, true);
+        dc.DrawBitmap(picture, 0, 0, true);
 }
 
 void CPictureButton::SetHover(bool value) {
@@ -244,6 +329,11 @@ void CPictureButton::OnLeftUp(wxMouseEvent& event) {
         wxCommandEvent click(wxEVT_BUTTON, GetId());
         click.SetEventObject(this);
         ProcessWindowEvent(click);
+        // A click may have opened a dialog: the pointer left while it was open and this
+        // button heard nothing of it. It looks hovered only if the pointer is still on it.
+        const wxPoint pointer = ScreenToClient(wxGetMousePosition());
+        SetHover(IsEnabled() && GetClientRect().Contains(pointer) &&
+                 !IsTransparentAt(normalImage, pointer));
     }
 }
 
@@ -257,6 +347,8 @@ void CPictureButton::OnCaptureLost(wxMouseCaptureLostEvent&) {
 bool CPNGPicture::Create(wxWindow* parent, wxWindowID id, const wxPoint& position,
                          const wxImage& picture, BackgroundPainter* painter) {
     image = picture;
+    if (image.IsOk())
+        bitmap = wxBitmap(image);
     background = painter;
     const wxSize size = image.IsOk() ? image.GetSize() : wxSize(1, 1);
     if (!wxControl::Create(parent, id, position, size, wxBORDER_NONE))
@@ -264,6 +356,16 @@ bool CPNGPicture::Create(wxWindow* parent, wxWindowID id, const wxPoint& positio
     SetBackgroundStyle(wxBG_STYLE_PAINT);
     SetMinSize(size);
     Bind(wxEVT_PAINT, &CPNGPicture::OnPaint, this);
+    return true;
+}
+
+bool CPNGPicture::Create(wxWindow* parent, wxWindowID id, const wxPoint& position, int pngId,
+                         const wxSize& size, BackgroundPainter* painter) {
+    wxImage picture;
+    LoadPngResource(pngId, picture, size);
+    if (!Create(parent, id, position, picture, painter))
+        return false;
+    bitmap = LoadPngBitmap(pngId, size);
     return true;
 }
 
@@ -279,8 +381,8 @@ void CPNGPicture::OnPaint(wxPaintEvent&) {
         dc.SetBackground(wxBrush(GetParent()->GetBackgroundColour()));
         dc.Clear();
     }
-    if (image.IsOk())
-        dc.DrawBitmap(wxBitmap(image), 0, 0, true);
+    if (bitmap.IsOk())
+        dc.DrawBitmap(bitmap, 0, 0, true);
 }
 
 // ---------------------------------------------------------------- CPictureEdit

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <wx/bitmap.h>
+#include <wx/bmpbndl.h>
 #include <wx/control.h>
 #include <wx/image.h>
 #include <wx/region.h>
@@ -13,14 +14,46 @@
 
 namespace veldmoor {
 
-// Pixels per logical inch of the screen divided by 96: pictures are drawn for 96 dpi and
-// scaled by this factor.
+// Device pixels per logical pixel of the screen (2 at GDK_SCALE=2). The toolkit already counts
+// positions and sizes in logical pixels; only pictures need this many more pixels to stay sharp.
 double DisplayScale();
 
-// Decodes PNG resource `id` into `target` with its alpha kept. Without `size` the picture is
-// scaled by DisplayScale() (truncated); with one, it is stretched to that size. A missing or
-// undecodable resource leaves `target` invalid.
+// How much larger than at 96 dpi the desktop draws text (GDK_DPI_SCALE on GTK: 1.25 at 125 %).
+// The skinned window is drawn in pixels at 96 dpi and grows by this factor, once, so its
+// pictures keep pace with its texts.
+double TextScale();
+
+// Positions on the main window's background: in the dialog units its artwork is drawn in (1.5 x
+// 1.625 pixels each at 96 dpi), scaled once by the text scale. Unlike the toolkit's dialog units
+// they do not depend on a font, so every picture stays where the artwork expects it.
+class SkinUnits {
+public:
+    explicit SkinUnits(double scale = TextScale()) : scale(scale) {}
+    int X(double units) const;
+    int Y(double units) const;
+    wxPoint Point(double x, double y) const { return {X(x), Y(y)}; }
+    wxSize Size(double w, double h) const { return {X(w), Y(h)}; }
+    wxRect Rect(double x, double y, double w, double h) const { return {X(x), Y(y), X(w), Y(h)}; }
+    // Pixels at 96 dpi, scaled.
+    int Pixels(double pixels) const;
+    double Scale() const { return scale; }
+
+private:
+    double scale;
+};
+
+// Decodes PNG resource `id` into `target` with its alpha kept, in logical pixels: without
+// `size` at its size at 96 dpi times TextScale(), with one stretched to that size. Shapes and
+// hit tests use this picture. A missing or undecodable resource leaves `target` invalid.
 void LoadPngResource(int id, wxImage& target, std::optional<wxSize> size = std::nullopt);
+
+// Picture `id` with its 1x and 2x sets, for the toolkit to pick per display (menu icons).
+wxBitmapBundle PngBundle(int id);
+
+// Picture `id` for drawing at `logicalSize`: from the set the bitmap bundle prefers at this
+// display's scale, made exactly as many device pixels as the size covers there, and marked with
+// the display's scale so that it is drawn at `logicalSize`. Invalid when the resource is missing.
+wxBitmap LoadPngBitmap(int id, const wxSize& logicalSize);
 
 // The region of a window of `windowSize` from which every fully transparent pixel of `image`
 // is removed; pixels outside the image stay in. Used as a window shape.
@@ -75,9 +108,13 @@ private:
     void OnCaptureLost(wxMouseCaptureLostEvent& event);
     void SetHover(bool value);
 
+    const wxBitmap& CurrentBitmap() const;
+
     bool hover = false;
     bool pressed = false;
     wxImage pressedImage, normalImage, hoverImage, disabledImage;
+    // The same pictures at the display's resolution, for drawing.
+    wxBitmap pressedBitmap, normalBitmap, hoverBitmap, disabledBitmap;
     BackgroundPainter* background = nullptr;
 };
 
@@ -89,8 +126,13 @@ public:
     // `image` is the picture, loaded by the owner with LoadPngResource.
     bool Create(wxWindow* parent, wxWindowID id, const wxPoint& position, const wxImage& picture,
                 BackgroundPainter* background = nullptr);
+    // The picture of resource `pngId` at `size` (logical pixels), drawn at the display's
+    // resolution.
+    bool Create(wxWindow* parent, wxWindowID id, const wxPoint& position, int pngId,
+                const wxSize& size, BackgroundPainter* background = nullptr);
 
     wxImage image;
+    wxBitmap bitmap;
 
 protected:
     wxSize DoGetBestSize() const override;

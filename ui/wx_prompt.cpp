@@ -3,6 +3,8 @@
 #include <wx/dirdlg.h>
 #include <wx/msgdlg.h>
 
+#include "ui/message_box.h"
+
 namespace veldmoor {
 
 namespace {
@@ -71,7 +73,7 @@ PromptAnswer AnswerFor(int result, PromptButtons buttons) {
 
 PromptAnswer ShowMessageBox(wxWindow* owner, const std::string& text, const std::string& caption,
                             PromptButtons buttons, PromptIcon icon) {
-    wxMessageDialog box(owner, FromUtf8(text), FromUtf8(caption), StyleFor(buttons, icon));
+    CMessageBox box(owner, FromUtf8(text), FromUtf8(caption), StyleFor(buttons, icon));
     if (buttons == PromptButtons::RetryCancel)
         box.SetYesNoLabels(wxString::FromUTF8("Wiederholen"), wxString::FromUTF8("Abbrechen"));
     else if (buttons == PromptButtons::YesNo || buttons == PromptButtons::YesNoCancel)
@@ -79,7 +81,14 @@ PromptAnswer ShowMessageBox(wxWindow* owner, const std::string& text, const std:
                                  wxString::FromUTF8("Abbrechen"));
     else if (buttons == PromptButtons::OkCancel)
         box.SetOKCancelLabels(wxString::FromUTF8("OK"), wxString::FromUTF8("Abbrechen"));
-    return AnswerFor(box.ShowModal(), buttons);
+    const int result = box.ShowModal();
+    // Parts of the owner that the box covered are drawn again, the news page too: at once,
+    // and once more after the box's window is surely gone from the screen.
+    if (owner != nullptr) {
+        owner->Refresh();
+        owner->CallAfter([owner] { owner->Refresh(); });
+    }
+    return AnswerFor(result, buttons);
 }
 
 PromptAnswer WxPrompt::ShowMessage(const std::string& text, const std::string& caption,

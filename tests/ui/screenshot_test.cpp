@@ -19,9 +19,11 @@
 #include "tests/ui/ui_test_support.h"
 #include "tests/workflow/recording_platform.h"
 #include "ui/launcher_dlg.h"
+#include "ui/message_box.h"
 #include "ui/news_view.h"
 #include "ui/profile_editor_dlg.h"
 #include "ui/repair_dlg.h"
+#include "ui/wx_prompt.h"
 
 namespace veldmoor {
 namespace {
@@ -73,8 +75,12 @@ public:
     bool ResetFolderRights(const std::string&) override { return false; }
 };
 
-wxImage Capture(wxWindow& window, const std::string& folder) {
-    const wxRect rect = window.GetScreenRect();
+// The screen is read in device pixels: at 200 % every logical pixel is two.
+wxImage CaptureRect(const wxRect& logical, const std::string& folder) {
+    const double scale = DisplayScale();
+    const wxRect rect(static_cast<int>(logical.x * scale), static_cast<int>(logical.y * scale),
+                      static_cast<int>(logical.width * scale),
+                      static_cast<int>(logical.height * scale));
     const std::string file = folder + "/capture.png";
     const std::string command = "import -window root -crop " + std::to_string(rect.width) + "x" +
                                 std::to_string(rect.height) + "+" + std::to_string(rect.x) + "+" +
@@ -84,6 +90,10 @@ wxImage Capture(wxWindow& window, const std::string& folder) {
     EXPECT_TRUE(image.LoadFile(wxString::FromUTF8(file), wxBITMAP_TYPE_PNG));
     std::filesystem::remove(file);
     return image;
+}
+
+wxImage Capture(wxWindow& window, const std::string& folder) {
+    return CaptureRect(window.GetScreenRect(), folder);
 }
 
 std::size_t DistinctColours(const wxImage& image) {
@@ -96,6 +106,20 @@ std::size_t DistinctColours(const wxImage& image) {
         }
     }
     return colours.size();
+}
+
+// Pixels of `image` within a small distance of `colour`.
+std::size_t CountNear(const wxImage& image, const wxColour& colour) {
+    std::size_t count = 0;
+    for (int y = 0; y < image.GetHeight(); ++y) {
+        for (int x = 0; x < image.GetWidth(); ++x) {
+            if (std::abs(image.GetRed(x, y) - colour.Red()) < 24 &&
+                std::abs(image.GetGreen(x, y) - colour.Green()) < 24 &&
+                std::abs(image.GetBlue(x, y) - colour.Blue()) < 24)
+                ++count;
+        }
+    }
+    return count;
 }
 
 void Keep(const wxImage& image, const char* name) {
@@ -127,8 +151,10 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
     config.newsPageAddress = news.Address();
     auto* dialog = new CLauncherDlg(std::move(config));
     ASSERT_TRUE(dialog->OnInitDialog());
-    dialog->Show();
+    // Placed before it is shown: a move while the window manager maps the window can be
+    // applied twice, and the pictures would miss the window.
     dialog->Move(40, 40);
+    dialog->Show();
     // The news page loads in the web engine's own process; give it time to show.
     uitest::Pump(std::chrono::milliseconds(2500));
     if (dialog->NewsView() != nullptr) {
@@ -142,6 +168,46 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
     // the dialog's black base.
     const wxImage background = dialog->BackgroundImage();
     ASSERT_TRUE(IsTransparentAt(background, {background.GetWidth() - 2, 1}));
+
+    // A message box over the news area leaves it as it was once closed.
+    if (dialog->NewsView() != nullptr) {
+        const wxRect news = dialog->NewsView()->GetScreenRect();
+        const wxImage before = CaptureRect(news, temp.path());
+        bool boxSeen = false;
+        dialog->CallAfter([&] {
+            for (wxWindow* window : wxTopLevelWindows) {
+                if (auto* box = dynamic_cast<CMessageBox*>(window)) {
+                    uitest::PumpUntil([box] { return box->IsShownOnScreen(); });
+                    uitest::Pump(std::chrono::milliseconds(400));
+                    boxSeen = box->GetScreenRect().Intersects(news);
+                    box->EndModal(wxID_OK);
+                }
+            }
+        });
+        ShowMessageBox(dialog, "Die Verbindung zum Server wurde unterbrochen.", "Veldmoor Launcher",
+                       PromptButtons::Ok, PromptIcon::Information);
+        EXPECT_TRUE(boxSeen);
+        // The page is drawn by the web engine's own process: it may take a moment.
+        std::size_t changed = 0;
+        const auto restored = [&] {
+            uitest::Pump(std::chrono::milliseconds(100));
+            const wxImage after = CaptureRect(news, temp.path());
+            if (after.GetSize() != before.GetSize())
+                return false;
+            changed = 0;
+            for (int y = 0; y < before.GetHeight(); ++y) {
+                for (int x = 0; x < before.GetWidth(); ++x) {
+                    if (std::abs(before.GetRed(x, y) - after.GetRed(x, y)) > 40 ||
+                        std::abs(before.GetGreen(x, y) - after.GetGreen(x, y)) > 40)
+                        ++changed;
+                }
+            }
+            return changed < static_cast<std::size_t>(before.GetWidth() * before.GetHeight() / 200);
+        };
+        EXPECT_TRUE(uitest::PumpUntil(restored, std::chrono::seconds(5)))
+            << changed
+            << " pixels of the news area still differ after a message box closed over it";
+    }
 
     dialog->EnterPatchingLayout();
     dialog->AppendStatusLine("Aktualisiere den Launcher ..");
@@ -162,14 +228,23 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
 
     // The tools menu below its button: photographed while open, then closed with Escape.
     bool menuShot = false;
+    std::size_t menuIconPixels = 0;
     dialog->CallAfter([&] {
         uitest::Pump(std::chrono::milliseconds(300));
-        Keep(Capture(*dialog, temp.path()), "menu.png");
+        // The menu opens below its button and may reach past the window's bottom edge.
+        wxRect area = dialog->GetScreenRect();
+        area.height += 160;
+        area.width += 120;
+        const wxImage menu = CaptureRect(area, temp.path());
+        Keep(menu, "menu.png");
+        menuIconPixels = CountNear(menu, wxColour(232, 184, 72));
         menuShot = true;
         wxUIActionSimulator().Char(WXK_ESCAPE);
     });
     dialog->OnMoreButton();
     EXPECT_TRUE(menuShot);
+    // The menu shows its icons: the folder icons' yellow is nowhere else on the window.
+    EXPECT_GT(menuIconPixels, 20u);
     // A command chosen from the menu reaches the tool commands (here: the logs folder).
     {
         uitest::ScriptedBoxes boxes;
@@ -182,8 +257,8 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
 
     // The profile editor and the repair dialog over the main dialog.
     auto* editor = new CPatchContextDefDlg(dialog, dialog->Profiles(), {});
+    editor->CentreOnParent();
     editor->Show();
-    editor->Move(60, 60);
     editor->list->SetSelection(0);
     editor->OnListSelection();
     uitest::Pump(std::chrono::milliseconds(500));
@@ -193,8 +268,8 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
     editor->Destroy();
 
     auto* repair = new CRepairDlg(dialog, temp / "game", repairOperations, platform);
+    repair->CentreOnParent();
     repair->Show();
-    repair->Move(60, 60);
     uitest::Pump(std::chrono::milliseconds(500));
     const wxImage repairPicture = Capture(*repair, temp.path());
     Keep(repairPicture, "repair.png");

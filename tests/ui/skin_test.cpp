@@ -30,12 +30,12 @@ TEST(SkinPictures, EveryPictureTheWindowNamesIsBuiltInAndDecodes) {
     EXPECT_TRUE(FontResource(187).empty());
 }
 
-TEST(SkinPictures, WithoutASizePicturesFollowTheDisplayResolution) {
+TEST(SkinPictures, WithoutASizePicturesFollowTheTextScale) {
     wxImage image;
     LoadPngResource(150, image);
     ASSERT_TRUE(image.IsOk());
     // The start button is drawn for 96 dpi at 42 pixels.
-    EXPECT_EQ(image.GetWidth(), static_cast<int>(42 * DisplayScale()));
+    EXPECT_EQ(image.GetWidth(), SkinUnits().Pixels(42));
 }
 
 TEST(SkinRegion, TransparentPixelsBecomeHolesAndAnOpaquePictureGivesTheRectangle) {

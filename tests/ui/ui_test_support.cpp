@@ -6,10 +6,17 @@
 #include <wx/init.h>
 #include <wx/msgdlg.h>
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 namespace veldmoor::uitest {
@@ -45,6 +52,63 @@ void FailOnAssert(const wxString& file, int line, const wxString& function,
                   << message.utf8_str();
 }
 
+bool WindowManagerRuns() {
+    // A window manager announces itself on the root window; xprop prints "not found" otherwise.
+    std::unique_ptr<FILE, int (*)(FILE*)> output(
+        popen("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null", "r"), pclose);
+    if (!output)
+        return false;
+    char line[256] = {};
+    const bool read = std::fgets(line, sizeof line, output.get()) != nullptr;
+    return read && std::strstr(line, "window id") != nullptr;
+}
+
+// The windows are tested as players see them: framed and placed by a window manager. When the
+// display has none (a bare Xvfb), openbox is started on it for the run and ended afterwards.
+class PrivateWindowManager {
+public:
+    PrivateWindowManager() {
+        if (std::getenv("DISPLAY") == nullptr || WindowManagerRuns())
+            return;
+        // A display that xvfb-run has only just started may turn openbox away at first: it is
+        // started again until it holds the display or the deadline passes.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!WindowManagerRuns() && std::chrono::steady_clock::now() < deadline) {
+            if (pid_ <= 0 && !Start())
+                return;
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_)
+                pid_ = -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (!WindowManagerRuns())
+            std::fprintf(stderr, "ui_tests: openbox did not take the display within 20 s\n");
+    }
+    ~PrivateWindowManager() {
+        if (pid_ <= 0)
+            return;
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+    }
+    PrivateWindowManager(const PrivateWindowManager&) = delete;
+    PrivateWindowManager& operator=(const PrivateWindowManager&) = delete;
+
+private:
+    bool Start() {
+        char program[] = "openbox";
+        char* arguments[] = {program, nullptr};
+        if (posix_spawnp(&pid_, program, nullptr, nullptr, arguments, environ) != 0) {
+            std::fprintf(stderr, "ui_tests: openbox could not be started; is it installed?\n");
+            pid_ = -1;
+            return false;
+        }
+        return true;
+    }
+
+    pid_t pid_ = -1;
+};
+
 }  // namespace
 
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
@@ -75,6 +139,8 @@ int ScriptedBoxes::Enter(wxDialog* dialog) {
     if (auto* box = dynamic_cast<wxMessageDialogBase*>(dialog)) {
         boxes.push_back({std::string(box->GetTitle().utf8_str()),
                          std::string(box->GetMessage().utf8_str()), box->GetMessageDialogStyle()});
+        if (inspectBox)
+            inspectBox(dialog);
         if (answers.empty()) {
             ++unexpected;
             return wxID_CANCEL;
@@ -105,6 +171,7 @@ int main(int argc, char** argv) {
     char folder[] = "/tmp/veldmoor-ui-tests-XXXXXX";
     if (mkdtemp(folder) != nullptr)
         setenv("TMPDIR", folder, 1);
+    const veldmoor::uitest::PrivateWindowManager windowManager;
     // Opening the display now and then fails at once while other test processes start and end
     // their own connections to the same X server; a second try a moment later gets through.
     bool started = false;

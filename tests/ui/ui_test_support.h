@@ -39,6 +39,8 @@ public:
     // Dialogs other than message boxes: return an id to close them at once, or wxID_NONE to
     // show them.
     std::function<int(wxDialog*)> handle;
+    // Sees each message box before it is answered (its contents are built by then).
+    std::function<void(wxDialog*)> inspectBox;
 
     std::vector<Box> boxes;
     int unexpected = 0;
