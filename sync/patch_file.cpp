@@ -122,15 +122,6 @@ std::optional<std::uint32_t> crcOfWrittenPieces(const BlockPlan& plan, const Lai
     return static_cast<std::uint32_t>(crc);
 }
 
-std::vector<HttpRange> rangesOf(const std::vector<Piece>& downloads) {
-    std::vector<HttpRange> ranges;
-    ranges.reserve(downloads.size());
-    for (const Piece& piece : downloads) {
-        ranges.push_back({piece.targetOffset, piece.targetOffset + piece.length - 1});
-    }
-    return ranges;
-}
-
 }  // namespace
 
 void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* handle,
@@ -156,10 +147,9 @@ void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* h
     std::optional<RangeReceiver> receiver;
     if (!file.downloads.empty()) {
         receiver.emplace(out, file.downloads, progress, path);
-        if (!httpGetRanges(repoAddress + "/transfer/" + path, rangesOf(file.downloads),
-                           &RangeReceiver::bodyCallback, &RangeReceiver::headerCallback, &*receiver,
-                           handle)) {
-            fail(1, 4, path, "Http request failed while patching '" + path + "'!");
+        const HttpResult got = httpGetRanges(repoAddress + "/transfer/" + path, *receiver, handle);
+        if (!got.ok) {
+            fail(1, 4, path, "Http request failed while patching '" + path + "': " + got.cause);
         }
     } else if (progress) {
         progress(path, 0, 0);

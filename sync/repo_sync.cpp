@@ -52,6 +52,7 @@ struct RepoSync::Impl {
     std::string installFolder;
     std::string repoAddress;
     CURL* handle = nullptr;
+    HttpSession session;
     std::vector<PreparedFile> prepared;
     std::uint64_t totalDownloadBytes = 0;
     StopRequest stop;
@@ -95,6 +96,9 @@ RepoSync::RepoSync(std::string installFolder, std::string repoAddress)
         curl_easy_setopt(impl_->handle, CURLOPT_XFERINFOFUNCTION, &Impl::onTransferProgress);
         curl_easy_setopt(impl_->handle, CURLOPT_XFERINFODATA, impl_.get());
         curl_easy_setopt(impl_->handle, CURLOPT_NOPROGRESS, 0L);
+        impl_->session.settings = HttpSettings::fromEnvironment();
+        impl_->session.stopped = [impl = impl_.get()] { return impl->stopRequested(); };
+        configureHandle(impl_->handle, impl_->session);
     }
 }
 
@@ -106,13 +110,14 @@ RepoSync::~RepoSync() {
 
 std::vector<RemoteFile> RepoSync::listFiles() {
     impl_->throwIfStopRequested();
-    std::stringstream body;
-    if (!httpGet(impl_->repoAddress + "/filelist.php", &appendToStringStream, &body,
-                 impl_->handle)) {
+    std::string body;
+    const std::string url = impl_->repoAddress + "/filelist.php";
+    if (const HttpResult got = fetchDocument(url, body, impl_->handle); !got.ok) {
         impl_->throwIfTransferCancelled();
-        throw PatchException(1, 7, "", "Http request failed while getting files!");
+        throw PatchException(
+            1, 7, "", "Http request failed while getting files: " + got.cause + " (" + url + ")");
     }
-    return parseFileList(body.view(), impl_->installFolder);
+    return parseFileList(body, impl_->installFolder);
 }
 
 void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCheck) {
@@ -136,14 +141,15 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
     {
         // The document lives only while it is parsed: a large file's index is megabytes, and
         // the matcher's table and the plan come next.
-        std::stringstream document;
-        if (!httpGet(impl_->repoAddress + "/transfer/" + path + ".chunks", &appendToStringStream,
-                     &document, impl_->handle)) {
+        std::string bytes;
+        if (const HttpResult got = fetchDocument(
+                impl_->repoAddress + "/transfer/" + path + ".chunks", bytes, impl_->handle);
+            !got.ok) {
             impl_->throwIfTransferCancelled();
-            throw PatchException(1, 0, path,
-                                 "Connection failed while getting chunks for '" + path + "'.");
+            throw PatchException(
+                1, 0, path,
+                "Connection failed while getting chunks for '" + path + "': " + got.cause);
         }
-        const std::string bytes = std::move(document).str();
         if (!parseChunkIndex(std::string_view(bytes), index)) {
             throw PatchException(2, 1, path, "Chunk file for '" + path + "' is invalid.");
         }
@@ -190,6 +196,13 @@ void RepoSync::patchPreparedFiles(const ProgressCallback& progress) {
 
 void RepoSync::setStopRequest(StopRequest stop) {
     impl_->stop = std::move(stop);
+}
+
+void RepoSync::setHttpSettings(const HttpSettings& settings) {
+    impl_->session.settings = settings;
+    if (impl_->handle != nullptr) {
+        configureHandle(impl_->handle, impl_->session);
+    }
 }
 
 }  // namespace veldmoor

@@ -55,8 +55,7 @@ TEST_F(HttpTest, EncodesThePathAndReusesTheCallersHandle) {
 TEST_F(HttpTest, MakesNoRequestForNoRanges) {
     std::stringstream target;
     RangeReceiver receiver(target, {}, nullptr, "a b/file.txt");
-    EXPECT_TRUE(httpGetRanges(server_.baseUrl() + "/a b/file.txt", {}, &RangeReceiver::bodyCallback,
-                              &RangeReceiver::headerCallback, &receiver, nullptr));
+    EXPECT_TRUE(httpGetRanges(server_.baseUrl() + "/a b/file.txt", receiver, nullptr).ok);
     EXPECT_TRUE(server_.requests().empty());
 }
 
@@ -69,9 +68,7 @@ TEST_F(HttpTest, AWholeFileRequestAfterRangesOnTheSameHandleAsksForNoRange) {
     piece.length = 3;
     piece.kind = kPieceDownload;
     RangeReceiver receiver(target, {piece}, nullptr, "a b/file.txt");
-    ASSERT_TRUE(httpGetRanges(server_.baseUrl() + "/a b/file.txt", {{2, 4}},
-                              &RangeReceiver::bodyCallback, &RangeReceiver::headerCallback,
-                              &receiver, handle));
+    ASSERT_TRUE(httpGetRanges(server_.baseUrl() + "/a b/file.txt", receiver, handle).ok);
     std::stringstream body;
     ASSERT_TRUE(httpGet(server_.baseUrl() + "/a b/file.txt", &appendToStringStream, &body, handle));
     curl_easy_cleanup(handle);
