@@ -68,11 +68,11 @@ long responseStatus(CURL* handle) {
     return status;
 }
 
-// Faults a moment later may not repeat: a connection reset or refused (a server restarting),
-// a body cut short, a time-out.
+// Faults a moment later may not repeat: a connection reset, a body cut short, a time-out. A
+// refused connection is not among them: nothing listens there, and the run should say so at
+// once.
 bool isTransient(CURLcode code) {
     switch (code) {
-        case CURLE_COULDNT_CONNECT:
         case CURLE_SEND_ERROR:
         case CURLE_RECV_ERROR:
         case CURLE_GOT_NOTHING:

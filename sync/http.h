@@ -48,7 +48,7 @@ struct HttpSettings {
     long connectTimeoutSeconds = 15;
     // A transfer that receives less than one byte a second for this long has stalled and ends
     // with a time-out.
-    long stallSeconds = 30;
+    long stallSeconds = 15;
     // Download rate cap in bytes a second; 0: none.
     std::int64_t maxReceiveBytesPerSecond = 0;
     // Further tries after a transient fault (connection reset or refused, a 5xx answer, a body

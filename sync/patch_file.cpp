@@ -149,7 +149,7 @@ void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* h
         receiver.emplace(out, file.downloads, progress, path);
         const HttpResult got = httpGetRanges(repoAddress + "/transfer/" + path, *receiver, handle);
         if (!got.ok) {
-            fail(1, 4, path, "Http request failed while patching '" + path + "': " + got.cause);
+            fail(1, 4, path, "Http request failed while patching '" + path + "'! " + got.cause);
         }
     } else if (progress) {
         progress(path, 0, 0);

@@ -115,7 +115,7 @@ std::vector<RemoteFile> RepoSync::listFiles() {
     if (const HttpResult got = fetchDocument(url, body, impl_->handle); !got.ok) {
         impl_->throwIfTransferCancelled();
         throw PatchException(
-            1, 7, "", "Http request failed while getting files: " + got.cause + " (" + url + ")");
+            1, 7, "", "Http request failed while getting files! " + got.cause + " (" + url + ")");
     }
     return parseFileList(body, impl_->installFolder);
 }
@@ -148,7 +148,7 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
             impl_->throwIfTransferCancelled();
             throw PatchException(
                 1, 0, path,
-                "Connection failed while getting chunks for '" + path + "': " + got.cause);
+                "Connection failed while getting chunks for '" + path + "'. " + got.cause);
         }
         if (!parseChunkIndex(std::string_view(bytes), index)) {
             throw PatchException(2, 1, path, "Chunk file for '" + path + "' is invalid.");

@@ -384,7 +384,7 @@ TEST(RepoSyncWithoutServer, ReportsAFileListThatCannotBeFetched) {
         EXPECT_EQ(e.code, 7);
         EXPECT_EQ(e.detail, "");
         EXPECT_EQ(std::string(e.what()),
-                  "Http request failed while getting files: Couldn't connect to server "
+                  "Http request failed while getting files! Couldn't connect to server "
                   "(http://127.0.0.1:9//filelist.php)");
     }
 }
