@@ -43,6 +43,7 @@ mkdir -p "$www"
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   [ "${BENCH_KEEP:-0}" = 1 ] || rm -rf "$work"
 }
 trap cleanup EXIT

@@ -69,8 +69,8 @@ protected:
     }
 
     // The run fails with a transfer error whose diagnostic holds `cause`; the old file stays.
-    void expectTransferFailure(const Misbehaviour& misbehaviour, int code,
-                               const std::string& cause, const std::string& folder = "game") {
+    void expectTransferFailure(const Misbehaviour& misbehaviour, int code, const std::string& cause,
+                               const std::string& folder = "game") {
         try {
             sync(misbehaviour, folder);
             FAIL() << "the run succeeded against a misbehaving server";
@@ -142,8 +142,9 @@ TEST_F(SyncAgainstMisbehavingServer, AMissingFileListFailsTheRunNamingTheStatus)
 }
 
 TEST_F(SyncAgainstMisbehavingServer, AMissingChunkIndexFailsTheRunNamingTheStatus) {
-    expectTransferFailure(Misbehaviour{.statusOf = {{"/game/transfer/data/victim.bin.chunks", 403}}},
-                          0, "status 403");
+    expectTransferFailure(
+        Misbehaviour{.statusOf = {{"/game/transfer/data/victim.bin.chunks", 403}}}, 0,
+        "status 403");
 }
 
 TEST_F(SyncAgainstMisbehavingServer, ARedirectToAMirrorIsFollowed) {

@@ -21,7 +21,7 @@ struct Misbehaviour {
     bool refuseSeveralRanges = false;  // 416 with an empty body for more than one range
     // Sends this many body bytes of a ranged answer, then nothing until the server stops.
     std::optional<std::uint64_t> stallAfterBytes;
-    int failFirst = 0;                   // the first N requests are answered 503
+    int failFirst = 0;                    // the first N requests are answered 503
     std::map<std::string, int> statusOf;  // path -> status answered with an error page
     // Requests under "/moved/" are redirected (302) to this prefix + the rest of the path;
     // empty: to the server's own root.

@@ -1,13 +1,13 @@
 #include "tests/support/web_servers.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <httplib.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -110,8 +110,7 @@ int FreePort() {
 // Lets a server that drops root reach the served tree and its prefix.
 void OpenForOthers(const std::string& path) {
     for (fs::path p = path; !p.empty() && p != p.root_path(); p = p.parent_path()) {
-        fs::permissions(p, fs::perms::others_read | fs::perms::others_exec,
-                        fs::perm_options::add);
+        fs::permissions(p, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
         if (p.parent_path() == fs::temp_directory_path()) {
             break;
         }
@@ -150,14 +149,15 @@ public:
                           "server.document-root = \"" + root + "\"\n" +
                               "server.port = " + std::to_string(port) + "\n" +
                               "server.bind = \"127.0.0.1\"\n"
-                              "server.pid-file = \"" + p + "/lighttpd.pid\"\n" +
-                              "server.errorlog = \"" + p + "/error.log\"\n" +
+                              "server.pid-file = \"" +
+                              p + "/lighttpd.pid\"\n" + "server.errorlog = \"" + p +
+                              "/error.log\"\n" +
                               "server.modules = (\"mod_accesslog\")\n"
-                              "accesslog.filename = \"" + p + "/access.log\"\n" +
+                              "accesslog.filename = \"" +
+                              p + "/access.log\"\n" +
                               "accesslog.format = \"%m \\\"%U\\\" \\\"%{Range}i\\\" %s %O\"\n"
                               "mimetype.assign = (\"\" => \"application/octet-stream\")\n");
-            return std::vector<std::string>{"/usr/sbin/lighttpd", "-D", "-f",
-                                            p + "/lighttpd.conf"};
+            return std::vector<std::string>{"/usr/sbin/lighttpd", "-D", "-f", p + "/lighttpd.conf"};
         });
     }
     std::string address(const std::string& folder) const override {
@@ -183,18 +183,18 @@ public:
         OpenForOthers(p);
         port_ = StartOnFreePort(daemon_, p, p + "/error.log", [&](int port) {
             const std::string modules = "/usr/lib/apache2/modules/";
-            WriteTestFile(
-                p + "/httpd.conf",
-                "ServerRoot \"" + p + "\"\nServerName 127.0.0.1\nListen 127.0.0.1:" +
-                    std::to_string(port) + "\nLoadModule mpm_event_module " + modules +
-                    "mod_mpm_event.so\nLoadModule authz_core_module " + modules +
-                    "mod_authz_core.so\n" +
-                    (::geteuid() == 0 ? "User www-data\nGroup www-data\n" : "") + "PidFile " +
-                    p + "/httpd.pid\nErrorLog " + p + "/error.log\nDefaultRuntimeDir " + p +
-                    "\nMutex file:" + p + " default\nDocumentRoot \"" + root +
-                    "\"\n<Directory \"" + root + "\">\n  Require all granted\n</Directory>\n" +
-                    "LogFormat \"%m \\\"%U\\\" \\\"%{Range}i\\\" %>s %O\" veldmoor\n" +
-                    "CustomLog " + p + "/access.log veldmoor\n");
+            WriteTestFile(p + "/httpd.conf",
+                          "ServerRoot \"" + p + "\"\nServerName 127.0.0.1\nListen 127.0.0.1:" +
+                              std::to_string(port) + "\nLoadModule mpm_event_module " + modules +
+                              "mod_mpm_event.so\nLoadModule authz_core_module " + modules +
+                              "mod_authz_core.so\n" +
+                              (::geteuid() == 0 ? "User www-data\nGroup www-data\n" : "") +
+                              "PidFile " + p + "/httpd.pid\nErrorLog " + p +
+                              "/error.log\nDefaultRuntimeDir " + p + "\nMutex file:" + p +
+                              " default\nDocumentRoot \"" + root + "\"\n<Directory \"" + root +
+                              "\">\n  Require all granted\n</Directory>\n" +
+                              "LogFormat \"%m \\\"%U\\\" \\\"%{Range}i\\\" %>s %O\" veldmoor\n" +
+                              "CustomLog " + p + "/access.log veldmoor\n");
             return std::vector<std::string>{"/usr/sbin/apache2", "-f", p + "/httpd.conf",
                                             "-DFOREGROUND"};
         });
@@ -219,9 +219,8 @@ public:
         const std::string p = prefix_.path();
         port_ = StartOnFreePort(daemon_, p, p + "/output.log", [&](int port) {
             return std::vector<std::string>{
-                "/usr/sbin/varnishd", "-F", "-j", "none", "-a",
-                "127.0.0.1:" + std::to_string(port), "-b",
-                "127.0.0.1:" + std::to_string(nginx_.port()), "-n", p + "/varnish", "-s",
+                "/usr/sbin/varnishd", "-F", "-j", "none", "-a", "127.0.0.1:" + std::to_string(port),
+                "-b", "127.0.0.1:" + std::to_string(nginx_.port()), "-n", p + "/varnish", "-s",
                 "malloc,64m", "-P", p + "/varnishd.pid",
                 // Nothing is kept: a republished file must not be answered from the cache.
                 "-t", "0", "-p", "default_grace=0", "-p", "default_keep=0"};
@@ -235,10 +234,10 @@ public:
 protected:
     // The cache's own log of what it sent to clients, read from its shared memory.
     std::string readLog() const override {
-        return RunProgram("/usr/bin/varnishncsa",
-                          {"-n", prefix_ / "varnish", "-d", "-c", "-F",
-                           "%m \"%U\" \"%{Range}i\" %s %O"},
-                          std::chrono::seconds(30))
+        return RunProgram(
+                   "/usr/bin/varnishncsa",
+                   {"-n", prefix_ / "varnish", "-d", "-c", "-F", "%m \"%U\" \"%{Range}i\" %s %O"},
+                   std::chrono::seconds(30))
             .output;
     }
 

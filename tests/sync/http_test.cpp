@@ -80,6 +80,43 @@ TEST_F(HttpTest, AWholeFileRequestAfterRangesOnTheSameHandleAsksForNoRange) {
     EXPECT_EQ(requests[1].range, "");
 }
 
+TEST_F(HttpTest, ADocumentCountsOnlyAsAWholeAnswerWithStatus200) {
+    std::string body;
+    const HttpResult found = fetchDocument(server_.baseUrl() + "/a b/file.txt", body, nullptr);
+    EXPECT_TRUE(found.ok) << found.cause;
+    EXPECT_EQ(body, "0123456789");
+
+    const HttpResult missing = fetchDocument(server_.baseUrl() + "/missing.txt", body, nullptr);
+    EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(missing.cause, "the server answered status 404");
+    EXPECT_EQ(body, "");  // the error page is not handed on
+}
+
+TEST_F(HttpTest, RefusesSchemesOtherThanHttpAndHttps) {
+    CURL* handle = curl_easy_init();
+    ASSERT_NE(handle, nullptr);
+    HttpSession session;
+    configureHandle(handle, session);
+    std::string body;
+    const HttpResult local = fetchDocument("file://" + root_ / "a b/file.txt", body, handle);
+    curl_easy_cleanup(handle);
+    EXPECT_FALSE(local.ok);
+    EXPECT_EQ(body, "");
+}
+
+TEST(ByteRate, ReadsPlainNumbersAndKAndMSuffixes) {
+    std::int64_t rate = 0;
+    EXPECT_TRUE(parseByteRate("125000", rate));
+    EXPECT_EQ(rate, 125000);
+    EXPECT_TRUE(parseByteRate("500k", rate));
+    EXPECT_EQ(rate, 500 * 1024);
+    EXPECT_TRUE(parseByteRate("2M", rate));
+    EXPECT_EQ(rate, 2 * 1024 * 1024);
+    for (const char* wrong : {"", "k", "-5", "5 k", "5G", "99999999999999999999"}) {
+        EXPECT_FALSE(parseByteRate(wrong, rate)) << wrong;
+    }
+}
+
 TEST_F(HttpTest, ReportsAServerThatCannotBeReached) {
     server_.stop();
     std::stringstream body;
