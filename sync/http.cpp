@@ -407,7 +407,7 @@ HttpResult httpGetRanges(const std::string& url, RangeReceiver& receiver, CURL* 
         configureHandle(call.get(), fallback);
         session = &fallback;
     }
-    const HttpResult result = requestRanges(call.get(), escapeUrl(url), receiver, *session);
+    HttpResult result = requestRanges(call.get(), escapeUrl(url), receiver, *session);
     // The receiver dies with the caller's call: the handle must not keep pointing at it. Nor
     // may the range list outlive it, or the handle's next whole-file request would ask for it.
     curl_easy_setopt(call.get(), CURLOPT_HEADERFUNCTION, nullptr);
