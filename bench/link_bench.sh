@@ -13,7 +13,8 @@
 #
 # Settings (environment): BUILD_DIR (build/release), BENCH_DIR (build/link-bench-data, removed
 # at the end unless BENCH_KEEP=1), BENCH_SIZE_MIB (512), BENCH_TREE_FILES (2000),
-# BENCH_RUNS (3), LINK_DELAY_MS (15: one way, so 30 ms round trip), LINK_RATE_MBIT (100).
+# BENCH_RUNS (3), LINK_DELAY_MS (15: one way, so 30 ms round trip), LINK_RATE_MBIT (100),
+# BENCH_CASES ("T Z": the tree cases, the large file case).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -23,6 +24,7 @@ work=${BENCH_DIR:-build/link-bench-data}
 size_mib=${BENCH_SIZE_MIB:-512}
 tree_files=${BENCH_TREE_FILES:-2000}
 runs=${BENCH_RUNS:-3}
+cases=${BENCH_CASES:-T Z}
 delay_ms=${LINK_DELAY_MS:-15}
 rate_mbit=${LINK_RATE_MBIT:-100}
 
@@ -162,39 +164,44 @@ measure() {
 }
 fresh() { rm -rf "$1"; mkdir -p "$1"; }
 
-note "bench: case T1 (fresh tree)"
-measure "T1 tree, fresh" veldmoor-sync http "fresh '$work/t-v'" "$vsync" --quiet "$work/t-v" "$base/tree/"
-diff -r "$tree" "$work/t-v" >/dev/null || { note "bench: tree differs after sync"; exit 1; }
-measure "T1 tree, fresh" "rsync daemon" rsync "fresh '$work/t-r'" rsync -rt "$rsync_base/" "$work/t-r/"
-diff -r "$tree" "$work/t-r" >/dev/null || { note "bench: rsync tree differs"; exit 1; }
+if [[ " $cases " == *" T "* ]]; then
+  note "bench: case T1 (fresh tree)"
+  measure "T1 tree, fresh" veldmoor-sync http "fresh '$work/t-v'" "$vsync" --quiet "$work/t-v" "$base/tree/"
+  diff -r "$tree" "$work/t-v" >/dev/null || { note "bench: tree differs after sync"; exit 1; }
+  measure "T1 tree, fresh" "rsync daemon" rsync "fresh '$work/t-r'" rsync -rt "$rsync_base/" "$work/t-r/"
+  diff -r "$tree" "$work/t-r" >/dev/null || { note "bench: rsync tree differs"; exit 1; }
 
-note "bench: case T2 (5% of the tree changed)"
-cp -a "$work/t-v" "$work/t-v-before"
-cp -a "$work/t-r" "$work/t-r-before"
-shuf -i 1-"$tree_files" -n $((tree_files / 20)) | while read -r i; do
-  file="$tree/d$((i % 40))/f$i.bin"
-  size=$(stat -c %s "$file")
-  head -c 100 /dev/urandom | dd of="$file" bs=1 seek=$((RANDOM % (size - 100))) conv=notrunc status=none
-done
-"$publish" --quiet "$tree" "$www/tree"
-measure "T2 tree, 5% changed" veldmoor-sync http \
-  "rm -rf '$work/t-v' && cp -a '$work/t-v-before' '$work/t-v'" \
-  "$vsync" --quiet "$work/t-v" "$base/tree/"
-diff -r "$tree" "$work/t-v" >/dev/null || { note "bench: tree differs after sync"; exit 1; }
-measure "T2 tree, 5% changed" "rsync daemon" rsync \
-  "rm -rf '$work/t-r' && cp -a '$work/t-r-before' '$work/t-r'" \
-  rsync -rt "$rsync_base/" "$work/t-r/"
-diff -r "$tree" "$work/t-r" >/dev/null || { note "bench: rsync tree differs"; exit 1; }
+  note "bench: case T2 (5% of the tree changed)"
+  cp -a "$work/t-v" "$work/t-v-before"
+  cp -a "$work/t-r" "$work/t-r-before"
+  shuf -i 1-"$tree_files" -n $((tree_files / 20)) | while read -r i; do
+    file="$tree/d$((i % 40))/f$i.bin"
+    size=$(stat -c %s "$file")
+    head -c 100 /dev/urandom | dd of="$file" bs=1 seek=$((RANDOM % (size - 100))) conv=notrunc status=none
+  done
+  "$publish" --quiet "$tree" "$www/tree"
+  measure "T2 tree, 5% changed" veldmoor-sync http \
+    "rm -rf '$work/t-v' && cp -a '$work/t-v-before' '$work/t-v'" \
+    "$vsync" --quiet "$work/t-v" "$base/tree/"
+  diff -r "$tree" "$work/t-v" >/dev/null || { note "bench: tree differs after sync"; exit 1; }
+  measure "T2 tree, 5% changed" "rsync daemon" rsync \
+    "rm -rf '$work/t-r' && cp -a '$work/t-r-before' '$work/t-r'" \
+    rsync -rt "$rsync_base/" "$work/t-r/"
+  diff -r "$tree" "$work/t-r" >/dev/null || { note "bench: rsync tree differs"; exit 1; }
 
-note "bench: case Z (${size_mib} MiB file, 1% of blocks changed)"
-# The old copy gets an old time, as a player's previous version has.
-seed() { fresh "$1"; cp "$old" "$1/big.bin"; touch -d @1000000000 "$1/big.bin"; }
-measure "Z ${size_mib} MiB, 1% changed" veldmoor-sync http "seed '$work/z-v'" \
-  "$vsync" --quiet "$work/z-v" "$base/big/"
-cmp -s "$work/z-v/big.bin" "$new" || { note "bench: large file differs after sync"; exit 1; }
-measure "Z ${size_mib} MiB, 1% changed" zsync http "fresh '$work/z-z'" \
-  sh -c "cd '$work/z-z' && zsync -q -i '$old' -o big.bin '$base/zs/big.bin.zsync'"
-cmp -s "$work/z-z/big.bin" "$new" || { note "bench: zsync's file differs"; exit 1; }
+fi
+
+if [[ " $cases " == *" Z "* ]]; then
+  note "bench: case Z (${size_mib} MiB file, 1% of blocks changed)"
+  # The old copy gets an old time, as a player's previous version has.
+  seed() { fresh "$1"; cp "$old" "$1/big.bin"; touch -d @1000000000 "$1/big.bin"; }
+  measure "Z ${size_mib} MiB, 1% changed" veldmoor-sync http "seed '$work/z-v'" \
+    "$vsync" --quiet "$work/z-v" "$base/big/"
+  cmp -s "$work/z-v/big.bin" "$new" || { note "bench: large file differs after sync"; exit 1; }
+  measure "Z ${size_mib} MiB, 1% changed" zsync http "fresh '$work/z-z'" \
+    sh -c "cd '$work/z-z' && zsync -q -i '$old' -o big.bin '$base/zs/big.bin.zsync'"
+  cmp -s "$work/z-z/big.bin" "$new" || { note "bench: zsync's file differs"; exit 1; }
+fi
 
 # ---- report ----
 echo
@@ -214,5 +221,6 @@ for label in "T1 tree, fresh" "T2 tree, 5% changed" "Z ${size_mib} MiB, 1% chang
     [ "$l" = "$label" ] || continue
     if [ "$tool" = veldmoor-sync ]; then ours="$wall $bytes"; else theirs="$wall $bytes $tool"; fi
   done
+  [ -n "$ours" ] || continue
   echo "$ours $theirs" | awk -v l="$label" '{ printf "  %-24s wall %.2fx %s", l, $1 / $3, $5; if ($4 > 0) printf ", bytes %.2fx", $2 / $4; printf "\n" }'
 done
