@@ -209,7 +209,8 @@ bool RangeReceiver::onBody(const char* data, std::size_t size) {
         return true;  // the epilogue after the closing delimiter
     }
     buffer_.append(data, size);
-    if (!onMultipart() || buffer_.size() > kMaxHeldBytes) {
+    onMultipart();
+    if (buffer_.size() > kMaxHeldBytes) {
         refusal_ = Refusal::UnplaceableBody;
         return false;
     }
@@ -242,25 +243,25 @@ void RangeReceiver::beginPart(std::string_view partHeader) {
     end_ = end;
 }
 
-bool RangeReceiver::onMultipart() {
+void RangeReceiver::onMultipart() {
     while (!buffer_.empty()) {
         if (!inPart_) {
             const auto delimiterLine = buffer_.find(boundary_);
             if (buffer_.size() <= kMinPartStart || delimiterLine == std::string::npos) {
-                return true;
+                return;
             }
             const auto afterDelimiter = delimiterLine + boundary_.size();
             if (buffer_.size() < afterDelimiter + 2) {
-                return true;
+                return;
             }
             if (buffer_.compare(afterDelimiter, 2, "--") == 0) {
                 closed_ = true;  // the closing delimiter: no part follows
                 buffer_.clear();
-                return true;
+                return;
             }
             const auto headerEnd = buffer_.find(kPartHeaderEnd, afterDelimiter);
             if (headerEnd == std::string::npos) {
-                return true;
+                return;
             }
             beginPart(
                 std::string_view(buffer_).substr(afterDelimiter, headerEnd + 2 - afterDelimiter));
@@ -284,9 +285,8 @@ bool RangeReceiver::onMultipart() {
         const std::size_t ready = buffer_.size() - held;
         placePartData(ready);
         buffer_.erase(0, ready);
-        return true;
+        return;
     }
-    return true;
 }
 
 void RangeReceiver::placePartData(std::size_t size) {

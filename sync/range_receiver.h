@@ -95,7 +95,7 @@ private:
     enum class Layout { Undecided, Multipart, Stream };
 
     bool chooseLayout();
-    bool onMultipart();
+    void onMultipart();
     void beginPart(std::string_view partHeader);
     // Places the first `size` bytes of the buffer as the current part's data.
     void placePartData(std::size_t size);
