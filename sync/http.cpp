@@ -1,8 +1,12 @@
 #include "sync/http.h"
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "sync/range_receiver.h"
 
@@ -54,7 +58,160 @@ std::string rangeList(const std::vector<HttpRange>& ranges, std::size_t begin, s
     return list;
 }
 
+std::string statusCause(long status) {
+    return "the server answered status " + std::to_string(status);
+}
+
+long responseStatus(CURL* handle) {
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    return status;
+}
+
+// Faults a moment later may not repeat: a connection reset, a body cut short, a time-out. A
+// refused connection is not among them: nothing listens there, and the run should say so at
+// once.
+bool isTransient(CURLcode code) {
+    switch (code) {
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+        case CURLE_GOT_NOTHING:
+        case CURLE_PARTIAL_FILE:
+        case CURLE_OPERATION_TIMEDOUT:
+            return true;
+        default:
+            return false;
+    }
+}
+
+HttpSession* sessionOf(CURL* handle) {
+    char* session = nullptr;
+    curl_easy_getinfo(handle, CURLINFO_PRIVATE, &session);
+    return reinterpret_cast<HttpSession*>(session);
+}
+
+// The retries one request still has; time-outs are counted apart, since each costs a stall.
+class RetryBudget {
+public:
+    explicit RetryBudget(HttpSession& session)
+        : session_(session), left_(session.settings.retries) {}
+
+    // Called after a transient fault; false when no retry is left or the run was stopped
+    // during the pause. Tells the session's listener of the retry first.
+    bool retryAfter(CURLcode code) {
+        if (left_ <= 0 || (code == CURLE_OPERATION_TIMEDOUT && timedOut_)) {
+            return false;
+        }
+        timedOut_ = timedOut_ || code == CURLE_OPERATION_TIMEDOUT;
+        --left_;
+        const long pause = session_.settings.firstRetryPauseMs << done_;
+        ++done_;
+        if (session_.settings.onRetry) {
+            session_.settings.onRetry("Verbindung unterbrochen, neuer Versuch in " +
+                                      std::to_string((pause + 999) / 1000) + " s (" +
+                                      std::to_string(done_) + ". Wiederholung) ...");
+        }
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(pause);
+        while (std::chrono::steady_clock::now() < until) {
+            if (session_.stopped && session_.stopped()) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                std::chrono::milliseconds(50), until - std::chrono::steady_clock::now()));
+        }
+        return !(session_.stopped && session_.stopped());
+    }
+
+    // Progress was made: the budget starts afresh.
+    void renew() {
+        left_ = session_.settings.retries;
+        timedOut_ = false;
+        done_ = 0;
+    }
+
+private:
+    HttpSession& session_;
+    int left_;
+    int done_ = 0;
+    bool timedOut_ = false;
+};
+
+long environmentNumber(const char* name, long fallback) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') {
+        return fallback;
+    }
+    char* end = nullptr;
+    const long number = std::strtol(value, &end, 10);
+    return *end == '\0' && number >= 0 ? number : fallback;
+}
+
 }  // namespace
+
+bool parseByteRate(const std::string& text, std::int64_t& bytesPerSecond) {
+    if (text.empty() || std::isdigit(static_cast<unsigned char>(text.front())) == 0) {
+        return false;
+    }
+    std::size_t digits = 0;
+    std::int64_t number = 0;
+    while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits])) != 0) {
+        if (number > (INT64_MAX / 10) - 10) {
+            return false;
+        }
+        number = number * 10 + (text[digits] - '0');
+        ++digits;
+    }
+    const std::string suffix = text.substr(digits);
+    std::int64_t factor = 1;
+    if (suffix == "k" || suffix == "K") {
+        factor = 1024;
+    } else if (suffix == "m" || suffix == "M") {
+        factor = 1024 * 1024;
+    } else if (!suffix.empty()) {
+        return false;
+    }
+    if (number > INT64_MAX / factor) {
+        return false;
+    }
+    bytesPerSecond = number * factor;
+    return true;
+}
+
+HttpSettings HttpSettings::fromEnvironment() {
+    HttpSettings settings;
+    if (const char* rate = std::getenv("VELDMOOR_LIMIT_RATE"); rate != nullptr) {
+        std::int64_t bytes = 0;
+        if (parseByteRate(rate, bytes)) {
+            settings.maxReceiveBytesPerSecond = bytes;
+        }
+    }
+    settings.connectTimeoutSeconds =
+        environmentNumber("VELDMOOR_CONNECT_TIMEOUT", settings.connectTimeoutSeconds);
+    settings.stallSeconds = environmentNumber("VELDMOOR_STALL_SECONDS", settings.stallSeconds);
+    settings.firstRetryPauseMs =
+        environmentNumber("VELDMOOR_RETRY_PAUSE_MS", settings.firstRetryPauseMs);
+    return settings;
+}
+
+void configureHandle(CURL* handle, HttpSession& session) {
+    const HttpSettings& settings = session.settings;
+    curl_easy_setopt(handle, CURLOPT_PRIVATE, &session);
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, settings.connectTimeoutSeconds);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, settings.stallSeconds);
+    curl_easy_setopt(handle, CURLOPT_MAX_RECV_SPEED_LARGE,
+                     static_cast<curl_off_t>(settings.maxReceiveBytesPerSecond));
+    // A world may move its files to a mirror; it may not send the engine to a local file.
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 5L);
+#if LIBCURL_VERSION_NUM >= 0x075500
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+#else
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS, CURLPROTO_HTTP | CURLPROTO_HTTPS);
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS, CURLPROTO_HTTP | CURLPROTO_HTTPS);
+#endif
+}
 
 std::string escapeUrl(const std::string& url) {
     const auto schemeEnd = url.find("://");
@@ -93,43 +250,218 @@ bool httpGet(const std::string& url, CurlCallback write, void* userData, CURL* h
     return curl_easy_perform(call.get()) == CURLE_OK;
 }
 
-bool httpGetRanges(const std::string& url, const std::vector<HttpRange>& ranges, CurlCallback body,
-                   CurlCallback header, RangeReceiver* receiver, CURL* handle) {
-    if (ranges.empty()) {
+namespace {
+
+// Hands a document's body to its sink once the answer is known to be the document: an error
+// page's bytes are counted off, never parsed as a file list or chunk index.
+struct DocumentWrite {
+    CURL* handle;
+    DocumentSink* sink;
+    bool refused = false;
+
+    static std::size_t callback(char* data, std::size_t size, std::size_t count, void* self) {
+        auto& write = *static_cast<DocumentWrite*>(self);
+        const std::size_t length = size * count;
+        if (responseStatus(write.handle) != 200) {
+            return length;
+        }
+        if (!write.sink->append(data, length)) {
+            write.refused = true;
+            return 0;  // fails the write, which ends the transfer
+        }
+        return length;
+    }
+};
+
+class StringSink : public DocumentSink {
+public:
+    explicit StringSink(std::string& body) : body_(body) {}
+    void restart() override { body_.clear(); }
+    bool append(const char* data, std::size_t size) override {
+        body_.append(data, size);
         return true;
+    }
+
+private:
+    std::string& body_;
+};
+
+}  // namespace
+
+HttpResult fetchDocument(const std::string& url, DocumentSink& sink, CURL* handle) {
+    const HandleForCall call(handle);
+    if (call.get() == nullptr) {
+        return {false, "no transfer could be set up"};
+    }
+    HttpSession fallback;
+    HttpSession* session = sessionOf(call.get());
+    if (session == nullptr) {
+        configureHandle(call.get(), fallback);
+        session = &fallback;
+    }
+    const std::string escaped = escapeUrl(url);
+    DocumentWrite write{call.get(), &sink};
+    curl_easy_setopt(call.get(), CURLOPT_URL, escaped.c_str());
+    curl_easy_setopt(call.get(), CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(call.get(), CURLOPT_WRITEFUNCTION, &DocumentWrite::callback);
+    curl_easy_setopt(call.get(), CURLOPT_WRITEDATA, &write);
+    RetryBudget retries(*session);
+    HttpResult outcome;
+    for (;;) {
+        sink.restart();
+        const CURLcode result = curl_easy_perform(call.get());
+        const long status = responseStatus(call.get());
+        if (result == CURLE_OK && status == 200) {
+            break;
+        }
+        if (write.refused) {
+            outcome = {false, "the document was refused as it arrived"};
+            break;
+        }
+        const bool transient = result == CURLE_OK ? status >= 500 : isTransient(result);
+        if (!transient || !retries.retryAfter(result)) {
+            outcome = {false, result == CURLE_OK ? statusCause(status)
+                                                 : std::string(curl_easy_strerror(result))};
+            break;
+        }
+    }
+    curl_easy_setopt(call.get(), CURLOPT_WRITEDATA, nullptr);
+    if (session == &fallback) {
+        curl_easy_setopt(call.get(), CURLOPT_PRIVATE, nullptr);
+    }
+    return outcome;
+}
+
+HttpResult fetchDocument(const std::string& url, std::string& body, CURL* handle) {
+    StringSink sink(body);
+    HttpResult outcome = fetchDocument(url, sink, handle);
+    if (!outcome.ok) {
+        body.clear();
+    }
+    return outcome;
+}
+
+namespace {
+
+// How many of `asked` still lack bytes; each range ends where its piece does.
+std::size_t stillMissing(const std::vector<HttpRange>& asked,
+                         const std::vector<HttpRange>& missing) {
+    return static_cast<std::size_t>(
+        std::count_if(asked.begin(), asked.end(), [&](const HttpRange& range) {
+            return std::any_of(missing.begin(), missing.end(),
+                               [&](const HttpRange& m) { return m.last == range.last; });
+        }));
+}
+
+std::string refusalCause(long status, RangeReceiver::Refusal refusal) {
+    if (status == 416) {
+        return "the server refused the range request (status 416)";
+    }
+    if (refusal == RangeReceiver::Refusal::LargeWholeFile) {
+        return "the server sent the whole file instead of the ranges asked for (status 200)";
+    }
+    return "the server's multipart answer (status " + std::to_string(status) +
+           ") could not be read";
+}
+
+HttpResult requestRanges(CURL* handle, const std::string& escaped, RangeReceiver& receiver,
+                         HttpSession& session) {
+    RetryBudget retries(session);
+    int fruitless = 0;
+    while (!receiver.complete()) {
+        std::vector<HttpRange> asked = receiver.missingRanges();
+        const std::size_t count =
+            std::min({asked.size(), session.rangesPerRequest, kMaxRangesPerRequest});
+        asked.resize(count);
+        const std::string list = rangeList(asked, 0, count);
+        const std::uint32_t before = receiver.written();
+        receiver.beginResponse(asked);
+        curl_easy_setopt(handle, CURLOPT_URL, escaped.c_str());
+        curl_easy_setopt(handle, CURLOPT_RANGE, list.c_str());
+        curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "");
+        curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &RangeReceiver::bodyCallback);
+        curl_easy_setopt(handle, CURLOPT_WRITEDATA, &receiver);
+        curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &RangeReceiver::headerCallback);
+        curl_easy_setopt(handle, CURLOPT_HEADERDATA, &receiver);
+        const CURLcode result = curl_easy_perform(handle);
+        const long status = responseStatus(handle);
+        const RangeReceiver::Refusal refusal = receiver.refusal();
+        if (receiver.written() > before) {
+            retries.renew();
+        }
+
+        if (status == 416 || refusal == RangeReceiver::Refusal::LargeWholeFile ||
+            refusal == RangeReceiver::Refusal::UnplaceableBody) {
+            if (count == 1) {
+                return {false, refusalCause(status, refusal)};
+            }
+            // The server cannot answer several ranges at once: ask for fewer for the rest of
+            // the run.
+            session.rangesPerRequest = std::max<std::size_t>(1, count / 4);
+            continue;
+        }
+        const bool ended =
+            result == CURLE_OK || (result == CURLE_WRITE_ERROR && receiver.endedEarly());
+        if (ended && status != 200 && status != 206 && status < 500) {
+            return {false, statusCause(status)};
+        }
+        if (!ended || status >= 500) {
+            const bool transient =
+                ended || isTransient(result) || refusal == RangeReceiver::Refusal::ErrorStatus;
+            if (refusal == RangeReceiver::Refusal::ErrorStatus && status < 500) {
+                return {false, statusCause(status)};
+            }
+            if (!transient || !retries.retryAfter(result)) {
+                return {false, status >= 500 || refusal == RangeReceiver::Refusal::ErrorStatus
+                                   ? statusCause(status)
+                                   : std::string(curl_easy_strerror(result))};
+            }
+            continue;
+        }
+        if (receiver.written() == before) {
+            if (++fruitless == 2) {
+                return {false, "the server sent none of " + std::to_string(count) +
+                                   " ranges asked for (status " + std::to_string(status) + ")"};
+            }
+            continue;
+        }
+        fruitless = 0;
+        const std::size_t left = stillMissing(asked, receiver.missingRanges());
+        if (left > 0 && receiver.partsSeen() > 0 && receiver.partsSeen() < count) {
+            // The server has a limit of its own on the parts of one answer: keep to it.
+            session.rangesPerRequest = receiver.partsSeen();
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+HttpResult httpGetRanges(const std::string& url, RangeReceiver& receiver, CURL* handle) {
+    if (receiver.complete()) {
+        return {};
     }
     const HandleForCall call(handle);
     if (call.get() == nullptr) {
-        return false;
+        return {false, "no transfer could be set up"};
     }
-    const std::string escaped = escapeUrl(url);
-    bool succeeded = true;
-    for (std::size_t begin = 0; begin < ranges.size(); begin += kMaxRangesPerRequest) {
-        if (receiver->complete()) {
-            break;
-        }
-        const std::size_t end = std::min(begin + kMaxRangesPerRequest, ranges.size());
-        curl_easy_setopt(call.get(), CURLOPT_URL, escaped.c_str());
-        receiver->beginResponse(begin == ranges.size() - 1);
-        const std::string list = rangeList(ranges, begin, end);
-        curl_easy_setopt(call.get(), CURLOPT_RANGE, list.c_str());
-        curl_easy_setopt(call.get(), CURLOPT_ACCEPT_ENCODING, "");
-        curl_easy_setopt(call.get(), CURLOPT_WRITEFUNCTION, body);
-        curl_easy_setopt(call.get(), CURLOPT_WRITEDATA, receiver);
-        curl_easy_setopt(call.get(), CURLOPT_HEADERFUNCTION, header);
-        curl_easy_setopt(call.get(), CURLOPT_HEADERDATA, receiver);
-        const CURLcode result = curl_easy_perform(call.get());
-        if (result != CURLE_OK && !(result == CURLE_WRITE_ERROR && receiver->endedEarly())) {
-            succeeded = false;
-            break;
-        }
+    HttpSession fallback;
+    HttpSession* session = sessionOf(call.get());
+    if (session == nullptr) {
+        configureHandle(call.get(), fallback);
+        session = &fallback;
     }
+    HttpResult result = requestRanges(call.get(), escapeUrl(url), receiver, *session);
     // The receiver dies with the caller's call: the handle must not keep pointing at it. Nor
     // may the range list outlive it, or the handle's next whole-file request would ask for it.
     curl_easy_setopt(call.get(), CURLOPT_HEADERFUNCTION, nullptr);
     curl_easy_setopt(call.get(), CURLOPT_HEADERDATA, nullptr);
+    curl_easy_setopt(call.get(), CURLOPT_WRITEDATA, nullptr);
     curl_easy_setopt(call.get(), CURLOPT_RANGE, nullptr);
-    return succeeded;
+    if (session == &fallback) {
+        curl_easy_setopt(call.get(), CURLOPT_PRIVATE, nullptr);
+    }
+    return result;
 }
 
 std::size_t appendToStringStream(char* data, std::size_t size, std::size_t count, void* stream) {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,12 +42,81 @@ std::string escapeUrl(const std::string& url);
 // `handle` as they were: a handle serves plain GETs only before its first range request.
 bool httpGet(const std::string& url, CurlCallback write, void* userData, CURL* handle);
 
-// GETs `ranges` of one file, at most kMaxRangesPerRequest per request, in order, with the
-// receiver's callbacks; `receiver` is reset before each request. Stops at the first failed
-// request, and once the receiver holds every piece (an answer that ignored the Range header
-// already carried the rest). True when every request made completed; an empty list makes none.
-bool httpGetRanges(const std::string& url, const std::vector<HttpRange>& ranges, CurlCallback body,
-                   CurlCallback header, RangeReceiver* receiver, CURL* handle);
+// How a run's requests behave on a real link. The defaults suit the internet; tests and the
+// bandwidth cap change them.
+struct HttpSettings {
+    long connectTimeoutSeconds = 15;
+    // A transfer that receives less than one byte a second for this long has stalled and ends
+    // with a time-out.
+    long stallSeconds = 15;
+    // Download rate cap in bytes a second; 0: none.
+    std::int64_t maxReceiveBytesPerSecond = 0;
+    // Further tries after a transient fault (connection reset or refused, a 5xx answer, a body
+    // cut short); a stall is tried once more at most, so a dead server ends a run in about
+    // twice the stall time.
+    int retries = 3;
+    // Pause before the first retry; doubled before each further one.
+    long firstRetryPauseMs = 1000;
+    // Told of each retry with a German status line.
+    std::function<void(const std::string&)> onRetry;
+
+    // The defaults, with what the environment sets: VELDMOOR_LIMIT_RATE (bytes a second, with
+    // an optional k or M suffix), VELDMOOR_CONNECT_TIMEOUT and VELDMOOR_STALL_SECONDS
+    // (seconds), VELDMOOR_RETRY_PAUSE_MS.
+    static HttpSettings fromEnvironment();
+};
+
+// Parses a rate such as "500k", "2M" or "125000" (bytes a second; k = 1024). False when the
+// text is not one.
+bool parseByteRate(const std::string& text, std::int64_t& bytesPerSecond);
+
+// One run's connection to its server: its settings and what it learned of the server. Attached
+// to the run's handle (configureHandle), so every request through that handle uses it; it must
+// outlive the handle's use.
+struct HttpSession {
+    HttpSettings settings;
+    // Ranges per request; lowered for the rest of the run when the server refuses several at
+    // once or answers fewer than asked.
+    std::size_t rangesPerRequest = kMaxRangesPerRequest;
+    // Polled during a pause before a retry; true ends the wait and the request.
+    std::function<bool()> stopped;
+};
+
+// Sets the handle's time-outs, rate cap and redirect rules (at most 5 redirects, http and https
+// only, any other scheme refused) from `session`, and attaches the session.
+void configureHandle(CURL* handle, HttpSession& session);
+
+// The outcome of a request: `cause` names what went wrong in English ("the server answered
+// status 404"), empty on success.
+struct HttpResult {
+    bool ok = true;
+    std::string cause;
+};
+
+// Where a document's bytes go as they arrive, so that a large or hostile one is never held
+// whole.
+class DocumentSink {
+public:
+    virtual ~DocumentSink() = default;
+    // Called before each try: a document that is fetched again begins anew.
+    virtual void restart() = 0;
+    // False refuses the document (a bound passed, bytes that cannot belong to it); the transfer
+    // ends at once and is not tried again.
+    virtual bool append(const char* data, std::size_t size) = 0;
+};
+
+// GETs a whole document (the file list, a chunk index) into `sink`. Only the body of a 200
+// answer reaches the sink, and the fetch succeeds only when it was received in full; transient
+// faults are retried as the handle's session says.
+HttpResult fetchDocument(const std::string& url, DocumentSink& sink, CURL* handle);
+// The same into a string, which is empty unless the fetch succeeded.
+HttpResult fetchDocument(const std::string& url, std::string& body, CURL* handle);
+
+// GETs what `receiver` still lacks of one file, at most kMaxRangesPerRequest ranges (fewer when
+// the session learned so) per request, asking again for what an answer left out, until every
+// piece is in. Fails when the server refuses a single range, answers an error status, or sends
+// nothing of what it is asked for twice in a row.
+HttpResult httpGetRanges(const std::string& url, RangeReceiver& receiver, CURL* handle);
 
 // A write callback appending to the std::stringstream given as user data.
 std::size_t appendToStringStream(char* data, std::size_t size, std::size_t count, void* stream);

@@ -103,15 +103,6 @@ bool layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ostream& out
     return true;
 }
 
-std::vector<HttpRange> rangesOf(const std::vector<Piece>& downloads) {
-    std::vector<HttpRange> ranges;
-    ranges.reserve(downloads.size());
-    for (const Piece& piece : downloads) {
-        ranges.push_back({piece.targetOffset, piece.targetOffset + piece.length - 1});
-    }
-    return ranges;
-}
-
 bool isSeparator(char c) {
     return c == '/' || c == '\\';
 }
@@ -156,13 +147,12 @@ void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* h
     }
     if (!file.downloads.empty()) {
         RangeReceiver receiver(temp->Stream(), file.downloads, progress, path);
-        if (!httpGetRanges(repoAddress + "/transfer/" + path, rangesOf(file.downloads),
-                           &RangeReceiver::bodyCallback, &RangeReceiver::headerCallback, &receiver,
-                           handle)) {
+        const HttpResult got = httpGetRanges(repoAddress + "/transfer/" + path, receiver, handle);
+        if (!got.ok) {
             if (temp->Problem() != FileProblem::None) {
                 failFile(temp->Problem(), temp->Error(), path, localPath, size);
             }
-            fail(1, 4, path, "Http request failed while patching '" + path + "'!");
+            fail(1, 4, path, "Http request failed while patching '" + path + "'! " + got.cause);
         }
     } else if (progress) {
         progress(path, 0, 0);

@@ -42,39 +42,84 @@ bool parseNumber(std::string_view text, std::uint64_t& number) {
     return error == std::errc() && end == text.data() + text.size();
 }
 
+// "bytes FIRST-LAST/LENGTH" (LENGTH may be "*"): `end` is one past LAST.
+bool parseContentRange(std::string_view value, std::uint64_t& first, std::uint64_t& end) {
+    if (!StartsWithNoCase(value, "bytes ")) {
+        return false;
+    }
+    const std::string_view range = trimmed(value.substr(6));
+    const auto dash = range.find('-');
+    const auto slash = range.find('/');
+    std::uint64_t last = 0;
+    if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash ||
+        !parseNumber(range.substr(0, dash), first) ||
+        !parseNumber(range.substr(dash + 1, slash - dash - 1), last) || last < first) {
+        return false;
+    }
+    end = last + 1;
+    return true;
+}
+
 }  // namespace
 
 RangeReceiver::RangeReceiver(std::ostream& target, std::vector<Piece> pending,
                              ProgressCallback progress, std::string path)
-    : pending_(pending.begin(), pending.end()),
+    : pieces_(std::move(pending)),
+      received_(pieces_.size(), 0),
+      crcs_(pieces_.size(), 0),
       target_(target),
       progress_(std::move(progress)),
       path_(std::move(path)) {
-    for (const Piece& piece : pending_) {
+    for (const Piece& piece : pieces_) {
         toWrite_ += piece.length;
+        if (piece.length > 0) {
+            ++incomplete_;
+        }
     }
 }
 
-void RangeReceiver::beginResponse(bool singleRange) {
-    inPart_ = false;
-    singleRange_ = singleRange;
-    boundary_.clear();
-    buffer_.clear();
-    partWritten_ = 0;
-    partCrc_ = 0;
-    endedEarly_ = false;
+std::vector<HttpRange> RangeReceiver::missingRanges() const {
+    std::vector<HttpRange> ranges;
+    for (std::size_t i = 0; i < pieces_.size(); ++i) {
+        const Piece& piece = pieces_[i];
+        if (received_[i] < piece.length) {
+            ranges.push_back(
+                {piece.targetOffset + received_[i], piece.targetOffset + piece.length - 1});
+        }
+    }
+    return ranges;
+}
+
+std::vector<std::uint32_t> RangeReceiver::pieceCrcs() const {
+    return complete() ? crcs_ : std::vector<std::uint32_t>{};
+}
+
+void RangeReceiver::beginResponse(std::vector<HttpRange> asked) {
+    asked_ = std::move(asked);
+    askedBytes_ = 0;
+    for (const HttpRange& range : asked_) {
+        askedBytes_ += std::uint64_t{range.last} - range.first + 1;
+    }
     status_ = 0;
     multipartType_ = false;
     hasContentRange_ = false;
-    contentRangeFirst_ = 0;
+    hasContentLength_ = false;
+    boundary_.clear();
     layout_ = Layout::Undecided;
-    streamOffset_ = 0;
+    buffer_.clear();
+    inPart_ = false;
+    closed_ = false;
+    at_ = 0;
+    end_ = 0;
+    partsSeen_ = 0;
+    refusal_ = Refusal::None;
+    endedEarly_ = false;
 }
 
 void RangeReceiver::onHeaderLine(std::string_view line) {
     if (line.starts_with("HTTP/")) {
-        // A new answer begins (an interim 1xx answer may come first): forget the last one's
-        // headers.
+        // A new answer begins (an interim 1xx answer or a redirect may come first): forget the
+        // last one's headers.
         const auto space = line.find(' ');
         std::uint64_t status = 0;
         status_ = space != std::string_view::npos && parseNumber(line.substr(space + 1, 3), status)
@@ -82,6 +127,8 @@ void RangeReceiver::onHeaderLine(std::string_view line) {
                       : -1;
         multipartType_ = false;
         hasContentRange_ = false;
+        hasContentLength_ = false;
+        boundary_.clear();
         return;
     }
     if (const auto at = line.find(kBoundaryParameter); at != std::string_view::npos) {
@@ -100,156 +147,207 @@ void RangeReceiver::onHeaderLine(std::string_view line) {
     std::string_view value;
     if (headerValue(line, "Content-Type", value)) {
         multipartType_ = StartsWithNoCase(value, "multipart/");
-    } else if (headerValue(line, "Content-Range", value) && StartsWithNoCase(value, "bytes ")) {
-        const std::string_view range = trimmed(value.substr(6));
-        const auto dash = range.find('-');
-        hasContentRange_ = dash != std::string_view::npos &&
-                           parseNumber(range.substr(0, dash), contentRangeFirst_);
+    } else if (headerValue(line, "Content-Range", value)) {
+        hasContentRange_ = parseContentRange(value, contentRangeFirst_, contentRangeEnd_);
+    } else if (headerValue(line, "Content-Length", value)) {
+        hasContentLength_ = parseNumber(value, contentLength_);
     }
 }
 
-void RangeReceiver::chooseLayout() {
-    streamOffset_ = 0;
+bool RangeReceiver::chooseLayout() {
     layout_ = Layout::Stream;
+    at_ = 0;
+    end_ = UINT64_MAX;
     if (status_ == 200) {
-        return;  // the server ignored the Range header: the body is the whole file
+        // The server ignored the Range header: the body is the whole file. For a single range
+        // there is nothing better to ask for; for several, a large file is not read whole.
+        if (asked_.size() > 1 && hasContentLength_ && contentLength_ > kLargeWholeAnswer &&
+            contentLength_ > 2 * askedBytes_) {
+            refusal_ = Refusal::LargeWholeFile;
+            return false;
+        }
+        return true;
     }
-    if (multipartType_ || !boundary_.empty() || (!hasContentRange_ && !singleRange_)) {
+    if (multipartType_ || !boundary_.empty() || (!hasContentRange_ && asked_.size() != 1)) {
         layout_ = Layout::Multipart;
+        if (boundary_.empty()) {
+            // Headers come before the body: without a boundary no part can be found.
+            refusal_ = Refusal::UnplaceableBody;
+            return false;
+        }
     } else if (hasContentRange_) {
-        streamOffset_ = contentRangeFirst_;
+        at_ = contentRangeFirst_;
+        end_ = contentRangeEnd_;
     } else {
-        streamOffset_ = pending_.empty() ? 0 : pending_.front().targetOffset;
+        at_ = asked_.front().first;
+        end_ = std::uint64_t{asked_.front().last} + 1;
     }
+    return true;
 }
 
 bool RangeReceiver::onBody(const char* data, std::size_t size) {
     if (layout_ == Layout::Undecided) {
         // Any status but these carries something other than the file's bytes (an error page).
         if (status_ != 0 && status_ != 200 && status_ != 206) {
+            refusal_ = Refusal::ErrorStatus;
             return false;
         }
-        chooseLayout();
-        target_.clear();
+        if (!chooseLayout()) {
+            return false;
+        }
     }
     if (layout_ == Layout::Stream) {
-        return onStream(data, size);
-    }
-    if (boundary_.empty()) {
-        return false;  // headers come before the body: without a boundary no part can be found
-    }
-    buffer_.append(data, size);
-    return onMultipart() && buffer_.size() <= kMaxHeldBytes;
-}
-
-bool RangeReceiver::onMultipart() {
-    while (!buffer_.empty()) {
-        if (!inPart_) {
-            const auto delimiterLine = buffer_.find(boundary_);
-            if (buffer_.size() <= kMinPartStart || delimiterLine == std::string::npos) {
-                return true;
-            }
-            const auto headerEnd = buffer_.find(kPartHeaderEnd, delimiterLine);
-            if (headerEnd == std::string::npos) {
-                return true;
-            }
-            if (pending_.empty()) {
-                return false;  // more parts than requested ranges
-            }
-            inPart_ = true;
-            partWritten_ = 0;
-            partCrc_ = 0;
-            buffer_.erase(0, headerEnd + kPartHeaderEnd.size());
-            target_.clear();
-            target_.seekp(pending_.front().targetOffset);
-        }
-        const std::uint32_t length = pending_.front().length;
-        const auto delimiter = buffer_.find(boundary_);
-        if (delimiter != std::string::npos) {
-            if (partWritten_ < length) {
-                // The CR LF before the delimiter belongs to the delimiter, not to the data of a
-                // part that came shorter than asked.
-                const std::size_t dataEnd =
-                    delimiter >= 2 && buffer_.compare(delimiter - 2, 2, "\r\n") == 0 ? delimiter - 2
-                                                                                     : delimiter;
-                const auto k = static_cast<std::uint32_t>(
-                    std::min<std::size_t>(length - partWritten_, dataEnd));
-                writeToTarget(buffer_.data(), k);
-            }
-            // Whatever the part had beyond its length (the CR LF before the delimiter) goes.
-            buffer_.erase(0, delimiter);
-            inPart_ = false;
-            finishPiece();
-            continue;
-        }
-        // The buffer's end may be the start of a delimiter ("\r\n" + boundary): it waits for
-        // the next block, so the file comes out the same however the body is split.
-        const std::size_t held = std::min(buffer_.size(), boundary_.size() + 1);
-        if (partWritten_ < length && buffer_.size() > held) {
-            const auto k = static_cast<std::uint32_t>(
-                std::min<std::size_t>(length - partWritten_, buffer_.size() - held));
-            writeToTarget(buffer_.data(), k);
-            buffer_.erase(0, k);
+        place(data, size);
+        if (complete() && status_ == 200) {
+            // The rest of a whole-file answer holds nothing wanted: stop receiving it.
+            endedEarly_ = true;
+            return false;
         }
         return true;
     }
-    return true;
-}
-
-bool RangeReceiver::onStream(const char* data, std::size_t size) {
-    while (size > 0 && !pending_.empty()) {
-        const Piece& piece = pending_.front();
-        const std::uint64_t wanted = std::uint64_t{piece.targetOffset} + partWritten_;
-        if (streamOffset_ > wanted) {
-            return false;  // the answer starts past bytes still missing
-        }
-        if (streamOffset_ < wanted) {
-            const auto skip =
-                static_cast<std::size_t>(std::min<std::uint64_t>(wanted - streamOffset_, size));
-            data += skip;
-            size -= skip;
-            streamOffset_ += skip;
-            continue;
-        }
-        const auto k =
-            static_cast<std::uint32_t>(std::min<std::size_t>(piece.length - partWritten_, size));
-        target_.seekp(static_cast<std::streamoff>(wanted));
-        writeToTarget(data, k);
-        data += k;
-        size -= k;
-        streamOffset_ += k;
-        if (partWritten_ == pending_.front().length) {
-            finishPiece();
-        }
+    if (closed_) {
+        return true;  // the epilogue after the closing delimiter
     }
-    streamOffset_ += size;  // bytes after the last piece are skipped
-    if (pending_.empty() && status_ == 200) {
-        // The rest of a whole-file answer holds nothing wanted: stop receiving it.
-        endedEarly_ = true;
+    buffer_.append(data, size);
+    onMultipart();
+    if (buffer_.size() > kMaxHeldBytes) {
+        refusal_ = Refusal::UnplaceableBody;
         return false;
     }
     return true;
 }
 
-void RangeReceiver::finishPiece() {
-    if (partWritten_ == pending_.front().length) {
-        pieceCrcs_.push_back(partCrc_);
-    } else {
-        piecesWhole_ = false;
+void RangeReceiver::beginPart(std::string_view partHeader) {
+    std::uint64_t first = 0;
+    std::uint64_t end = 0;
+    bool ranged = false;
+    while (!partHeader.empty()) {
+        const auto lineEnd = std::min(partHeader.find("\r\n"), partHeader.size());
+        std::string_view value;
+        if (headerValue(partHeader.substr(0, lineEnd), "Content-Range", value)) {
+            ranged = parseContentRange(value, first, end);
+        }
+        partHeader.remove_prefix(std::min(lineEnd + 2, partHeader.size()));
     }
-    pending_.pop_front();
-    partWritten_ = 0;
-    partCrc_ = 0;
+    if (!ranged) {
+        // Without its own Content-Range a part can only be the range asked in its position.
+        if (partsSeen_ >= asked_.size()) {
+            first = end = 0;  // nothing asked is left for it: its bytes are skipped
+        } else {
+            first = asked_[partsSeen_].first;
+            end = std::uint64_t{asked_[partsSeen_].last} + 1;
+        }
+    }
+    ++partsSeen_;
+    at_ = first;
+    end_ = end;
 }
 
-void RangeReceiver::writeToTarget(const char* data, std::uint32_t size) {
+void RangeReceiver::onMultipart() {
+    while (!buffer_.empty()) {
+        if (!inPart_) {
+            const auto delimiterLine = buffer_.find(boundary_);
+            if (buffer_.size() <= kMinPartStart || delimiterLine == std::string::npos) {
+                return;
+            }
+            const auto afterDelimiter = delimiterLine + boundary_.size();
+            if (buffer_.size() < afterDelimiter + 2) {
+                return;
+            }
+            if (buffer_.compare(afterDelimiter, 2, "--") == 0) {
+                closed_ = true;  // the closing delimiter: no part follows
+                buffer_.clear();
+                return;
+            }
+            const auto headerEnd = buffer_.find(kPartHeaderEnd, afterDelimiter);
+            if (headerEnd == std::string::npos) {
+                return;
+            }
+            beginPart(
+                std::string_view(buffer_).substr(afterDelimiter, headerEnd + 2 - afterDelimiter));
+            inPart_ = true;
+            buffer_.erase(0, headerEnd + kPartHeaderEnd.size());
+        }
+        const auto delimiter = buffer_.find(boundary_);
+        if (delimiter != std::string::npos) {
+            // The CR LF before the delimiter belongs to the delimiter, not to the part's data.
+            const std::size_t dataEnd =
+                delimiter >= 2 && buffer_.compare(delimiter - 2, 2, "\r\n") == 0 ? delimiter - 2
+                                                                                 : delimiter;
+            placePartData(dataEnd);
+            buffer_.erase(0, delimiter);
+            inPart_ = false;
+            continue;
+        }
+        // The buffer's end may be the start of a delimiter ("\r\n" + boundary): it waits for
+        // the next block, so the file comes out the same however the body is split.
+        const std::size_t held = std::min(buffer_.size(), boundary_.size() + 1);
+        const std::size_t ready = buffer_.size() - held;
+        placePartData(ready);
+        buffer_.erase(0, ready);
+        return;
+    }
+}
+
+void RangeReceiver::placePartData(std::size_t size) {
+    // A part's data never reaches past its Content-Range: what follows can only be the line
+    // end before the delimiter.
+    const std::uint64_t left = end_ > at_ ? end_ - at_ : 0;
+    place(buffer_.data(), static_cast<std::size_t>(std::min<std::uint64_t>(size, left)));
+    at_ += size - std::min<std::uint64_t>(size, left);
+}
+
+void RangeReceiver::place(const char* data, std::size_t size) {
+    if (end_ > at_ && size > end_ - at_) {
+        size = static_cast<std::size_t>(end_ - at_);  // more than the range said: not trusted
+    }
+    while (size > 0) {
+        // The first piece that ends past the current offset.
+        const auto it = std::upper_bound(
+            pieces_.begin(), pieces_.end(), at_, [](std::uint64_t at, const Piece& piece) {
+                return at < std::uint64_t{piece.targetOffset} + piece.length;
+            });
+        if (it == pieces_.end()) {
+            at_ += size;
+            return;
+        }
+        const auto index = static_cast<std::size_t>(it - pieces_.begin());
+        const std::uint64_t pieceEnd = std::uint64_t{it->targetOffset} + it->length;
+        const std::uint64_t wanted = std::uint64_t{it->targetOffset} + received_[index];
+        std::uint64_t skip = 0;
+        if (at_ < wanted) {
+            skip = wanted - at_;  // before the piece, or bytes already received
+        } else if (at_ > wanted) {
+            skip = pieceEnd - at_;  // past a gap in this piece: it is asked for again
+        } else {
+            const auto k =
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(pieceEnd - at_, size));
+            writeToTarget(index, data, k);
+            data += k;
+            size -= k;
+            at_ += k;
+            continue;
+        }
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(skip, size));
+        data += n;
+        size -= n;
+        at_ += n;
+    }
+}
+
+void RangeReceiver::writeToTarget(std::size_t piece, const char* data, std::uint32_t size) {
+    target_.clear();
+    target_.seekp(static_cast<std::streamoff>(pieces_[piece].targetOffset + received_[piece]));
     target_.write(data, size);
     if (target_.fail()) {
-        piecesWhole_ = false;  // the error state is cleared at the next part; remember it here
+        piecesWhole_ = false;
     }
-    partCrc_ = static_cast<std::uint32_t>(
-        crc32(partCrc_, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(size)));
-    partWritten_ += size;
+    crcs_[piece] = static_cast<std::uint32_t>(
+        crc32(crcs_[piece], reinterpret_cast<const Bytef*>(data), static_cast<uInt>(size)));
+    received_[piece] += size;
+    if (received_[piece] == pieces_[piece].length) {
+        --incomplete_;
+    }
     written_ += size;
     if (progress_) {
         progress_(path_, written_, toWrite_);

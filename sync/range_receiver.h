@@ -2,27 +2,31 @@
 // one file, block by block as libcurl hands them over, and writes every downloaded byte straight
 // to its offset in the file being rebuilt.
 //
-// An answer is placed by what its headers say:
-// - multipart/byteranges (206 with "; boundary="): parts come one per requested range, in the
-//   order requested; each part fills the first pending piece.
-// - a plain stream of the file (200 with the whole file, as servers send when they ignore the
-//   Range header or compress the answer; 206 with one Content-Range; or the answer to a request
-//   of one range): each pending piece's bytes are taken at their offsets and the rest skipped.
+// Every stretch of an answer is placed by the file offset its headers give, never by the order
+// the ranges were asked in, since servers answer as HTTP allows: fewer parts than asked (a
+// server's own limit), parts in any order, adjacent or overlapping ranges merged into one part,
+// a multipart body opening with a preamble, one Content-Range for a request of several ranges,
+// or the whole file (200) when the Range header is ignored or the answer compressed. Bytes
+// outside the pieces, or already received, are skipped; what a piece still lacks is asked for
+// again (missingRanges). A part without its own Content-Range is taken as the range asked for
+// in that position; a body without any word from the headers to one range asked, as its raw
+// bytes.
+//
 // Blocks may be split anywhere; the file comes out the same whether the body arrives whole or
 // one byte at a time. At most a block and a part header are held in memory: an answer that
-// cannot be placed (a multipart answer without its boundary, more parts than pieces, an error
-// status) makes the body callback fail, which ends the transfer with an error.
+// cannot be placed (a multipart answer without its boundary, a whole large file sent for
+// several ranges, an error status) makes the body callback fail, which ends the transfer.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "sync/chunk_index.h"
+#include "sync/http.h"
 #include "sync/repo_sync.h"
 
 namespace veldmoor {
@@ -33,23 +37,41 @@ public:
     // one that cannot be placed. A part header is a few hundred bytes; libcurl hands over at
     // most 16 KiB at a time.
     static constexpr std::size_t kMaxHeldBytes = 64 * 1024;
+    // A whole-file answer (200) to a request of several ranges is read only while the file is
+    // small or the ranges make up much of it; otherwise it counts as a refusal of the request,
+    // and the caller asks again with fewer ranges.
+    static constexpr std::uint64_t kLargeWholeAnswer = 1024 * 1024;
 
-    // `pending`: the file's download pieces in target order (only offset and length are used).
-    // `target`: the open temporary file; only seeked and written. `path`: the repository path,
-    // first argument of `progress`.
+    // Why the current answer could not be used.
+    enum class Refusal {
+        None,
+        ErrorStatus,      // neither 200 nor 206
+        LargeWholeFile,   // 200 with a large file to a request of several ranges
+        UnplaceableBody,  // multipart without boundary, or a part header too long
+    };
+
+    // `pending`: the file's download pieces in target order, not overlapping (only offset and
+    // length are used). `target`: the open temporary file; only seeked and written. `path`: the
+    // repository path, first argument of `progress`.
     RangeReceiver(std::ostream& target, std::vector<Piece> pending, ProgressCallback progress,
                   std::string path);
 
-    // Prepares for the answer to the next request. `singleRange`: the request carries exactly
-    // one range, so without other word from the headers its body is that range's raw bytes.
-    void beginResponse(bool singleRange);
+    // What the pieces still lack, in target order: one range per incomplete piece, from its
+    // first byte not yet received.
+    std::vector<HttpRange> missingRanges() const;
+
+    // Prepares for the answer to the next request, which asks for `asked`.
+    void beginResponse(std::vector<HttpRange> asked);
 
     // One response header line, with or without its CR LF.
     void onHeaderLine(std::string_view line);
-    // One block of the body. False when the transfer must end: the answer cannot be placed, or
-    // (endedEarly) a whole-file answer has already delivered every piece.
+    // One block of the body. False when the transfer must end: the answer cannot be placed
+    // (refusal), or (endedEarly) a whole-file answer has already delivered every piece.
     bool onBody(const char* data, std::size_t size);
     bool endedEarly() const { return endedEarly_; }
+    Refusal refusal() const { return refusal_; }
+    // Parts of a multipart answer begun so far in the current answer.
+    std::size_t partsSeen() const { return partsSeen_; }
 
     // libcurl callbacks; user data is the RangeReceiver.
     static std::size_t headerCallback(char* data, std::size_t size, std::size_t count,
@@ -58,48 +80,61 @@ public:
                                     void* receiver);
 
     const std::string& boundary() const { return boundary_; }
+    // Bytes of the pieces received so far (each byte counted once).
     std::uint32_t written() const { return written_; }
     std::uint32_t toWrite() const { return toWrite_; }
     // True once every piece has been received completely.
-    bool complete() const { return pending_.empty(); }
-    // CRC-32 of each piece received, in order, trustworthy while every piece so far came whole
-    // and was written without error (a part cut short or a failed write must be found by
-    // reading the file back); lets the caller check the rebuilt file without reading it again.
+    bool complete() const { return incomplete_ == 0; }
+    // CRC-32 of each piece, in target order; trustworthy once complete and while every write
+    // succeeded (a failed write must be found by reading the file back). Lets the caller check
+    // the rebuilt file without reading it again.
     bool piecesWhole() const { return piecesWhole_; }
-    const std::vector<std::uint32_t>& pieceCrcs() const { return pieceCrcs_; }
+    std::vector<std::uint32_t> pieceCrcs() const;
 
 private:
     enum class Layout { Undecided, Multipart, Stream };
 
-    void chooseLayout();
-    bool onMultipart();
-    bool onStream(const char* data, std::size_t size);
-    void writeToTarget(const char* data, std::uint32_t size);
-    void finishPiece();
+    bool chooseLayout();
+    void onMultipart();
+    void beginPart(std::string_view partHeader);
+    // Places the first `size` bytes of the buffer as the current part's data.
+    void placePartData(std::size_t size);
+    // Writes what of `size` bytes at file offset `at_` the pieces still lack; skips the rest.
+    void place(const char* data, std::size_t size);
+    void writeToTarget(std::size_t piece, const char* data, std::uint32_t size);
 
-    std::string boundary_;  // "--" + the boundary parameter of the current answer
-    std::string buffer_;    // body bytes not yet consumed (multipart only)
-    bool inPart_ = false;
-    bool singleRange_ = false;
-    std::deque<Piece> pending_;
-    std::uint32_t partWritten_ = 0;
+    std::vector<Piece> pieces_;
+    std::vector<std::uint32_t> received_;  // per piece: bytes received from its start
+    std::vector<std::uint32_t> crcs_;      // per piece: CRC-32 of those bytes
+    std::size_t incomplete_ = 0;
     std::uint32_t written_ = 0;
     std::uint32_t toWrite_ = 0;
     std::ostream& target_;
     ProgressCallback progress_;
     std::string path_;
+    bool piecesWhole_ = true;
 
-    // What the current answer's headers said.
+    // The current request and what its answer's headers said.
+    std::vector<HttpRange> asked_;
+    std::uint64_t askedBytes_ = 0;
     int status_ = 0;  // 0 until a status line arrives
     bool multipartType_ = false;
     bool hasContentRange_ = false;
     std::uint64_t contentRangeFirst_ = 0;
-    Layout layout_ = Layout::Undecided;
-    std::uint64_t streamOffset_ = 0;  // file offset of the next stream byte
+    std::uint64_t contentRangeEnd_ = 0;  // one past the last byte
+    bool hasContentLength_ = false;
+    std::uint64_t contentLength_ = 0;
+    std::string boundary_;  // "--" + the boundary parameter of the current answer
 
-    std::uint32_t partCrc_ = 0;  // CRC-32 of the current piece's bytes written so far
-    std::vector<std::uint32_t> pieceCrcs_;
-    bool piecesWhole_ = true;
+    // Reading the current answer.
+    Layout layout_ = Layout::Undecided;
+    std::string buffer_;  // body bytes not yet consumed (multipart only)
+    bool inPart_ = false;
+    bool closed_ = false;    // the closing delimiter has come; the rest is epilogue
+    std::uint64_t at_ = 0;   // file offset of the next body byte
+    std::uint64_t end_ = 0;  // one past the current part's or stream's last byte
+    std::size_t partsSeen_ = 0;
+    Refusal refusal_ = Refusal::None;
     bool endedEarly_ = false;
 };
 

@@ -52,34 +52,30 @@ bool localCopyIsCurrent(const PreparedFile& prepared) {
 constexpr std::chrono::seconds kLockWait{3};
 
 // The file list's body, kept as it arrives up to its bound; past it the transfer ends.
-struct BoundedText {
+struct BoundedText : DocumentSink {
     std::string text;
     bool tooLarge = false;
 
-    static std::size_t append(char* data, std::size_t size, std::size_t count, void* self) {
-        auto& sink = *static_cast<BoundedText*>(self);
-        const std::size_t length = size * count;
-        if (sink.text.size() + length > kMaxFileListBytes) {
-            sink.tooLarge = true;
-            return 0;  // fails the write, which ends the transfer
+    void restart() override { text.clear(); }
+    bool append(const char* data, std::size_t size) override {
+        if (text.size() + size > kMaxFileListBytes) {
+            tooLarge = true;
+            return false;
         }
-        sink.text.append(data, length);
-        return length;
+        text.append(data, size);
+        return true;
     }
 };
 
 // A chunk index, parsed as it arrives; a document the reader refuses ends the transfer.
-struct StreamedIndex {
+struct StreamedIndex : DocumentSink {
     ChunkIndexReader reader;
     bool refused = false;
 
-    static std::size_t append(char* data, std::size_t size, std::size_t count, void* self) {
-        auto& sink = *static_cast<StreamedIndex*>(self);
-        if (!sink.reader.feed(data, size * count)) {
-            sink.refused = true;
-            return 0;
-        }
-        return size * count;
+    void restart() override { reader = ChunkIndexReader(); }
+    bool append(const char* data, std::size_t size) override {
+        refused = !reader.feed(data, size);
+        return !refused;
     }
 };
 
@@ -89,6 +85,7 @@ struct RepoSync::Impl {
     std::string installFolder;
     std::string repoAddress;
     CURL* handle = nullptr;
+    HttpSession session;
     std::vector<PreparedFile> prepared;
     std::uint64_t totalDownloadBytes = 0;
     StopRequest stop;
@@ -126,12 +123,12 @@ struct RepoSync::Impl {
     }
 
     // GETs one document whose size is bounded both on the wire and by its sink.
-    bool getBounded(const std::string& url, CurlCallback write, void* sink, std::uint64_t limit) {
+    HttpResult getBounded(const std::string& url, DocumentSink& sink, std::uint64_t limit) {
         receiveLimit = limit;
         receivedTooMuch = false;
-        const bool done = httpGet(url, write, sink, handle);
+        HttpResult got = fetchDocument(url, sink, handle);
         receiveLimit = 0;
-        return done;
+        return got;
     }
 
     // One writer per installation: two runs writing one folder would each lay out and move the
@@ -184,6 +181,9 @@ RepoSync::RepoSync(std::string installFolder, std::string repoAddress)
         curl_easy_setopt(impl_->handle, CURLOPT_XFERINFOFUNCTION, &Impl::onTransferProgress);
         curl_easy_setopt(impl_->handle, CURLOPT_XFERINFODATA, impl_.get());
         curl_easy_setopt(impl_->handle, CURLOPT_NOPROGRESS, 0L);
+        impl_->session.settings = HttpSettings::fromEnvironment();
+        impl_->session.stopped = [impl = impl_.get()] { return impl->stopRequested(); };
+        configureHandle(impl_->handle, impl_->session);
     }
 }
 
@@ -197,15 +197,16 @@ std::vector<RemoteFile> RepoSync::listFiles() {
     impl_->throwIfStopRequested();
     impl_->lockFolder();
     BoundedText body;
-    if (!impl_->getBounded(impl_->repoAddress + "/filelist.php", &BoundedText::append, &body,
-                           kMaxFileListBytes)) {
+    const std::string url = impl_->repoAddress + "/filelist.php";
+    if (const HttpResult got = impl_->getBounded(url, body, kMaxFileListBytes); !got.ok) {
         impl_->throwIfTransferCancelled();
         if (body.tooLarge || impl_->receivedTooMuch) {
             throw PatchException(
                 2, 1, "filelist.php",
                 "The file list is larger than " + std::to_string(kMaxFileListBytes) + " bytes.");
         }
-        throw PatchException(1, 7, "", "Http request failed while getting files!");
+        throw PatchException(
+            1, 7, "", "Http request failed while getting files! " + got.cause + " (" + url + ")");
     }
     std::vector<RemoteFile> files = parseFileList(body.text, impl_->installFolder);
     const std::string problem = fileListProblem(files);
@@ -249,12 +250,12 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
     // The index is parsed as it arrives and never held as a document: a bound passed ends the
     // transfer at once, whatever the server would still send.
     StreamedIndex streamed;
-    const bool fetched = impl_->getBounded(impl_->repoAddress + "/transfer/" + path + ".chunks",
-                                           &StreamedIndex::append, &streamed, kMaxChunkIndexBytes);
-    if (!fetched && !streamed.refused && !impl_->receivedTooMuch) {
+    const HttpResult got = impl_->getBounded(impl_->repoAddress + "/transfer/" + path + ".chunks",
+                                             streamed, kMaxChunkIndexBytes);
+    if (!got.ok && !streamed.refused && !impl_->receivedTooMuch) {
         impl_->throwIfTransferCancelled();
-        throw PatchException(1, 0, path,
-                             "Connection failed while getting chunks for '" + path + "'.");
+        throw PatchException(
+            1, 0, path, "Connection failed while getting chunks for '" + path + "'. " + got.cause);
     }
     if (impl_->receivedTooMuch || !streamed.reader.finish()) {
         const std::string why =
@@ -311,6 +312,13 @@ void RepoSync::patchPreparedFiles(const ProgressCallback& progress) {
 
 void RepoSync::setStopRequest(StopRequest stop) {
     impl_->stop = std::move(stop);
+}
+
+void RepoSync::setHttpSettings(const HttpSettings& settings) {
+    impl_->session.settings = settings;
+    if (impl_->handle != nullptr) {
+        configureHandle(impl_->handle, impl_->session);
+    }
 }
 
 }  // namespace veldmoor

@@ -15,6 +15,7 @@
 namespace veldmoor {
 
 struct PreparedFile;  // sync/prepared_file.h
+struct HttpSettings;  // sync/http.h
 
 // Called with a file's repository path when the file is found not current.
 using FileCheckCallback = std::function<void(const std::string&)>;
@@ -42,6 +43,8 @@ public:
     void patchPreparedFiles(const ProgressCallback& progress);
 
     void setStopRequest(StopRequest stop);
+    // Time-outs, retries, rate cap; by default HttpSettings::fromEnvironment().
+    void setHttpSettings(const HttpSettings& settings);
 
 private:
     struct Impl;

@@ -81,8 +81,17 @@ std::unique_ptr<Server> StartServer(ServerKind kind, const std::string& webRoot,
 }
 
 SyncOutcome SyncFolder(const std::string& folder, const std::string& address) {
+    return SyncFolder(folder, address, HttpSettings::fromEnvironment());
+}
+
+SyncOutcome SyncFolder(const std::string& folder, const std::string& address, HttpSettings settings,
+                       std::vector<std::string>* retries) {
     SyncOutcome outcome;
     RepoSync sync(folder, address);
+    if (retries != nullptr) {
+        settings.onRetry = [retries](const std::string& line) { retries->push_back(line); };
+    }
+    sync.setHttpSettings(settings);
     const auto files = sync.listFiles();
     outcome.listed = files.size();
     for (const auto& file : files) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "sync/http.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/served_repository.h"
 #include "tests/support/temp_dir.h"
@@ -52,6 +53,9 @@ struct SyncOutcome {
 
 // list, prepare every file, patch: the order the launcher uses. Throws what the engine throws.
 SyncOutcome SyncFolder(const std::string& folder, const std::string& address);
+// The same with the given time-outs and retries; `retries` receives the status line of each.
+SyncOutcome SyncFolder(const std::string& folder, const std::string& address, HttpSettings settings,
+                       std::vector<std::string>* retries = nullptr);
 
 // Deterministic bytes.
 std::string RandomBytes(std::size_t size, std::uint32_t seed);

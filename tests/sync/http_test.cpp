@@ -55,8 +55,7 @@ TEST_F(HttpTest, EncodesThePathAndReusesTheCallersHandle) {
 TEST_F(HttpTest, MakesNoRequestForNoRanges) {
     std::stringstream target;
     RangeReceiver receiver(target, {}, nullptr, "a b/file.txt");
-    EXPECT_TRUE(httpGetRanges(server_.baseUrl() + "/a b/file.txt", {}, &RangeReceiver::bodyCallback,
-                              &RangeReceiver::headerCallback, &receiver, nullptr));
+    EXPECT_TRUE(httpGetRanges(server_.baseUrl() + "/a b/file.txt", receiver, nullptr).ok);
     EXPECT_TRUE(server_.requests().empty());
 }
 
@@ -69,9 +68,7 @@ TEST_F(HttpTest, AWholeFileRequestAfterRangesOnTheSameHandleAsksForNoRange) {
     piece.length = 3;
     piece.kind = kPieceDownload;
     RangeReceiver receiver(target, {piece}, nullptr, "a b/file.txt");
-    ASSERT_TRUE(httpGetRanges(server_.baseUrl() + "/a b/file.txt", {{2, 4}},
-                              &RangeReceiver::bodyCallback, &RangeReceiver::headerCallback,
-                              &receiver, handle));
+    ASSERT_TRUE(httpGetRanges(server_.baseUrl() + "/a b/file.txt", receiver, handle).ok);
     std::stringstream body;
     ASSERT_TRUE(httpGet(server_.baseUrl() + "/a b/file.txt", &appendToStringStream, &body, handle));
     curl_easy_cleanup(handle);
@@ -81,6 +78,43 @@ TEST_F(HttpTest, AWholeFileRequestAfterRangesOnTheSameHandleAsksForNoRange) {
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].range, "bytes=2-4");
     EXPECT_EQ(requests[1].range, "");
+}
+
+TEST_F(HttpTest, ADocumentCountsOnlyAsAWholeAnswerWithStatus200) {
+    std::string body;
+    const HttpResult found = fetchDocument(server_.baseUrl() + "/a b/file.txt", body, nullptr);
+    EXPECT_TRUE(found.ok) << found.cause;
+    EXPECT_EQ(body, "0123456789");
+
+    const HttpResult missing = fetchDocument(server_.baseUrl() + "/missing.txt", body, nullptr);
+    EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(missing.cause, "the server answered status 404");
+    EXPECT_EQ(body, "");  // the error page is not handed on
+}
+
+TEST_F(HttpTest, RefusesSchemesOtherThanHttpAndHttps) {
+    CURL* handle = curl_easy_init();
+    ASSERT_NE(handle, nullptr);
+    HttpSession session;
+    configureHandle(handle, session);
+    std::string body;
+    const HttpResult local = fetchDocument("file://" + root_ / "a b/file.txt", body, handle);
+    curl_easy_cleanup(handle);
+    EXPECT_FALSE(local.ok);
+    EXPECT_EQ(body, "");
+}
+
+TEST(ByteRate, ReadsPlainNumbersAndKAndMSuffixes) {
+    std::int64_t rate = 0;
+    EXPECT_TRUE(parseByteRate("125000", rate));
+    EXPECT_EQ(rate, 125000);
+    EXPECT_TRUE(parseByteRate("500k", rate));
+    EXPECT_EQ(rate, 500 * 1024);
+    EXPECT_TRUE(parseByteRate("2M", rate));
+    EXPECT_EQ(rate, 2 * 1024 * 1024);
+    for (const char* wrong : {"", "k", "-5", "5 k", "5G", "99999999999999999999"}) {
+        EXPECT_FALSE(parseByteRate(wrong, rate)) << wrong;
+    }
 }
 
 TEST_F(HttpTest, ReportsAServerThatCannotBeReached) {

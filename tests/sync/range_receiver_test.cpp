@@ -50,6 +50,8 @@ struct Reception {
     bool complete = false;
     bool piecesWhole = false;
     std::vector<std::uint32_t> pieceCrcs;
+    std::vector<HttpRange> missing;
+    RangeReceiver::Refusal refusal = RangeReceiver::Refusal::None;
 };
 
 Reception receive(const std::vector<std::string_view>& headers, const std::string& body,
@@ -69,7 +71,11 @@ Reception receive(const std::vector<std::string_view>& headers, const std::strin
                 result.lastProgress = written;
             },
             "data/file.bin");
-        receiver.beginResponse(singleRange);
+        std::vector<HttpRange> asked = receiver.missingRanges();
+        if (singleRange) {
+            asked.resize(1);
+        }
+        receiver.beginResponse(asked);
         for (const auto line : headers) {
             receiver.onHeaderLine(line);
         }
@@ -83,6 +89,8 @@ Reception receive(const std::vector<std::string_view>& headers, const std::strin
         result.endedEarly = receiver.endedEarly();
         result.piecesWhole = receiver.piecesWhole();
         result.pieceCrcs = receiver.pieceCrcs();
+        result.missing = receiver.missingRanges();
+        result.refusal = receiver.refusal();
     }
     result.file = readFile(path);
     return result;
@@ -120,7 +128,7 @@ TEST(RangeReceiver, CapturesTheBoundaryWithoutLineEnd) {
     EXPECT_EQ(receiver.boundary(), "--3d6b6a416f9b5");
     receiver.onHeaderLine("Content-Type: multipart/byteranges; boundary=\"q b\"\r\n");
     EXPECT_EQ(receiver.boundary(), "--qb");
-    receiver.beginResponse(false);
+    receiver.beginResponse({});
     EXPECT_EQ(receiver.boundary(), "");
 }
 
@@ -173,17 +181,101 @@ TEST(RangeReceiver, HoldsABlockThatEndsInsideTheDelimiter) {
     EXPECT_EQ(result.file, expectedFile(content, pieces));
 }
 
-TEST(RangeReceiver, APartCutShortIsNotTrustedAsWhole) {
+TEST(RangeReceiver, APartCutShortIsAskedForAgainFromWhereItStopped) {
     const std::string content = randomBytes(1000, 9);
-    std::string body = multipartBody(content, {download(0, 10), download(100, 20)});
+    const std::vector<Piece> pieces = {download(0, 10), download(100, 20)};
+    std::string body = multipartBody(content, pieces);
     // The second part carries 15 of its 20 bytes.
     body.erase(body.rfind("\r\n--3d6b6a416f9b5--") - 5, 5);
-    const Reception result = receive({kBoundaryLine}, body, {download(0, 10), download(100, 20)},
-                                     content.size(), false, oneByte);
+    const TempFolder folder;
+    const std::string path = folder / "target";
+    test::writeFile(path, std::string(content.size(), '.'));
+    {
+        std::fstream target(path, std::ios::in | std::ios::out | std::ios::binary);
+        RangeReceiver receiver(target, pieces, nullptr, "f");
+        receiver.beginResponse(receiver.missingRanges());
+        receiver.onHeaderLine(kBoundaryLine);
+        ASSERT_TRUE(receiver.onBody(body.data(), body.size()));
+        EXPECT_EQ(receiver.written(), 25u);
+        EXPECT_FALSE(receiver.complete());
+        ASSERT_EQ(receiver.missingRanges(), (std::vector<HttpRange>{{115, 119}}));
+
+        receiver.beginResponse(receiver.missingRanges());
+        receiver.onHeaderLine("HTTP/1.1 206 Partial Content\r\n");
+        receiver.onHeaderLine("Content-Range: bytes 115-119/1000\r\n");
+        ASSERT_TRUE(receiver.onBody(content.data() + 115, 5));
+        EXPECT_TRUE(receiver.complete());
+        EXPECT_TRUE(receiver.piecesWhole());
+        EXPECT_EQ(receiver.pieceCrcs(), crcsOf(content, pieces));
+    }
+    EXPECT_EQ(readFile(path), expectedFile(content, pieces));
+}
+
+TEST(RangeReceiver, PlacesPartsByTheirOwnContentRange) {
+    const std::string content = randomBytes(20000, 11);
+    const std::vector<Piece> pieces = {download(0, 100), download(1000, 100), download(1200, 100),
+                                       download(9000, 500), download(15000, 10)};
+    struct Case {
+        const char* what;
+        std::vector<Piece> parts;  // the parts the answer holds, in its order
+        std::vector<HttpRange> missing;
+    };
+    const std::vector<Case> cases = {
+        {"reversed",
+         {download(15000, 10), download(9000, 500), download(1200, 100), download(1000, 100),
+          download(0, 100)},
+         {}},
+        {"fewer than asked, out of order",
+         {download(9000, 500), download(0, 100)},
+         {{1000, 1099}, {1200, 1299}, {15000, 15009}}},
+        // Adjacent and nearby ranges merged, the gap between them sent along.
+        {"merged", {download(0, 100), download(1000, 300), download(9000, 6010)}, {}},
+        // A part overlapping one already placed: its bytes count once.
+        {"overlapping", {download(0, 100), download(50, 1100), download(1200, 14000)}, {}},
+        // A part starting inside a piece cannot be placed: the piece is asked for again.
+        {"inside a piece",
+         {download(0, 100), download(1050, 250), download(9000, 6010)},
+         {{1000, 1099}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<Piece> received = pieces;
+        std::erase_if(received, [&](const Piece& piece) {
+            return std::any_of(c.missing.begin(), c.missing.end(),
+                               [&](const HttpRange& r) { return r.first == piece.targetOffset; });
+        });
+        for (const auto& split :
+             std::vector<std::function<std::size_t(std::size_t)>>{whole, oneByte}) {
+            const Reception result =
+                receive({"HTTP/1.1 206 Partial Content\r\n", kBoundaryLine},
+                        multipartBody(content, c.parts), pieces, content.size(), false, split);
+            ASSERT_TRUE(result.accepted);
+            EXPECT_EQ(result.file, expectedFile(content, received));
+            EXPECT_EQ(result.missing, c.missing);
+            EXPECT_EQ(result.complete, c.missing.empty());
+            std::uint32_t bytes = 0;
+            for (const Piece& piece : received) {
+                bytes += piece.length;
+            }
+            EXPECT_EQ(result.written, bytes);
+            if (c.missing.empty()) {
+                EXPECT_EQ(result.pieceCrcs, crcsOf(content, pieces));
+            }
+        }
+    }
+}
+
+TEST(RangeReceiver, APartWithoutContentRangeIsTheRangeAskedInItsPlace) {
+    const std::string content = randomBytes(3000, 12);
+    const std::vector<Piece> pieces = {download(10, 20), download(2000, 30)};
+    std::string body = multipartBody(content, pieces);
+    for (std::size_t at; (at = body.find("Content-Range:")) != std::string::npos;) {
+        body.erase(at, body.find("\r\n", at) + 2 - at);
+    }
+    const Reception result = receive({kBoundaryLine}, body, pieces, content.size(), false, oneByte);
     ASSERT_TRUE(result.accepted);
-    EXPECT_EQ(result.written, 25u);
     EXPECT_TRUE(result.complete);
-    EXPECT_FALSE(result.piecesWhole);
+    EXPECT_EQ(result.file, expectedFile(content, pieces));
 }
 
 TEST(RangeReceiver, SingleRangeWritesAtThePieceOffsetAndNoFurther) {
@@ -233,13 +325,32 @@ TEST(RangeReceiver, PlacesASingleRangeAnswerByItsContentRange) {
     EXPECT_EQ(result.file, expectedFile(content, pieces));
 }
 
-TEST(RangeReceiver, RefusesAStreamThatStartsPastMissingBytes) {
+TEST(RangeReceiver, AStreamThatStartsPastMissingBytesLeavesThemMissing) {
     const std::string content = randomBytes(5000, 6);
     const Reception result =
         receive({"HTTP/1.1 206 Partial Content\r\n", "Content-Range: bytes 200-299/5000\r\n"},
                 content.substr(200, 100), {download(100, 50)}, content.size(), true, whole);
-    EXPECT_FALSE(result.accepted);
+    EXPECT_TRUE(result.accepted);
     EXPECT_EQ(result.written, 0u);
+    EXPECT_EQ(result.missing, (std::vector<HttpRange>{{100, 149}}));
+    EXPECT_EQ(result.file, std::string(content.size(), '.'));
+}
+
+TEST(RangeReceiver, ALargeWholeFileIsRefusedForSeveralRangesAndTakenForOne) {
+    const std::string content = randomBytes(3 * 1024 * 1024, 13);
+    const std::vector<Piece> pieces = {download(10, 100), download(2000000, 100)};
+    const std::vector<std::string_view> headers = {"HTTP/1.1 200 OK\r\n",
+                                                   "Content-Length: 3145728\r\n"};
+    const Reception several = receive(headers, content, pieces, content.size(), false, whole);
+    EXPECT_FALSE(several.accepted);
+    EXPECT_EQ(several.refusal, RangeReceiver::Refusal::LargeWholeFile);
+    EXPECT_EQ(several.written, 0u);
+
+    const Reception one = receive(headers, content, {download(2000000, 100)}, content.size(), true,
+                                  [](std::size_t) { return 16384; });
+    EXPECT_TRUE(one.complete);
+    EXPECT_TRUE(one.endedEarly);
+    EXPECT_EQ(one.refusal, RangeReceiver::Refusal::None);
 }
 
 TEST(RangeReceiver, FailsAMultipartAnswerWithoutBoundaryOnceTheBoundIsPassed) {
@@ -254,22 +365,25 @@ TEST(RangeReceiver, FailsAMultipartAnswerWithoutBoundaryOnceTheBoundIsPassed) {
                     return 1000;
                 });
     EXPECT_FALSE(result.accepted);
+    EXPECT_EQ(result.refusal, RangeReceiver::Refusal::UnplaceableBody);
     EXPECT_EQ(result.written, 0u);
     EXPECT_LE(fed, RangeReceiver::kMaxHeldBytes + 2000);
 }
 
-TEST(RangeReceiver, FailsOnMorePartsThanPieces) {
+TEST(RangeReceiver, SkipsPartsOfRangesNotAsked) {
     const std::string content = randomBytes(1000, 8);
     const std::string body = multipartBody(content, {download(0, 10), download(20, 10)});
     const Reception result =
         receive({kBoundaryLine}, body, {download(0, 10)}, content.size(), false, whole);
-    EXPECT_FALSE(result.accepted);
+    EXPECT_TRUE(result.accepted);
+    EXPECT_EQ(result.file, expectedFile(content, {download(0, 10)}));
 }
 
 TEST(RangeReceiver, RefusesAnErrorPage) {
     const Reception result = receive({"HTTP/1.1 404 Not Found\r\n"}, "<html>not here</html>",
                                      {download(0, 10)}, 100, true, whole);
     EXPECT_FALSE(result.accepted);
+    EXPECT_EQ(result.refusal, RangeReceiver::Refusal::ErrorStatus);
     EXPECT_EQ(result.file, std::string(100, '.'));
 }
 

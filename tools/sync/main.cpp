@@ -11,6 +11,7 @@
 
 #include "patch/byte_size.h"
 #include "patch/patch_reports.h"
+#include "sync/http.h"
 #include "sync/patch_exception.h"
 #include "sync/repo_sync.h"
 #include "system/file_ops.h"
@@ -31,6 +32,8 @@ void PrintUsage(std::ostream& out) {
            "\n"
            "Options:\n"
            "  --dry-run  examine and print what would be fetched; change nothing\n"
+           "  --limit-rate RATE  download at most RATE bytes a second (k and M suffixes, as\n"
+           "             500k or 2M; the launcher reads VELDMOOR_LIMIT_RATE)\n"
            "  --quiet    print only failures\n"
            "  --help     show this text\n"
            "\n"
@@ -127,6 +130,7 @@ struct Arguments {
     std::string address;
     bool dryRun = false;
     bool quiet = false;
+    veldmoor::HttpSettings http = veldmoor::HttpSettings::fromEnvironment();
 };
 
 int Run(const Arguments& args) {
@@ -135,6 +139,9 @@ int Run(const Arguments& args) {
     // Ctrl+C or SIGTERM stop the run at its next safe point, which removes the file being
     // rebuilt and leaves its old version in place.
     sync.setStopRequest(&veldmoor::StopSignalReceived);
+    veldmoor::HttpSettings http = args.http;
+    http.onRetry = [](const std::string& line) { std::cerr << "\n" << line << "\n"; };
+    sync.setHttpSettings(http);
     const std::vector<veldmoor::RemoteFile> files = sync.listFiles();
 
     struct Examined {
@@ -214,6 +221,16 @@ static int RunSync(int argc, char** argv) {
             args.dryRun = true;
         } else if (arg == "--quiet" || arg == "-q") {
             args.quiet = true;
+        } else if (arg == "--limit-rate" || arg.starts_with("--limit-rate=")) {
+            std::string rate = arg.size() > 12 ? arg.substr(13) : "";
+            if (arg.size() == 12 && i + 1 < argc) {
+                rate = argv[++i];
+            }
+            if (!veldmoor::parseByteRate(rate, args.http.maxReceiveBytesPerSecond)) {
+                std::cerr << "veldmoor-sync: --limit-rate needs a rate such as 500k or 2M, not '"
+                          << rate << "'\n";
+                return 2;
+            }
         } else if (!arg.empty() && arg[0] == '-') {
             std::cerr << "veldmoor-sync: unknown option " << arg << "\n";
             PrintUsage(std::cerr);
