@@ -114,13 +114,19 @@ void RemoveClientSettings(const std::string& folder, Prompt& prompt) {
     }
 }
 
-void RunRepairActions(const RepairRequest& request, RepairOperations& operations, Prompt& prompt) {
+bool RunRepairActions(const RepairRequest& request, RepairOperations& operations, Prompt& prompt) {
     if (request.folder.empty() || !IsDirectory(request.folder) ||
         !operations.HasFolderAccess(request.folder)) {
-        return;
+        return false;
     }
+    bool done = true;
     if (request.registry) {
-        operations.WriteExePath(AppendPathComponent(request.folder, kGameClientFileName));
+        const std::string client = AppendPathComponent(request.folder, kGameClientFileName);
+        if (!operations.WriteExePath(client)) {
+            prompt.ShowMessage(std::string(kRegistryWriteFailedText) + "\r\n\r\n" + client,
+                               "Fehler", PromptButtons::Ok, PromptIcon::Warning);
+            done = false;
+        }
     }
     if (request.rights) {
         operations.ResetFolderRights(request.folder);
@@ -128,6 +134,7 @@ void RunRepairActions(const RepairRequest& request, RepairOperations& operations
     if (request.settings) {
         RemoveClientSettings(request.folder, prompt);
     }
+    return done;
 }
 
 }  // namespace veldmoor

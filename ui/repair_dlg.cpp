@@ -118,18 +118,30 @@ void CRepairDlg::OnProceed() {
     const bool settings = settingsBox->GetValue();
     if (!registry && !rights && !settings)
         return;
-    if ((registry || rights) && !platform.IsElevated()) {
-        // The elevated launcher does the work; the window waits for it, as long as it takes.
-        platform.RunElevatedAndWait(ElevatedRepairArguments(patchPath, registry, rights, settings),
-                                    std::chrono::hours(24 * 365));
-    } else {
+    WxPrompt ownerless(nullptr);
+    const bool elevatedRegistry = registry && platform.RegistryWriteNeedsElevation();
+    if (registry && !elevatedRegistry) {
+        // The person's own registry: written here, and a failure keeps the dialog open (it was
+        // told) instead of ending in a report of success.
         RepairRequest request;
         request.folder = patchPath;
-        request.registry = registry;
+        request.registry = true;
+        if (!RunRepairActions(request, operations, ownerless))
+            return;
+    }
+    if ((elevatedRegistry || rights) && !platform.IsElevated()) {
+        // The elevated launcher does the work; the window waits for it, as long as it takes.
+        platform.RunElevatedAndWait(
+            ElevatedRepairArguments(patchPath, elevatedRegistry, rights, settings),
+            std::chrono::hours(24 * 365));
+    } else if (elevatedRegistry || rights || settings) {
+        RepairRequest request;
+        request.folder = patchPath;
+        request.registry = elevatedRegistry;
         request.rights = rights;
         request.settings = settings;
-        WxPrompt ownerless(nullptr);
-        RunRepairActions(request, operations, ownerless);
+        if (!RunRepairActions(request, operations, ownerless))
+            return;
     }
     ShowMessageBox(this, "Reparaturoperationen abgeschlossen.", "Abgeschlossen", PromptButtons::Ok,
                    PromptIcon::Information);

@@ -261,7 +261,9 @@ TEST_F(SettingsRepair, AllActionsRunInOrderOnTheFolder) {
     WriteFile(install_ / "uo.cfg", "x");
     RecordingOperations operations;
     ScriptedPrompt prompt;
-    RunRepairActions(RepairRequest{install_.string(), true, true, true}, operations, prompt);
+    prompt.Answer(PromptAnswer::Ok);
+    EXPECT_FALSE(
+        RunRepairActions(RepairRequest{install_.string(), true, true, true}, operations, prompt));
     const std::string folder = install_.string();
     EXPECT_EQ(operations.calls,
               (std::vector<std::string>{"access " + folder,
@@ -269,8 +271,11 @@ TEST_F(SettingsRepair, AllActionsRunInOrderOnTheFolder) {
                                         "rights " + folder}));
     EXPECT_FALSE(fs::exists(install_ / "uo.cfg"));
     EXPECT_EQ(Backups().size(), 1U);
-    // Failures of the registry and rights steps are not shown.
-    EXPECT_TRUE(prompt.messages.empty());
+    // A registry entry that was not written is told (and is no success); a failed rights step
+    // is not: the patch run checks the folder's access again.
+    ASSERT_EQ(prompt.messages.size(), 1U);
+    EXPECT_EQ(prompt.messages[0].text, std::string(kRegistryWriteFailedText) + "\r\n\r\n" +
+                                           (install_ / "client.exe").string());
 }
 
 TEST_F(SettingsRepair, OnlyTheChosenActionsRun) {

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <wx/msgdlg.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "app/launcher_dialog_entry.h"
+#include "system/repair_operations.h"
+#include "tests/support/fake_wine.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/ui_test_support.h"
@@ -130,6 +133,45 @@ TEST_F(RepairDlgTest, AnElevatedLauncherRunsTheSameChoiceItself) {
     EXPECT_TRUE(platform_.elevatedRuns.empty());
     ASSERT_EQ(operations_.written.size(), 1u);
     EXPECT_EQ(operations_.written[0], (temp_ / "game") + "/client.exe");
+}
+
+// Where the registry is the person's own (Linux: their Wine prefix), the dialog writes it itself
+// and reports completion only when the entry was written.
+TEST_F(RepairDlgTest, ThePersonsOwnRegistryIsWrittenHereAndAFailedWriteIsNoSuccess) {
+    const testing::FakeWine wine;
+    const std::unique_ptr<RepairOperations> system = MakeSystemRepairOperations();
+    platform_.registryNeedsElevation = false;
+    dialog_ = new CRepairDlg(nullptr, temp_ / "game", *system, platform_);
+    dialog_->Show();
+    uitest::Pump();
+    Click(dialog_->registryBox);
+    boxes_.Answer(wxID_OK);
+    dialog_->OnProceed();
+    EXPECT_TRUE(platform_.elevatedRuns.empty());
+    EXPECT_EQ(
+        wine.StoredExePath(), "Z:" + [&] {
+            std::string windows = temp_ / "game/client.exe";
+            std::replace(windows.begin(), windows.end(), '/', '\\');
+            return windows;
+        }());
+    ASSERT_EQ(boxes_.boxes.size(), 1u);
+    EXPECT_EQ(boxes_.boxes[0].text, "Reparaturoperationen abgeschlossen.");
+
+    wine.FailWrites();
+    dialog_->Destroy();
+    dialog_ = new CRepairDlg(nullptr, temp_ / "game", *system, platform_);
+    dialog_->Show();
+    uitest::Pump();
+    Click(dialog_->registryBox);
+    Click(dialog_->rightsBox);
+    boxes_.Answer(wxID_OK);
+    boxes_.Answer(wxID_OK);
+    dialog_->OnProceed();
+    EXPECT_TRUE(platform_.elevatedRuns.empty());
+    ASSERT_EQ(boxes_.boxes.size(), 3u);  // the rights warning, then the failure
+    EXPECT_EQ(boxes_.boxes[2].text,
+              std::string(kRegistryWriteFailedText) + "\r\n\r\n" + (temp_ / "game/client.exe"));
+    EXPECT_TRUE(dialog_->IsShown());
 }
 
 TEST(WxPromptTest, BoxesCarryTheirCaptionIconAndAnswer) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "patch/system_patch_platform.h"
+#include "system/repair.h"
+#include "tests/support/fake_wine.h"
 #include "tests/workflow/recording_platform.h"
 #include "tests/workflow/recording_view.h"
 
@@ -74,6 +77,38 @@ TEST(ApplyRegistryPath, WithoutRightsYesSavesAndRestartsElevatedNoDeclines) {
               "chtest du fortfahren?");
     EXPECT_EQ(messages[0].buttons, PromptButtons::YesNo);
     EXPECT_EQ(messages[0].icon, PromptIcon::Information);
+}
+
+// The game's entry is the person's own (a Wine prefix of theirs): the launcher writes it itself,
+// without administrator rights, and the next run finds it right and asks nothing.
+TEST(ApplyRegistryPath, TheSystemWritesThePersonsOwnPrefixWithoutAskingForRights) {
+    const testing::FakeWine wine;
+    wine.SetExePath("Z:\\old\\client.exe");
+    RecordingView view;
+    SystemPatchPlatform platform;
+    const PatchContext profile = ProfileAt("/games/veldmoor");
+    EXPECT_EQ(ApplyRegistryPath(profile, view, platform, {}), RegistryStep::Done);
+    EXPECT_EQ(wine.StoredExePath(), "Z:\\games\\veldmoor\\client.exe");
+    EXPECT_TRUE(view.Messages().empty());
+    EXPECT_EQ(ApplyRegistryPath(profile, view, platform, {}), RegistryStep::Done);
+    EXPECT_TRUE(view.Messages().empty());
+    EXPECT_EQ(wine.Calls().find("reg|add"), wine.Calls().rfind("reg|add"));
+}
+
+TEST(ApplyRegistryPath, AWriteThatDidNotHappenIsToldAndTheGameStillStarts) {
+    const testing::FakeWine wine;
+    wine.FailWrites();
+    RecordingView view;
+    view.Answer(PromptAnswer::Ok);
+    SystemPatchPlatform platform;
+    EXPECT_EQ(ApplyRegistryPath(ProfileAt("/games/veldmoor"), view, platform, {}),
+              RegistryStep::Done);
+    EXPECT_EQ(wine.StoredExePath(), std::nullopt);
+    const auto messages = view.Messages();
+    ASSERT_EQ(messages.size(), 1U);
+    EXPECT_EQ(messages[0].text,
+              std::string(kRegistryWriteFailedText) + "\r\n\r\n/games/veldmoor/client.exe");
+    EXPECT_EQ(messages[0].icon, PromptIcon::Warning);
 }
 
 TEST(StartGame, NothingToStartWritesNothing) {
