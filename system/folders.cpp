@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string_view>
 #include <vector>
@@ -119,6 +120,16 @@ std::string DocumentsFolderOfHome(const std::string& home) {
         return fromUserDirs;
     }
     return AppendPathComponent(WithoutTrailingSeparators(home), "Documents");
+}
+
+std::string SuggestedGamesFolder() {
+    const std::string home = WithoutTrailingSeparators(EnvironmentValue("HOME"));
+    if (home.empty()) {
+        return {};
+    }
+    const std::string games = AppendPathComponent(home, "Games");
+    std::error_code ignored;
+    return std::filesystem::is_directory(games, ignored) ? games : home;
 }
 
 std::string ProgramFilePath() {

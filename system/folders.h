@@ -27,6 +27,10 @@ std::string DocumentsFolder();
 // process's own environment plays no part. Empty for an empty home.
 std::string DocumentsFolderOfHome(const std::string& home);
 
+// Where the folder picker for a game installation opens: the user's games folder
+// ($HOME/Games) when it exists, else the home folder. Empty without a home folder.
+std::string SuggestedGamesFolder();
+
 // Full path of the running program file; empty when it cannot be determined.
 std::string ProgramFilePath();
 

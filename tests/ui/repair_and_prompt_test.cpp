@@ -1,6 +1,7 @@
 // The repair dialog's boxes, warning and the two ways it runs the repairs, and the message
 // boxes of the window's Prompt.
 #include <gtest/gtest.h>
+#include <wx/dirdlg.h>
 #include <wx/msgdlg.h>
 
 #include <algorithm>
@@ -172,6 +173,27 @@ TEST_F(RepairDlgTest, ThePersonsOwnRegistryIsWrittenHereAndAFailedWriteIsNoSucce
     EXPECT_EQ(boxes_.boxes[2].text,
               std::string(kRegistryWriteFailedText) + "\r\n\r\n" + (temp_ / "game/client.exe"));
     EXPECT_TRUE(dialog_->IsShown());
+}
+
+// The picker lets the person make the folder the game goes into and says what is chosen.
+TEST(WxPromptTest, TheFolderPickerCanMakeAFolderAndSaysWhatIsChosen) {
+    test::TempDir start("veldmoor-picker");
+    uitest::ScriptedBoxes boxes;
+    long style = 0;
+    std::string title;
+    boxes.handle = [&](wxDialog* dialog) {
+        auto* picker = dynamic_cast<wxDirDialog*>(dialog);
+        if (picker == nullptr)
+            return wxID_NONE;
+        style = picker->GetWindowStyleFlag();
+        title = std::string(picker->GetMessage().utf8_str());
+        return wxID_CANCEL;
+    };
+    std::unique_ptr<Prompt> prompt = CreateDesktopPrompt();
+    ASSERT_NE(prompt, nullptr);
+    EXPECT_EQ(prompt->PickFolder("Ordner wählen", start.path()), std::nullopt);
+    EXPECT_EQ(title, "Ordner wählen");
+    EXPECT_EQ(style & wxDD_DIR_MUST_EXIST, 0);
 }
 
 TEST(WxPromptTest, BoxesCarryTheirCaptionIconAndAnswer) {
