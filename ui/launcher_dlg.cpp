@@ -499,8 +499,15 @@ void CLauncherDlg::OnCharHook(wxKeyEvent& event) {
         OnCancel();
         return;
     }
-    if (key == WXK_RETURN || key == WXK_NUMPAD_ENTER)
+    if (key == WXK_RETURN || key == WXK_NUMPAD_ENTER) {
+        // Enter works the control that has the focus (a picture button, the check box); it
+        // never closes the window.
+        const wxWindow* focus = FindFocus();
+        if (focus != nullptr && focus != this && focus->GetParent() == this &&
+            (dynamic_cast<const CPictureButton*>(focus) != nullptr || focus == autoStart))
+            event.Skip();
         return;
+    }
     // Keys never reach the news page (no reload, no navigation by keyboard).
     for (wxWindow* focus = FindFocus(); focus != nullptr; focus = focus->GetParent()) {
         if (newsView != nullptr && focus == newsView)

@@ -5,14 +5,18 @@
 #include <wx/app.h>
 
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include "tests/support/scoped_env.h"
 #include "tests/support/served_repository.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/ui_test_support.h"
+#include "tests/ui/window_manager.h"
 #include "tests/workflow/recording_platform.h"
 #include "tools/publish/repository_publisher.h"
 #include "ui/launcher_dlg.h"
@@ -360,6 +364,83 @@ TEST_F(LauncherDlgTest, TheBackgroundDragsTheWindowAndEnterDoesNotCloseIt) {
     escape.SetEventObject(&dialog);
     dialog.GetEventHandler()->ProcessEvent(escape);
     EXPECT_EQ(dialog.EndResult(), wxID_CANCEL);
+}
+
+// Without a mouse: Tab reaches every control of the idle window, each picture button shows
+// that it has the focus, and Space or Enter works the focused button and the check box.
+TEST_F(LauncherDlgTest, EveryControlIsReachedByTabAndWorkedBySpaceOrEnter) {
+    ASSERT_TRUE(uitest::EnsureWindowManager());
+    WriteProfiles({Profile("Erster"), Profile("Zweiter")});
+    CLauncherDlg& dialog = Open();
+    ASSERT_TRUE(uitest::Activate(dialog));
+
+    const std::vector<CPictureButton*> buttons = {dialog.editButton,  dialog.repairButton,
+                                                  dialog.startButton, dialog.moreButton,
+                                                  dialog.closeButton, dialog.minimiseButton};
+    std::map<wxWindow*, int> presses;
+    for (CPictureButton* button : buttons) {
+        // Caught at the button: the dialog's own action (a patch run, a closed window) stays out.
+        button->Bind(wxEVT_BUTTON, [&presses, button](wxCommandEvent&) { ++presses[button]; });
+    }
+
+    std::set<wxWindow*> reached;
+    std::map<wxWindow*, wxImage> focused;
+    wxWindow* focus = wxWindow::FindFocus();
+    for (int stop = 0; stop < 20 && reached.size() < buttons.size() + 2; ++stop) {
+        ASSERT_TRUE(uitest::PressKeys("Tab"));
+        wxWindow* before = focus;
+        PumpUntil([&] { return (focus = wxWindow::FindFocus()) != before; },
+                  std::chrono::seconds(5));
+        if (focus == nullptr) {
+            // The toolkit's list keeps its focus on an inner part the window does not see;
+            // it answers the arrow keys while it has the focus.
+            const int selected = dialog.profileList->GetSelection();
+            ASSERT_TRUE(uitest::PressKeys(selected == 0 ? "Down" : "Up"));
+            if (PumpUntil([&] { return dialog.profileList->GetSelection() != selected; },
+                          std::chrono::seconds(2)))
+                reached.insert(dialog.profileList);
+            continue;
+        }
+        reached.insert(focus);
+        auto* button = dynamic_cast<CPictureButton*>(focus);
+        if (button == nullptr)
+            continue;
+        focused[button] = uitest::CaptureFromScreen(*button, temp_.path());
+        const int pressesBefore = presses[button];
+        ASSERT_TRUE(uitest::PressKeys(button == dialog.editButton ? "Return" : "space"));
+        EXPECT_TRUE(
+            PumpUntil([&] { return presses[button] > pressesBefore; }, std::chrono::seconds(5)))
+            << "no press by keyboard on button " << button->GetId();
+    }
+    // The focus mark: each button looked different while it had the focus.
+    dialog.autoStart->SetFocus();
+    ASSERT_TRUE(PumpUntil([&] { return wxWindow::FindFocus() == dialog.autoStart; }));
+    uitest::Pump();
+    for (const auto& [button, withFocus] : focused) {
+        const wxImage without = uitest::CaptureFromScreen(*button, temp_.path());
+        ASSERT_TRUE(withFocus.IsOk() && without.IsOk());
+        ASSERT_EQ(withFocus.GetSize(), without.GetSize());
+        EXPECT_NE(
+            std::memcmp(withFocus.GetData(), without.GetData(),
+                        static_cast<std::size_t>(without.GetWidth()) * without.GetHeight() * 3),
+            0)
+            << "no focus mark on button " << button->GetId();
+    }
+    for (CPictureButton* button : buttons) {
+        EXPECT_EQ(reached.count(button), 1u) << "Tab never reached button " << button->GetId();
+    }
+    EXPECT_EQ(reached.count(dialog.profileList), 1u);
+    ASSERT_EQ(reached.count(dialog.autoStart), 1u);
+
+    // The check box, by Space and by Enter.
+    const bool checked = dialog.autoStart->GetValue();
+    ASSERT_TRUE(uitest::PressKeys("space"));
+    EXPECT_TRUE(PumpUntil([&] { return dialog.autoStart->GetValue() != checked; },
+                          std::chrono::seconds(5)));
+    ASSERT_TRUE(uitest::PressKeys("Return"));
+    EXPECT_TRUE(PumpUntil([&] { return dialog.autoStart->GetValue() == checked; },
+                          std::chrono::seconds(5)));
+    EXPECT_TRUE(dialog.IsShown());
 }
 
 }  // namespace
