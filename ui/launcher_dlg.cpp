@@ -258,6 +258,7 @@ bool CLauncherDlg::OnInitDialog() {
     if (IsNewsViewAvailable() && !config.newsPageAddress.empty()) {
         newsView = new CCustomHtmlView();
         if (newsView->Create(this, kIdNews, newsRect, config.newsPageAddress)) {
+            newsView->SetUnavailableHandler([this, newsRect] { ShowNewsUnreachable(newsRect); });
             newsView->NavigateToNewsPage();
         } else {
             newsView->Destroy();
@@ -491,6 +492,17 @@ void CLauncherDlg::OnBackgroundLeftUp(wxMouseEvent&) {
     dragOffset.reset();
     if (HasCapture())
         ReleaseMouse();
+}
+
+void CLauncherDlg::ShowNewsUnreachable(const wxRect& newsRect) {
+    // An empty panel would look like a launcher that hangs; the player learns why it is empty.
+    if (newsPlaceholder != nullptr)
+        return;
+    const wxRect inner = wxRect(newsRect).Deflate(8);
+    newsPlaceholder = MakeText(this, kIdNews, kNewsUnreachableText, inner, 0, kTextColour);
+    newsPlaceholder->SetFont(autoStart->GetFont());
+    newsPlaceholder->Wrap(inner.width);
+    newsPlaceholder->Show(!patchingLayout);
 }
 
 void CLauncherDlg::OnCharHook(wxKeyEvent& event) {

@@ -158,6 +158,7 @@ public:
     wxStaticText* versionText = nullptr;
     wxStaticText* sizeText = nullptr;
     wxStaticText* speedText = nullptr;
+    // The note in the news area: no news on this system, or the server could not be reached.
     wxStaticText* newsPlaceholder = nullptr;
     wxGauge* progress = nullptr;
     CPictureButton* editButton = nullptr;
@@ -181,6 +182,8 @@ private:
     void OnBackgroundMotion(wxMouseEvent& event);
     void OnBackgroundLeftUp(wxMouseEvent& event);
     void OnCharHook(wxKeyEvent& event);
+    // Puts the note that the news server could not be reached over the news area at newsRect.
+    void ShowNewsUnreachable(const wxRect& newsRect);
     void OnCloseWindow(wxCloseEvent& event);
     void EndWith(int result);
 

@@ -1,9 +1,14 @@
 // The main dialog against real profiles in a temporary folder, a real patch worker and a
 // repository served on loopback; only the operating system's side of a run (elevation,
 // program starts) is recorded instead of done.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <wx/app.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
@@ -20,6 +25,7 @@
 #include "tests/workflow/recording_platform.h"
 #include "tools/publish/repository_publisher.h"
 #include "ui/launcher_dlg.h"
+#include "ui/news_view.h"
 
 namespace veldmoor {
 namespace {
@@ -112,6 +118,7 @@ protected:
         config.seams.sleep = [this](std::chrono::milliseconds) { gate_.Sleep(); };
         config.shell.startProgram = [](const std::string&, const std::string&) { return true; };
         config.shell.openFolder = [](const std::string&) { return true; };
+        config.newsPageAddress = newsAddress_;
         dialog_ = new CLauncherDlg(std::move(config));
         EXPECT_TRUE(dialog_->OnInitDialog());
         dialog_->Show();
@@ -135,7 +142,35 @@ protected:
     testing::RecordingPlatform platform_;
     SecondsGate gate_;
     uitest::ScriptedBoxes boxes_;
+    std::string newsAddress_;
     CLauncherDlg* dialog_ = nullptr;
+};
+
+// A loopback port that refuses connections: bound, never listening, for as long as it lives.
+class RefusingPort {
+public:
+    RefusingPort() {
+        socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (socket_ >= 0 &&
+            ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port_ = ntohs(address.sin_port);
+    }
+    ~RefusingPort() {
+        if (socket_ >= 0)
+            ::close(socket_);
+    }
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    int port() const { return port_; }
+
+private:
+    int socket_ = -1;
+    int port_ = 0;
 };
 
 TEST_F(LauncherDlgTest, OpensWithTheLastSelectedProfileInTheIdleLayout) {
@@ -364,6 +399,26 @@ TEST_F(LauncherDlgTest, TheBackgroundDragsTheWindowAndEnterDoesNotCloseIt) {
     escape.SetEventObject(&dialog);
     dialog.GetEventHandler()->ProcessEvent(escape);
     EXPECT_EQ(dialog.EndResult(), wxID_CANCEL);
+}
+
+// A news server that cannot be reached leaves a short note in the news area before anything
+// is started, not an empty panel.
+TEST_F(LauncherDlgTest, AnUnreachableNewsServerLeavesANoteInTheNewsArea) {
+    if (!IsNewsViewAvailable())
+        GTEST_FAIL() << "this build has no web view to show news in";
+    const RefusingPort refusing;
+    ASSERT_NE(refusing.port(), 0);
+    newsAddress_ = "http://127.0.0.1:" + std::to_string(refusing.port()) + "/html/launcher.php";
+    WriteProfiles({Profile("Erster")});
+    CLauncherDlg& dialog = Open();
+    ASSERT_NE(dialog.NewsView(), nullptr);
+    ASSERT_TRUE(PumpUntil(
+        [&] { return dialog.newsPlaceholder != nullptr && dialog.newsPlaceholder->IsShown(); }));
+    std::string note(dialog.newsPlaceholder->GetLabel().utf8_str());
+    std::replace(note.begin(), note.end(), '\n', ' ');  // the lines as wrapped for the area
+    EXPECT_EQ(note, kNewsUnreachableText);
+    EXPECT_FALSE(dialog.NewsView()->IsShown());
+    EXPECT_TRUE(dialog.NewsView()->GetRect().Contains(dialog.newsPlaceholder->GetRect()));
 }
 
 // Without a mouse: Tab reaches every control of the idle window, each picture button shows
