@@ -1,7 +1,5 @@
 #include "app/ui_probe.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +7,7 @@
 #include <system_error>
 
 #include "system/folders.h"
+#include "system/platform.h"
 
 namespace veldmoor {
 namespace {
@@ -36,7 +35,7 @@ bool RunUiProbeIfRequested(const std::vector<std::string>& arguments,
     const std::string partial = report + ".partial";
     {
         std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        out << "pid=" << getpid() << '\n' << "cwd=" << CurrentDirectory() << '\n';
+        out << "pid=" << CurrentProcessId() << '\n' << "cwd=" << CurrentDirectory() << '\n';
         out << "argc=" << arguments.size() << '\n';
         for (const std::string& argument : arguments) {
             out << "arg=" << argument << '\n';

@@ -76,6 +76,10 @@ std::string TemporaryDirectory() {
     return folder;
 }
 
+std::string UserTemporaryFolder(const std::string& prefix) {
+    return AppendPathComponent(TemporaryDirectory(), prefix + "-" + std::to_string(getuid()));
+}
+
 std::string CurrentDirectory() {
     std::vector<char> buffer(4096);
     while (getcwd(buffer.data(), buffer.size()) == nullptr) {

@@ -10,6 +10,10 @@ namespace veldmoor {
 // does). Honours TMPDIR; falls back to "/tmp/".
 std::string TemporaryDirectory();
 
+// A folder of this user's own under the temporary directory: prefix, '-' and the user's id, so
+// two people on one machine never share (or fight over) it. Not created here.
+std::string UserTemporaryFolder(const std::string& prefix);
+
 // The process's current directory; empty when it cannot be determined.
 std::string CurrentDirectory();
 // Changes the process's current directory; false when the folder cannot be entered.

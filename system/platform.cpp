@@ -1,5 +1,7 @@
 #include "system/platform.h"
 
+#include <unistd.h>
+
 namespace veldmoor {
 
 bool IsWine() {
@@ -8,6 +10,10 @@ bool IsWine() {
 
 bool PlatformSupportsHttps() {
     return true;
+}
+
+long long CurrentProcessId() {
+    return static_cast<long long>(getpid());
 }
 
 }  // namespace veldmoor

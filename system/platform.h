@@ -11,4 +11,7 @@ bool IsWine();
 // (on Windows: version 6 or later). The Linux build uses libcurl's TLS, so it is true there.
 bool PlatformSupportsHttps();
 
+// The running process's id.
+long long CurrentProcessId();
+
 }  // namespace veldmoor

@@ -8,8 +8,6 @@
 #include <wx/imagpng.h>
 #include <wx/mstream.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -87,8 +85,7 @@ std::string WriteFontFile(int id) {
     const std::span<const std::byte> bytes = FontResource(id);
     if (bytes.empty())
         return {};
-    const std::string folder =
-        AppendPathComponent(TemporaryDirectory(), "veldmoor-fonts-" + std::to_string(getuid()));
+    const std::string folder = UserTemporaryFolder("veldmoor-fonts");
     wxFileName::Mkdir(wxString::FromUTF8(folder), 0700, wxPATH_MKDIR_FULL);
     const std::string path =
         AppendPathComponent(folder, std::to_string(id) + FontResourceExtension(id));
