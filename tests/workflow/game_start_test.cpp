@@ -5,6 +5,8 @@
 #include "patch/system_patch_platform.h"
 #include "system/repair.h"
 #include "tests/support/fake_wine.h"
+#include "tests/support/temp_dir.h"
+#include "tests/system_posix/stand_in_programs.h"
 #include "tests/workflow/recording_platform.h"
 #include "tests/workflow/recording_view.h"
 
@@ -149,6 +151,27 @@ TEST(StartGame, AnotherProgramRunsInItsOwnFolderAndAFailureIsShown) {
               "Der Startprozess ist fehlgeschlagen.\r\n\r\nDie Anwendung an "
               "'/games/veldmoor/client.exe' konnte nicht ausgef\xC3\xBChrt werden.");
     EXPECT_EQ(messages[0].icon, PromptIcon::Error);
+}
+
+// The game runs through wine; when wine cannot run it (it ends at once with its failure), the
+// player is told instead of left waiting for a game that never comes.
+TEST(StartGame, AGameWineCannotRunIsReported) {
+    test::TempDir temp("veldmoor-game-start");
+    testing::WriteScript(temp / "bin/wine", "echo \"wine: cannot find $1\" >&2\nexit 53\n");
+    const testing::ScopedEnv path("PATH", testing::PathWithFirst(temp / "bin"));
+    test::WriteTestFile(temp / "game/client.exe", "MZ");
+    RecordingView view;
+    view.Answer(PromptAnswer::Ok);
+    RecordingPlatform platform;
+    platform.realProgramStarts = true;
+    PatchContext profile = ProfileAt(temp / "game");
+    profile.ExecuteAfterPatch = temp / "game/client.exe";
+    StartGame(profile, view, platform);
+    const auto messages = view.Messages();
+    ASSERT_EQ(messages.size(), 1U);
+    EXPECT_EQ(messages[0].text, "Der Startprozess ist fehlgeschlagen.\r\n\r\nDie Anwendung an '" +
+                                    (temp / "game/client.exe") +
+                                    "' konnte nicht ausgef\xC3\xBChrt werden.");
 }
 
 }  // namespace
