@@ -115,18 +115,19 @@ void RemoveClientSettings(const std::string& folder, Prompt& prompt) {
 }
 
 bool RunRepairActions(const RepairRequest& request, RepairOperations& operations, Prompt& prompt) {
+    const std::string client = AppendPathComponent(request.folder, kGameClientFileName);
+    const auto registryNotWritten = [&] {
+        prompt.ShowMessage(std::string(kRegistryWriteFailedText) + "\r\n\r\n" + client, "Fehler",
+                           PromptButtons::Ok, PromptIcon::Warning);
+        return false;
+    };
     if (request.folder.empty() || !IsDirectory(request.folder) ||
         !operations.HasFolderAccess(request.folder)) {
-        return false;
+        return request.registry ? registryNotWritten() : true;
     }
     bool done = true;
-    if (request.registry) {
-        const std::string client = AppendPathComponent(request.folder, kGameClientFileName);
-        if (!operations.WriteExePath(client)) {
-            prompt.ShowMessage(std::string(kRegistryWriteFailedText) + "\r\n\r\n" + client,
-                               "Fehler", PromptButtons::Ok, PromptIcon::Warning);
-            done = false;
-        }
+    if (request.registry && !operations.WriteExePath(client)) {
+        done = registryNotWritten();
     }
     if (request.rights) {
         operations.ResetFolderRights(request.folder);

@@ -36,9 +36,9 @@ public:
 };
 
 // Performs the requested actions on request.folder. Does nothing when the folder does not exist
-// or may not be both read and written (and is then false). A failed registry write is told
-// through prompt and makes the result false; a failed rights step is not shown: the patch run
-// checks the folder's access again after a rights repair.
+// or may not be both read and written. False when the registry entry was asked for and not
+// written (also for that reason); the person was then told through prompt. A failed rights step
+// is not shown: the patch run checks the folder's access again after a rights repair.
 bool RunRepairActions(const RepairRequest& request, RepairOperations& operations, Prompt& prompt);
 
 // The settings repair. Renames the client's settings folder (Veldmoor/Einstellungen in the

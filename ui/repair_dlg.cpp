@@ -120,15 +120,6 @@ void CRepairDlg::OnProceed() {
         return;
     WxPrompt ownerless(nullptr);
     const bool elevatedRegistry = registry && platform.RegistryWriteNeedsElevation();
-    if (registry && !elevatedRegistry) {
-        // The person's own registry: written here, and a failure keeps the dialog open (it was
-        // told) instead of ending in a report of success.
-        RepairRequest request;
-        request.folder = patchPath;
-        request.registry = true;
-        if (!RunRepairActions(request, operations, ownerless))
-            return;
-    }
     if ((elevatedRegistry || rights) && !platform.IsElevated()) {
         // The elevated launcher does the work; the window waits for it, as long as it takes.
         platform.RunElevatedAndWait(
@@ -140,6 +131,15 @@ void CRepairDlg::OnProceed() {
         request.registry = elevatedRegistry;
         request.rights = rights;
         request.settings = settings;
+        if (!RunRepairActions(request, operations, ownerless))
+            return;
+    }
+    if (registry && !elevatedRegistry) {
+        // The person's own registry, written here after any rights repair gave access to the
+        // folder. A failure was told and keeps the dialog open: no report of success.
+        RepairRequest request;
+        request.folder = patchPath;
+        request.registry = true;
         if (!RunRepairActions(request, operations, ownerless))
             return;
     }

@@ -290,18 +290,28 @@ TEST_F(SettingsRepair, AMissingFolderOrOneWithoutAccessGetsNoRepair) {
     MakeSettings();
     RecordingOperations operations;
     ScriptedPrompt prompt;
-    RunRepairActions(RepairRequest{(install_ / "missing").string(), true, true, true}, operations,
-                     prompt);
-    RunRepairActions(RepairRequest{"", true, true, true}, operations, prompt);
+    for (int i = 0; i < 4; ++i)
+        prompt.Answer(PromptAnswer::Ok);
+    EXPECT_FALSE(RunRepairActions(RepairRequest{(install_ / "missing").string(), true, true, true},
+                                  operations, prompt));
+    EXPECT_FALSE(RunRepairActions(RepairRequest{"", true, true, true}, operations, prompt));
     WriteFile(install_ / "plain", "a file, not a folder");
-    RunRepairActions(RepairRequest{(install_ / "plain").string(), true, true, true}, operations,
-                     prompt);
+    EXPECT_FALSE(RunRepairActions(RepairRequest{(install_ / "plain").string(), true, true, true},
+                                  operations, prompt));
     EXPECT_TRUE(operations.calls.empty());
 
     operations.access = false;
-    RunRepairActions(RepairRequest{install_.string(), true, true, true}, operations, prompt);
+    EXPECT_FALSE(
+        RunRepairActions(RepairRequest{install_.string(), true, true, true}, operations, prompt));
     EXPECT_EQ(operations.calls, (std::vector<std::string>{"access " + install_.string()}));
     EXPECT_TRUE(Backups().empty());
+    // The registry entry asked for was not written: each time the person is told so.
+    ASSERT_EQ(prompt.messages.size(), 4U);
+    EXPECT_EQ(prompt.messages[3].text.rfind(kRegistryWriteFailedText, 0), 0U);
+    // Without the registry asked for, the skipped repair tells nothing.
+    EXPECT_TRUE(
+        RunRepairActions(RepairRequest{install_.string(), false, true, true}, operations, prompt));
+    EXPECT_EQ(prompt.messages.size(), 4U);
 }
 
 }  // namespace

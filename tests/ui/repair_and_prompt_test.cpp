@@ -163,16 +163,20 @@ TEST_F(RepairDlgTest, ThePersonsOwnRegistryIsWrittenHereAndAFailedWriteIsNoSucce
     dialog_ = new CRepairDlg(nullptr, temp_ / "game", *system, platform_);
     dialog_->Show();
     uitest::Pump();
+    boxes_.Answer(wxID_OK);
+    boxes_.Answer(wxID_OK);
     Click(dialog_->registryBox);
     Click(dialog_->rightsBox);
-    boxes_.Answer(wxID_OK);
-    boxes_.Answer(wxID_OK);
+    ASSERT_TRUE(dialog_->rightsBox->GetValue());
     dialog_->OnProceed();
-    EXPECT_TRUE(platform_.elevatedRuns.empty());
+    // Only the rights repair needs the elevated launcher; the registry stays with the person.
+    EXPECT_EQ(platform_.elevatedRuns,
+              (std::vector<std::vector<std::string>>{{"-repair", temp_ / "game", "-rrights"}}));
     ASSERT_EQ(boxes_.boxes.size(), 3u);  // the rights warning, then the failure
     EXPECT_EQ(boxes_.boxes[2].text,
               std::string(kRegistryWriteFailedText) + "\r\n\r\n" + (temp_ / "game/client.exe"));
     EXPECT_TRUE(dialog_->IsShown());
+    EXPECT_EQ(boxes_.unexpected, 0);
 }
 
 // The picker lets the person make the folder the game goes into and says what is chosen.
