@@ -77,6 +77,8 @@ void OpenGameFolder(const std::string& documentsFolder, const char* last, const 
 ShellActions SystemShellActions() {
     ShellActions actions;
     actions.startProgram = [](const std::string& program, const std::string& directory) {
+        // A Windows program is watched for a moment to see that wine could run it.
+        const wxBusyCursor busy;
         return StartDeElevated(program, directory);
     };
     actions.openFolder = [](const std::string& folder) {
