@@ -1,6 +1,7 @@
 #include "patch/game_start.h"
 
 #include "system/path.h"
+#include "system/repair.h"
 
 namespace veldmoor {
 
@@ -11,9 +12,12 @@ RegistryStep ApplyRegistryPath(const PatchContext& profile, LauncherView& view,
     if (current && EqualsNoCase(*current, wanted))
         return RegistryStep::Done;
 
-    if (platform.IsElevated()) {
-        // As on the original system, a failed write is not noticed: the game still starts.
-        platform.WriteExePath(wanted);
+    if (platform.IsElevated() || !platform.RegistryWriteNeedsElevation()) {
+        // The game may still start from an older entry; the person learns the entry is wrong.
+        if (!platform.WriteExePath(wanted)) {
+            view.ShowMessage(std::string(kRegistryWriteFailedText) + "\r\n\r\n" + wanted, "Fehler",
+                             PromptButtons::Ok, PromptIcon::Warning);
+        }
         return RegistryStep::Done;
     }
 

@@ -20,8 +20,9 @@ enum class RegistryStep {
     ProcessEnding,  // the launcher restarted elevated; the run ends without another step
 };
 
-// Makes ExePath name the client of the profile's installation. Without administrator rights it
-// asks, saves the profiles (saveProfiles) and restarts the launcher elevated with -instantpatch.
+// Makes ExePath name the client of the profile's installation; a failed write is told to the
+// person. Where the write needs administrator rights and the launcher has none, it asks, saves
+// the profiles (saveProfiles) and restarts the launcher elevated with -instantpatch.
 RegistryStep ApplyRegistryPath(const PatchContext& profile, LauncherView& view,
                                PatchPlatform& platform, const std::function<void()>& saveProfiles);
 

@@ -35,6 +35,9 @@ public:
     virtual bool RunElevated(const std::vector<std::string>& arguments) = 0;
     virtual bool IsElevated() = 0;
 
+    // Whether WriteExePath needs administrator rights (on Linux it does not: the entry lives in
+    // the desktop user's own Wine prefix).
+    virtual bool RegistryWriteNeedsElevation() = 0;
     // The game's ExePath registry value; std::nullopt when it is missing or unreadable.
     virtual std::optional<std::string> ReadExePath() = 0;
     virtual bool WriteExePath(const std::string& clientPath) = 0;

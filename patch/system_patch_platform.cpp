@@ -63,6 +63,10 @@ std::optional<std::string> SystemPatchPlatform::ReadExePath() {
     return veldmoor::ReadExePath();
 }
 
+bool SystemPatchPlatform::RegistryWriteNeedsElevation() {
+    return veldmoor::RegistryWriteNeedsElevation();
+}
+
 bool SystemPatchPlatform::WriteExePath(const std::string& clientPath) {
     return veldmoor::WriteExePath(clientPath);
 }

@@ -17,6 +17,7 @@ public:
         const std::function<bool()>& stopRequested) override;
     bool RunElevated(const std::vector<std::string>& arguments) override;
     bool IsElevated() override;
+    bool RegistryWriteNeedsElevation() override;
     std::optional<std::string> ReadExePath() override;
     bool WriteExePath(const std::string& clientPath) override;
     bool StartProgram(const std::string& program, const std::string& workingDirectory) override;

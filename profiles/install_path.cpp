@@ -91,7 +91,8 @@ std::optional<std::string> RegistryInstallFolder() {
 
 std::optional<std::string> BrowseForTargetFolder(Prompt& prompt, BrowseMode mode) {
     for (;;) {
-        const std::optional<std::string> chosen = prompt.PickFolder("", "");
+        const std::optional<std::string> chosen =
+            prompt.PickFolder(kPickInstallFolderTitle, SuggestedGamesFolder());
         if (!chosen || chosen->empty()) {
             return std::nullopt;
         }

@@ -27,7 +27,12 @@ inline constexpr std::size_t kInstallFolderMaxLength =
 // MainDialog: Yes/No/Cancel questions, No picks again. Editor: Yes/No questions, No gives up.
 enum class BrowseMode { MainDialog, Editor };
 
-// Lets the person pick a folder and checks it: the launcher's own folder (the current
+// The folder picker's title.
+inline constexpr char kPickInstallFolderTitle[] =
+    "Ordner für die Spielinstallation wählen (ein neuer Ordner kann angelegt werden)";
+
+// Lets the person pick (or make) a folder, starting at the platform's games or home folder, and
+// checks it: the launcher's own folder (the current
 // directory) and a folder that is neither empty nor an installation (holding client.exe) are
 // only taken when the person confirms. A folder too long for a profile is refused with a
 // message. None when the person cancels or gives up.

@@ -11,7 +11,7 @@ packages=(
   clang-format clang-tidy
   nginx-light lighttpd apache2 varnish zsync time curl rsync
   clang libclang-rt-14-dev ccache
-  xvfb xauth openbox xdotool imagemagick fonts-dejavu-core
+  xvfb xauth x11-utils openbox xdotool imagemagick fonts-dejavu-core
   python3-pil python3-fonttools fonts-goudybookletter fonts-rampart
 )
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string_view>
 #include <vector>
@@ -75,6 +76,10 @@ std::string TemporaryDirectory() {
     return folder;
 }
 
+std::string UserTemporaryFolder(const std::string& prefix) {
+    return AppendPathComponent(TemporaryDirectory(), prefix + "-" + std::to_string(getuid()));
+}
+
 std::string CurrentDirectory() {
     std::vector<char> buffer(4096);
     while (getcwd(buffer.data(), buffer.size()) == nullptr) {
@@ -119,6 +124,16 @@ std::string DocumentsFolderOfHome(const std::string& home) {
         return fromUserDirs;
     }
     return AppendPathComponent(WithoutTrailingSeparators(home), "Documents");
+}
+
+std::string SuggestedGamesFolder() {
+    const std::string home = WithoutTrailingSeparators(EnvironmentValue("HOME"));
+    if (home.empty()) {
+        return {};
+    }
+    const std::string games = AppendPathComponent(home, "Games");
+    std::error_code ignored;
+    return std::filesystem::is_directory(games, ignored) ? games : home;
 }
 
 std::string ProgramFilePath() {

@@ -10,6 +10,10 @@ namespace veldmoor {
 // does). Honours TMPDIR; falls back to "/tmp/".
 std::string TemporaryDirectory();
 
+// A folder of this user's own under the temporary directory: prefix, '-' and the user's id, so
+// two people on one machine never share (or fight over) it. Not created here.
+std::string UserTemporaryFolder(const std::string& prefix);
+
 // The process's current directory; empty when it cannot be determined.
 std::string CurrentDirectory();
 // Changes the process's current directory; false when the folder cannot be entered.
@@ -26,6 +30,10 @@ std::string DocumentsFolder();
 // ~/.config/user-dirs.dirs (a translated name such as ~/Dokumente), else home/Documents. The
 // process's own environment plays no part. Empty for an empty home.
 std::string DocumentsFolderOfHome(const std::string& home);
+
+// Where the folder picker for a game installation opens: the user's games folder
+// ($HOME/Games) when it exists, else the home folder. Empty without a home folder.
+std::string SuggestedGamesFolder();
 
 // Full path of the running program file; empty when it cannot be determined.
 std::string ProgramFilePath();

@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <array>
@@ -99,17 +100,56 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
     return pointers;
 }
 
-[[noreturn]] void FailInChild(int reportPipe) {
-    const int error = errno;
+// What the child tells the launcher through the report pipe; nothing at all when the program
+// runs.
+struct StartReport {
+    int error = 0;     // errno of a failed step before the program ran, else 0
+    int exitCode = 0;  // how the program ended within its start window (128 + signal)
+};
+
+void Report(int reportPipe, const StartReport& report) {
     // Nothing more can be done in the child when the report cannot be written.
-    [[maybe_unused]] const ssize_t written = write(reportPipe, &error, sizeof error);
+    [[maybe_unused]] const ssize_t written = write(reportPipe, &report, sizeof report);
+}
+
+[[noreturn]] void FailInChild(int reportPipe) {
+    Report(reportPipe, StartReport{errno != 0 ? errno : EINVAL, 0});
     _exit(127);
 }
 
-// Starts commandLine[0] (a full path) detached, as user when given. Everything the child needs
+// Wine itself starts even when it cannot run the program (a missing or damaged .exe, a broken
+// prefix); it then ends within moments with its failure. How long a Windows program is watched
+// for that before it counts as running.
+constexpr int kStartWindowMilliseconds = 2000;
+constexpr int kStartWindowStepMilliseconds = 20;
+
+// In the intermediate child: waits up to the start window for program to end, and reports an
+// ending with a failure. Only calls that are safe in a child of a threaded process.
+void WatchStartWindow(pid_t program, int reportPipe) {
+    for (int waited = 0; waited < kStartWindowMilliseconds;
+         waited += kStartWindowStepMilliseconds) {
+        int status = 0;
+        const pid_t ended = waitpid(program, &status, WNOHANG);
+        if (ended == program) {
+            const int code = WIFEXITED(status)     ? WEXITSTATUS(status)
+                             : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                                   : 0;
+            if (code != 0)
+                Report(reportPipe, StartReport{0, code});
+            return;
+        }
+        if (ended < 0 && errno != EINTR)
+            return;
+        timespec step{0, kStartWindowStepMilliseconds * 1000L * 1000L};
+        nanosleep(&step, nullptr);
+    }
+}
+
+// Starts commandLine[0] (a full path) detached, as user when given; with watchStart, an ending
+// with a failure within the start window counts as a failed start. Everything the child needs
 // is prepared before fork: after it, only calls that are safe in a child of a threaded process.
 bool StartDetachedAs(std::vector<std::string> commandLine, const std::string& workingDirectory,
-                     const DesktopUser* user) {
+                     const DesktopUser* user, bool watchStart) {
     std::vector<std::string> environment = EnvironmentFor(user);
     std::vector<char*> argv = Pointers(commandLine);
     std::vector<char*> envp = Pointers(environment);
@@ -131,8 +171,11 @@ bool StartDetachedAs(std::vector<std::string> commandLine, const std::string& wo
         const pid_t grandchild = fork();
         if (grandchild < 0)
             FailInChild(report[1]);
-        if (grandchild > 0)
+        if (grandchild > 0) {
+            if (watchStart)
+                WatchStartWindow(grandchild, report[1]);
             _exit(0);
+        }
         setsid();
         if (user != nullptr) {
             if (setgroups(user->groups.size(), user->groups.data()) != 0 ||
@@ -149,13 +192,13 @@ bool StartDetachedAs(std::vector<std::string> commandLine, const std::string& wo
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    int error = 0;
+    StartReport failure;
     ssize_t got = 0;
     do {
-        got = read(report[0], &error, sizeof error);
+        got = read(report[0], &failure, sizeof failure);
     } while (got < 0 && errno == EINTR);
     close(report[0]);
-    // The report pipe closes on a successful exec without a word.
+    // The report pipe closes on a successful start without a word.
     return got == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -168,7 +211,8 @@ std::string FromCurrentFolder(const std::string& path) {
     return current.empty() ? path : AppendPathComponent(current, path);
 }
 
-bool StartAsDesktopUser(std::vector<std::string> commandLine, const std::string& folder) {
+bool StartAsDesktopUser(std::vector<std::string> commandLine, const std::string& folder,
+                        bool watchStart) {
     std::optional<DesktopUser> user;
     if (geteuid() == 0) {
         user = FindDesktopUser();
@@ -178,7 +222,7 @@ bool StartAsDesktopUser(std::vector<std::string> commandLine, const std::string&
         if (user->uid == 0)
             user.reset();
     }
-    return StartDetachedAs(std::move(commandLine), folder, user ? &*user : nullptr);
+    return StartDetachedAs(std::move(commandLine), folder, user ? &*user : nullptr, watchStart);
 }
 
 }  // namespace
@@ -197,7 +241,8 @@ bool StartDeElevated(const std::string& program, const std::string& workingDirec
     if (program.empty())
         return false;
     std::vector<std::string> commandLine;
-    if (EndsWithNoCase(program, ".exe")) {
+    const bool throughWine = EndsWithNoCase(program, ".exe");
+    if (throughWine) {
         const std::string wine = FindOnPath("wine");
         if (wine.empty())
             return false;
@@ -208,14 +253,14 @@ bool StartDeElevated(const std::string& program, const std::string& workingDirec
             return false;
         commandLine = {FromCurrentFolder(found)};
     }
-    return StartAsDesktopUser(std::move(commandLine), workingDirectory);
+    return StartAsDesktopUser(std::move(commandLine), workingDirectory, throughWine);
 }
 
 bool OpenWithDesktop(const std::string& target) {
     const std::string opener = FindOnPath("xdg-open");
     if (opener.empty() || target.empty())
         return false;
-    return StartAsDesktopUser({opener, target}, "");
+    return StartAsDesktopUser({opener, target}, "", false);
 }
 
 }  // namespace veldmoor

@@ -26,8 +26,10 @@ std::optional<DesktopUser> FindDesktopUser();
 
 // Starts program as the desktop user in workingDirectory (its current one when empty), not
 // waiting for it. A program whose name ends in ".exe" is a Windows program and runs through wine.
-// True when the program was started; false when it, wine, or the working directory is missing
-// or the change of user fails.
+// True when the program was started; false when it, wine, or the working directory is missing,
+// the change of user fails, or wine ends with a failure within its first two seconds (it could
+// not run the program). A Windows program is therefore waited for up to two seconds; one that
+// ends well within them counts as started.
 bool StartDeElevated(const std::string& program, const std::string& workingDirectory);
 
 // Opens a file, folder or address with the desktop's chosen program (xdg-open) as the desktop

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "system/path.h"
+#include "system/process_launch.h"
 
 extern char** environ;  // NOLINT(readability-redundant-declaration)
 
@@ -145,6 +146,10 @@ std::optional<std::string> ParseQueryOutput(const std::string& output) {
 
 }  // namespace
 
+bool RegistryWriteNeedsElevation() {
+    return false;
+}
+
 std::string WinePrefixFolder() {
     if (const char* prefix = std::getenv("WINEPREFIX"); prefix != nullptr && *prefix != '\0') {
         return prefix;
@@ -183,6 +188,14 @@ bool WriteExePath(const std::string& clientPath, std::string* error) {
         }
         return false;
     };
+    if (geteuid() == 0) {
+        const std::optional<DesktopUser> user = FindDesktopUser();
+        if (!user || user->uid != 0) {
+            return fail(
+                "The game's registry entry lives in the desktop user's own Wine prefix; run the "
+                "launcher without administrator rights to record it.");
+        }
+    }
     const std::string prefix = WinePrefixFolder();
     if (!PrefixExists(prefix)) {
         return fail("There is no Wine prefix at '" + prefix +

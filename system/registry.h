@@ -20,6 +20,10 @@ inline constexpr char kExePathValueName[] = "ExePath";
 // Longest ExePath accepted, in characters (the game's own buffer holds 260 with terminator).
 inline constexpr std::size_t kExePathMaxLength = 260;
 
+// Whether writing the game's entry needs administrator rights. Not on Linux: the entry lives in
+// the desktop user's own Wine prefix, which only that user may (and should) change.
+bool RegistryWriteNeedsElevation();
+
 // The Wine prefix whose registry is used: $WINEPREFIX, else $HOME/.wine.
 std::string WinePrefixFolder();
 
@@ -29,7 +33,9 @@ std::string WinePrefixFolder();
 std::optional<std::string> ReadExePath();
 
 // Records clientPath (a local path) as the game's ExePath in its Windows form.
-// False when that fails; *error (when given) then says why and what to try.
+// False when that fails; *error (when given) then says why and what to try. A launcher running
+// as root on someone else's behalf does not write: root's prefix is not the one their game
+// reads, and wine refuses a prefix its user does not own.
 bool WriteExePath(const std::string& clientPath, std::string* error = nullptr);
 
 }  // namespace veldmoor

@@ -114,13 +114,20 @@ void RemoveClientSettings(const std::string& folder, Prompt& prompt) {
     }
 }
 
-void RunRepairActions(const RepairRequest& request, RepairOperations& operations, Prompt& prompt) {
+bool RunRepairActions(const RepairRequest& request, RepairOperations& operations, Prompt& prompt) {
+    const std::string client = AppendPathComponent(request.folder, kGameClientFileName);
+    const auto registryNotWritten = [&] {
+        prompt.ShowMessage(std::string(kRegistryWriteFailedText) + "\r\n\r\n" + client, "Fehler",
+                           PromptButtons::Ok, PromptIcon::Warning);
+        return false;
+    };
     if (request.folder.empty() || !IsDirectory(request.folder) ||
         !operations.HasFolderAccess(request.folder)) {
-        return;
+        return request.registry ? registryNotWritten() : true;
     }
-    if (request.registry) {
-        operations.WriteExePath(AppendPathComponent(request.folder, kGameClientFileName));
+    bool done = true;
+    if (request.registry && !operations.WriteExePath(client)) {
+        done = registryNotWritten();
     }
     if (request.rights) {
         operations.ResetFolderRights(request.folder);
@@ -128,6 +135,7 @@ void RunRepairActions(const RepairRequest& request, RepairOperations& operations
     if (request.settings) {
         RemoveClientSettings(request.folder, prompt);
     }
+    return done;
 }
 
 }  // namespace veldmoor

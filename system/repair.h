@@ -10,6 +10,12 @@
 
 namespace veldmoor {
 
+// Told when the game's registry entry could not be written; the client's path follows.
+inline constexpr char kRegistryWriteFailedText[] =
+    "Der Pfad des Spiels konnte nicht in die Registrierung eingetragen werden. Das Spiel "
+    "startet damit womöglich nicht richtig. Starte den Launcher ohne Administratorrechte und "
+    "versuche es mit der Fehlerbehebung (Registrierung) erneut:";
+
 struct RepairRequest {
     // The installation folder the actions work on.
     std::string folder;
@@ -30,9 +36,10 @@ public:
 };
 
 // Performs the requested actions on request.folder. Does nothing when the folder does not exist
-// or may not be both read and written. Failures of the registry and rights steps are not shown:
-// the patch run checks the folder's access again after a rights repair.
-void RunRepairActions(const RepairRequest& request, RepairOperations& operations, Prompt& prompt);
+// or may not be both read and written. False when the registry entry was asked for and not
+// written (also for that reason); the person was then told through prompt. A failed rights step
+// is not shown: the patch run checks the folder's access again after a rights repair.
+bool RunRepairActions(const RepairRequest& request, RepairOperations& operations, Prompt& prompt);
 
 // The settings repair. Renames the client's settings folder (Veldmoor/Einstellungen in the
 // user's Documents folder) to a backup named after the current time, then deletes uo.cfg in the

@@ -332,6 +332,7 @@ bool CLauncherDlg::OnInitDialog() {
     if (IsNewsViewAvailable() && !config.newsPageAddress.empty()) {
         newsView = new CCustomHtmlView();
         if (newsView->Create(this, kIdNews, newsRect, config.newsPageAddress)) {
+            newsView->SetUnavailableHandler([this, newsRect] { ShowNewsUnreachable(newsRect); });
             newsView->NavigateToNewsPage();
         } else {
             newsView->Destroy();
@@ -584,14 +585,32 @@ void CLauncherDlg::OnBackgroundLeftUp(wxMouseEvent&) {
         ReleaseMouse();
 }
 
+void CLauncherDlg::ShowNewsUnreachable(const wxRect& newsRect) {
+    // An empty panel would look like a launcher that hangs; the player learns why it is empty.
+    if (newsPlaceholder != nullptr)
+        return;
+    const wxRect inner = wxRect(newsRect).Deflate(8);
+    newsPlaceholder = MakeText(this, kIdNews, kNewsUnreachableText, inner, 0, kTextColour);
+    newsPlaceholder->SetFont(autoStart->GetFont());
+    newsPlaceholder->Wrap(inner.width);
+    newsPlaceholder->Show(!patchingLayout);
+}
+
 void CLauncherDlg::OnCharHook(wxKeyEvent& event) {
     const int key = event.GetKeyCode();
     if (key == WXK_ESCAPE) {
         OnCancel();
         return;
     }
-    if (key == WXK_RETURN || key == WXK_NUMPAD_ENTER)
+    if (key == WXK_RETURN || key == WXK_NUMPAD_ENTER) {
+        // Enter works the control that has the focus (a picture button, the check box); it
+        // never closes the window.
+        const wxWindow* focus = FindFocus();
+        if (focus != nullptr && focus != this && focus->GetParent() == this &&
+            (dynamic_cast<const CPictureButton*>(focus) != nullptr || focus == autoStart))
+            event.Skip();
         return;
+    }
     // Keys never reach the news page (no reload, no navigation by keyboard).
     for (wxWindow* focus = FindFocus(); focus != nullptr; focus = focus->GetParent()) {
         if (newsView != nullptr && focus == newsView)

@@ -161,6 +161,7 @@ public:
     wxStaticText* speedText = nullptr;
     // The bar's percentage and, while bytes arrive, the time left.
     wxStaticText* progressText = nullptr;
+    // The note in the news area: no news on this system, or the server could not be reached.
     wxStaticText* newsPlaceholder = nullptr;
     wxGauge* progress = nullptr;
     CPictureButton* editButton = nullptr;
@@ -187,6 +188,8 @@ private:
     void OnBackgroundMotion(wxMouseEvent& event);
     void OnBackgroundLeftUp(wxMouseEvent& event);
     void OnCharHook(wxKeyEvent& event);
+    // Puts the note that the news server could not be reached over the news area at newsRect.
+    void ShowNewsUnreachable(const wxRect& newsRect);
     void OnCloseWindow(wxCloseEvent& event);
     void EndWith(int result);
 

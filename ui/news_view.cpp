@@ -64,10 +64,13 @@ bool CCustomHtmlView::Show(bool show) {
 }
 
 void CCustomHtmlView::HideForGood() {
+    const bool first = !hiddenForGood;
     hiddenForGood = true;
     Show(false);
     if (GetParent() != nullptr)
         GetParent()->Refresh();
+    if (first && onUnavailable)
+        onUnavailable();
 }
 
 void CCustomHtmlView::OnNavigating(wxWebViewEvent& event) {

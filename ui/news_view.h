@@ -24,6 +24,11 @@ NewsNavigation ClassifyNewsNavigation(const std::string& target, const std::stri
 // True when this system can show web pages in the dialog (the web view backend exists).
 bool IsNewsViewAvailable();
 
+// Shown in the news area in place of a news page that could not be loaded.
+inline constexpr char kNewsUnreachableText[] =
+    "Der Server ist gerade nicht erreichbar, daher gibt es hier keine Neuigkeiten. Prüfe deine "
+    "Internetverbindung; Patchen und Starten kannst du es trotzdem versuchen.";
+
 class CCustomHtmlView : public wxPanel {
 public:
     // Opens `address` with the system's default action (the user's browser); replaced in tests.
@@ -38,6 +43,10 @@ public:
     void NavigateToNewsPage();
 
     void SetExternalOpener(ExternalOpener opener) { openExternally = std::move(opener); }
+    // Called once when the page could not be loaded and the view hid itself for good.
+    void SetUnavailableHandler(std::function<void()> handler) {
+        onUnavailable = std::move(handler);
+    }
 
     // True once an error page was about to be shown: the view stays hidden from then on.
     bool IsHiddenForGood() const { return hiddenForGood; }
@@ -56,6 +65,7 @@ private:
     std::string newsPage;
     bool hiddenForGood = false;
     ExternalOpener openExternally;
+    std::function<void()> onUnavailable;
 };
 
 }  // namespace veldmoor

@@ -306,10 +306,14 @@ void CPatchContextDefDlg::OnSave() {
     if (record == nullptr)
         return;
     PatchContext edited = *record;
+    const bool saveHadFocus = FindFocus() == saveButton;
     if (ReadFields(edited)) {
         *record = edited;
         FillList();
     }
+    // Saving disables "Speichern": keyboard work goes on in the list, not on a dead button.
+    if (saveHadFocus && !saveButton->IsEnabled())
+        list->SetFocus();
 }
 
 void CPatchContextDefDlg::OnSaveAsNew() {

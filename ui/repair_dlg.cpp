@@ -136,18 +136,30 @@ void CRepairDlg::OnProceed() {
     const bool settings = settingsBox->GetValue();
     if (!registry && !rights && !settings)
         return;
-    if ((registry || rights) && !platform.IsElevated()) {
+    WxPrompt ownerless(nullptr);
+    const bool elevatedRegistry = registry && platform.RegistryWriteNeedsElevation();
+    if ((elevatedRegistry || rights) && !platform.IsElevated()) {
         // The elevated launcher does the work; the window waits for it, as long as it takes.
-        platform.RunElevatedAndWait(ElevatedRepairArguments(patchPath, registry, rights, settings),
-                                    std::chrono::hours(24 * 365));
-    } else {
+        platform.RunElevatedAndWait(
+            ElevatedRepairArguments(patchPath, elevatedRegistry, rights, settings),
+            std::chrono::hours(24 * 365));
+    } else if (elevatedRegistry || rights || settings) {
         RepairRequest request;
         request.folder = patchPath;
-        request.registry = registry;
+        request.registry = elevatedRegistry;
         request.rights = rights;
         request.settings = settings;
-        WxPrompt ownerless(nullptr);
-        RunRepairActions(request, operations, ownerless);
+        if (!RunRepairActions(request, operations, ownerless))
+            return;
+    }
+    if (registry && !elevatedRegistry) {
+        // The person's own registry, written here after any rights repair gave access to the
+        // folder. A failure was told and keeps the dialog open: no report of success.
+        RepairRequest request;
+        request.folder = patchPath;
+        request.registry = true;
+        if (!RunRepairActions(request, operations, ownerless))
+            return;
     }
     ShowMessageBox(this, "Reparaturoperationen abgeschlossen.", "Abgeschlossen", PromptButtons::Ok,
                    PromptIcon::Information);

@@ -9,8 +9,6 @@
 #include <wx/mstream.h>
 #include <wx/utils.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -158,8 +156,7 @@ std::string WriteFontFile(int id) {
     const std::span<const std::byte> bytes = FontResource(id);
     if (bytes.empty())
         return {};
-    const std::string folder =
-        AppendPathComponent(TemporaryDirectory(), "veldmoor-fonts-" + std::to_string(getuid()));
+    const std::string folder = UserTemporaryFolder("veldmoor-fonts");
     wxFileName::Mkdir(wxString::FromUTF8(folder), 0700, wxPATH_MKDIR_FULL);
     const std::string path =
         AppendPathComponent(folder, std::to_string(id) + FontResourceExtension(id));
@@ -220,6 +217,15 @@ bool CPictureButton::Create(wxWindow* parent, wxWindowID id, const wxPoint& posi
     Bind(wxEVT_LEFT_DCLICK, &CPictureButton::OnLeftDown, this);
     Bind(wxEVT_LEFT_UP, &CPictureButton::OnLeftUp, this);
     Bind(wxEVT_MOUSE_CAPTURE_LOST, &CPictureButton::OnCaptureLost, this);
+    Bind(wxEVT_KEY_DOWN, &CPictureButton::OnKeyDown, this);
+    Bind(wxEVT_SET_FOCUS, [this](wxFocusEvent& event) {
+        Refresh();
+        event.Skip();
+    });
+    Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent& event) {
+        Refresh();
+        event.Skip();
+    });
     return true;
 }
 
@@ -269,6 +275,39 @@ void CPictureButton::OnPaint(wxPaintEvent&) {
     const wxBitmap& picture = CurrentBitmap();
     if (picture.IsOk())
         dc.DrawBitmap(picture, 0, 0, true);
+    if (HasFocus()) {
+        // The pictures have no focused state of their own: a dotted frame in the skin's light
+        // colour shows where Space and Enter go.
+        wxPen pen(wxColour(236, 214, 160), 1, wxPENSTYLE_DOT);
+        dc.SetPen(pen);
+        dc.SetBrush(*wxTRANSPARENT_BRUSH);
+        dc.DrawRectangle(wxRect(GetClientSize()).Deflate(1));
+    }
+}
+
+void CPictureButton::OnKeyDown(wxKeyEvent& event) {
+    switch (event.GetKeyCode()) {
+        case WXK_SPACE:
+        case WXK_RETURN:
+        case WXK_NUMPAD_ENTER:
+        case WXK_NUMPAD_SPACE:
+            if (IsEnabled())
+                Click();
+            return;
+        default:
+            event.Skip();
+    }
+}
+
+void CPictureButton::Click() {
+    wxCommandEvent click(wxEVT_BUTTON, GetId());
+    click.SetEventObject(this);
+    ProcessWindowEvent(click);
+    // A click may have opened a dialog: the pointer left while it was open and this button
+    // heard nothing of it. It looks hovered only if the pointer is still on it.
+    const wxPoint pointer = ScreenToClient(wxGetMousePosition());
+    SetHover(IsEnabled() && GetClientRect().Contains(pointer) &&
+             !IsTransparentAt(normalImage, pointer));
 }
 
 void CPictureButton::SetHover(bool value) {
@@ -325,16 +364,8 @@ void CPictureButton::OnLeftUp(wxMouseEvent& event) {
     if (HasCapture())
         ReleaseMouse();
     Refresh();
-    if (wasPressed && IsEnabled() && !IsTransparentAt(normalImage, event.GetPosition())) {
-        wxCommandEvent click(wxEVT_BUTTON, GetId());
-        click.SetEventObject(this);
-        ProcessWindowEvent(click);
-        // A click may have opened a dialog: the pointer left while it was open and this
-        // button heard nothing of it. It looks hovered only if the pointer is still on it.
-        const wxPoint pointer = ScreenToClient(wxGetMousePosition());
-        SetHover(IsEnabled() && GetClientRect().Contains(pointer) &&
-                 !IsTransparentAt(normalImage, pointer));
-    }
+    if (wasPressed && IsEnabled() && !IsTransparentAt(normalImage, event.GetPosition()))
+        Click();
 }
 
 void CPictureButton::OnCaptureLost(wxMouseCaptureLostEvent&) {

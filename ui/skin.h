@@ -80,7 +80,8 @@ public:
 
 // A push button drawn with four pictures (normal, pressed, hover, disabled). The window takes
 // the size of the pressed picture; transparent pixels of the normal picture take no clicks.
-// Clicking sends the usual wxEVT_BUTTON with the button's id.
+// Clicking, or Space or Enter while it has the focus, sends the usual wxEVT_BUTTON with the
+// button's id. Tab reaches it while it is enabled; with the focus it draws a focus mark.
 class CPictureButton : public wxControl {
 public:
     CPictureButton(int normalId, int pressedId, int hoverId, int disabledId);
@@ -94,12 +95,16 @@ public:
     const wxImage& CurrentImage() const;
 
     bool Enable(bool enable = true) override;
+    bool AcceptsFocus() const override { return IsEnabled() && IsShown(); }
+    bool AcceptsFocusFromKeyboard() const override { return AcceptsFocus(); }
 
 protected:
     wxSize DoGetBestSize() const override;
 
 private:
     void OnPaint(wxPaintEvent& event);
+    void OnKeyDown(wxKeyEvent& event);
+    void Click();
     void OnMouseEnter(wxMouseEvent& event);
     void OnMouseLeave(wxMouseEvent& event);
     void OnMouseMove(wxMouseEvent& event);

@@ -5,8 +5,8 @@
 #include <array>
 #include <filesystem>
 
-#include "system/detached_process.h"
 #include "system/path.h"
+#include "system/process_launch.h"
 #include "ui/wx_prompt.h"
 
 namespace veldmoor {
@@ -77,7 +77,9 @@ void OpenGameFolder(const std::string& documentsFolder, const char* last, const 
 ShellActions SystemShellActions() {
     ShellActions actions;
     actions.startProgram = [](const std::string& program, const std::string& directory) {
-        return StartDetachedProcess(program, {}, directory);
+        // A Windows program is watched for a moment to see that wine could run it.
+        const wxBusyCursor busy;
+        return StartDeElevated(program, directory);
     };
     actions.openFolder = [](const std::string& folder) {
         return wxLaunchDefaultApplication(FromUtf8(folder));

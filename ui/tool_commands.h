@@ -36,8 +36,8 @@ struct ShellActions {
     std::function<bool(const std::string& folder)> openFolder;
 };
 
-// The real actions: the program started detached, the folder opened with the desktop's default
-// application.
+// The real actions: the program started as the game is (a Windows program through wine, in its
+// own folder, its failure seen), the folder opened with the desktop's default application.
 ShellActions SystemShellActions();
 
 struct MenuEntry {

@@ -98,8 +98,9 @@ PromptAnswer WxPrompt::ShowMessage(const std::string& text, const std::string& c
 
 std::optional<std::string> WxPrompt::PickFolder(const std::string& title,
                                                 const std::string& initialFolder) {
+    // Not wxDD_DIR_MUST_EXIST: the person may make the folder the game goes into.
     wxDirDialog picker(owner, FromUtf8(title), FromUtf8(initialFolder),
-                       wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
+                       wxDD_DEFAULT_STYLE | wxDD_NEW_DIR_BUTTON);
     if (picker.ShowModal() != wxID_OK)
         return std::nullopt;
     return ToUtf8(picker.GetPath());

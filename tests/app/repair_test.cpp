@@ -261,7 +261,9 @@ TEST_F(SettingsRepair, AllActionsRunInOrderOnTheFolder) {
     WriteFile(install_ / "uo.cfg", "x");
     RecordingOperations operations;
     ScriptedPrompt prompt;
-    RunRepairActions(RepairRequest{install_.string(), true, true, true}, operations, prompt);
+    prompt.Answer(PromptAnswer::Ok);
+    EXPECT_FALSE(
+        RunRepairActions(RepairRequest{install_.string(), true, true, true}, operations, prompt));
     const std::string folder = install_.string();
     EXPECT_EQ(operations.calls,
               (std::vector<std::string>{"access " + folder,
@@ -269,8 +271,11 @@ TEST_F(SettingsRepair, AllActionsRunInOrderOnTheFolder) {
                                         "rights " + folder}));
     EXPECT_FALSE(fs::exists(install_ / "uo.cfg"));
     EXPECT_EQ(Backups().size(), 1U);
-    // Failures of the registry and rights steps are not shown.
-    EXPECT_TRUE(prompt.messages.empty());
+    // A registry entry that was not written is told (and is no success); a failed rights step
+    // is not: the patch run checks the folder's access again.
+    ASSERT_EQ(prompt.messages.size(), 1U);
+    EXPECT_EQ(prompt.messages[0].text, std::string(kRegistryWriteFailedText) + "\r\n\r\n" +
+                                           (install_ / "client.exe").string());
 }
 
 TEST_F(SettingsRepair, OnlyTheChosenActionsRun) {
@@ -285,18 +290,28 @@ TEST_F(SettingsRepair, AMissingFolderOrOneWithoutAccessGetsNoRepair) {
     MakeSettings();
     RecordingOperations operations;
     ScriptedPrompt prompt;
-    RunRepairActions(RepairRequest{(install_ / "missing").string(), true, true, true}, operations,
-                     prompt);
-    RunRepairActions(RepairRequest{"", true, true, true}, operations, prompt);
+    for (int i = 0; i < 4; ++i)
+        prompt.Answer(PromptAnswer::Ok);
+    EXPECT_FALSE(RunRepairActions(RepairRequest{(install_ / "missing").string(), true, true, true},
+                                  operations, prompt));
+    EXPECT_FALSE(RunRepairActions(RepairRequest{"", true, true, true}, operations, prompt));
     WriteFile(install_ / "plain", "a file, not a folder");
-    RunRepairActions(RepairRequest{(install_ / "plain").string(), true, true, true}, operations,
-                     prompt);
+    EXPECT_FALSE(RunRepairActions(RepairRequest{(install_ / "plain").string(), true, true, true},
+                                  operations, prompt));
     EXPECT_TRUE(operations.calls.empty());
 
     operations.access = false;
-    RunRepairActions(RepairRequest{install_.string(), true, true, true}, operations, prompt);
+    EXPECT_FALSE(
+        RunRepairActions(RepairRequest{install_.string(), true, true, true}, operations, prompt));
     EXPECT_EQ(operations.calls, (std::vector<std::string>{"access " + install_.string()}));
     EXPECT_TRUE(Backups().empty());
+    // The registry entry asked for was not written: each time the person is told so.
+    ASSERT_EQ(prompt.messages.size(), 4U);
+    EXPECT_EQ(prompt.messages[3].text.rfind(kRegistryWriteFailedText, 0), 0U);
+    // Without the registry asked for, the skipped repair tells nothing.
+    EXPECT_TRUE(
+        RunRepairActions(RepairRequest{install_.string(), false, true, true}, operations, prompt));
+    EXPECT_EQ(prompt.messages.size(), 4U);
 }
 
 }  // namespace

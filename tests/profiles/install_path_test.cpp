@@ -109,7 +109,24 @@ TEST_F(InstallPathTest, RegistryInstallationDeclinedGoesStraightToThePicker) {
     EXPECT_EQ(profile.ExecuteAfterPatch, chosen + "/client.exe");
     EXPECT_EQ(prompt_.messages.size(), 1u);  // no "Gib einen Ordner an" after No
     ASSERT_EQ(prompt_.folderRequests.size(), 1u);
-    EXPECT_EQ(prompt_.folderRequests[0].title, "");
+    EXPECT_EQ(prompt_.folderRequests[0].title, kPickInstallFolderTitle);
+}
+
+// The picker opens at the person's games folder, or at home while there is none (never on an
+// empty "recent" view).
+TEST_F(InstallPathTest, ThePickerStartsAtTheGamesFolderOrHome) {
+    const std::string home = MakeFolder("home");
+    const ScopedEnv homeEnv("HOME", home);
+    PatchContext profile;
+    prompt_.Answer(PromptAnswer::Ok).PickFolderAnswer(std::nullopt);
+    EXPECT_FALSE(AcquireInstallPath(prompt_, profile, false));
+    MakeFolder("home/Games");
+    prompt_.Answer(PromptAnswer::Ok).PickFolderAnswer(std::nullopt);
+    EXPECT_FALSE(AcquireInstallPath(prompt_, profile, false));
+    ASSERT_EQ(prompt_.folderRequests.size(), 2u);
+    EXPECT_EQ(prompt_.folderRequests[0].initialFolder, home);
+    EXPECT_EQ(prompt_.folderRequests[1].initialFolder, home + "/Games");
+    EXPECT_EQ(prompt_.folderRequests[1].title, kPickInstallFolderTitle);
 }
 
 TEST_F(InstallPathTest, WithoutAUsableRegistryEntryThePersonIsAskedForAFolder) {

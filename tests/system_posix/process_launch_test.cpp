@@ -116,6 +116,18 @@ TEST_F(ProcessLaunchTest, FailuresAreReportedNotHidden) {
     EXPECT_FALSE(StartDeElevated(temp_ / "game/client.exe", temp_ / "game"));
 }
 
+// Wine starts even when it cannot run the program: it then ends at once with its failure, and
+// that ending is the start's result. A program that ran and ended well counts as started.
+TEST_F(ProcessLaunchTest, AWindowsProgramWineCannotRunIsAFailedStart) {
+    test::WriteTestFile(temp_ / "game/client.exe", "MZ");
+    WriteScript(temp_ / "bin/wine", "echo \"wine: Bad EXE format for $1\" >&2\nexit 193\n");
+    EXPECT_FALSE(StartDeElevated(temp_ / "game/client.exe", temp_ / "game"));
+    WriteScript(temp_ / "bin/wine", "kill -SEGV $$\n");
+    EXPECT_FALSE(StartDeElevated(temp_ / "game/client.exe", temp_ / "game"));
+    WriteScript(temp_ / "bin/wine", "exit 0\n");
+    EXPECT_TRUE(StartDeElevated(temp_ / "game/client.exe", temp_ / "game"));
+}
+
 TEST_F(ProcessLaunchTest, OpenWithDesktopHandsTheTargetToXdgOpen) {
     WriteScript(temp_ / "bin/xdg-open",
                 "echo \"$1\" > '" + marker_ + "'\ntouch '" + marker_ + ".done'\n");

@@ -1,21 +1,31 @@
 // The main dialog against real profiles in a temporary folder, a real patch worker and a
 // repository served on loopback; only the operating system's side of a run (elevation,
 // program starts) is recorded instead of done.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <wx/app.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include "tests/support/scoped_env.h"
 #include "tests/support/served_repository.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/ui_test_support.h"
+#include "tests/ui/window_manager.h"
 #include "tests/workflow/recording_platform.h"
 #include "tools/publish/repository_publisher.h"
 #include "ui/launcher_dlg.h"
+#include "ui/news_view.h"
 
 namespace veldmoor {
 namespace {
@@ -108,6 +118,7 @@ protected:
         config.seams.sleep = [this](std::chrono::milliseconds) { gate_.Sleep(); };
         config.shell.startProgram = [](const std::string&, const std::string&) { return true; };
         config.shell.openFolder = [](const std::string&) { return true; };
+        config.newsPageAddress = newsAddress_;
         dialog_ = new CLauncherDlg(std::move(config));
         EXPECT_TRUE(dialog_->OnInitDialog());
         dialog_->Show();
@@ -131,7 +142,35 @@ protected:
     testing::RecordingPlatform platform_;
     SecondsGate gate_;
     uitest::ScriptedBoxes boxes_;
+    std::string newsAddress_;
     CLauncherDlg* dialog_ = nullptr;
+};
+
+// A loopback port that refuses connections: bound, never listening, for as long as it lives.
+class RefusingPort {
+public:
+    RefusingPort() {
+        socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (socket_ >= 0 &&
+            ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port_ = ntohs(address.sin_port);
+    }
+    ~RefusingPort() {
+        if (socket_ >= 0)
+            ::close(socket_);
+    }
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    int port() const { return port_; }
+
+private:
+    int socket_ = -1;
+    int port_ = 0;
 };
 
 TEST_F(LauncherDlgTest, OpensWithTheLastSelectedProfileInTheIdleLayout) {
@@ -360,6 +399,103 @@ TEST_F(LauncherDlgTest, TheBackgroundDragsTheWindowAndEnterDoesNotCloseIt) {
     escape.SetEventObject(&dialog);
     dialog.GetEventHandler()->ProcessEvent(escape);
     EXPECT_EQ(dialog.EndResult(), wxID_CANCEL);
+}
+
+// A news server that cannot be reached leaves a short note in the news area before anything
+// is started, not an empty panel.
+TEST_F(LauncherDlgTest, AnUnreachableNewsServerLeavesANoteInTheNewsArea) {
+    if (!IsNewsViewAvailable())
+        GTEST_FAIL() << "this build has no web view to show news in";
+    const RefusingPort refusing;
+    ASSERT_NE(refusing.port(), 0);
+    newsAddress_ = "http://127.0.0.1:" + std::to_string(refusing.port()) + "/html/launcher.php";
+    WriteProfiles({Profile("Erster")});
+    CLauncherDlg& dialog = Open();
+    ASSERT_NE(dialog.NewsView(), nullptr);
+    ASSERT_TRUE(PumpUntil(
+        [&] { return dialog.newsPlaceholder != nullptr && dialog.newsPlaceholder->IsShown(); }));
+    std::string note(dialog.newsPlaceholder->GetLabel().utf8_str());
+    std::replace(note.begin(), note.end(), '\n', ' ');  // the lines as wrapped for the area
+    EXPECT_EQ(note, kNewsUnreachableText);
+    EXPECT_FALSE(dialog.NewsView()->IsShown());
+    EXPECT_TRUE(dialog.NewsView()->GetRect().Contains(dialog.newsPlaceholder->GetRect()));
+}
+
+// Without a mouse: Tab reaches every control of the idle window, each picture button shows
+// that it has the focus, and Space or Enter works the focused button and the check box.
+TEST_F(LauncherDlgTest, EveryControlIsReachedByTabAndWorkedBySpaceOrEnter) {
+    ASSERT_TRUE(uitest::EnsureWindowManager());
+    WriteProfiles({Profile("Erster"), Profile("Zweiter")});
+    CLauncherDlg& dialog = Open();
+    ASSERT_TRUE(uitest::Activate(dialog));
+
+    const std::vector<CPictureButton*> buttons = {dialog.editButton,  dialog.repairButton,
+                                                  dialog.startButton, dialog.moreButton,
+                                                  dialog.closeButton, dialog.minimiseButton};
+    std::map<wxWindow*, int> presses;
+    for (CPictureButton* button : buttons) {
+        // Caught at the button: the dialog's own action (a patch run, a closed window) stays out.
+        button->Bind(wxEVT_BUTTON, [&presses, button](wxCommandEvent&) { ++presses[button]; });
+    }
+
+    std::set<wxWindow*> reached;
+    std::map<wxWindow*, wxImage> focused;
+    wxWindow* focus = wxWindow::FindFocus();
+    for (int stop = 0; stop < 20 && reached.size() < buttons.size() + 2; ++stop) {
+        ASSERT_TRUE(uitest::PressKeys("Tab"));
+        wxWindow* before = focus;
+        PumpUntil([&] { return (focus = wxWindow::FindFocus()) != before; },
+                  std::chrono::seconds(5));
+        if (focus == nullptr) {
+            // The toolkit's list keeps its focus on an inner part the window does not see;
+            // it answers the arrow keys while it has the focus.
+            const int selected = dialog.profileList->GetSelection();
+            ASSERT_TRUE(uitest::PressKeys(selected == 0 ? "Down" : "Up"));
+            if (PumpUntil([&] { return dialog.profileList->GetSelection() != selected; },
+                          std::chrono::seconds(2)))
+                reached.insert(dialog.profileList);
+            continue;
+        }
+        reached.insert(focus);
+        auto* button = dynamic_cast<CPictureButton*>(focus);
+        if (button == nullptr)
+            continue;
+        focused[button] = uitest::CaptureFromScreen(*button, temp_.path());
+        const int pressesBefore = presses[button];
+        ASSERT_TRUE(uitest::PressKeys(button == dialog.editButton ? "Return" : "space"));
+        EXPECT_TRUE(
+            PumpUntil([&] { return presses[button] > pressesBefore; }, std::chrono::seconds(5)))
+            << "no press by keyboard on button " << button->GetId();
+    }
+    // The focus mark: each button looked different while it had the focus.
+    dialog.autoStart->SetFocus();
+    ASSERT_TRUE(PumpUntil([&] { return wxWindow::FindFocus() == dialog.autoStart; }));
+    uitest::Pump();
+    for (const auto& [button, withFocus] : focused) {
+        const wxImage without = uitest::CaptureFromScreen(*button, temp_.path());
+        ASSERT_TRUE(withFocus.IsOk() && without.IsOk());
+        ASSERT_EQ(withFocus.GetSize(), without.GetSize());
+        EXPECT_NE(
+            std::memcmp(withFocus.GetData(), without.GetData(),
+                        static_cast<std::size_t>(without.GetWidth()) * without.GetHeight() * 3),
+            0)
+            << "no focus mark on button " << button->GetId();
+    }
+    for (CPictureButton* button : buttons) {
+        EXPECT_EQ(reached.count(button), 1u) << "Tab never reached button " << button->GetId();
+    }
+    EXPECT_EQ(reached.count(dialog.profileList), 1u);
+    ASSERT_EQ(reached.count(dialog.autoStart), 1u);
+
+    // The check box, by Space and by Enter.
+    const bool checked = dialog.autoStart->GetValue();
+    ASSERT_TRUE(uitest::PressKeys("space"));
+    EXPECT_TRUE(PumpUntil([&] { return dialog.autoStart->GetValue() != checked; },
+                          std::chrono::seconds(5)));
+    ASSERT_TRUE(uitest::PressKeys("Return"));
+    EXPECT_TRUE(PumpUntil([&] { return dialog.autoStart->GetValue() == checked; },
+                          std::chrono::seconds(5)));
+    EXPECT_TRUE(dialog.IsShown());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "tests/support/temp_dir.h"
 #include "tests/ui/ui_test_support.h"
+#include "tests/ui/window_manager.h"
 #include "ui/profile_editor_dlg.h"
 
 namespace veldmoor {
@@ -241,6 +242,27 @@ TEST_F(ProfileEditorTest, EscapeAfterSaveKeepsTheChangeInMemoryWithoutWritingThe
     EXPECT_TRUE(boxes_.boxes.empty());
     EXPECT_EQ(profiles_.At(0)->Name.str(), "Nur im Speicher");
     EXPECT_FALSE(FileExists());
+}
+
+// Saved by keyboard, "Speichern" turns disabled: the focus goes on to the list, where Tab and
+// the arrow keys still work, instead of staying on the dead button.
+TEST_F(ProfileEditorTest, SavingByKeyboardLeavesTheFocusOnAnEnabledControl) {
+    ASSERT_TRUE(uitest::EnsureWindowManager());
+    CPatchContextDefDlg& editor = Open();
+    ASSERT_TRUE(uitest::Activate(editor));
+    Select(1);
+    Type(editor.nameEdit, "Baustelle Neu");
+    ASSERT_TRUE(editor.saveButton->IsEnabled());
+    editor.saveButton->SetFocus();
+    ASSERT_TRUE(uitest::PumpUntil([&] { return wxWindow::FindFocus() == editor.saveButton; }));
+    ASSERT_TRUE(uitest::PressKeys("space"));
+    ASSERT_TRUE(uitest::PumpUntil([&] { return !editor.saveButton->IsEnabled(); }));
+    EXPECT_EQ(profiles_.At(1)->Name.str(), "Baustelle Neu");
+    EXPECT_TRUE(uitest::PumpUntil([&] {
+        const wxWindow* focus = wxWindow::FindFocus();
+        return focus != nullptr && focus->IsEnabled() && focus != editor.saveButton;
+    }));
+    EXPECT_EQ(wxWindow::FindFocus(), editor.list);
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 // The repair dialog's boxes, warning and the two ways it runs the repairs, and the message
 // boxes of the window's Prompt.
 #include <gtest/gtest.h>
+#include <wx/dirdlg.h>
 #include <wx/msgdlg.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "app/launcher_dialog_entry.h"
+#include "system/repair_operations.h"
+#include "tests/support/fake_wine.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/ui_test_support.h"
@@ -130,6 +134,70 @@ TEST_F(RepairDlgTest, AnElevatedLauncherRunsTheSameChoiceItself) {
     EXPECT_TRUE(platform_.elevatedRuns.empty());
     ASSERT_EQ(operations_.written.size(), 1u);
     EXPECT_EQ(operations_.written[0], (temp_ / "game") + "/client.exe");
+}
+
+// Where the registry is the person's own (Linux: their Wine prefix), the dialog writes it itself
+// and reports completion only when the entry was written.
+TEST_F(RepairDlgTest, ThePersonsOwnRegistryIsWrittenHereAndAFailedWriteIsNoSuccess) {
+    const testing::FakeWine wine;
+    const std::unique_ptr<RepairOperations> system = MakeSystemRepairOperations();
+    platform_.registryNeedsElevation = false;
+    dialog_ = new CRepairDlg(nullptr, temp_ / "game", *system, platform_);
+    dialog_->Show();
+    uitest::Pump();
+    Click(dialog_->registryBox);
+    boxes_.Answer(wxID_OK);
+    dialog_->OnProceed();
+    EXPECT_TRUE(platform_.elevatedRuns.empty());
+    EXPECT_EQ(
+        wine.StoredExePath(), "Z:" + [&] {
+            std::string windows = temp_ / "game/client.exe";
+            std::replace(windows.begin(), windows.end(), '/', '\\');
+            return windows;
+        }());
+    ASSERT_EQ(boxes_.boxes.size(), 1u);
+    EXPECT_EQ(boxes_.boxes[0].text, "Reparaturoperationen abgeschlossen.");
+
+    wine.FailWrites();
+    dialog_->Destroy();
+    dialog_ = new CRepairDlg(nullptr, temp_ / "game", *system, platform_);
+    dialog_->Show();
+    uitest::Pump();
+    boxes_.Answer(wxID_OK);
+    boxes_.Answer(wxID_OK);
+    Click(dialog_->registryBox);
+    Click(dialog_->rightsBox);
+    ASSERT_TRUE(dialog_->rightsBox->GetValue());
+    dialog_->OnProceed();
+    // Only the rights repair needs the elevated launcher; the registry stays with the person.
+    EXPECT_EQ(platform_.elevatedRuns,
+              (std::vector<std::vector<std::string>>{{"-repair", temp_ / "game", "-rrights"}}));
+    ASSERT_EQ(boxes_.boxes.size(), 3u);  // the rights warning, then the failure
+    EXPECT_EQ(boxes_.boxes[2].text,
+              std::string(kRegistryWriteFailedText) + "\r\n\r\n" + (temp_ / "game/client.exe"));
+    EXPECT_TRUE(dialog_->IsShown());
+    EXPECT_EQ(boxes_.unexpected, 0);
+}
+
+// The picker lets the person make the folder the game goes into and says what is chosen.
+TEST(WxPromptTest, TheFolderPickerCanMakeAFolderAndSaysWhatIsChosen) {
+    test::TempDir start("veldmoor-picker");
+    uitest::ScriptedBoxes boxes;
+    long style = 0;
+    std::string title;
+    boxes.handle = [&](wxDialog* dialog) {
+        auto* picker = dynamic_cast<wxDirDialog*>(dialog);
+        if (picker == nullptr)
+            return wxID_NONE;
+        style = picker->GetWindowStyleFlag();
+        title = std::string(picker->GetMessage().utf8_str());
+        return wxID_CANCEL;
+    };
+    std::unique_ptr<Prompt> prompt = CreateDesktopPrompt();
+    ASSERT_NE(prompt, nullptr);
+    EXPECT_EQ(prompt->PickFolder("Ordner wählen", start.path()), std::nullopt);
+    EXPECT_EQ(title, "Ordner wählen");
+    EXPECT_EQ(style & wxDD_DIR_MUST_EXIST, 0);
 }
 
 TEST(WxPromptTest, BoxesCarryTheirCaptionIconAndAnswer) {

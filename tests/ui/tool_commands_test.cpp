@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "tests/support/temp_dir.h"
+#include "tests/system_posix/stand_in_programs.h"
 #include "ui/tool_commands.h"
 
 namespace veldmoor {
@@ -102,6 +103,47 @@ TEST_F(ToolCommandsTest, WithoutAProfileToolsDoNothingButFoldersStillOpen) {
     EXPECT_TRUE(starts_.empty());
     EXPECT_TRUE(prompt_.messages.empty());
     EXPECT_EQ(opened_.size(), 1u);
+}
+
+// The real start: the engine writes the tools without execute bits, and they are Windows
+// programs, so they run through wine in their own folder, as the game does.
+TEST_F(ToolCommandsTest, TheSystemsStartRunsEachToolThroughWineInItsOwnFolder) {
+    const std::string marker = temp_ / "wine-saw";
+    testing::WriteScript(temp_ / "bin/wine",
+                         "{ pwd; echo \"$1\"; } > '" + marker + "'\ntouch '" + marker + ".done'\n");
+    const testing::ScopedEnv path("PATH", testing::PathWithFirst(temp_ / "bin"));
+    const ShellActions system = SystemShellActions();
+    const struct {
+        int command;
+        std::string folder;
+    } tools[] = {{kCmdStatusMap, "/tools/statusmap/VeldmoorStatusMap.exe"},
+                 {kCmdLoopTool, "/tools/velloop/VeldmoorLoop.exe"},
+                 {kCmdLogSweeper, "/tools/logsweeper/LogSweeper.exe"}};
+    for (const auto& tool : tools) {
+        test::WriteTestFile(game_ + tool.folder, "MZ");
+        std::filesystem::remove(marker + ".done");
+        RunToolCommand(tool.command, std::optional<std::string>(game_), documents_, system,
+                       prompt_);
+        const std::string program = game_ + tool.folder;
+        EXPECT_EQ(
+            testing::WaitForFile(marker),
+            std::filesystem::canonical(std::filesystem::path(program).parent_path()).string() +
+                "\n" + program + "\n");
+    }
+    EXPECT_TRUE(prompt_.messages.empty());
+}
+
+// A tool wine cannot run (wine ends at once with its failure) is reported, not lost.
+TEST_F(ToolCommandsTest, AToolWineCannotRunShowsTheToolsMessage) {
+    testing::WriteScript(temp_ / "bin/wine", "echo \"wine: cannot find $1\" >&2\nexit 53\n");
+    const testing::ScopedEnv path("PATH", testing::PathWithFirst(temp_ / "bin"));
+    test::WriteTestFile(game_ + "/tools/statusmap/VeldmoorStatusMap.exe", "MZ");
+    RunToolCommand(kCmdStatusMap, std::optional<std::string>(game_), documents_,
+                   SystemShellActions(), prompt_);
+    ASSERT_EQ(prompt_.messages.size(), 1u);
+    EXPECT_EQ(prompt_.messages[0],
+              "Fehler|Die Statuskarte konnte nicht aufgerufen werden. Bitte patche um "
+              "sicherzustellen, dass diese verfügbar ist.");
 }
 
 }  // namespace

@@ -52,17 +52,6 @@ void FailOnAssert(const wxString& file, int line, const wxString& function,
                   << message.utf8_str();
 }
 
-bool WindowManagerRuns() {
-    // A window manager announces itself on the root window; xprop prints "not found" otherwise.
-    std::unique_ptr<FILE, int (*)(FILE*)> output(
-        popen("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null", "r"), pclose);
-    if (!output)
-        return false;
-    char line[256] = {};
-    const bool read = std::fgets(line, sizeof line, output.get()) != nullptr;
-    return read && std::strstr(line, "window id") != nullptr;
-}
-
 // The windows are tested as players see them: framed and placed by a window manager. When the
 // display has none (a bare Xvfb), openbox is started on it for the run and ended afterwards.
 class PrivateWindowManager {
@@ -110,6 +99,17 @@ private:
 };
 
 }  // namespace
+
+bool WindowManagerRuns() {
+    // A window manager announces itself on the root window; xprop prints "not found" otherwise.
+    std::unique_ptr<FILE, int (*)(FILE*)> output(
+        popen("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null", "r"), pclose);
+    if (!output)
+        return false;
+    char line[256] = {};
+    const bool read = std::fgets(line, sizeof line, output.get()) != nullptr;
+    return read && std::strstr(line, "window id") != nullptr;
+}
 
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

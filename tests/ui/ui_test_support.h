@@ -14,6 +14,10 @@
 
 namespace veldmoor::uitest {
 
+// Whether a window manager has announced itself on $DISPLAY. The test binary starts openbox
+// on a display that has none, for the whole run.
+bool WindowManagerRuns();
+
 // Processes window events until done() holds or timeout passes; returns done().
 bool PumpUntil(const std::function<bool()>& done,
                std::chrono::milliseconds timeout = std::chrono::seconds(20));

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "patch/system_patch_platform.h"
+#include "system/repair.h"
+#include "tests/support/fake_wine.h"
+#include "tests/support/temp_dir.h"
+#include "tests/system_posix/stand_in_programs.h"
 #include "tests/workflow/recording_platform.h"
 #include "tests/workflow/recording_view.h"
 
@@ -76,6 +81,38 @@ TEST(ApplyRegistryPath, WithoutRightsYesSavesAndRestartsElevatedNoDeclines) {
     EXPECT_EQ(messages[0].icon, PromptIcon::Information);
 }
 
+// The game's entry is the person's own (a Wine prefix of theirs): the launcher writes it itself,
+// without administrator rights, and the next run finds it right and asks nothing.
+TEST(ApplyRegistryPath, TheSystemWritesThePersonsOwnPrefixWithoutAskingForRights) {
+    const testing::FakeWine wine;
+    wine.SetExePath("Z:\\old\\client.exe");
+    RecordingView view;
+    SystemPatchPlatform platform;
+    const PatchContext profile = ProfileAt("/games/veldmoor");
+    EXPECT_EQ(ApplyRegistryPath(profile, view, platform, {}), RegistryStep::Done);
+    EXPECT_EQ(wine.StoredExePath(), "Z:\\games\\veldmoor\\client.exe");
+    EXPECT_TRUE(view.Messages().empty());
+    EXPECT_EQ(ApplyRegistryPath(profile, view, platform, {}), RegistryStep::Done);
+    EXPECT_TRUE(view.Messages().empty());
+    EXPECT_EQ(wine.Calls().find("reg|add"), wine.Calls().rfind("reg|add"));
+}
+
+TEST(ApplyRegistryPath, AWriteThatDidNotHappenIsToldAndTheGameStillStarts) {
+    const testing::FakeWine wine;
+    wine.FailWrites();
+    RecordingView view;
+    view.Answer(PromptAnswer::Ok);
+    SystemPatchPlatform platform;
+    EXPECT_EQ(ApplyRegistryPath(ProfileAt("/games/veldmoor"), view, platform, {}),
+              RegistryStep::Done);
+    EXPECT_EQ(wine.StoredExePath(), std::nullopt);
+    const auto messages = view.Messages();
+    ASSERT_EQ(messages.size(), 1U);
+    EXPECT_EQ(messages[0].text,
+              std::string(kRegistryWriteFailedText) + "\r\n\r\n/games/veldmoor/client.exe");
+    EXPECT_EQ(messages[0].icon, PromptIcon::Warning);
+}
+
 TEST(StartGame, NothingToStartWritesNothing) {
     RecordingView view;
     RecordingPlatform platform;
@@ -114,6 +151,27 @@ TEST(StartGame, AnotherProgramRunsInItsOwnFolderAndAFailureIsShown) {
               "Der Startprozess ist fehlgeschlagen.\r\n\r\nDie Anwendung an "
               "'/games/veldmoor/client.exe' konnte nicht ausgef\xC3\xBChrt werden.");
     EXPECT_EQ(messages[0].icon, PromptIcon::Error);
+}
+
+// The game runs through wine; when wine cannot run it (it ends at once with its failure), the
+// player is told instead of left waiting for a game that never comes.
+TEST(StartGame, AGameWineCannotRunIsReported) {
+    test::TempDir temp("veldmoor-game-start");
+    testing::WriteScript(temp / "bin/wine", "echo \"wine: cannot find $1\" >&2\nexit 53\n");
+    const testing::ScopedEnv path("PATH", testing::PathWithFirst(temp / "bin"));
+    test::WriteTestFile(temp / "game/client.exe", "MZ");
+    RecordingView view;
+    view.Answer(PromptAnswer::Ok);
+    RecordingPlatform platform;
+    platform.realProgramStarts = true;
+    PatchContext profile = ProfileAt(temp / "game");
+    profile.ExecuteAfterPatch = temp / "game/client.exe";
+    StartGame(profile, view, platform);
+    const auto messages = view.Messages();
+    ASSERT_EQ(messages.size(), 1U);
+    EXPECT_EQ(messages[0].text, "Der Startprozess ist fehlgeschlagen.\r\n\r\nDie Anwendung an '" +
+                                    (temp / "game/client.exe") +
+                                    "' konnte nicht ausgef\xC3\xBChrt werden.");
 }
 
 }  // namespace

@@ -26,6 +26,9 @@ public:
     bool folderAccessAfterRepair = true;
     ElevatedRun repairOutcome = ElevatedRun::Finished;
     bool elevated = false;
+    // As on Windows; the Linux platform writes the person's own registry without rights.
+    bool registryNeedsElevation = true;
+    bool registryWritesSucceed = true;
     std::optional<std::string> exePath;
     bool startsSucceed = true;
     bool realProgramStarts = false;
@@ -58,11 +61,12 @@ public:
         return startsSucceed;
     }
     bool IsElevated() override { return elevated; }
+    bool RegistryWriteNeedsElevation() override { return registryNeedsElevation; }
     std::optional<std::string> ReadExePath() override { return exePath; }
     bool WriteExePath(const std::string& clientPath) override {
         const std::lock_guard<std::mutex> lock(mutex_);
         writtenExePaths.push_back(clientPath);
-        return true;
+        return registryWritesSucceed;
     }
     bool StartProgram(const std::string& program, const std::string& workingDirectory) override {
         {
