@@ -1,6 +1,8 @@
-// The window library's part of start-up: the toolkit is started once per process, the main
-// dialog runs modally against the real system, and message boxes of start-up and the repair
-// run are real boxes without an owner window.
+// Start-up's window for a build with one (the counterpart of no_window.cpp): the toolkit is
+// started once per process, the main dialog runs modally against the real system, and message
+// boxes of start-up and the repair run are real boxes without an owner window. It lives with
+// the program, which links both the start-up and the window library; neither library knows the
+// other.
 #include "app/launcher_dialog_entry.h"
 
 #include <wx/app.h>
