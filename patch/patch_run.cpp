@@ -13,6 +13,7 @@
 #include "patch/patch_reports.h"
 #include "patch/transfer_progress.h"
 #include "profiles/addresses.h"
+#include "sync/http.h"
 #include "sync/patch_exception.h"
 #include "sync/repo_sync.h"
 #include "system/folders.h"
@@ -162,6 +163,15 @@ bool PatchRun::Countdown() {
     return !calledOff;
 }
 
+void PatchRun::ConnectSync(RepoSync& sync) {
+    sync.setStopRequest([this] { return Stopped(); });
+    // A connection that broke and is tried again is worth a line: a run that waits on a retry
+    // would otherwise look stuck.
+    HttpSettings http = HttpSettings::fromEnvironment();
+    http.onRetry = [this](const std::string& line) { view_.AppendStatusLine(line); };
+    sync.setHttpSettings(http);
+}
+
 void PatchRun::ListAndPrepare(RepoSync& sync, const std::unordered_set<std::string>* excluded) {
     const std::vector<RemoteFile> files = sync.listFiles();
     const FileCheckCallback onCheck = MakeFileCheckCallback(view_);
@@ -202,7 +212,7 @@ PatchRun::StepResult PatchRun::UpdateLauncher() {
     const std::string before = ComputeLauncherDigest(root);
     const StepResult synced = GuardedSync([&] {
         RepoSync sync(root, request_.launcherRepoAddress);
-        sync.setStopRequest([this] { return Stopped(); });
+        ConnectSync(sync);
         view_.AppendStatusLine("Rufe Dateiliste ab ..");
         ListAndPrepare(sync, nullptr);
         RunTransfers(view_, sync, root, ticks_);
@@ -277,7 +287,7 @@ PatchRun::StepResult PatchRun::UpdateClient(const PatchContext& profile) {
     const bool hasConfig = IsReadableFile(AppendPathComponent(folder, kGameSettingsFileName));
     return GuardedSync([&] {
         RepoSync sync(folder, profile.RepoPath.str());
-        sync.setStopRequest([this] { return Stopped(); });
+        ConnectSync(sync);
         view_.AppendStatusText("Rufe Dateiliste ab ..\r\n");
         const std::unordered_set<std::string> excluded =
             hasConfig ? ReadExclusionList(request_.launcherFolder)

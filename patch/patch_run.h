@@ -67,6 +67,8 @@ private:
     void SaveProfiles();
     void Pause(std::chrono::milliseconds duration, bool countdown);
     bool Stopped() const { return control_.StopRequested(); }
+    // The run's stop request and its status log's retry lines, for each repository sync.
+    void ConnectSync(RepoSync& sync);
     void ListAndPrepare(RepoSync& sync, const std::unordered_set<std::string>* excluded);
 
     LauncherView& view_;

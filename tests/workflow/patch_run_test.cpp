@@ -11,6 +11,8 @@
 
 #include "patch/launcher_view.h"
 #include "system/launcher_file.h"
+#include "tests/support/misbehaving_server.h"
+#include "tests/support/scoped_env.h"
 #include "tests/workflow/workflow_fixture.h"
 
 namespace veldmoor::testing {
@@ -544,6 +546,23 @@ TEST_F(PatchRunTest, ARunWithoutAProfileStopsBeforeTheGame) {
     EXPECT_NE(view_.StatusText().find("Es ist kein Profil ausgew\xC3\xA4hlt.\r\n" + kAbort),
               std::string::npos);
     EXPECT_EQ(platform_.accessChecks, 0);
+}
+
+// A server that fails for a moment is tried again, and the player sees why the run waits.
+TEST_F(PatchRunTest, AConnectionTriedAgainIsToldInTheStatusLog) {
+    Publish("game", {{"client.exe", "the game client"}});
+    const ScopedEnv quickRetry("VELDMOOR_RETRY_PAUSE_MS", "1");
+    test::MisbehavingServer flaky(temp_ / "server", test::Misbehaviour{.failFirst = 1});
+    PatchRunRequest request = Request();
+    request.noSelfPatch = true;
+    request.profile->RepoPath = flaky.address("game");
+
+    Run(std::move(request));
+
+    EXPECT_NE(view_.StatusText().find("Verbindung unterbrochen"), std::string::npos)
+        << view_.StatusText();
+    EXPECT_EQ(test::ReadTestFile(Game("client.exe")), "the game client");
+    EXPECT_EQ(view_.Count("EndDialog:0"), 1);
 }
 
 }  // namespace
