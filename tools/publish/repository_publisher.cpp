@@ -184,7 +184,10 @@ PublishRefused::PublishRefused(std::vector<std::string> reasonList)
       reasons(std::move(reasonList)) {}
 
 std::vector<ListedFile> ReadFileList(const std::string& fileListPath) {
-    const std::string text = ReadAll(fs::path(fileListPath));
+    return ParseListedFiles(ReadAll(fs::path(fileListPath)));
+}
+
+std::vector<ListedFile> ParseListedFiles(std::string_view text) {
     std::vector<ListedFile> files;
     for (const FileListEntryText& entry : findFileListEntries(text)) {
         try {

@@ -14,6 +14,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace veldmoor {
@@ -55,6 +56,7 @@ struct ListedFile {
     std::int64_t time = 0;
 };
 std::vector<ListedFile> ReadFileList(const std::string& fileListPath);
+std::vector<ListedFile> ParseListedFiles(std::string_view text);
 std::string FormatFileList(const std::vector<ListedFile>& files);
 
 }  // namespace veldmoor
