@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -18,7 +19,13 @@ using namespace veldmoor;
 
 namespace {
 
+std::string g_folder;
 std::string g_localCopy;
+
+void RemoveFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(g_folder, ignored);
+}
 
 void CheckCovers(const BlockPlan& plan, std::uint32_t targetSize) {
     std::uint64_t at = 0;
@@ -39,7 +46,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char folder[] = "/tmp/veldmoor-fuzz-XXXXXX";
     if (mkdtemp(folder) == nullptr)
         std::abort();
-    g_localCopy = std::string(folder) + "/local";
+    g_folder = folder;
+    g_localCopy = g_folder + "/local";
+    std::atexit(RemoveFolder);
     return 0;
 }
 

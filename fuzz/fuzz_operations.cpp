@@ -21,7 +21,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
+std::string g_base;
 std::string g_target;
+
+void RemoveFolder() {
+    std::error_code ignored;
+    fs::remove_all(g_base, ignored);
+}
 
 class RecordingRemover : public EntryRemover {
 public:
@@ -73,7 +79,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     Write(base / "outside" / "secret.txt", "x");
     Write(base / "outside" / "kept" / "a.mul", "x");
     fs::create_directory_symlink(base / "outside", base / "client" / "moved");
+    g_base = base.string();
     g_target = (base / "client").string();
+    std::atexit(RemoveFolder);
     return 0;
 }
 

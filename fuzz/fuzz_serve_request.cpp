@@ -27,6 +27,13 @@ namespace {
 constexpr std::string_view kSecret = "VELDMOOR-OUTSIDE-THE-ROOT";
 std::unique_ptr<RepoServer> g_server;
 int g_port = 0;
+std::string g_base;
+
+void StopAndRemove() {
+    g_server.reset();
+    std::error_code ignored;
+    fs::remove_all(g_base, ignored);
+}
 
 void Write(const fs::path& path, std::string_view text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -84,6 +91,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     options.root = root.string();
     g_server = std::make_unique<RepoServer>(options);
     g_port = g_server->start();
+    g_base = base.string();
+    std::atexit(StopAndRemove);
     return 0;
 }
 
