@@ -7,6 +7,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "fuzz/fuzz_check.h"
 #include "tools/serve/repo_server.h"
@@ -39,17 +42,35 @@ void Write(const fs::path& path, std::string_view text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-std::string Exchange(std::string_view request) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    FUZZ_CHECK(fd >= 0);
-    timeval timeout{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+// Hundreds of thousands of connections a minute would use up the loopback ports if each left
+// a TIME_WAIT behind: the client resets instead of closing, and waits for a port should one
+// still be missing.
+int Connect() {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(g_port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    FUZZ_CHECK(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0);
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        FUZZ_CHECK(fd >= 0);
+        timeval timeout{5, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+        const linger reset{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+            return fd;
+        const int error = errno;
+        close(fd);
+        FUZZ_CHECK(error == EADDRNOTAVAIL || error == EAGAIN);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    FUZZ_CHECK(!"no loopback port came free within 5 s");
+    return -1;
+}
+
+std::string Exchange(std::string_view request) {
+    const int fd = Connect();
     std::size_t sent = 0;
     while (sent < request.size()) {
         const ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
