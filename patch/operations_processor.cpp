@@ -173,6 +173,11 @@ void ProcessOperationsFile(const std::string& listFolder, std::string_view targe
     std::ifstream list(AppendPathComponent(listFolder, kOperationsFileName));
     if (!list.is_open())
         return;
+    ProcessOperationsList(list, target, handler);
+}
+
+void ProcessOperationsList(std::istream& list, std::string_view target,
+                           const std::function<void(std::string_view)>& handler) {
     // Whole lines: a line cut into pieces could make its first piece name a shorter, other path.
     std::string line;
     while (std::getline(list, line)) {

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <istream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,9 @@ bool MatchKeyword(std::string_view text, std::string_view keyword, std::size_t& 
 // Reads listFolder/operations.txt and calls handler with the rest of every line that starts with
 // target. A missing list is not an error. OperationsProcessorException passes through.
 void ProcessOperationsFile(const std::string& listFolder, std::string_view target,
+                           const std::function<void(std::string_view)>& handler);
+// The same for a list already open.
+void ProcessOperationsList(std::istream& list, std::string_view target,
                            const std::function<void(std::string_view)>& handler);
 
 // Runs one line's rest against folder. False when it is no "remove" operation.

@@ -56,8 +56,12 @@ void PatchWorker::Control::Wake() {
 }
 
 std::unordered_set<std::string> ReadExclusionList(const std::string& launcherFolder) {
-    std::unordered_set<std::string> excluded;
     std::ifstream list(AppendPathComponent(launcherFolder, kExclusionFileName));
+    return ParseExclusionList(list);
+}
+
+std::unordered_set<std::string> ParseExclusionList(std::istream& list) {
+    std::unordered_set<std::string> excluded;
     std::string line;
     while (std::getline(list, line)) {
         if (!line.empty() && line.back() == '\r')

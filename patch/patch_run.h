@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <istream>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -38,6 +39,8 @@ struct CountdownState {
 
 // excludes.txt in launcherFolder: one repository path per line; empty when the file is missing.
 std::unordered_set<std::string> ReadExclusionList(const std::string& launcherFolder);
+// The same for a list already open.
+std::unordered_set<std::string> ParseExclusionList(std::istream& list);
 
 inline constexpr char kExclusionFileName[] = "excludes.txt";
 inline constexpr char kGameSettingsFileName[] = "uo.cfg";

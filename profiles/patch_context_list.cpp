@@ -180,14 +180,18 @@ std::optional<std::size_t> PatchContextList::Load() {
     if (!bytes) {
         return std::nullopt;
     }
-    if (ElementNesting(*bytes) > kMaxElementNesting) {
+    return LoadFromText(std::move(*bytes));
+}
+
+std::optional<std::size_t> PatchContextList::LoadFromText(std::string bytes) {
+    if (ElementNesting(bytes) > kMaxElementNesting) {
         return std::nullopt;
     }
     std::vector<PatchContext> loaded;
     std::uint32_t lastSelected = lastSelected_;
     try {
         rapidxml::xml_document<char> document;
-        document.parse<rapidxml::parse_default>(bytes->data());  // string keeps its NUL
+        document.parse<rapidxml::parse_default>(bytes.data());  // string keeps its NUL
         for (auto* node = document.first_node(); node != nullptr; node = node->next_sibling()) {
             if (node->type() != rapidxml::node_element) {
                 continue;

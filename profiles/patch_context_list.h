@@ -31,6 +31,8 @@ public:
     // Appends the profiles of profiles.xml. Returns the selected index, or none when the file
     // is missing, unreadable or malformed (the list is then unchanged) or the list is empty.
     std::optional<std::size_t> Load();
+    // The same for the file's bytes.
+    std::optional<std::size_t> LoadFromText(std::string bytes);
 
     // Writes the whole list to profiles.xml through a temporary file renamed over it, so a
     // failure (full disk, crash) leaves the previous file intact. False on failure; the reason
