@@ -5,3 +5,8 @@ option(VELDMOOR_WERROR "Treat warnings in the project's own code as errors" OFF)
 add_library(veldmoor_warnings INTERFACE)
 target_compile_options(veldmoor_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wno-missing-field-initializers $<$<BOOL:${VELDMOOR_WERROR}>:-Werror>)
+
+# German texts are written as they read, in UTF-8, in the sources; the compilers are told so,
+# rather than guessing from the build machine's locale.
+target_compile_options(veldmoor_warnings INTERFACE
+  $<$<CXX_COMPILER_ID:GNU,Clang>:-finput-charset=UTF-8> $<$<CXX_COMPILER_ID:MSVC>:/utf-8>)

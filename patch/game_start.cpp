@@ -22,9 +22,8 @@ RegistryStep ApplyRegistryPath(const PatchContext& profile, LauncherView& view,
     }
 
     const PromptAnswer answer = view.ShowMessage(
-        "F\xC3\xBCr das verwendete Profil ist vermerkt, dass die Registrierung angepasst werden "
-        "soll.\r\nDaf\xC3\xBCr sind Administratorrechte erforderlich.\r\n\r\nM\xC3\xB6"
-        "chtest du "
+        "Für das verwendete Profil ist vermerkt, dass die Registrierung angepasst werden "
+        "soll.\r\nDafür sind Administratorrechte erforderlich.\r\n\r\nMöchtest du "
         "fortfahren?",
         "", PromptButtons::YesNo, PromptIcon::Information);
     if (answer != PromptAnswer::Yes)
@@ -50,7 +49,7 @@ void StartGame(const PatchContext& profile, LauncherView& view, PatchPlatform& p
     if (platform.StartProgram(program, DirectoryOfPath(program)))
         return;
     view.ShowMessage("Der Startprozess ist fehlgeschlagen.\r\n\r\nDie Anwendung an '" + program +
-                         "' konnte nicht ausgef\xC3\xBChrt werden.",
+                         "' konnte nicht ausgeführt werden.",
                      "Fehler", PromptButtons::Ok, PromptIcon::Error);
 }
 

@@ -197,9 +197,7 @@ bool ExecuteOperation(const std::string& folder, std::string_view text,
 
     const std::optional<std::string> local = NormaliseListPath(listed);
     if (!local || PassesThroughLink(folder, *local)) {
-        logLine("Unzul\xC3\xA4ssiger Pfad '" + listed +
-                "' wird \xC3\xBC"
-                "bersprungen ..");
+        logLine("Unzulässiger Pfad '" + listed + "' wird übersprungen ..");
         return true;
     }
 
@@ -255,14 +253,14 @@ bool RemoveFolderTree(const std::string& path) {
 
 bool CleanupLauncherData(const std::string& launcherFolder, const LogLine& logLine,
                          const EntryRemover& remover) {
-    return Cleanup(launcherFolder, "launcher", launcherFolder,
-                   "Launcherdaten werden aufger\xC3\xA4umt ..", logLine, remover);
+    return Cleanup(launcherFolder, "launcher", launcherFolder, "Launcherdaten werden aufgeräumt ..",
+                   logLine, remover);
 }
 
 bool CleanupGameData(const std::string& launcherFolder, const std::string& gameFolder,
                      const LogLine& logLine, const EntryRemover& remover) {
-    return Cleanup(launcherFolder, "client", gameFolder, "Spieldaten werden aufger\xC3\xA4umt ..",
-                   logLine, remover);
+    return Cleanup(launcherFolder, "client", gameFolder, "Spieldaten werden aufgeräumt ..", logLine,
+                   remover);
 }
 
 }  // namespace veldmoor

@@ -112,7 +112,7 @@ void PatchRun::Execute() {
         }
 
         if (!request_.profile) {
-            view_.AppendStatusLine("Es ist kein Profil ausgew\xC3\xA4hlt.");
+            view_.AppendStatusLine("Es ist kein Profil ausgewählt.");
             return Abort();
         }
         const PatchContext& profile = *request_.profile;

@@ -28,7 +28,7 @@ std::uint32_t SystemTickCount() {
 }
 
 void OnFileCheck(LauncherView& view, const std::string& repoPath) {
-    view.AppendStatusText("Ermittle herunterzuladene Daten f\xC3\xBCr '" + repoPath + "' ..\r\n");
+    view.AppendStatusText("Ermittle herunterzuladene Daten für '" + repoPath + "' ..\r\n");
 }
 
 FileCheckCallback MakeFileCheckCallback(LauncherView& view) {

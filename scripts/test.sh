@@ -2,7 +2,8 @@
 # Installs what is missing, then checks format, builds with AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs every test, runs the threaded tests again under
 # ThreadSanitizer, builds an optimised release (so an optimiser's warnings show here first),
-# and runs clang-tidy over the project's own code. Warnings are errors in all of these builds.
+# runs clang-tidy over the project's own code and every parser's fuzz target briefly. Warnings
+# are errors in all of these builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -35,6 +36,9 @@ cmake --build build/ci-release -j "$jobs"
 
 echo "== clang-tidy"
 bash scripts/run-tidy.sh build/asan
+
+echo "== fuzzing (15 s per target; scripts/fuzz.sh runs them longer)"
+bash scripts/fuzz.sh 15
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -116,7 +116,7 @@ TEST(CommandLine, LengthsCountCharactersNotBytes) {
     // 259 umlauts are 518 bytes but 259 characters.
     std::string umlauts;
     for (std::size_t i = 0; i < CLauncherAppCommandLineInfo::kMaxRepairPathLength; ++i) {
-        umlauts += "\xC3\xBC";
+        umlauts += "ü";
     }
     const CLauncherAppCommandLineInfo info = Parse({"-repair", umlauts});
     EXPECT_EQ(info.repairPath,

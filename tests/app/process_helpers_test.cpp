@@ -194,7 +194,7 @@ TEST(RunningDialog, ASecondStartKnocksAndTheListenerHearsIt) {
 }
 
 TEST(TextEncoding, RoundTripsUtf8AndReplacesBrokenBytes) {
-    const std::string text = "Veldmoor \xC3\xBC\xE2\x82\xAC \xF0\x9F\x8E\xB2";
+    const std::string text = "Veldmoor ü€ 🎲";
     const std::wstring wide = WidenText(text);
     EXPECT_EQ(wide, L"Veldmoor \u00FC\u20AC \U0001F3B2");
     EXPECT_EQ(NarrowText(wide), text);

@@ -25,19 +25,16 @@ using testing::TempFolder;
 constexpr char kChooseFolder[] = "Gib einen Ordner an, in den das Spiel installiert werden soll.";
 
 std::string LauncherFolderText(const std::string& path) {
-    return "Der von dir ausgew\xC3\xA4hlte Zielpfad ist der Launcher-Pfad. Wir empfehlen "
-           "f\xC3\xBCr "
+    return "Der von dir ausgewählte Zielpfad ist der Launcher-Pfad. Wir empfehlen "
+           "für "
            "das Spiel einen anderen Pfad zu verwenden, da es sonst zu Problemen kommen "
            "kann.\r\n\r\n" +
-           path +
-           "\r\n\r\nM\xC3\xB6"
-           "chtest du das Spiel dennoch in diesen Zielpfad installieren?";
+           path + "\r\n\r\nMöchtest du das Spiel dennoch in diesen Zielpfad installieren?";
 }
 
 std::string NotEmptyText(const std::string& path) {
-    return "Der von dir ausgew\xC3\xA4hlte Zielpfad ist nicht leer!\r\n\r\n" + path +
-           "\r\n\r\nM\xC3\xB6"
-           "chtest du das Spiel dennoch in diesen Zielpfad installieren?";
+    return "Der von dir ausgewählte Zielpfad ist nicht leer!\r\n\r\n" + path +
+           "\r\n\r\nMöchtest du das Spiel dennoch in diesen Zielpfad installieren?";
 }
 
 // Runs each test with a fake Wine registry, in a temporary launcher folder as the current

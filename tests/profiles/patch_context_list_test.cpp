@@ -41,7 +41,7 @@ constexpr char kTwoProfilesXml[] =
     "\t\t<SetRegistryPath enabled=\"false\" />\r\n"
     "\t</Profile>\r\n"
     "\t<Profile>\r\n"
-    "\t\t<Name value=\"Bau-Server \xC3\xA4\xC3\xB6\xC3\xBC\" />\r\n"
+    "\t\t<Name value=\"Bau-Server äöü\" />\r\n"
     "\t\t<PatchPath value=\"\" />\r\n"
     "\t\t<RepoPath value=\"http://sync.example/bau/\" />\r\n"
     "\t\t<ExecuteAfterPatch value=\"\" />\r\n"
@@ -54,8 +54,7 @@ PatchContextList TwoProfiles(const std::string& folder) {
     PatchContextList list(folder);
     list.Add(MakeProfile("Tom & Jerry <3 \"x\" 'y' >", "/games/veldmoor",
                          "https://sync.example/srv/", "/games/veldmoor/client.exe", true, false));
-    list.Add(MakeProfile("Bau-Server \xC3\xA4\xC3\xB6\xC3\xBC", "", "http://sync.example/bau/", "",
-                         false, true));
+    list.Add(MakeProfile("Bau-Server äöü", "", "http://sync.example/bau/", "", false, true));
     list.SetLastSelected(1);
     return list;
 }
@@ -285,10 +284,8 @@ TEST(PatchContextListLoad, WindowsCodePageTextBecomesUtf8) {
                  "ber\"/></Profile></Profiles>");
     PatchContextList list(folder.str());
     ASSERT_EQ(list.Load(), 0u);
-    EXPECT_EQ(list.At(0)->Name, "M\xC3\xBCller \xE2\x82\xAC");
-    EXPECT_EQ(list.At(0)->PatchPath,
-              "C:\\Spiele\\\xC3\x9C"
-              "ber");
+    EXPECT_EQ(list.At(0)->Name, "Müller €");
+    EXPECT_EQ(list.At(0)->PatchPath, "C:\\Spiele\\Über");
 }
 
 TEST(PatchContextListLoad, AppendsToProfilesAlreadyInTheList) {

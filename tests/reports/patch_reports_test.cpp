@@ -14,24 +14,23 @@ using testing::ScriptedPrompt;
 // The category paragraphs, written out here independently of the code under test.
 constexpr char kAccessText[] =
     "Beim Anwenden der neuen Daten ist ein Fehler aufgetreten.\nBitte kontrolliere dass der "
-    "Launcher kein weiteres Mal l\xC3\xA4uft und das Spiel nicht gestartet ist. Auch keine andere "
+    "Launcher kein weiteres Mal läuft und das Spiel nicht gestartet ist. Auch keine andere "
     "Anwendung (z. B. Axis, TNG, Fiddler, VelLoop, ..), die auf die Daten zugreift, darf "
-    "gestartet sein.\nSollte das nicht helfen, starte ggf. deinen Rechner neu oder pr\xC3\xBC"
-    "fe die Ordnerberechtigungen mit der Reparaturfunktion.";
+    "gestartet sein.\nSollte das nicht helfen, starte ggf. deinen Rechner neu oder prüfe die "
+    "Ordnerberechtigungen mit der Reparaturfunktion.";
 constexpr char kTransferText[] =
-    "Es ist ein Fehler bei der \xC3\x9C"
-    "bertragung der Daten aufgetreten.\nBitte pr\xC3\xBC"
-    "fe deine Internetverbindung und versuche es erneut.";
+    "Es ist ein Fehler bei der Übertragung der Daten aufgetreten.\nBitte prüfe deine "
+    "Internetverbindung und versuche es erneut.";
 constexpr char kMetadataText[] =
-    "Die empfangenen Daten entsprechen nicht dem erwarteten Format.\nBitte versuche es sp\xC3\xA4"
+    "Die empfangenen Daten entsprechen nicht dem erwarteten Format.\nBitte versuche es spä"
     "ter erneut.";
 constexpr char kIntegrityText[] =
-    "Bei der Pr\xC3\xBC"
-    "fung der heruntergeladenen Daten wurde eine Inkonsistenz festgestellt. Bitte wiederhole "
+    "Bei der Prüfung der heruntergeladenen Daten wurde eine Inkonsistenz festgestellt. Bitte "
+    "wiederhole "
     "den Vorgang.";
 constexpr char kCleanupText[] =
-    "Es ist ein Fehler beim L\xC3\xB6schen von alten ungenutzten Daten aufgetreten. M\xC3\xB6"
-    "chtest du ohne S\xC3\xA4uberung fortfahren?";
+    "Es ist ein Fehler beim Löschen von alten ungenutzten Daten aufgetreten. Möchtest du ohne "
+    "Säuberung fortfahren?";
 
 TEST(ExceptionTypes, AreSiblingsThatNeverCatchEachOther) {
     static_assert(!std::is_base_of_v<PatchException, OperationsProcessorException>);
@@ -57,9 +56,7 @@ TEST(ExceptionTypes, AreSiblingsThatNeverCatchEachOther) {
 TEST(ComposeTransferReport, FileListFailure) {
     const ReportMessage report =
         ComposeTransferReport(PatchException(1, 7, "", "Http request failed while getting files!"));
-    EXPECT_EQ(report.caption,
-              "Daten\xC3\xBC"
-              "bertragungsfehler");
+    EXPECT_EQ(report.caption, "Datenübertragungsfehler");
     EXPECT_EQ(report.text, std::string(kTransferText) +
                                "\n\nDetails: Die Dateiliste konnte nicht abgerufen werden!");
 }
@@ -68,12 +65,10 @@ TEST(ComposeTransferReport, ChecksumFailureShowsBothValuesInHex) {
     const ReportMessage report = ComposeTransferReport(
         PatchException(3, 8, "data/a.mul", "Checksum check failed",
                        {{"FileChecksum", 6699}, {"ExpectedChecksum", 4294967295u}}));
-    EXPECT_EQ(report.caption, "Integrit\xC3\xA4tsfehler");
-    EXPECT_EQ(report.text,
-              std::string(kIntegrityText) +
-                  "\n\nDetails: Die Pr\xC3\xBC"
-                  "fsumme der Datei 'data/a.mul' stimmt nicht mit der erwarteten \xC3\xBC"
-                  "berein.\n(Ist: 0x00001A2B, Erwartet: 0xFFFFFFFF)");
+    EXPECT_EQ(report.caption, "Integritätsfehler");
+    EXPECT_EQ(report.text, std::string(kIntegrityText) +
+                               "\n\nDetails: Die Prüfsumme der Datei 'data/a.mul' stimmt nicht mit "
+                               "der erwarteten überein.\n(Ist: 0x00001A2B, Erwartet: 0xFFFFFFFF)");
 }
 
 TEST(ComposeTransferReport, MissingChecksumParamsReadAsZero) {
@@ -93,30 +88,24 @@ TEST(ComposeTransferReport, EachCodeHasItsDetailsParagraph) {
         const char* details;
     };
     const Case cases[] = {
-        {1, 0, "a/b.mul",
-         "Daten\xC3\xBC"
-         "bertragungsfehler",
-         kTransferText,
-         "\n\nDetails: Die Verbindung wurde unterbrochen, als die Metadaten f\xC3\xBCr 'a/b.mul' "
+        {1, 0, "a/b.mul", "Datenübertragungsfehler", kTransferText,
+         "\n\nDetails: Die Verbindung wurde unterbrochen, als die Metadaten für 'a/b.mul' "
          "empfangen werden sollten."},
         {2, 1, "a/b.mul", "Metadatenfehler", kMetadataText,
-         "\n\nDetails: Die Metadaten f\xC3\xBCr 'a/b.mul' sind ung\xC3\xBCltig."},
+         "\n\nDetails: Die Metadaten für 'a/b.mul' sind ungültig."},
         {0, 2, "a/b.mul", "Zugriffsfehler", kAccessText,
-         "\n\nDetails: Das Verzeichnis f\xC3\xBCr 'a/b.mul' konnte nicht angelegt werden."},
+         "\n\nDetails: Das Verzeichnis für 'a/b.mul' konnte nicht angelegt werden."},
         {0, 3, "a/b.mul.tmp", "Zugriffsfehler", kAccessText,
-         "\n\nDetails: Die tempor\xC3\xA4re Datei 'a/b.mul.tmp' kann nicht geschrieben werden."},
-        {1, 4, "a/b.mul",
-         "Daten\xC3\xBC"
-         "bertragungsfehler",
-         kTransferText,
-         "\n\nDetails: Die Daten f\xC3\xBCr 'a/b.mul' k\xC3\xB6nnen nicht heruntergeladen "
+         "\n\nDetails: Die temporäre Datei 'a/b.mul.tmp' kann nicht geschrieben werden."},
+        {1, 4, "a/b.mul", "Datenübertragungsfehler", kTransferText,
+         "\n\nDetails: Die Daten für 'a/b.mul' können nicht heruntergeladen "
          "werden."},
         {0, 5, "a/b.mul", "Zugriffsfehler", kAccessText,
-         "\n\nDetails: Die alte Datei 'a/b.mul' konnte nicht gel\xC3\xB6scht werden."},
+         "\n\nDetails: Die alte Datei 'a/b.mul' konnte nicht gelöscht werden."},
         {0, 6, "a/b.mul", "Zugriffsfehler", kAccessText,
          "\n\nDetails: Die neue Datei 'a/b.mul' konnte nicht eingesetzt werden."},
         {2, 1, "", "Metadatenfehler", kMetadataText,
-         "\n\nDetails: Die Metadaten f\xC3\xBCr '' sind ung\xC3\xBCltig."},
+         "\n\nDetails: Die Metadaten für '' sind ungültig."},
     };
     for (const Case& c : cases) {
         const ReportMessage report =
@@ -134,20 +123,20 @@ TEST(ComposeTransferReport, TheEnginesLaterCodesSayWhatHappened) {
         return report.text.substr(std::string(kAccessText).size());
     };
     EXPECT_EQ(details(PatchException(0, 9, "data/a.mul", "", {{"NeededBytes", 4u << 20}})),
-              "\n\nDetails: Auf dem Laufwerk ist nicht genug Platz f\xC3\xBCr 'data/a.mul'. Es "
-              "werden 4.00MB ben\xC3\xB6tigt. Bitte schaffe Platz auf dem Laufwerk und versuche es "
+              "\n\nDetails: Auf dem Laufwerk ist nicht genug Platz für 'data/a.mul'. Es "
+              "werden 4.00MB benötigt. Bitte schaffe Platz auf dem Laufwerk und versuche es "
               "erneut.");
     EXPECT_EQ(details(PatchException(0, 10, "C:/Spiel", "")),
-              "\n\nDetails: Eine andere Aktualisierung des Ordners 'C:/Spiel' l\xC3\xA4uft "
+              "\n\nDetails: Eine andere Aktualisierung des Ordners 'C:/Spiel' läuft "
               "bereits. Bitte warte, bis sie beendet ist, und versuche es dann erneut.");
     EXPECT_EQ(details(PatchException(0, 11, "data/a.mul", "")),
               "\n\nDetails: An der Stelle der Datei 'data/a.mul' liegt ein Ordner. Bitte "
-              "verschiebe oder l\xC3\xB6sche ihn und versuche es erneut.");
+              "verschiebe oder lösche ihn und versuche es erneut.");
     EXPECT_EQ(details(PatchException(0, 2, "a/../b", "", {{"Reason", 5}})),
-              "\n\nDetails: Das Verzeichnis f\xC3\xBCr 'a/../b' konnte nicht angelegt werden. "
-              "Der Pfad f\xC3\xBChrt mit '..' aus seinem Ordner hinaus.");
+              "\n\nDetails: Das Verzeichnis für 'a/../b' konnte nicht angelegt werden. "
+              "Der Pfad führt mit '..' aus seinem Ordner hinaus.");
     EXPECT_EQ(details(PatchException(0, 2, "d/f", "", {{"Reason", 6}})),
-              "\n\nDetails: Das Verzeichnis f\xC3\xBCr 'd/f' konnte nicht angelegt werden. Der "
+              "\n\nDetails: Das Verzeichnis für 'd/f' konnte nicht angelegt werden. Der "
               "Pfad ist tiefer als 32 Ordnerebenen verschachtelt.");
 }
 
@@ -174,15 +163,15 @@ TEST(ComposeTransferReport, CaptionAndDetailsAreChosenIndependently) {
 TEST(ComposeCleanupReport, FileAndFolderParagraphs) {
     const ReportMessage file =
         ComposeCleanupReport(OperationsProcessorException(0, "old/a.dll", "Can't remove file."));
-    EXPECT_EQ(file.caption, "Fehler beim Aufr\xC3\xA4umen");
+    EXPECT_EQ(file.caption, "Fehler beim Aufräumen");
     EXPECT_EQ(file.text, std::string(kCleanupText) +
-                             "\n\nDetails: Die Datei 'old/a.dll' konnte nicht gel\xC3\xB6scht "
+                             "\n\nDetails: Die Datei 'old/a.dll' konnte nicht gelöscht "
                              "werden.");
     const ReportMessage folder =
         ComposeCleanupReport(OperationsProcessorException(1, "old/maps", "x"));
     EXPECT_EQ(folder.text, std::string(kCleanupText) +
                                "\n\nDetails: Das Verzeichnis 'old/maps' konnte nicht "
-                               "gel\xC3\xB6scht werden.");
+                               "gelöscht werden.");
     const ReportMessage unknown = ComposeCleanupReport(OperationsProcessorException(5, "", "x"));
     EXPECT_EQ(unknown.text,
               std::string(kCleanupText) +
@@ -196,7 +185,7 @@ TEST(ComposeCleanupReport, NonZeroCategoryKeepsTheGenericTexts) {
     EXPECT_EQ(report.caption, "Fehler");
     EXPECT_EQ(report.text,
               "Es scheint etwas schief gelaufen zu sein.\n\nDetails: Die Datei 'a' konnte "
-              "nicht gel\xC3\xB6scht werden.");
+              "nicht gelöscht werden.");
 }
 
 TEST(ReportTransferError, ShowsAnErrorBoxWithOk) {
@@ -221,7 +210,7 @@ TEST(ReportCleanupError, ReturnsTrueExactlyOnYes) {
         prompt.Answer(answer);
         EXPECT_EQ(ReportCleanupError(&prompt, error), expected);
         ASSERT_EQ(prompt.messages.size(), 1u);
-        EXPECT_EQ(prompt.messages[0].caption, "Fehler beim Aufr\xC3\xA4umen");
+        EXPECT_EQ(prompt.messages[0].caption, "Fehler beim Aufräumen");
         EXPECT_EQ(prompt.messages[0].buttons, PromptButtons::YesNo);
         EXPECT_EQ(prompt.messages[0].icon, PromptIcon::Error);
     }

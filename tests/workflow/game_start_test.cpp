@@ -73,10 +73,9 @@ TEST(ApplyRegistryPath, WithoutRightsYesSavesAndRestartsElevatedNoDeclines) {
     ASSERT_EQ(messages.size(), 2U);
     EXPECT_EQ(messages[0].caption, "");
     EXPECT_EQ(messages[0].text,
-              "F\xC3\xBCr das verwendete Profil ist vermerkt, dass die Registrierung angepasst "
-              "werden soll.\r\nDaf\xC3\xBCr sind Administratorrechte erforderlich.\r\n\r\n"
-              "M\xC3\xB6"
-              "chtest du fortfahren?");
+              "Für das verwendete Profil ist vermerkt, dass die Registrierung angepasst "
+              "werden soll.\r\nDafür sind Administratorrechte erforderlich.\r\n\r\n"
+              "Möchtest du fortfahren?");
     EXPECT_EQ(messages[0].buttons, PromptButtons::YesNo);
     EXPECT_EQ(messages[0].icon, PromptIcon::Information);
 }
@@ -149,7 +148,7 @@ TEST(StartGame, AnotherProgramRunsInItsOwnFolderAndAFailureIsShown) {
     EXPECT_EQ(messages[0].caption, "Fehler");
     EXPECT_EQ(messages[0].text,
               "Der Startprozess ist fehlgeschlagen.\r\n\r\nDie Anwendung an "
-              "'/games/veldmoor/client.exe' konnte nicht ausgef\xC3\xBChrt werden.");
+              "'/games/veldmoor/client.exe' konnte nicht ausgeführt werden.");
     EXPECT_EQ(messages[0].icon, PromptIcon::Error);
 }
 
@@ -171,7 +170,7 @@ TEST(StartGame, AGameWineCannotRunIsReported) {
     ASSERT_EQ(messages.size(), 1U);
     EXPECT_EQ(messages[0].text, "Der Startprozess ist fehlgeschlagen.\r\n\r\nDie Anwendung an '" +
                                     (temp / "game/client.exe") +
-                                    "' konnte nicht ausgef\xC3\xBChrt werden.");
+                                    "' konnte nicht ausgeführt werden.");
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ TEST_F(OperationsTest, RemovesAFileNamedWithBlanksAndBackslashes) {
     EXPECT_TRUE(CleanupGameData(launcher_, game_, Log()));
     EXPECT_FALSE(Exists(game_ + "/data/old.mul"));
     EXPECT_TRUE(Exists(game_ + "/data/keep.mul"));
-    EXPECT_EQ(log_, (std::vector<std::string>{"Spieldaten werden aufger\xC3\xA4umt ..",
+    EXPECT_EQ(log_, (std::vector<std::string>{"Spieldaten werden aufgeräumt ..",
                                               "Entferne 'data\\old.mul' .."}));
 }
 
@@ -82,7 +82,7 @@ TEST_F(OperationsTest, OneHeadingForSeveralRemovalsAndNothingForNoList) {
     WriteTestFile(launcher_ + "/b.dll", "x");
     WriteList("launcher remove a.dll\nlauncher remove b.dll\nlauncher remove gone.dll\n");
     EXPECT_TRUE(CleanupLauncherData(launcher_, Log()));
-    EXPECT_EQ(log_, (std::vector<std::string>{"Launcherdaten werden aufger\xC3\xA4umt ..",
+    EXPECT_EQ(log_, (std::vector<std::string>{"Launcherdaten werden aufgeräumt ..",
                                               "Entferne 'a.dll' ..", "Entferne 'b.dll' .."}));
 }
 
@@ -147,12 +147,8 @@ TEST_F(OperationsTest, LinesThatCouldReachOutsideTheTargetAreRefusedAndShown) {
     EXPECT_TRUE(Exists(temp_ / "outside.txt"));
     EXPECT_TRUE(Exists(game_ + "/inside.txt"));
     ASSERT_EQ(log_.size(), 9U);
-    EXPECT_EQ(log_[0],
-              "Unzul\xC3\xA4ssiger Pfad '..\\outside.txt' wird \xC3\xBC"
-              "bersprungen ..");
-    EXPECT_EQ(log_[7],
-              "Unzul\xC3\xA4ssiger Pfad '' wird \xC3\xBC"
-              "bersprungen ..");
+    EXPECT_EQ(log_[0], "Unzulässiger Pfad '..\\outside.txt' wird übersprungen ..");
+    EXPECT_EQ(log_[7], "Unzulässiger Pfad '' wird übersprungen ..");
 }
 
 // The system reads a path only up to a NUL byte: a damaged line whose path starts with one, or
@@ -171,7 +167,7 @@ TEST_F(OperationsTest, APathWithANulByteIsRefusedNotCutShort) {
     EXPECT_TRUE(Exists(launcher_ + "/profiles.xml"));
     ASSERT_EQ(log_.size(), 4U);
     for (const std::string& line : log_) {
-        EXPECT_EQ(line.rfind("Unzul\xC3\xA4ssiger Pfad '", 0), 0U) << line;
+        EXPECT_EQ(line.rfind("Unzulässiger Pfad '", 0), 0U) << line;
     }
 }
 
@@ -194,9 +190,7 @@ TEST_F(OperationsTest, LinksAreRemovedNeverFollowed) {
     EXPECT_FALSE(Exists(game_ + "/tree"));
     EXPECT_FALSE(Exists(game_ + "/top-link"));
     EXPECT_TRUE(Exists(temp_ / "outside/precious.txt"));
-    EXPECT_EQ(log_.back(),
-              "Unzul\xC3\xA4ssiger Pfad 'via\\precious.txt' wird \xC3\xBC"
-              "bersprungen ..");
+    EXPECT_EQ(log_.back(), "Unzulässiger Pfad 'via\\precious.txt' wird übersprungen ..");
 }
 
 TEST_F(OperationsTest, ALongLineIsOneLineNotSeveral) {

@@ -24,7 +24,7 @@ using std::chrono::milliseconds;
 const std::string kAbort = "\r\nAbbruch.\r\n";
 
 std::string Checked(const std::string& path) {
-    return "Ermittle herunterzuladene Daten f\xC3\xBCr '" + path + "' ..\r\n";
+    return "Ermittle herunterzuladene Daten für '" + path + "' ..\r\n";
 }
 
 // A loopback port nothing listens on: bound once by the system's choice, then released.
@@ -94,14 +94,14 @@ TEST_F(PatchRunTest, AFullRunPatchesBothRepositoriesCleansUpStartsTheGameAndClos
               "Rufe Dateiliste ab ..\r\n" +
                   TransferLines("launcher") +
                   "\r\n"
-                  "Launcherdaten werden aufger\xC3\xA4umt ..\r\n"
+                  "Launcherdaten werden aufgeräumt ..\r\n"
                   "Entferne 'stale.dll' ..\r\n"
                   "\r\n"
                   "Aktualisiere den Client ..\r\n"
                   "Rufe Dateiliste ab ..\r\n" +
                   TransferLines("game", {"data/map.mul"}) +
                   "\r\n"
-                  "Spieldaten werden aufger\xC3\xA4umt ..\r\n"
+                  "Spieldaten werden aufgeräumt ..\r\n"
                   "Entferne 'old.txt' ..\r\n"
                   "\r\n"
                   "Spiel wird gestartet ..\r\n");
@@ -278,10 +278,10 @@ TEST_F(PatchRunTest, ACleanupFailureAnsweredYesGoesOn) {
     }
     const auto messages = view_.Messages();
     ASSERT_EQ(messages.size(), 1U);
-    EXPECT_EQ(messages[0].caption, "Fehler beim Aufr\xC3\xA4umen");
+    EXPECT_EQ(messages[0].caption, "Fehler beim Aufräumen");
     EXPECT_NE(messages[0].text.find("'stuck.dll'"), std::string::npos);
     const std::string status = view_.StatusText();
-    EXPECT_NE(status.find("Launcherdaten werden aufger\xC3\xA4umt ..\r\nEntferne 'stuck.dll' ..\r\n"
+    EXPECT_NE(status.find("Launcherdaten werden aufgeräumt ..\r\nEntferne 'stuck.dll' ..\r\n"
                           "Aktualisiere den Client ..\r\n"),
               std::string::npos);
     EXPECT_EQ(status.find("other.dll"), std::string::npos);  // the rest of the list is not run
@@ -319,9 +319,7 @@ TEST_F(PatchRunTest, ATransferErrorIsReportedAndLeavesTheDialogUsable) {
 
     const auto messages = view_.Messages();
     ASSERT_EQ(messages.size(), 1U);
-    EXPECT_EQ(messages[0].caption,
-              "Daten\xC3\xBC"
-              "bertragungsfehler");
+    EXPECT_EQ(messages[0].caption, "Datenübertragungsfehler");
     EXPECT_NE(messages[0].text.find("Die Dateiliste konnte nicht abgerufen werden!"),
               std::string::npos);
     EXPECT_EQ(messages[0].icon, PromptIcon::Error);
@@ -471,11 +469,9 @@ TEST_F(PatchRunTest, ARefusedCleanupLineIsShownAndRemovesNothing) {
     Publish("launcher", {{"operations.txt", "client remove ..\\launcher\\operations.txt\n"}});
     Run(Request());
     EXPECT_TRUE(fs::exists(Launcher("operations.txt")));
-    EXPECT_NE(
-        view_.StatusText().find("Unzul\xC3\xA4ssiger Pfad '..\\launcher\\operations.txt' wird "
-                                "\xC3\xBC"
-                                "bersprungen ..\r\n"),
-        std::string::npos);
+    EXPECT_NE(view_.StatusText().find("Unzulässiger Pfad '..\\launcher\\operations.txt' wird "
+                                      "übersprungen ..\r\n"),
+              std::string::npos);
     EXPECT_EQ(view_.Count("EndDialog:0"), 1);
 }
 
@@ -543,7 +539,7 @@ TEST_F(PatchRunTest, ARunWithoutAProfileStopsBeforeTheGame) {
     PatchRunRequest request = Request();
     request.profile.reset();
     Run(std::move(request));
-    EXPECT_NE(view_.StatusText().find("Es ist kein Profil ausgew\xC3\xA4hlt.\r\n" + kAbort),
+    EXPECT_NE(view_.StatusText().find("Es ist kein Profil ausgewählt.\r\n" + kAbort),
               std::string::npos);
     EXPECT_EQ(platform_.accessChecks, 0);
 }

@@ -139,8 +139,7 @@ TEST_F(TransferProgressTest, OneLinePerFileChangeTellingUpdatedFromDownloaded) {
 TEST(OnFileCheck, LogsTheExaminedFile) {
     RecordingView view;
     MakeFileCheckCallback(view)("art/gumps.mul");
-    EXPECT_EQ(view.StatusText(),
-              "Ermittle herunterzuladene Daten f\xC3\xBCr 'art/gumps.mul' ..\r\n");
+    EXPECT_EQ(view.StatusText(), "Ermittle herunterzuladene Daten für 'art/gumps.mul' ..\r\n");
 }
 
 }  // namespace
