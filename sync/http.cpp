@@ -90,6 +90,31 @@ HttpSession* sessionOf(CURL* handle) {
     return reinterpret_cast<HttpSession*>(session);
 }
 
+// The session of the run a handle serves, or, for a handle of no run, default settings for
+// this one call: the handle never keeps pointing at them once the call ends.
+class SessionForCall {
+public:
+    explicit SessionForCall(CURL* handle) : handle_(handle), session_(sessionOf(handle)) {
+        if (session_ == nullptr) {
+            configureHandle(handle_, fallback_);
+            session_ = &fallback_;
+        }
+    }
+    ~SessionForCall() {
+        if (session_ == &fallback_) {
+            curl_easy_setopt(handle_, CURLOPT_PRIVATE, nullptr);
+        }
+    }
+    SessionForCall(const SessionForCall&) = delete;
+    SessionForCall& operator=(const SessionForCall&) = delete;
+    HttpSession& get() { return *session_; }
+
+private:
+    CURL* handle_;
+    HttpSession fallback_;
+    HttpSession* session_;
+};
+
 // The retries one request still has; time-outs are counted apart, since each costs a stall.
 class RetryBudget {
 public:
@@ -293,19 +318,14 @@ HttpResult fetchDocument(const std::string& url, DocumentSink& sink, CURL* handl
     if (call.get() == nullptr) {
         return {false, "no transfer could be set up"};
     }
-    HttpSession fallback;
-    HttpSession* session = sessionOf(call.get());
-    if (session == nullptr) {
-        configureHandle(call.get(), fallback);
-        session = &fallback;
-    }
+    SessionForCall session(call.get());
     const std::string escaped = escapeUrl(url);
     DocumentWrite write{call.get(), &sink};
     curl_easy_setopt(call.get(), CURLOPT_URL, escaped.c_str());
     curl_easy_setopt(call.get(), CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(call.get(), CURLOPT_WRITEFUNCTION, &DocumentWrite::callback);
     curl_easy_setopt(call.get(), CURLOPT_WRITEDATA, &write);
-    RetryBudget retries(*session);
+    RetryBudget retries(session.get());
     HttpResult outcome;
     for (;;) {
         sink.restart();
@@ -326,9 +346,6 @@ HttpResult fetchDocument(const std::string& url, DocumentSink& sink, CURL* handl
         }
     }
     curl_easy_setopt(call.get(), CURLOPT_WRITEDATA, nullptr);
-    if (session == &fallback) {
-        curl_easy_setopt(call.get(), CURLOPT_PRIVATE, nullptr);
-    }
     return outcome;
 }
 
@@ -445,22 +462,14 @@ HttpResult httpGetRanges(const std::string& url, RangeReceiver& receiver, CURL* 
     if (call.get() == nullptr) {
         return {false, "no transfer could be set up"};
     }
-    HttpSession fallback;
-    HttpSession* session = sessionOf(call.get());
-    if (session == nullptr) {
-        configureHandle(call.get(), fallback);
-        session = &fallback;
-    }
-    HttpResult result = requestRanges(call.get(), escapeUrl(url), receiver, *session);
+    SessionForCall session(call.get());
+    HttpResult result = requestRanges(call.get(), escapeUrl(url), receiver, session.get());
     // The receiver dies with the caller's call: the handle must not keep pointing at it. Nor
     // may the range list outlive it, or the handle's next whole-file request would ask for it.
     curl_easy_setopt(call.get(), CURLOPT_HEADERFUNCTION, nullptr);
     curl_easy_setopt(call.get(), CURLOPT_HEADERDATA, nullptr);
     curl_easy_setopt(call.get(), CURLOPT_WRITEDATA, nullptr);
     curl_easy_setopt(call.get(), CURLOPT_RANGE, nullptr);
-    if (session == &fallback) {
-        curl_easy_setopt(call.get(), CURLOPT_PRIVATE, nullptr);
-    }
     return result;
 }
 

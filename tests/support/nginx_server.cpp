@@ -22,14 +22,6 @@ extern char** environ;
 
 namespace veldmoor::test {
 
-struct NginxPrefix {
-    TempDir folder{"veldmoor-nginx"};
-};
-
-namespace {
-
-// A port that was free a moment ago; nginx may still lose it to another process, so the
-// caller retries.
 int FreeLoopbackPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -45,6 +37,12 @@ int FreeLoopbackPort() {
     ::close(fd);
     return port;
 }
+
+struct NginxPrefix {
+    TempDir folder{"veldmoor-nginx"};
+};
+
+namespace {
 
 bool Accepts(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

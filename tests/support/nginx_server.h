@@ -10,6 +10,10 @@
 
 namespace veldmoor::test {
 
+// A loopback port that was free a moment ago; a server may still lose it to another process,
+// so its starter retries.
+int FreeLoopbackPort();
+
 // One line of the access log.
 struct NginxRequest {
     std::string method;

@@ -91,22 +91,6 @@ private:
     pid_t pid_ = 0;
 };
 
-// A port that was free a moment ago; the caller retries should another process take it.
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
-
 // Lets a server that drops root reach the served tree and its prefix.
 void OpenForOthers(const std::string& path) {
     for (fs::path p = path; !p.empty() && p != p.root_path(); p = p.parent_path()) {
@@ -131,7 +115,7 @@ template <typename Configure>
 int StartOnFreePort(Daemon& daemon, const std::string& prefix, const std::string& errorLog,
                     Configure configure) {
     for (int attempt = 0; attempt < 5; ++attempt) {
-        const int port = FreePort();
+        const int port = FreeLoopbackPort();
         if (daemon.start(configure(port), port, prefix + "/output.log")) {
             return port;
         }
