@@ -17,36 +17,36 @@ export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
 mkdir -p "$CCACHE_DIR"
 common=(-G Ninja -DVELDMOOR_WERROR=ON -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-echo "== format"
+echo "== format (at ${SECONDS} s)"
 bash scripts/check-format.sh
 
-echo "== build (address,undefined)"
+echo "== build (address,undefined) (at ${SECONDS} s)"
 cmake -S . -B build/asan "${common[@]}" -DVELDMOOR_SANITIZE=address,undefined \
   -DVELDMOOR_BUILD_BENCH=OFF >/dev/null
 cmake --build build/asan -j "$jobs"
 
-echo "== build (thread)"
+echo "== build (thread) (at ${SECONDS} s)"
 cmake -S . -B build/tsan "${common[@]}" -DVELDMOOR_SANITIZE=thread -DVELDMOOR_BUILD_UI=OFF \
   -DVELDMOOR_BUILD_BENCH=OFF >/dev/null
 cmake --build build/tsan -j "$jobs"
 
-echo "== build (release, -O3)"
+echo "== build (release, -O3) (at ${SECONDS} s)"
 cmake -S . -B build/ci-release "${common[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/ci-release -j "$jobs"
 
-echo "== clang-tidy"
+echo "== clang-tidy (at ${SECONDS} s)"
 bash scripts/run-tidy.sh build/asan
 
-echo "== fuzzing (15 s per target; scripts/fuzz.sh runs them longer)"
+echo "== fuzzing (15 s per target; scripts/fuzz.sh runs them longer) (at ${SECONDS} s)"
 bash scripts/fuzz.sh 15
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-echo "== tests under ThreadSanitizer (threaded code)"
+echo "== tests under ThreadSanitizer (threaded code) (at ${SECONDS} s)"
 (cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --output-on-failure -j "$jobs" -L threaded --no-tests=ignore)
 
-echo "== all tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+echo "== all tests under AddressSanitizer and UndefinedBehaviorSanitizer (at ${SECONDS} s)"
 # The window's tests need a display; xvfb-run gives them a private one.
 cd build/asan
 xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j "$jobs"
