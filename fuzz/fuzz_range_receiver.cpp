@@ -1,7 +1,7 @@
 // The answers to a file's range requests, handed to the receiver whole, one byte at a time and
 // in splits drawn from the input: the outcome must not depend on where the blocks were cut.
 //
-// Input: byte 0 flags (bit 0: the request carried one range), byte 1 the number of pending
+// Input: byte 0 flags (bit 0: the request asked for the first piece alone), byte 1 the number of pending
 // pieces (up to 8), then per piece two bytes offset step and two bytes length (little-endian),
 // then the response headers up to an empty line (CR LF line ends), then the body.
 #include <cstddef>
@@ -79,7 +79,10 @@ Outcome Receive(const Input& input, NextBlock nextBlock) {
     std::stringstream target(std::string(input.fileSize, '.'),
                              std::ios::in | std::ios::out | std::ios::binary);
     RangeReceiver receiver(target, input.pieces, nullptr, "data/file");
-    receiver.beginResponse(input.singleRange);
+    std::vector<HttpRange> asked = receiver.missingRanges();
+    if (input.singleRange && asked.size() > 1)
+        asked.resize(1);
+    receiver.beginResponse(asked);
     for (const std::string_view line : input.headers)
         receiver.onHeaderLine(line);
     receiver.onHeaderLine("\r\n");
