@@ -298,8 +298,11 @@ void RangeReceiver::placePartData(std::size_t size) {
 }
 
 void RangeReceiver::place(const char* data, std::size_t size) {
-    if (end_ > at_ && size > end_ - at_) {
-        size = static_cast<std::size_t>(end_ - at_);  // more than the range said: not trusted
+    // More than the range said is not trusted, also once the range is full: however the body
+    // was cut, bytes past its end never fill a piece.
+    const std::uint64_t left = end_ > at_ ? end_ - at_ : 0;
+    if (size > left) {
+        size = static_cast<std::size_t>(left);
     }
     while (size > 0) {
         // The first piece that ends past the current offset.

@@ -292,6 +292,22 @@ TEST(RangeReceiver, SingleRangeWritesAtThePieceOffsetAndNoFurther) {
     }
 }
 
+// The bytes past the one range asked belong to no piece, even when the next piece begins right
+// there: however the body is cut, they are skipped and that piece is asked for again.
+TEST(RangeReceiver, BytesPastASingleRangeNeverFillTheNextPiece) {
+    const std::string content = randomBytes(3000, 5);
+    const std::vector<Piece> pieces = {download(1000, 500), download(1500, 200)};
+    const std::string body = content.substr(1000, 500) + randomBytes(200, 6);
+    for (const auto& split : std::vector<std::function<std::size_t(std::size_t)>>{
+             whole, oneByte, [](std::size_t) { return 7; }}) {
+        const Reception result = receive({}, body, pieces, content.size(), true, split);
+        ASSERT_TRUE(result.accepted);
+        EXPECT_EQ(result.file, expectedFile(content, {pieces[0]}));
+        EXPECT_EQ(result.written, 500u);
+        EXPECT_EQ(result.missing, (std::vector<HttpRange>{{1500, 1699}}));
+    }
+}
+
 TEST(RangeReceiver, PlacesAWholeFileAnswerByOffset) {
     // A server that ignores the Range header answers 200 with the whole file, multipart
     // request or not; each piece's bytes are taken from their offsets.
