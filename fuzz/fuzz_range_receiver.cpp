@@ -1,9 +1,9 @@
 // The answers to a file's range requests, handed to the receiver whole, one byte at a time and
 // in splits drawn from the input: the outcome must not depend on where the blocks were cut.
 //
-// Input: byte 0 flags (bit 0: the request asked for the first piece alone), byte 1 the number of pending
-// pieces (up to 8), then per piece two bytes offset step and two bytes length (little-endian),
-// then the response headers up to an empty line (CR LF line ends), then the body.
+// Input: byte 0 flags (bit 0: the request asked for the first piece alone), byte 1 the number of
+// pending pieces (up to 8), then per piece two bytes offset step and two bytes length
+// (little-endian), then the response headers up to an empty line (CR LF line ends), then the body.
 #include <cstddef>
 #include <cstdint>
 #include <random>
