@@ -109,8 +109,9 @@ bool isSeparator(char c) {
 
 }  // namespace
 
-void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* handle,
-               const ProgressCallback& progress, const StopRequest& stop) {
+FileRebuild::FileRebuild(const PreparedFile& file, const ProgressCallback& progress,
+                         const StopRequest& stop)
+    : file_(file), progress_(progress), size_(targetSizeOf(file.plan)) {
     const std::string& path = file.file.repoPath;
     const std::string& localPath = file.file.localPath;
     const std::string tempPath = temporaryPathOf(localPath);
@@ -127,68 +128,94 @@ void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* h
         fail(0, kCodeFolderInPlaceOfFile, path,
              "A folder is where the listed file '" + path + "' belongs.");
     }
-    const std::uint32_t size = targetSizeOf(file.plan);
     FileProblem problem = FileProblem::None;
     std::string error;
     // The installation is locked for the run, so whatever is at the temporary name was left by
     // a run that ended abruptly (or planted): NewFile replaces it and never follows a link.
-    const std::unique_ptr<NewFile> temp = NewFile::Create(tempPath, problem, error);
-    if (!temp) {
-        failFile(problem, error, path, localPath, size);
+    temp_ = NewFile::Create(tempPath, problem, error);
+    if (!temp_) {
+        failFile(problem, error, path, localPath, size_);
     }
-    if (!temp->Reserve(size)) {
-        failFile(temp->Problem(), temp->Error(), path, localPath, size);
+    if (!temp_->Reserve(size_)) {
+        failFile(temp_->Problem(), temp_->Error(), path, localPath, size_);
     }
     if (file.hasLocalCopy) {
         std::ifstream local(localPath, std::ios::binary);
-        if (!layOutTarget(file.plan, local.is_open() ? &local : nullptr, temp->Stream(), stop)) {
-            throw SyncCancelled();  // the temporary file goes with `temp`
+        if (!layOutTarget(file.plan, local.is_open() ? &local : nullptr, temp_->Stream(), stop)) {
+            throw SyncCancelled();  // the temporary file goes with `temp_`
         }
     }
     if (!file.downloads.empty()) {
-        RangeReceiver receiver(temp->Stream(), file.downloads, progress, path);
-        const HttpResult got = httpGetRanges(repoAddress + "/transfer/" + path, receiver, handle);
-        if (!got.ok) {
-            if (temp->Problem() != FileProblem::None) {
-                failFile(temp->Problem(), temp->Error(), path, localPath, size);
-            }
-            fail(1, 4, path, "Http request failed while patching '" + path + "'! " + got.cause);
-        }
-    } else if (progress) {
-        progress(path, 0, 0);
+        receiver_ =
+            std::make_unique<RangeReceiver>(temp_->Stream(), file.downloads, progress_, path);
     }
-    if (!temp->Flush()) {
-        failFile(temp->Problem(), temp->Error(), path, localPath, size);
+}
+
+FileRebuild::~FileRebuild() = default;
+
+void FileRebuild::failWriting(FileProblem problem, const std::string& error) const {
+    failFile(problem, error, file_.file.repoPath, file_.file.localPath, size_);
+}
+
+void FileRebuild::failTransfer(const HttpResult& got) {
+    if (temp_->Problem() != FileProblem::None) {
+        failWriting(temp_->Problem(), temp_->Error());
+    }
+    const std::string& path = file_.file.repoPath;
+    fail(1, 4, path, "Http request failed while patching '" + path + "'! " + got.cause);
+}
+
+void FileRebuild::finish() {
+    const std::string& path = file_.file.repoPath;
+    const std::string& localPath = file_.file.localPath;
+    if (!receiver_ && progress_) {
+        progress_(path, 0, 0);
+    }
+    if (!temp_->Flush()) {
+        failWriting(temp_->Problem(), temp_->Error());
     }
 
     // The check reads the bytes that will be moved into place, as they lie on the drive: what
     // the pieces were when they were written proves nothing about the file.
     uLong crc = crc32(0L, Z_NULL, 0);
-    const bool read = temp->ReadBack([&crc](const char* data, std::size_t length) {
+    const bool read = temp_->ReadBack([&crc](const char* data, std::size_t length) {
         crc = crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(length));
     });
     if (!read) {
-        failFile(FileProblem::Other, "it cannot be read back", path, localPath, size);
+        failWriting(FileProblem::Other, "it cannot be read back");
     }
-    if (static_cast<std::uint32_t>(crc) != file.plan.expectedCrc) {
+    if (static_cast<std::uint32_t>(crc) != file_.plan.expectedCrc) {
         fail(3, 8, path, "Checksum check failed after reconstructing file '" + path + "'!",
              {{"FileChecksum", static_cast<std::uint32_t>(crc)},
-              {"ExpectedChecksum", file.plan.expectedCrc}});
+              {"ExpectedChecksum", file_.plan.expectedCrc}});
     }
     // The time is set on the new file before it takes the old one's place: once there, it is
     // complete, and no path is followed to set it.
-    temp->SetLastWriteTime(file.file.time);
-    temp->TakePermissionsOf(localPath);
+    temp_->SetLastWriteTime(file_.file.time);
+    temp_->TakePermissionsOf(localPath);
     // One rename replaces the old file, so no failure can leave the player without it.
-    if (!temp->MoveOver(localPath)) {
-        if (temp->Problem() == FileProblem::IsFolder || KindOf(localPath) == PathKind::Folder) {
+    if (!temp_->MoveOver(localPath)) {
+        if (temp_->Problem() == FileProblem::IsFolder || KindOf(localPath) == PathKind::Folder) {
             fail(0, kCodeFolderInPlaceOfFile, path,
                  "A folder is where the listed file '" + path + "' belongs.");
         }
         fail(0, 6, path,
-             "Temporary file couldn't be moved to '" + path + "': " + temp->Error() + ".");
+             "Temporary file couldn't be moved to '" + path + "': " + temp_->Error() + ".");
     }
     trace("Patched %s\n", localPath);
+}
+
+void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* handle,
+               const ProgressCallback& progress, const StopRequest& stop) {
+    FileRebuild rebuild(file, progress, stop);
+    if (RangeReceiver* receiver = rebuild.receiver(); receiver != nullptr) {
+        const HttpResult got =
+            httpGetRanges(repoAddress + "/transfer/" + file.file.repoPath, *receiver, handle);
+        if (!got.ok) {
+            rebuild.failTransfer(got);
+        }
+    }
+    rebuild.finish();
 }
 
 PathRefusal makeParentFolders(const std::string& path, std::string* error) {

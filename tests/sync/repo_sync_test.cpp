@@ -5,9 +5,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <sstream>
+#include <thread>
 
 #include "sync/http.h"
 #include "sync/patch_exception.h"
@@ -605,6 +608,143 @@ TEST_F(RepoSyncTest, StopsBetweenFilesWhenAsked) {
     EXPECT_THROW(sync.prepareFile(files[1], nullptr), SyncCancelled);
     EXPECT_THROW(sync.patchPreparedFiles(nullptr), SyncCancelled);
     EXPECT_FALSE(PathExists(install_ / "a"));
+}
+
+// Runs `work` on a thread of its own; the test then waits for conditions with deadlines.
+class BackgroundRun {
+public:
+    explicit BackgroundRun(std::function<void()> work)
+        : result_(std::async(std::launch::async, std::move(work))) {}
+    // True once the run has ended within `deadline`.
+    bool endsWithin(std::chrono::milliseconds deadline) {
+        return result_.wait_for(deadline) == std::future_status::ready;
+    }
+    void rethrow() { result_.get(); }
+
+private:
+    std::future<void> result_;
+};
+
+// Waits until `condition` holds, at most `deadline`.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until) {
+            return false;
+        }
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+std::size_t countEndingWith(const std::vector<ServedRequest>& requests, const std::string& end,
+                            bool ranged) {
+    return static_cast<std::size_t>(
+        std::count_if(requests.begin(), requests.end(), [&](const ServedRequest& r) {
+            return r.path.ends_with(end) && r.range.empty() != ranged;
+        }));
+}
+
+TEST_F(RepoSyncTest, IndexesOfSeveralFilesAreOnTheWireAtOnceAndAStopEndsThemPromptly) {
+    std::vector<ListedEntry> entries;
+    for (int i = 0; i < 10; ++i) {
+        entries.push_back({"f" + std::to_string(i), randomBytes(3 * kBlock, 40 + i), 5});
+    }
+    test::publish(repo_.path(), entries, kBlock);
+    std::atomic<bool> stop{false};
+    RepoSync sync(install_.path(), address());
+    sync.setStopRequest([&] { return stop.load(); });
+    HttpSettings settings = quickRetries();
+    settings.connections = 4;
+    sync.setHttpSettings(settings);
+    const std::vector<RemoteFile> files = sync.listFiles();
+    server_.clearRequests();
+    server_.setFaults(ServerFaults{.stall = std::chrono::seconds(60), .alsoWholeAnswers = true});
+
+    BackgroundRun run([&] {
+        for (const RemoteFile& file : files) {
+            sync.prepareFile(file, nullptr);
+        }
+        sync.totalDownloadBytes();
+    });
+    // Every index waits on the stalled server, so what reaches it was sent at once.
+    EXPECT_TRUE(
+        eventually([&] { return server_.requests().size() >= 4; }, std::chrono::seconds(10)));
+    const auto stoppedAt = std::chrono::steady_clock::now();
+    stop = true;
+    ASSERT_TRUE(run.endsWithin(std::chrono::seconds(10)));
+    EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::milliseconds(200));
+    EXPECT_THROW(run.rethrow(), SyncCancelled);
+    EXPECT_EQ(countEndingWith(server_.requests(), ".chunks", false), 4u)
+        << "no more requests than connections are on the wire";
+}
+
+TEST_F(RepoSyncTest, RangesOfSeveralFilesAreOnTheWireAtOnceAndAStopLeavesEveryOldFile) {
+    std::vector<ListedEntry> entries;
+    for (int i = 0; i < 8; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        writeFile(install_ / name, randomBytes(6 * kBlock, 60 + i));
+        entries.push_back({name, randomBytes(6 * kBlock, 70 + i), 5});
+    }
+    test::publish(repo_.path(), entries, kBlock);
+    std::atomic<bool> stop{false};
+    RepoSync sync(install_.path(), address());
+    sync.setStopRequest([&] { return stop.load(); });
+    HttpSettings settings = quickRetries();
+    settings.connections = 3;
+    sync.setHttpSettings(settings);
+    for (const RemoteFile& file : sync.listFiles()) {
+        sync.prepareFile(file, nullptr);
+    }
+    ASSERT_EQ(sync.totalDownloadBytes(), 8u * 6 * kBlock);
+    server_.clearRequests();
+    server_.setFaults(ServerFaults{.stall = std::chrono::seconds(60)});
+
+    BackgroundRun run([&] { sync.patchPreparedFiles(nullptr); });
+    EXPECT_TRUE(
+        eventually([&] { return server_.requests().size() >= 3; }, std::chrono::seconds(10)));
+    const auto stoppedAt = std::chrono::steady_clock::now();
+    stop = true;
+    ASSERT_TRUE(run.endsWithin(std::chrono::seconds(10)));
+    EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::milliseconds(200));
+    EXPECT_THROW(run.rethrow(), SyncCancelled);
+    EXPECT_EQ(countEndingWith(server_.requests(), "", true), 3u);
+    for (int i = 0; i < 8; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        EXPECT_EQ(readFile(install_ / name), randomBytes(6 * kBlock, 60 + i)) << name;
+        EXPECT_FALSE(PathExists(install_ / (name + ".tmp"))) << name;
+    }
+}
+
+TEST_F(RepoSyncTest, FilesReceivedTogetherAreReportedAndPutInPlaceInListOrder) {
+    std::vector<ListedEntry> entries;
+    for (int i = 0; i < 24; ++i) {
+        // Sizes fall along the list, so later files tend to be complete first.
+        entries.push_back({"d/f" + std::to_string(100 + i),
+                           randomBytes(static_cast<std::size_t>(48 - 2 * i) * kBlock, 80 + i),
+                           1000 + i});
+    }
+    test::publish(repo_.path(), entries, kBlock);
+    std::vector<std::string> order;
+    std::vector<bool> completed;
+    const Outcome outcome =
+        run(nullptr, [&](const std::string& path, unsigned int written, unsigned int total) {
+            if (order.empty() || order.back() != path) {
+                ASSERT_TRUE(completed.empty() || completed.back())
+                    << "the file before " << path << " was left unfinished";
+                order.push_back(path);
+                completed.push_back(false);
+            }
+            completed.back() = written == total;
+        });
+    std::vector<std::string> listed;
+    for (const auto& entry : entries) {
+        listed.push_back(entry.repoPath);
+    }
+    EXPECT_EQ(order, listed);
+    EXPECT_EQ(outcome.checked, listed);
+    EXPECT_TRUE(std::all_of(completed.begin(), completed.end(), [](bool b) { return b; }));
+    expectInstalled(entries);
 }
 
 }  // namespace
