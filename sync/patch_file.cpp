@@ -11,6 +11,7 @@
 #include "sync/file_list.h"
 #include "sync/http.h"
 #include "sync/range_receiver.h"
+#include "sync/resume_data.h"
 #include "sync/trace.h"
 #include "system/file_ops.h"
 #include "system/new_file.h"
@@ -46,47 +47,53 @@ std::uint32_t targetSizeOf(const BlockPlan& plan) {
     fail(0, 3, temporary, "Couldn't open temporary file '" + temporary + "': " + error + ".");
 }
 
-// Writes the local pieces of the target at their offsets. Pieces that follow one another in
-// the local copy and in the target are copied as one run, with one seek on each side only
-// where the position changes: an old version with a few changes becomes a handful of long
-// copies instead of one small read, write and seek per block. Download pieces are left as
-// holes for the range answers to fill. A local piece that can no longer be read in full (the
-// copy changed since it was planned) ends the layout: the checksum tells. A stop asked for
-// during the copy of a large file ends it too (false), rather than after gigabytes.
-bool layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ostream& out,
-                  const StopRequest& stop) {
+// Writes the local pieces of the target at their offsets, each from its source: the local copy
+// or the resume data of a broken transfer. Pieces that follow one another in the source and in
+// the target are copied as one run, with one seek on each side only where the position
+// changes: an old version with a few changes becomes a handful of long copies instead of one
+// small read, write and seek per block. Download pieces are left as holes for the range
+// answers to fill. A piece that can no longer be read in full (the source changed since it was
+// planned) ends the layout: the checksum tells. A stop asked for during the copy of a large
+// file ends it too (false), rather than after gigabytes.
+bool layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ifstream* resume,
+                  std::ostream& out, const StopRequest& stop) {
     std::vector<char> block(kCopyBlockSize);
     const std::vector<Piece>& pieces = plan.pieces;
     std::uint64_t outAt = UINT64_MAX;  // unknown until the first write
     std::uint64_t localAt = UINT64_MAX;
+    std::uint64_t resumeAt = UINT64_MAX;
     for (std::size_t i = 0; i < pieces.size();) {
         if (pieces[i].kind == kPieceDownload) {
             ++i;
             continue;
         }
-        if (local == nullptr) {
-            return true;
-        }
+        const bool fromResume = pieces[i].kind == kPieceResume;
+        std::ifstream* source = fromResume ? resume : local;
+        std::uint64_t& sourceAt = fromResume ? resumeAt : localAt;
         std::uint64_t runLength = pieces[i].length;
         std::size_t next = i + 1;
-        while (next < pieces.size() && pieces[next].kind != kPieceDownload &&
+        while (next < pieces.size() && pieces[next].kind == pieces[i].kind &&
                pieces[next].targetOffset == pieces[i].targetOffset + runLength &&
                pieces[next].sourceOffset == pieces[i].sourceOffset + runLength) {
             runLength += pieces[next].length;
             ++next;
         }
+        if (source == nullptr) {
+            i = next;
+            continue;
+        }
         if (outAt != pieces[i].targetOffset) {
             out.seekp(pieces[i].targetOffset);
         }
-        if (localAt != pieces[i].sourceOffset) {
-            local->clear();
-            local->seekg(pieces[i].sourceOffset);
+        if (sourceAt != pieces[i].sourceOffset) {
+            source->clear();
+            source->seekg(pieces[i].sourceOffset);
         }
         for (std::uint64_t left = runLength; left > 0;) {
             const auto n =
                 static_cast<std::uint32_t>(std::min<std::uint64_t>(left, kCopyBlockSize));
-            local->read(block.data(), n);
-            const auto got = static_cast<std::uint32_t>(local->gcount());
+            source->read(block.data(), n);
+            const auto got = static_cast<std::uint32_t>(source->gcount());
             out.write(block.data(), got);
             if (got < n || !out) {
                 return true;
@@ -97,7 +104,7 @@ bool layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ostream& out
             left -= n;
         }
         outAt = pieces[i].targetOffset + runLength;
-        localAt = pieces[i].sourceOffset + runLength;
+        sourceAt = pieces[i].sourceOffset + runLength;
         i = next;
     }
     return true;
@@ -139,9 +146,17 @@ FileRebuild::FileRebuild(const PreparedFile& file, const ProgressCallback& progr
     if (!temp_->Reserve(size_)) {
         failFile(temp_->Problem(), temp_->Error(), path, localPath, size_);
     }
-    if (file.hasLocalCopy) {
-        std::ifstream local(localPath, std::ios::binary);
-        if (!layOutTarget(file.plan, local.is_open() ? &local : nullptr, temp_->Stream(), stop)) {
+    if (file.hasLocalCopy || !file.resumePath.empty()) {
+        std::ifstream local;
+        std::ifstream resume;
+        if (file.hasLocalCopy) {
+            local.open(localPath, std::ios::binary);
+        }
+        if (!file.resumePath.empty()) {
+            resume.open(file.resumePath, std::ios::binary);
+        }
+        if (!layOutTarget(file.plan, local.is_open() ? &local : nullptr,
+                          resume.is_open() ? &resume : nullptr, temp_->Stream(), stop)) {
             throw SyncCancelled();  // the temporary file goes with `temp_`
         }
     }
@@ -152,6 +167,35 @@ FileRebuild::FileRebuild(const PreparedFile& file, const ProgressCallback& progr
 }
 
 FileRebuild::~FileRebuild() = default;
+
+bool FileRebuild::keepForResume() noexcept {
+    try {
+        if (!receiver_ || !temp_ || temp_->Problem() != FileProblem::None) {
+            return false;
+        }
+        ResumeRecord record{file_.file.time, size_, file_.plan.expectedCrc, {}};
+        std::uint64_t heldBytes = 0;
+        for (const Piece& piece : file_.plan.pieces) {
+            if (piece.kind == kPieceResume) {
+                record.held.push_back(piece);
+                heldBytes += piece.length;
+            }
+        }
+        for (const Piece& piece : receiver_->receivedPieces()) {
+            record.held.push_back(piece);
+            heldBytes += piece.length;
+        }
+        if (heldBytes < kResumeMinimumBytes) {
+            return false;
+        }
+        std::sort(record.held.begin(), record.held.end(),
+                  [](const Piece& a, const Piece& b) { return a.targetOffset < b.targetOffset; });
+        return writeResumeRecord(temp_->Stream(), record) && temp_->Flush() &&
+               temp_->MoveOver(resumePathOf(file_.file.localPath));
+    } catch (...) {
+        return false;  // the next run starts the file over
+    }
+}
 
 void FileRebuild::failWriting(FileProblem problem, const std::string& error) const {
     failFile(problem, error, file_.file.repoPath, file_.file.localPath, size_);
@@ -185,6 +229,9 @@ void FileRebuild::finish() {
         failWriting(FileProblem::Other, "it cannot be read back");
     }
     if (static_cast<std::uint32_t>(crc) != file_.plan.expectedCrc) {
+        if (!file_.resumePath.empty()) {
+            RemoveFile(file_.resumePath);  // or every later run would fail the same way
+        }
         fail(3, 8, path, "Checksum check failed after reconstructing file '" + path + "'!",
              {{"FileChecksum", static_cast<std::uint32_t>(crc)},
               {"ExpectedChecksum", file_.plan.expectedCrc}});
@@ -201,6 +248,9 @@ void FileRebuild::finish() {
         }
         fail(0, 6, path,
              "Temporary file couldn't be moved to '" + path + "': " + temp_->Error() + ".");
+    }
+    if (!file_.resumePath.empty()) {
+        RemoveFile(file_.resumePath);
     }
     trace("Patched %s\n", localPath);
 }

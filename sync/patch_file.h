@@ -40,6 +40,10 @@ public:
     // The range requests failed: throws the transfer failure (or a full drive, when writing
     // was what failed).
     [[noreturn]] void failTransfer(const HttpResult& got);
+    // After a failed or stopped transfer: keeps what was written under the file's resume name
+    // (sync/resume_data.h) when enough of it came, so that the next run need not fetch it
+    // again. True when kept; the temporary file is gone either way once this object is.
+    bool keepForResume() noexcept;
     // Checks the whole file's CRC-32 as it lies on the drive, gives it its time and moves it
     // over the old file. Throws PatchException.
     void finish();

@@ -8,6 +8,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -18,6 +19,7 @@
 #include "sync/patch_file.h"
 #include "sync/prepared_file.h"
 #include "sync/range_receiver.h"
+#include "sync/resume_data.h"
 #include "sync/trace.h"
 #include "sync/transfer_pool.h"
 #include "system/file_ops.h"
@@ -43,7 +45,8 @@ void initCurlOnce() {
 // another offset (blocks moved, or a repeated block taken from its first copy) says nothing
 // about the bytes at its own place: the whole file's checksum decides then.
 bool localCopyIsCurrent(const PreparedFile& prepared) {
-    if (!prepared.hasLocalCopy || prepared.sizeDiffers || !prepared.downloads.empty()) {
+    if (!prepared.hasLocalCopy || prepared.sizeDiffers || !prepared.downloads.empty() ||
+        !prepared.resumePath.empty()) {
         return false;
     }
     const bool inPlace =
@@ -103,6 +106,10 @@ struct ActiveRebuild {
         if (transfer) {
             pool.cancel(*transfer);  // before the receiver goes
         }
+        if (rebuild && !completed) {
+            // A stop or a failure: a large file keeps what came for the next run.
+            rebuild->keepForResume();
+        }
     }
     ActiveRebuild(const ActiveRebuild&) = delete;
     ActiveRebuild& operator=(const ActiveRebuild&) = delete;
@@ -112,6 +119,7 @@ struct ActiveRebuild {
     TransferPool& pool;
     const PreparedFile* prepared = nullptr;
     bool timeOnly = false;
+    bool completed = false;      // put in place, or the attempt ended in its turn
     std::exception_ptr failure;  // thrown when the file's turn comes
     std::unique_ptr<FileRebuild> rebuild;
     std::unique_ptr<RangeTransfer> transfer;
@@ -288,6 +296,7 @@ struct RepoSync::Impl {
         planned.plan = buildBlockPlan(hasLocalCopy ? file.localPath : std::string(), index.entries,
                                       index.targetCrc);
         planGaps(planned.plan, index.targetSize);
+        useResumeData(planned, index);
         for (const Piece& piece : planned.plan.pieces) {
             if (piece.kind == kPieceDownload) {
                 planned.downloads.push_back(piece);
@@ -295,6 +304,25 @@ struct RepoSync::Impl {
             }
         }
         prepared.push_back(std::move(planned));
+    }
+
+    // What a broken transfer of this version left is taken as a second local copy; resume data
+    // of another version, or that cannot be read, is removed.
+    static void useResumeData(PreparedFile& planned, const ChunkIndex& index) {
+        const std::string path = resumePathOf(planned.file.localPath);
+        const PathKind kind = KindOf(path);
+        if (kind == PathKind::Missing || kind == PathKind::Folder) {
+            return;
+        }
+        const std::optional<ResumeRecord> record =
+            kind == PathKind::File ? readResumeRecord(path) : std::nullopt;
+        if (!record || record->time != planned.file.time || record->size != index.targetSize ||
+            record->crc != index.targetCrc) {
+            RemoveFile(path);
+            return;
+        }
+        takeFromResume(planned.plan, record->held);
+        planned.resumePath = path;
     }
 
     // Begins the rebuild of one file: lays out its local blocks and sends its range requests.
@@ -348,8 +376,11 @@ struct RepoSync::Impl {
             return;
         }
         if (active.transfer && active.transfer->state() == HttpTransfer::State::Failed) {
-            active.rebuild->failTransfer(active.transfer->result());
+            active.rebuild->failTransfer(active.transfer->result());  // keeps what came
         }
+        // Whatever the check finds, the bytes are not kept: a file that fails its checksum
+        // must not be resumed from them.
+        active.completed = true;
         active.rebuild->finish();
     }
 
@@ -435,6 +466,7 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
         // was done may have left the temporary file of an earlier attempt; the folder is
         // locked, so it is no one's. One unlink, which mostly finds nothing.
         RemoveFile(temporaryPathOf(file.localPath));
+        RemoveFile(resumePathOf(file.localPath));
         return;
     }
     auto entry = std::make_unique<PendingIndex>();

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <sstream>
 #include <thread>
@@ -386,6 +387,16 @@ TEST_F(RepoSyncTest, AListedNameInWhichAnotherIsRebuiltIsRefused) {
         EXPECT_NE(std::string(e.what()).find("'X.TMP'"), std::string::npos) << e.what();
     }
     EXPECT_FALSE(PathExists(install_ / "x"));
+    // What a broken transfer of "x" keeps is "x.resume": listed too, it would be taken as such.
+    test::publish(repo_.path(), {{"x", "new x", 5}, {"x.Resume", "listed", 6}}, kBlock);
+    try {
+        run();
+        FAIL();
+    } catch (const PatchException& e) {
+        EXPECT_EQ(e.category, 2);
+        EXPECT_NE(std::string(e.what()).find("'x.Resume'"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(PathExists(install_ / "x"));
     // Alone, a name ending in ".tmp" is an ordinary file.
     test::publish(repo_.path(), {{"y.tmp", "listed", 6}}, kBlock);
     run();
@@ -745,6 +756,96 @@ TEST_F(RepoSyncTest, FilesReceivedTogetherAreReportedAndPutInPlaceInListOrder) {
     EXPECT_EQ(outcome.checked, listed);
     EXPECT_TRUE(std::all_of(completed.begin(), completed.end(), [](bool b) { return b; }));
     expectInstalled(entries);
+}
+
+std::uint64_t rangedBytes(const std::vector<ServedRequest>& requests) {
+    std::uint64_t bytes = 0;
+    for (const auto& request : requests) {
+        if (!request.range.empty()) {
+            bytes += request.bodyBytes;
+        }
+    }
+    return bytes;
+}
+
+class ResumeTest : public RepoSyncTest {
+protected:
+    static constexpr std::size_t kSize = 4u << 20;
+
+    // A run whose single ranged answer is cut at 90% and that is not tried again.
+    void breakAtNinetyPercent() {
+        server_.setFaults(ServerFaults{.closeAfterBytes = kSize * 9 / 10});
+        RepoSync sync(install_.path(), address());
+        HttpSettings settings = quickRetries();
+        settings.retries = 0;
+        sync.setHttpSettings(settings);
+        for (const RemoteFile& file : sync.listFiles()) {
+            sync.prepareFile(file, nullptr);
+        }
+        try {
+            sync.patchPreparedFiles(nullptr);
+            ADD_FAILURE() << "the cut transfer succeeded";
+        } catch (const PatchException& e) {
+            EXPECT_EQ(e.category, 1) << e.what();
+        }
+        server_.clearFaults();
+    }
+};
+
+TEST_F(ResumeTest, AFileCutAtNinetyPercentIsResumedWithOnlyTheRemainder) {
+    const std::string content = randomBytes(kSize, 90);
+    test::publish(repo_.path(), {{"big.bin", content, 7}}, 4096);
+    breakAtNinetyPercent();
+    EXPECT_FALSE(PathExists(install_ / "big.bin")) << "a half file was put in place";
+    EXPECT_FALSE(PathExists(install_ / "big.bin.tmp"));
+    ASSERT_TRUE(PathExists(install_ / "big.bin.resume"));
+
+    const Outcome second = run();
+    expectInstalled({{"big.bin", content, 7}});
+    EXPECT_FALSE(PathExists(install_ / "big.bin.resume"));
+    EXPECT_EQ(second.totalDownloadBytes, kSize - kSize * 9 / 10);
+    EXPECT_LE(rangedBytes(second.requests), kSize / 10 + 4096) << "more than the remainder came";
+}
+
+TEST_F(ResumeTest, ResumeDataOfAnotherVersionIsRemovedAndTheFileFetchedWhole) {
+    test::publish(repo_.path(), {{"big.bin", randomBytes(kSize, 91), 7}}, 4096);
+    breakAtNinetyPercent();
+    ASSERT_TRUE(PathExists(install_ / "big.bin.resume"));
+
+    const std::string next = randomBytes(kSize, 92);
+    test::publish(repo_.path(), {{"big.bin", next, 8}}, 4096);
+    const Outcome second = run();
+    expectInstalled({{"big.bin", next, 8}});
+    EXPECT_FALSE(PathExists(install_ / "big.bin.resume"));
+    EXPECT_EQ(second.totalDownloadBytes, kSize);
+}
+
+TEST_F(ResumeTest, ResumeDataThatDoesNotMatchItsRecordIsNotPutInPlace) {
+    const std::string content = randomBytes(kSize, 93);
+    test::publish(repo_.path(), {{"big.bin", content, 7}}, 4096);
+    breakAtNinetyPercent();
+    // A byte the record claims as received, changed on the drive.
+    {
+        std::fstream data(install_ / "big.bin.resume",
+                          std::ios::in | std::ios::out | std::ios::binary);
+        data.seekp(1000);
+        data.put(static_cast<char>(content[1000] ^ 0x5A));
+    }
+    EXPECT_THROW(run(), PatchException);
+    EXPECT_FALSE(PathExists(install_ / "big.bin"));
+    EXPECT_FALSE(PathExists(install_ / "big.bin.resume")) << "would fail every run";
+    run();
+    expectInstalled({{"big.bin", content, 7}});
+}
+
+TEST_F(ResumeTest, ACurrentFileLeavesNoResumeDataBehind) {
+    const std::string content = randomBytes(kSize, 94);
+    test::publish(repo_.path(), {{"big.bin", content, 7}}, 4096);
+    breakAtNinetyPercent();
+    writeFile(install_ / "big.bin", content);
+    ASSERT_TRUE(SetLastWriteTimeOfEntry(install_ / "big.bin", 7));
+    run();
+    EXPECT_FALSE(PathExists(install_ / "big.bin.resume"));
 }
 
 }  // namespace
