@@ -50,7 +50,7 @@ struct HttpSettings {
     // A transfer that receives less than one byte a second for this long has stalled and ends
     // with a time-out.
     long stallSeconds = 15;
-    // Download rate cap in bytes a second; 0: none.
+    // Download rate cap in bytes a second; 0: none. A capped run uses one connection.
     std::int64_t maxReceiveBytesPerSecond = 0;
     // Further tries after a transient fault (connection reset or refused, a 5xx answer, a body
     // cut short); a stall is tried once more at most, so a dead server ends a run in about

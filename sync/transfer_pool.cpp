@@ -5,8 +5,12 @@
 namespace veldmoor {
 
 TransferPool::TransferPool(HttpSession& session) : session_(session), multi_(curl_multi_init()) {
+    // libcurl caps the rate of each transfer, not of a run: a capped run uses one connection,
+    // which the cap leaves little room to overlap anyway.
     const std::size_t connections =
-        std::clamp<std::size_t>(session.settings.connections, 1, kMaxConnections);
+        session.settings.maxReceiveBytesPerSecond > 0
+            ? 1
+            : std::clamp<std::size_t>(session.settings.connections, 1, kMaxConnections);
     slots_.resize(connections);
     for (Slot& slot : slots_) {
         slot.pool = this;

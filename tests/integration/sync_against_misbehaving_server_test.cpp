@@ -175,9 +175,13 @@ TEST_F(SyncAgainstMisbehavingServer, VeldmoorSyncFailsOnAnErrorPageInsteadOfRepo
 }
 
 TEST_F(SyncAgainstMisbehavingServer, VeldmoorSyncKeepsToItsRateLimit) {
-    // libcurl paces by the average over a few seconds, so the file is several times larger
-    // than what a second of the cap lets through.
-    WriteTestFile(work_ / "source/data/large.bin", RandomBytes(8'000'000, 32));
+    // libcurl paces by the average over a few seconds, so the files are several times larger
+    // than what a second of the cap lets through. Several files: the cap is the run's, not
+    // each connection's.
+    for (int i = 0; i < 4; ++i) {
+        WriteTestFile(work_ / ("source/data/large" + std::to_string(i) + ".bin"),
+                      RandomBytes(2'000'000, 32 + i));
+    }
     publish();
     server_ = std::make_unique<MisbehavingServer>(web_.path(), Misbehaviour{});
     const auto started = std::chrono::steady_clock::now();
