@@ -1,9 +1,9 @@
 #include "sync/resume_data.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 namespace veldmoor {
 namespace {
@@ -28,11 +28,11 @@ bool writeResumeRecord(std::ostream& out, const ResumeRecord& record) {
         text << piece.targetOffset << ' ' << piece.length << '\n';
     }
     const std::string body = text.str();
-    char length[kLengthDigits + 1];
-    std::snprintf(length, sizeof length, "%010zu", body.size());
+    std::string length = std::to_string(body.size());
+    length.insert(0, kLengthDigits - std::min(kLengthDigits, length.size()), '0');
     out.seekp(record.size);
     out.write(body.data(), static_cast<std::streamsize>(body.size()));
-    out.write(length, kLengthDigits);
+    out.write(length.data(), static_cast<std::streamsize>(length.size()));
     out.write(kTag.data(), static_cast<std::streamsize>(kTag.size()));
     return static_cast<bool>(out);
 }
