@@ -196,5 +196,26 @@ TEST_F(SyncAgainstMisbehavingServer, VeldmoorSyncKeepsToItsRateLimit) {
     EXPECT_EQ(wrong.exitCode, 2);
 }
 
+TEST_F(SyncAgainstMisbehavingServer, VeldmoorSyncTakesItsNumberOfConnections) {
+    for (int i = 0; i < 8; ++i) {
+        WriteTestFile(work_ / ("source/data/f" + std::to_string(i) + ".bin"),
+                      RandomBytes(50'000, 60 + i));
+    }
+    publish();
+    server_ = std::make_unique<MisbehavingServer>(web_.path(), Misbehaviour{});
+    const ProgramResult result = RunProgram(
+        SyncProgram(), {install(), server_->address("game"), "--quiet", "--connections", "3"});
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_TRUE(upToDate());
+    for (const char* wrong : {"0", "65", "many", ""}) {
+        const ProgramResult refused = RunProgram(
+            SyncProgram(),
+            {install(), server_->address("game"), std::string("--connections=") + wrong});
+        EXPECT_EQ(refused.exitCode, 2) << wrong;
+        EXPECT_NE(refused.output.find("--connections needs a number"), std::string::npos)
+            << refused.output;
+    }
+}
+
 }  // namespace
 }  // namespace veldmoor::test
