@@ -62,6 +62,22 @@ std::string statusCause(long status) {
     return "the server answered status " + std::to_string(status);
 }
 
+// What a failed transfer's code means to a person, with what to try where there is something.
+std::string transferCause(CURLcode code, const HttpSettings& settings) {
+    switch (code) {
+        case CURLE_PEER_FAILED_VERIFICATION:
+            return std::string("the server's certificate could not be verified (") +
+                   curl_easy_strerror(code) +
+                   "); if the world signs its own certificates, name its CA file "
+                   "(veldmoor-sync --ca-file, or VELDMOOR_CA_FILE for the launcher)";
+        case CURLE_SSL_CACERT_BADFILE:
+            return "the CA file '" + settings.caFile +
+                   "' cannot be read as certificates (PEM); check the path and its content";
+        default:
+            return curl_easy_strerror(code);
+    }
+}
+
 long responseStatus(CURL* handle) {
     long status = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
@@ -171,6 +187,9 @@ HttpSettings HttpSettings::fromEnvironment() {
         environmentNumber("VELDMOOR_RETRY_PAUSE_MS", settings.firstRetryPauseMs);
     settings.connections = static_cast<std::size_t>(std::max(
         1L, environmentNumber("VELDMOOR_CONNECTIONS", static_cast<long>(settings.connections))));
+    if (const char* caFile = std::getenv("VELDMOOR_CA_FILE"); caFile != nullptr) {
+        settings.caFile = caFile;
+    }
     return settings;
 }
 
@@ -185,6 +204,9 @@ void configureHandle(CURL* handle, HttpSession& session) {
     // A world may move its files to a mirror; it may not send the engine to a local file.
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 5L);
+    if (!settings.caFile.empty()) {
+        curl_easy_setopt(handle, CURLOPT_CAINFO, settings.caFile.c_str());
+    }
 #if LIBCURL_VERSION_NUM >= 0x075500
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -347,8 +369,8 @@ HttpTransfer::Next DocumentTransfer::finished(CURL* handle, CURLcode code, long&
         pauseMs = retries_.nextPause(code);
     }
     if (!transient || pauseMs < 0) {
-        result_ = {false,
-                   code == CURLE_OK ? statusCause(status) : std::string(curl_easy_strerror(code))};
+        result_ = {false, code == CURLE_OK ? statusCause(status)
+                                           : transferCause(code, retries_.session().settings)};
         return Next::Failed;
     }
     return Next::Again;
@@ -461,7 +483,7 @@ HttpTransfer::Next RangeTransfer::finished(CURL* handle, CURLcode code, long& pa
         if (!transient || pauseMs < 0) {
             return fail(status >= 500 || refusal == RangeReceiver::Refusal::ErrorStatus
                             ? statusCause(status)
-                            : std::string(curl_easy_strerror(code)));
+                            : transferCause(code, session_.settings));
         }
         return Next::Again;
     }

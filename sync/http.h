@@ -61,12 +61,15 @@ struct HttpSettings {
     // Requests on the wire at once: connections to an HTTP/1.1 server, streams of one
     // connection to a server that multiplexes (HTTP/2).
     std::size_t connections = 6;
+    // Certificates to trust for https in place of the system's (a PEM file), for a world with
+    // its own certificate authority; empty: the system's. Verification is never turned off.
+    std::string caFile;
     // Told of each retry with a German status line.
     std::function<void(const std::string&)> onRetry;
 
     // The defaults, with what the environment sets: VELDMOOR_LIMIT_RATE (bytes a second, with
     // an optional k or M suffix), VELDMOOR_CONNECT_TIMEOUT and VELDMOOR_STALL_SECONDS
-    // (seconds), VELDMOOR_RETRY_PAUSE_MS, VELDMOOR_CONNECTIONS.
+    // (seconds), VELDMOOR_RETRY_PAUSE_MS, VELDMOOR_CONNECTIONS, VELDMOOR_CA_FILE.
     static HttpSettings fromEnvironment();
 };
 
@@ -105,6 +108,7 @@ public:
     long nextPause(CURLcode code);
     // Progress was made: the budget starts afresh.
     void renew();
+    HttpSession& session() const { return session_; }
 
 private:
     HttpSession& session_;

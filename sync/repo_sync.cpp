@@ -167,9 +167,13 @@ struct RepoSync::Impl {
 
     // Files in flight at once, as indexes ahead of the matcher and as rebuilds: enough to keep
     // every connection busy while finished ones wait for their turn, and a fixed number
-    // whatever the files' sizes.
+    // whatever the files' sizes. Each stream a multiplexing server adds beyond the connections
+    // adds one file.
     std::size_t window() const {
-        return std::max<std::size_t>(8, 4 * session.settings.connections);
+        const std::size_t connections = session.settings.connections;
+        const std::size_t streams = pool ? pool->capacity() : 0;
+        return std::max<std::size_t>(
+            8, (4 * connections) + (streams > connections ? streams - connections : 0));
     }
 
     // Drives the transfers until `until` holds; a stop ends the run.
@@ -522,6 +526,10 @@ void RepoSync::patchPreparedFiles(const ProgressCallback& progress) {
 
 void RepoSync::setStopRequest(StopRequest stop) {
     impl_->stop = std::move(stop);
+}
+
+std::size_t RepoSync::peakRequestsInFlight() const {
+    return impl_->pool ? impl_->pool->peakInFlight() : 0;
 }
 
 void RepoSync::setHttpSettings(const HttpSettings& settings) {

@@ -54,6 +54,9 @@ public:
     // Time-outs, retries, rate cap, connections; by default HttpSettings::fromEnvironment().
     // Called before the first request.
     void setHttpSettings(const HttpSettings& settings);
+    // The most requests that were on the wire at once so far: the connections over HTTP/1.1,
+    // more once the server multiplexes.
+    std::size_t peakRequestsInFlight() const;
 
 private:
     struct Impl;

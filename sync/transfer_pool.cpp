@@ -7,22 +7,27 @@ namespace veldmoor {
 TransferPool::TransferPool(HttpSession& session) : session_(session), multi_(curl_multi_init()) {
     // libcurl caps the rate of each transfer, not of a run: a capped run uses one connection,
     // which the cap leaves little room to overlap anyway.
-    const std::size_t connections =
-        session.settings.maxReceiveBytesPerSecond > 0
-            ? 1
-            : std::clamp<std::size_t>(session.settings.connections, 1, kMaxConnections);
-    slots_.resize(connections);
+    connections_ = session.settings.maxReceiveBytesPerSecond > 0
+                       ? 1
+                       : std::clamp<std::size_t>(session.settings.connections, 1, kMaxConnections);
+    slots_.resize(connections_);
     for (Slot& slot : slots_) {
         slot.pool = this;
     }
     if (multi_ != nullptr) {
-        const auto limit = static_cast<long>(connections);
+        const auto limit = static_cast<long>(connections_);
         // Streams share a connection where the server offers HTTP/2; otherwise each request
         // needs a connection of its own, and they are kept open for the next.
         curl_multi_setopt(multi_, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
         curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, limit);
         curl_multi_setopt(multi_, CURLMOPT_MAX_TOTAL_CONNECTIONS, limit);
         curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, limit);
+        // Spreads the streams over the connections rather than crowding one: each connection
+        // brings its own congestion window.
+#if LIBCURL_VERSION_NUM >= 0x074300
+        curl_multi_setopt(multi_, CURLMOPT_MAX_CONCURRENT_STREAMS,
+                          static_cast<long>(kStreamsPerConnection));
+#endif
     }
 }
 
@@ -85,7 +90,7 @@ void TransferPool::dispatch() {
         const auto due = std::find_if(waiting_.begin(), waiting_.end(),
                                       [&](const auto& entry) { return entry.first <= now; });
         if (due == waiting_.end()) {
-            return;
+            break;
         }
         HttpTransfer* transfer = due->second;
         waiting_.erase(due);
@@ -111,6 +116,30 @@ void TransferPool::dispatch() {
         slot.transfer = transfer;
         curl_multi_add_handle(multi_, slot.handle);
     }
+    const auto inFlight = static_cast<std::size_t>(std::count_if(
+        slots_.begin(), slots_.end(), [](const Slot& s) { return s.transfer != nullptr; }));
+    peakInFlight_ = std::max(peakInFlight_, inFlight);
+}
+
+void TransferPool::growIfMultiplexed(CURL* handle) {
+    // A capped run keeps its one request: libcurl caps each transfer, not the run.
+    if (multiplexed_ || session_.settings.maxReceiveBytesPerSecond > 0) {
+        return;
+    }
+    long version = 0;
+    curl_easy_getinfo(handle, CURLINFO_HTTP_VERSION, &version);
+    bool multiplexes = version == CURL_HTTP_VERSION_2_0;
+#if LIBCURL_VERSION_NUM >= 0x074200
+    multiplexes = multiplexes || version == CURL_HTTP_VERSION_3;
+#endif
+    if (!multiplexes) {
+        return;
+    }
+    multiplexed_ = true;
+    const std::size_t streams = std::min(connections_ * kStreamsPerConnection, kMaxInFlight);
+    while (slots_.size() < streams) {
+        slots_.emplace_back().pool = this;
+    }
 }
 
 void TransferPool::collect() {
@@ -122,6 +151,9 @@ void TransferPool::collect() {
         CURL* const handle = message->easy_handle;
         const CURLcode code = message->data.result;
         curl_multi_remove_handle(multi_, handle);
+        if (code == CURLE_OK) {
+            growIfMultiplexed(handle);
+        }
         const auto slot = std::find_if(slots_.begin(), slots_.end(),
                                        [&](const Slot& s) { return s.handle == handle; });
         if (slot == slots_.end() || slot->transfer == nullptr) {

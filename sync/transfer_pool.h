@@ -1,8 +1,10 @@
 // Several request sequences on the wire at once, through libcurl's multi interface: a fixed
-// number of handles (the session's connections), each serving one transfer's request at a
-// time, with the connections kept open between requests and shared as streams where the
-// server multiplexes (HTTP/2). The pool runs on its caller's thread and only while the caller
-// asks it to (run), so a stop is noticed within one short wait.
+// number of handles, each serving one transfer's request at a time, over at most the session's
+// connections, kept open between requests. Against an HTTP/1.1 server each connection carries
+// one request, so there are as many handles as connections; once a server is seen to multiplex
+// (HTTP/2), each connection carries up to kStreamsPerConnection requests at once. The pool runs on
+// its caller's thread and only while the caller asks it to (run), so a stop is noticed within one
+// short wait.
 #pragma once
 
 #include <curl/curl.h>
@@ -24,6 +26,10 @@ public:
     static constexpr std::chrono::milliseconds kPollInterval{50};
     // Most handles, whatever the settings ask for.
     static constexpr std::size_t kMaxConnections = 64;
+    // Requests one multiplexed connection carries at once, and the most of them in all: a
+    // round trip costs a stream, not a connection, yet every request in flight holds its file.
+    static constexpr std::size_t kStreamsPerConnection = 32;
+    static constexpr std::size_t kMaxInFlight = 256;
 
     // `session` must outlive the pool; its settings are read when a request is set up.
     explicit TransferPool(HttpSession& session);
@@ -42,6 +48,11 @@ public:
     bool run(const std::function<bool()>& until);
     // Transfers that have ended (done or failed) since the pool began.
     std::size_t endedCount() const { return ended_; }
+    // Requests that may be on the wire at once now: the connections, or more streams once the
+    // server multiplexes.
+    std::size_t capacity() const { return slots_.size(); }
+    // The most requests that were on the wire at once.
+    std::size_t peakInFlight() const { return peakInFlight_; }
 
 private:
     struct Slot {
@@ -60,10 +71,16 @@ private:
     void collect();
     bool hasFreeSlot() const;
     bool idle() const;
+    // Adds handles for the streams a multiplexing server offers, once `handle` shows one.
+    void growIfMultiplexed(CURL* handle);
 
     HttpSession& session_;
     CURLM* multi_ = nullptr;
-    std::vector<Slot> slots_;
+    // A deque: libcurl holds pointers to slots, which must stay put when the pool grows.
+    std::deque<Slot> slots_;
+    std::size_t connections_ = 1;
+    bool multiplexed_ = false;
+    std::size_t peakInFlight_ = 0;
     std::deque<std::pair<Clock::time_point, HttpTransfer*>> waiting_;
     std::size_t ended_ = 0;
 };

@@ -32,6 +32,9 @@ void PrintUsage(std::ostream& out) {
            "verifies each rebuilt file and sets its time. Files not in the list are left alone.\n"
            "\n"
            "Options:\n"
+           "  --ca-file FILE  trust the certificates in FILE (PEM) for https in place of the\n"
+           "             system's, for a world that signs its own; verification stays on (the\n"
+           "             launcher reads VELDMOOR_CA_FILE)\n"
            "  --connections N  at most N requests on the wire at once (1 to 64; default 6, the\n"
            "             launcher reads VELDMOOR_CONNECTIONS)\n"
            "  --dry-run  examine and print what would be fetched; change nothing\n"
@@ -256,6 +259,16 @@ static int RunSync(int argc, char** argv) {
                           << veldmoor::TransferPool::kMaxConnections << ", not '" << count << "'\n";
                 return 2;
             }
+        } else if (arg == "--ca-file" || arg.starts_with("--ca-file=")) {
+            std::string file = arg.size() > 9 ? arg.substr(10) : "";
+            if (arg.size() == 9 && i + 1 < argc) {
+                file = argv[++i];
+            }
+            if (file.empty()) {
+                std::cerr << "veldmoor-sync: --ca-file needs the path of a certificate file\n";
+                return 2;
+            }
+            args.http.caFile = file;
         } else if (arg == "--limit-rate" || arg.starts_with("--limit-rate=")) {
             std::string rate = arg.size() > 12 ? arg.substr(13) : "";
             if (arg.size() == 12 && i + 1 < argc) {
