@@ -58,8 +58,8 @@ struct HttpSettings {
     int retries = 3;
     // Pause before the first retry; doubled before each further one.
     long firstRetryPauseMs = 1000;
-    // Requests on the wire at once: connections to an HTTP/1.1 server, streams of one
-    // connection to a server that multiplexes (HTTP/2).
+    // Connections to the server. Over HTTP/1.1 each carries one request at a time; a server
+    // that multiplexes (HTTP/2) gets several streams on each (TransferPool).
     std::size_t connections = 6;
     // Certificates to trust for https in place of the system's (a PEM file), for a world with
     // its own certificate authority; empty: the system's. Verification is never turned off.
