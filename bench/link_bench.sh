@@ -6,6 +6,8 @@
 # Cases:
 #   T1 a tree of 2000 files of 1-20 KB, fresh installation   peer: rsync daemon (rsync://)
 #   T2 the same tree with 5% of its files changed             peer: rsync daemon
+#   (T1 and T2 each twice for veldmoor-sync: plain http (HTTP/1.1), and https with HTTP/2 from
+#   the same nginx with a self-signed certificate made for the run, given as --ca-file)
 #   Z  one 512 MiB file with 1% of its 4 KiB blocks changed   peer: zsync over the same nginx
 # nginx serves the repositories with docs/nginx-repository.conf; the rsync daemon runs with a
 # private configuration; both on loopback ports, each behind its own emulator instance.
@@ -14,7 +16,8 @@
 # Settings (environment): BUILD_DIR (build/release), BENCH_DIR (build/link-bench-data, removed
 # at the end unless BENCH_KEEP=1), BENCH_SIZE_MIB (512), BENCH_TREE_FILES (2000),
 # BENCH_RUNS (3), LINK_DELAY_MS (15: one way, so 30 ms round trip), LINK_RATE_MBIT (100),
-# BENCH_CASES ("T Z": the tree cases, the large file case).
+# BENCH_CASES ("T Z": the tree cases, the large file case), BENCH_CONNECTIONS (6: the
+# --connections of veldmoor-sync, its default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -27,6 +30,7 @@ runs=${BENCH_RUNS:-3}
 cases=${BENCH_CASES:-T Z}
 delay_ms=${LINK_DELAY_MS:-15}
 rate_mbit=${LINK_RATE_MBIT:-100}
+connections=${BENCH_CONNECTIONS:-6}
 
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELDMOOR_BUILD_TESTS=OFF \
@@ -83,7 +87,12 @@ conf="$work/nginx"
 mkdir -p "$conf"
 chmod 755 "$work" "$conf"
 nginx_port=$(free_port)
-block=$(sed -e "s|listen [^;]*;|listen 127.0.0.1:$nginx_port;|" -e "s|root [^;]*;|root $www;|" \
+tls_port=$(free_port)
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 \
+  -keyout "$conf/key.pem" -out "$conf/cert.pem" -subj /CN=127.0.0.1 \
+  -addext subjectAltName=IP:127.0.0.1 2>/dev/null
+tls="listen 127.0.0.1:$tls_port ssl http2; ssl_certificate $conf/cert.pem; ssl_certificate_key $conf/key.pem;"
+block=$(sed -e "s|listen [^;]*;|listen 127.0.0.1:$nginx_port; $tls|" -e "s|root [^;]*;|root $www;|" \
   docs/nginx-repository.conf)
 cat >"$conf/nginx.conf" <<CONF
 worker_processes 1;
@@ -128,12 +137,14 @@ emulate() {
   echo 0 >"$work/$1.bytes"
 }
 emulate http "$nginx_port"
+emulate https "$tls_port"
 emulate rsync "$rsync_port"
 for _ in $(seq 100); do
   curl -s -o /dev/null "http://127.0.0.1:$nginx_port/tree/filelist.php" && break
   sleep 0.1
 done
 base="http://127.0.0.1:$http_link"
+tls_base="https://127.0.0.1:$https_link"
 rsync_base="rsync://127.0.0.1:$rsync_link/tree"
 
 # ---- measuring ----
@@ -166,13 +177,16 @@ fresh() { rm -rf "$1"; mkdir -p "$1"; }
 
 if [[ " $cases " == *" T "* ]]; then
   note "bench: case T1 (fresh tree)"
-  measure "T1 tree, fresh" veldmoor-sync http "fresh '$work/t-v'" "$vsync" --quiet "$work/t-v" "$base/tree/"
+  measure "T1 tree, fresh" veldmoor-sync http "fresh '$work/t-v'" "$vsync" --quiet --connections "$connections" "$work/t-v" "$base/tree/"
   diff -r "$tree" "$work/t-v" >/dev/null || { note "bench: tree differs after sync"; exit 1; }
+  measure "T1 tree, fresh" "veldmoor h2" https "fresh '$work/t-h'" "$vsync" --quiet --connections "$connections" --ca-file "$conf/cert.pem" "$work/t-h" "$tls_base/tree/"
+  diff -r "$tree" "$work/t-h" >/dev/null || { note "bench: tree differs after sync over https"; exit 1; }
   measure "T1 tree, fresh" "rsync daemon" rsync "fresh '$work/t-r'" rsync -rt "$rsync_base/" "$work/t-r/"
   diff -r "$tree" "$work/t-r" >/dev/null || { note "bench: rsync tree differs"; exit 1; }
 
   note "bench: case T2 (5% of the tree changed)"
   cp -a "$work/t-v" "$work/t-v-before"
+  cp -a "$work/t-h" "$work/t-h-before"
   cp -a "$work/t-r" "$work/t-r-before"
   shuf -i 1-"$tree_files" -n $((tree_files / 20)) | while read -r i; do
     file="$tree/d$((i % 40))/f$i.bin"
@@ -182,8 +196,12 @@ if [[ " $cases " == *" T "* ]]; then
   "$publish" --quiet "$tree" "$www/tree"
   measure "T2 tree, 5% changed" veldmoor-sync http \
     "rm -rf '$work/t-v' && cp -a '$work/t-v-before' '$work/t-v'" \
-    "$vsync" --quiet "$work/t-v" "$base/tree/"
+    "$vsync" --quiet --connections "$connections" "$work/t-v" "$base/tree/"
   diff -r "$tree" "$work/t-v" >/dev/null || { note "bench: tree differs after sync"; exit 1; }
+  measure "T2 tree, 5% changed" "veldmoor h2" https \
+    "rm -rf '$work/t-h' && cp -a '$work/t-h-before' '$work/t-h'" \
+    "$vsync" --quiet --connections "$connections" --ca-file "$conf/cert.pem" "$work/t-h" "$tls_base/tree/"
+  diff -r "$tree" "$work/t-h" >/dev/null || { note "bench: tree differs after sync over https"; exit 1; }
   measure "T2 tree, 5% changed" "rsync daemon" rsync \
     "rm -rf '$work/t-r' && cp -a '$work/t-r-before' '$work/t-r'" \
     rsync -rt "$rsync_base/" "$work/t-r/"
@@ -196,7 +214,7 @@ if [[ " $cases " == *" Z "* ]]; then
   # The old copy gets an old time, as a player's previous version has.
   seed() { fresh "$1"; cp "$old" "$1/big.bin"; touch -d @1000000000 "$1/big.bin"; }
   measure "Z ${size_mib} MiB, 1% changed" veldmoor-sync http "seed '$work/z-v'" \
-    "$vsync" --quiet "$work/z-v" "$base/big/"
+    "$vsync" --quiet --connections "$connections" "$work/z-v" "$base/big/"
   cmp -s "$work/z-v/big.bin" "$new" || { note "bench: large file differs after sync"; exit 1; }
   measure "Z ${size_mib} MiB, 1% changed" zsync http "fresh '$work/z-z'" \
     sh -c "cd '$work/z-z' && zsync -q -i '$old' -o big.bin '$base/zs/big.bin.zsync'"
@@ -206,7 +224,8 @@ fi
 # ---- report ----
 echo
 echo "Synchronisation over an emulated link: ${delay_ms} ms each way, ${rate_mbit} Mbit/s down;"
-echo "tree of $tree_files files of 1-20 KB, ${size_mib} MiB file; median of $runs runs"
+echo "tree of $tree_files files of 1-20 KB, ${size_mib} MiB file; median of $runs runs;"
+echo "veldmoor-sync with $connections connections"
 printf '%-24s %-15s %9s %14s\n' case tool "wall s" "link bytes"
 for row in "${results[@]}"; do
   IFS='|' read -r label tool wall bytes <<<"$row"
@@ -215,12 +234,17 @@ done
 echo
 echo "Ratios veldmoor-sync / peer (wall, bytes):"
 for label in "T1 tree, fresh" "T2 tree, 5% changed" "Z ${size_mib} MiB, 1% changed"; do
-  ours="" theirs=""
+  theirs=""
   for row in "${results[@]}"; do
     IFS='|' read -r l tool wall bytes <<<"$row"
     [ "$l" = "$label" ] || continue
-    if [ "$tool" = veldmoor-sync ]; then ours="$wall $bytes"; else theirs="$wall $bytes $tool"; fi
+    case $tool in veldmoor*) ;; *) theirs="$wall $bytes $tool" ;; esac
   done
-  [ -n "$ours" ] || continue
-  echo "$ours $theirs" | awk -v l="$label" '{ printf "  %-24s wall %.2fx %s", l, $1 / $3, $5; if ($4 > 0) printf ", bytes %.2fx", $2 / $4; printf "\n" }'
+  [ -n "$theirs" ] || continue
+  for row in "${results[@]}"; do
+    IFS='|' read -r l tool wall bytes <<<"$row"
+    [ "$l" = "$label" ] || continue
+    case $tool in veldmoor*) ;; *) continue ;; esac
+    echo "$wall $bytes $theirs" | awk -v l="$label" -v t="$tool" '{ printf "  %-24s %-14s wall %.2fx %s", l, t, $1 / $3, $5; if ($4 > 0) printf ", bytes %.2fx", $2 / $4; printf "\n" }'
+  done
 done

@@ -17,10 +17,12 @@ inline constexpr std::uint32_t kChunkIndexMagic = 0xC53F81A8u;
 inline constexpr std::size_t kChunkIndexHeaderSize = 12;
 inline constexpr std::size_t kChunkRecordSize = 12;
 
-// Chunk entries and local pieces carry kind 1, pieces still to be downloaded kind 2.
+// Chunk entries and local pieces carry kind 1, pieces still to be downloaded kind 2, pieces
+// taken from the resume data of a broken transfer (sync/resume_data.h) kind 3.
 enum PieceKind : std::uint32_t {
     kPieceLocal = 1,
     kPieceDownload = 2,
+    kPieceResume = 3,
 };
 
 // One record type serves for chunk entries of the index and for pieces of a plan.

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "sync/patch_exception.h"
+#include "sync/resume_data.h"
 #include "system/path.h"
 
 namespace veldmoor {
@@ -148,6 +149,11 @@ std::string fileListProblem(const std::vector<RemoteFile>& files) {
         if (other != folded.end()) {
             return "the list holds both '" + file.repoPath + "' and '" + *other->second +
                    "', the name in which the first is rebuilt";
+        }
+        const auto resume = folded.find(fold(resumePathOf(file.repoPath)));
+        if (resume != folded.end()) {
+            return "the list holds both '" + file.repoPath + "' and '" + *resume->second +
+                   "', the name of what a broken transfer of the first keeps";
         }
     }
     return {};

@@ -38,8 +38,8 @@ bool isSafeRepoPath(std::string_view repoPath);
 std::string temporaryPathOf(const std::string& localPath);
 
 // Why the list cannot be used as a whole, naming the entry; empty when it can: one listed
-// path is the temporary file of another (ASCII case ignored, as Windows compares names), so
-// the rebuild of the one would consume the other.
+// path is the temporary file or the resume data of another (ASCII case ignored, as Windows
+// compares names), so the rebuild of the one would consume the other.
 std::string fileListProblem(const std::vector<RemoteFile>& files);
 
 // One entry as the list body writes it, pointing into the body.

@@ -62,6 +62,22 @@ std::string statusCause(long status) {
     return "the server answered status " + std::to_string(status);
 }
 
+// What a failed transfer's code means to a person, with what to try where there is something.
+std::string transferCause(CURLcode code, const HttpSettings& settings) {
+    switch (code) {
+        case CURLE_PEER_FAILED_VERIFICATION:
+            return std::string("the server's certificate could not be verified (") +
+                   curl_easy_strerror(code) +
+                   "); if the world signs its own certificates, name its CA file "
+                   "(veldmoor-sync --ca-file, or VELDMOOR_CA_FILE for the launcher)";
+        case CURLE_SSL_CACERT_BADFILE:
+            return "the CA file '" + settings.caFile +
+                   "' cannot be read as certificates (PEM); check the path and its content";
+        default:
+            return curl_easy_strerror(code);
+    }
+}
+
 long responseStatus(CURL* handle) {
     long status = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
@@ -113,52 +129,6 @@ private:
     CURL* handle_;
     HttpSession fallback_;
     HttpSession* session_;
-};
-
-// The retries one request still has; time-outs are counted apart, since each costs a stall.
-class RetryBudget {
-public:
-    explicit RetryBudget(HttpSession& session)
-        : session_(session), left_(session.settings.retries) {}
-
-    // Called after a transient fault; false when no retry is left or the run was stopped
-    // during the pause. Tells the session's listener of the retry first.
-    bool retryAfter(CURLcode code) {
-        if (left_ <= 0 || (code == CURLE_OPERATION_TIMEDOUT && timedOut_)) {
-            return false;
-        }
-        timedOut_ = timedOut_ || code == CURLE_OPERATION_TIMEDOUT;
-        --left_;
-        const long pause = session_.settings.firstRetryPauseMs << done_;
-        ++done_;
-        if (session_.settings.onRetry) {
-            session_.settings.onRetry("Verbindung unterbrochen, neuer Versuch in " +
-                                      std::to_string((pause + 999) / 1000) + " s (" +
-                                      std::to_string(done_) + ". Wiederholung) ...");
-        }
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(pause);
-        while (std::chrono::steady_clock::now() < until) {
-            if (session_.stopped && session_.stopped()) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-                std::chrono::milliseconds(50), until - std::chrono::steady_clock::now()));
-        }
-        return !(session_.stopped && session_.stopped());
-    }
-
-    // Progress was made: the budget starts afresh.
-    void renew() {
-        left_ = session_.settings.retries;
-        timedOut_ = false;
-        done_ = 0;
-    }
-
-private:
-    HttpSession& session_;
-    int left_;
-    int done_ = 0;
-    bool timedOut_ = false;
 };
 
 long environmentNumber(const char* name, long fallback) {
@@ -215,6 +185,11 @@ HttpSettings HttpSettings::fromEnvironment() {
     settings.stallSeconds = environmentNumber("VELDMOOR_STALL_SECONDS", settings.stallSeconds);
     settings.firstRetryPauseMs =
         environmentNumber("VELDMOOR_RETRY_PAUSE_MS", settings.firstRetryPauseMs);
+    settings.connections = static_cast<std::size_t>(std::max(
+        1L, environmentNumber("VELDMOOR_CONNECTIONS", static_cast<long>(settings.connections))));
+    if (const char* caFile = std::getenv("VELDMOOR_CA_FILE"); caFile != nullptr) {
+        settings.caFile = caFile;
+    }
     return settings;
 }
 
@@ -229,6 +204,9 @@ void configureHandle(CURL* handle, HttpSession& session) {
     // A world may move its files to a mirror; it may not send the engine to a local file.
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 5L);
+    if (!settings.caFile.empty()) {
+        curl_easy_setopt(handle, CURLOPT_CAINFO, settings.caFile.c_str());
+    }
 #if LIBCURL_VERSION_NUM >= 0x075500
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -275,28 +253,55 @@ bool httpGet(const std::string& url, CurlCallback write, void* userData, CURL* h
     return curl_easy_perform(call.get()) == CURLE_OK;
 }
 
+long RetryBudget::nextPause(CURLcode code) {
+    if (left_ <= 0 || (code == CURLE_OPERATION_TIMEDOUT && timedOut_)) {
+        return -1;
+    }
+    timedOut_ = timedOut_ || code == CURLE_OPERATION_TIMEDOUT;
+    --left_;
+    const long pause = session_.settings.firstRetryPauseMs << done_;
+    ++done_;
+    if (session_.settings.onRetry) {
+        session_.settings.onRetry("Verbindung unterbrochen, neuer Versuch in " +
+                                  std::to_string((pause + 999) / 1000) + " s (" +
+                                  std::to_string(done_) + ". Wiederholung) ...");
+    }
+    return pause;
+}
+
+void RetryBudget::renew() {
+    left_ = session_.settings.retries;
+    timedOut_ = false;
+    done_ = 0;
+}
+
 namespace {
 
-// Hands a document's body to its sink once the answer is known to be the document: an error
-// page's bytes are counted off, never parsed as a file list or chunk index.
-struct DocumentWrite {
-    CURL* handle;
-    DocumentSink* sink;
-    bool refused = false;
-
-    static std::size_t callback(char* data, std::size_t size, std::size_t count, void* self) {
-        auto& write = *static_cast<DocumentWrite*>(self);
-        const std::size_t length = size * count;
-        if (responseStatus(write.handle) != 200) {
-            return length;
+// Runs `transfer` one request after another on `handle`, pausing between tries as it asks;
+// a stop during a pause ends it.
+HttpResult performTransfer(CURL* handle, HttpTransfer& transfer, HttpSession& session) {
+    const auto stopped = [&session] { return session.stopped && session.stopped(); };
+    for (;;) {
+        transfer.prepare(handle);
+        long pauseMs = 0;
+        const HttpTransfer::Next next =
+            transfer.finished(handle, curl_easy_perform(handle), pauseMs);
+        if (next == HttpTransfer::Next::Done) {
+            return {};
         }
-        if (!write.sink->append(data, length)) {
-            write.refused = true;
-            return 0;  // fails the write, which ends the transfer
+        if (next == HttpTransfer::Next::Failed) {
+            return transfer.result();
         }
-        return length;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(pauseMs);
+        while (std::chrono::steady_clock::now() < until && !stopped()) {
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                std::chrono::milliseconds(50), until - std::chrono::steady_clock::now()));
+        }
+        if (pauseMs > 0 && stopped()) {
+            return {false, "the run was stopped"};
+        }
     }
-};
+}
 
 class StringSink : public DocumentSink {
 public:
@@ -313,40 +318,72 @@ private:
 
 }  // namespace
 
+DocumentTransfer::DocumentTransfer(const std::string& url, DocumentSink& sink, HttpSession& session,
+                                   std::uint64_t wireLimit)
+    : escaped_(escapeUrl(url)), sink_(sink), retries_(session), wireLimit_(wireLimit) {}
+
+void DocumentTransfer::prepare(CURL* handle) {
+    handle_ = handle;
+    sink_.restart();
+    curl_easy_setopt(handle, CURLOPT_URL, escaped_.c_str());
+    curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &DocumentTransfer::write);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, this);
+}
+
+// Hands a document's body to its sink once the answer is known to be the document: an error
+// page's bytes are counted off, never parsed as a file list or chunk index.
+std::size_t DocumentTransfer::write(char* data, std::size_t size, std::size_t count, void* self) {
+    auto& transfer = *static_cast<DocumentTransfer*>(self);
+    const std::size_t length = size * count;
+    if (responseStatus(transfer.handle_) != 200) {
+        return length;
+    }
+    if (!transfer.sink_.append(data, length)) {
+        transfer.refused_ = true;
+        return 0;  // fails the write, which ends the transfer
+    }
+    return length;
+}
+
+bool DocumentTransfer::onReceived(std::uint64_t bytes) {
+    if (wireLimit_ != 0 && bytes > wireLimit_) {
+        passedWireLimit_ = true;
+        return false;
+    }
+    return true;
+}
+
+HttpTransfer::Next DocumentTransfer::finished(CURL* handle, CURLcode code, long& pauseMs) {
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, nullptr);
+    const long status = responseStatus(handle);
+    if (code == CURLE_OK && status == 200) {
+        return Next::Done;
+    }
+    if (refused_ || passedWireLimit_) {
+        result_ = {false, "the document was refused as it arrived"};
+        return Next::Failed;
+    }
+    const bool transient = code == CURLE_OK ? status >= 500 : isTransient(code);
+    if (transient) {
+        pauseMs = retries_.nextPause(code);
+    }
+    if (!transient || pauseMs < 0) {
+        result_ = {false, code == CURLE_OK ? statusCause(status)
+                                           : transferCause(code, retries_.session().settings)};
+        return Next::Failed;
+    }
+    return Next::Again;
+}
+
 HttpResult fetchDocument(const std::string& url, DocumentSink& sink, CURL* handle) {
     const HandleForCall call(handle);
     if (call.get() == nullptr) {
         return {false, "no transfer could be set up"};
     }
     SessionForCall session(call.get());
-    const std::string escaped = escapeUrl(url);
-    DocumentWrite write{call.get(), &sink};
-    curl_easy_setopt(call.get(), CURLOPT_URL, escaped.c_str());
-    curl_easy_setopt(call.get(), CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(call.get(), CURLOPT_WRITEFUNCTION, &DocumentWrite::callback);
-    curl_easy_setopt(call.get(), CURLOPT_WRITEDATA, &write);
-    RetryBudget retries(session.get());
-    HttpResult outcome;
-    for (;;) {
-        sink.restart();
-        const CURLcode result = curl_easy_perform(call.get());
-        const long status = responseStatus(call.get());
-        if (result == CURLE_OK && status == 200) {
-            break;
-        }
-        if (write.refused) {
-            outcome = {false, "the document was refused as it arrived"};
-            break;
-        }
-        const bool transient = result == CURLE_OK ? status >= 500 : isTransient(result);
-        if (!transient || !retries.retryAfter(result)) {
-            outcome = {false, result == CURLE_OK ? statusCause(status)
-                                                 : std::string(curl_easy_strerror(result))};
-            break;
-        }
-    }
-    curl_easy_setopt(call.get(), CURLOPT_WRITEDATA, nullptr);
-    return outcome;
+    DocumentTransfer transfer(url, sink, session.get());
+    return performTransfer(call.get(), transfer, session.get());
 }
 
 HttpResult fetchDocument(const std::string& url, std::string& body, CURL* handle) {
@@ -381,78 +418,90 @@ std::string refusalCause(long status, RangeReceiver::Refusal refusal) {
            ") could not be read";
 }
 
-HttpResult requestRanges(CURL* handle, const std::string& escaped, RangeReceiver& receiver,
-                         HttpSession& session) {
-    RetryBudget retries(session);
-    int fruitless = 0;
-    while (!receiver.complete()) {
-        std::vector<HttpRange> asked = receiver.missingRanges();
-        const std::size_t count =
-            std::min({asked.size(), session.rangesPerRequest, kMaxRangesPerRequest});
-        asked.resize(count);
-        const std::string list = rangeList(asked, 0, count);
-        const std::uint32_t before = receiver.written();
-        receiver.beginResponse(asked);
-        curl_easy_setopt(handle, CURLOPT_URL, escaped.c_str());
-        curl_easy_setopt(handle, CURLOPT_RANGE, list.c_str());
-        curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "");
-        curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &RangeReceiver::bodyCallback);
-        curl_easy_setopt(handle, CURLOPT_WRITEDATA, &receiver);
-        curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &RangeReceiver::headerCallback);
-        curl_easy_setopt(handle, CURLOPT_HEADERDATA, &receiver);
-        const CURLcode result = curl_easy_perform(handle);
-        const long status = responseStatus(handle);
-        const RangeReceiver::Refusal refusal = receiver.refusal();
-        if (receiver.written() > before) {
-            retries.renew();
-        }
+}  // namespace
 
-        if (status == 416 || refusal == RangeReceiver::Refusal::LargeWholeFile ||
-            refusal == RangeReceiver::Refusal::UnplaceableBody) {
-            if (count == 1) {
-                return {false, refusalCause(status, refusal)};
-            }
-            // The server cannot answer several ranges at once: ask for fewer for the rest of
-            // the run.
-            session.rangesPerRequest = std::max<std::size_t>(1, count / 4);
-            continue;
-        }
-        const bool ended =
-            result == CURLE_OK || (result == CURLE_WRITE_ERROR && receiver.endedEarly());
-        if (ended && status != 200 && status != 206 && status < 500) {
-            return {false, statusCause(status)};
-        }
-        if (!ended || status >= 500) {
-            const bool transient =
-                ended || isTransient(result) || refusal == RangeReceiver::Refusal::ErrorStatus;
-            if (refusal == RangeReceiver::Refusal::ErrorStatus && status < 500) {
-                return {false, statusCause(status)};
-            }
-            if (!transient || !retries.retryAfter(result)) {
-                return {false, status >= 500 || refusal == RangeReceiver::Refusal::ErrorStatus
-                                   ? statusCause(status)
-                                   : std::string(curl_easy_strerror(result))};
-            }
-            continue;
-        }
-        if (receiver.written() == before) {
-            if (++fruitless == 2) {
-                return {false, "the server sent none of " + std::to_string(count) +
-                                   " ranges asked for (status " + std::to_string(status) + ")"};
-            }
-            continue;
-        }
-        fruitless = 0;
-        const std::size_t left = stillMissing(asked, receiver.missingRanges());
-        if (left > 0 && receiver.partsSeen() > 0 && receiver.partsSeen() < count) {
-            // The server has a limit of its own on the parts of one answer: keep to it.
-            session.rangesPerRequest = receiver.partsSeen();
-        }
-    }
-    return {};
+RangeTransfer::RangeTransfer(const std::string& url, RangeReceiver& receiver, HttpSession& session)
+    : escaped_(escapeUrl(url)), receiver_(receiver), session_(session), retries_(session) {}
+
+void RangeTransfer::prepare(CURL* handle) {
+    asked_ = receiver_.missingRanges();
+    asked_.resize(std::min({asked_.size(), session_.rangesPerRequest, kMaxRangesPerRequest}));
+    const std::string list = rangeList(asked_, 0, asked_.size());
+    before_ = receiver_.written();
+    receiver_.beginResponse(asked_);
+    curl_easy_setopt(handle, CURLOPT_URL, escaped_.c_str());
+    curl_easy_setopt(handle, CURLOPT_RANGE, list.c_str());
+    curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &RangeReceiver::bodyCallback);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &receiver_);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &RangeReceiver::headerCallback);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &receiver_);
 }
 
-}  // namespace
+HttpTransfer::Next RangeTransfer::fail(std::string cause) {
+    result_ = {false, std::move(cause)};
+    return Next::Failed;
+}
+
+HttpTransfer::Next RangeTransfer::finished(CURL* handle, CURLcode code, long& pauseMs) {
+    // The receiver may die before the handle's next use: the handle must not keep pointing at
+    // it. Nor may the range list stay, or the handle's next whole-file request would ask for it.
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, nullptr);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, nullptr);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, nullptr);
+    curl_easy_setopt(handle, CURLOPT_RANGE, nullptr);
+    const std::size_t count = asked_.size();
+    const long status = responseStatus(handle);
+    const RangeReceiver::Refusal refusal = receiver_.refusal();
+    if (receiver_.written() > before_) {
+        retries_.renew();
+    }
+
+    if (status == 416 || refusal == RangeReceiver::Refusal::LargeWholeFile ||
+        refusal == RangeReceiver::Refusal::UnplaceableBody) {
+        if (count == 1) {
+            return fail(refusalCause(status, refusal));
+        }
+        // The server cannot answer several ranges at once: ask for fewer for the rest of the
+        // run.
+        session_.rangesPerRequest = std::max<std::size_t>(1, count / 4);
+        return Next::Again;
+    }
+    const bool ended = code == CURLE_OK || (code == CURLE_WRITE_ERROR && receiver_.endedEarly());
+    if (ended && status != 200 && status != 206 && status < 500) {
+        return fail(statusCause(status));
+    }
+    if (!ended || status >= 500) {
+        const bool transient =
+            ended || isTransient(code) || refusal == RangeReceiver::Refusal::ErrorStatus;
+        if (refusal == RangeReceiver::Refusal::ErrorStatus && status < 500) {
+            return fail(statusCause(status));
+        }
+        if (transient) {
+            pauseMs = retries_.nextPause(code);
+        }
+        if (!transient || pauseMs < 0) {
+            return fail(status >= 500 || refusal == RangeReceiver::Refusal::ErrorStatus
+                            ? statusCause(status)
+                            : transferCause(code, session_.settings));
+        }
+        return Next::Again;
+    }
+    if (receiver_.written() == before_) {
+        if (++fruitless_ == 2) {
+            return fail("the server sent none of " + std::to_string(count) +
+                        " ranges asked for (status " + std::to_string(status) + ")");
+        }
+        return Next::Again;
+    }
+    fruitless_ = 0;
+    const std::size_t left = stillMissing(asked_, receiver_.missingRanges());
+    if (left > 0 && receiver_.partsSeen() > 0 && receiver_.partsSeen() < count) {
+        // The server has a limit of its own on the parts of one answer: keep to it.
+        session_.rangesPerRequest = receiver_.partsSeen();
+    }
+    return receiver_.complete() ? Next::Done : Next::Again;
+}
 
 HttpResult httpGetRanges(const std::string& url, RangeReceiver& receiver, CURL* handle) {
     if (receiver.complete()) {
@@ -463,14 +512,8 @@ HttpResult httpGetRanges(const std::string& url, RangeReceiver& receiver, CURL* 
         return {false, "no transfer could be set up"};
     }
     SessionForCall session(call.get());
-    HttpResult result = requestRanges(call.get(), escapeUrl(url), receiver, session.get());
-    // The receiver dies with the caller's call: the handle must not keep pointing at it. Nor
-    // may the range list outlive it, or the handle's next whole-file request would ask for it.
-    curl_easy_setopt(call.get(), CURLOPT_HEADERFUNCTION, nullptr);
-    curl_easy_setopt(call.get(), CURLOPT_HEADERDATA, nullptr);
-    curl_easy_setopt(call.get(), CURLOPT_WRITEDATA, nullptr);
-    curl_easy_setopt(call.get(), CURLOPT_RANGE, nullptr);
-    return result;
+    RangeTransfer transfer(url, receiver, session.get());
+    return performTransfer(call.get(), transfer, session.get());
 }
 
 std::size_t appendToStringStream(char* data, std::size_t size, std::size_t count, void* stream) {

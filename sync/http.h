@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace veldmoor {
@@ -49,7 +50,7 @@ struct HttpSettings {
     // A transfer that receives less than one byte a second for this long has stalled and ends
     // with a time-out.
     long stallSeconds = 15;
-    // Download rate cap in bytes a second; 0: none.
+    // Download rate cap in bytes a second; 0: none. A capped run uses one connection.
     std::int64_t maxReceiveBytesPerSecond = 0;
     // Further tries after a transient fault (connection reset or refused, a 5xx answer, a body
     // cut short); a stall is tried once more at most, so a dead server ends a run in about
@@ -57,12 +58,18 @@ struct HttpSettings {
     int retries = 3;
     // Pause before the first retry; doubled before each further one.
     long firstRetryPauseMs = 1000;
+    // Connections to the server. Over HTTP/1.1 each carries one request at a time; a server
+    // that multiplexes (HTTP/2) gets several streams on each (TransferPool).
+    std::size_t connections = 6;
+    // Certificates to trust for https in place of the system's (a PEM file), for a world with
+    // its own certificate authority; empty: the system's. Verification is never turned off.
+    std::string caFile;
     // Told of each retry with a German status line.
     std::function<void(const std::string&)> onRetry;
 
     // The defaults, with what the environment sets: VELDMOOR_LIMIT_RATE (bytes a second, with
     // an optional k or M suffix), VELDMOOR_CONNECT_TIMEOUT and VELDMOOR_STALL_SECONDS
-    // (seconds), VELDMOOR_RETRY_PAUSE_MS.
+    // (seconds), VELDMOOR_RETRY_PAUSE_MS, VELDMOOR_CONNECTIONS, VELDMOOR_CA_FILE.
     static HttpSettings fromEnvironment();
 };
 
@@ -78,13 +85,9 @@ struct HttpSession {
     // Ranges per request; lowered for the rest of the run when the server refuses several at
     // once or answers fewer than asked.
     std::size_t rangesPerRequest = kMaxRangesPerRequest;
-    // Polled during a pause before a retry; true ends the wait and the request.
+    // Polled during a pause before a retry and while transfers run; true ends them.
     std::function<bool()> stopped;
 };
-
-// Sets the handle's time-outs, rate cap and redirect rules (at most 5 redirects, http and https
-// only, any other scheme refused) from `session`, and attaches the session.
-void configureHandle(CURL* handle, HttpSession& session);
 
 // The outcome of a request: `cause` names what went wrong in English ("the server answered
 // status 404"), empty on success.
@@ -92,6 +95,65 @@ struct HttpResult {
     bool ok = true;
     std::string cause;
 };
+
+// The retries one request sequence still has; time-outs are counted apart, since each costs a
+// stall.
+class RetryBudget {
+public:
+    explicit RetryBudget(HttpSession& session)
+        : session_(session), left_(session.settings.retries) {}
+
+    // Called after a transient fault: the pause in milliseconds before the next try, told to
+    // the session's listener first; -1 when no retry is left.
+    long nextPause(CURLcode code);
+    // Progress was made: the budget starts afresh.
+    void renew();
+    HttpSession& session() const { return session_; }
+
+private:
+    HttpSession& session_;
+    int left_;
+    int done_ = 0;
+    bool timedOut_ = false;
+};
+
+// One request sequence (a document, the ranges of one file) as a series of requests, each set
+// up on whatever handle is free, so that a TransferPool can drive many at once and
+// fetchDocument and httpGetRanges one after another on a single handle.
+class HttpTransfer {
+public:
+    enum class Next { Done, Again, Failed };
+    enum class State { Idle, Waiting, Running, Done, Failed };
+
+    virtual ~HttpTransfer() = default;
+    // Sets the options of the next request on `handle`.
+    virtual void prepare(CURL* handle) = 0;
+    // The request on `handle` ended with `code`. Again: the next request follows after
+    // `pauseMs`. Failed: result() says why.
+    virtual Next finished(CURL* handle, CURLcode code, long& pauseMs) = 0;
+    // The bytes the current answer has brought on the wire so far; false ends the request.
+    virtual bool onReceived(std::uint64_t /*bytes*/) { return true; }
+
+    const HttpResult& result() const { return result_; }
+    State state() const { return state_; }
+    bool ended() const { return state_ == State::Done || state_ == State::Failed; }
+    void setState(State state) { state_ = state; }
+    // Ends the transfer as failed without a request (no handle could be made for it).
+    void setFailed(std::string cause) {
+        result_ = {false, std::move(cause)};
+        state_ = State::Failed;
+    }
+
+protected:
+    HttpResult result_;
+
+private:
+    State state_ = State::Idle;
+};
+
+// Sets the handle's time-outs, rate cap and redirect rules (at most 5 redirects, http and https
+// only, any other scheme refused) from `session`, and attaches the session.
+void configureHandle(CURL* handle, HttpSession& session);
 
 // Where a document's bytes go as they arrive, so that a large or hostile one is never held
 // whole.
@@ -103,6 +165,53 @@ public:
     // False refuses the document (a bound passed, bytes that cannot belong to it); the transfer
     // ends at once and is not tried again.
     virtual bool append(const char* data, std::size_t size) = 0;
+};
+
+// A whole document into its sink: only the body of a 200 answer reaches the sink, and the
+// fetch succeeds only when it was received in full; transient faults are tried again.
+// `wireLimit` (0: none) bounds the bytes the answer may take on the wire, before any decoding.
+class DocumentTransfer : public HttpTransfer {
+public:
+    DocumentTransfer(const std::string& url, DocumentSink& sink, HttpSession& session,
+                     std::uint64_t wireLimit = 0);
+    void prepare(CURL* handle) override;
+    Next finished(CURL* handle, CURLcode code, long& pauseMs) override;
+    bool onReceived(std::uint64_t bytes) override;
+    // The sink refused the document, or it passed its bound on the wire.
+    bool refused() const { return refused_; }
+    bool passedWireLimit() const { return passedWireLimit_; }
+
+private:
+    static std::size_t write(char* data, std::size_t size, std::size_t count, void* self);
+
+    std::string escaped_;
+    DocumentSink& sink_;
+    RetryBudget retries_;
+    std::uint64_t wireLimit_;
+    CURL* handle_ = nullptr;
+    bool refused_ = false;
+    bool passedWireLimit_ = false;
+};
+
+// What a RangeReceiver still lacks of one file: at most kMaxRangesPerRequest ranges (fewer when
+// the session learned so) per request, asking again for what an answer left out, until every
+// piece is in.
+class RangeTransfer : public HttpTransfer {
+public:
+    RangeTransfer(const std::string& url, RangeReceiver& receiver, HttpSession& session);
+    void prepare(CURL* handle) override;
+    Next finished(CURL* handle, CURLcode code, long& pauseMs) override;
+
+private:
+    Next fail(std::string cause);
+
+    std::string escaped_;
+    RangeReceiver& receiver_;
+    HttpSession& session_;
+    RetryBudget retries_;
+    std::vector<HttpRange> asked_;
+    std::uint32_t before_ = 0;
+    int fruitless_ = 0;
 };
 
 // GETs a whole document (the file list, a chunk index) into `sink`. Only the body of a 200

@@ -11,6 +11,7 @@
 #include "sync/file_list.h"
 #include "sync/http.h"
 #include "sync/range_receiver.h"
+#include "sync/resume_data.h"
 #include "sync/trace.h"
 #include "system/file_ops.h"
 #include "system/new_file.h"
@@ -46,47 +47,53 @@ std::uint32_t targetSizeOf(const BlockPlan& plan) {
     fail(0, 3, temporary, "Couldn't open temporary file '" + temporary + "': " + error + ".");
 }
 
-// Writes the local pieces of the target at their offsets. Pieces that follow one another in
-// the local copy and in the target are copied as one run, with one seek on each side only
-// where the position changes: an old version with a few changes becomes a handful of long
-// copies instead of one small read, write and seek per block. Download pieces are left as
-// holes for the range answers to fill. A local piece that can no longer be read in full (the
-// copy changed since it was planned) ends the layout: the checksum tells. A stop asked for
-// during the copy of a large file ends it too (false), rather than after gigabytes.
-bool layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ostream& out,
-                  const StopRequest& stop) {
+// Writes the local pieces of the target at their offsets, each from its source: the local copy
+// or the resume data of a broken transfer. Pieces that follow one another in the source and in
+// the target are copied as one run, with one seek on each side only where the position
+// changes: an old version with a few changes becomes a handful of long copies instead of one
+// small read, write and seek per block. Download pieces are left as holes for the range
+// answers to fill. A piece that can no longer be read in full (the source changed since it was
+// planned) ends the layout: the checksum tells. A stop asked for during the copy of a large
+// file ends it too (false), rather than after gigabytes.
+bool layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ifstream* resume,
+                  std::ostream& out, const StopRequest& stop) {
     std::vector<char> block(kCopyBlockSize);
     const std::vector<Piece>& pieces = plan.pieces;
     std::uint64_t outAt = UINT64_MAX;  // unknown until the first write
     std::uint64_t localAt = UINT64_MAX;
+    std::uint64_t resumeAt = UINT64_MAX;
     for (std::size_t i = 0; i < pieces.size();) {
         if (pieces[i].kind == kPieceDownload) {
             ++i;
             continue;
         }
-        if (local == nullptr) {
-            return true;
-        }
+        const bool fromResume = pieces[i].kind == kPieceResume;
+        std::ifstream* source = fromResume ? resume : local;
+        std::uint64_t& sourceAt = fromResume ? resumeAt : localAt;
         std::uint64_t runLength = pieces[i].length;
         std::size_t next = i + 1;
-        while (next < pieces.size() && pieces[next].kind != kPieceDownload &&
+        while (next < pieces.size() && pieces[next].kind == pieces[i].kind &&
                pieces[next].targetOffset == pieces[i].targetOffset + runLength &&
                pieces[next].sourceOffset == pieces[i].sourceOffset + runLength) {
             runLength += pieces[next].length;
             ++next;
         }
+        if (source == nullptr) {
+            i = next;
+            continue;
+        }
         if (outAt != pieces[i].targetOffset) {
             out.seekp(pieces[i].targetOffset);
         }
-        if (localAt != pieces[i].sourceOffset) {
-            local->clear();
-            local->seekg(pieces[i].sourceOffset);
+        if (sourceAt != pieces[i].sourceOffset) {
+            source->clear();
+            source->seekg(pieces[i].sourceOffset);
         }
         for (std::uint64_t left = runLength; left > 0;) {
             const auto n =
                 static_cast<std::uint32_t>(std::min<std::uint64_t>(left, kCopyBlockSize));
-            local->read(block.data(), n);
-            const auto got = static_cast<std::uint32_t>(local->gcount());
+            source->read(block.data(), n);
+            const auto got = static_cast<std::uint32_t>(source->gcount());
             out.write(block.data(), got);
             if (got < n || !out) {
                 return true;
@@ -97,7 +104,7 @@ bool layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ostream& out
             left -= n;
         }
         outAt = pieces[i].targetOffset + runLength;
-        localAt = pieces[i].sourceOffset + runLength;
+        sourceAt = pieces[i].sourceOffset + runLength;
         i = next;
     }
     return true;
@@ -109,8 +116,9 @@ bool isSeparator(char c) {
 
 }  // namespace
 
-void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* handle,
-               const ProgressCallback& progress, const StopRequest& stop) {
+FileRebuild::FileRebuild(const PreparedFile& file, const ProgressCallback& progress,
+                         const StopRequest& stop)
+    : file_(file), progress_(progress), size_(targetSizeOf(file.plan)) {
     const std::string& path = file.file.repoPath;
     const std::string& localPath = file.file.localPath;
     const std::string tempPath = temporaryPathOf(localPath);
@@ -127,68 +135,137 @@ void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* h
         fail(0, kCodeFolderInPlaceOfFile, path,
              "A folder is where the listed file '" + path + "' belongs.");
     }
-    const std::uint32_t size = targetSizeOf(file.plan);
     FileProblem problem = FileProblem::None;
     std::string error;
     // The installation is locked for the run, so whatever is at the temporary name was left by
     // a run that ended abruptly (or planted): NewFile replaces it and never follows a link.
-    const std::unique_ptr<NewFile> temp = NewFile::Create(tempPath, problem, error);
-    if (!temp) {
-        failFile(problem, error, path, localPath, size);
+    temp_ = NewFile::Create(tempPath, problem, error);
+    if (!temp_) {
+        failFile(problem, error, path, localPath, size_);
     }
-    if (!temp->Reserve(size)) {
-        failFile(temp->Problem(), temp->Error(), path, localPath, size);
+    if (!temp_->Reserve(size_)) {
+        failFile(temp_->Problem(), temp_->Error(), path, localPath, size_);
     }
-    if (file.hasLocalCopy) {
-        std::ifstream local(localPath, std::ios::binary);
-        if (!layOutTarget(file.plan, local.is_open() ? &local : nullptr, temp->Stream(), stop)) {
-            throw SyncCancelled();  // the temporary file goes with `temp`
+    if (file.hasLocalCopy || !file.resumePath.empty()) {
+        std::ifstream local;
+        std::ifstream resume;
+        if (file.hasLocalCopy) {
+            local.open(localPath, std::ios::binary);
+        }
+        if (!file.resumePath.empty()) {
+            resume.open(file.resumePath, std::ios::binary);
+        }
+        if (!layOutTarget(file.plan, local.is_open() ? &local : nullptr,
+                          resume.is_open() ? &resume : nullptr, temp_->Stream(), stop)) {
+            throw SyncCancelled();  // the temporary file goes with `temp_`
         }
     }
     if (!file.downloads.empty()) {
-        RangeReceiver receiver(temp->Stream(), file.downloads, progress, path);
-        const HttpResult got = httpGetRanges(repoAddress + "/transfer/" + path, receiver, handle);
-        if (!got.ok) {
-            if (temp->Problem() != FileProblem::None) {
-                failFile(temp->Problem(), temp->Error(), path, localPath, size);
-            }
-            fail(1, 4, path, "Http request failed while patching '" + path + "'! " + got.cause);
-        }
-    } else if (progress) {
-        progress(path, 0, 0);
+        receiver_ =
+            std::make_unique<RangeReceiver>(temp_->Stream(), file.downloads, progress_, path);
     }
-    if (!temp->Flush()) {
-        failFile(temp->Problem(), temp->Error(), path, localPath, size);
+}
+
+FileRebuild::~FileRebuild() = default;
+
+bool FileRebuild::keepForResume() noexcept {
+    try {
+        if (!receiver_ || !temp_ || temp_->Problem() != FileProblem::None) {
+            return false;
+        }
+        ResumeRecord record{file_.file.time, size_, file_.plan.expectedCrc, {}};
+        std::uint64_t heldBytes = 0;
+        for (const Piece& piece : file_.plan.pieces) {
+            if (piece.kind == kPieceResume) {
+                record.held.push_back(piece);
+                heldBytes += piece.length;
+            }
+        }
+        for (const Piece& piece : receiver_->receivedPieces()) {
+            record.held.push_back(piece);
+            heldBytes += piece.length;
+        }
+        if (heldBytes < kResumeMinimumBytes) {
+            return false;
+        }
+        std::sort(record.held.begin(), record.held.end(),
+                  [](const Piece& a, const Piece& b) { return a.targetOffset < b.targetOffset; });
+        return writeResumeRecord(temp_->Stream(), record) && temp_->Flush() &&
+               temp_->MoveOver(resumePathOf(file_.file.localPath));
+    } catch (...) {
+        return false;  // the next run starts the file over
+    }
+}
+
+void FileRebuild::failWriting(FileProblem problem, const std::string& error) const {
+    failFile(problem, error, file_.file.repoPath, file_.file.localPath, size_);
+}
+
+void FileRebuild::failTransfer(const HttpResult& got) {
+    if (temp_->Problem() != FileProblem::None) {
+        failWriting(temp_->Problem(), temp_->Error());
+    }
+    const std::string& path = file_.file.repoPath;
+    fail(1, 4, path, "Http request failed while patching '" + path + "'! " + got.cause);
+}
+
+void FileRebuild::finish() {
+    const std::string& path = file_.file.repoPath;
+    const std::string& localPath = file_.file.localPath;
+    if (!receiver_ && progress_) {
+        progress_(path, 0, 0);
+    }
+    if (!temp_->Flush()) {
+        failWriting(temp_->Problem(), temp_->Error());
     }
 
     // The check reads the bytes that will be moved into place, as they lie on the drive: what
     // the pieces were when they were written proves nothing about the file.
     uLong crc = crc32(0L, Z_NULL, 0);
-    const bool read = temp->ReadBack([&crc](const char* data, std::size_t length) {
+    const bool read = temp_->ReadBack([&crc](const char* data, std::size_t length) {
         crc = crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(length));
     });
     if (!read) {
-        failFile(FileProblem::Other, "it cannot be read back", path, localPath, size);
+        failWriting(FileProblem::Other, "it cannot be read back");
     }
-    if (static_cast<std::uint32_t>(crc) != file.plan.expectedCrc) {
+    if (static_cast<std::uint32_t>(crc) != file_.plan.expectedCrc) {
+        if (!file_.resumePath.empty()) {
+            RemoveFile(file_.resumePath);  // or every later run would fail the same way
+        }
         fail(3, 8, path, "Checksum check failed after reconstructing file '" + path + "'!",
              {{"FileChecksum", static_cast<std::uint32_t>(crc)},
-              {"ExpectedChecksum", file.plan.expectedCrc}});
+              {"ExpectedChecksum", file_.plan.expectedCrc}});
     }
     // The time is set on the new file before it takes the old one's place: once there, it is
     // complete, and no path is followed to set it.
-    temp->SetLastWriteTime(file.file.time);
-    temp->TakePermissionsOf(localPath);
+    temp_->SetLastWriteTime(file_.file.time);
+    temp_->TakePermissionsOf(localPath);
     // One rename replaces the old file, so no failure can leave the player without it.
-    if (!temp->MoveOver(localPath)) {
-        if (temp->Problem() == FileProblem::IsFolder || KindOf(localPath) == PathKind::Folder) {
+    if (!temp_->MoveOver(localPath)) {
+        if (temp_->Problem() == FileProblem::IsFolder || KindOf(localPath) == PathKind::Folder) {
             fail(0, kCodeFolderInPlaceOfFile, path,
                  "A folder is where the listed file '" + path + "' belongs.");
         }
         fail(0, 6, path,
-             "Temporary file couldn't be moved to '" + path + "': " + temp->Error() + ".");
+             "Temporary file couldn't be moved to '" + path + "': " + temp_->Error() + ".");
+    }
+    if (!file_.resumePath.empty()) {
+        RemoveFile(file_.resumePath);
     }
     trace("Patched %s\n", localPath);
+}
+
+void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* handle,
+               const ProgressCallback& progress, const StopRequest& stop) {
+    FileRebuild rebuild(file, progress, stop);
+    if (RangeReceiver* receiver = rebuild.receiver(); receiver != nullptr) {
+        const HttpResult got =
+            httpGetRanges(repoAddress + "/transfer/" + file.file.repoPath, *receiver, handle);
+        if (!got.ok) {
+            rebuild.failTransfer(got);
+        }
+    }
+    rebuild.finish();
 }
 
 PathRefusal makeParentFolders(const std::string& path, std::string* error) {

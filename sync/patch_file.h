@@ -6,16 +6,57 @@
 #include <curl/curl.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "sync/patch_exception.h"
 #include "sync/prepared_file.h"
 #include "sync/repo_sync.h"
+#include "system/new_file.h"
 
 namespace veldmoor {
 
 // Bytes copied or zero-filled per write while laying out the temporary file.
 inline constexpr std::size_t kCopyBlockSize = 128 * 1024;
+
+class RangeReceiver;  // sync/range_receiver.h
+struct HttpResult;    // sync/http.h
+
+// One file's rebuild in steps, so that the range requests of several files can be on the wire
+// at once. The constructor lays the local blocks out in the temporary file; receiver() takes
+// the downloads; finish() checks the file and puts it in place. Destroyed before finish(), it
+// leaves the old file as it was and removes the temporary one.
+class FileRebuild {
+public:
+    // Throws PatchException, or SyncCancelled when `stop` asks for it during the layout.
+    FileRebuild(const PreparedFile& file, const ProgressCallback& progress,
+                const StopRequest& stop);
+    ~FileRebuild();
+    FileRebuild(const FileRebuild&) = delete;
+    FileRebuild& operator=(const FileRebuild&) = delete;
+
+    // Where the downloads go; null when the file needs none.
+    RangeReceiver* receiver() { return receiver_.get(); }
+    // The range requests failed: throws the transfer failure (or a full drive, when writing
+    // was what failed).
+    [[noreturn]] void failTransfer(const HttpResult& got);
+    // After a failed or stopped transfer: keeps what was written under the file's resume name
+    // (sync/resume_data.h) when enough of it came, so that the next run need not fetch it
+    // again. True when kept; the temporary file is gone either way once this object is.
+    bool keepForResume() noexcept;
+    // Checks the whole file's CRC-32 as it lies on the drive, gives it its time and moves it
+    // over the old file. Throws PatchException.
+    void finish();
+
+private:
+    [[noreturn]] void failWriting(FileProblem problem, const std::string& error) const;
+
+    const PreparedFile& file_;
+    ProgressCallback progress_;
+    std::uint32_t size_ = 0;
+    std::unique_ptr<NewFile> temp_;
+    std::unique_ptr<RangeReceiver> receiver_;
+};
 
 // Rebuilds `file`, gives it its listed time and replaces whatever was at its local path with
 // it in one step (a reader never sees the file missing; a link there is replaced, never

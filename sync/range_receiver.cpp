@@ -90,6 +90,21 @@ std::vector<HttpRange> RangeReceiver::missingRanges() const {
     return ranges;
 }
 
+std::vector<Piece> RangeReceiver::receivedPieces() const {
+    std::vector<Piece> received;
+    for (std::size_t i = 0; i < pieces_.size(); ++i) {
+        if (received_[i] > 0) {
+            Piece piece;
+            piece.targetOffset = pieces_[i].targetOffset;
+            piece.length = received_[i];
+            piece.sourceOffset = piece.targetOffset;
+            piece.kind = kPieceResume;
+            received.push_back(piece);
+        }
+    }
+    return received;
+}
+
 std::vector<std::uint32_t> RangeReceiver::pieceCrcs() const {
     return complete() ? crcs_ : std::vector<std::uint32_t>{};
 }

@@ -59,6 +59,8 @@ public:
     // What the pieces still lack, in target order: one range per incomplete piece, from its
     // first byte not yet received.
     std::vector<HttpRange> missingRanges() const;
+    // What has come, in target order: one piece (offset, length) per piece begun.
+    std::vector<Piece> receivedPieces() const;
 
     // Prepares for the answer to the next request, which asks for `asked`.
     void beginResponse(std::vector<HttpRange> asked);

@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <deque>
+#include <exception>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -15,7 +18,10 @@
 #include "sync/patch_exception.h"
 #include "sync/patch_file.h"
 #include "sync/prepared_file.h"
+#include "sync/range_receiver.h"
+#include "sync/resume_data.h"
 #include "sync/trace.h"
+#include "sync/transfer_pool.h"
 #include "system/file_ops.h"
 #include "system/file_time.h"
 #include "system/folder_lock.h"
@@ -39,7 +45,8 @@ void initCurlOnce() {
 // another offset (blocks moved, or a repeated block taken from its first copy) says nothing
 // about the bytes at its own place: the whole file's checksum decides then.
 bool localCopyIsCurrent(const PreparedFile& prepared) {
-    if (!prepared.hasLocalCopy || prepared.sizeDiffers || !prepared.downloads.empty()) {
+    if (!prepared.hasLocalCopy || prepared.sizeDiffers || !prepared.downloads.empty() ||
+        !prepared.resumePath.empty()) {
         return false;
     }
     const bool inPlace =
@@ -79,23 +86,64 @@ struct StreamedIndex : DocumentSink {
     }
 };
 
+// A file found not current, waiting for its chunk index. The index is on its way while the
+// files before it are planned.
+struct PendingIndex {
+    RemoteFile file;
+    PathKind kind = PathKind::Missing;
+    std::int64_t localSize = -1;
+    PathRefusal refusal = PathRefusal::None;
+    FileCheckCallback onCheck;
+    StreamedIndex streamed;
+    std::unique_ptr<DocumentTransfer> transfer;  // null when the file is refused unfetched
+};
+
+// A file being rebuilt while others are: its requests go out with theirs, but it is put in
+// place, and its progress reported, in list order.
+struct ActiveRebuild {
+    explicit ActiveRebuild(TransferPool& pool) : pool(pool) {}
+    ~ActiveRebuild() {
+        if (transfer) {
+            pool.cancel(*transfer);  // before the receiver goes
+        }
+        if (rebuild && !completed) {
+            // A stop or a failure: a large file keeps what came for the next run.
+            rebuild->keepForResume();
+        }
+    }
+    ActiveRebuild(const ActiveRebuild&) = delete;
+    ActiveRebuild& operator=(const ActiveRebuild&) = delete;
+
+    bool transferEnded() const { return !transfer || transfer->ended(); }
+
+    TransferPool& pool;
+    const PreparedFile* prepared = nullptr;
+    bool timeOnly = false;
+    bool completed = false;      // put in place, or the attempt ended in its turn
+    std::exception_ptr failure;  // thrown when the file's turn comes
+    std::unique_ptr<FileRebuild> rebuild;
+    std::unique_ptr<RangeTransfer> transfer;
+    // Progress reported while an earlier file is still on its way: the latest only.
+    bool reporting = false;
+    bool held = false;
+    unsigned int heldWritten = 0;
+    unsigned int heldTotal = 0;
+};
+
 }  // namespace
 
 struct RepoSync::Impl {
     std::string installFolder;
     std::string repoAddress;
-    CURL* handle = nullptr;
     HttpSession session;
     std::vector<PreparedFile> prepared;
     std::uint64_t totalDownloadBytes = 0;
     StopRequest stop;
     bool stopped = false;
     std::unique_ptr<FolderLock> lock;
-    // Most bytes the current answer may take as it travels (0: no bound), and whether it
-    // passed them. Counted before any decoding: a compressed bomb is cut off by what inflates
-    // from it in the write callbacks, a plain one here as well.
-    std::uint64_t receiveLimit = 0;
-    bool receivedTooMuch = false;
+    std::deque<std::unique_ptr<PendingIndex>> pending;
+    // Declared after what its transfers point into, so that it ends them first.
+    std::unique_ptr<TransferPool> pool;
 
     bool stopRequested() {
         if (!stopped && stop && stop()) {
@@ -110,25 +158,45 @@ struct RepoSync::Impl {
         }
     }
 
-    // libcurl polls this between received blocks (and about once a second while idle); a
-    // non-zero answer aborts the transfer, which the caller then turns into SyncCancelled.
-    static int onTransferProgress(void* self, curl_off_t /*dlTotal*/, curl_off_t dlNow,
-                                  curl_off_t /*ulTotal*/, curl_off_t /*ulNow*/) {
-        auto& impl = *static_cast<Impl*>(self);
-        if (impl.receiveLimit != 0 && static_cast<std::uint64_t>(dlNow) > impl.receiveLimit) {
-            impl.receivedTooMuch = true;
-            return 1;
+    TransferPool& transfers() {
+        if (!pool) {
+            pool = std::make_unique<TransferPool>(session);
         }
-        return impl.stopRequested() ? 1 : 0;
+        return *pool;
+    }
+
+    // Files in flight at once, as indexes ahead of the matcher and as rebuilds: enough to keep
+    // every connection busy while finished ones wait for their turn, and a fixed number
+    // whatever the files' sizes. Each stream a multiplexing server adds beyond the connections
+    // adds one file.
+    std::size_t window() const {
+        const std::size_t connections = session.settings.connections;
+        const std::size_t streams = pool ? pool->capacity() : 0;
+        return std::max<std::size_t>(
+            8, (4 * connections) + (streams > connections ? streams - connections : 0));
+    }
+
+    // Drives the transfers until `until` holds; a stop ends the run.
+    void runTransfers(const std::function<bool()>& until) {
+        if (!transfers().run(until)) {
+            stopped = true;
+            throw SyncCancelled();
+        }
     }
 
     // GETs one document whose size is bounded both on the wire and by its sink.
-    HttpResult getBounded(const std::string& url, DocumentSink& sink, std::uint64_t limit) {
-        receiveLimit = limit;
-        receivedTooMuch = false;
-        HttpResult got = fetchDocument(url, sink, handle);
-        receiveLimit = 0;
-        return got;
+    HttpResult getBounded(const std::string& url, DocumentSink& sink, std::uint64_t limit,
+                          bool& passedLimit) {
+        DocumentTransfer transfer(url, sink, session, limit);
+        transfers().start(transfer);
+        try {
+            runTransfers([&] { return transfer.ended(); });
+        } catch (...) {
+            transfers().cancel(transfer);
+            throw;
+        }
+        passedLimit = transfer.passedWireLimit();
+        return transfer.state() == HttpTransfer::State::Done ? HttpResult{} : transfer.result();
     }
 
     // One writer per installation: two runs writing one folder would each lay out and move the
@@ -169,6 +237,189 @@ struct RepoSync::Impl {
             throw SyncCancelled();
         }
     }
+
+    // Plans the files whose indexes have come, in list order; with `all`, waits for every
+    // index, otherwise only until no more than a window of files is in flight.
+    void planArrivedIndexes(bool all) {
+        while (!pending.empty()) {
+            PendingIndex& head = *pending.front();
+            const bool arrived = !head.transfer || head.transfer->ended();
+            if (!arrived) {
+                if (!all && pending.size() <= window()) {
+                    return;
+                }
+                runTransfers([&head] { return head.transfer->ended(); });
+            }
+            const std::unique_ptr<PendingIndex> next = std::move(pending.front());
+            pending.pop_front();
+            planFile(*next);
+        }
+    }
+
+    void planFile(PendingIndex& entry) {
+        const RemoteFile& file = entry.file;
+        const std::string& path = file.repoPath;
+        trace("--------------->%s(%u):\n", path, file.time);
+        if (entry.onCheck) {
+            entry.onCheck(path);
+        }
+        // Refused before anything is fetched: the rebuild and the time setting would otherwise
+        // reach outside the installation folder.
+        if (entry.refusal != PathRefusal::None) {
+            throw pathRefused(path, entry.refusal);
+        }
+        if (entry.kind == PathKind::Folder) {
+            throw PatchException(0, kCodeFolderInPlaceOfFile, path,
+                                 "A folder is where the listed file '" + path + "' belongs.");
+        }
+        DocumentTransfer& transfer = *entry.transfer;
+        const bool tooLarge = transfer.passedWireLimit();
+        if (transfer.state() != HttpTransfer::State::Done && !transfer.refused()) {
+            throwIfTransferCancelled();
+            throw PatchException(1, 0, path,
+                                 "Connection failed while getting chunks for '" + path + "'. " +
+                                     transfer.result().cause);
+        }
+        ChunkIndexReader& reader = entry.streamed.reader;
+        if (tooLarge || !reader.finish()) {
+            const std::string why =
+                tooLarge ? "it is larger than " + std::to_string(kMaxChunkIndexBytes) + " bytes"
+                         : reader.problem();
+            throw PatchException(2, 1, path,
+                                 "Chunk file for '" + path + "' is invalid: " + why + ".");
+        }
+        ChunkIndex index = std::move(reader.index());
+
+        const bool hasLocalCopy = entry.kind == PathKind::File;
+        PreparedFile planned;
+        planned.file = file;
+        planned.hasLocalCopy = hasLocalCopy;
+        // A missing local copy differs from any target, an empty one included: otherwise an
+        // empty file would never be created and would be examined again on every run.
+        planned.sizeDiffers = entry.localSize != static_cast<std::int64_t>(index.targetSize);
+        planned.plan = buildBlockPlan(hasLocalCopy ? file.localPath : std::string(), index.entries,
+                                      index.targetCrc);
+        planGaps(planned.plan, index.targetSize);
+        useResumeData(planned, index);
+        for (const Piece& piece : planned.plan.pieces) {
+            if (piece.kind == kPieceDownload) {
+                planned.downloads.push_back(piece);
+                totalDownloadBytes += piece.length;
+            }
+        }
+        prepared.push_back(std::move(planned));
+    }
+
+    // What a broken transfer of this version left is taken as a second local copy; resume data
+    // of another version, or that cannot be read, is removed.
+    static void useResumeData(PreparedFile& planned, const ChunkIndex& index) {
+        const std::string path = resumePathOf(planned.file.localPath);
+        const PathKind kind = KindOf(path);
+        if (kind == PathKind::Missing || kind == PathKind::Folder) {
+            return;
+        }
+        const std::optional<ResumeRecord> record =
+            kind == PathKind::File ? readResumeRecord(path) : std::nullopt;
+        if (!record || record->time != planned.file.time || record->size != index.targetSize ||
+            record->crc != index.targetCrc) {
+            RemoveFile(path);
+            return;
+        }
+        takeFromResume(planned.plan, record->held);
+        planned.resumePath = path;
+    }
+
+    // Begins the rebuild of one file: lays out its local blocks and sends its range requests.
+    // A failure waits for the file's turn, so that the files before it are put in place first,
+    // as they would be one after another.
+    std::unique_ptr<ActiveRebuild> beginRebuild(const PreparedFile& file,
+                                                const ProgressCallback& progress) {
+        auto active = std::make_unique<ActiveRebuild>(transfers());
+        active->prepared = &file;
+        if (localCopyIsCurrent(file)) {
+            active->timeOnly = true;
+            return active;
+        }
+        ActiveRebuild* self = active.get();
+        const ProgressCallback held = [self, &progress](const std::string& path,
+                                                        unsigned int written, unsigned int total) {
+            if (self->reporting) {
+                if (progress) {
+                    progress(path, written, total);
+                }
+                return;
+            }
+            self->held = true;
+            self->heldWritten = written;
+            self->heldTotal = total;
+        };
+        try {
+            active->rebuild =
+                std::make_unique<FileRebuild>(file, held, [this] { return stopRequested(); });
+        } catch (const PatchException&) {
+            active->failure = std::current_exception();
+            return active;
+        }
+        if (RangeReceiver* receiver = active->rebuild->receiver(); receiver != nullptr) {
+            active->transfer = std::make_unique<RangeTransfer>(
+                repoAddress + "/transfer/" + file.file.repoPath, *receiver, session);
+            transfers().start(*active->transfer);
+        }
+        return active;
+    }
+
+    // The file's turn: what was held back of its progress is told, and it is put in place.
+    void completeRebuild(ActiveRebuild& active) {
+        const PreparedFile& file = *active.prepared;
+        if (active.failure) {
+            std::rethrow_exception(active.failure);
+        }
+        if (active.timeOnly) {
+            // Never through a link: the local copy was a regular file when it was examined.
+            SetLastWriteTimeOfEntry(file.file.localPath, file.file.time);
+            return;
+        }
+        if (active.transfer && active.transfer->state() == HttpTransfer::State::Failed) {
+            active.rebuild->failTransfer(active.transfer->result());  // keeps what came
+        }
+        // Whatever the check finds, the bytes are not kept: a file that fails its checksum
+        // must not be resumed from them.
+        active.completed = true;
+        active.rebuild->finish();
+    }
+
+    static void startReporting(ActiveRebuild& active, const ProgressCallback& progress) {
+        active.reporting = true;
+        if (active.held && progress) {
+            progress(active.prepared->file.repoPath, active.heldWritten, active.heldTotal);
+        }
+    }
+
+    void rebuildAll(const ProgressCallback& progress) {
+        std::deque<std::unique_ptr<ActiveRebuild>> active;
+        std::size_t next = 0;
+        while (next < prepared.size() || !active.empty()) {
+            throwIfStopRequested();
+            while (active.size() < window() && next < prepared.size()) {
+                active.push_back(beginRebuild(prepared[next++], progress));
+                if (active.size() == 1) {
+                    startReporting(*active.front(), progress);
+                }
+            }
+            ActiveRebuild& head = *active.front();
+            if (head.transferEnded()) {
+                completeRebuild(head);
+                active.pop_front();
+                if (!active.empty()) {
+                    startReporting(*active.front(), progress);
+                }
+                continue;
+            }
+            const std::size_t endedBefore = transfers().endedCount();
+            runTransfers(
+                [&] { return head.transferEnded() || transfers().endedCount() != endedBefore; });
+        }
+    }
 };
 
 RepoSync::RepoSync(std::string installFolder, std::string repoAddress)
@@ -176,31 +427,22 @@ RepoSync::RepoSync(std::string installFolder, std::string repoAddress)
     impl_->installFolder = std::move(installFolder);
     impl_->repoAddress = std::move(repoAddress);
     initCurlOnce();
-    impl_->handle = curl_easy_init();
-    if (impl_->handle != nullptr) {
-        curl_easy_setopt(impl_->handle, CURLOPT_XFERINFOFUNCTION, &Impl::onTransferProgress);
-        curl_easy_setopt(impl_->handle, CURLOPT_XFERINFODATA, impl_.get());
-        curl_easy_setopt(impl_->handle, CURLOPT_NOPROGRESS, 0L);
-        impl_->session.settings = HttpSettings::fromEnvironment();
-        impl_->session.stopped = [impl = impl_.get()] { return impl->stopRequested(); };
-        configureHandle(impl_->handle, impl_->session);
-    }
+    impl_->session.settings = HttpSettings::fromEnvironment();
+    impl_->session.stopped = [impl = impl_.get()] { return impl->stopRequested(); };
 }
 
-RepoSync::~RepoSync() {
-    if (impl_->handle != nullptr) {
-        curl_easy_cleanup(impl_->handle);
-    }
-}
+RepoSync::~RepoSync() = default;
 
 std::vector<RemoteFile> RepoSync::listFiles() {
     impl_->throwIfStopRequested();
     impl_->lockFolder();
     BoundedText body;
     const std::string url = impl_->repoAddress + "/filelist.php";
-    if (const HttpResult got = impl_->getBounded(url, body, kMaxFileListBytes); !got.ok) {
+    bool passedLimit = false;
+    if (const HttpResult got = impl_->getBounded(url, body, kMaxFileListBytes, passedLimit);
+        !got.ok) {
         impl_->throwIfTransferCancelled();
-        if (body.tooLarge || impl_->receivedTooMuch) {
+        if (body.tooLarge || passedLimit) {
             throw PatchException(
                 2, 1, "filelist.php",
                 "The file list is larger than " + std::to_string(kMaxFileListBytes) + " bytes.");
@@ -228,85 +470,57 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
         // was done may have left the temporary file of an earlier attempt; the folder is
         // locked, so it is no one's. One unlink, which mostly finds nothing.
         RemoveFile(temporaryPathOf(file.localPath));
+        RemoveFile(resumePathOf(file.localPath));
         return;
     }
-    trace("--------------->%s(%u):\n", file.repoPath, file.time);
-    if (onCheck) {
-        onCheck(file.repoPath);
+    auto entry = std::make_unique<PendingIndex>();
+    entry->file = file;
+    entry->kind = kind;
+    entry->localSize = kind == PathKind::File ? FileSize(file.localPath) : -1;
+    entry->refusal = repoPathRefusal(file.repoPath);
+    entry->onCheck = onCheck;
+    if (entry->refusal == PathRefusal::None && kind != PathKind::Folder) {
+        // The index is parsed as it arrives and never held as a document: a bound passed ends
+        // the transfer at once, whatever the server would still send.
+        entry->transfer = std::make_unique<DocumentTransfer>(
+            impl_->repoAddress + "/transfer/" + file.repoPath + ".chunks", entry->streamed,
+            impl_->session, kMaxChunkIndexBytes);
+        impl_->transfers().start(*entry->transfer);
     }
-    const std::string& path = file.repoPath;
-    // Refused before anything is fetched: the rebuild and the time setting would otherwise
-    // reach outside the installation folder.
-    if (const PathRefusal refusal = repoPathRefusal(path); refusal != PathRefusal::None) {
-        throw pathRefused(path, refusal);
-    }
-    if (kind == PathKind::Folder) {
-        throw PatchException(0, kCodeFolderInPlaceOfFile, path,
-                             "A folder is where the listed file '" + path + "' belongs.");
-    }
-    const bool hasLocalCopy = kind == PathKind::File;
-    const std::int64_t localSize = hasLocalCopy ? FileSize(file.localPath) : -1;
-
-    // The index is parsed as it arrives and never held as a document: a bound passed ends the
-    // transfer at once, whatever the server would still send.
-    StreamedIndex streamed;
-    const HttpResult got = impl_->getBounded(impl_->repoAddress + "/transfer/" + path + ".chunks",
-                                             streamed, kMaxChunkIndexBytes);
-    if (!got.ok && !streamed.refused && !impl_->receivedTooMuch) {
-        impl_->throwIfTransferCancelled();
-        throw PatchException(
-            1, 0, path, "Connection failed while getting chunks for '" + path + "'. " + got.cause);
-    }
-    if (impl_->receivedTooMuch || !streamed.reader.finish()) {
-        const std::string why =
-            impl_->receivedTooMuch
-                ? "it is larger than " + std::to_string(kMaxChunkIndexBytes) + " bytes"
-                : streamed.reader.problem();
-        throw PatchException(2, 1, path, "Chunk file for '" + path + "' is invalid: " + why + ".");
-    }
-    ChunkIndex index = std::move(streamed.reader.index());
-
-    PreparedFile prepared;
-    prepared.file = file;
-    prepared.hasLocalCopy = hasLocalCopy;
-    // A missing local copy differs from any target, an empty one included: otherwise an empty
-    // file would never be created and would be examined again on every run.
-    prepared.sizeDiffers = localSize != static_cast<std::int64_t>(index.targetSize);
-    prepared.plan = buildBlockPlan(hasLocalCopy ? file.localPath : std::string(), index.entries,
-                                   index.targetCrc);
-    planGaps(prepared.plan, index.targetSize);
-    for (const Piece& piece : prepared.plan.pieces) {
-        if (piece.kind == kPieceDownload) {
-            prepared.downloads.push_back(piece);
-            impl_->totalDownloadBytes += piece.length;
-        }
-    }
-    impl_->prepared.push_back(std::move(prepared));
+    impl_->pending.push_back(std::move(entry));
+    impl_->runTransfers([] { return true; });  // sends the request without waiting for it
+    impl_->planArrivedIndexes(false);
 }
 
 std::uint64_t RepoSync::totalDownloadBytes() const {
+    impl_->planArrivedIndexes(true);
     return impl_->totalDownloadBytes;
+}
+
+std::vector<std::uint64_t> RepoSync::plannedDownloadBytes() const {
+    impl_->planArrivedIndexes(true);
+    std::vector<std::uint64_t> bytes;
+    bytes.reserve(impl_->prepared.size());
+    for (const PreparedFile& file : impl_->prepared) {
+        std::uint64_t sum = 0;
+        for (const Piece& piece : file.downloads) {
+            sum += piece.length;
+        }
+        bytes.push_back(sum);
+    }
+    return bytes;
 }
 
 void RepoSync::patchPreparedFiles(const ProgressCallback& progress) {
     impl_->lockFolder();
-    for (const PreparedFile& prepared : impl_->prepared) {
-        impl_->throwIfStopRequested();
-        if (localCopyIsCurrent(prepared)) {
-            // Never through a link: the local copy was a regular file when it was examined.
-            SetLastWriteTimeOfEntry(prepared.file.localPath, prepared.file.time);
-            continue;
+    impl_->planArrivedIndexes(true);
+    try {
+        impl_->rebuildAll(progress);
+    } catch (const PatchException&) {
+        if (impl_->stopped) {
+            throw SyncCancelled();  // the old file is untouched
         }
-        try {
-            // Sets the time itself; the half-built file goes with any failure.
-            patchFile(prepared, impl_->repoAddress, impl_->handle, progress,
-                      [this] { return impl_->stopRequested(); });
-        } catch (const PatchException&) {
-            if (impl_->stopped) {
-                throw SyncCancelled();  // the old file is untouched
-            }
-            throw;
-        }
+        throw;
     }
 }
 
@@ -314,10 +528,15 @@ void RepoSync::setStopRequest(StopRequest stop) {
     impl_->stop = std::move(stop);
 }
 
+std::size_t RepoSync::peakRequestsInFlight() const {
+    return impl_->pool ? impl_->pool->peakInFlight() : 0;
+}
+
 void RepoSync::setHttpSettings(const HttpSettings& settings) {
     impl_->session.settings = settings;
-    if (impl_->handle != nullptr) {
-        configureHandle(impl_->handle, impl_->session);
+    // The pool takes its number of connections from the settings when it is made.
+    if (impl_->pending.empty()) {
+        impl_->pool.reset();
     }
 }
 

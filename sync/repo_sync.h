@@ -1,7 +1,7 @@
 // RepoSync brings one local folder up to date with one repository on the synchronisation
 // server. Order of calls: listFiles, prepareFile for each file to keep, totalDownloadBytes,
-// patchPreparedFiles once. One instance serves one run on one thread and owns one libcurl
-// easy handle, so the connection is reused for every request.
+// patchPreparedFiles once. One instance serves one run on one thread; its requests overlap on a
+// small pool of connections (HttpSettings::connections) that stay open for the whole run.
 #pragma once
 
 #include <cstdint>
@@ -34,17 +34,29 @@ public:
 
     // Fetches address + "/filelist.php". Throws PatchException.
     std::vector<RemoteFile> listFiles();
-    // Plans one file when its local time differs from the listed one. Throws PatchException.
+    // Plans one file when its local time differs from the listed one. Its chunk index is
+    // fetched while later files are looked at, so the plan (and `onCheck`, called in list
+    // order, and any failure) may come with a later call of prepareFile or with
+    // totalDownloadBytes; `onCheck` must stay callable until then. Throws PatchException.
     void prepareFile(const RemoteFile& file, const FileCheckCallback& onCheck);
-    // Sum of the bytes the range requests of all prepared files will write. Each file stays
-    // below 4 GiB, but a fresh installation as a whole may not.
+    // Sum of the bytes the range requests of all prepared files will write, once every file
+    // is planned. Each file stays below 4 GiB, but a fresh installation as a whole may not.
+    // Throws PatchException.
     std::uint64_t totalDownloadBytes() const;
-    // Rebuilds the prepared files in order and sets their times. Throws PatchException.
+    // The bytes to download of each planned file, in the order onCheck named them.
+    std::vector<std::uint64_t> plannedDownloadBytes() const;
+    // Rebuilds the prepared files and sets their times. Several are on their way at once, but
+    // they are put in place, and their progress reported, in list order. Throws
+    // PatchException.
     void patchPreparedFiles(const ProgressCallback& progress);
 
     void setStopRequest(StopRequest stop);
-    // Time-outs, retries, rate cap; by default HttpSettings::fromEnvironment().
+    // Time-outs, retries, rate cap, connections; by default HttpSettings::fromEnvironment().
+    // Called before the first request.
     void setHttpSettings(const HttpSettings& settings);
+    // The most requests that were on the wire at once so far: the connections over HTTP/1.1,
+    // more once the server multiplexes.
+    std::size_t peakRequestsInFlight() const;
 
 private:
     struct Impl;

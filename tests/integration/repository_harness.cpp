@@ -106,6 +106,7 @@ SyncOutcome SyncFolder(const std::string& folder, const std::string& address, Ht
     for (const auto& [path, bytes] : written) {
         outcome.downloaded += bytes;
     }
+    outcome.peakInFlight = sync.peakRequestsInFlight();
     return outcome;
 }
 

@@ -49,6 +49,7 @@ struct SyncOutcome {
     std::set<std::string> rebuilt;
     std::uint64_t planned = 0;
     std::uint64_t downloaded = 0;  // what progress reported as written by range downloads
+    std::size_t peakInFlight = 0;  // the most requests the engine had on the wire at once
 };
 
 // list, prepare every file, patch: the order the launcher uses. Throws what the engine throws.

@@ -175,9 +175,13 @@ TEST_F(SyncAgainstMisbehavingServer, VeldmoorSyncFailsOnAnErrorPageInsteadOfRepo
 }
 
 TEST_F(SyncAgainstMisbehavingServer, VeldmoorSyncKeepsToItsRateLimit) {
-    // libcurl paces by the average over a few seconds, so the file is several times larger
-    // than what a second of the cap lets through.
-    WriteTestFile(work_ / "source/data/large.bin", RandomBytes(8'000'000, 32));
+    // libcurl paces by the average over a few seconds, so the files are several times larger
+    // than what a second of the cap lets through. Several files: the cap is the run's, not
+    // each connection's.
+    for (int i = 0; i < 4; ++i) {
+        WriteTestFile(work_ / ("source/data/large" + std::to_string(i) + ".bin"),
+                      RandomBytes(2'000'000, 32 + i));
+    }
     publish();
     server_ = std::make_unique<MisbehavingServer>(web_.path(), Misbehaviour{});
     const auto started = std::chrono::steady_clock::now();
@@ -190,6 +194,27 @@ TEST_F(SyncAgainstMisbehavingServer, VeldmoorSyncKeepsToItsRateLimit) {
     const ProgramResult wrong =
         RunProgram(SyncProgram(), {install(), server_->address("game"), "--limit-rate", "fast"});
     EXPECT_EQ(wrong.exitCode, 2);
+}
+
+TEST_F(SyncAgainstMisbehavingServer, VeldmoorSyncTakesItsNumberOfConnections) {
+    for (int i = 0; i < 8; ++i) {
+        WriteTestFile(work_ / ("source/data/f" + std::to_string(i) + ".bin"),
+                      RandomBytes(50'000, 60 + i));
+    }
+    publish();
+    server_ = std::make_unique<MisbehavingServer>(web_.path(), Misbehaviour{});
+    const ProgramResult result = RunProgram(
+        SyncProgram(), {install(), server_->address("game"), "--quiet", "--connections", "3"});
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_TRUE(upToDate());
+    for (const char* wrong : {"0", "65", "many", ""}) {
+        const ProgramResult refused = RunProgram(
+            SyncProgram(),
+            {install(), server_->address("game"), std::string("--connections=") + wrong});
+        EXPECT_EQ(refused.exitCode, 2) << wrong;
+        EXPECT_NE(refused.output.find("--connections needs a number"), std::string::npos)
+            << refused.output;
+    }
 }
 
 }  // namespace

@@ -58,13 +58,18 @@ bool Accepts(int port) {
 
 // The documented server block with its listen and root lines pointed at the test's port and
 // folder, inside a main configuration that keeps everything in the prefix.
-std::string MakeConfig(const std::string& prefix, const std::string& root, int port) {
+std::string MakeConfig(const std::string& prefix, const std::string& root, int port,
+                       NginxTransport transport) {
     std::string block = ReadTestFile(SourceFolder() + "/docs/nginx-repository.conf");
     if (block.empty()) {
         throw std::runtime_error("docs/nginx-repository.conf is missing or empty");
     }
-    block = std::regex_replace(block, std::regex(R"(listen [^;]*;)"),
-                               "listen 127.0.0.1:" + std::to_string(port) + ";");
+    const std::string listen = transport == NginxTransport::Https2
+                                   ? "listen 127.0.0.1:" + std::to_string(port) +
+                                         " ssl http2; ssl_certificate " + prefix +
+                                         "/cert.pem; ssl_certificate_key " + prefix + "/key.pem;"
+                                   : "listen 127.0.0.1:" + std::to_string(port) + ";";
+    block = std::regex_replace(block, std::regex(R"(listen [^;]*;)"), listen);
     block = std::regex_replace(block, std::regex(R"(root [^;]*;)"), "root " + root + ";");
     std::ostringstream conf;
     conf << "worker_processes 1;\n"
@@ -74,7 +79,7 @@ std::string MakeConfig(const std::string& prefix, const std::string& root, int p
          << "events { worker_connections 64; }\n"
          << "http {\n"
          << "  log_format veldmoor '$request_method \"$request_uri\" \"$http_range\" $status "
-            "$bytes_sent $sent_http_content_encoding';\n"
+            "$bytes_sent $sent_http_content_encoding $server_protocol $connection';\n"
          << "  access_log " << prefix << "/access.log veldmoor;\n"
          << "  client_body_temp_path " << prefix << "/client_body;\n"
          << "  proxy_temp_path " << prefix << "/proxy;\n"
@@ -91,8 +96,29 @@ bool NginxServer::Available() {
     return ::access(kProgram, X_OK) == 0;
 }
 
-NginxServer::NginxServer(const std::string& root) : prefix_(std::make_unique<NginxPrefix>()) {
+namespace {
+
+// A certificate for 127.0.0.1 that is its own authority, valid for a day.
+void MakeCertificate(const std::string& prefix) {
+    const ProgramResult made =
+        RunProgram("/usr/bin/openssl",
+                   {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                    "-nodes", "-keyout", prefix + "/key.pem", "-out", prefix + "/cert.pem", "-days",
+                    "1", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"},
+                   std::chrono::seconds(60));
+    if (made.exitCode != 0) {
+        throw std::runtime_error("openssl could not make a certificate:\n" + made.output);
+    }
+}
+
+}  // namespace
+
+NginxServer::NginxServer(const std::string& root, NginxTransport transport)
+    : prefix_(std::make_unique<NginxPrefix>()), transport_(transport) {
     const std::string prefix = prefix_->folder.path();
+    if (transport_ == NginxTransport::Https2) {
+        MakeCertificate(prefix);
+    }
     // nginx's workers may run as another user: let them into the prefix and the served tree.
     std::filesystem::permissions(prefix, std::filesystem::perms::all,
                                  std::filesystem::perm_options::add);
@@ -100,7 +126,7 @@ NginxServer::NginxServer(const std::string& root) : prefix_(std::make_unique<Ngi
     for (int attempt = 0; attempt < 5; ++attempt) {
         port_ = FreeLoopbackPort();
         const std::string confPath = prefix + "/nginx.conf";
-        WriteTestFile(confPath, MakeConfig(prefix, root, port_));
+        WriteTestFile(confPath, MakeConfig(prefix, root, port_, transport_));
         std::vector<std::string> args{kProgram,     "-p", prefix + "/",          "-c",
                                       confPath,     "-e", prefix + "/error.log", "-g",
                                       "daemon off;"};
@@ -145,12 +171,18 @@ NginxServer::~NginxServer() {
     }
 }
 
+std::string NginxServer::caFile() const {
+    return prefix_->folder / "cert.pem";
+}
+
 std::string NginxServer::address(const std::string& folder) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/" + (folder.empty() ? "" : folder + "/");
+    return std::string(transport_ == NginxTransport::Https2 ? "https" : "http") +
+           "://127.0.0.1:" + std::to_string(port_) + "/" + (folder.empty() ? "" : folder + "/");
 }
 
 std::vector<NginxRequest> NginxServer::requests() const {
-    static const std::regex kLine(R"re(^(\S+) "([^"]*)" "([^"]*)" (\d+) (\d+) (\S+)$)re");
+    static const std::regex kLine(
+        R"re(^(\S+) "([^"]*)" "([^"]*)" (\d+) (\d+) (\S+) (\S+) (\d+)$)re");
     // nginx writes a request's log line after the answer has gone out, so a client that has
     // just received it may be a moment ahead of the log.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -161,7 +193,8 @@ std::vector<NginxRequest> NginxServer::requests() const {
         std::smatch m;
         if (std::regex_match(line, m, kLine)) {
             entries.push_back({m[1].str(), m[2].str(), m[3].str(), std::stoi(m[4].str()),
-                               std::stoull(m[5].str()), m[6].str()});
+                               std::stoull(m[5].str()), m[6].str(), m[7].str(),
+                               std::stoull(m[8].str())});
         }
     }
     return entries;

@@ -5,9 +5,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <future>
 #include <sstream>
+#include <thread>
 
 #include "sync/http.h"
 #include "sync/patch_exception.h"
@@ -383,6 +387,16 @@ TEST_F(RepoSyncTest, AListedNameInWhichAnotherIsRebuiltIsRefused) {
         EXPECT_NE(std::string(e.what()).find("'X.TMP'"), std::string::npos) << e.what();
     }
     EXPECT_FALSE(PathExists(install_ / "x"));
+    // What a broken transfer of "x" keeps is "x.resume": listed too, it would be taken as such.
+    test::publish(repo_.path(), {{"x", "new x", 5}, {"x.Resume", "listed", 6}}, kBlock);
+    try {
+        run();
+        FAIL();
+    } catch (const PatchException& e) {
+        EXPECT_EQ(e.category, 2);
+        EXPECT_NE(std::string(e.what()).find("'x.Resume'"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(PathExists(install_ / "x"));
     // Alone, a name ending in ".tmp" is an ordinary file.
     test::publish(repo_.path(), {{"y.tmp", "listed", 6}}, kBlock);
     run();
@@ -605,6 +619,233 @@ TEST_F(RepoSyncTest, StopsBetweenFilesWhenAsked) {
     EXPECT_THROW(sync.prepareFile(files[1], nullptr), SyncCancelled);
     EXPECT_THROW(sync.patchPreparedFiles(nullptr), SyncCancelled);
     EXPECT_FALSE(PathExists(install_ / "a"));
+}
+
+// Runs `work` on a thread of its own; the test then waits for conditions with deadlines.
+class BackgroundRun {
+public:
+    explicit BackgroundRun(std::function<void()> work)
+        : result_(std::async(std::launch::async, std::move(work))) {}
+    // True once the run has ended within `deadline`.
+    bool endsWithin(std::chrono::milliseconds deadline) {
+        return result_.wait_for(deadline) == std::future_status::ready;
+    }
+    void rethrow() { result_.get(); }
+
+private:
+    std::future<void> result_;
+};
+
+// Waits until `condition` holds, at most `deadline`.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until) {
+            return false;
+        }
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+std::size_t countEndingWith(const std::vector<ServedRequest>& requests, const std::string& end,
+                            bool ranged) {
+    return static_cast<std::size_t>(
+        std::count_if(requests.begin(), requests.end(), [&](const ServedRequest& r) {
+            return r.path.ends_with(end) && r.range.empty() != ranged;
+        }));
+}
+
+TEST_F(RepoSyncTest, IndexesOfSeveralFilesAreOnTheWireAtOnceAndAStopEndsThemPromptly) {
+    std::vector<ListedEntry> entries;
+    for (int i = 0; i < 10; ++i) {
+        entries.push_back({"f" + std::to_string(i), randomBytes(3 * kBlock, 40 + i), 5});
+    }
+    test::publish(repo_.path(), entries, kBlock);
+    std::atomic<bool> stop{false};
+    RepoSync sync(install_.path(), address());
+    sync.setStopRequest([&] { return stop.load(); });
+    HttpSettings settings = quickRetries();
+    settings.connections = 4;
+    sync.setHttpSettings(settings);
+    const std::vector<RemoteFile> files = sync.listFiles();
+    server_.clearRequests();
+    server_.setFaults(ServerFaults{.stall = std::chrono::seconds(60), .alsoWholeAnswers = true});
+
+    BackgroundRun run([&] {
+        for (const RemoteFile& file : files) {
+            sync.prepareFile(file, nullptr);
+        }
+        sync.totalDownloadBytes();
+    });
+    // Every index waits on the stalled server, so what reaches it was sent at once.
+    EXPECT_TRUE(
+        eventually([&] { return server_.requests().size() >= 4; }, std::chrono::seconds(10)));
+    const auto stoppedAt = std::chrono::steady_clock::now();
+    stop = true;
+    ASSERT_TRUE(run.endsWithin(std::chrono::seconds(10)));
+    EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::milliseconds(200));
+    EXPECT_THROW(run.rethrow(), SyncCancelled);
+    EXPECT_EQ(countEndingWith(server_.requests(), ".chunks", false), 4u)
+        << "no more requests than connections are on the wire";
+}
+
+TEST_F(RepoSyncTest, RangesOfSeveralFilesAreOnTheWireAtOnceAndAStopLeavesEveryOldFile) {
+    std::vector<ListedEntry> entries;
+    for (int i = 0; i < 8; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        writeFile(install_ / name, randomBytes(6 * kBlock, 60 + i));
+        entries.push_back({name, randomBytes(6 * kBlock, 70 + i), 5});
+    }
+    test::publish(repo_.path(), entries, kBlock);
+    std::atomic<bool> stop{false};
+    RepoSync sync(install_.path(), address());
+    sync.setStopRequest([&] { return stop.load(); });
+    HttpSettings settings = quickRetries();
+    settings.connections = 3;
+    sync.setHttpSettings(settings);
+    for (const RemoteFile& file : sync.listFiles()) {
+        sync.prepareFile(file, nullptr);
+    }
+    ASSERT_EQ(sync.totalDownloadBytes(), 8u * 6 * kBlock);
+    server_.clearRequests();
+    server_.setFaults(ServerFaults{.stall = std::chrono::seconds(60)});
+
+    BackgroundRun run([&] { sync.patchPreparedFiles(nullptr); });
+    EXPECT_TRUE(
+        eventually([&] { return server_.requests().size() >= 3; }, std::chrono::seconds(10)));
+    const auto stoppedAt = std::chrono::steady_clock::now();
+    stop = true;
+    ASSERT_TRUE(run.endsWithin(std::chrono::seconds(10)));
+    EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::milliseconds(200));
+    EXPECT_THROW(run.rethrow(), SyncCancelled);
+    EXPECT_EQ(countEndingWith(server_.requests(), "", true), 3u);
+    for (int i = 0; i < 8; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        EXPECT_EQ(readFile(install_ / name), randomBytes(6 * kBlock, 60 + i)) << name;
+        EXPECT_FALSE(PathExists(install_ / (name + ".tmp"))) << name;
+    }
+}
+
+TEST_F(RepoSyncTest, FilesReceivedTogetherAreReportedAndPutInPlaceInListOrder) {
+    std::vector<ListedEntry> entries;
+    for (int i = 0; i < 24; ++i) {
+        // Sizes fall along the list, so later files tend to be complete first.
+        entries.push_back({"d/f" + std::to_string(100 + i),
+                           randomBytes(static_cast<std::size_t>(48 - 2 * i) * kBlock, 80 + i),
+                           1000 + i});
+    }
+    test::publish(repo_.path(), entries, kBlock);
+    std::vector<std::string> order;
+    std::vector<bool> completed;
+    const Outcome outcome =
+        run(nullptr, [&](const std::string& path, unsigned int written, unsigned int total) {
+            if (order.empty() || order.back() != path) {
+                ASSERT_TRUE(completed.empty() || completed.back())
+                    << "the file before " << path << " was left unfinished";
+                order.push_back(path);
+                completed.push_back(false);
+            }
+            completed.back() = written == total;
+        });
+    std::vector<std::string> listed;
+    for (const auto& entry : entries) {
+        listed.push_back(entry.repoPath);
+    }
+    EXPECT_EQ(order, listed);
+    EXPECT_EQ(outcome.checked, listed);
+    EXPECT_TRUE(std::all_of(completed.begin(), completed.end(), [](bool b) { return b; }));
+    expectInstalled(entries);
+}
+
+std::uint64_t rangedBytes(const std::vector<ServedRequest>& requests) {
+    std::uint64_t bytes = 0;
+    for (const auto& request : requests) {
+        if (!request.range.empty()) {
+            bytes += request.bodyBytes;
+        }
+    }
+    return bytes;
+}
+
+class ResumeTest : public RepoSyncTest {
+protected:
+    static constexpr std::size_t kSize = 4u << 20;
+
+    // A run whose single ranged answer is cut at 90% and that is not tried again.
+    void breakAtNinetyPercent() {
+        server_.setFaults(ServerFaults{.closeAfterBytes = kSize * 9 / 10});
+        RepoSync sync(install_.path(), address());
+        HttpSettings settings = quickRetries();
+        settings.retries = 0;
+        sync.setHttpSettings(settings);
+        for (const RemoteFile& file : sync.listFiles()) {
+            sync.prepareFile(file, nullptr);
+        }
+        try {
+            sync.patchPreparedFiles(nullptr);
+            ADD_FAILURE() << "the cut transfer succeeded";
+        } catch (const PatchException& e) {
+            EXPECT_EQ(e.category, 1) << e.what();
+        }
+        server_.clearFaults();
+    }
+};
+
+TEST_F(ResumeTest, AFileCutAtNinetyPercentIsResumedWithOnlyTheRemainder) {
+    const std::string content = randomBytes(kSize, 90);
+    test::publish(repo_.path(), {{"big.bin", content, 7}}, 4096);
+    breakAtNinetyPercent();
+    EXPECT_FALSE(PathExists(install_ / "big.bin")) << "a half file was put in place";
+    EXPECT_FALSE(PathExists(install_ / "big.bin.tmp"));
+    ASSERT_TRUE(PathExists(install_ / "big.bin.resume"));
+
+    const Outcome second = run();
+    expectInstalled({{"big.bin", content, 7}});
+    EXPECT_FALSE(PathExists(install_ / "big.bin.resume"));
+    EXPECT_EQ(second.totalDownloadBytes, kSize - kSize * 9 / 10);
+    EXPECT_LE(rangedBytes(second.requests), kSize / 10 + 4096) << "more than the remainder came";
+}
+
+TEST_F(ResumeTest, ResumeDataOfAnotherVersionIsRemovedAndTheFileFetchedWhole) {
+    test::publish(repo_.path(), {{"big.bin", randomBytes(kSize, 91), 7}}, 4096);
+    breakAtNinetyPercent();
+    ASSERT_TRUE(PathExists(install_ / "big.bin.resume"));
+
+    const std::string next = randomBytes(kSize, 92);
+    test::publish(repo_.path(), {{"big.bin", next, 8}}, 4096);
+    const Outcome second = run();
+    expectInstalled({{"big.bin", next, 8}});
+    EXPECT_FALSE(PathExists(install_ / "big.bin.resume"));
+    EXPECT_EQ(second.totalDownloadBytes, kSize);
+}
+
+TEST_F(ResumeTest, ResumeDataThatDoesNotMatchItsRecordIsNotPutInPlace) {
+    const std::string content = randomBytes(kSize, 93);
+    test::publish(repo_.path(), {{"big.bin", content, 7}}, 4096);
+    breakAtNinetyPercent();
+    // A byte the record claims as received, changed on the drive.
+    {
+        std::fstream data(install_ / "big.bin.resume",
+                          std::ios::in | std::ios::out | std::ios::binary);
+        data.seekp(1000);
+        data.put(static_cast<char>(content[1000] ^ 0x5A));
+    }
+    EXPECT_THROW(run(), PatchException);
+    EXPECT_FALSE(PathExists(install_ / "big.bin"));
+    EXPECT_FALSE(PathExists(install_ / "big.bin.resume")) << "would fail every run";
+    run();
+    expectInstalled({{"big.bin", content, 7}});
+}
+
+TEST_F(ResumeTest, ACurrentFileLeavesNoResumeDataBehind) {
+    const std::string content = randomBytes(kSize, 94);
+    test::publish(repo_.path(), {{"big.bin", content, 7}}, 4096);
+    breakAtNinetyPercent();
+    writeFile(install_ / "big.bin", content);
+    ASSERT_TRUE(SetLastWriteTimeOfEntry(install_ / "big.bin", 7));
+    run();
+    EXPECT_FALSE(PathExists(install_ / "big.bin.resume"));
 }
 
 }  // namespace

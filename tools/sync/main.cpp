@@ -14,6 +14,7 @@
 #include "sync/http.h"
 #include "sync/patch_exception.h"
 #include "sync/repo_sync.h"
+#include "sync/transfer_pool.h"
 #include "system/file_ops.h"
 #include "system/stop_signals.h"
 #include "system/terminal.h"
@@ -31,6 +32,11 @@ void PrintUsage(std::ostream& out) {
            "verifies each rebuilt file and sets its time. Files not in the list are left alone.\n"
            "\n"
            "Options:\n"
+           "  --ca-file FILE  trust the certificates in FILE (PEM) for https in place of the\n"
+           "             system's, for a world that signs its own; verification stays on (the\n"
+           "             launcher reads VELDMOOR_CA_FILE)\n"
+           "  --connections N  at most N requests on the wire at once (1 to 64; default 6, the\n"
+           "             launcher reads VELDMOOR_CONNECTIONS)\n"
            "  --dry-run  examine and print what would be fetched; change nothing\n"
            "  --limit-rate RATE  download at most RATE bytes a second (k and M suffixes, as\n"
            "             500k or 2M; the launcher reads VELDMOOR_LIMIT_RATE)\n"
@@ -133,6 +139,19 @@ struct Arguments {
     veldmoor::HttpSettings http = veldmoor::HttpSettings::fromEnvironment();
 };
 
+bool ParseConnections(const std::string& text, std::size_t& connections) {
+    if (text.empty() || text.size() > 3 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    const auto count = static_cast<std::size_t>(std::stoul(text));
+    if (count < 1 || count > veldmoor::TransferPool::kMaxConnections) {
+        return false;
+    }
+    connections = count;
+    return true;
+}
+
 int Run(const Arguments& args) {
     const auto started = Clock::now();
     veldmoor::RepoSync sync(args.folder, args.address);
@@ -148,16 +167,25 @@ int Run(const Arguments& args) {
         const veldmoor::RemoteFile* file;
         std::uint64_t download;
     };
+    // Files are named as examined in list order, but only once their indexes have come.
     std::vector<Examined> examined;
-    for (const auto& file : files) {
-        const std::uint64_t before = sync.totalDownloadBytes();
-        bool checked = false;
-        sync.prepareFile(file, [&](const std::string&) { checked = true; });
-        if (checked) {
-            examined.push_back({&file, sync.totalDownloadBytes() - before});
+    std::size_t named = 0;
+    const auto onCheck = [&](const std::string& repoPath) {
+        while (named < files.size() && files[named].repoPath != repoPath) {
+            ++named;
         }
+        if (named < files.size()) {
+            examined.push_back({&files[named++], 0});
+        }
+    };
+    for (const auto& file : files) {
+        sync.prepareFile(file, onCheck);
     }
     const std::uint64_t total = sync.totalDownloadBytes();
+    const std::vector<std::uint64_t> planned = sync.plannedDownloadBytes();
+    for (std::size_t i = 0; i < examined.size() && i < planned.size(); ++i) {
+        examined[i].download = planned[i];
+    }
 
     if (args.dryRun) {
         for (const auto& e : examined) {
@@ -221,6 +249,26 @@ static int RunSync(int argc, char** argv) {
             args.dryRun = true;
         } else if (arg == "--quiet" || arg == "-q") {
             args.quiet = true;
+        } else if (arg == "--connections" || arg.starts_with("--connections=")) {
+            std::string count = arg.size() > 13 ? arg.substr(14) : "";
+            if (arg.size() == 13 && i + 1 < argc) {
+                count = argv[++i];
+            }
+            if (!ParseConnections(count, args.http.connections)) {
+                std::cerr << "veldmoor-sync: --connections needs a number from 1 to "
+                          << veldmoor::TransferPool::kMaxConnections << ", not '" << count << "'\n";
+                return 2;
+            }
+        } else if (arg == "--ca-file" || arg.starts_with("--ca-file=")) {
+            std::string file = arg.size() > 9 ? arg.substr(10) : "";
+            if (arg.size() == 9 && i + 1 < argc) {
+                file = argv[++i];
+            }
+            if (file.empty()) {
+                std::cerr << "veldmoor-sync: --ca-file needs the path of a certificate file\n";
+                return 2;
+            }
+            args.http.caFile = file;
         } else if (arg == "--limit-rate" || arg.starts_with("--limit-rate=")) {
             std::string rate = arg.size() > 12 ? arg.substr(13) : "";
             if (arg.size() == 12 && i + 1 < argc) {
