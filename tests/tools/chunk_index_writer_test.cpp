@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "tests/support/unique_temp_folder.h"
+
 namespace veldmoor {
 namespace {
 
@@ -17,10 +19,7 @@ namespace fs = std::filesystem;
 
 class ChunkIndexWriter : public ::testing::Test {
 protected:
-    ChunkIndexWriter() {
-        std::string pattern = (fs::temp_directory_path() / "veldmoor-index-XXXXXX").string();
-        folder_ = ::mkdtemp(pattern.data());
-    }
+    ChunkIndexWriter() : folder_(test::MakeUniqueTempFolder("veldmoor-index")) {}
     ~ChunkIndexWriter() override {
         std::error_code ignored;
         fs::remove_all(folder_, ignored);

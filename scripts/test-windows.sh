@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# Runs the Windows build's tests (scripts/build-windows.sh) under Wine, then brings a folder up
+# to date with veldmoor-sync.exe from nginx and from veldmoor-serve on loopback and compares it
+# with what the Linux veldmoor-sync makes of the same folder.
+#
+#   scripts/test-windows.sh [WINDOWS_BUILD [LINUX_BUILD]]
+# WINDOWS_BUILD defaults to build/windows, LINUX_BUILD (whose veldmoor-publish, veldmoor-serve
+# and veldmoor-sync make and serve the repository) to build/asan.
+#
+# Wine runs on a private prefix and home in a temporary folder, with its own X display, and one
+# wineserver for the whole run: a wineserver a test started would inherit ctest's output pipe and
+# keep ctest waiting, and starting one per program costs seconds each.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+win=${1:-build/windows}
+linux=${2:-build/asan}
+wine=/usr/lib/wine/wine64
+started=$SECONDS
+
+for program in "$win/tools/veldmoor-sync.exe" "$linux/tools/veldmoor-sync" \
+  "$linux/tools/veldmoor-publish" "$linux/tools/veldmoor-serve"; do
+  [ -x "$program" ] || [ -f "$program" ] || {
+    echo "test-windows: $program is missing; build it first (scripts/build-windows.sh, or the" \
+      "Linux build in $linux)" >&2
+    exit 1
+  }
+done
+
+tmp=$(mktemp -d /tmp/veldmoor-wine.XXXXXX)
+export WINEPREFIX=$tmp/wineprefix HOME=$tmp/home WINEDEBUG=${WINEDEBUG:--all}
+# Without its .NET and HTML engines' installers, which would ask on the display.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+mkdir -p "$HOME"
+pids=()
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  for pid in "${pids[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+# A display of its own for the window tests and the window lookups.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  [ -s "$tmp/display" ] && break
+  sleep 0.1
+done
+[ -s "$tmp/display" ] || {
+  echo "test-windows: Xvfb did not start" >&2
+  exit 1
+}
+export DISPLAY=:$(cat "$tmp/display")
+
+t=$SECONDS
+wineserver -p </dev/null >/dev/null 2>&1
+$wine wineboot -i </dev/null >/dev/null 2>&1
+echo "== windows tests: Wine prefix ready ($((SECONDS - t)) s)"
+
+t=$SECONDS
+(cd "$win" && ctest --output-on-failure -j "${VELDMOOR_JOBS:-2}" --timeout 600 </dev/null)
+echo "== windows tests: ctest under Wine ($((SECONDS - t)) s)"
+
+# --- veldmoor-sync.exe against the Linux servers -------------------------------------------
+t=$SECONDS
+check=$tmp/sync-check
+mkdir -p "$check/source/Daten/Unterordner" "$check/repo"
+# The installed game: a large file the new version changes in its middle, a file it does not
+# change, one it deletes from the list, and German names.
+head -c 3000000 /dev/urandom >"$check/source/Daten/welt.bin"
+head -c 100000 /dev/urandom >"$check/source/Daten/Unterordner/Rüstung.dat"
+echo "Grüße aus dem Moor" >"$check/source/liesmich.txt"
+echo "bleibt liegen" >"$check/source/alt.txt"
+touch -d '2020-01-02 03:04:05' "$check/source"/*.txt
+"$linux/tools/veldmoor-publish" --quiet "$check/source" "$check/repo/game"
+cp -a "$check/source" "$check/installed"
+# The new version.
+dd if=/dev/urandom of="$check/source/Daten/welt.bin" bs=1000 seek=1500 count=7 conv=notrunc \
+  status=none
+head -c 50000 /dev/urandom >"$check/source/Daten/neu.bin"
+printf 'Grüße aus dem Veldmoor\n' >"$check/source/liesmich.txt"
+rm "$check/source/alt.txt"
+"$linux/tools/veldmoor-publish" --quiet "$check/source" "$check/repo/game"
+
+free_port() {
+  /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+nginx_port=$(free_port)
+mkdir -p "$check/nginx"
+sed -e "s|listen [^;]*;|listen 127.0.0.1:$nginx_port;|" -e "s|root [^;]*;|root $check/repo;|" \
+  docs/nginx-repository.conf >"$check/nginx/server.conf"
+cat >"$check/nginx/nginx.conf" <<EOF
+worker_processes 1;
+pid $check/nginx/nginx.pid;
+error_log $check/nginx/error.log warn;
+events { worker_connections 64; }
+http {
+  access_log off;
+  client_body_temp_path $check/nginx/body;
+  proxy_temp_path $check/nginx/proxy;
+  fastcgi_temp_path $check/nginx/fastcgi;
+  uwsgi_temp_path $check/nginx/uwsgi;
+  scgi_temp_path $check/nginx/scgi;
+  include $check/nginx/server.conf;
+}
+EOF
+chmod -R a+rX "$tmp"
+/usr/sbin/nginx -p "$check/nginx/" -c "$check/nginx/nginx.conf" -e "$check/nginx/error.log" \
+  -g 'daemon off; user root root;' </dev/null >/dev/null 2>&1 &
+pids+=($!)
+"$linux/tools/veldmoor-serve" --port 0 --port-file "$check/serve.port" "$check/repo" \
+  </dev/null >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  curl -sf -o /dev/null "http://127.0.0.1:$nginx_port/game/filelist.php" && [ -s "$check/serve.port" ] && break
+  sleep 0.1
+done
+nginx_url=http://127.0.0.1:$nginx_port/game/
+serve_url=http://127.0.0.1:$(cat "$check/serve.port")/game/
+
+# Each file's path, size, content digest and time, to compare the results by.
+listing() {
+  (cd "$1" && find . -type f -printf '%P %s %TY-%Tm-%Td %TH:%TM:%.2TS ' -exec md5sum {} \; |
+    awk '{print $1, $2, $3, $4, $5}' | sort)
+}
+
+cp -a "$check/installed" "$check/linux"
+"$linux/tools/veldmoor-sync" --quiet "$check/linux" "$nginx_url"
+failed=0
+for server in nginx serve; do
+  url=$nginx_url
+  [ $server = serve ] && url=$serve_url
+  cp -a "$check/installed" "$check/windows-$server"
+  folder=$($wine winepath -w "$check/windows-$server" 2>/dev/null)
+  if ! $wine "$win/tools/veldmoor-sync.exe" --quiet "$folder" "$url" </dev/null; then
+    echo "test-windows: veldmoor-sync.exe failed against $server ($url)" >&2
+    failed=1
+  elif ! diff <(listing "$check/linux") <(listing "$check/windows-$server"); then
+    echo "test-windows: veldmoor-sync.exe made another folder than the Linux veldmoor-sync" \
+      "(from $server; < Linux, > Windows)" >&2
+    failed=1
+  fi
+done
+# The Linux result itself: the new version's files, and the file gone from the list left alone.
+if ! diff <(listing "$check/source") <(listing "$check/linux" | grep -v '^alt.txt '); then
+  echo "test-windows: the synchronised folder differs from the published one" >&2
+  failed=1
+fi
+[ $failed = 0 ] || exit 1
+echo "== windows tests: veldmoor-sync.exe against nginx and veldmoor-serve matches Linux" \
+  "($((SECONDS - t)) s)"
+echo "== windows tests: done in $((SECONDS - started)) s"
