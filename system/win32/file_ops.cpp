@@ -99,24 +99,26 @@ bool RemoveFile(const std::string& path) {
 bool ReplaceFile(const std::string& source, const std::string& target) {
     const std::wstring from = win32::SystemPath(source);
     const std::wstring to = win32::SystemPath(target);
-    constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    if (::MoveFileExW(from.c_str(), to.c_str(), kFlags) != 0) {
-        return true;
-    }
     // The read-only attribute stands for the permission bits a POSIX replacement keeps: it is
-    // lifted for the move and given to the new file.
+    // lifted for the move (Windows refuses to replace a read-only file) and given to the new one.
     const DWORD attributes = ::GetFileAttributesW(to.c_str());
-    if (::GetLastError() != ERROR_ACCESS_DENIED || attributes == kNoAttributes ||
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) !=
-            FILE_ATTRIBUTE_READONLY ||
-        ::SetFileAttributesW(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) == 0) {
+    const bool readOnly = attributes != kNoAttributes &&
+                          (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) ==
+                              FILE_ATTRIBUTE_READONLY;
+    if (readOnly) {
+        ::SetFileAttributesW(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+    if (::MoveFileExW(from.c_str(), to.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+        if (readOnly) {
+            ::SetFileAttributesW(to.c_str(), attributes);
+        }
         return false;
     }
-    if (::MoveFileExW(from.c_str(), to.c_str(), kFlags) == 0) {
-        ::SetFileAttributesW(to.c_str(), attributes);
-        return false;
+    if (readOnly) {
+        ::SetFileAttributesW(to.c_str(),
+                             ::GetFileAttributesW(to.c_str()) | FILE_ATTRIBUTE_READONLY);
     }
-    ::SetFileAttributesW(to.c_str(), ::GetFileAttributesW(to.c_str()) | FILE_ATTRIBUTE_READONLY);
     return true;
 }
 
