@@ -17,6 +17,8 @@ function(_veldmoor_target_folder target out)
   endif()
   get_filename_component(folder "${first}" DIRECTORY)
   file(RELATIVE_PATH folder "${PROJECT_SOURCE_DIR}" "${folder}")
+  # An operating system's own implementation folder belongs to the folder of its headers.
+  string(REGEX REPLACE "/(posix|win32)$" "" folder "${folder}")
   set(${out} "${folder}" PARENT_SCOPE)
 endfunction()
 

@@ -1,8 +1,15 @@
-# veldmoor_library(NAME FOLDER DEPS ...): one static library made of every .cpp in FOLDER.
-# Folders own their sources; globbing keeps parallel work from colliding in CMake files.
+# veldmoor_library(NAME [PLATFORM_FOLDER SUB] DEPS ...): one static library made of every .cpp
+# in the current folder and, when given, in its subfolder SUB (one implementation per operating
+# system behind the folder's headers). Folders own their sources; globbing keeps parallel work
+# from colliding in CMake files.
 function(veldmoor_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "PLATFORM_FOLDER" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+  if(ARG_PLATFORM_FOLDER)
+    file(GLOB platform_sources CONFIGURE_DEPENDS
+         "${CMAKE_CURRENT_SOURCE_DIR}/${ARG_PLATFORM_FOLDER}/*.cpp")
+    list(APPEND sources ${platform_sources})
+  endif()
   if(sources)
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}")
