@@ -29,6 +29,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Only static libraries exist in the prefix; the C and C++ runtimes are linked in as well, so a
 # program needs no DLL beside it but the system's.
 set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
+# FindZLIB adds .dll.a (the import library of zlib1.dll) unless asked for the static one.
+set(ZLIB_USE_STATIC_LIBS ON)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # pkg-config sees only the prefix's and the cross zlib's .pc files, never the build machine's.

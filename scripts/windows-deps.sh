@@ -9,7 +9,7 @@
 set -euo pipefail
 
 # Raise when a recipe below changes, so an old prefix is not reused for a new recipe.
-recipe=2
+recipe=1
 cache=${VELDMOOR_WINDOWS_DEPS_CACHE:-/var/cache/veldmoor-launcher/windows-deps}
 jobs=${VELDMOOR_WINDOWS_DEPS_JOBS:-2}
 host=x86_64-w64-mingw32
