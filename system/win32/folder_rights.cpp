@@ -112,44 +112,13 @@ PACL ListOf(PSECURITY_DESCRIPTOR descriptor) {
     return list;
 }
 
-void EnablePrivilege(const wchar_t* name) {
-    HANDLE token = nullptr;
-    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token) ==
-        0) {
-        return;
-    }
-    const win32::Handle owned(token);
-    TOKEN_PRIVILEGES privileges{};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (::LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid) != 0) {
-        ::AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-    }
-}
-
 // The user of the desktop shell (else of this process): the owner given to an entry whose list
 // cannot be changed otherwise, such as files an elevated run left behind.
 std::vector<unsigned char> OwnerSid() {
-    HANDLE token = nullptr;
-    const DWORD shell = win32::ShellProcessId();
-    const win32::Handle process(shell != 0 ? ::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, shell)
-                                           : nullptr);
-    if (!process.Valid() || ::OpenProcessToken(process.Get(), TOKEN_QUERY, &token) == 0) {
-        if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) == 0) {
-            return {};
-        }
-    }
-    const win32::Handle owned(token);
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size);
-    if (size == 0 || ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size) == 0) {
-        return {};
-    }
-    const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
-    std::vector<unsigned char> copy(::GetLengthSid(sid));
-    ::CopySid(static_cast<DWORD>(copy.size()), copy.data(), sid);
-    return copy;
+    const win32::Handle shell = win32::ShellToken(TOKEN_QUERY);
+    std::vector<unsigned char> sid =
+        shell.Valid() ? win32::TokenUserSid(shell.Get()) : std::vector<unsigned char>();
+    return sid.empty() ? win32::CurrentUserSid() : sid;
 }
 
 class RightsWriter {
@@ -220,8 +189,8 @@ private:
         // over for the desktop user first, which administrators may do.
         if (!triedOwnership_) {
             triedOwnership_ = true;
-            EnablePrivilege(L"SeTakeOwnershipPrivilege");
-            EnablePrivilege(L"SeRestorePrivilege");
+            win32::EnablePrivilege(L"SeTakeOwnershipPrivilege");
+            win32::EnablePrivilege(L"SeRestorePrivilege");
             owner_ = OwnerSid();
         }
         if (owner_.empty() ||

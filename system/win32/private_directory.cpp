@@ -16,32 +16,13 @@ struct LocalFreer {
     void operator()(void* memory) const { ::LocalFree(memory); }
 };
 
-// The SID of this process's user, in a buffer of its own.
-std::vector<unsigned char> CurrentUserSid() {
-    HANDLE token = nullptr;
-    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) == 0) {
-        return {};
-    }
-    const win32::Handle owned(token);
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size);
-    if (size == 0 || ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size) == 0) {
-        return {};
-    }
-    const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
-    std::vector<unsigned char> copy(::GetLengthSid(sid));
-    ::CopySid(static_cast<DWORD>(copy.size()), copy.data(), sid);
-    return copy;
-}
-
 }  // namespace
 
 bool EnsurePrivateDirectory(const std::string& folder) {
     if (folder.empty()) {
         return false;
     }
-    const std::vector<unsigned char> user = CurrentUserSid();
+    const std::vector<unsigned char> user = win32::CurrentUserSid();
     if (user.empty()) {
         return false;
     }

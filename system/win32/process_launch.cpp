@@ -15,51 +15,19 @@
 namespace veldmoor {
 namespace {
 
-// Enables one privilege the token holds; one it does not hold stays missing, unnoticed.
-void EnablePrivilege(const wchar_t* name) {
-    HANDLE token = nullptr;
-    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token) ==
-        0) {
-        return;
-    }
-    const win32::Handle owned(token);
-    TOKEN_PRIVILEGES privileges{};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (::LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid) != 0) {
-        ::AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-    }
-}
-
-// The desktop shell's token, duplicated as a primary token; empty without a shell.
-win32::Handle ShellToken(DWORD access) {
-    const DWORD shell = win32::ShellProcessId();
-    if (shell == 0) {
-        return {};
-    }
-    const win32::Handle process(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, shell));
-    HANDLE token = nullptr;
-    if (!process.Valid() || ::OpenProcessToken(process.Get(), access, &token) == 0) {
-        return {};
-    }
-    return win32::Handle(token);
-}
-
 std::optional<DesktopUser> UserOfToken(HANDLE token) {
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size);
-    if (size == 0 || ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size) == 0) {
+    std::vector<unsigned char> sidBytes = win32::TokenUserSid(token);
+    if (sidBytes.empty()) {
         return std::nullopt;
     }
-    const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+    const PSID sid = sidBytes.data();
     std::vector<wchar_t> name(256);
     std::vector<wchar_t> domain(256);
     auto nameSize = static_cast<DWORD>(name.size());
     auto domainSize = static_cast<DWORD>(domain.size());
     SID_NAME_USE use{};
-    if (::IsValidSid(sid) == 0 || ::LookupAccountSidW(nullptr, sid, name.data(), &nameSize,
-                                                      domain.data(), &domainSize, &use) == 0) {
+    if (::LookupAccountSidW(nullptr, sid, name.data(), &nameSize, domain.data(), &domainSize,
+                            &use) == 0) {
         return std::nullopt;
     }
     DesktopUser user;
@@ -92,9 +60,9 @@ bool StartDirectly(const std::string& program, const std::string& workingDirecto
 // Starts program with the desktop shell's token: the person's ordinary rights, also when this
 // process is elevated.
 bool StartWithShellToken(const std::string& program, const std::string& workingDirectory) {
-    EnablePrivilege(L"SeIncreaseQuotaPrivilege");
-    EnablePrivilege(L"SeDebugPrivilege");
-    const win32::Handle shellToken = ShellToken(TOKEN_DUPLICATE | TOKEN_QUERY);
+    win32::EnablePrivilege(L"SeIncreaseQuotaPrivilege");
+    win32::EnablePrivilege(L"SeDebugPrivilege");
+    const win32::Handle shellToken = win32::ShellToken(TOKEN_DUPLICATE | TOKEN_QUERY);
     if (!shellToken.Valid()) {
         return false;
     }
@@ -134,7 +102,7 @@ bool StartWithShellToken(const std::string& program, const std::string& workingD
 }  // namespace
 
 std::optional<DesktopUser> FindDesktopUser() {
-    win32::Handle token = ShellToken(TOKEN_QUERY);
+    win32::Handle token = win32::ShellToken(TOKEN_QUERY);
     if (!token.Valid()) {
         HANDLE own = nullptr;
         if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &own) == 0) {

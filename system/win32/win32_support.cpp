@@ -131,4 +131,57 @@ DWORD ShellProcessId() {
     return processId;
 }
 
+Handle ShellToken(DWORD access) {
+    const DWORD shell = ShellProcessId();
+    if (shell == 0) {
+        return {};
+    }
+    const Handle process(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, shell));
+    HANDLE token = nullptr;
+    if (!process.Valid() || ::OpenProcessToken(process.Get(), access, &token) == 0) {
+        return {};
+    }
+    return Handle(token);
+}
+
+std::vector<unsigned char> TokenUserSid(HANDLE token) {
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size);
+    if (size == 0 || ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size) == 0) {
+        return {};
+    }
+    const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+    if (::IsValidSid(sid) == 0) {
+        return {};
+    }
+    std::vector<unsigned char> copy(::GetLengthSid(sid));
+    ::CopySid(static_cast<DWORD>(copy.size()), copy.data(), sid);
+    return copy;
+}
+
+std::vector<unsigned char> CurrentUserSid() {
+    HANDLE token = nullptr;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) == 0) {
+        return {};
+    }
+    const Handle owned(token);
+    return TokenUserSid(token);
+}
+
+void EnablePrivilege(const wchar_t* name) {
+    HANDLE token = nullptr;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token) ==
+        0) {
+        return;
+    }
+    const Handle owned(token);
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (::LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid) != 0) {
+        ::AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    }
+}
+
 }  // namespace veldmoor::win32

@@ -76,4 +76,16 @@ std::wstring CommandLineOf(const std::string& program, const std::vector<std::st
 // The process id of the desktop shell (the owner of the shell's window); 0 when there is none.
 DWORD ShellProcessId();
 
+// The desktop shell's token opened with access; empty without a shell or the right to open it.
+Handle ShellToken(DWORD access);
+
+// The user SID of a token, copied; empty when it cannot be read.
+std::vector<unsigned char> TokenUserSid(HANDLE token);
+
+// The user SID of this process.
+std::vector<unsigned char> CurrentUserSid();
+
+// Enables one privilege this process's token holds; one it does not hold stays missing.
+void EnablePrivilege(const wchar_t* name);
+
 }  // namespace veldmoor::win32
