@@ -56,7 +56,8 @@ public:
     // Sets the file's last-write time (seconds since 1970, UTC).
     bool SetLastWriteTime(std::int64_t secondsSince1970);
 
-    // Gives the file the permission bits of the regular file at `path`, if one is there.
+    // Gives the file the permission bits of the regular file at `path`, if one is there. Nothing
+    // on Windows, where the rights come from the folder.
     void TakePermissionsOf(const std::string& path);
 
     // Moves the file over `target` in one step (a link at `target` is replaced, not followed),

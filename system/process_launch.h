@@ -27,13 +27,14 @@ struct DesktopUser {
 std::optional<DesktopUser> FindDesktopUser();
 
 // Starts program as the desktop user in workingDirectory (its current one when empty), not
-// waiting for it. On Windows the program starts with the token of the desktop shell, so that an
-// elevated launcher starts it with the person's ordinary rights; under Wine (no such shell) it
-// starts directly. A program whose name ends in ".exe" is a Windows program and runs through wine.
-// True when the program was started; false when it, wine, or the working directory is missing,
-// the change of user fails, or wine ends with a failure within its first two seconds (it could
-// not run the program). A Windows program is therefore waited for up to two seconds; one that
-// ends well within them counts as started.
+// waiting for it. On POSIX a program whose name ends in ".exe" is a Windows program and runs
+// through wine. True when the program was started; false when it, wine, or the working directory
+// is missing, the change of user fails, or wine ends with a failure within its first two seconds
+// (it could not run the program). A Windows program is therefore waited for up to two seconds;
+// one that ends well within them counts as started.
+// On Windows an elevated launcher starts the program with the token of the desktop shell, so
+// that it runs with the person's ordinary rights; a launcher that is not elevated, or runs under
+// Wine (no such shell), starts it directly. False when it cannot be started.
 bool StartDeElevated(const std::string& program, const std::string& workingDirectory);
 
 // Opens a file, folder or address with the desktop's chosen program (xdg-open; on Windows the
