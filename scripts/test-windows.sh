@@ -35,10 +35,16 @@ export WINEARCH=win64
 mkdir -p "$HOME" "$WINEPREFIX"
 pids=()
 cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
   for pid in "${pids[@]}"; do
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
+  done
+  wineserver -k >/dev/null 2>&1 || true
+  # What is left of this prefix (a server a late call started again) goes by its process id.
+  for proc in /proc/[0-9]*; do
+    if { tr '\0' '\n' <"$proc/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+      kill -9 "${proc#/proc/}" 2>/dev/null || true
+    fi
   done
   rm -rf "$tmp"
 }
@@ -181,5 +187,46 @@ if ! diff <(contents "$check/source") <(contents "$check/linux" | grep -v '^alt.
   failed=1
 fi
 echo "== windows tests: veldmoor-sync.exe against nginx and veldmoor-serve ($((SECONDS - t)) s)"
+# --- the installer: silent install, then uninstall beside a file that is not its own ---------
+setup=$win/VeldmoorLauncher-Setup.exe
+if [ -f "$setup" ]; then
+  t=$SECONDS
+  target=$tmp/installed-launcher
+  $wine "$setup" /S "/D=$($wine winepath -w "$target" 2>/dev/null)" </dev/null
+  # Wine puts the desktop in the (private) home: $HOME/Desktop, or $HOME itself without one.
+  shortcuts() { find "$WINEPREFIX/drive_c" "$HOME" -name 'Veldmoor Launcher.lnk'; }
+  for expected in "$target/Launcher.exe" "$target/Uninstall.exe"; do
+    [ -f "$expected" ] || {
+      echo "test-windows: the installer did not write $expected" >&2
+      failed=1
+    }
+  done
+  if ! shortcuts | grep -v 'Start Menu' | grep -q .; then
+    echo "test-windows: the installer made no desktop shortcut" >&2
+    failed=1
+  fi
+  if ! shortcuts | grep -q 'Start Menu'; then
+    echo "test-windows: the installer made no Start-menu shortcut" >&2
+    failed=1
+  fi
+  # The game installed beside the launcher, and the player's profiles, stay.
+  mkdir -p "$target/Spiel"
+  echo game >"$target/Spiel/client.exe"
+  echo profiles >"$target/profiles.xml"
+  # _?= runs the uninstaller in place and waits for it.
+  $wine "$target/Uninstall.exe" /S "_?=$($wine winepath -w "$target" 2>/dev/null)" </dev/null
+  if [ -e "$target/Launcher.exe" ] || ! [ -f "$target/Spiel/client.exe" ] ||
+    ! [ -f "$target/profiles.xml" ]; then
+    echo "test-windows: the uninstaller removed other than the launcher's own files, or not those" >&2
+    ls -R "$target" >&2
+    failed=1
+  fi
+  if shortcuts | grep -q .; then
+    echo "test-windows: the uninstaller left a shortcut" >&2
+    failed=1
+  fi
+  echo "== windows tests: installer and uninstaller ($((SECONDS - t)) s)"
+fi
+
 echo "== windows tests: done in $((SECONDS - started)) s"
 [ $failed = 0 ]

@@ -2,6 +2,8 @@
 ; desktop shortcuts and an uninstaller. The launcher then installs and updates the game itself.
 ; makensis -DLAUNCHER_EXE=... -DICON=... -DVERSION=1.0.0.0 -DOUTFILE=... installer.nsi
 Unicode true
+; A 64-bit installer for the 64-bit program (and for a Wine without 32-bit support).
+Target amd64-unicode
 !include "MUI2.nsh"
 
 !define PRODUCT "Veldmoor Launcher"
