@@ -10,11 +10,13 @@ cd "$(dirname "$0")/.."
 out=build/windows
 started=$SECONDS
 
+# The compiled objects, the libraries' too, are kept outside the clone (as scripts/test.sh does).
+export CCACHE_DIR=${CCACHE_DIR:-/var/cache/veldmoor-launcher/ccache}
+mkdir -p "$CCACHE_DIR"
 t=$SECONDS
 prefix=$(bash scripts/windows-deps.sh | tail -n1)
 echo "== windows: libraries in $prefix ($((SECONDS - t)) s)"
 
-export CCACHE_DIR=${CCACHE_DIR:-/var/cache/veldmoor-launcher/ccache}
 export CCACHE_BASEDIR=$PWD
 ui=${VELDMOOR_WINDOWS_BUILD_UI:-ON}
 t=$SECONDS

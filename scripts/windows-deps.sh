@@ -124,6 +124,8 @@ mkdir -p "$work/src" "$staged"
 cc="$host-gcc-posix"
 cxx="$host-g++-posix"
 if command -v ccache >/dev/null; then
+  # Paths inside the temporary folder count relative to it, so a rebuild finds its objects.
+  export CCACHE_BASEDIR=$work
   cc="ccache $cc"
   cxx="ccache $cxx"
 fi
