@@ -17,6 +17,8 @@ function(_veldmoor_target_folder target out)
   endif()
   get_filename_component(folder "${first}" DIRECTORY)
   file(RELATIVE_PATH folder "${PROJECT_SOURCE_DIR}" "${folder}")
+  # An operating system's own implementation folder belongs to the folder of its headers.
+  string(REGEX REPLACE "/(posix|win32)$" "" folder "${folder}")
   set(${out} "${folder}" PARENT_SCOPE)
 endfunction()
 
@@ -57,7 +59,9 @@ function(veldmoor_check_layering)
   foreach(target ${project_targets})
     _veldmoor_target_folder(${target} folder)
     _veldmoor_link_closure(${target} "${project_targets}" closure)
-    set(allowed "${folder}")
+    # The target's own folder with its operating systems' implementation folders, whose
+    # private headers no other library may include.
+    set(allowed "${folder}" "${folder}/posix" "${folder}/win32")
     foreach(dependency ${closure})
       _veldmoor_target_folder(${dependency} dependency_folder)
       list(APPEND allowed "${dependency_folder}")

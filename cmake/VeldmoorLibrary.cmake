@@ -1,8 +1,15 @@
-# veldmoor_library(NAME FOLDER DEPS ...): one static library made of every .cpp in FOLDER.
-# Folders own their sources; globbing keeps parallel work from colliding in CMake files.
+# veldmoor_library(NAME [PLATFORM_FOLDER SUB] DEPS ...): one static library made of every .cpp
+# in the current folder and, when given, in its subfolder SUB (one implementation per operating
+# system behind the folder's headers). Folders own their sources; globbing keeps parallel work
+# from colliding in CMake files.
 function(veldmoor_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "PLATFORM_FOLDER" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+  if(ARG_PLATFORM_FOLDER)
+    file(GLOB platform_sources CONFIGURE_DEPENDS
+         "${CMAKE_CURRENT_SOURCE_DIR}/${ARG_PLATFORM_FOLDER}/*.cpp")
+    list(APPEND sources ${platform_sources})
+  endif()
   if(sources)
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}")
@@ -17,6 +24,8 @@ endfunction()
 # veldmoor_test(NAME SOURCES... LIBS ... [LABELS ...]): one GoogleTest binary registered with CTest.
 function(veldmoor_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  # The platform's build leaves these out (tests/CMakeLists.txt says which and why).
+  list(REMOVE_ITEM ARG_SOURCES ${VELDMOOR_TEST_SOURCES_LEFT_OUT})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main veldmoor_warnings)
   set(props TIMEOUT 300)

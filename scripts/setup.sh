@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev ccache
   xvfb xauth x11-utils openbox xdotool imagemagick fonts-dejavu-core
   python3-pil python3-fonttools fonts-goudybookletter fonts-rampart
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest dpkg-dev wine64 wine nsis
 )
 
 missing=()

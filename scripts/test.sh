@@ -2,8 +2,9 @@
 # Installs what is missing, then checks format, builds with AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs every test, runs the threaded tests again under
 # ThreadSanitizer, builds an optimised release (so an optimiser's warnings show here first),
-# runs clang-tidy over the project's own code and every parser's fuzz target briefly. Warnings
-# are errors in all of these builds.
+# runs clang-tidy over the project's own code and every parser's fuzz target briefly, then
+# cross-builds for Windows and runs the Windows tests under Wine. Warnings are errors in all of
+# these builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -48,5 +49,11 @@ echo "== tests under ThreadSanitizer (threaded code) (at ${SECONDS} s)"
 
 echo "== all tests under AddressSanitizer and UndefinedBehaviorSanitizer (at ${SECONDS} s)"
 # The window's tests need a display; xvfb-run gives them a private one.
-cd build/asan
-xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j "$jobs"
+(cd build/asan && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j "$jobs")
+
+echo "== Windows build (mingw-w64; the libraries once, about 20 minutes) (at ${SECONDS} s)"
+VELDMOOR_WERROR=ON bash scripts/build-windows.sh
+
+echo "== Windows tests under Wine (at ${SECONDS} s)"
+bash scripts/test-windows.sh build/windows build/asan
+echo "== done (at ${SECONDS} s)"

@@ -1,5 +1,7 @@
 // Replacing a file so that a crash, a full disk or a failed write never leaves it half written:
-// the new bytes go to a temporary file in the same folder, which is then renamed over the target.
+// the new bytes go to a file of their own in the same folder (NewFile::CreateBeside), which is
+// forced to the drive and then moved over the target in one step (NewFile::MoveOver). Every
+// program of the project replaces its files this way.
 #pragma once
 
 #include <string>

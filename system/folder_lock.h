@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -31,8 +32,9 @@ public:
     FolderLock& operator=(const FolderLock&) = delete;
 
 private:
-    explicit FolderLock(int handle) : handle_(handle) {}
-    int handle_ = -1;
+    // The system's handle of the open folder: a descriptor, or a Windows HANDLE.
+    explicit FolderLock(std::intptr_t handle) : handle_(handle) {}
+    std::intptr_t handle_ = -1;
 };
 
 }  // namespace veldmoor

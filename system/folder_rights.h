@@ -20,6 +20,10 @@ bool HasFolderAccess(const std::string& folder, int desired);
 // empty nor holds client.exe, so that it can only ever touch a game installation. Links met
 // below are given to the user themselves and never followed; a file with a second name (a hard
 // link) is left unchanged, as that name may lie outside. True when every other entry was changed.
+// On Windows the folder gets an inherited list (everyone: read and run; users: change;
+// administrators and the system: everything) and every entry below only inherits it; an entry
+// whose list cannot be changed is first given to the desktop user. The same refusals apply, and
+// for a drive root, a link or junction, and a system folder.
 bool ResetFolderRights(const std::string& folder);
 
 }  // namespace veldmoor

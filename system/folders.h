@@ -31,6 +31,12 @@ std::string DocumentsFolder();
 // process's own environment plays no part. Empty for an empty home.
 std::string DocumentsFolderOfHome(const std::string& home);
 
+// The Documents folder of the person at the desktop (see process_launch.h): on POSIX, when the
+// launcher runs as root on someone's behalf, theirs (DocumentsFolderOfHome) unless
+// VELDMOOR_DOCUMENTS_DIR is set; else DocumentsFolder(). An elevated launcher would otherwise
+// look in root's own Documents folder, which holds nothing of the person's game.
+std::string DesktopUserDocumentsFolder();
+
 // Where the folder picker for a game installation opens: the user's games folder
 // ($HOME/Games) when it exists, else the home folder. Empty without a home folder.
 std::string SuggestedGamesFolder();

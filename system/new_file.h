@@ -29,6 +29,12 @@ public:
     static std::unique_ptr<NewFile> Create(const std::string& path, FileProblem& problem,
                                            std::string& error);
 
+    // Creates a file of its own beside `target` (in the same folder, so that it can be moved
+    // over target in one step): target's name, ".tmp-" and random letters. Nothing already
+    // there is opened, followed or deleted; a taken name is passed over for another.
+    static std::unique_ptr<NewFile> CreateBeside(const std::string& target, FileProblem& problem,
+                                                 std::string& error);
+
     ~NewFile();
     NewFile(const NewFile&) = delete;
     NewFile& operator=(const NewFile&) = delete;
@@ -50,11 +56,15 @@ public:
     // Sets the file's last-write time (seconds since 1970, UTC).
     bool SetLastWriteTime(std::int64_t secondsSince1970);
 
-    // Gives the file the permission bits of the regular file at `path`, if one is there.
+    // Gives the file the permission bits of the regular file at `path`, if one is there. Nothing
+    // on Windows, where the rights come from the folder.
     void TakePermissionsOf(const std::string& path);
 
-    // Moves the file over `target` in one step (a link at `target` is replaced, not followed).
-    // False on failure; the file is then still owned and deleted with this object.
+    // Moves the file over `target` in one step (a link at `target` is replaced, not followed),
+    // durably: what the stream holds is written out and forced to the drive first, and the move
+    // itself is forced to the drive after, so that a crash or a power cut leaves at `target`
+    // either the old file or the complete new one, never a short or empty one. False on
+    // failure; the file is then still owned and deleted with this object.
     bool MoveOver(const std::string& target);
 
     // The first failure of a write, reserve or move.
@@ -64,11 +74,13 @@ public:
 
 private:
     class Buffer;
-    NewFile(std::string path, int handle);
+    // handle: a descriptor, or a Windows HANDLE.
+    NewFile(std::string path, std::intptr_t handle);
+    // errorNumber: errno, or a Windows error code.
     void Note(int errorNumber, const std::string& what);
 
     std::string path_;
-    int handle_ = -1;
+    std::intptr_t handle_ = -1;
     bool moved_ = false;
     FileProblem problem_ = FileProblem::None;
     std::string error_;

@@ -10,7 +10,8 @@ namespace veldmoor {
 // Makes sure folder exists as a directory that only this user can change: creates it when it
 // is missing and takes away write access of others from a folder of this user. False when it
 // cannot be created, is not a directory (a plain file, a symbolic link) or belongs to someone
-// else.
+// else. On Windows the folder's list is replaced by one that is not inherited: this user, the
+// system and the administrators.
 bool EnsurePrivateDirectory(const std::string& folder);
 
 }  // namespace veldmoor

@@ -6,8 +6,13 @@
 // holds into a local path and back. Without wine on PATH, or without an initialised prefix
 // (no system.reg), the value counts as missing and a write fails; no prefix is ever created.
 // Tests put a stand-in `wine` first on PATH and point WINEPREFIX at a temporary folder.
+//
+// On Windows the value is reached through the registry API, in the 32-bit view the game reads.
+// VELDMOOR_GAME_REGISTRY_KEY, when set, names another key in the same form as kGameRegistryKey
+// (tests point it at a temporary key under HKEY_CURRENT_USER, never at the game's own).
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -21,10 +26,12 @@ inline constexpr char kExePathValueName[] = "ExePath";
 inline constexpr std::size_t kExePathMaxLength = 260;
 
 // Whether writing the game's entry needs administrator rights. Not on Linux: the entry lives in
-// the desktop user's own Wine prefix, which only that user may (and should) change.
+// the desktop user's own Wine prefix, which only that user may (and should) change. On Windows
+// it does: the entry is under HKEY_LOCAL_MACHINE.
 bool RegistryWriteNeedsElevation();
 
-// The Wine prefix whose registry is used: $WINEPREFIX, else $HOME/.wine.
+// The Wine prefix whose registry is used: $WINEPREFIX, else $HOME/.wine. Empty on Windows,
+// whose registry is the system's own.
 std::string WinePrefixFolder();
 
 // The recorded client.exe as a local path, or none when wine, the prefix, the key or the value

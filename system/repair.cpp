@@ -1,16 +1,12 @@
 #include "system/repair.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <optional>
 #include <system_error>
 
 #include "system/folders.h"
 #include "system/path.h"
-#include "system/process_launch.h"
+#include "system/text_encoding.h"
 
 namespace veldmoor {
 namespace {
@@ -35,42 +31,29 @@ bool AskRetry(Prompt& prompt, const std::string& text) {
 
 bool Exists(const std::string& path) {
     std::error_code error;
-    return std::filesystem::symlink_status(path, error).type() !=
+    return std::filesystem::symlink_status(PathFromUtf8(path), error).type() !=
            std::filesystem::file_type::not_found;
 }
 
 bool IsDirectory(const std::string& path) {
     std::error_code error;
-    return std::filesystem::is_directory(path, error);
+    return std::filesystem::is_directory(PathFromUtf8(path), error);
 }
 
 // Deletes one file. A folder of that name is not the client's file and is left alone.
 bool DeleteClientFile(const std::string& path) {
     std::error_code error;
-    if (std::filesystem::symlink_status(path, error).type() ==
+    if (std::filesystem::symlink_status(PathFromUtf8(path), error).type() ==
         std::filesystem::file_type::directory) {
         return false;
     }
-    return std::filesystem::remove(path, error) || !Exists(path);
-}
-
-// The Documents folder of the person the repair is for. A repair that needs administrator
-// rights runs as root on that person's behalf, and root's own Documents folder holds no game
-// settings: resetting there would do nothing and still be reported as done.
-std::string DesktopDocumentsFolder() {
-    if (std::getenv("VELDMOOR_DOCUMENTS_DIR") == nullptr) {
-        const std::optional<DesktopUser> user = FindDesktopUser();
-        if (user && user->uid != geteuid() && !user->home.empty()) {
-            return DocumentsFolderOfHome(user->home);
-        }
-    }
-    return DocumentsFolder();
+    return std::filesystem::remove(PathFromUtf8(path), error) || !Exists(path);
 }
 
 }  // namespace
 
 std::string ClientSettingsFolder() {
-    const std::string documents = DesktopDocumentsFolder();
+    const std::string documents = DesktopUserDocumentsFolder();
     if (documents.empty()) {
         return {};
     }
@@ -95,7 +78,7 @@ void RemoveClientSettings(const std::string& folder, Prompt& prompt) {
         SettingsBackupName(settings, static_cast<long long>(std::time(nullptr)));
     for (;;) {
         std::error_code error;
-        std::filesystem::rename(settings, backup, error);
+        std::filesystem::rename(PathFromUtf8(settings), PathFromUtf8(backup), error);
         if (!error) {
             break;
         }

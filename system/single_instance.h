@@ -1,14 +1,14 @@
 // How a second start finds the running launcher window of the same user and asks it to come to
-// the front. The window's process listens on a local socket private to the user; the socket's
-// name is derived from a scope (the folder of the launcher's temporary copy), so separate
-// temporary folders, such as tests', never see each other's windows.
+// the front. The window's process listens under a name derived from a scope (the folder of the
+// launcher's temporary copy), so separate temporary folders, such as tests', never see each
+// other's windows: on POSIX a local socket private to the user, on Windows a hidden window of
+// the class VelLauncherMainDialog on the user's desktop, found with FindWindowW.
 #pragma once
 
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 namespace veldmoor {
 
@@ -33,17 +33,15 @@ public:
     void Stop();
 
 private:
-    RunningDialogListener(int socket, int wakeUp);
-    // One accepted connection: true when it was a knock from this user.
-    bool AcceptKnock();
+    struct State;  // the system's listening parts
+    explicit RunningDialogListener(std::unique_ptr<State> state);
 
-    int socket_ = -1;
-    int wakeUp_ = -1;
-    std::thread serving_;
+    std::unique_ptr<State> state_;
 };
 
-// Asks a running window of this user under scope to come to the front. True when one was
-// found and the request delivered; false when none listens.
+// Asks a running window of this user under scope to come to the front (on Windows, letting it
+// take the foreground). True when one was found and the request delivered; false when none
+// listens.
 bool KnockOnRunningDialog(const std::string& scope);
 
 }  // namespace veldmoor

@@ -5,7 +5,7 @@
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 
-#include <ctime>
+#include <chrono>
 
 #include "ui/dialog_units.h"
 #include "ui/launcher_dlg.h"
@@ -18,10 +18,9 @@ std::string AboutVersionLine() {
 }
 
 std::string AboutNoticeLine() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    return "Veldmoor-Team, (c) " + std::to_string(utc.tm_year + 1900);
+    const std::chrono::year_month_day today{
+        std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now())};
+    return "Veldmoor-Team, (c) " + std::to_string(static_cast<int>(today.year()));
 }
 
 CAboutDlg::CAboutDlg(wxWindow* parent)

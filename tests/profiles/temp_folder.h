@@ -1,23 +1,19 @@
 // A fresh folder under the system's temporary directory, removed with everything in it.
 #pragma once
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <string_view>
 
+#include "tests/support/unique_temp_folder.h"
+
 namespace veldmoor::testing {
 
 class TempFolder {
 public:
-    TempFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "veldmoor-profiles-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
+    TempFolder() : path_(test::MakeUniqueTempFolder("veldmoor-profiles")) {}
     ~TempFolder() {
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);

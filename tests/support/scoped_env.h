@@ -23,11 +23,16 @@ public:
 
 private:
     void Set(const std::optional<std::string>& value) {
+#ifdef _WIN32
+        // An empty value removes the variable.
+        _putenv_s(name_.c_str(), value ? value->c_str() : "");
+#else
         if (value) {
             setenv(name_.c_str(), value->c_str(), 1);
         } else {
             unsetenv(name_.c_str());
         }
+#endif
     }
     std::string name_;
     std::optional<std::string> old_;

@@ -1,22 +1,18 @@
 #include "tests/support/temp_dir.h"
 
-#include <stdlib.h>  // mkdtemp
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "tests/support/unique_temp_folder.h"
 
 namespace veldmoor::test {
 
 namespace fs = std::filesystem;
 
 TempDir::TempDir(const std::string& prefix) {
-    std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a temporary folder from " + pattern);
-    }
-    path_ = pattern;
+    path_ = MakeUniqueTempFolder(prefix);
 }
 
 TempDir::~TempDir() {

@@ -14,6 +14,7 @@
 
 #include "sync/chunk_index.h"
 #include "sync/weak_checksum.h"
+#include "tests/support/unique_temp_folder.h"
 
 namespace veldmoor::test {
 
@@ -22,10 +23,7 @@ namespace fs = std::filesystem;
 // A fresh folder under the temporary directory, removed with everything in it at the end.
 class TempFolder {
 public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "veldmoor-sync-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
+    TempFolder() : path_(MakeUniqueTempFolder("veldmoor-sync")) {}
     ~TempFolder() {
         std::error_code ignored;
         fs::remove_all(path_, ignored);

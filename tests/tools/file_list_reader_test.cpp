@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/unique_temp_folder.h"
 #include "tools/publish/repository_publisher.h"
 
 namespace veldmoor {
@@ -16,10 +17,7 @@ namespace fs = std::filesystem;
 
 class FileListReader : public ::testing::Test {
 protected:
-    FileListReader() {
-        std::string pattern = (fs::temp_directory_path() / "veldmoor-list-XXXXXX").string();
-        folder_ = ::mkdtemp(pattern.data());
-    }
+    FileListReader() : folder_(test::MakeUniqueTempFolder("veldmoor-list")) {}
     ~FileListReader() override {
         std::error_code ignored;
         fs::remove_all(folder_, ignored);

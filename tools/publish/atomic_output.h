@@ -1,23 +1,25 @@
-// Writing a repository file so that the web server never hands out half of it.
+// Writing a repository file so that the web server never hands out half of it: the project's
+// one atomic write (system/new_file.h), failing with exceptions as the publisher does.
 #pragma once
 
-#include <fstream>
+#include <memory>
 #include <string>
+
+#include "system/new_file.h"
 
 namespace veldmoor {
 
-// Writes to "<target>.publishing" and renames it over the target when complete. A temporary
-// file that was never committed is removed when the object dies.
+// Writes to a file of its own beside the target and moves it over the target, forced to the
+// drive, when complete. A file that was never committed is removed when the object dies.
 class AtomicOutput {
 public:
     // Throws std::runtime_error when the temporary file cannot be created.
     explicit AtomicOutput(std::string target);
-    ~AtomicOutput();
     AtomicOutput(const AtomicOutput&) = delete;
     AtomicOutput& operator=(const AtomicOutput&) = delete;
 
     void write(const char* data, std::size_t length) {
-        out_.write(data, static_cast<std::streamsize>(length));
+        file_->Stream().write(data, static_cast<std::streamsize>(length));
     }
     // Completes the temporary file; every write failure shows here, before anything moves.
     void finish();
@@ -26,10 +28,7 @@ public:
 
 private:
     std::string target_;
-    std::string temporary_;
-    std::ofstream out_;
-    bool finished_ = false;
-    bool committed_ = false;
+    std::unique_ptr<NewFile> file_;
 };
 
 }  // namespace veldmoor

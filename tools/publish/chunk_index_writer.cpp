@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sync/weak_checksum.h"
+#include "system/text_encoding.h"
 #include "tools/publish/atomic_output.h"
 
 namespace veldmoor {
@@ -30,7 +31,7 @@ std::uint32_t Crc32(std::uint32_t crc, const unsigned char* data, std::size_t le
 // nothing into place.
 IndexedCopy Index(const std::string& source, AtomicOutput* copy, AtomicOutput& index,
                   std::uint32_t blockSize) {
-    std::ifstream in(fs::path(source), std::ios::binary);
+    std::ifstream in(PathFromUtf8(source), std::ios::binary);
     if (!in) {
         throw std::runtime_error("cannot read '" + source + "'");
     }
@@ -112,7 +113,7 @@ IndexedCopy WriteIndex(const std::string& file, const std::string& indexPath,
 }
 
 std::uint32_t IndexBlockSize(const std::string& indexPath) {
-    std::ifstream in(fs::path(indexPath), std::ios::binary);
+    std::ifstream in(PathFromUtf8(indexPath), std::ios::binary);
     std::array<unsigned char, 24> head{};
     in.read(reinterpret_cast<char*>(head.data()), head.size());
     if (in.gcount() != static_cast<std::streamsize>(head.size())) {

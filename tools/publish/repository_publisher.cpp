@@ -12,6 +12,7 @@
 #include "sync/file_list.h"
 #include "system/file_time.h"
 #include "system/folder_lock.h"
+#include "system/text_encoding.h"
 #include "tools/publish/atomic_output.h"
 #include "tools/publish/chunk_index_writer.h"
 #include "tools/publish/name_rules.h"
@@ -44,8 +45,8 @@ std::string ReadAll(const fs::path& path) {
 }
 
 bool SameContent(const std::string& a, const std::string& b) {
-    std::ifstream left(fs::path(a), std::ios::binary);
-    std::ifstream right(fs::path(b), std::ios::binary);
+    std::ifstream left(PathFromUtf8(a), std::ios::binary);
+    std::ifstream right(PathFromUtf8(b), std::ios::binary);
     if (!left || !right) {
         return false;
     }
@@ -81,15 +82,15 @@ public:
         fs::directory_iterator it(folder, error);
         if (error) {
             if (prefix.empty()) {
-                throw std::runtime_error("cannot read the source folder '" + source_.string() +
+                throw std::runtime_error("cannot read the source folder '" + Utf8FromPath(source_) +
                                          "': " + error.message());
             }
             unreadable(prefix, "folder", error);
             return;
         }
         for (const fs::directory_iterator end; it != end;) {
-            visit(*it, prefix.empty() ? it->path().filename().string()
-                                      : prefix + "/" + it->path().filename().string());
+            visit(*it, prefix.empty() ? Utf8FromPath(it->path().filename())
+                                      : prefix + "/" + Utf8FromPath(it->path().filename()));
             it.increment(error);
             if (error) {
                 unreadable(prefix.empty() ? "." : prefix, "folder", error);
@@ -137,7 +138,7 @@ private:
             }
             if (!Inside(target, realSource_) || target == realRepo_ || Inside(target, realRepo_)) {
                 refused.push_back("'" + repoPath + "': it is a symbolic link to '" +
-                                  target.string() +
+                                  Utf8FromPath(target) +
                                   "', outside the source folder; put a copy of it there instead");
                 return;
             }
@@ -162,8 +163,8 @@ private:
             unreadable(repoPath, "file", std::error_code(errno, std::generic_category()));
             return;
         }
-        SourceFile file{repoPath, readFrom.string(), fs::file_size(readFrom, error),
-                        LastWriteTime(readFrom.string())};
+        SourceFile file{repoPath, Utf8FromPath(readFrom), fs::file_size(readFrom, error),
+                        LastWriteTime(Utf8FromPath(readFrom))};
         if (auto why = WhyTimeIsRefused(file.time)) {
             refused.push_back("'" + repoPath + "': " + *why + " (touch it to give it a new time)");
             return;
@@ -215,9 +216,9 @@ void RemoveEmptyFolders(const fs::path& folder, const fs::path& stop) {
 // Removes the copy and index of a file that left the source.
 void RemoveCopy(const fs::path& transfer, const std::string& repoPath) {
     std::error_code error;
-    const fs::path copy = transfer / fs::path(repoPath);
+    const fs::path copy = transfer / PathFromUtf8(repoPath);
     fs::remove(copy, error);
-    fs::remove(fs::path(copy.string() + ".chunks"), error);
+    fs::remove(PathFromUtf8(Utf8FromPath(copy) + ".chunks"), error);
     RemoveEmptyFolders(copy.parent_path(), transfer);
 }
 
@@ -263,7 +264,7 @@ PublishRefused::PublishRefused(std::vector<std::string> reasonList)
       reasons(std::move(reasonList)) {}
 
 std::vector<ListedFile> ReadFileList(const std::string& fileListPath) {
-    return ParseFileList(ReadAll(fs::path(fileListPath)));
+    return ParseFileList(ReadAll(PathFromUtf8(fileListPath)));
 }
 
 std::vector<ListedFile> ParseFileList(std::string_view text) {
@@ -290,8 +291,8 @@ std::string FormatFileList(const std::vector<ListedFile>& files) {
 }
 
 PublishSummary PublishRepository(const PublishOptions& options) {
-    const fs::path source = fs::path(options.sourceDir);
-    const fs::path repo = fs::path(options.repoDir);
+    const fs::path source = PathFromUtf8(options.sourceDir);
+    const fs::path repo = PathFromUtf8(options.repoDir);
     std::error_code error;
     if (!fs::is_directory(source, error)) {
         throw std::runtime_error("the source folder '" + options.sourceDir +
@@ -305,24 +306,25 @@ PublishSummary PublishRepository(const PublishOptions& options) {
     const fs::path transfer = repo / "transfer";
     fs::create_directories(transfer, error);
     if (error) {
-        throw std::runtime_error("cannot create '" + transfer.string() + "': " + error.message());
+        throw std::runtime_error("cannot create '" + Utf8FromPath(transfer) +
+                                 "': " + error.message());
     }
     // A second publish into the same repository would interleave its copies, indexes and file
     // list with this one's; it is turned away until this one is done.
     FolderLock::Outcome outcome = FolderLock::Outcome::Failed;
     std::string lockError;
-    const auto lock = FolderLock::TryLock(repo.string(), outcome, lockError);
+    const auto lock = FolderLock::TryLock(Utf8FromPath(repo), outcome, lockError);
     if (outcome == FolderLock::Outcome::HeldElsewhere) {
-        throw std::runtime_error("another publish is running on '" + repo.string() +
+        throw std::runtime_error("another publish is running on '" + Utf8FromPath(repo) +
                                  "'; wait until it has finished and try again");
     }
     if (lock == nullptr) {
-        throw std::runtime_error("cannot lock '" + repo.string() + "': " + lockError);
+        throw std::runtime_error("cannot lock '" + Utf8FromPath(repo) + "': " + lockError);
     }
     const fs::path fileListPath = repo / "filelist.php";
-    const std::int64_t listWriteTime = LastWriteTime(fileListPath.string());
+    const std::int64_t listWriteTime = LastWriteTime(Utf8FromPath(fileListPath));
     std::map<std::string, std::int64_t> listed;
-    for (const auto& entry : ReadFileList(fileListPath.string())) {
+    for (const auto& entry : ReadFileList(Utf8FromPath(fileListPath))) {
         listed[entry.path] = entry.time;
     }
 
@@ -334,8 +336,8 @@ PublishSummary PublishRepository(const PublishOptions& options) {
     newList.reserve(files.size());
     std::size_t index = 0;
     for (const auto& file : files) {
-        const fs::path copy = transfer / fs::path(file.repoPath);
-        const std::string copyPath = copy.string();
+        const fs::path copy = transfer / PathFromUtf8(file.repoPath);
+        const std::string copyPath = Utf8FromPath(copy);
         const std::string indexPath = copyPath + ".chunks";
         const std::uint32_t blockSize = options.forcedBlockSize.value_or(BlockSizeFor(file.size));
         const auto old = listed.find(file.repoPath);
@@ -345,7 +347,7 @@ PublishSummary PublishRepository(const PublishOptions& options) {
                                           : -1;
         bool unchanged = false;
         if (wasListed && copySize == static_cast<std::int64_t>(file.size) &&
-            fs::is_regular_file(fs::path(indexPath), error)) {
+            fs::is_regular_file(PathFromUtf8(indexPath), error)) {
             // Quick check first (same size and time), then the bytes themselves. A time not
             // older than the previous list is no proof: the file may have changed again within
             // the second the list was written in.
@@ -375,7 +377,7 @@ PublishSummary PublishRepository(const PublishOptions& options) {
             }
             fs::create_directories(copy.parent_path(), error);
             if (error) {
-                throw std::runtime_error("cannot create '" + copy.parent_path().string() +
+                throw std::runtime_error("cannot create '" + Utf8FromPath(copy.parent_path()) +
                                          "': " + error.message());
             }
             const IndexedCopy written =
@@ -400,7 +402,7 @@ PublishSummary PublishRepository(const PublishOptions& options) {
     const std::string text = FormatFileList(newList);
     if (!fs::exists(fileListPath, error) || ReadAll(fileListPath) != text) {
         // A list that cannot be completed or moved is not left behind for the server to hand out.
-        AtomicOutput list(fileListPath.string());
+        AtomicOutput list(Utf8FromPath(fileListPath));
         list.write(text.data(), text.size());
         list.commit();
         summary.fileListWritten = true;

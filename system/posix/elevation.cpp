@@ -35,7 +35,8 @@ bool IsElevated() {
     return geteuid() == 0;
 }
 
-ProcessHandle::ProcessHandle(int processId) : processId_(processId) {}
+ProcessHandle::ProcessHandle(int processId, std::intptr_t /*systemHandle*/)
+    : processId_(processId) {}
 
 ProcessHandle::~ProcessHandle() {
     if (reaped_ || processId_ <= 0)

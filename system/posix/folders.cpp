@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "system/path.h"
+#include "system/process_launch.h"
 
 namespace veldmoor {
 namespace {
@@ -124,6 +125,16 @@ std::string DocumentsFolderOfHome(const std::string& home) {
         return fromUserDirs;
     }
     return AppendPathComponent(WithoutTrailingSeparators(home), "Documents");
+}
+
+std::string DesktopUserDocumentsFolder() {
+    if (std::getenv("VELDMOOR_DOCUMENTS_DIR") == nullptr) {
+        const std::optional<DesktopUser> user = FindDesktopUser();
+        if (user && user->uid != geteuid() && !user->home.empty()) {
+            return DocumentsFolderOfHome(user->home);
+        }
+    }
+    return DocumentsFolder();
 }
 
 std::string SuggestedGamesFolder() {

@@ -116,7 +116,7 @@ std::string NarrowText(std::wstring_view text) {
             }
         }
         if ((value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF) {
-            out.push_back('?');
+            AppendUtf8(out, kReplacement);
         } else {
             AppendUtf8(out, value);
         }

@@ -48,7 +48,7 @@ std::unique_ptr<FolderLock> FolderLock::Lock(const std::string& folder,
 }
 
 FolderLock::~FolderLock() {
-    ::close(handle_);  // closing the only descriptor releases the lock
+    ::close(static_cast<int>(handle_));  // closing the only descriptor releases the lock
 }
 
 }  // namespace veldmoor

@@ -7,8 +7,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <streambuf>
 #include <vector>
+
+#include "system/path.h"
 
 namespace veldmoor {
 namespace {
@@ -42,6 +45,27 @@ bool WriteAllAt(int handle, const char* data, std::size_t size, std::uint64_t of
         offset += static_cast<std::uint64_t>(written);
     }
     return true;
+}
+
+// Makes a rename in folder durable; a failure here cannot undo the rename that happened.
+void SyncFolder(const std::string& folder) {
+    const int handle =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (handle >= 0) {
+        ::fsync(handle);
+        ::close(handle);
+    }
+}
+
+std::string RandomLetters() {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device source;
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+    std::string letters(8, 'a');
+    for (char& letter : letters) {
+        letter = kLetters[pick(source)];
+    }
+    return letters;
 }
 
 }  // namespace
@@ -132,10 +156,10 @@ private:
     bool failed_ = false;
 };
 
-NewFile::NewFile(std::string path, int handle)
+NewFile::NewFile(std::string path, std::intptr_t handle)
     : path_(std::move(path)),
       handle_(handle),
-      buffer_(std::make_unique<Buffer>(*this, handle)),
+      buffer_(std::make_unique<Buffer>(*this, static_cast<int>(handle))),
       stream_(std::make_unique<std::ostream>(buffer_.get())) {}
 
 std::unique_ptr<NewFile> NewFile::Create(const std::string& path, FileProblem& problem,
@@ -160,11 +184,30 @@ std::unique_ptr<NewFile> NewFile::Create(const std::string& path, FileProblem& p
     return std::unique_ptr<NewFile>(new NewFile(path, handle));
 }
 
+std::unique_ptr<NewFile> NewFile::CreateBeside(const std::string& target, FileProblem& problem,
+                                               std::string& error) {
+    constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int reason = EEXIST;
+    for (int attempt = 0; attempt < 100 && reason == EEXIST; ++attempt) {
+        std::string path = target + ".tmp-" + RandomLetters();
+        const int handle = ::open(path.c_str(), kFlags, 0666);
+        if (handle >= 0) {
+            problem = FileProblem::None;
+            error.clear();
+            return std::unique_ptr<NewFile>(new NewFile(std::move(path), handle));
+        }
+        reason = errno;
+    }
+    problem = ProblemOf(reason);
+    error = "cannot create a file beside '" + target + "': " + std::strerror(reason);
+    return nullptr;
+}
+
 NewFile::~NewFile() {
     stream_.reset();
     buffer_.reset();
     if (handle_ >= 0) {
-        ::close(handle_);
+        ::close(static_cast<int>(handle_));
     }
     if (!moved_) {
         ::unlink(path_.c_str());
@@ -179,13 +222,13 @@ void NewFile::Note(int errorNumber, const std::string& what) {
 }
 
 bool NewFile::Reserve(std::uint64_t size) {
-    const int result = ::posix_fallocate(handle_, 0, static_cast<off_t>(size));
+    const int result = ::posix_fallocate(static_cast<int>(handle_), 0, static_cast<off_t>(size));
     if (result == 0) {
         return true;
     }
     if (result == EOPNOTSUPP || result == EINVAL) {
         // No way to claim the room ahead: the length alone, the writes will tell.
-        if (::ftruncate(handle_, static_cast<off_t>(size)) == 0) {
+        if (::ftruncate(static_cast<int>(handle_), static_cast<off_t>(size)) == 0) {
             return true;
         }
         Note(errno, "cannot set the length of");
@@ -208,8 +251,8 @@ bool NewFile::ReadBack(const std::function<void(const char*, std::size_t)>& cons
     std::vector<char> block(128 * 1024);
     std::uint64_t offset = 0;
     for (;;) {
-        const ssize_t got =
-            ::pread(handle_, block.data(), block.size(), static_cast<off_t>(offset));
+        const ssize_t got = ::pread(static_cast<int>(handle_), block.data(), block.size(),
+                                    static_cast<off_t>(offset));
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -228,7 +271,7 @@ bool NewFile::SetLastWriteTime(std::int64_t secondsSince1970) {
     struct timespec times[2]{};
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = static_cast<time_t>(secondsSince1970);
-    return ::futimens(handle_, times) == 0;
+    return ::futimens(static_cast<int>(handle_), times) == 0;
 }
 
 void NewFile::TakePermissionsOf(const std::string& path) {
@@ -236,16 +279,24 @@ void NewFile::TakePermissionsOf(const std::string& path) {
     // the execute bits of a program such as the launcher itself. A failure changes nothing else.
     struct stat replaced {};
     if (::lstat(path.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
-        ::fchmod(handle_, replaced.st_mode & 07777);
+        ::fchmod(static_cast<int>(handle_), replaced.st_mode & 07777);
     }
 }
 
 bool NewFile::MoveOver(const std::string& target) {
+    if (!Flush()) {
+        return false;
+    }
+    if (::fsync(static_cast<int>(handle_)) != 0) {
+        Note(errno, "cannot force to the drive");
+        return false;
+    }
     if (std::rename(path_.c_str(), target.c_str()) != 0) {
         Note(errno, "cannot move into place");
         return false;
     }
     moved_ = true;
+    SyncFolder(DirectoryOf(target));
     return true;
 }
 

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -20,6 +21,9 @@
 extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX gives no header for it
 
 namespace veldmoor {
+
+static_assert(sizeof(uid_t) == sizeof(std::uint32_t) && sizeof(gid_t) == sizeof(std::uint32_t),
+              "DesktopUser holds user and group ids in 32 bits");
 
 namespace {
 
@@ -57,7 +61,7 @@ std::optional<DesktopUser> LookUpUser(uid_t uid) {
     groups.resize(static_cast<std::size_t>(count));
     if (groups.empty())
         groups.push_back(entry.pw_gid);
-    user.groups = std::move(groups);
+    user.groups.assign(groups.begin(), groups.end());
     return user;
 }
 
@@ -151,6 +155,9 @@ void WatchStartWindow(pid_t program, int reportPipe) {
 bool StartDetachedAs(std::vector<std::string> commandLine, const std::string& workingDirectory,
                      const DesktopUser* user, bool watchStart) {
     std::vector<std::string> environment = EnvironmentFor(user);
+    std::vector<gid_t> groups;
+    if (user != nullptr)
+        groups.assign(user->groups.begin(), user->groups.end());
     std::vector<char*> argv = Pointers(commandLine);
     std::vector<char*> envp = Pointers(environment);
     const char* folder = workingDirectory.empty() ? nullptr : workingDirectory.c_str();
@@ -178,8 +185,8 @@ bool StartDetachedAs(std::vector<std::string> commandLine, const std::string& wo
         }
         setsid();
         if (user != nullptr) {
-            if (setgroups(user->groups.size(), user->groups.data()) != 0 ||
-                setgid(user->gid) != 0 || setuid(user->uid) != 0) {
+            if (setgroups(user->groups.size(), groups.data()) != 0 || setgid(user->gid) != 0 ||
+                setuid(user->uid) != 0) {
                 FailInChild(report[1]);
             }
         }

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <thread>
 
 namespace veldmoor {
 namespace {
@@ -52,6 +53,23 @@ int RetryOnInterrupt(const std::function<int()>& call) {
 
 }  // namespace
 
+struct RunningDialogListener::State {
+    State(int socket, int wakeUp) : socket(socket), wakeUp(wakeUp) {}
+    ~State() {
+        close(socket);
+        close(wakeUp);
+    }
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
+
+    // One accepted connection: true when it was a knock from this user.
+    bool AcceptKnock() const;
+
+    int socket;
+    int wakeUp;
+    std::thread serving;
+};
+
 std::unique_ptr<RunningDialogListener> RunningDialogListener::Listen(const std::string& scope) {
     const int listening = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listening < 0) {
@@ -69,21 +87,20 @@ std::unique_ptr<RunningDialogListener> RunningDialogListener::Listen(const std::
         close(listening);
         return nullptr;
     }
-    return std::unique_ptr<RunningDialogListener>(new RunningDialogListener(listening, wakeUp));
+    return std::unique_ptr<RunningDialogListener>(
+        new RunningDialogListener(std::make_unique<State>(listening, wakeUp)));
 }
 
-RunningDialogListener::RunningDialogListener(int socket, int wakeUp)
-    : socket_(socket), wakeUp_(wakeUp) {}
+RunningDialogListener::RunningDialogListener(std::unique_ptr<State> state)
+    : state_(std::move(state)) {}
 
 RunningDialogListener::~RunningDialogListener() {
     Stop();
-    close(socket_);
-    close(wakeUp_);
 }
 
-bool RunningDialogListener::AcceptKnock() {
+bool RunningDialogListener::State::AcceptKnock() const {
     const int peer =
-        RetryOnInterrupt([this] { return accept4(socket_, nullptr, nullptr, SOCK_CLOEXEC); });
+        RetryOnInterrupt([this] { return accept4(socket, nullptr, nullptr, SOCK_CLOEXEC); });
     if (peer < 0) {
         return false;
     }
@@ -111,14 +128,14 @@ bool RunningDialogListener::WaitForKnock(std::chrono::milliseconds timeout) {
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        pollfd incoming{socket_, POLLIN, 0};
+        pollfd incoming{state_->socket, POLLIN, 0};
         const int ready = RetryOnInterrupt([&] {
             return poll(&incoming, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
         });
         if (ready <= 0) {
             return false;
         }
-        if (AcceptKnock()) {
+        if (state_->AcceptKnock()) {
             return true;
         }
     }
@@ -126,16 +143,18 @@ bool RunningDialogListener::WaitForKnock(std::chrono::milliseconds timeout) {
 
 void RunningDialogListener::StartServing(std::function<void()> onKnock) {
     Stop();
-    serving_ = std::thread([this, onKnock = std::move(onKnock)] {
+    State& state = *state_;
+    state.serving = std::thread([&state, onKnock = std::move(onKnock)] {
         for (;;) {
-            std::array<pollfd, 2> waitFor{pollfd{socket_, POLLIN, 0}, pollfd{wakeUp_, POLLIN, 0}};
+            std::array<pollfd, 2> waitFor{pollfd{state.socket, POLLIN, 0},
+                                          pollfd{state.wakeUp, POLLIN, 0}};
             if (RetryOnInterrupt([&] { return poll(waitFor.data(), waitFor.size(), -1); }) < 0) {
                 return;
             }
             if ((waitFor[1].revents & POLLIN) != 0) {
                 return;
             }
-            if ((waitFor[0].revents & POLLIN) != 0 && AcceptKnock()) {
+            if ((waitFor[0].revents & POLLIN) != 0 && state.AcceptKnock()) {
                 onKnock();
             }
         }
@@ -143,14 +162,14 @@ void RunningDialogListener::StartServing(std::function<void()> onKnock) {
 }
 
 void RunningDialogListener::Stop() {
-    if (!serving_.joinable()) {
+    if (!state_->serving.joinable()) {
         return;
     }
     const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = write(wakeUp_, &one, sizeof(one));
-    serving_.join();
+    [[maybe_unused]] const ssize_t written = write(state_->wakeUp, &one, sizeof(one));
+    state_->serving.join();
     std::uint64_t drained = 0;
-    [[maybe_unused]] const ssize_t read = ::read(wakeUp_, &drained, sizeof(drained));
+    [[maybe_unused]] const ssize_t read = ::read(state_->wakeUp, &drained, sizeof(drained));
 }
 
 bool KnockOnRunningDialog(const std::string& scope) {

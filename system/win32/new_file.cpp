@@ -1,0 +1,320 @@
+#include "system/new_file.h"
+
+#include <climits>
+#include <random>
+#include <streambuf>
+#include <vector>
+
+#include "system/text_encoding.h"
+#include "system/win32/win32_support.h"
+
+namespace veldmoor {
+namespace {
+
+// Windows' code for a used-up disk quota, which mingw-w64's headers lack.
+constexpr DWORD kDiskQuotaExceeded = 1295;
+
+FileProblem ProblemOf(DWORD error) {
+    switch (error) {
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+        case kDiskQuotaExceeded:
+        case ERROR_FILE_TOO_LARGE:
+            return FileProblem::NoSpace;
+        case ERROR_DIRECTORY:
+            return FileProblem::IsFolder;
+        default:
+            return FileProblem::Other;
+    }
+}
+
+HANDLE AsHandle(std::intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+OVERLAPPED At(std::uint64_t offset) {
+    OVERLAPPED position{};
+    position.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFU);
+    position.OffsetHigh = static_cast<DWORD>(offset >> 32U);
+    return position;
+}
+
+bool WriteAllAt(HANDLE handle, const char* data, std::size_t size, std::uint64_t offset,
+                DWORD& error) {
+    while (size > 0) {
+        const DWORD chunk = size > (1U << 30U) ? (1U << 30U) : static_cast<DWORD>(size);
+        OVERLAPPED position = At(offset);
+        DWORD written = 0;
+        if (::WriteFile(handle, data, chunk, &written, &position) == 0) {
+            error = ::GetLastError();
+            return false;
+        }
+        data += written;
+        size -= written;
+        offset += written;
+    }
+    return true;
+}
+
+// Read and write, shared so that a reader (a virus scanner, say) does not make the creation
+// fail; no write sharing, so nobody else changes the bytes about to be moved into place.
+constexpr DWORD kAccess = GENERIC_READ | GENERIC_WRITE | DELETE | FILE_WRITE_ATTRIBUTES;
+constexpr DWORD kSharing = FILE_SHARE_READ | FILE_SHARE_DELETE;
+
+HANDLE CreateExclusively(const std::wstring& path) {
+    // CREATE_NEW never opens what is there, a link included.
+    return ::CreateFileW(path.c_str(), kAccess, kSharing, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+std::wstring RandomLetters() {
+    static constexpr wchar_t kLetters[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device source;
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters / sizeof kLetters[0] - 2);
+    std::wstring letters(8, L'a');
+    for (wchar_t& letter : letters) {
+        letter = kLetters[pick(source)];
+    }
+    return letters;
+}
+
+}  // namespace
+
+// Positioned writes through a buffer: a seek writes out what is buffered and moves the
+// position, so the range receiver's scattered writes each cost one WriteFile per run of bytes.
+class NewFile::Buffer : public std::streambuf {
+public:
+    Buffer(NewFile& file, HANDLE handle) : file_(file), handle_(handle), bytes_(128 * 1024) {
+        setp(bytes_.data(), bytes_.data() + bytes_.size());
+    }
+
+    bool WriteOut() {
+        const auto pending = static_cast<std::size_t>(pptr() - pbase());
+        if (pending == 0) {
+            return !failed_;
+        }
+        DWORD error = 0;
+        if (!failed_ && !WriteAllAt(handle_, pbase(), pending, position_, error)) {
+            failed_ = true;
+            file_.Note(static_cast<int>(error), "cannot write");
+        }
+        position_ += pending;
+        setp(bytes_.data(), bytes_.data() + bytes_.size());
+        return !failed_;
+    }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!WriteOut()) {
+            return traits_type::eof();
+        }
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+
+    std::streamsize xsputn(const char* data, std::streamsize size) override {
+        if (size < static_cast<std::streamsize>(bytes_.size())) {
+            return std::streambuf::xsputn(data, size);
+        }
+        if (!WriteOut()) {
+            return 0;
+        }
+        DWORD error = 0;
+        if (!WriteAllAt(handle_, data, static_cast<std::size_t>(size), position_, error)) {
+            failed_ = true;
+            file_.Note(static_cast<int>(error), "cannot write");
+            return 0;
+        }
+        position_ += static_cast<std::uint64_t>(size);
+        return size;
+    }
+
+    int sync() override { return WriteOut() ? 0 : -1; }
+
+    pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
+                     std::ios_base::openmode /*which*/) override {
+        const auto current = position_ + static_cast<std::uint64_t>(pptr() - pbase());
+        off_type target = offset;
+        if (direction == std::ios_base::cur) {
+            target += static_cast<off_type>(current);
+        } else if (direction == std::ios_base::end) {
+            LARGE_INTEGER size{};
+            if (::GetFileSizeEx(handle_, &size) == 0) {
+                return pos_type(off_type(-1));
+            }
+            target += static_cast<off_type>(size.QuadPart);
+        }
+        return seekpos(pos_type(target), std::ios_base::out);
+    }
+
+    pos_type seekpos(pos_type position, std::ios_base::openmode /*which*/) override {
+        if (off_type(position) < 0 || !WriteOut()) {
+            return pos_type(off_type(-1));
+        }
+        position_ = static_cast<std::uint64_t>(off_type(position));
+        return position;
+    }
+
+private:
+    NewFile& file_;
+    HANDLE handle_;
+    std::vector<char> bytes_;
+    std::uint64_t position_ = 0;  // file offset of the buffer's first byte
+    bool failed_ = false;
+};
+
+NewFile::NewFile(std::string path, std::intptr_t handle)
+    : path_(std::move(path)),
+      handle_(handle),
+      buffer_(std::make_unique<Buffer>(*this, AsHandle(handle))),
+      stream_(std::make_unique<std::ostream>(buffer_.get())) {}
+
+std::unique_ptr<NewFile> NewFile::Create(const std::string& path, FileProblem& problem,
+                                         std::string& error) {
+    const std::wstring name = win32::SystemPath(path);
+    HANDLE handle = CreateExclusively(name);
+    DWORD reason = handle == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+    const DWORD attributes = ::GetFileAttributesW(name.c_str());
+    const bool folder = attributes != INVALID_FILE_ATTRIBUTES &&
+                        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+    if (handle == INVALID_HANDLE_VALUE && !folder &&
+        (reason == ERROR_FILE_EXISTS || reason == ERROR_ALREADY_EXISTS)) {
+        // What an earlier run left is deleted, a link itself rather than what it leads to.
+        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            ::SetFileAttributesW(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        }
+        const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                                 ? ::RemoveDirectoryW(name.c_str()) != 0
+                                 : ::DeleteFileW(name.c_str()) != 0;
+        if (removed) {
+            handle = CreateExclusively(name);
+            reason = handle == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+        }
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+        problem = folder ? FileProblem::IsFolder : ProblemOf(reason);
+        error = folder ? std::string("a folder is in the way") : win32::ErrorText(reason);
+        return nullptr;
+    }
+    problem = FileProblem::None;
+    error.clear();
+    return std::unique_ptr<NewFile>(new NewFile(path, reinterpret_cast<std::intptr_t>(handle)));
+}
+
+std::unique_ptr<NewFile> NewFile::CreateBeside(const std::string& target, FileProblem& problem,
+                                               std::string& error) {
+    DWORD reason = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < 100 && reason == ERROR_FILE_EXISTS; ++attempt) {
+        std::string path = target + ".tmp-" + NarrowText(RandomLetters());
+        const HANDLE handle = CreateExclusively(win32::SystemPath(path));
+        if (handle != INVALID_HANDLE_VALUE) {
+            problem = FileProblem::None;
+            error.clear();
+            return std::unique_ptr<NewFile>(
+                new NewFile(std::move(path), reinterpret_cast<std::intptr_t>(handle)));
+        }
+        reason = ::GetLastError();
+    }
+    problem = ProblemOf(reason);
+    error = "cannot create a file beside '" + target + "': " + win32::ErrorText(reason);
+    return nullptr;
+}
+
+NewFile::~NewFile() {
+    stream_.reset();
+    buffer_.reset();
+    if (AsHandle(handle_) != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(AsHandle(handle_));
+    }
+    if (!moved_) {
+        ::DeleteFileW(win32::SystemPath(path_).c_str());
+    }
+}
+
+void NewFile::Note(int errorNumber, const std::string& what) {
+    if (problem_ == FileProblem::None) {
+        problem_ = ProblemOf(static_cast<DWORD>(errorNumber));
+        error_ = what + " '" + path_ + "': " + win32::ErrorText(static_cast<DWORD>(errorNumber));
+    }
+}
+
+bool NewFile::Reserve(std::uint64_t size) {
+    // Setting the end claims the clusters on NTFS (the file is not sparse), so a full drive
+    // fails here.
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+    if (::SetFileInformationByHandle(AsHandle(handle_), FileEndOfFileInfo, &end, sizeof end) != 0) {
+        return true;
+    }
+    Note(static_cast<int>(::GetLastError()), "cannot make room for");
+    return false;
+}
+
+std::ostream& NewFile::Stream() {
+    return *stream_;
+}
+
+bool NewFile::Flush() {
+    stream_->flush();
+    return buffer_->WriteOut() && problem_ == FileProblem::None;
+}
+
+bool NewFile::ReadBack(const std::function<void(const char*, std::size_t)>& consume) {
+    std::vector<char> block(128 * 1024);
+    std::uint64_t offset = 0;
+    for (;;) {
+        OVERLAPPED position = At(offset);
+        DWORD got = 0;
+        if (::ReadFile(AsHandle(handle_), block.data(), static_cast<DWORD>(block.size()), &got,
+                       &position) == 0) {
+            return ::GetLastError() == ERROR_HANDLE_EOF;
+        }
+        if (got == 0) {
+            return true;
+        }
+        consume(block.data(), got);
+        offset += got;
+    }
+}
+
+bool NewFile::SetLastWriteTime(std::int64_t secondsSince1970) {
+    // Once set through the handle, the time no longer follows the handle's own writes.
+    const FILETIME time = win32::FileTimeFromSeconds(secondsSince1970);
+    return ::SetFileTime(AsHandle(handle_), nullptr, nullptr, &time) != 0;
+}
+
+void NewFile::TakePermissionsOf(const std::string& /*path*/) {
+    // A Windows file's rights come from its folder (inherited), and no attribute passes on: a
+    // read-only attribute would only stop the next update.
+}
+
+bool NewFile::MoveOver(const std::string& target) {
+    if (!Flush()) {
+        return false;
+    }
+    if (::FlushFileBuffers(AsHandle(handle_)) == 0) {
+        Note(static_cast<int>(::GetLastError()), "cannot force to the drive");
+        return false;
+    }
+    // The move opens the file by its name; an open handle without write sharing would refuse it.
+    ::CloseHandle(AsHandle(handle_));
+    handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+    constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (::MoveFileExW(win32::SystemPath(path_).c_str(), win32::SystemPath(target).c_str(),
+                      kFlags) == 0) {
+        Note(static_cast<int>(::GetLastError()), "cannot move into place");
+        const DWORD attributes = ::GetFileAttributesW(win32::SystemPath(target).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            problem_ = FileProblem::IsFolder;
+        }
+        return false;
+    }
+    moved_ = true;
+    return true;
+}
+
+}  // namespace veldmoor

@@ -1,0 +1,96 @@
+// The one way a file replaces another: a file of its own beside the target, moved over it in
+// one step, and nothing left behind whatever fails.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "system/atomic_file.h"
+#include "system/new_file.h"
+
+namespace veldmoor {
+namespace {
+
+namespace fs = std::filesystem;
+
+class AtomicWrite : public ::testing::Test {
+protected:
+    AtomicWrite() {
+        std::string pattern = (fs::temp_directory_path() / "veldmoor-atomic-XXXXXX").string();
+        folder_ = mkdtemp(pattern.data());
+    }
+    ~AtomicWrite() override {
+        std::error_code ignored;
+        fs::remove_all(folder_, ignored);
+    }
+    std::string At(const std::string& name) const { return folder_ + "/" + name; }
+    static std::string Read(const std::string& path) {
+        std::ifstream file(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    }
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder_)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::string folder_;
+};
+
+TEST_F(AtomicWrite, FilesBesideATargetTakeNamesOfTheirOwnAndTouchNothingThere) {
+    std::ofstream(At("list"), std::ios::binary) << "old";
+    FileProblem problem = FileProblem::Other;
+    std::string error;
+    auto first = NewFile::CreateBeside(At("list"), problem, error);
+    auto second = NewFile::CreateBeside(At("list"), problem, error);
+    ASSERT_NE(first, nullptr) << error;
+    ASSERT_NE(second, nullptr) << error;
+    EXPECT_EQ(problem, FileProblem::None);
+    EXPECT_NE(first->Path(), second->Path());
+    EXPECT_EQ(first->Path().rfind(At("list.tmp-"), 0), 0u) << first->Path();
+    EXPECT_EQ(Read(At("list")), "old");
+
+    first->Stream() << "new";
+    ASSERT_TRUE(first->MoveOver(At("list"))) << first->Error();
+    first.reset();
+    second.reset();  // never moved: gone with its object
+    EXPECT_EQ(Read(At("list")), "new");
+    EXPECT_EQ(Names(), std::vector<std::string>{"list"});
+}
+
+TEST_F(AtomicWrite, AMissingFolderIsReportedByName) {
+    FileProblem problem = FileProblem::None;
+    std::string error;
+    EXPECT_EQ(NewFile::CreateBeside(At("missing/list"), problem, error), nullptr);
+    EXPECT_EQ(problem, FileProblem::Other);
+    EXPECT_NE(error.find("missing/list"), std::string::npos) << error;
+}
+
+TEST_F(AtomicWrite, ReplacingKeepsTheModeAndLeavesNothingBehind) {
+    std::string error;
+    ASSERT_TRUE(ReplaceFileAtomically(At("profiles.xml"), "<a/>", &error)) << error;
+    ::chmod(At("profiles.xml").c_str(), 0640);
+    ASSERT_TRUE(ReplaceFileAtomically(At("profiles.xml"), "<b/>", &error)) << error;
+    EXPECT_EQ(Read(At("profiles.xml")), "<b/>");
+    struct stat info {};
+    ASSERT_EQ(::stat(At("profiles.xml").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+
+    fs::create_directory(At("folder.xml"));
+    EXPECT_FALSE(ReplaceFileAtomically(At("folder.xml"), "<c/>", &error));
+    EXPECT_NE(error.find("folder.xml"), std::string::npos) << error;
+    EXPECT_TRUE(fs::is_directory(At("folder.xml")));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"folder.xml", "profiles.xml"}));
+}
+
+}  // namespace
+}  // namespace veldmoor
