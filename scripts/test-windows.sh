@@ -84,8 +84,6 @@ not_on_windows=(
   'RepoSyncTest\.NamesWithDotsThatDoNotClimbAreOrdinary'
   # Open on Windows: the in-process server answers 404 for a name outside ASCII ("Grüße/ä b.txt").
   'RepoSyncTest\.InstallsAFreshTreeThenRequestsOnlyTheFileList'
-  # Open on Windows: an expanded wildcard's path mixes "/" and "\\" ("game\\x.htm").
-  'OperationsTest\.ExpandWildcardMatchesStarAndQuestionMark'
 )
 exclude=$(
   IFS='|'
