@@ -15,6 +15,7 @@
 #include "system/file_ops.h"
 #include "system/new_file.h"
 #include "system/path.h"
+#include "system/text_encoding.h"
 
 namespace veldmoor {
 namespace {
@@ -140,7 +141,7 @@ void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* h
         failFile(temp->Problem(), temp->Error(), path, localPath, size);
     }
     if (file.hasLocalCopy) {
-        std::ifstream local(localPath, std::ios::binary);
+        std::ifstream local(PathFromUtf8(localPath), std::ios::binary);
         if (!layOutTarget(file.plan, local.is_open() ? &local : nullptr, temp->Stream(), stop)) {
             throw SyncCancelled();  // the temporary file goes with `temp`
         }
@@ -260,7 +261,7 @@ PatchException pathRefused(const std::string& repoPath, PathRefusal refusal,
 }
 
 std::uint32_t fileCrc32(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     if (!in.is_open()) {
         return 0;
     }

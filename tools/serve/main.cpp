@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "system/text_encoding.h"
 #include "tools/serve/repo_server.h"
 
 namespace {
@@ -106,7 +107,7 @@ static int RunServer(int argc, char** argv) {
         return 1;
     }
     if (!portFile.empty()) {
-        std::ofstream out(portFile, std::ios::trunc);
+        std::ofstream out(veldmoor::PathFromUtf8(portFile), std::ios::trunc);
         out << server.port() << "\n";
         if (!out) {
             std::cerr << "veldmoor-serve: cannot write the port to '" << portFile << "'\n";
