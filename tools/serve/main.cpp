@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "system/command_line.h"
 #include "system/text_encoding.h"
 #include "tools/serve/repo_server.h"
 
@@ -135,7 +136,8 @@ static int RunServer(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     try {
-        return RunServer(argc, argv);
+        veldmoor::Utf8Arguments arguments(argc, argv);
+        return RunServer(arguments.Count(), arguments.Values());
     } catch (const std::exception& e) {
         std::cerr << "veldmoor-serve: " << e.what() << "\n";
         return 1;
