@@ -15,6 +15,7 @@
 #include "system/private_directory.h"
 #include "system/process_list.h"
 #include "system/single_instance.h"
+#include "system/text_encoding.h"
 
 namespace veldmoor {
 namespace {
@@ -27,12 +28,12 @@ constexpr std::chrono::milliseconds kShutdownWait{10000};
 
 bool CopyProgramFile(const std::string& from, const std::string& to) {
     std::error_code error;
-    if (!std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing,
-                                    error)) {
+    if (!std::filesystem::copy_file(PathFromUtf8(from), PathFromUtf8(to),
+                                    std::filesystem::copy_options::overwrite_existing, error)) {
         return false;
     }
     // An earlier copy may have lost its execute permission; the copy must be startable.
-    std::filesystem::permissions(to, std::filesystem::perms::owner_all,
+    std::filesystem::permissions(PathFromUtf8(to), std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, error);
     return !error;
 }
@@ -43,8 +44,8 @@ bool CopyProgramFile(const std::string& from, const std::string& to) {
 std::string ResolvedTemporaryDirectory() {
     const std::string folder = TemporaryDirectory();
     std::error_code error;
-    const std::filesystem::path resolved = std::filesystem::canonical(folder, error);
-    return error ? folder : AppendPathComponent(resolved.string(), "");
+    const std::filesystem::path resolved = std::filesystem::canonical(PathFromUtf8(folder), error);
+    return error ? folder : AppendPathComponent(Utf8FromPath(resolved), "");
 }
 
 }  // namespace

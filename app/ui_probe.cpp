@@ -8,6 +8,7 @@
 
 #include "system/folders.h"
 #include "system/process_list.h"
+#include "system/text_encoding.h"
 
 namespace veldmoor {
 namespace {
@@ -34,7 +35,7 @@ bool RunUiProbeIfRequested(const std::vector<std::string>& arguments,
     // Written aside and renamed, so a reader never sees half a report.
     const std::string partial = report + ".partial";
     {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+        std::ofstream out(PathFromUtf8(partial), std::ios::binary | std::ios::trunc);
         out << "pid=" << CurrentProcessId() << '\n' << "cwd=" << CurrentDirectory() << '\n';
         out << "argc=" << arguments.size() << '\n';
         for (const std::string& argument : arguments) {
@@ -42,14 +43,14 @@ bool RunUiProbeIfRequested(const std::vector<std::string>& arguments,
         }
     }
     std::error_code error;
-    std::filesystem::rename(partial, report, error);
+    std::filesystem::rename(PathFromUtf8(partial), PathFromUtf8(report), error);
 
     const auto deadline = std::chrono::steady_clock::now() + HoldTime();
     while (secondStart != nullptr && std::chrono::steady_clock::now() < deadline) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (secondStart->WaitForKnock(left)) {
-            std::ofstream(report, std::ios::binary | std::ios::app) << "raised\n";
+            std::ofstream(PathFromUtf8(report), std::ios::binary | std::ios::app) << "raised\n";
         }
     }
     return true;

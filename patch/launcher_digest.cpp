@@ -10,11 +10,13 @@
 
 #include "system/launcher_file.h"
 #include "system/path.h"
+#include "system/text_encoding.h"
 
 namespace veldmoor {
 
 std::string ComputeLauncherDigest(const std::string& launcherFolder) {
-    std::ifstream file(AppendPathComponent(launcherFolder, kLauncherFileName), std::ios::binary);
+    std::ifstream file(PathFromUtf8(AppendPathComponent(launcherFolder, kLauncherFileName)),
+                       std::ios::binary);
     if (!file.is_open())
         return kLauncherDigestNotFound;
     std::string digest;

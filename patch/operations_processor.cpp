@@ -8,6 +8,7 @@
 #include "patch/operations_exception.h"
 #include "system/folder_entries.h"
 #include "system/path.h"
+#include "system/text_encoding.h"
 
 namespace veldmoor {
 
@@ -77,7 +78,7 @@ bool PassesThroughLink(const std::string& folder, const std::string& local) {
          start = end + 1, end = local.find(kPathSeparator, start)) {
         walked = AppendPathComponent(walked, local.substr(start, end - start));
         std::error_code error;
-        if (fs::is_symlink(fs::symlink_status(walked, error)))
+        if (fs::is_symlink(fs::symlink_status(PathFromUtf8(walked), error)))
             return true;
     }
     return false;
@@ -141,7 +142,7 @@ bool Cleanup(const std::string& launcherFolder, std::string_view target, const s
 
 bool EntryRemover::RemoveFile(const std::string& path) const {
     std::error_code error;
-    return fs::remove(path, error) && !error;
+    return fs::remove(PathFromUtf8(path), error) && !error;
 }
 
 bool EntryRemover::RemoveTree(const std::string& path) const {
@@ -170,7 +171,7 @@ bool MatchKeyword(std::string_view text, std::string_view keyword, std::size_t& 
 
 void ProcessOperationsFile(const std::string& listFolder, std::string_view target,
                            const std::function<void(std::string_view)>& handler) {
-    std::ifstream list(AppendPathComponent(listFolder, kOperationsFileName));
+    std::ifstream list(PathFromUtf8(AppendPathComponent(listFolder, kOperationsFileName)));
     if (!list.is_open())
         return;
     ProcessOperationsList(list, target, handler);
@@ -203,7 +204,7 @@ bool ExecuteOperation(const std::string& folder, std::string_view text,
 
     const std::string full = AppendPathComponent(folder, *local);
     std::error_code error;
-    const fs::file_status status = fs::symlink_status(full, error);
+    const fs::file_status status = fs::symlink_status(PathFromUtf8(full), error);
     if (fs::exists(status)) {
         RemoveEntry(full, listed, fs::is_directory(status), beforeRemoval, logLine, remover);
         return true;
@@ -217,7 +218,7 @@ bool ExecuteOperation(const std::string& folder, std::string_view text,
         --listedFolderEnd;
     const std::string shownFolder = listed.substr(0, listedFolderEnd);
     for (const std::string& match : ExpandWildcard(full)) {
-        const fs::file_status matchStatus = fs::symlink_status(match, error);
+        const fs::file_status matchStatus = fs::symlink_status(PathFromUtf8(match), error);
         if (!fs::exists(matchStatus))
             continue;
         RemoveEntry(match, shownFolder + FileNameOf(match), fs::is_directory(matchStatus),
@@ -247,7 +248,7 @@ std::vector<std::string> ExpandWildcard(const std::string& pattern) {
 
 bool RemoveFolderTree(const std::string& path) {
     std::error_code error;
-    fs::remove_all(path, error);
+    fs::remove_all(PathFromUtf8(path), error);
     return !error;
 }
 

@@ -19,6 +19,7 @@
 #include "system/folders.h"
 #include "system/launcher_file.h"
 #include "system/path.h"
+#include "system/text_encoding.h"
 
 namespace veldmoor {
 
@@ -30,13 +31,13 @@ constexpr char kAbortText[] = "\r\nAbbruch.\r\n";
 constexpr char kAutoStartCaption[] = "Automatisch starten";
 
 bool IsReadableFile(const std::string& path) {
-    const std::ifstream file(path, std::ios::binary);
+    const std::ifstream file(PathFromUtf8(path), std::ios::binary);
     return file.is_open();
 }
 
 bool IsExistingFile(const std::string& path) {
     std::error_code error;
-    const fs::file_status status = fs::status(path, error);
+    const fs::file_status status = fs::status(PathFromUtf8(path), error);
     return fs::exists(status) && !fs::is_directory(status);
 }
 
@@ -56,7 +57,7 @@ void PatchWorker::Control::Wake() {
 }
 
 std::unordered_set<std::string> ReadExclusionList(const std::string& launcherFolder) {
-    std::ifstream list(AppendPathComponent(launcherFolder, kExclusionFileName));
+    std::ifstream list(PathFromUtf8(AppendPathComponent(launcherFolder, kExclusionFileName)));
     return ParseExclusionList(list);
 }
 
@@ -283,7 +284,7 @@ PatchRun::StepResult PatchRun::UpdateClient(const PatchContext& profile) {
     // A fresh installation's folder may not exist yet; its rights can only be judged once it does.
     std::error_code ignored;
     if (!folder.empty())
-        fs::create_directories(folder, ignored);
+        fs::create_directories(PathFromUtf8(folder), ignored);
     const StepResult access = EnsureFolderAccess(folder);
     if (access != StepResult::Done)
         return access;

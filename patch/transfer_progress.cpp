@@ -6,6 +6,7 @@
 
 #include "patch/byte_size.h"
 #include "system/path.h"
+#include "system/text_encoding.h"
 
 namespace veldmoor {
 
@@ -15,7 +16,7 @@ constexpr std::uint32_t kSizeGateMs = 100;
 constexpr std::uint32_t kSpeedGateMs = 1000;
 
 bool IsNonEmptyFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    std::ifstream file(PathFromUtf8(path), std::ios::binary | std::ios::ate);
     return file.is_open() && file.tellg() > 0;
 }
 

@@ -7,6 +7,7 @@
 #include "system/folders.h"
 #include "system/path.h"
 #include "system/registry.h"
+#include "system/text_encoding.h"
 
 namespace veldmoor {
 namespace {
@@ -42,19 +43,20 @@ std::string Fill(std::string_view text, std::string_view placeholder, std::strin
 
 bool IsDirectory(const std::string& path) {
     std::error_code ignored;
-    return !path.empty() && std::filesystem::is_directory(path, ignored);
+    return !path.empty() && std::filesystem::is_directory(PathFromUtf8(path), ignored);
 }
 
 // Empty, missing, or an existing installation (client.exe is a file there).
 bool IsEmptyOrInstallation(const std::string& folder) {
     std::error_code error;
-    if (std::filesystem::is_regular_file(AppendPathComponent(folder, kClientProgramName), error)) {
+    if (std::filesystem::is_regular_file(
+            PathFromUtf8(AppendPathComponent(folder, kClientProgramName)), error)) {
         return true;
     }
-    if (!std::filesystem::exists(folder, error)) {
+    if (!std::filesystem::exists(PathFromUtf8(folder), error)) {
         return !error;
     }
-    std::filesystem::directory_iterator entries(folder, error);
+    std::filesystem::directory_iterator entries(PathFromUtf8(folder), error);
     return !error && entries == std::filesystem::directory_iterator();
 }
 
@@ -154,8 +156,8 @@ bool AcquireInstallPath(Prompt& prompt, PatchContext& profile, bool offerRegistr
             return false;
         }
         std::error_code error;
-        if (!std::filesystem::is_directory(*folder, error) &&
-            !std::filesystem::create_directory(*folder, error)) {
+        if (!std::filesystem::is_directory(PathFromUtf8(*folder), error) &&
+            !std::filesystem::create_directory(PathFromUtf8(*folder), error)) {
             prompt.ShowMessage(kCreateFailedText, "", PromptButtons::Ok, PromptIcon::Error);
             return false;
         }

@@ -15,12 +15,13 @@
 #include "profiles/profile_xml.h"
 #include "system/atomic_file.h"
 #include "system/path.h"
+#include "system/text_encoding.h"
 
 namespace veldmoor {
 namespace {
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(PathFromUtf8(path), std::ios::binary);
     if (!file) {
         return std::nullopt;
     }
@@ -157,7 +158,7 @@ std::string PatchContextList::ContextsFilePath() const {
 
 std::optional<std::size_t> PatchContextList::ImportContexts() {
     std::error_code ignored;
-    if (std::filesystem::exists(ProfilesFilePath(), ignored)) {
+    if (std::filesystem::exists(PathFromUtf8(ProfilesFilePath()), ignored)) {
         return std::nullopt;
     }
     const std::optional<std::string> bytes = ReadWholeFile(ContextsFilePath());

@@ -82,8 +82,6 @@ not_on_windows=(
   'EnsureParentFolder\.'
   # Win32 drops trailing dots from names ("x.." is "x").
   'RepoSyncTest\.NamesWithDotsThatDoNotClimbAreOrdinary'
-  # Open on Windows: the in-process server answers 404 for a name outside ASCII ("Grüße/ä b.txt").
-  'RepoSyncTest\.InstallsAFreshTreeThenRequestsOnlyTheFileList'
 )
 exclude=$(
   IFS='|'

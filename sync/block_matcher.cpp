@@ -11,6 +11,7 @@
 
 #include "sync/candidate_table.h"
 #include "sync/weak_checksum.h"
+#include "system/text_encoding.h"
 
 namespace veldmoor {
 
@@ -266,7 +267,7 @@ BlockPlan buildBlockPlan(std::istream& local, const std::vector<Piece>& entries,
 
 BlockPlan buildBlockPlan(const std::string& localPath, const std::vector<Piece>& entries,
                          std::uint32_t expectedCrc) {
-    std::ifstream local(localPath, std::ios::binary);
+    std::ifstream local(PathFromUtf8(localPath), std::ios::binary);
     if (!local) {
         BlockPlan plan;
         plan.expectedCrc = expectedCrc;

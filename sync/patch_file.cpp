@@ -16,6 +16,7 @@
 #include "system/file_ops.h"
 #include "system/new_file.h"
 #include "system/path.h"
+#include "system/text_encoding.h"
 
 namespace veldmoor {
 namespace {
@@ -150,10 +151,10 @@ FileRebuild::FileRebuild(const PreparedFile& file, const ProgressCallback& progr
         std::ifstream local;
         std::ifstream resume;
         if (file.hasLocalCopy) {
-            local.open(localPath, std::ios::binary);
+            local.open(PathFromUtf8(localPath), std::ios::binary);
         }
         if (!file.resumePath.empty()) {
-            resume.open(file.resumePath, std::ios::binary);
+            resume.open(PathFromUtf8(file.resumePath), std::ios::binary);
         }
         if (!layOutTarget(file.plan, local.is_open() ? &local : nullptr,
                           resume.is_open() ? &resume : nullptr, temp_->Stream(), stop)) {
@@ -337,7 +338,7 @@ PatchException pathRefused(const std::string& repoPath, PathRefusal refusal,
 }
 
 std::uint32_t fileCrc32(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     if (!in.is_open()) {
         return 0;
     }

@@ -5,6 +5,8 @@
 #include <sstream>
 #include <string_view>
 
+#include "system/text_encoding.h"
+
 namespace veldmoor {
 namespace {
 
@@ -38,7 +40,7 @@ bool writeResumeRecord(std::ostream& out, const ResumeRecord& record) {
 }
 
 std::optional<ResumeRecord> readResumeRecord(const std::string& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary | std::ios::ate);
     if (!in.is_open()) {
         return std::nullopt;
     }

@@ -39,6 +39,6 @@ bool RemoveFile(const std::string& path);
 // system (the engine keeps its temporary file next to the target). A replaced file's permission
 // bits (execute included) pass to the new one; on Windows its read-only attribute does. False on
 // failure; then `target` is untouched.
-bool ReplaceFile(const std::string& source, const std::string& target);
+bool ReplaceFileByRename(const std::string& source, const std::string& target);
 
 }  // namespace veldmoor

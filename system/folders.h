@@ -17,7 +17,7 @@ std::string UserTemporaryFolder(const std::string& prefix);
 // The process's current directory; empty when it cannot be determined.
 std::string CurrentDirectory();
 // Changes the process's current directory; false when the folder cannot be entered.
-bool SetCurrentDirectory(const std::string& folder);
+bool ChangeCurrentFolder(const std::string& folder);
 
 // The user's Documents folder, without a trailing separator. VELDMOOR_DOCUMENTS_DIR overrides
 // it (tests, demo); else XDG_DOCUMENTS_DIR, the "XDG_DOCUMENTS_DIR" line of

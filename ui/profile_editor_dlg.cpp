@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "system/path.h"
+#include "system/text_encoding.h"
 #include "ui/dialog_units.h"
 #include "ui/wx_prompt.h"
 
@@ -372,8 +373,8 @@ void CPatchContextDefDlg::OnBrowseFolder() {
 void CPatchContextDefDlg::OnChooseProgram() {
     const std::optional<std::string> program = chooseProgram(this);
     std::error_code error;
-    if (program && std::filesystem::exists(*program, error) &&
-        !std::filesystem::is_directory(*program, error)) {
+    if (program && std::filesystem::exists(PathFromUtf8(*program), error) &&
+        !std::filesystem::is_directory(PathFromUtf8(*program), error)) {
         programEdit->ChangeValue(wxString::FromUTF8(*program));
     } else {
         SetClientChoice(0);

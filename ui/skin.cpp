@@ -18,6 +18,7 @@
 
 #include "system/folders.h"
 #include "system/path.h"
+#include "system/text_encoding.h"
 #include "ui/resources.h"
 
 namespace veldmoor {
@@ -160,7 +161,7 @@ std::string WriteFontFile(int id) {
     wxFileName::Mkdir(wxString::FromUTF8(folder), 0700, wxPATH_MKDIR_FULL);
     const std::string path =
         AppendPathComponent(folder, std::to_string(id) + FontResourceExtension(id));
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(PathFromUtf8(path), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
     out.close();
@@ -176,7 +177,7 @@ void RegisterEmbeddedFonts() {
     const int ids[2] = {186, 185};
     for (int i = 0; i < 2; ++i) {
         std::error_code error;
-        if (!registered[i].empty() && std::filesystem::exists(registered[i], error))
+        if (!registered[i].empty() && std::filesystem::exists(PathFromUtf8(registered[i]), error))
             continue;
         registered[i] = WriteFontFile(ids[i]);
         if (!registered[i].empty())

@@ -7,6 +7,7 @@
 
 #include "system/path.h"
 #include "system/process_launch.h"
+#include "system/text_encoding.h"
 #include "ui/wx_prompt.h"
 
 namespace veldmoor {
@@ -43,12 +44,13 @@ constexpr std::array kTools = {
 
 bool IsDirectory(const std::string& path) {
     std::error_code error;
-    return std::filesystem::is_directory(path, error);
+    return std::filesystem::is_directory(PathFromUtf8(path), error);
 }
 
 bool IsExistingFile(const std::string& path) {
     std::error_code error;
-    return std::filesystem::exists(path, error) && !std::filesystem::is_directory(path, error);
+    const std::filesystem::path file = PathFromUtf8(path);
+    return std::filesystem::exists(file, error) && !std::filesystem::is_directory(file, error);
 }
 
 void RunTool(const Tool& tool, const std::string& patchPath, const ShellActions& shell,

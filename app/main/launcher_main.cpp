@@ -6,6 +6,7 @@
 
 #include "app/launcher_app.h"
 #include "app/launcher_dialog_entry.h"
+#include "system/command_line.h"
 #include "system/repair_operations.h"
 
 namespace {
@@ -32,7 +33,10 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::vector<std::string> arguments = veldmoor::CommandLineArguments(argc, argv);
+    if (!arguments.empty()) {
+        arguments.erase(arguments.begin());
+    }
     for (const std::string& argument : arguments) {
         if (argument == "--help") {
             std::fputs(kUsage, stdout);

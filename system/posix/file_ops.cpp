@@ -68,7 +68,7 @@ bool RemoveFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0 || errno == ENOENT;
 }
 
-bool ReplaceFile(const std::string& source, const std::string& target) {
+bool ReplaceFileByRename(const std::string& source, const std::string& target) {
     // The new file was written afresh (0666 less the umask); the one it replaces keeps its
     // permissions, above all the execute bits of a program such as the launcher itself. A failed
     // change of mode does not hold up the new content.

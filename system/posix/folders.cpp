@@ -92,7 +92,7 @@ std::string CurrentDirectory() {
     return std::string(buffer.data());
 }
 
-bool SetCurrentDirectory(const std::string& folder) {
+bool ChangeCurrentFolder(const std::string& folder) {
     return !folder.empty() && chdir(folder.c_str()) == 0;
 }
 

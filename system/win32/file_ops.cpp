@@ -96,7 +96,7 @@ bool RemoveFile(const std::string& path) {
            ::DeleteFileW(name.c_str()) != 0;
 }
 
-bool ReplaceFile(const std::string& source, const std::string& target) {
+bool ReplaceFileByRename(const std::string& source, const std::string& target) {
     const std::wstring from = win32::SystemPath(source);
     const std::wstring to = win32::SystemPath(target);
     // The read-only attribute stands for the permission bits a POSIX replacement keeps: it is

@@ -78,7 +78,7 @@ std::string CurrentDirectory() {
     return NarrowText(folder);
 }
 
-bool SetCurrentDirectory(const std::string& folder) {
+bool ChangeCurrentFolder(const std::string& folder) {
     return !folder.empty() && ::SetCurrentDirectoryW(WidenText(folder).c_str()) != 0;
 }
 

@@ -15,10 +15,6 @@
 #include <string_view>
 #include <vector>
 
-// The header's macros would rename the project's functions of the same names.
-#undef ReplaceFile
-#undef SetCurrentDirectory
-
 namespace veldmoor::win32 {
 
 // The wide form of a UTF-8 path for a Win32 call. A path too long for the classic limit is made

@@ -46,9 +46,9 @@ protected:
         launcher_ = games_.Join("launcher");
         std::filesystem::create_directories(launcher_);
         games_.Write("launcher/Launcher", "program");
-        ASSERT_TRUE(SetCurrentDirectory(launcher_));
+        ASSERT_TRUE(ChangeCurrentFolder(launcher_));
     }
-    void TearDown() override { SetCurrentDirectory(previousDirectory_); }
+    void TearDown() override { ChangeCurrentFolder(previousDirectory_); }
 
     std::string MakeFolder(const std::string& name, bool withFile = false) const {
         const std::string folder = games_.Join(name);

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "system/text_encoding.h"
 #include "tests/support/unique_temp_folder.h"
 
 namespace veldmoor::test {
@@ -17,7 +18,7 @@ TempDir::TempDir(const std::string& prefix) {
 
 TempDir::~TempDir() {
     std::error_code ignored;
-    fs::remove_all(path_, ignored);
+    fs::remove_all(PathFromUtf8(path_), ignored);
 }
 
 std::string TempDir::operator/(const std::string& relative) const {
@@ -25,7 +26,7 @@ std::string TempDir::operator/(const std::string& relative) const {
 }
 
 void WriteTestFile(const std::string& path, const std::string& content) {
-    const fs::path file(path);
+    const fs::path file = PathFromUtf8(path);
     if (file.has_parent_path()) {
         fs::create_directories(file.parent_path());
     }
@@ -37,7 +38,7 @@ void WriteTestFile(const std::string& path, const std::string& content) {
 }
 
 std::string ReadTestFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();

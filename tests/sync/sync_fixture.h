@@ -14,6 +14,7 @@
 
 #include "sync/chunk_index.h"
 #include "sync/weak_checksum.h"
+#include "system/text_encoding.h"
 #include "tests/support/unique_temp_folder.h"
 
 namespace veldmoor::test {
@@ -39,12 +40,12 @@ private:
 };
 
 inline void writeFile(const std::string& path, const std::string& content) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+    fs::create_directories(PathFromUtf8(path).parent_path());
+    std::ofstream(PathFromUtf8(path), std::ios::binary | std::ios::trunc) << content;
 }
 
 inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     std::stringstream content;
     content << in.rdbuf();
     return content.str();

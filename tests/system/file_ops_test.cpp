@@ -47,23 +47,23 @@ protected:
 TEST_F(ReplaceFileTest, TheNewFileTakesTheReplacedFilesPermissions) {
     const std::string program = Write("Launcher.exe", "version 1", 0755);
     const std::string update = Write("Launcher.exe.tmp", "version 2", 0644);
-    ASSERT_TRUE(ReplaceFile(update, program));
+    ASSERT_TRUE(ReplaceFileByRename(update, program));
     EXPECT_EQ(Read(program), "version 2");
     EXPECT_EQ(ModeOf(program), 0755U);
     EXPECT_FALSE(fs::exists(update));
 
     const std::string data = Write("private.cfg", "old", 0600);
-    ASSERT_TRUE(ReplaceFile(Write("private.cfg.tmp", "new", 0644), data));
+    ASSERT_TRUE(ReplaceFileByRename(Write("private.cfg.tmp", "new", 0644), data));
     EXPECT_EQ(ModeOf(data), 0600U);
 }
 
 TEST_F(ReplaceFileTest, ANewFileKeepsItsOwnPermissionsAndAMissingSourceFails) {
     const std::string target = folder_ + "/new.bin";
-    ASSERT_TRUE(ReplaceFile(Write("new.bin.tmp", "n", 0640), target));
+    ASSERT_TRUE(ReplaceFileByRename(Write("new.bin.tmp", "n", 0640), target));
     EXPECT_EQ(ModeOf(target), 0640U);
 
     const std::string kept = Write("kept.bin", "kept", 0700);
-    EXPECT_FALSE(ReplaceFile(folder_ + "/missing.tmp", kept));
+    EXPECT_FALSE(ReplaceFileByRename(folder_ + "/missing.tmp", kept));
     EXPECT_EQ(Read(kept), "kept");
     EXPECT_EQ(ModeOf(kept), 0700U);
 }

@@ -30,16 +30,16 @@ TEST(TemporaryDirectory, HonoursTmpdirAndAlwaysEndsWithASeparator) {
     }
 }
 
-TEST(CurrentDirectory, FollowsSetCurrentDirectory) {
+TEST(CurrentDirectory, FollowsChangeCurrentFolder) {
     const std::string before = CurrentDirectory();
     ASSERT_FALSE(before.empty());
     const auto folder = std::filesystem::canonical(std::filesystem::temp_directory_path());
-    ASSERT_TRUE(SetCurrentDirectory(folder.string()));
+    ASSERT_TRUE(ChangeCurrentFolder(folder.string()));
     EXPECT_EQ(CurrentDirectory(), folder.string());
-    EXPECT_FALSE(SetCurrentDirectory("/nonexistent/veldmoor/folder"));
+    EXPECT_FALSE(ChangeCurrentFolder("/nonexistent/veldmoor/folder"));
     EXPECT_EQ(CurrentDirectory(), folder.string());
-    EXPECT_FALSE(SetCurrentDirectory(""));
-    ASSERT_TRUE(SetCurrentDirectory(before));
+    EXPECT_FALSE(ChangeCurrentFolder(""));
+    ASSERT_TRUE(ChangeCurrentFolder(before));
 }
 
 TEST(DocumentsFolder, OverrideWinsAndLosesItsTrailingSeparator) {

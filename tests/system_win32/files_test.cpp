@@ -105,19 +105,19 @@ TEST_F(Files, RemovingAFile) {
 TEST_F(Files, ReplacingAFileInOneStep) {
     test::WriteFile(At("new"), "new");
     test::WriteFile(At("old"), "old");
-    ASSERT_TRUE(ReplaceFile(At("new"), At("old")));
+    ASSERT_TRUE(ReplaceFileByRename(At("new"), At("old")));
     EXPECT_EQ(test::ReadFile(At("old")), "new");
     EXPECT_EQ(KindOf(At("new")), PathKind::Missing);
 
     // A read-only target is replaced and stays read-only.
     test::WriteFile(At("newer"), "newer");
     ::SetFileAttributesW(WidenText(At("old")).c_str(), FILE_ATTRIBUTE_READONLY);
-    ASSERT_TRUE(ReplaceFile(At("newer"), At("old")));
+    ASSERT_TRUE(ReplaceFileByRename(At("newer"), At("old")));
     EXPECT_EQ(test::ReadFile(At("old")), "newer");
     EXPECT_TRUE(IsReadOnly(At("old")));
     ::SetFileAttributesW(WidenText(At("old")).c_str(), FILE_ATTRIBUTE_NORMAL);
 
-    EXPECT_FALSE(ReplaceFile(At("missing"), At("old")));
+    EXPECT_FALSE(ReplaceFileByRename(At("missing"), At("old")));
     EXPECT_EQ(test::ReadFile(At("old")), "newer");
 }
 
@@ -128,7 +128,7 @@ TEST_F(Files, AnOpenTargetIsNotReplacedAndStaysWhole) {
     const HANDLE open = ::CreateFileW(WidenText(At("running.exe")).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(open, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(ReplaceFile(At("update"), At("running.exe")));
+    EXPECT_FALSE(ReplaceFileByRename(At("update"), At("running.exe")));
     ::CloseHandle(open);
     EXPECT_EQ(test::ReadFile(At("running.exe")), "in use");
     EXPECT_EQ(test::ReadFile(At("update")), "update");

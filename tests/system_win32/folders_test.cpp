@@ -35,12 +35,12 @@ TEST(Folders, CurrentDirectoryFollowsAFolderWithUmlauts) {
     ASSERT_TRUE(MakeDirectory(inner));
     const std::string before = CurrentDirectory();
     ASSERT_FALSE(before.empty());
-    ASSERT_TRUE(SetCurrentDirectory(inner));
+    ASSERT_TRUE(ChangeCurrentFolder(inner));
     const std::string now = CurrentDirectory();
-    EXPECT_TRUE(SetCurrentDirectory(before));
+    EXPECT_TRUE(ChangeCurrentFolder(before));
     EXPECT_TRUE(EqualsNoCase(now, inner)) << now;
-    EXPECT_FALSE(SetCurrentDirectory(folder / "missing"));
-    EXPECT_FALSE(SetCurrentDirectory(""));
+    EXPECT_FALSE(ChangeCurrentFolder(folder / "missing"));
+    EXPECT_FALSE(ChangeCurrentFolder(""));
     EXPECT_EQ(CurrentDirectory(), before);
 }
 

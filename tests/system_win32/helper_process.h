@@ -3,9 +3,6 @@
 #pragma once
 
 #include <windows.h>
-// Its macros would rename the project's functions of the same names.
-#undef ReplaceFile
-#undef SetCurrentDirectory
 
 #include <chrono>
 #include <string>

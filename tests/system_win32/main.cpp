@@ -1,13 +1,12 @@
 // The test program, or one of its helpers when VELDMOOR_HELPER names a task.
-// windows.h (through the helper's header) comes first: shellapi.h builds on it.
 #include "tests/system_win32/helper_process.h"
 
 #include <gtest/gtest.h>
-#include <shellapi.h>
 
 #include <string>
 #include <vector>
 
+#include "system/command_line.h"
 #include "system/text_encoding.h"
 
 int main(int argc, char** argv) {
@@ -15,13 +14,12 @@ int main(int argc, char** argv) {
     const DWORD length = ::GetEnvironmentVariableW(veldmoor::test::kHelperVariable, task.data(),
                                                    static_cast<DWORD>(task.size()));
     if (length > 0 && length < task.size()) {
-        int count = 0;
-        wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-        std::vector<std::string> arguments;
-        for (int i = 1; i < count; ++i) {
-            arguments.push_back(veldmoor::NarrowText(wide[i]));
+        // The arguments as the programs read them, so the tests that pass text beyond ASCII to a
+        // helper check that reading too.
+        std::vector<std::string> arguments = veldmoor::CommandLineArguments(argc, argv);
+        if (!arguments.empty()) {
+            arguments.erase(arguments.begin());
         }
-        ::LocalFree(wide);
         // The helper's own helpers would otherwise run its task again.
         ::SetEnvironmentVariableW(veldmoor::test::kHelperVariable, nullptr);
         return veldmoor::test::RunHelperTask(

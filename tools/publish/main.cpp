@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "system/command_line.h"
 #include "tools/publish/chunk_index_writer.h"
 #include "tools/publish/repository_publisher.h"
 
@@ -132,7 +133,8 @@ static int RunPublish(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     try {
-        return RunPublish(argc, argv);
+        veldmoor::Utf8Arguments arguments(argc, argv);
+        return RunPublish(arguments.Count(), arguments.Values());
     } catch (const std::exception& e) {
         std::cerr << "veldmoor-publish: " << e.what() << "\n";
         return 1;

@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "system/command_line.h"
+#include "system/text_encoding.h"
 #include "tools/serve/repo_server.h"
 
 namespace {
@@ -106,7 +108,7 @@ static int RunServer(int argc, char** argv) {
         return 1;
     }
     if (!portFile.empty()) {
-        std::ofstream out(portFile, std::ios::trunc);
+        std::ofstream out(veldmoor::PathFromUtf8(portFile), std::ios::trunc);
         out << server.port() << "\n";
         if (!out) {
             std::cerr << "veldmoor-serve: cannot write the port to '" << portFile << "'\n";
@@ -134,7 +136,8 @@ static int RunServer(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     try {
-        return RunServer(argc, argv);
+        veldmoor::Utf8Arguments arguments(argc, argv);
+        return RunServer(arguments.Count(), arguments.Values());
     } catch (const std::exception& e) {
         std::cerr << "veldmoor-serve: " << e.what() << "\n";
         return 1;

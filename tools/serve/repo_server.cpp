@@ -15,6 +15,7 @@
 #include <thread>
 #include <utility>
 
+#include "system/text_encoding.h"
 #include "tools/serve/byte_ranges.h"
 
 namespace veldmoor {
@@ -228,7 +229,7 @@ void RepoServer::Impl::send(httplib::Response& res, int status, const std::strin
     auto shared = std::make_shared<Body>(std::move(body));
     std::shared_ptr<std::ifstream> file;
     if (!filePath.empty()) {
-        file = std::make_shared<std::ifstream>(filePath, std::ios::binary);
+        file = std::make_shared<std::ifstream>(PathFromUtf8(filePath), std::ios::binary);
     }
     const std::optional<std::uint64_t> cutOff = faulty ? faults.closeAfterBytes : std::nullopt;
     const auto stallFor = faulty ? faults.stall : std::chrono::milliseconds(0);
@@ -294,9 +295,9 @@ void RepoServer::Impl::handle(const httplib::Request& req, httplib::Response& re
         return;
     }
     entry.path = JoinSegments(segments);
-    fs::path file = fs::path(options.root);
+    fs::path file = PathFromUtf8(options.root);
     for (const auto& s : segments) {
-        file /= fs::path(s);
+        file /= PathFromUtf8(s);
     }
     std::error_code error;
     // Links are followed only as far as they stay inside the root: one that leads elsewhere
@@ -311,7 +312,7 @@ void RepoServer::Impl::handle(const httplib::Request& req, httplib::Response& re
         return;
     }
     const std::uint64_t size = fs::file_size(file, error);
-    const std::string filePath = file.string();
+    const std::string filePath = Utf8FromPath(file);
     const ServerFaults faults = currentFaults();
     const bool ranged = !rangeHeader.empty();
     const bool faulty = ranged || faults.alsoWholeAnswers;
@@ -406,11 +407,11 @@ int RepoServer::start() {
         return impl_->port;
     }
     std::error_code error;
-    if (!fs::is_directory(fs::path(impl_->options.root), error)) {
+    if (!fs::is_directory(PathFromUtf8(impl_->options.root), error)) {
         throw std::runtime_error("The repository folder '" + impl_->options.root +
                                  "' does not exist or is not a folder.");
     }
-    impl_->realRoot = fs::canonical(fs::path(impl_->options.root), error);
+    impl_->realRoot = fs::canonical(PathFromUtf8(impl_->options.root), error);
     auto& server = impl_->server;
     server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
     server.set_keep_alive_max_count(100000);

@@ -15,6 +15,7 @@
 #include "sync/patch_exception.h"
 #include "sync/repo_sync.h"
 #include "sync/transfer_pool.h"
+#include "system/command_line.h"
 #include "system/file_ops.h"
 #include "system/stop_signals.h"
 #include "system/terminal.h"
@@ -322,7 +323,8 @@ static int RunSync(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     try {
-        return RunSync(argc, argv);
+        veldmoor::Utf8Arguments arguments(argc, argv);
+        return RunSync(arguments.Count(), arguments.Values());
     } catch (const std::exception& e) {
         std::cerr << "veldmoor-sync: " << e.what() << "\n";
         return 1;
