@@ -11,4 +11,9 @@ bool IsWine();
 // (on Windows: version 6 or later). The Linux build uses libcurl's TLS, so it is true there.
 bool PlatformSupportsHttps();
 
+// True when the system's HTML engine, which the news page is shown with, can be started in this
+// process (on Windows: the browser control; Wine may lack its engine). Call it on the window's
+// thread. The Linux build's engine belongs to the window toolkit, which checks it itself.
+bool SystemHtmlEngineStarts();
+
 }  // namespace veldmoor

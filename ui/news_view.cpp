@@ -5,6 +5,7 @@
 #include <wx/webview.h>
 
 #include "system/path.h"
+#include "system/platform.h"
 #include "ui/wx_prompt.h"
 
 namespace veldmoor {
@@ -18,7 +19,9 @@ NewsNavigation ClassifyNewsNavigation(const std::string& target, const std::stri
 }
 
 bool IsNewsViewAvailable() {
-    return wxWebView::IsBackendAvailable(wxWebViewBackendDefault);
+    // A web view whose engine cannot start would put up wx's error box over the window and hold
+    // up the automatic update; the placeholder text takes its place instead.
+    return wxWebView::IsBackendAvailable(wxWebViewBackendDefault) && SystemHtmlEngineStarts();
 }
 
 bool CCustomHtmlView::Create(wxWindow* parent, wxWindowID id, const wxRect& rect,

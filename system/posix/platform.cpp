@@ -10,4 +10,8 @@ bool PlatformSupportsHttps() {
     return true;
 }
 
+bool SystemHtmlEngineStarts() {
+    return true;
+}
+
 }  // namespace veldmoor
