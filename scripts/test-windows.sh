@@ -91,7 +91,10 @@ exclude=$(
 t=$SECONDS
 failed=0
 # The end-to-end check below runs even when a test failed; the script fails at the end.
-(cd "$win" && ctest --output-on-failure -j "${VELDMOOR_JOBS:-2}" --timeout 600 \
+# A test that fails is run once more before it counts: under load Wine has let a knock between
+# two threads of one process, or a first file call, miss its time, where the same test passes
+# alone and on Windows. A second failure fails the run.
+(cd "$win" && ctest --output-on-failure -j "${VELDMOOR_JOBS:-2}" --timeout 600 --repeat until-pass:2 \
   -E "$exclude" ${VELDMOOR_CTEST_ARGS:-} </dev/null) ||
   failed=1
 echo "== windows tests: ctest under Wine ($((SECONDS - t)) s)"
@@ -190,18 +193,21 @@ if [ -f "$setup" ]; then
   target=$tmp/installed-launcher
   $wine "$setup" /S "/D=$($wine winepath -w "$target" 2>/dev/null)" </dev/null
   # Wine puts the desktop in the (private) home: $HOME/Desktop, or $HOME itself without one.
-  shortcuts() { find "$WINEPREFIX/drive_c" "$HOME" -name 'Veldmoor Launcher.lnk'; }
+  # Listed whole before it is searched: `grep -q` ends at its first match, and under pipefail the
+  # find it cut short would count as a failure.
+  shortcuts() { find "$WINEPREFIX/drive_c" "$HOME" -name 'Veldmoor Launcher.lnk' 2>/dev/null || true; }
   for expected in "$target/Launcher.exe" "$target/Uninstall.exe"; do
     [ -f "$expected" ] || {
       echo "test-windows: the installer did not write $expected" >&2
       failed=1
     }
   done
-  if ! shortcuts | grep -v 'Start Menu' | grep -q .; then
+  found=$(shortcuts)
+  if ! grep -v 'Start Menu' <<<"$found" | grep -q .; then
     echo "test-windows: the installer made no desktop shortcut" >&2
     failed=1
   fi
-  if ! shortcuts | grep -q 'Start Menu'; then
+  if ! grep -q 'Start Menu' <<<"$found"; then
     echo "test-windows: the installer made no Start-menu shortcut" >&2
     failed=1
   fi
@@ -217,12 +223,62 @@ if [ -f "$setup" ]; then
     ls -R "$target" >&2
     failed=1
   fi
-  if shortcuts | grep -q .; then
+  found=$(shortcuts)
+  if grep -q . <<<"$found"; then
     echo "test-windows: the uninstaller left a shortcut" >&2
     failed=1
   fi
   echo "== windows tests: installer and uninstaller ($((SECONDS - t)) s)"
 fi
 
+# --- the window: Launcher.exe counts down, patches a profile's installation and closes --------
+launcher=$win/app/Launcher.exe
+if [ -f "$launcher" ]; then
+  t=$SECONDS
+  # The launcher's own repository (nothing to update) and the news page, at the built-in paths
+  # under the server the override names.
+  mkdir -p "$check/launcher-source" "$check/repo/html" "$check/launcher"
+  "$linux/tools/veldmoor-publish" --quiet "$check/launcher-source" "$check/repo/launcher"
+  echo '<html><body><p>Neuigkeiten</p></body></html>' >"$check/repo/html/launcher.php"
+  cp "$launcher" "$check/launcher/"
+  cp -a "$check/installed" "$check/window"
+  {
+    printf '<LastSelected value="0" />\r\n<Profiles>\r\n\t<Profile>\r\n'
+    printf '\t\t<Name value="Veldmoor (Wine)" />\r\n'
+    printf '\t\t<PatchPath value="%s" />\r\n' "$($wine winepath -w "$check/window" 2>/dev/null)"
+    printf '\t\t<RepoPath value="%s" />\r\n' "$serve_url"
+    # A stand-in game that ends at once.
+    printf '\t\t<ExecuteAfterPatch value="C:\\windows\\system32\\hostname.exe" />\r\n'
+    printf '\t\t<AutoPatch enabled="true" />\r\n\t\t<SetRegistryPath enabled="false" />\r\n'
+    printf '\t</Profile>\r\n</Profiles>\r\n'
+  } >"$check/launcher/profiles.xml"
+  # The program started from its folder hands over to its copy in Wine's temporary folder; the
+  # copy shows the window, counts down, patches, starts the game and closes.
+  (cd "$check/launcher" && VELDMOOR_SERVER_OVERRIDE="${serve_url%/game/}" \
+    $wine Launcher.exe </dev/null >/dev/null 2>&1) || true
+  launcher_running() {
+    for proc in /proc/[0-9]*; do
+      if { tr '\0' ' ' <"$proc/cmdline"; } 2>/dev/null | grep -q 'Launcher\.exe' &&
+        { tr '\0' '\n' <"$proc/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+        return 0
+      fi
+    done
+    return 1
+  }
+  deadline=$((SECONDS + ${VELDMOOR_WINE_LAUNCHER_WAIT:-120}))
+  while launcher_running && [ $SECONDS -lt $deadline ]; do sleep 0.5; done
+  if launcher_running; then
+    echo "test-windows: Launcher.exe was still running after 120 s" >&2
+    # What the window shows then, for whoever reads the log.
+    shot=${VELDMOOR_WINE_SCREENSHOT:-}
+    [ -z "$shot" ] || import -window root "$shot" 2>/dev/null || true
+    failed=1
+  elif ! diff <(listing "$check/linux") <(listing "$check/window"); then
+    echo "test-windows: the launcher's window made another folder than veldmoor-sync" \
+      "(< veldmoor-sync, > Launcher.exe)" >&2
+    failed=1
+  fi
+  echo "== windows tests: Launcher.exe's window patches an installation ($((SECONDS - t)) s)"
+fi
 echo "== windows tests: done in $((SECONDS - started)) s"
 [ $failed = 0 ]
