@@ -96,6 +96,11 @@ struct PendingIndex {
     FileCheckCallback onCheck;
     StreamedIndex streamed;
     std::unique_ptr<DocumentTransfer> transfer;  // null when the file is refused unfetched
+    // The plan is made as soon as the index has come, whatever the order, and the index let go:
+    // a window of large files' indexes would otherwise wait whole for the file at its head.
+    bool digested = false;
+    std::optional<PreparedFile> planned;
+    std::exception_ptr failure;  // why no plan could be made, told in the file's turn
 };
 
 // A file being rebuilt while others are: its requests go out with theirs, but it is put in
@@ -142,6 +147,7 @@ struct RepoSync::Impl {
     bool stopped = false;
     std::unique_ptr<FolderLock> lock;
     std::deque<std::unique_ptr<PendingIndex>> pending;
+    std::size_t peakIndexBytes = 0;
     // Declared after what its transfers point into, so that it ends them first.
     std::unique_ptr<TransferPool> pool;
 
@@ -243,12 +249,19 @@ struct RepoSync::Impl {
     void planArrivedIndexes(bool all) {
         while (!pending.empty()) {
             PendingIndex& head = *pending.front();
+            digestArrived();
             const bool arrived = !head.transfer || head.transfer->ended();
             if (!arrived) {
                 if (!all && pending.size() <= window()) {
                     return;
                 }
-                runTransfers([&head] { return head.transfer->ended(); });
+                while (!head.transfer->ended()) {
+                    const std::size_t ended = transfers().endedCount();
+                    runTransfers([&] {
+                        return head.transfer->ended() || transfers().endedCount() != ended;
+                    });
+                    digestArrived();
+                }
             }
             const std::unique_ptr<PendingIndex> next = std::move(pending.front());
             pending.pop_front();
@@ -272,6 +285,47 @@ struct RepoSync::Impl {
             throw PatchException(0, kCodeFolderInPlaceOfFile, path,
                                  "A folder is where the listed file '" + path + "' belongs.");
         }
+        digest(entry);
+        if (entry.failure) {
+            std::rethrow_exception(entry.failure);
+        }
+        PreparedFile planned = std::move(*entry.planned);
+        for (const Piece& piece : planned.plan.pieces) {
+            if (piece.kind == kPieceDownload) {
+                planned.downloads.push_back(piece);
+                totalDownloadBytes += piece.length;
+            }
+        }
+        prepared.push_back(std::move(planned));
+    }
+
+    void digestArrived() {
+        std::size_t held = 0;
+        for (const auto& entry : pending) {
+            held += entry->streamed.reader.index().entries.capacity() * sizeof(Piece);
+        }
+        peakIndexBytes = std::max(peakIndexBytes, held);
+        for (const auto& entry : pending) {
+            digest(*entry);
+        }
+    }
+
+    // Makes the plan of a file whose index has come, or keeps why it cannot be made.
+    void digest(PendingIndex& entry) {
+        if (entry.digested || !entry.transfer || !entry.transfer->ended()) {
+            return;
+        }
+        entry.digested = true;
+        try {
+            entry.planned = planFromIndex(entry);
+        } catch (...) {
+            entry.failure = std::current_exception();
+        }
+    }
+
+    PreparedFile planFromIndex(PendingIndex& entry) {
+        const RemoteFile& file = entry.file;
+        const std::string& path = file.repoPath;
         DocumentTransfer& transfer = *entry.transfer;
         const bool tooLarge = transfer.passedWireLimit();
         if (transfer.state() != HttpTransfer::State::Done && !transfer.refused()) {
@@ -301,13 +355,7 @@ struct RepoSync::Impl {
                                       index.targetCrc);
         planGaps(planned.plan, index.targetSize);
         useResumeData(planned, index);
-        for (const Piece& piece : planned.plan.pieces) {
-            if (piece.kind == kPieceDownload) {
-                planned.downloads.push_back(piece);
-                totalDownloadBytes += piece.length;
-            }
-        }
-        prepared.push_back(std::move(planned));
+        return planned;
     }
 
     // What a broken transfer of this version left is taken as a second local copy; resume data
@@ -526,6 +574,10 @@ void RepoSync::patchPreparedFiles(const ProgressCallback& progress) {
 
 void RepoSync::setStopRequest(StopRequest stop) {
     impl_->stop = std::move(stop);
+}
+
+std::size_t RepoSync::peakIndexBytesHeld() const {
+    return impl_->peakIndexBytes;
 }
 
 std::size_t RepoSync::peakRequestsInFlight() const {

@@ -57,6 +57,8 @@ public:
     // The most requests that were on the wire at once so far: the connections over HTTP/1.1,
     // more once the server multiplexes.
     std::size_t peakRequestsInFlight() const;
+    // The most memory the chunk indexes on their way held at once, as seen between transfers.
+    std::size_t peakIndexBytesHeld() const;
 
 private:
     struct Impl;

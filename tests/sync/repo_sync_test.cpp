@@ -758,6 +758,32 @@ TEST_F(RepoSyncTest, FilesReceivedTogetherAreReportedAndPutInPlaceInListOrder) {
     expectInstalled(entries);
 }
 
+TEST_F(RepoSyncTest, EachIndexIsLetGoOnceItHasComeNotHeldForTheFilesBeforeIt) {
+    // Indexes large for their files (16-byte blocks): a window of them held whole until the
+    // file at its head is planned would be many indexes' worth.
+    constexpr std::size_t kFileSize = 64 * 1024;
+    constexpr std::uint32_t kSmallBlock = 16;
+    std::vector<ListedEntry> entries;
+    for (int i = 0; i < 24; ++i) {
+        entries.push_back(
+            {"big/f" + std::to_string(100 + i), randomBytes(kFileSize, 300 + i), 1000 + i});
+    }
+    test::publish(repo_.path(), entries, kSmallBlock);
+    // The first file's index comes last: every other one arrives while the run waits for it.
+    server_.setFaults(ServerFaults{.stall = std::chrono::milliseconds(300),
+                                   .alsoWholeAnswers = true,
+                                   .onlyPath = "/transfer/big/f100.chunks"});
+    RepoSync sync(install_.path(), address());
+    for (const RemoteFile& file : sync.listFiles()) {
+        sync.prepareFile(file, nullptr);
+    }
+    sync.patchPreparedFiles(nullptr);
+    // The first file's own index and those on the other connections, not the whole window.
+    const std::size_t oneIndex = (kFileSize / kSmallBlock + 16) * sizeof(Piece);
+    EXPECT_LE(sync.peakIndexBytesHeld(), 8 * oneIndex) << "one index takes " << oneIndex;
+    expectInstalled(entries);
+}
+
 std::uint64_t rangedBytes(const std::vector<ServedRequest>& requests) {
     std::uint64_t bytes = 0;
     for (const auto& request : requests) {

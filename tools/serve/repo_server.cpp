@@ -315,7 +315,8 @@ void RepoServer::Impl::handle(const httplib::Request& req, httplib::Response& re
     const std::string filePath = Utf8FromPath(file);
     const ServerFaults faults = currentFaults();
     const bool ranged = !rangeHeader.empty();
-    const bool faulty = ranged || faults.alsoWholeAnswers;
+    const bool faulty = (ranged || faults.alsoWholeAnswers) &&
+                        (faults.onlyPath.empty() || faults.onlyPath == entry.path);
     res.set_header("Accept-Ranges", "bytes");
 
     ParsedRanges parsed;

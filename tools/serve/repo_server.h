@@ -41,6 +41,8 @@ struct ServerFaults {
     std::chrono::milliseconds stall{0};
     // Applies the faults to every answer, not only to ranged ones.
     bool alsoWholeAnswers = false;
+    // When set, the faults apply to the answers for this path alone (as the server logs it).
+    std::string onlyPath;
 };
 
 // One request as the server saw it.
