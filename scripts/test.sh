@@ -44,7 +44,7 @@ bash scripts/fuzz.sh 15
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 echo "== tests under ThreadSanitizer (threaded code) (at ${SECONDS} s)"
-(cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+(cd build/tsan && TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/../../tests/tsan.supp" \
   ctest --output-on-failure -j "$jobs" -L threaded --no-tests=ignore)
 
 echo "== all tests under AddressSanitizer and UndefinedBehaviorSanitizer (at ${SECONDS} s)"
