@@ -11,6 +11,7 @@
 #include <streambuf>
 #include <vector>
 
+#include "system/new_file_buffer.h"
 #include "system/path.h"
 
 namespace veldmoor {
@@ -29,8 +30,8 @@ FileProblem ProblemOf(int errorNumber) {
     }
 }
 
-bool WriteAllAt(int handle, const char* data, std::size_t size, std::uint64_t offset,
-                int& errorNumber) {
+bool WriteAllAtOffset(int handle, const char* data, std::size_t size, std::uint64_t offset,
+                      int& errorNumber) {
     while (size > 0) {
         const ssize_t written = ::pwrite(handle, data, size, static_cast<off_t>(offset));
         if (written < 0) {
@@ -70,96 +71,24 @@ std::string RandomLetters() {
 
 }  // namespace
 
-// Positioned writes through a buffer: a seek writes out what is buffered and moves the
-// position, so the range receiver's scattered writes each cost one pwrite per run of bytes.
-class NewFile::Buffer : public std::streambuf {
-public:
-    Buffer(NewFile& file, int handle) : file_(file), handle_(handle), bytes_(128 * 1024) {
-        setp(bytes_.data(), bytes_.data() + bytes_.size());
+bool WriteAllAt(std::intptr_t handle, const char* data, std::size_t size, std::uint64_t offset,
+                int& error) {
+    return WriteAllAtOffset(static_cast<int>(handle), data, size, offset, error);
+}
+
+bool SizeOfOpenFile(std::intptr_t handle, std::uint64_t& size) {
+    struct stat info {};
+    if (::fstat(static_cast<int>(handle), &info) != 0) {
+        return false;
     }
-
-    bool WriteOut() {
-        const auto pending = static_cast<std::size_t>(pptr() - pbase());
-        if (pending == 0) {
-            return !failed_;
-        }
-        int errorNumber = 0;
-        if (!failed_ && !WriteAllAt(handle_, pbase(), pending, position_, errorNumber)) {
-            failed_ = true;
-            file_.Note(errorNumber, "cannot write");
-        }
-        position_ += pending;
-        setp(bytes_.data(), bytes_.data() + bytes_.size());
-        return !failed_;
-    }
-
-protected:
-    int_type overflow(int_type c) override {
-        if (!WriteOut()) {
-            return traits_type::eof();
-        }
-        if (!traits_type::eq_int_type(c, traits_type::eof())) {
-            *pptr() = traits_type::to_char_type(c);
-            pbump(1);
-        }
-        return traits_type::not_eof(c);
-    }
-
-    std::streamsize xsputn(const char* data, std::streamsize size) override {
-        if (size < static_cast<std::streamsize>(bytes_.size())) {
-            return std::streambuf::xsputn(data, size);
-        }
-        if (!WriteOut()) {
-            return 0;
-        }
-        int errorNumber = 0;
-        if (!WriteAllAt(handle_, data, static_cast<std::size_t>(size), position_, errorNumber)) {
-            failed_ = true;
-            file_.Note(errorNumber, "cannot write");
-            return 0;
-        }
-        position_ += static_cast<std::uint64_t>(size);
-        return size;
-    }
-
-    int sync() override { return WriteOut() ? 0 : -1; }
-
-    pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
-                     std::ios_base::openmode /*which*/) override {
-        const auto current = position_ + static_cast<std::uint64_t>(pptr() - pbase());
-        off_type target = offset;
-        if (direction == std::ios_base::cur) {
-            target += static_cast<off_type>(current);
-        } else if (direction == std::ios_base::end) {
-            struct stat info {};
-            if (::fstat(handle_, &info) != 0) {
-                return pos_type(off_type(-1));
-            }
-            target += static_cast<off_type>(info.st_size);
-        }
-        return seekpos(pos_type(target), std::ios_base::out);
-    }
-
-    pos_type seekpos(pos_type position, std::ios_base::openmode /*which*/) override {
-        if (off_type(position) < 0 || !WriteOut()) {
-            return pos_type(off_type(-1));
-        }
-        position_ = static_cast<std::uint64_t>(off_type(position));
-        return position;
-    }
-
-private:
-    NewFile& file_;
-    int handle_;
-    std::vector<char> bytes_;
-    std::uint64_t position_ = 0;  // file offset of the buffer's first byte
-    bool failed_ = false;
-};
+    size = static_cast<std::uint64_t>(info.st_size);
+    return true;
+}
 
 NewFile::NewFile(std::string path, std::intptr_t handle)
     : path_(std::move(path)),
       handle_(handle),
-      buffer_(std::make_unique<Buffer>(*this, static_cast<int>(handle))),
+      buffer_(std::make_unique<Buffer>(*this, handle)),
       stream_(std::make_unique<std::ostream>(buffer_.get())) {}
 
 std::unique_ptr<NewFile> NewFile::Create(const std::string& path, FileProblem& problem,

@@ -5,6 +5,7 @@
 #include <streambuf>
 #include <vector>
 
+#include "system/new_file_buffer.h"
 #include "system/text_encoding.h"
 #include "system/win32/win32_support.h"
 
@@ -39,8 +40,8 @@ OVERLAPPED At(std::uint64_t offset) {
     return position;
 }
 
-bool WriteAllAt(HANDLE handle, const char* data, std::size_t size, std::uint64_t offset,
-                DWORD& error) {
+bool WriteAllAtOffset(HANDLE handle, const char* data, std::size_t size, std::uint64_t offset,
+                      DWORD& error) {
     while (size > 0) {
         const DWORD chunk = size > (1U << 30U) ? (1U << 30U) : static_cast<DWORD>(size);
         OVERLAPPED position = At(offset);
@@ -80,96 +81,27 @@ std::wstring RandomLetters() {
 
 }  // namespace
 
-// Positioned writes through a buffer: a seek writes out what is buffered and moves the
-// position, so the range receiver's scattered writes each cost one WriteFile per run of bytes.
-class NewFile::Buffer : public std::streambuf {
-public:
-    Buffer(NewFile& file, HANDLE handle) : file_(file), handle_(handle), bytes_(128 * 1024) {
-        setp(bytes_.data(), bytes_.data() + bytes_.size());
+bool WriteAllAt(std::intptr_t handle, const char* data, std::size_t size, std::uint64_t offset,
+                int& error) {
+    DWORD code = 0;
+    const bool written = WriteAllAtOffset(AsHandle(handle), data, size, offset, code);
+    error = static_cast<int>(code);
+    return written;
+}
+
+bool SizeOfOpenFile(std::intptr_t handle, std::uint64_t& size) {
+    LARGE_INTEGER bytes{};
+    if (::GetFileSizeEx(AsHandle(handle), &bytes) == 0) {
+        return false;
     }
-
-    bool WriteOut() {
-        const auto pending = static_cast<std::size_t>(pptr() - pbase());
-        if (pending == 0) {
-            return !failed_;
-        }
-        DWORD error = 0;
-        if (!failed_ && !WriteAllAt(handle_, pbase(), pending, position_, error)) {
-            failed_ = true;
-            file_.Note(static_cast<int>(error), "cannot write");
-        }
-        position_ += pending;
-        setp(bytes_.data(), bytes_.data() + bytes_.size());
-        return !failed_;
-    }
-
-protected:
-    int_type overflow(int_type c) override {
-        if (!WriteOut()) {
-            return traits_type::eof();
-        }
-        if (!traits_type::eq_int_type(c, traits_type::eof())) {
-            *pptr() = traits_type::to_char_type(c);
-            pbump(1);
-        }
-        return traits_type::not_eof(c);
-    }
-
-    std::streamsize xsputn(const char* data, std::streamsize size) override {
-        if (size < static_cast<std::streamsize>(bytes_.size())) {
-            return std::streambuf::xsputn(data, size);
-        }
-        if (!WriteOut()) {
-            return 0;
-        }
-        DWORD error = 0;
-        if (!WriteAllAt(handle_, data, static_cast<std::size_t>(size), position_, error)) {
-            failed_ = true;
-            file_.Note(static_cast<int>(error), "cannot write");
-            return 0;
-        }
-        position_ += static_cast<std::uint64_t>(size);
-        return size;
-    }
-
-    int sync() override { return WriteOut() ? 0 : -1; }
-
-    pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
-                     std::ios_base::openmode /*which*/) override {
-        const auto current = position_ + static_cast<std::uint64_t>(pptr() - pbase());
-        off_type target = offset;
-        if (direction == std::ios_base::cur) {
-            target += static_cast<off_type>(current);
-        } else if (direction == std::ios_base::end) {
-            LARGE_INTEGER size{};
-            if (::GetFileSizeEx(handle_, &size) == 0) {
-                return pos_type(off_type(-1));
-            }
-            target += static_cast<off_type>(size.QuadPart);
-        }
-        return seekpos(pos_type(target), std::ios_base::out);
-    }
-
-    pos_type seekpos(pos_type position, std::ios_base::openmode /*which*/) override {
-        if (off_type(position) < 0 || !WriteOut()) {
-            return pos_type(off_type(-1));
-        }
-        position_ = static_cast<std::uint64_t>(off_type(position));
-        return position;
-    }
-
-private:
-    NewFile& file_;
-    HANDLE handle_;
-    std::vector<char> bytes_;
-    std::uint64_t position_ = 0;  // file offset of the buffer's first byte
-    bool failed_ = false;
-};
+    size = static_cast<std::uint64_t>(bytes.QuadPart);
+    return true;
+}
 
 NewFile::NewFile(std::string path, std::intptr_t handle)
     : path_(std::move(path)),
       handle_(handle),
-      buffer_(std::make_unique<Buffer>(*this, AsHandle(handle))),
+      buffer_(std::make_unique<Buffer>(*this, handle)),
       stream_(std::make_unique<std::ostream>(buffer_.get())) {}
 
 std::unique_ptr<NewFile> NewFile::Create(const std::string& path, FileProblem& problem,
