@@ -21,6 +21,13 @@ enum class FileProblem {
     Other,
 };
 
+// When MoveOver forces the move itself to the drive.
+enum class MoveSync { Now, Later };
+
+// Forces the moves into `folder` made with MoveSync::Later to the drive. On Windows every move
+// is written through as it is made, and this does nothing.
+void SyncMovesInFolder(const std::string& folder);
+
 class NewFile {
 public:
     // Creates `path` for reading and writing. Whatever is already at `path` and is not a folder
@@ -60,12 +67,22 @@ public:
     // on Windows, where the rights come from the folder.
     void TakePermissionsOf(const std::string& path);
 
+    // Writes out what the stream holds, forces it to the drive and closes the file, which stays
+    // under its own name until MoveOver or this object's end: a file finished long before its
+    // turn to be moved holds neither a descriptor nor a buffer meanwhile. The stream fails,
+    // and ReadBack, SetLastWriteTime and TakePermissionsOf do nothing, afterwards. False when
+    // a write so far failed or the file cannot be forced to the drive.
+    bool Close();
+
     // Moves the file over `target` in one step (a link at `target` is replaced, not followed),
     // durably: what the stream holds is written out and forced to the drive first, and the move
     // itself is forced to the drive after, so that a crash or a power cut leaves at `target`
     // either the old file or the complete new one, never a short or empty one. False on
-    // failure; the file is then still owned and deleted with this object.
-    bool MoveOver(const std::string& target);
+    // failure; the file is then still owned and deleted with this object. With MoveSync::Later
+    // the move itself is not forced to the drive here (the file's bytes still are): a caller
+    // that moves many files into few folders forces each folder once, with SyncMovesInFolder.
+    // A move lost in a crash leaves the old file, never a short one.
+    bool MoveOver(const std::string& target, MoveSync sync = MoveSync::Now);
 
     // The first failure of a write, reserve or move.
     FileProblem Problem() const { return problem_; }

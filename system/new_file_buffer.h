@@ -2,10 +2,11 @@
 // query below differ, and each system's new_file.cpp implements them on its handle.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <streambuf>
-#include <vector>
 
 #include "system/new_file.h"
 
@@ -17,12 +18,24 @@ bool WriteAllAt(std::intptr_t handle, const char* data, std::size_t size, std::u
 // The file's size; false when it cannot be read.
 bool SizeOfOpenFile(std::intptr_t handle, std::uint64_t& size);
 
+// The bytes NewFile moves at once for a file of `size` bytes: a small file needs no more than
+// itself, and a run of thousands of small files would otherwise map 128 KiB for each.
+inline std::size_t BlockSizeFor(std::uint64_t size) {
+    return static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(size, std::uint64_t{4096}, std::uint64_t{128 * 1024}));
+}
+
 // Positioned writes through a buffer: a seek writes out what is buffered and moves the
 // position, so the range receiver's scattered writes each cost one write per run of bytes.
 class NewFile::Buffer : public std::streambuf {
 public:
-    Buffer(NewFile& file, std::intptr_t handle) : file_(file), handle_(handle), bytes_(128 * 1024) {
-        setp(bytes_.data(), bytes_.data() + bytes_.size());
+    Buffer(NewFile& file, std::intptr_t handle) : file_(file), handle_(handle) {}
+
+    // The file will hold `size` bytes. The buffer is made on the first write, uninitialised.
+    void ExpectSize(std::uint64_t size) {
+        if (!bytes_) {
+            capacity_ = BlockSizeFor(size);
+        }
     }
 
     bool WriteOut() {
@@ -36,12 +49,16 @@ public:
             file_.Note(error, "cannot write");
         }
         position_ += pending;
-        setp(bytes_.data(), bytes_.data() + bytes_.size());
+        setp(bytes_.get(), bytes_.get() + capacity_);
         return !failed_;
     }
 
 protected:
     int_type overflow(int_type c) override {
+        if (!bytes_) {
+            bytes_ = std::make_unique_for_overwrite<char[]>(capacity_);
+            setp(bytes_.get(), bytes_.get() + capacity_);
+        }
         if (!WriteOut()) {
             return traits_type::eof();
         }
@@ -53,8 +70,8 @@ protected:
     }
 
     std::streamsize xsputn(const char* data, std::streamsize size) override {
-        if (size < static_cast<std::streamsize>(bytes_.size())) {
-            return std::streambuf::xsputn(data, size);
+        if (size < static_cast<std::streamsize>(capacity_)) {
+            return std::streambuf::xsputn(data, size);  // its overflow makes the buffer
         }
         if (!WriteOut()) {
             return 0;
@@ -98,7 +115,8 @@ protected:
 private:
     NewFile& file_;
     std::intptr_t handle_;
-    std::vector<char> bytes_;
+    std::size_t capacity_ = BlockSizeFor(UINT64_MAX);
+    std::unique_ptr<char[]> bytes_;
     std::uint64_t position_ = 0;  // file offset of the buffer's first byte
     bool failed_ = false;
 };

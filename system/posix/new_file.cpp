@@ -151,6 +151,7 @@ void NewFile::Note(int errorNumber, const std::string& what) {
 }
 
 bool NewFile::Reserve(std::uint64_t size) {
+    buffer_->ExpectSize(size);
     const int result = ::posix_fallocate(static_cast<int>(handle_), 0, static_cast<off_t>(size));
     if (result == 0) {
         return true;
@@ -172,16 +173,42 @@ std::ostream& NewFile::Stream() {
 }
 
 bool NewFile::Flush() {
+    if (!buffer_) {
+        return problem_ == FileProblem::None;  // closed: written out then
+    }
     stream_->flush();
     return buffer_->WriteOut() && problem_ == FileProblem::None;
 }
 
+bool NewFile::Close() {
+    if (handle_ < 0) {
+        return problem_ == FileProblem::None;
+    }
+    if (!Flush()) {
+        return false;
+    }
+    if (::fsync(static_cast<int>(handle_)) != 0) {
+        Note(errno, "cannot force to the drive");
+        return false;
+    }
+    stream_->rdbuf(nullptr);  // later writes fail rather than reach a freed buffer
+    buffer_.reset();
+    ::close(static_cast<int>(handle_));
+    handle_ = -1;
+    return true;
+}
+
 bool NewFile::ReadBack(const std::function<void(const char*, std::size_t)>& consume) {
-    std::vector<char> block(128 * 1024);
+    if (handle_ < 0) {
+        return false;
+    }
+    std::uint64_t size = 0;
+    const std::size_t blockSize = BlockSizeFor(SizeOfOpenFile(handle_, size) ? size : UINT64_MAX);
+    const auto block = std::make_unique_for_overwrite<char[]>(blockSize);
     std::uint64_t offset = 0;
     for (;;) {
-        const ssize_t got = ::pread(static_cast<int>(handle_), block.data(), block.size(),
-                                    static_cast<off_t>(offset));
+        const ssize_t got =
+            ::pread(static_cast<int>(handle_), block.get(), blockSize, static_cast<off_t>(offset));
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -191,12 +218,15 @@ bool NewFile::ReadBack(const std::function<void(const char*, std::size_t)>& cons
         if (got == 0) {
             return true;
         }
-        consume(block.data(), static_cast<std::size_t>(got));
+        consume(block.get(), static_cast<std::size_t>(got));
         offset += static_cast<std::uint64_t>(got);
     }
 }
 
 bool NewFile::SetLastWriteTime(std::int64_t secondsSince1970) {
+    if (handle_ < 0) {
+        return false;
+    }
     struct timespec times[2]{};
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = static_cast<time_t>(secondsSince1970);
@@ -207,17 +237,17 @@ void NewFile::TakePermissionsOf(const std::string& path) {
     // The new file was made with the defaults; the one it replaces keeps its bits, above all
     // the execute bits of a program such as the launcher itself. A failure changes nothing else.
     struct stat replaced {};
-    if (::lstat(path.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
+    if (handle_ >= 0 && ::lstat(path.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
         ::fchmod(static_cast<int>(handle_), replaced.st_mode & 07777);
     }
 }
 
-bool NewFile::MoveOver(const std::string& target) {
-    if (!Flush()) {
-        return false;
-    }
-    if (::fsync(static_cast<int>(handle_)) != 0) {
-        Note(errno, "cannot force to the drive");
+void SyncMovesInFolder(const std::string& folder) {
+    SyncFolder(folder);
+}
+
+bool NewFile::MoveOver(const std::string& target, MoveSync sync) {
+    if (!Close()) {
         return false;
     }
     if (std::rename(path_.c_str(), target.c_str()) != 0) {
@@ -225,7 +255,9 @@ bool NewFile::MoveOver(const std::string& target) {
         return false;
     }
     moved_ = true;
-    SyncFolder(DirectoryOf(target));
+    if (sync == MoveSync::Now) {
+        SyncFolder(DirectoryOf(target));
+    }
     return true;
 }
 

@@ -175,6 +175,7 @@ void NewFile::Note(int errorNumber, const std::string& what) {
 }
 
 bool NewFile::Reserve(std::uint64_t size) {
+    buffer_->ExpectSize(size);
     // Setting the end claims the clusters on NTFS (the file is not sparse), so a full drive
     // fails here.
     FILE_END_OF_FILE_INFO end{};
@@ -191,24 +192,47 @@ std::ostream& NewFile::Stream() {
 }
 
 bool NewFile::Flush() {
+    if (!buffer_) {
+        return problem_ == FileProblem::None;  // closed: written out then
+    }
     stream_->flush();
     return buffer_->WriteOut() && problem_ == FileProblem::None;
 }
 
+bool NewFile::Close() {
+    if (AsHandle(handle_) == INVALID_HANDLE_VALUE) {
+        return problem_ == FileProblem::None;
+    }
+    if (!Flush()) {
+        return false;
+    }
+    if (::FlushFileBuffers(AsHandle(handle_)) == 0) {
+        Note(static_cast<int>(::GetLastError()), "cannot force to the drive");
+        return false;
+    }
+    stream_->rdbuf(nullptr);  // later writes fail rather than reach a freed buffer
+    buffer_.reset();
+    ::CloseHandle(AsHandle(handle_));
+    handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+    return true;
+}
+
 bool NewFile::ReadBack(const std::function<void(const char*, std::size_t)>& consume) {
-    std::vector<char> block(128 * 1024);
+    std::uint64_t size = 0;
+    const std::size_t blockSize = BlockSizeFor(SizeOfOpenFile(handle_, size) ? size : UINT64_MAX);
+    const auto block = std::make_unique_for_overwrite<char[]>(blockSize);
     std::uint64_t offset = 0;
     for (;;) {
         OVERLAPPED position = At(offset);
         DWORD got = 0;
-        if (::ReadFile(AsHandle(handle_), block.data(), static_cast<DWORD>(block.size()), &got,
+        if (::ReadFile(AsHandle(handle_), block.get(), static_cast<DWORD>(blockSize), &got,
                        &position) == 0) {
             return ::GetLastError() == ERROR_HANDLE_EOF;
         }
         if (got == 0) {
             return true;
         }
-        consume(block.data(), got);
+        consume(block.get(), got);
         offset += got;
     }
 }
@@ -224,17 +248,13 @@ void NewFile::TakePermissionsOf(const std::string& /*path*/) {
     // read-only attribute would only stop the next update.
 }
 
-bool NewFile::MoveOver(const std::string& target) {
-    if (!Flush()) {
-        return false;
-    }
-    if (::FlushFileBuffers(AsHandle(handle_)) == 0) {
-        Note(static_cast<int>(::GetLastError()), "cannot force to the drive");
-        return false;
-    }
+void SyncMovesInFolder(const std::string& /*folder*/) {}
+
+bool NewFile::MoveOver(const std::string& target, MoveSync /*sync*/) {
     // The move opens the file by its name; an open handle without write sharing would refuse it.
-    ::CloseHandle(AsHandle(handle_));
-    handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+    if (!Close()) {
+        return false;
+    }
     constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     if (::MoveFileExW(win32::SystemPath(path_).c_str(), win32::SystemPath(target).c_str(),
                       kFlags) == 0) {

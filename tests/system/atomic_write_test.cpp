@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "system/atomic_file.h"
+#include "system/file_time.h"
 #include "system/new_file.h"
 
 namespace veldmoor {
@@ -65,6 +66,42 @@ TEST_F(AtomicWrite, FilesBesideATargetTakeNamesOfTheirOwnAndTouchNothingThere) {
     second.reset();  // never moved: gone with its object
     EXPECT_EQ(Read(At("list")), "new");
     EXPECT_EQ(Names(), std::vector<std::string>{"list"});
+}
+
+TEST_F(AtomicWrite, AClosedFileKeepsItsBytesAndTimeAndStillMovesOrGoes) {
+    std::ofstream(At("target"), std::ios::binary) << "old";
+    std::string bytes(10000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i * 7 + i / 256);
+    }
+    FileProblem problem = FileProblem::Other;
+    std::string error;
+    auto file = NewFile::Create(At("target.tmp"), problem, error);
+    ASSERT_NE(file, nullptr) << error;
+    // Told of a small file, it buffers little: what is written past that goes out in pieces.
+    ASSERT_TRUE(file->Reserve(100));
+    file->Stream().write(bytes.data(), 3000);
+    file->Stream().write(bytes.data() + 3000, 5000);
+    file->Stream().seekp(8000);
+    file->Stream().write(bytes.data() + 8000, 2000);
+    ASSERT_TRUE(file->Flush());
+    ASSERT_TRUE(file->SetLastWriteTime(1500000000));
+    ASSERT_TRUE(file->Close()) << file->Error();
+    EXPECT_EQ(Read(At("target.tmp")), bytes);
+    file->Stream() << "more";
+    EXPECT_FALSE(file->Stream().good()) << "a write after Close was taken";
+    ASSERT_TRUE(file->MoveOver(At("target"), MoveSync::Later)) << file->Error();
+    SyncMovesInFolder(folder_);
+    file.reset();
+    EXPECT_EQ(Read(At("target")), bytes);
+    EXPECT_EQ(LastWriteTime(At("target")), 1500000000);
+
+    auto abandoned = NewFile::Create(At("other.tmp"), problem, error);
+    ASSERT_NE(abandoned, nullptr) << error;
+    abandoned->Stream() << "never moved";
+    ASSERT_TRUE(abandoned->Close());
+    abandoned.reset();
+    EXPECT_EQ(Names(), std::vector<std::string>{"target"});
 }
 
 TEST_F(AtomicWrite, AMissingFolderIsReportedByName) {

@@ -161,6 +161,40 @@ TEST_F(Files, ANewFileIsWrittenReadBackTimedAndMovedOver) {
     EXPECT_EQ(KindOf(At("target.tmp")), PathKind::Missing);
 }
 
+TEST_F(Files, AClosedNewFileKeepsItsBytesAndTimeAndStillMovesOrGoes) {
+    test::WriteFile(At("target"), "old");
+    std::string bytes(10000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i * 7 + i / 256);
+    }
+    FileProblem problem = FileProblem::Other;
+    std::string error;
+    auto file = NewFile::Create(At("target.tmp"), problem, error);
+    ASSERT_NE(file, nullptr) << error;
+    ASSERT_TRUE(file->Reserve(100));
+    file->Stream().write(bytes.data(), 3000);
+    file->Stream().write(bytes.data() + 3000, 5000);
+    file->Stream().seekp(8000);
+    file->Stream().write(bytes.data() + 8000, 2000);
+    ASSERT_TRUE(file->Flush());
+    ASSERT_TRUE(file->SetLastWriteTime(1500000000));
+    ASSERT_TRUE(file->Close()) << file->Error();
+    EXPECT_EQ(test::ReadFile(At("target.tmp")), bytes);
+    file->Stream() << "more";
+    EXPECT_FALSE(file->Stream().good()) << "a write after Close was taken";
+    ASSERT_TRUE(file->MoveOver(At("target"), MoveSync::Later)) << file->Error();
+    file.reset();
+    EXPECT_EQ(test::ReadFile(At("target")), bytes);
+    EXPECT_EQ(LastWriteTime(At("target")), 1500000000);
+
+    auto abandoned = NewFile::Create(At("other.tmp"), problem, error);
+    ASSERT_NE(abandoned, nullptr) << error;
+    abandoned->Stream() << "never moved";
+    ASSERT_TRUE(abandoned->Close());
+    abandoned.reset();
+    EXPECT_FALSE(PathExists(At("other.tmp")));
+}
+
 TEST_F(Files, ANewFileThatIsNotMovedIsDeleted) {
     FileProblem problem = FileProblem::Other;
     std::string error;
