@@ -171,7 +171,7 @@ FileRebuild::~FileRebuild() = default;
 
 bool FileRebuild::keepForResume() noexcept {
     try {
-        if (!receiver_ || !temp_ || temp_->Problem() != FileProblem::None) {
+        if (sealed_ || !receiver_ || !temp_ || temp_->Problem() != FileProblem::None) {
             return false;
         }
         ResumeRecord record{file_.file.time, size_, file_.plan.expectedCrc, {}};
@@ -210,12 +210,12 @@ void FileRebuild::failTransfer(const HttpResult& got) {
     fail(1, 4, path, "Http request failed while patching '" + path + "'! " + got.cause);
 }
 
-void FileRebuild::finish() {
+void FileRebuild::seal() {
+    if (sealed_) {
+        return;
+    }
     const std::string& path = file_.file.repoPath;
     const std::string& localPath = file_.file.localPath;
-    if (!receiver_ && progress_) {
-        progress_(path, 0, 0);
-    }
     if (!temp_->Flush()) {
         failWriting(temp_->Problem(), temp_->Error());
     }
@@ -241,8 +241,21 @@ void FileRebuild::finish() {
     // complete, and no path is followed to set it.
     temp_->SetLastWriteTime(file_.file.time);
     temp_->TakePermissionsOf(localPath);
+    if (!temp_->Close()) {
+        failWriting(temp_->Problem(), temp_->Error());
+    }
+    sealed_ = true;
+}
+
+void FileRebuild::finish(MoveSync sync) {
+    const std::string& path = file_.file.repoPath;
+    const std::string& localPath = file_.file.localPath;
+    if (!receiver_ && progress_) {
+        progress_(path, 0, 0);
+    }
+    seal();
     // One rename replaces the old file, so no failure can leave the player without it.
-    if (!temp_->MoveOver(localPath)) {
+    if (!temp_->MoveOver(localPath, sync)) {
         if (temp_->Problem() == FileProblem::IsFolder || KindOf(localPath) == PathKind::Folder) {
             fail(0, kCodeFolderInPlaceOfFile, path,
                  "A folder is where the listed file '" + path + "' belongs.");

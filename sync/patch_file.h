@@ -44,9 +44,13 @@ public:
     // (sync/resume_data.h) when enough of it came, so that the next run need not fetch it
     // again. True when kept; the temporary file is gone either way once this object is.
     bool keepForResume() noexcept;
-    // Checks the whole file's CRC-32 as it lies on the drive, gives it its time and moves it
-    // over the old file. Throws PatchException.
-    void finish();
+    // Once every download has come: checks the whole file's CRC-32 as it lies on the drive,
+    // gives it its time and closes it, so that a file waiting for its turn to be put in place
+    // holds neither a descriptor nor a buffer. Throws PatchException.
+    void seal();
+    // Seals the file unless that was done, and moves it over the old file (see
+    // NewFile::MoveOver for `sync`). Throws PatchException.
+    void finish(MoveSync sync = MoveSync::Now);
 
 private:
     [[noreturn]] void failWriting(FileProblem problem, const std::string& error) const;
@@ -56,6 +60,7 @@ private:
     std::uint32_t size_ = 0;
     std::unique_ptr<NewFile> temp_;
     std::unique_ptr<RangeReceiver> receiver_;
+    bool sealed_ = false;
 };
 
 // Rebuilds `file`, gives it its listed time and replaces whatever was at its local path with

@@ -9,6 +9,7 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string_view>
 #include <utility>
 
@@ -104,7 +105,8 @@ struct PendingIndex {
 };
 
 // A file being rebuilt while others are: its requests go out with theirs, but it is put in
-// place, and its progress reported, in list order.
+// place, and its progress reported, in list order. Once its downloads have all come it is
+// sealed (checked, given its time, closed) and waits for its turn holding no descriptor.
 struct ActiveRebuild {
     explicit ActiveRebuild(TransferPool& pool) : pool(pool) {}
     ~ActiveRebuild() {
@@ -123,7 +125,9 @@ struct ActiveRebuild {
 
     TransferPool& pool;
     const PreparedFile* prepared = nullptr;
+    std::uint64_t targetSize = 0;
     bool timeOnly = false;
+    bool sealed = false;
     bool completed = false;      // put in place, or the attempt ended in its turn
     std::exception_ptr failure;  // thrown when the file's turn comes
     std::unique_ptr<FileRebuild> rebuild;
@@ -141,7 +145,9 @@ struct RepoSync::Impl {
     std::string installFolder;
     std::string repoAddress;
     HttpSession session;
-    std::vector<PreparedFile> prepared;
+    // A deque, so that the rebuilds begun while later files are still planned keep their
+    // references.
+    std::deque<PreparedFile> prepared;
     std::uint64_t totalDownloadBytes = 0;
     StopRequest stop;
     bool stopped = false;
@@ -150,6 +156,19 @@ struct RepoSync::Impl {
     std::size_t peakIndexBytes = 0;
     // Declared after what its transfers point into, so that it ends them first.
     std::unique_ptr<TransferPool> pool;
+    // Rebuilds begun and not yet put in place, in list order; declared after the pool, so
+    // that they end their transfers while it is there. `receiving`: those whose downloads
+    // are still on their way.
+    std::deque<std::unique_ptr<ActiveRebuild>> rebuilds;
+    std::vector<ActiveRebuild*> receiving;
+    std::uint64_t bytesAhead = 0;  // the target sizes of `rebuilds`
+    std::size_t begun = 0;         // prepared files whose rebuild has begun
+    ProgressCallback progress;     // patchPreparedFiles's; progress is held until then
+    bool fetchWhilePlanning = true;
+    // Folders files were moved into: each is forced to the drive once, when the patching
+    // ends, rather than once for every file.
+    std::set<std::string> foldersMovedInto;
+    bool patching = false;
 
     bool stopRequested() {
         if (!stopped && stop && stop()) {
@@ -253,6 +272,7 @@ struct RepoSync::Impl {
             const bool arrived = !head.transfer || head.transfer->ended();
             if (!arrived) {
                 if (!all && pending.size() <= window()) {
+                    advanceRebuilds();
                     return;
                 }
                 while (!head.transfer->ended()) {
@@ -261,11 +281,86 @@ struct RepoSync::Impl {
                         return head.transfer->ended() || transfers().endedCount() != ended;
                     });
                     digestArrived();
+                    advanceRebuilds();
                 }
             }
             const std::unique_ptr<PendingIndex> next = std::move(pending.front());
             pending.pop_front();
             planFile(*next);
+            advanceRebuilds();
+        }
+    }
+
+    // New files' room claimed ahead of the file being put in place: files done before their
+    // turn wait beside the old ones, and a slow file at the head must not make them pile up
+    // without end, on the drive or in memory.
+    static constexpr std::uint64_t kBytesAhead = 512ULL * 1024 * 1024;
+    static constexpr std::size_t kFilesAhead = 8192;
+
+    // Seals the rebuilds whose downloads have all come, and begins those of planned files while
+    // fewer than a window of them are receiving. It runs while later files are still being
+    // planned, so that the first files' ranges flow while later indexes are on their way;
+    // nothing is put in place, and no progress told, before patchPreparedFiles.
+    void advanceRebuilds() {
+        if (!patching && !fetchWhilePlanning) {
+            return;
+        }
+        std::erase_if(receiving, [](ActiveRebuild* active) {
+            if (!active->transferEnded()) {
+                return false;
+            }
+            sealIfComplete(*active);
+            return true;
+        });
+        while (begun < prepared.size() && receiving.size() < window() &&
+               (rebuilds.empty() || (rebuilds.size() < kFilesAhead &&
+                                     bytesAhead + targetSizeOf(prepared[begun]) <= kBytesAhead))) {
+            rebuilds.push_back(beginRebuild(prepared[begun++]));
+            ActiveRebuild& active = *rebuilds.back();
+            bytesAhead += active.targetSize;
+            if (active.transferEnded()) {
+                sealIfComplete(active);
+            } else {
+                receiving.push_back(&active);
+            }
+        }
+    }
+
+    // A failure or a stop ends the run: the rebuilds begun are ended at once (their transfers
+    // cancelled, their temporary files removed, what came of a large file kept for resuming),
+    // not when the caller lets go of this object.
+    template <typename Work>
+    auto abandoningRebuildsOnFailure(Work&& work) {
+        try {
+            return work();
+        } catch (...) {
+            receiving.clear();
+            rebuilds.clear();
+            bytesAhead = 0;
+            throw;
+        }
+    }
+
+    static std::uint64_t targetSizeOf(const PreparedFile& file) {
+        const std::vector<Piece>& pieces = file.plan.pieces;
+        return pieces.empty() ? 0
+                              : std::uint64_t{pieces.back().targetOffset} + pieces.back().length;
+    }
+
+    // A rebuild whose downloads all came is checked and closed now; a failed one waits for its
+    // turn, which tells the failure and keeps what came for the next run.
+    static void sealIfComplete(ActiveRebuild& active) {
+        if (active.sealed || active.failure || active.timeOnly || !active.rebuild ||
+            (active.transfer && active.transfer->state() != HttpTransfer::State::Done)) {
+            return;
+        }
+        active.sealed = true;
+        active.completed = true;  // every byte came: nothing to resume, whatever the check finds
+        active.transfer.reset();
+        try {
+            active.rebuild->seal();
+        } catch (const PatchException&) {
+            active.failure = std::current_exception();
         }
     }
 
@@ -380,17 +475,17 @@ struct RepoSync::Impl {
     // Begins the rebuild of one file: lays out its local blocks and sends its range requests.
     // A failure waits for the file's turn, so that the files before it are put in place first,
     // as they would be one after another.
-    std::unique_ptr<ActiveRebuild> beginRebuild(const PreparedFile& file,
-                                                const ProgressCallback& progress) {
+    std::unique_ptr<ActiveRebuild> beginRebuild(const PreparedFile& file) {
         auto active = std::make_unique<ActiveRebuild>(transfers());
         active->prepared = &file;
+        active->targetSize = targetSizeOf(file);
         if (localCopyIsCurrent(file)) {
             active->timeOnly = true;
             return active;
         }
         ActiveRebuild* self = active.get();
-        const ProgressCallback held = [self, &progress](const std::string& path,
-                                                        unsigned int written, unsigned int total) {
+        const ProgressCallback held = [self, this](const std::string& path, unsigned int written,
+                                                   unsigned int total) {
             if (self->reporting) {
                 if (progress) {
                     progress(path, written, total);
@@ -433,34 +528,36 @@ struct RepoSync::Impl {
         // Whatever the check finds, the bytes are not kept: a file that fails its checksum
         // must not be resumed from them.
         active.completed = true;
-        active.rebuild->finish();
+        foldersMovedInto.insert(DirectoryOf(file.file.localPath));
+        active.rebuild->finish(MoveSync::Later);
     }
 
-    static void startReporting(ActiveRebuild& active, const ProgressCallback& progress) {
+    void syncFoldersMovedInto() {
+        for (const std::string& folder : foldersMovedInto) {
+            SyncMovesInFolder(folder);
+        }
+        foldersMovedInto.clear();
+    }
+
+    void startReporting(ActiveRebuild& active) const {
         active.reporting = true;
         if (active.held && progress) {
             progress(active.prepared->file.repoPath, active.heldWritten, active.heldTotal);
         }
     }
 
-    void rebuildAll(const ProgressCallback& progress) {
-        std::deque<std::unique_ptr<ActiveRebuild>> active;
-        std::size_t next = 0;
-        while (next < prepared.size() || !active.empty()) {
+    void rebuildAll() {
+        while (begun < prepared.size() || !rebuilds.empty()) {
             throwIfStopRequested();
-            while (active.size() < window() && next < prepared.size()) {
-                active.push_back(beginRebuild(prepared[next++], progress));
-                if (active.size() == 1) {
-                    startReporting(*active.front(), progress);
-                }
+            advanceRebuilds();
+            ActiveRebuild& head = *rebuilds.front();
+            if (!head.reporting) {
+                startReporting(head);
             }
-            ActiveRebuild& head = *active.front();
             if (head.transferEnded()) {
                 completeRebuild(head);
-                active.pop_front();
-                if (!active.empty()) {
-                    startReporting(*active.front(), progress);
-                }
+                bytesAhead -= head.targetSize;
+                rebuilds.pop_front();
                 continue;
             }
             const std::size_t endedBefore = transfers().endedCount();
@@ -536,17 +633,19 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
         impl_->transfers().start(*entry->transfer);
     }
     impl_->pending.push_back(std::move(entry));
-    impl_->runTransfers([] { return true; });  // sends the request without waiting for it
-    impl_->planArrivedIndexes(false);
+    impl_->abandoningRebuildsOnFailure([this] {
+        impl_->runTransfers([] { return true; });  // sends the request without waiting for it
+        impl_->planArrivedIndexes(false);
+    });
 }
 
 std::uint64_t RepoSync::totalDownloadBytes() const {
-    impl_->planArrivedIndexes(true);
+    impl_->abandoningRebuildsOnFailure([this] { impl_->planArrivedIndexes(true); });
     return impl_->totalDownloadBytes;
 }
 
 std::vector<std::uint64_t> RepoSync::plannedDownloadBytes() const {
-    impl_->planArrivedIndexes(true);
+    impl_->abandoningRebuildsOnFailure([this] { impl_->planArrivedIndexes(true); });
     std::vector<std::uint64_t> bytes;
     bytes.reserve(impl_->prepared.size());
     for (const PreparedFile& file : impl_->prepared) {
@@ -561,15 +660,28 @@ std::vector<std::uint64_t> RepoSync::plannedDownloadBytes() const {
 
 void RepoSync::patchPreparedFiles(const ProgressCallback& progress) {
     impl_->lockFolder();
-    impl_->planArrivedIndexes(true);
+    impl_->progress = progress;
+    impl_->patching = true;
     try {
-        impl_->rebuildAll(progress);
+        impl_->abandoningRebuildsOnFailure([this] {
+            impl_->planArrivedIndexes(true);
+            impl_->rebuildAll();
+        });
     } catch (const PatchException&) {
+        impl_->syncFoldersMovedInto();
         if (impl_->stopped) {
             throw SyncCancelled();  // the old file is untouched
         }
         throw;
+    } catch (...) {
+        impl_->syncFoldersMovedInto();
+        throw;
     }
+    impl_->syncFoldersMovedInto();
+}
+
+void RepoSync::setFetchWhilePlanning(bool fetch) {
+    impl_->fetchWhilePlanning = fetch;
 }
 
 void RepoSync::setStopRequest(StopRequest stop) {
@@ -587,7 +699,7 @@ std::size_t RepoSync::peakRequestsInFlight() const {
 void RepoSync::setHttpSettings(const HttpSettings& settings) {
     impl_->session.settings = settings;
     // The pool takes its number of connections from the settings when it is made.
-    if (impl_->pending.empty()) {
+    if (impl_->pending.empty() && impl_->rebuilds.empty()) {
         impl_->pool.reset();
     }
 }

@@ -50,6 +50,13 @@ public:
     // PatchException.
     void patchPreparedFiles(const ProgressCallback& progress);
 
+    // By default the ranges of the files planned so far are fetched into their temporary files
+    // while later files are still being planned, so that a link is never idle between the two
+    // phases; nothing is put in place, and no progress told, before patchPreparedFiles. A
+    // caller that only plans (a dry run) turns it off: then nothing is written before
+    // patchPreparedFiles. Called before the first prepareFile.
+    void setFetchWhilePlanning(bool fetch);
+
     void setStopRequest(StopRequest stop);
     // Time-outs, retries, rate cap, connections; by default HttpSettings::fromEnvironment().
     // Called before the first request.

@@ -15,6 +15,7 @@
 
 #include "sync/http.h"
 #include "sync/patch_exception.h"
+#include "sync/patch_file.h"
 #include "sync_fixture.h"
 #include "system/file_ops.h"
 #include "system/file_time.h"
@@ -109,7 +110,7 @@ protected:
 
 TEST_F(RepoSyncTest, TheTotalOfAFreshInstallationMayPassFourGigabytes) {
     // Two files of 3 GiB each, known only by their index headers: nothing is held locally, so
-    // each is one download of its whole size. Only the preparing phase runs.
+    // each is one download of its whole size. Only the preparing phase runs, as in a dry run.
     writeFile(repo_ / "filelist.php",
               "{ path: \"a.mul\", time: \"5\" }\n{ path: \"b.mul\", time: \"6\" }\n");
     std::string header;
@@ -120,6 +121,7 @@ TEST_F(RepoSyncTest, TheTotalOfAFreshInstallationMayPassFourGigabytes) {
     writeFile(repo_ / "transfer/b.mul.chunks", header);
 
     RepoSync sync(install_.path(), address());
+    sync.setFetchWhilePlanning(false);
     for (const RemoteFile& file : sync.listFiles()) {
         sync.prepareFile(file, nullptr);
     }
@@ -592,19 +594,30 @@ TEST_F(RepoSyncTest, AStopDuringTheCopyOfLocalBlocksEndsTheRebuild) {
     const std::string second = randomBytes(2u << 20, 35);
     writeFile(install_ / "f.bin", second + first);
     test::publish(repo_.path(), {{"f.bin", first + second, 5}}, kBlock);
-    RepoSync sync(install_.path(), address());
-    bool armed = false;
-    int polls = 0;
-    // The first poll once armed is the one before the file; the next comes from the copy.
-    sync.setStopRequest([&] { return armed && ++polls > 1; });
-    for (const RemoteFile& file : sync.listFiles()) {
-        sync.prepareFile(file, nullptr);
-    }
-    ASSERT_EQ(sync.totalDownloadBytes(), 0u);
-    armed = true;
-    EXPECT_THROW(sync.patchPreparedFiles(nullptr), SyncCancelled);
+    // While the temporary file is there, every stop request comes from the copy: it is asked
+    // once per block copied, and a stop ends the copy at once.
+    const std::string temporary = install_ / "f.bin.tmp";
+    const auto pollsDuringTheCopy = [&](int stopAt) {
+        RepoSync sync(install_.path(), address());
+        int polls = 0;
+        sync.setStopRequest([&] { return PathExists(temporary) && ++polls == stopAt; });
+        for (const RemoteFile& file : sync.listFiles()) {
+            sync.prepareFile(file, nullptr);
+        }
+        EXPECT_EQ(sync.totalDownloadBytes(), 0u);
+        sync.patchPreparedFiles(nullptr);
+        return polls;
+    };
+    // A first run counts the polls without stopping.
+    const int blocks = static_cast<int>((4u << 20) / kCopyBlockSize);
+    const std::string kept = install_ / "f.bin";
+    EXPECT_GE(pollsDuringTheCopy(0), blocks - 1);
+    EXPECT_TRUE(readFile(kept) == first + second);
+    writeFile(kept, second + first);  // the old version again
+    ASSERT_TRUE(SetLastWriteTimeOfEntry(kept, 1));
+    EXPECT_THROW(pollsDuringTheCopy(3), SyncCancelled);
     EXPECT_TRUE(readFile(install_ / "f.bin") == second + first) << "the old file was replaced";
-    EXPECT_FALSE(PathExists(install_ / "f.bin.tmp"));
+    EXPECT_FALSE(PathExists(temporary));
 }
 
 TEST_F(RepoSyncTest, StopsBetweenFilesWhenAsked) {
@@ -704,16 +717,17 @@ TEST_F(RepoSyncTest, RangesOfSeveralFilesAreOnTheWireAtOnceAndAStopLeavesEveryOl
     HttpSettings settings = quickRetries();
     settings.connections = 3;
     sync.setHttpSettings(settings);
+    // Only the range answers stall: the ranges of the first files go out while later files are
+    // still planned, and stay on the wire into the patching phase.
+    server_.setFaults(ServerFaults{.stall = std::chrono::seconds(60)});
     for (const RemoteFile& file : sync.listFiles()) {
         sync.prepareFile(file, nullptr);
     }
     ASSERT_EQ(sync.totalDownloadBytes(), 8u * 6 * kBlock);
-    server_.clearRequests();
-    server_.setFaults(ServerFaults{.stall = std::chrono::seconds(60)});
 
     BackgroundRun run([&] { sync.patchPreparedFiles(nullptr); });
-    EXPECT_TRUE(
-        eventually([&] { return server_.requests().size() >= 3; }, std::chrono::seconds(10)));
+    EXPECT_TRUE(eventually([&] { return countEndingWith(server_.requests(), "", true) >= 3; },
+                           std::chrono::seconds(10)));
     const auto stoppedAt = std::chrono::steady_clock::now();
     stop = true;
     ASSERT_TRUE(run.endsWithin(std::chrono::seconds(10)));
@@ -725,6 +739,64 @@ TEST_F(RepoSyncTest, RangesOfSeveralFilesAreOnTheWireAtOnceAndAStopLeavesEveryOl
         EXPECT_EQ(readFile(install_ / name), randomBytes(6 * kBlock, 60 + i)) << name;
         EXPECT_FALSE(PathExists(install_ / (name + ".tmp"))) << name;
     }
+}
+
+TEST_F(RepoSyncTest, TheFirstFilesRangesFlowWhileLaterIndexesAreOnTheirWay) {
+    std::vector<ListedEntry> entries;
+    for (int i = 0; i < 40; ++i) {
+        entries.push_back({"f" + std::to_string(100 + i), randomBytes(2 * kBlock, 200 + i), 5});
+    }
+    test::publish(repo_.path(), entries, kBlock);
+    RepoSync sync(install_.path(), address());
+    HttpSettings settings = quickRetries();
+    settings.connections = 2;  // a window of 8 files: the last indexes wait for the first files
+    sync.setHttpSettings(settings);
+    for (const RemoteFile& file : sync.listFiles()) {
+        sync.prepareFile(file, nullptr);
+    }
+    ASSERT_EQ(sync.totalDownloadBytes(), 40u * 2 * kBlock);
+    const std::vector<ServedRequest> planning = server_.requests();
+    const auto firstRange = std::find_if(planning.begin(), planning.end(),
+                                         [](const ServedRequest& r) { return !r.range.empty(); });
+    const auto lastIndex =
+        std::find_if(planning.rbegin(), planning.rend(),
+                     [](const ServedRequest& r) { return r.path.ends_with(".chunks"); });
+    ASSERT_NE(firstRange, planning.end()) << "no range was fetched while planning";
+    ASSERT_NE(lastIndex, planning.rend());
+    EXPECT_LT(firstRange - planning.begin(), planning.rend() - lastIndex - 1)
+        << "the ranges waited for every index";
+    for (const auto& entry : entries) {
+        EXPECT_FALSE(PathExists(install_ / entry.repoPath)) << "put in place while planning";
+    }
+
+    std::vector<std::string> reported;
+    sync.patchPreparedFiles([&](const std::string& path, unsigned int written, unsigned int total) {
+        if (written == total) {
+            reported.push_back(path);
+        }
+    });
+    expectInstalled(entries);
+    ASSERT_EQ(reported.size(), entries.size()) << "a file's progress was lost while planning";
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(reported[i], entries[i].repoPath);
+    }
+    EXPECT_EQ(countEndingWith(server_.requests(), "", true), entries.size());
+}
+
+TEST_F(RepoSyncTest, ARunThatOnlyPlansFetchesNoRangeAndWritesNothing) {
+    test::publish(repo_.path(), {{"d/a", randomBytes(3 * kBlock, 1), 5}, {"b", "bytes", 6}},
+                  kBlock);
+    writeFile(install_ / "b", "old");
+    RepoSync sync(install_.path(), address());
+    sync.setFetchWhilePlanning(false);
+    for (const RemoteFile& file : sync.listFiles()) {
+        sync.prepareFile(file, nullptr);
+    }
+    EXPECT_EQ(sync.totalDownloadBytes(), 3u * kBlock + 5);
+    EXPECT_EQ(countEndingWith(server_.requests(), "", true), 0u);
+    EXPECT_FALSE(PathExists(install_ / "d"));
+    EXPECT_FALSE(PathExists(install_ / "b.tmp"));
+    EXPECT_EQ(readFile(install_ / "b"), "old");
 }
 
 TEST_F(RepoSyncTest, FilesReceivedTogetherAreReportedAndPutInPlaceInListOrder) {

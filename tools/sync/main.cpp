@@ -162,6 +162,7 @@ int Run(const Arguments& args) {
     veldmoor::HttpSettings http = args.http;
     http.onRetry = [](const std::string& line) { std::cerr << "\n" << line << "\n"; };
     sync.setHttpSettings(http);
+    sync.setFetchWhilePlanning(!args.dryRun);
     const std::vector<veldmoor::RemoteFile> files = sync.listFiles();
 
     struct Examined {
