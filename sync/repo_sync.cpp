@@ -97,6 +97,7 @@ struct PendingIndex {
     FileCheckCallback onCheck;
     StreamedIndex streamed;
     std::unique_ptr<DocumentTransfer> transfer;  // null when the file is refused unfetched
+    bool started = false;
     // The plan is made as soon as the index has come, whatever the order, and the index let go:
     // a window of large files' indexes would otherwise wait whole for the file at its head.
     bool digested = false;
@@ -394,7 +395,29 @@ struct RepoSync::Impl {
         prepared.push_back(std::move(planned));
     }
 
+    // Indexes go out in list order, ahead of the ranges already asked for, but on no more than
+    // half the handles: the ranges of planned files keep the link full, while the indexes the
+    // next ranges wait for are never stuck behind them.
+    void startIndexes() {
+        const std::size_t limit = std::max<std::size_t>(1, transfers().capacity() / 2);
+        std::size_t onTheWay = 0;
+        for (const auto& entry : pending) {
+            if (!entry->transfer) {
+                continue;
+            }
+            if (!entry->started) {
+                if (onTheWay >= limit) {
+                    return;
+                }
+                entry->started = true;
+                transfers().startAhead(*entry->transfer);
+            }
+            onTheWay += entry->transfer->ended() ? 0 : 1;
+        }
+    }
+
     void digestArrived() {
+        startIndexes();
         std::size_t held = 0;
         for (const auto& entry : pending) {
             held += entry->streamed.reader.index().entries.capacity() * sizeof(Piece);
@@ -630,9 +653,9 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
         entry->transfer = std::make_unique<DocumentTransfer>(
             impl_->repoAddress + "/transfer/" + file.repoPath + ".chunks", entry->streamed,
             impl_->session, kMaxChunkIndexBytes);
-        impl_->transfers().start(*entry->transfer);
     }
     impl_->pending.push_back(std::move(entry));
+    impl_->startIndexes();
     impl_->abandoningRebuildsOnFailure([this] {
         impl_->runTransfers([] { return true; });  // sends the request without waiting for it
         impl_->planArrivedIndexes(false);

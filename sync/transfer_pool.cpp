@@ -46,13 +46,24 @@ TransferPool::~TransferPool() {
 }
 
 void TransferPool::start(HttpTransfer& transfer) {
+    queue(transfer, false);
+}
+
+void TransferPool::startAhead(HttpTransfer& transfer) {
+    queue(transfer, true);
+}
+
+void TransferPool::queue(HttpTransfer& transfer, bool ahead) {
     if (multi_ == nullptr) {
         transfer.setFailed("no transfer could be set up");
         ++ended_;
         return;
     }
     transfer.setState(HttpTransfer::State::Waiting);
-    waiting_.emplace_back(Clock::time_point{}, &transfer);
+    const auto behind = ahead ? std::find_if(waiting_.begin(), waiting_.end(),
+                                             [](const Queued& entry) { return !entry.ahead; })
+                              : waiting_.end();
+    waiting_.insert(behind, Queued{Clock::time_point{}, &transfer, ahead});
 }
 
 void TransferPool::cancel(HttpTransfer& transfer) {
@@ -62,7 +73,7 @@ void TransferPool::cancel(HttpTransfer& transfer) {
             slot.transfer = nullptr;
         }
     }
-    std::erase_if(waiting_, [&](const auto& entry) { return entry.second == &transfer; });
+    std::erase_if(waiting_, [&](const Queued& entry) { return entry.transfer == &transfer; });
     transfer.setState(HttpTransfer::State::Idle);
 }
 
@@ -88,11 +99,11 @@ void TransferPool::dispatch() {
         }
         // The first transfer whose pause is over, in the order they were queued.
         const auto due = std::find_if(waiting_.begin(), waiting_.end(),
-                                      [&](const auto& entry) { return entry.first <= now; });
+                                      [&](const Queued& entry) { return entry.due <= now; });
         if (due == waiting_.end()) {
             break;
         }
-        HttpTransfer* transfer = due->second;
+        HttpTransfer* transfer = due->transfer;
         waiting_.erase(due);
         if (slot.handle == nullptr) {
             slot.handle = curl_easy_init();
@@ -175,7 +186,8 @@ void TransferPool::collect() {
                 transfer->setState(HttpTransfer::State::Waiting);
                 // Its next request goes before transfers that have not begun: a file half
                 // received is finished first.
-                waiting_.emplace_front(Clock::now() + std::chrono::milliseconds(pauseMs), transfer);
+                waiting_.push_front(
+                    Queued{Clock::now() + std::chrono::milliseconds(pauseMs), transfer, true});
                 break;
         }
     }
@@ -213,7 +225,10 @@ bool TransferPool::run(const std::function<bool()>& until) {
         if (hasFreeSlot() && !waiting_.empty()) {
             // A handle is free for a transfer whose pause before a retry is still running, or
             // for one that has just asked for its next request: wait no longer than that.
-            const auto first = std::min_element(waiting_.begin(), waiting_.end())->first;
+            const auto first =
+                std::min_element(waiting_.begin(), waiting_.end(),
+                                 [](const Queued& a, const Queued& b) { return a.due < b.due; })
+                    ->due;
             wait = std::clamp(
                 std::chrono::duration_cast<std::chrono::milliseconds>(first - Clock::now()),
                 std::chrono::milliseconds(0), kPollInterval);

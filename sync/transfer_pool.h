@@ -40,6 +40,10 @@ public:
     // Queues `transfer`; its first request goes out once a handle is free. The transfer must
     // stay alive until it has ended or is cancelled.
     void start(HttpTransfer& transfer);
+    // Queues `transfer` ahead of those queued with start(), behind others queued this way: a
+    // small request that later transfers wait for (a chunk index) is not held up behind the
+    // data already asked for. The caller keeps such transfers to a share of the handles.
+    void startAhead(HttpTransfer& transfer);
     // Ends `transfer` wherever it is (on the wire, queued, pausing); it is Idle afterwards.
     void cancel(HttpTransfer& transfer);
     // Drives the transfers (at least one step, so `until` may be "at once") until `until`
@@ -81,7 +85,13 @@ private:
     std::size_t connections_ = 1;
     bool multiplexed_ = false;
     std::size_t peakInFlight_ = 0;
-    std::deque<std::pair<Clock::time_point, HttpTransfer*>> waiting_;
+    struct Queued {
+        Clock::time_point due;  // the end of its pause before a retry
+        HttpTransfer* transfer = nullptr;
+        bool ahead = false;
+    };
+    void queue(HttpTransfer& transfer, bool ahead);
+    std::deque<Queued> waiting_;
     std::size_t ended_ = 0;
 };
 
