@@ -458,6 +458,9 @@ HttpTransfer::Next RangeTransfer::finished(CURL* handle, CURLcode code, long& pa
     const std::size_t count = asked_.size();
     const long status = responseStatus(handle);
     const RangeReceiver::Refusal refusal = receiver_.refusal();
+    if (code == CURLE_OK && status == 206 && refusal == RangeReceiver::Refusal::None) {
+        session_.rangesAnswered = true;
+    }
     if (receiver_.written() > before_) {
         retries_.renew();
     }

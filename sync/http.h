@@ -85,6 +85,10 @@ struct HttpSession {
     // Ranges per request; lowered for the rest of the run when the server refuses several at
     // once or answers fewer than asked.
     std::size_t rangesPerRequest = kMaxRangesPerRequest;
+    // Set once the server has answered a range request with its ranges (206): a large file's
+    // ranges may then be spread over several requests at once without each of them costing
+    // the whole file.
+    bool rangesAnswered = false;
     // Polled during a pause before a retry and while transfers run; true ends them.
     std::function<bool()> stopped;
 };

@@ -162,16 +162,54 @@ FileRebuild::FileRebuild(const PreparedFile& file, const ProgressCallback& progr
         }
     }
     if (!file.downloads.empty()) {
-        receiver_ =
-            std::make_unique<RangeReceiver>(temp_->Stream(), file.downloads, progress_, path);
+        for (const Piece& piece : file.downloads) {
+            toDownload_ += piece.length;
+        }
+        receivers_.push_back(makeReceiver(file.downloads));
     }
+}
+
+std::unique_ptr<RangeReceiver> FileRebuild::makeReceiver(std::vector<Piece> pieces) {
+    const std::size_t index = writtenByReceiver_.size();
+    writtenByReceiver_.push_back(0);
+    const ProgressCallback told = [this, index](const std::string& path, unsigned int written,
+                                                unsigned int /*receiverTotal*/) {
+        written_ += written - writtenByReceiver_[index];
+        writtenByReceiver_[index] = written;
+        if (progress_) {
+            progress_(path, written_, toDownload_);
+        }
+    };
+    return std::make_unique<RangeReceiver>(temp_->Stream(), std::move(pieces), told,
+                                           file_.file.repoPath);
+}
+
+std::vector<RangeReceiver*> FileRebuild::spreadDownloads(std::size_t parts,
+                                                         std::size_t keepMissing) {
+    std::vector<RangeReceiver*> added;
+    if (receivers_.size() != 1 || parts < 2 || keepMissing == 0 ||
+        receivers_.front()->missingRanges().size() < 2 * keepMissing) {
+        return added;
+    }
+    std::vector<Piece> rest = receivers_.front()->handOffAfter(keepMissing);
+    // Whole requests' worth of pieces are dealt out, so that spreading adds no request.
+    const std::size_t requests = (rest.size() + keepMissing - 1) / keepMissing;
+    const std::size_t groups = std::min(parts - 1, requests);
+    for (std::size_t group = 0; group < groups; ++group) {
+        const std::size_t from = requests * group / groups * keepMissing;
+        const std::size_t to = std::min(requests * (group + 1) / groups * keepMissing, rest.size());
+        receivers_.push_back(makeReceiver({rest.begin() + static_cast<std::ptrdiff_t>(from),
+                                           rest.begin() + static_cast<std::ptrdiff_t>(to)}));
+        added.push_back(receivers_.back().get());
+    }
+    return added;
 }
 
 FileRebuild::~FileRebuild() = default;
 
 bool FileRebuild::keepForResume() noexcept {
     try {
-        if (sealed_ || !receiver_ || !temp_ || temp_->Problem() != FileProblem::None) {
+        if (sealed_ || receivers_.empty() || !temp_ || temp_->Problem() != FileProblem::None) {
             return false;
         }
         ResumeRecord record{file_.file.time, size_, file_.plan.expectedCrc, {}};
@@ -182,9 +220,11 @@ bool FileRebuild::keepForResume() noexcept {
                 heldBytes += piece.length;
             }
         }
-        for (const Piece& piece : receiver_->receivedPieces()) {
-            record.held.push_back(piece);
-            heldBytes += piece.length;
+        for (const auto& receiver : receivers_) {
+            for (const Piece& piece : receiver->receivedPieces()) {
+                record.held.push_back(piece);
+                heldBytes += piece.length;
+            }
         }
         if (heldBytes < kResumeMinimumBytes) {
             return false;
@@ -250,7 +290,7 @@ void FileRebuild::seal() {
 void FileRebuild::finish(MoveSync sync) {
     const std::string& path = file_.file.repoPath;
     const std::string& localPath = file_.file.localPath;
-    if (!receiver_ && progress_) {
+    if (receivers_.empty() && progress_) {
         progress_(path, 0, 0);
     }
     seal();

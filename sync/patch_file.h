@@ -36,7 +36,13 @@ public:
     FileRebuild& operator=(const FileRebuild&) = delete;
 
     // Where the downloads go; null when the file needs none.
-    RangeReceiver* receiver() { return receiver_.get(); }
+    RangeReceiver* receiver() { return receivers_.empty() ? nullptr : receivers_.front().get(); }
+    // Spreads the downloads that the first receiver has not begun over up to `parts` receivers
+    // in all, each of a stretch of the file, so that a large file with many changed blocks is
+    // fetched over several connections at once rather than one request after another. The
+    // first receiver keeps `keepMissing` pieces (what its current request asks for); nothing
+    // is spread unless each new receiver gets at least that many. Returns the new receivers.
+    std::vector<RangeReceiver*> spreadDownloads(std::size_t parts, std::size_t keepMissing);
     // The range requests failed: throws the transfer failure (or a full drive, when writing
     // was what failed).
     [[noreturn]] void failTransfer(const HttpResult& got);
@@ -59,7 +65,13 @@ private:
     ProgressCallback progress_;
     std::uint32_t size_ = 0;
     std::unique_ptr<NewFile> temp_;
-    std::unique_ptr<RangeReceiver> receiver_;
+    // One receiver per stretch of the file fetched on its own; their writes each seek first, so
+    // they share the file's stream. Their progress is told as one.
+    std::unique_ptr<RangeReceiver> makeReceiver(std::vector<Piece> pieces);
+    std::vector<std::unique_ptr<RangeReceiver>> receivers_;
+    std::vector<std::uint32_t> writtenByReceiver_;
+    std::uint32_t written_ = 0;
+    std::uint32_t toDownload_ = 0;
     bool sealed_ = false;
 };
 

@@ -105,6 +105,33 @@ std::vector<Piece> RangeReceiver::receivedPieces() const {
     return received;
 }
 
+std::vector<Piece> RangeReceiver::handOffAfter(std::size_t keepMissing) {
+    std::size_t cut = 0;
+    for (std::size_t missing = 0; cut < pieces_.size(); ++cut) {
+        if (received_[cut] < pieces_[cut].length && missing++ == keepMissing) {
+            break;
+        }
+    }
+    // Nothing begun is given away: the pieces from the cut on have no byte yet, or the cut
+    // moves past them.
+    for (std::size_t i = cut; i < pieces_.size(); ++i) {
+        if (received_[i] > 0) {
+            cut = i + 1;
+        }
+    }
+    std::vector<Piece> given(pieces_.begin() + static_cast<std::ptrdiff_t>(cut), pieces_.end());
+    for (const Piece& piece : given) {
+        toWrite_ -= piece.length;
+        if (piece.length > 0) {
+            --incomplete_;
+        }
+    }
+    pieces_.resize(cut);
+    received_.resize(cut);
+    crcs_.resize(cut);
+    return given;
+}
+
 std::vector<std::uint32_t> RangeReceiver::pieceCrcs() const {
     return complete() ? crcs_ : std::vector<std::uint32_t>{};
 }

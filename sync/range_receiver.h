@@ -61,6 +61,11 @@ public:
     std::vector<HttpRange> missingRanges() const;
     // What has come, in target order: one piece (offset, length) per piece begun.
     std::vector<Piece> receivedPieces() const;
+    // Gives up the pieces after the first `keepMissing` incomplete ones, none of which has a
+    // byte yet, and returns them, for other receivers to fetch over other connections at the
+    // same time. What the current request asks for stays when `keepMissing` is at least the
+    // ranges it asks for.
+    std::vector<Piece> handOffAfter(std::size_t keepMissing);
 
     // Prepares for the answer to the next request, which asks for `asked`.
     void beginResponse(std::vector<HttpRange> asked);

@@ -111,8 +111,8 @@ struct PendingIndex {
 struct ActiveRebuild {
     explicit ActiveRebuild(TransferPool& pool) : pool(pool) {}
     ~ActiveRebuild() {
-        if (transfer) {
-            pool.cancel(*transfer);  // before the receiver goes
+        for (const auto& transfer : transfers) {
+            pool.cancel(*transfer);  // before the receivers go
         }
         if (rebuild && !completed) {
             // A stop or a failure: a large file keeps what came for the next run.
@@ -122,17 +122,45 @@ struct ActiveRebuild {
     ActiveRebuild(const ActiveRebuild&) = delete;
     ActiveRebuild& operator=(const ActiveRebuild&) = delete;
 
-    bool transferEnded() const { return !transfer || transfer->ended(); }
+    // None of the file's transfers is on its way: each is done or failed, or was ended
+    // because another one failed.
+    bool transferEnded() const {
+        return std::none_of(transfers.begin(), transfers.end(), [](const auto& transfer) {
+            return transfer->state() == HttpTransfer::State::Waiting ||
+                   transfer->state() == HttpTransfer::State::Running;
+        });
+    }
+    // Once one of the file's transfers has failed the file fails: the others end now.
+    void endTransfersIfOneFailed() {
+        if (transfers.size() > 1 && failedTransfer() != nullptr) {
+            for (const auto& transfer : transfers) {
+                if (!transfer->ended()) {
+                    pool.cancel(*transfer);
+                }
+            }
+        }
+    }
+    // The first of the file's transfers that failed; null when none did.
+    const RangeTransfer* failedTransfer() const {
+        for (const auto& transfer : transfers) {
+            if (transfer->state() == HttpTransfer::State::Failed) {
+                return transfer.get();
+            }
+        }
+        return nullptr;
+    }
 
     TransferPool& pool;
     const PreparedFile* prepared = nullptr;
     std::uint64_t targetSize = 0;
     bool timeOnly = false;
     bool sealed = false;
+    bool spread = false;         // its downloads were spread over several transfers, or need not be
     bool completed = false;      // put in place, or the attempt ended in its turn
     std::exception_ptr failure;  // thrown when the file's turn comes
     std::unique_ptr<FileRebuild> rebuild;
-    std::unique_ptr<RangeTransfer> transfer;
+    // One per stretch of the file fetched on its own (FileRebuild::spreadDownloads).
+    std::vector<std::unique_ptr<RangeTransfer>> transfers;
     // Progress reported while an earlier file is still on its way: the latest only.
     bool reporting = false;
     bool held = false;
@@ -166,6 +194,8 @@ struct RepoSync::Impl {
     std::size_t begun = 0;         // prepared files whose rebuild has begun
     ProgressCallback progress;     // patchPreparedFiles's; progress is held until then
     bool fetchWhilePlanning = true;
+    // The server's first range answer was seen by advanceRebuilds, which spreads large files.
+    bool spreadSeen = false;
     // Folders files were moved into: each is forced to the drive once, when the patching
     // ends, rather than once for every file.
     std::set<std::string> foldersMovedInto;
@@ -306,8 +336,11 @@ struct RepoSync::Impl {
         if (!patching && !fetchWhilePlanning) {
             return;
         }
-        std::erase_if(receiving, [](ActiveRebuild* active) {
+        spreadSeen = session.rangesAnswered;
+        std::erase_if(receiving, [this](ActiveRebuild* active) {
+            active->endTransfersIfOneFailed();
             if (!active->transferEnded()) {
+                spreadIfLarge(*active);
                 return false;
             }
             sealIfComplete(*active);
@@ -348,16 +381,34 @@ struct RepoSync::Impl {
                               : std::uint64_t{pieces.back().targetOffset} + pieces.back().length;
     }
 
+    // A file with more changed pieces than one request asks for is fetched over several
+    // connections at once, once the server has shown that it answers ranges: otherwise its
+    // requests would go one after another, a round trip each, however many connections idle.
+    void spreadIfLarge(ActiveRebuild& active) {
+        if (active.spread || !session.rangesAnswered || active.transfers.empty()) {
+            return;
+        }
+        active.spread = true;
+        const std::size_t parts = transfers().capacity();
+        for (RangeReceiver* receiver :
+             active.rebuild->spreadDownloads(parts, session.rangesPerRequest)) {
+            active.transfers.push_back(std::make_unique<RangeTransfer>(
+                repoAddress + "/transfer/" + active.prepared->file.repoPath, *receiver, session));
+            transfers().start(*active.transfers.back());
+        }
+    }
+
     // A rebuild whose downloads all came is checked and closed now; a failed one waits for its
     // turn, which tells the failure and keeps what came for the next run.
     static void sealIfComplete(ActiveRebuild& active) {
         if (active.sealed || active.failure || active.timeOnly || !active.rebuild ||
-            (active.transfer && active.transfer->state() != HttpTransfer::State::Done)) {
+            std::any_of(active.transfers.begin(), active.transfers.end(),
+                        [](const auto& t) { return t->state() != HttpTransfer::State::Done; })) {
             return;
         }
         active.sealed = true;
         active.completed = true;  // every byte came: nothing to resume, whatever the check finds
-        active.transfer.reset();
+        active.transfers.clear();
         try {
             active.rebuild->seal();
         } catch (const PatchException&) {
@@ -527,9 +578,9 @@ struct RepoSync::Impl {
             return active;
         }
         if (RangeReceiver* receiver = active->rebuild->receiver(); receiver != nullptr) {
-            active->transfer = std::make_unique<RangeTransfer>(
-                repoAddress + "/transfer/" + file.file.repoPath, *receiver, session);
-            transfers().start(*active->transfer);
+            active->transfers.push_back(std::make_unique<RangeTransfer>(
+                repoAddress + "/transfer/" + file.file.repoPath, *receiver, session));
+            transfers().start(*active->transfers.back());
         }
         return active;
     }
@@ -545,8 +596,8 @@ struct RepoSync::Impl {
             SetLastWriteTimeOfEntry(file.file.localPath, file.file.time);
             return;
         }
-        if (active.transfer && active.transfer->state() == HttpTransfer::State::Failed) {
-            active.rebuild->failTransfer(active.transfer->result());  // keeps what came
+        if (const RangeTransfer* failed = active.failedTransfer(); failed != nullptr) {
+            active.rebuild->failTransfer(failed->result());  // keeps what came
         }
         // Whatever the check finds, the bytes are not kept: a file that fails its checksum
         // must not be resumed from them.
@@ -584,8 +635,10 @@ struct RepoSync::Impl {
                 continue;
             }
             const std::size_t endedBefore = transfers().endedCount();
-            runTransfers(
-                [&] { return head.transferEnded() || transfers().endedCount() != endedBefore; });
+            runTransfers([&] {
+                return head.transferEnded() || transfers().endedCount() != endedBefore ||
+                       session.rangesAnswered != spreadSeen;
+            });
         }
     }
 };

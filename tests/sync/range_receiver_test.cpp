@@ -211,6 +211,36 @@ TEST(RangeReceiver, APartCutShortIsAskedForAgainFromWhereItStopped) {
     EXPECT_EQ(readFile(path), expectedFile(content, pieces));
 }
 
+TEST(RangeReceiver, HandsOffOnlyPiecesNotYetBegunAndKeepsWhatItLacksFirst) {
+    const std::string content = randomBytes(1000, 10);
+    const std::vector<Piece> pieces = {download(0, 10),  download(100, 20), download(200, 5),
+                                       download(300, 5), download(400, 5),  download(500, 5)};
+    const TempFolder folder;
+    const std::string path = folder / "target";
+    test::writeFile(path, std::string(content.size(), '.'));
+    std::fstream target(path, std::ios::in | std::ios::out | std::ios::binary);
+    RangeReceiver receiver(target, pieces, nullptr, "f");
+    // The first piece is complete and the fourth begun (a server's answer out of the order
+    // asked); of the rest, the receiver keeps the first two it lacks.
+    receiver.beginResponse(receiver.missingRanges());
+    receiver.onHeaderLine("HTTP/1.1 206 Partial Content\r\n");
+    receiver.onHeaderLine("Content-Range: bytes 0-9/1000\r\n");
+    ASSERT_TRUE(receiver.onBody(content.data(), 10));
+    receiver.beginResponse(receiver.missingRanges());
+    receiver.onHeaderLine("HTTP/1.1 206 Partial Content\r\n");
+    receiver.onHeaderLine("Content-Range: bytes 300-301/1000\r\n");
+    ASSERT_TRUE(receiver.onBody(content.data() + 300, 2));
+
+    const std::vector<Piece> given = receiver.handOffAfter(2);
+    ASSERT_EQ(given.size(), 2u);
+    EXPECT_EQ(given[0].targetOffset, 400u);
+    EXPECT_EQ(given[1].targetOffset, 500u);
+    EXPECT_EQ(receiver.toWrite(), 10u + 20 + 5 + 5);
+    EXPECT_EQ(receiver.missingRanges(),
+              (std::vector<HttpRange>{{100, 119}, {200, 204}, {302, 304}}));
+    EXPECT_TRUE(receiver.handOffAfter(5).empty());
+}
+
 TEST(RangeReceiver, PlacesPartsByTheirOwnContentRange) {
     const std::string content = randomBytes(20000, 11);
     const std::vector<Piece> pieces = {download(0, 100), download(1000, 100), download(1200, 100),

@@ -737,6 +737,52 @@ TEST_F(RepoSyncTest, IndexesAreNotHeldUpBehindTheRangesAlreadyAskedFor) {
     }
 }
 
+TEST_F(RepoSyncTest, AFileWithMoreChangedBlocksThanARequestCarriesIsFetchedOverSeveralConnections) {
+    // 200 changed blocks with a kept one between each two: 200 ranges, six requests' worth.
+    const std::string old = randomBytes(400 * kBlock, 120);
+    std::string current = old;
+    for (std::size_t block = 0; block < 400; block += 2) {
+        current[block * kBlock + 7] = static_cast<char>(current[block * kBlock + 7] ^ 0x5A);
+    }
+    writeFile(install_ / "big.bin", old);
+    test::publish(repo_.path(), {{"big.bin", current, 5}}, kBlock);
+    RepoSync sync(install_.path(), address());
+    HttpSettings settings = quickRetries();
+    settings.connections = 4;
+    sync.setHttpSettings(settings);
+    for (const RemoteFile& file : sync.listFiles()) {
+        sync.prepareFile(file, nullptr);
+    }
+    ASSERT_EQ(sync.totalDownloadBytes(), 200u * kBlock);
+    sync.patchPreparedFiles(nullptr);
+    EXPECT_TRUE(readFile(install_ / "big.bin") == current);
+
+    EXPECT_GE(sync.peakRequestsInFlight(), 3u) << "the file's requests went one after another";
+    // Spreading adds no request and asks for no byte twice.
+    const std::vector<ServedRequest> ranged = rangedRequests();
+    EXPECT_EQ(ranged.size(), 6u);
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> asked;
+    for (const ServedRequest& request : ranged) {
+        std::istringstream list(request.range.substr(request.range.find('=') + 1));
+        std::uint64_t first = 0;
+        std::uint64_t last = 0;
+        char dash = 0;
+        while (list >> first >> dash >> last) {
+            asked.emplace_back(first, last);
+            list.ignore(1);  // the comma
+        }
+    }
+    std::sort(asked.begin(), asked.end());
+    std::uint64_t bytes = 0;
+    for (std::size_t i = 0; i < asked.size(); ++i) {
+        bytes += asked[i].second - asked[i].first + 1;
+        if (i > 0) {
+            EXPECT_GT(asked[i].first, asked[i - 1].second) << "asked twice";
+        }
+    }
+    EXPECT_EQ(bytes, 200u * kBlock);
+}
+
 TEST_F(RepoSyncTest, RangesOfSeveralFilesAreOnTheWireAtOnceAndAStopLeavesEveryOldFile) {
     std::vector<ListedEntry> entries;
     for (int i = 0; i < 8; ++i) {
