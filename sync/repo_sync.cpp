@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "sync/chunk_index.h"
@@ -25,6 +26,7 @@
 #include "sync/transfer_pool.h"
 #include "system/file_ops.h"
 #include "system/file_time.h"
+#include "system/folder_entries.h"
 #include "system/folder_lock.h"
 #include "system/path.h"
 
@@ -199,6 +201,8 @@ struct RepoSync::Impl {
     // Folders files were moved into: each is forced to the drive once, when the patching
     // ends, rather than once for every file.
     std::set<std::string> foldersMovedInto;
+    // The local paths of the listed files, for finding resume data of files no longer listed.
+    std::vector<std::string> listedLocalPaths;
     bool patching = false;
 
     bool stopRequested() {
@@ -606,6 +610,33 @@ struct RepoSync::Impl {
         active.rebuild->finish(MoveSync::Later);
     }
 
+    // What a broken transfer kept of a file that the list no longer holds would stay on the
+    // drive for good: it is removed from the folders of the listed files. Only what reads as
+    // resume data goes, never a file of the player's or a listed one that merely ends alike.
+    void removeResumeDataOfUnlistedFiles() {
+        const std::string suffix = resumePathOf("");
+        const std::unordered_set<std::string> listed(listedLocalPaths.begin(),
+                                                     listedLocalPaths.end());
+        std::set<std::string> folders;
+        for (const std::string& path : listedLocalPaths) {
+            folders.insert(DirectoryOf(path));
+        }
+        for (const std::string& folder : folders) {
+            for (const std::string& name : FolderEntryNames(folder)) {
+                if (name.size() <= suffix.size() || !name.ends_with(suffix)) {
+                    continue;
+                }
+                const std::string path = folder + kPathSeparator + name;
+                const std::string owner = path.substr(0, path.size() - suffix.size());
+                if (listed.count(path) == 0 && listed.count(owner) == 0 &&
+                    KindOf(path) == PathKind::File && readResumeRecord(path)) {
+                    RemoveFile(path);
+                }
+            }
+        }
+        listedLocalPaths.clear();
+    }
+
     void syncFoldersMovedInto() {
         for (const std::string& folder : foldersMovedInto) {
             SyncMovesInFolder(folder);
@@ -677,6 +708,10 @@ std::vector<RemoteFile> RepoSync::listFiles() {
         throw PatchException(2, 1, "filelist.php",
                              "The file list cannot be used: " + problem + ".");
     }
+    impl_->listedLocalPaths.clear();
+    for (const RemoteFile& file : files) {
+        impl_->listedLocalPaths.push_back(file.localPath);
+    }
     return files;
 }
 
@@ -738,6 +773,7 @@ void RepoSync::patchPreparedFiles(const ProgressCallback& progress) {
     impl_->lockFolder();
     impl_->progress = progress;
     impl_->patching = true;
+    impl_->removeResumeDataOfUnlistedFiles();
     try {
         impl_->abandoningRebuildsOnFailure([this] {
             impl_->planArrivedIndexes(true);

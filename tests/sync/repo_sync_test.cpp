@@ -1016,6 +1016,30 @@ TEST_F(ResumeTest, ResumeDataThatDoesNotMatchItsRecordIsNotPutInPlace) {
     expectInstalled({{"big.bin", content, 7}});
 }
 
+TEST_F(ResumeTest, ResumeDataOfAFileNoLongerListedGoesWithTheNextUpdateButNotWithAPlan) {
+    test::publish(repo_.path(), {{"big.bin", randomBytes(kSize, 95), 7}}, 4096);
+    breakAtNinetyPercent();
+    ASSERT_TRUE(PathExists(install_ / "big.bin.resume"));
+    writeFile(install_ / "notes.resume", "the player's own file");
+    // The next version no longer lists big.bin; it lists a file that merely ends alike.
+    test::publish(repo_.path(), {{"other.bin", "other", 8}, {"saved.resume", "listed", 9}}, 4096);
+    writeFile(install_ / "saved.resume", "an older version");
+    {
+        RepoSync planOnly(install_.path(), address());
+        planOnly.setFetchWhilePlanning(false);
+        for (const RemoteFile& file : planOnly.listFiles()) {
+            planOnly.prepareFile(file, nullptr);
+        }
+        planOnly.totalDownloadBytes();
+    }
+    EXPECT_TRUE(PathExists(install_ / "big.bin.resume")) << "a plan alone changed the folder";
+
+    run();
+    EXPECT_FALSE(PathExists(install_ / "big.bin.resume"));
+    EXPECT_EQ(readFile(install_ / "notes.resume"), "the player's own file");
+    expectInstalled({{"other.bin", "other", 8}, {"saved.resume", "listed", 9}});
+}
+
 TEST_F(ResumeTest, ACurrentFileLeavesNoResumeDataBehind) {
     const std::string content = randomBytes(kSize, 94);
     test::publish(repo_.path(), {{"big.bin", content, 7}}, 4096);
