@@ -626,7 +626,9 @@ struct RepoSync::Impl {
                 if (name.size() <= suffix.size() || !name.ends_with(suffix)) {
                     continue;
                 }
-                const std::string path = folder + kPathSeparator + name;
+                std::string path = folder;
+                path += kPathSeparator;
+                path += name;
                 const std::string owner = path.substr(0, path.size() - suffix.size());
                 if (listed.count(path) == 0 && listed.count(owner) == 0 &&
                     KindOf(path) == PathKind::File && readResumeRecord(path)) {
