@@ -17,6 +17,11 @@ bool WriteAllAt(std::intptr_t handle, const char* data, std::size_t size, std::u
                 int& error);
 // The file's size; false when it cannot be read.
 bool SizeOfOpenFile(std::intptr_t handle, std::uint64_t& size);
+// Forces what was written to the drive; false with the system's error number when it cannot.
+bool ForceToDrive(std::intptr_t handle, int& error);
+void CloseOpenFile(std::intptr_t handle);
+// The handle of a closed NewFile: -1 is no descriptor, and is INVALID_HANDLE_VALUE on Windows.
+inline constexpr std::intptr_t kClosedFile = -1;
 
 // The bytes NewFile moves at once for a file of `size` bytes: a small file needs no more than
 // itself, and a run of thousands of small files would otherwise map 128 KiB for each.

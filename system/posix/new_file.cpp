@@ -76,6 +76,18 @@ bool WriteAllAt(std::intptr_t handle, const char* data, std::size_t size, std::u
     return WriteAllAtOffset(static_cast<int>(handle), data, size, offset, error);
 }
 
+bool ForceToDrive(std::intptr_t handle, int& error) {
+    if (::fsync(static_cast<int>(handle)) != 0) {
+        error = errno;
+        return false;
+    }
+    return true;
+}
+
+void CloseOpenFile(std::intptr_t handle) {
+    ::close(static_cast<int>(handle));
+}
+
 bool SizeOfOpenFile(std::intptr_t handle, std::uint64_t& size) {
     struct stat info {};
     if (::fstat(static_cast<int>(handle), &info) != 0) {
@@ -166,36 +178,6 @@ bool NewFile::Reserve(std::uint64_t size) {
     }
     Note(result, "cannot make room for");
     return false;
-}
-
-std::ostream& NewFile::Stream() {
-    return *stream_;
-}
-
-bool NewFile::Flush() {
-    if (!buffer_) {
-        return problem_ == FileProblem::None;  // closed: written out then
-    }
-    stream_->flush();
-    return buffer_->WriteOut() && problem_ == FileProblem::None;
-}
-
-bool NewFile::Close() {
-    if (handle_ < 0) {
-        return problem_ == FileProblem::None;
-    }
-    if (!Flush()) {
-        return false;
-    }
-    if (::fsync(static_cast<int>(handle_)) != 0) {
-        Note(errno, "cannot force to the drive");
-        return false;
-    }
-    stream_->rdbuf(nullptr);  // later writes fail rather than reach a freed buffer
-    buffer_.reset();
-    ::close(static_cast<int>(handle_));
-    handle_ = -1;
-    return true;
 }
 
 bool NewFile::ReadBack(const std::function<void(const char*, std::size_t)>& consume) {

@@ -89,6 +89,18 @@ bool WriteAllAt(std::intptr_t handle, const char* data, std::size_t size, std::u
     return written;
 }
 
+bool ForceToDrive(std::intptr_t handle, int& error) {
+    if (::FlushFileBuffers(AsHandle(handle)) == 0) {
+        error = static_cast<int>(::GetLastError());
+        return false;
+    }
+    return true;
+}
+
+void CloseOpenFile(std::intptr_t handle) {
+    ::CloseHandle(AsHandle(handle));
+}
+
 bool SizeOfOpenFile(std::intptr_t handle, std::uint64_t& size) {
     LARGE_INTEGER bytes{};
     if (::GetFileSizeEx(AsHandle(handle), &bytes) == 0) {
@@ -185,36 +197,6 @@ bool NewFile::Reserve(std::uint64_t size) {
     }
     Note(static_cast<int>(::GetLastError()), "cannot make room for");
     return false;
-}
-
-std::ostream& NewFile::Stream() {
-    return *stream_;
-}
-
-bool NewFile::Flush() {
-    if (!buffer_) {
-        return problem_ == FileProblem::None;  // closed: written out then
-    }
-    stream_->flush();
-    return buffer_->WriteOut() && problem_ == FileProblem::None;
-}
-
-bool NewFile::Close() {
-    if (AsHandle(handle_) == INVALID_HANDLE_VALUE) {
-        return problem_ == FileProblem::None;
-    }
-    if (!Flush()) {
-        return false;
-    }
-    if (::FlushFileBuffers(AsHandle(handle_)) == 0) {
-        Note(static_cast<int>(::GetLastError()), "cannot force to the drive");
-        return false;
-    }
-    stream_->rdbuf(nullptr);  // later writes fail rather than reach a freed buffer
-    buffer_.reset();
-    ::CloseHandle(AsHandle(handle_));
-    handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
-    return true;
 }
 
 bool NewFile::ReadBack(const std::function<void(const char*, std::size_t)>& consume) {
