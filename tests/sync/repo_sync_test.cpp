@@ -66,6 +66,25 @@ protected:
         return settings;
     }
 
+    // `sync` with quick retries over `connections` connections.
+    static void useConnections(RepoSync& sync, std::size_t connections) {
+        HttpSettings settings = quickRetries();
+        settings.connections = connections;
+        sync.setHttpSettings(settings);
+    }
+
+    // `count` files "f<first>", "f<first + 1>", ... of `blocks` random blocks, listed at time 5.
+    static std::vector<ListedEntry> numberedFiles(int count, std::size_t blocks, std::uint32_t seed,
+                                                  int first = 0) {
+        std::vector<ListedEntry> entries;
+        for (int i = 0; i < count; ++i) {
+            entries.push_back({"f" + std::to_string(first + i),
+                               randomBytes(blocks * kBlock, seed + static_cast<std::uint32_t>(i)),
+                               5});
+        }
+        return entries;
+    }
+
     // One run as the patch worker makes it.
     Outcome run(const StopRequest& stop = nullptr, const ProgressCallback& progress = nullptr) {
         server_.clearRequests();
@@ -670,17 +689,12 @@ std::size_t countEndingWith(const std::vector<ServedRequest>& requests, const st
 }
 
 TEST_F(RepoSyncTest, IndexesOfSeveralFilesAreOnTheWireAtOnceAndAStopEndsThemPromptly) {
-    std::vector<ListedEntry> entries;
-    for (int i = 0; i < 10; ++i) {
-        entries.push_back({"f" + std::to_string(i), randomBytes(3 * kBlock, 40 + i), 5});
-    }
+    const std::vector<ListedEntry> entries = numberedFiles(10, 3, 40);
     test::publish(repo_.path(), entries, kBlock);
     std::atomic<bool> stop{false};
     RepoSync sync(install_.path(), address());
     sync.setStopRequest([&] { return stop.load(); });
-    HttpSettings settings = quickRetries();
-    settings.connections = 4;
-    sync.setHttpSettings(settings);
+    useConnections(sync, 4);
     const std::vector<RemoteFile> files = sync.listFiles();
     server_.clearRequests();
     server_.setFaults(ServerFaults{.stall = std::chrono::seconds(60), .alsoWholeAnswers = true});
@@ -707,17 +721,12 @@ TEST_F(RepoSyncTest, IndexesOfSeveralFilesAreOnTheWireAtOnceAndAStopEndsThemProm
 TEST_F(RepoSyncTest, IndexesAreNotHeldUpBehindTheRangesAlreadyAskedFor) {
     // More files than are planned at once: the later indexes are asked for after the ranges
     // of the first files. Those ranges never end, yet every index still comes.
-    std::vector<ListedEntry> entries;
-    for (int i = 0; i < 40; ++i) {
-        entries.push_back({"f" + std::to_string(i), randomBytes(2 * kBlock, 90 + i), 5});
-    }
+    const std::vector<ListedEntry> entries = numberedFiles(40, 2, 90);
     test::publish(repo_.path(), entries, kBlock);
     std::atomic<bool> stop{false};
     RepoSync sync(install_.path(), address());
     sync.setStopRequest([&] { return stop.load(); });
-    HttpSettings settings = quickRetries();
-    settings.connections = 3;
-    sync.setHttpSettings(settings);
+    useConnections(sync, 3);
     server_.setFaults(ServerFaults{.stall = std::chrono::seconds(60)});  // ranged answers only
     std::uint64_t total = 0;
     BackgroundRun run([&] {
@@ -747,9 +756,7 @@ TEST_F(RepoSyncTest, AFileWithMoreChangedBlocksThanARequestCarriesIsFetchedOverS
     writeFile(install_ / "big.bin", old);
     test::publish(repo_.path(), {{"big.bin", current, 5}}, kBlock);
     RepoSync sync(install_.path(), address());
-    HttpSettings settings = quickRetries();
-    settings.connections = 4;
-    sync.setHttpSettings(settings);
+    useConnections(sync, 4);
     for (const RemoteFile& file : sync.listFiles()) {
         sync.prepareFile(file, nullptr);
     }
@@ -794,9 +801,7 @@ TEST_F(RepoSyncTest, RangesOfSeveralFilesAreOnTheWireAtOnceAndAStopLeavesEveryOl
     std::atomic<bool> stop{false};
     RepoSync sync(install_.path(), address());
     sync.setStopRequest([&] { return stop.load(); });
-    HttpSettings settings = quickRetries();
-    settings.connections = 3;
-    sync.setHttpSettings(settings);
+    useConnections(sync, 3);
     // Only the range answers stall: the ranges of the first files go out while later files are
     // still planned, and stay on the wire into the patching phase.
     server_.setFaults(ServerFaults{.stall = std::chrono::seconds(60)});
@@ -822,15 +827,10 @@ TEST_F(RepoSyncTest, RangesOfSeveralFilesAreOnTheWireAtOnceAndAStopLeavesEveryOl
 }
 
 TEST_F(RepoSyncTest, TheFirstFilesRangesFlowWhileLaterIndexesAreOnTheirWay) {
-    std::vector<ListedEntry> entries;
-    for (int i = 0; i < 40; ++i) {
-        entries.push_back({"f" + std::to_string(100 + i), randomBytes(2 * kBlock, 200 + i), 5});
-    }
+    const std::vector<ListedEntry> entries = numberedFiles(40, 2, 200, 100);
     test::publish(repo_.path(), entries, kBlock);
     RepoSync sync(install_.path(), address());
-    HttpSettings settings = quickRetries();
-    settings.connections = 2;  // a window of 8 files: the last indexes wait for the first files
-    sync.setHttpSettings(settings);
+    useConnections(sync, 2);  // a window of 8 files: the last indexes wait for the first files
     for (const RemoteFile& file : sync.listFiles()) {
         sync.prepareFile(file, nullptr);
     }
