@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <thread>
 
 namespace veldmoor {
 
@@ -29,22 +28,6 @@ std::unique_ptr<FolderLock> FolderLock::TryLock(const std::string& folder, Outco
     outcome = Outcome::Locked;
     error.clear();
     return std::unique_ptr<FolderLock>(new FolderLock(handle));
-}
-
-std::unique_ptr<FolderLock> FolderLock::Lock(const std::string& folder,
-                                             std::chrono::milliseconds wait,
-                                             const std::function<bool()>& giveUp, Outcome& outcome,
-                                             std::string& error) {
-    // flock has no timeout: the lock is asked for again at short intervals until the deadline.
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    for (;;) {
-        auto lock = TryLock(folder, outcome, error);
-        if (outcome != Outcome::HeldElsewhere || std::chrono::steady_clock::now() >= deadline ||
-            (giveUp && giveUp())) {
-            return lock;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
 }
 
 FolderLock::~FolderLock() {

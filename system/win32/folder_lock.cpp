@@ -1,7 +1,6 @@
 #include "system/folder_lock.h"
 
 #include <cstdio>
-#include <thread>
 
 #include "system/win32/win32_support.h"
 
@@ -60,22 +59,6 @@ std::unique_ptr<FolderLock> FolderLock::TryLock(const std::string& folder, Outco
     outcome = Outcome::Locked;
     error.clear();
     return std::unique_ptr<FolderLock>(new FolderLock(reinterpret_cast<std::intptr_t>(handle)));
-}
-
-std::unique_ptr<FolderLock> FolderLock::Lock(const std::string& folder,
-                                             std::chrono::milliseconds wait,
-                                             const std::function<bool()>& giveUp, Outcome& outcome,
-                                             std::string& error) {
-    // The object's end cannot be waited for: the lock is asked for again at short intervals.
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    for (;;) {
-        auto lock = TryLock(folder, outcome, error);
-        if (outcome != Outcome::HeldElsewhere || std::chrono::steady_clock::now() >= deadline ||
-            (giveUp && giveUp())) {
-            return lock;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
 }
 
 FolderLock::~FolderLock() {
