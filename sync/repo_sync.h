@@ -16,6 +16,8 @@ namespace veldmoor {
 
 struct PreparedFile;  // sync/prepared_file.h
 struct HttpSettings;  // sync/http.h
+struct Manifest;      // sync/signed_metadata.h
+struct ManifestEntry;
 
 // Called with a file's repository path when the file is found not current.
 using FileCheckCallback = std::function<void(const std::string&)>;
@@ -57,6 +59,29 @@ public:
     // patchPreparedFiles. Called before the first prepareFile.
     void setFetchWhilePlanning(bool fetch);
 
+    // A root of trust for this repository (sync/signed_metadata.h). Without one the run behaves
+    // as it always has and the repository is not verified. With one, listFiles also fetches
+    // and verifies the root chain and the manifest, refuses anything unsigned, old, expired or
+    // disagreeing with the file list, and every file put in place must have the manifest's size
+    // and SHA-256. The trusted state is stored only once patchPreparedFiles has succeeded.
+    // Called before listFiles.
+    struct Trust {
+        std::string anchorRoot;   // the root file's bytes the client starts from
+        std::string stateFolder;  // where the trusted state of each repository is kept
+        // Seconds since 1970; the system clock when empty.
+        std::function<std::int64_t()> now;
+    };
+    void setTrust(Trust trust);
+    // After listFiles: the manifest this run verified, or null when the repository is not
+    // verified.
+    const Manifest* verifiedManifest() const;
+
+    // Examines every file prepareFile is given by its content, whatever its time: with a
+    // manifest by size and SHA-256, otherwise by the chunk index (whole-file CRC-32 and
+    // blocks). A file that differs is healed through the normal delta path and named through
+    // onCheck. Called before the first prepareFile.
+    void setVerifyContent(bool verify);
+
     void setStopRequest(StopRequest stop);
     // Time-outs, retries, rate cap, connections; by default HttpSettings::fromEnvironment().
     // Called before the first request.
@@ -71,5 +96,10 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// Throws the ContentMismatch refusal (sync/signed_metadata.h) unless the file at `localPath` has
+// the entry's size and SHA-256; used before acting on a signed file the engine did not put in
+// place itself in this run (the cleanup list).
+void checkSignedFile(const std::string& localPath, const ManifestEntry& entry);
 
 }  // namespace veldmoor
