@@ -133,8 +133,9 @@ int RunRoot(int argc, char** argv) {
         return WrongUse("root needs exactly one OUT file to write");
     }
     if (request.rootKeyFiles.empty() || request.signingKeyFiles.empty()) {
-        return WrongUse("root needs at least one --root-key (a .key) and one --signing-key "
-                        "(a .pub)");
+        return WrongUse(
+            "root needs at least one --root-key (a .key) and one --signing-key "
+            "(a .pub)");
     }
     if (request.rootThreshold > request.rootKeyFiles.size() ||
         request.signingThreshold > request.signingKeyFiles.size()) {
@@ -144,8 +145,8 @@ int RunRoot(int argc, char** argv) {
     const RootDocument root = WriteRootFile(request, Now());
     std::cout << "Wrote root version " << root.version << " to " << request.outputFile << ": "
               << root.rootKeys.size() << " root keys (threshold " << root.rootThreshold << "), "
-              << root.signingKeys.size() << " signing keys (threshold "
-              << root.signingThreshold << "), valid for " << request.expiresDays << " days.\n";
+              << root.signingKeys.size() << " signing keys (threshold " << root.signingThreshold
+              << "), valid for " << request.expiresDays << " days.\n";
     return 0;
 }
 
