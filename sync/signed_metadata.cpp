@@ -311,9 +311,10 @@ std::string rootPathFor(std::uint64_t version) {
 }
 
 void refuseUnverified(TrustCheck check, std::string detail, std::string message) {
-    throw PatchException(3, kCodeNotVerified, std::move(detail),
-                         "Not verified (check: " + std::string(checkName(check)) + "): " + message,
-                         {{"Check", static_cast<std::uint32_t>(check)}});
+    throw PatchException(
+        3, kCodeNotVerified, std::move(detail),
+        "Not verified (check: " + std::string(checkName(check)) + "): " + std::move(message),
+        {{"Check", static_cast<std::uint32_t>(check)}});
 }
 
 RootDocument parseRoot(std::string_view text, std::string_view source) {

@@ -99,6 +99,7 @@ void RefuseExisting(const std::string& path, const std::string& what) {
 
 std::vector<PrivateKey> ReadPrivateKeys(const std::vector<std::string>& files) {
     std::vector<PrivateKey> keys;
+    keys.reserve(files.size());
     for (const std::string& file : files) {
         keys.push_back(ReadPrivateKey(file));
     }
