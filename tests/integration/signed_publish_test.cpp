@@ -49,11 +49,11 @@ protected:
                        key("s1") + ".pub", rootFile(1)})
                       .exitCode,
                   0);
-        ASSERT_EQ(run({"root", "--root-key", key("r2") + ".key", "--old-root-key",
-                       key("r1") + ".key", "--signing-key", key("s1") + ".pub", "--previous",
-                       rootFile(1), rootFile(2)})
-                      .exitCode,
-                  0);
+        ASSERT_EQ(
+            run({"root", "--root-key", key("r2") + ".key", "--old-root-key", key("r1") + ".key",
+                 "--signing-key", key("s1") + ".pub", "--previous", rootFile(1), rootFile(2)})
+                .exitCode,
+            0);
         WriteTestFile(source() + "/a.txt", "first file");
         WriteTestFile(source() + "/sub/b.bin", RandomBytes(70000, 7));
     }
@@ -62,8 +62,8 @@ protected:
         return RunProgram(PublishProgram(), args);
     }
     ProgramResult publishSigned(int rootVersion, const std::string& signingKey = "s1") const {
-        return run({"--key", key(signingKey) + ".key", "--root", rootFile(rootVersion), source(),
-                    repo()});
+        return run(
+            {"--key", key(signingKey) + ".key", "--root", rootFile(rootVersion), source(), repo()});
     }
     std::string key(const std::string& name) const { return temp_ / ("keys/" + name); }
     std::string rootFile(int version) const {
@@ -118,9 +118,9 @@ TEST_F(SignedPublish, RotatedRootFollowsTheOldOneAndListsOnlyItsOwnKeys) {
     EXPECT_EQ(second.rootKeys, std::vector<PublicKey>{*r2});
 
     // Without the old root's key the rotation cannot be followed: refused, nothing written.
-    const auto unsigned_ = run({"root", "--root-key", key("r2") + ".key", "--signing-key",
-                                key("s1") + ".pub", "--previous", rootFile(1),
-                                temp_ / "keys/bad.root"});
+    const auto unsigned_ =
+        run({"root", "--root-key", key("r2") + ".key", "--signing-key", key("s1") + ".pub",
+             "--previous", rootFile(1), temp_ / "keys/bad.root"});
     EXPECT_EQ(unsigned_.exitCode, 1);
     EXPECT_TRUE(Contains(unsigned_.output, "--old-root-key")) << unsigned_.output;
     EXPECT_FALSE(fs::exists(temp_ / "keys/bad.root"));
@@ -189,6 +189,16 @@ TEST_F(SignedPublish, LeavesTodaysFilesAsAnUnsignedPublishWritesThem) {
     EXPECT_EQ(signedTree, ReadTree(plain));
 }
 
+TEST_F(SignedPublish, WarnsWhenTheRootExpiresBeforeTheManifest) {
+    const auto within = publishSigned(1);
+    EXPECT_FALSE(Contains(within.output, "warning")) << within.output;
+    const auto beyond = run(
+        {"--key", key("s1") + ".key", "--root", rootFile(1), "--expires", "400", source(), repo()});
+    ASSERT_EQ(beyond.exitCode, 0) << beyond.output;
+    EXPECT_TRUE(Contains(beyond.output, "warning: root version 1")) << beyond.output;
+    EXPECT_GT(verified(1).expires, root(1).expires);
+}
+
 class SignedPublishRefusal;
 
 struct Refusal {
@@ -212,7 +222,8 @@ public:
 
 TEST_P(SignedPublishRefusal, StopsBeforeTheRepositoryChanges) {
     const std::vector<std::string> args = GetParam().arrange(*this);
-    const auto before = fs::exists(repo()) ? ReadTree(repo()) : std::map<std::string, std::string>{};
+    const auto before =
+        fs::exists(repo()) ? ReadTree(repo()) : std::map<std::string, std::string>{};
 
     const auto result = run(args);
 
@@ -246,9 +257,7 @@ const Refusal kRefusals[] = {
      },
      1, "expired"},
     {"KeyNotASigningKeyOfTheRoot",
-     [](SignedPublishRefusal& t) {
-         return WithKeyAndRoot(t, t.key("s2") + ".key", t.rootFile(1));
-     },
+     [](SignedPublishRefusal& t) { return WithKeyAndRoot(t, t.key("s2") + ".key", t.rootFile(1)); },
      1, "is not a signing key of root version 1"},
     {"RootOlderThanTheRepositorys",
      [](SignedPublishRefusal& t) {
@@ -291,9 +300,7 @@ const Refusal kRefusals[] = {
      },
      2, "both --key"},
     {"PublicKeyGivenAsTheKey",
-     [](SignedPublishRefusal& t) {
-         return WithKeyAndRoot(t, t.key("s1") + ".pub", t.rootFile(1));
-     },
+     [](SignedPublishRefusal& t) { return WithKeyAndRoot(t, t.key("s1") + ".pub", t.rootFile(1)); },
      1, "not a private key file"},
 };
 

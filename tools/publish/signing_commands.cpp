@@ -248,9 +248,18 @@ void PublishSigningOptions::prepare(PublishOptions& options) {
 }
 
 void PublishSigningOptions::report(std::ostream& out) const {
-    if (signer_) {
-        out << "Signed manifest version " << signer_->manifestVersion() << " ("
-            << signer_->filesHashed() << " files hashed beyond those copied).\n";
+    if (!signer_) {
+        return;
+    }
+    out << "Signed manifest version " << signer_->manifestVersion() << " ("
+        << signer_->filesHashed() << " files hashed beyond those copied).\n";
+    if (signer_->rootExpiresFirst()) {
+        const std::int64_t days = (signer_->root().expires - Now()) / kSecondsPerDay;
+        std::cerr << "veldmoor-publish: warning: root version " << signer_->root().version
+                  << " in '" << request_.rootFile << "' expires in " << days
+                  << " days, before this manifest; clients refuse the repository from then on. "
+                     "Make the next root with veldmoor-publish root --previous and publish "
+                     "with it before then.\n";
     }
 }
 
