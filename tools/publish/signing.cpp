@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <stdexcept>
+#include <tuple>
 
 #include "sync/patch_exception.h"
 #include "system/new_file.h"
