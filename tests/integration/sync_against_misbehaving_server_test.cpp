@@ -273,6 +273,10 @@ struct RefusedAnswerCase {
     Misbehaviour misbehaviour;
     const char* folder;
     const char* cause;
+    // Whether a body's surplus reaches the next answer on the connection depends on how it
+    // falls into libcurl's reads (read with the body, it is found in time and the connection
+    // dropped): the run may then succeed, but it never fails with other words.
+    bool mayPass = false;
 };
 
 class RefusedAnswers : public SyncAgainstMisbehavingServer,
@@ -282,7 +286,9 @@ TEST_P(RefusedAnswers, NameWhatWasRefused) {
     const RefusedAnswerCase& c = GetParam();
     try {
         sync(c.misbehaviour, c.folder);
-        FAIL() << "the run succeeded";
+        EXPECT_TRUE(c.mayPass) << "the run succeeded";
+        EXPECT_TRUE(upToDate());
+        return;
     } catch (const PatchException& e) {
         EXPECT_EQ(e.category, 1) << e.what();
         EXPECT_NE(std::string(e.what()).find(c.cause), std::string::npos) << e.what();
@@ -310,7 +316,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedAnswerCase{"BodyLongerThanItsLength",
                           {.extraBodyBytes = 7},
                           "game",
-                          "more bytes than its Content-Length"}),
+                          "more bytes than its Content-Length",
+                          true}),
     [](const ::testing::TestParamInfo<RefusedAnswerCase>& info) { return info.param.name; });
 
 }  // namespace
