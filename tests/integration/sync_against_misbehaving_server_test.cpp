@@ -260,8 +260,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ShortAnswerCase{"ClosingDelimiterCutByOne", {.cutClosingDelimiter = 1}, nullptr, 6},
         ShortAnswerCase{"ClosingDelimiterCutByTwo", {.cutClosingDelimiter = 2}, nullptr, 6},
-        // Each try brings 8 new bytes and stalls: the stall is tried once more, not renewed.
-        ShortAnswerCase{"TrickleThenStall", {.stallAfterDataBytes = 8}, "Timeout was reached", 2},
+        // Each try brings 100 new bytes and stalls: the stall is tried once more, not renewed.
+        ShortAnswerCase{"TrickleThenStall", {.stallAfterDataBytes = 100}, "Timeout was reached", 2},
         // Never slow enough to count as a stall: the time without progress ends it.
         ShortAnswerCase{"Drip", {.dripEveryMs = 200}, "less than 16 KiB in 3 s", 1, 3}),
     [](const ::testing::TestParamInfo<ShortAnswerCase>& info) { return info.param.name; });
