@@ -95,6 +95,8 @@ Outcome Receive(const Input& input, NextBlock nextBlock) {
         }
         at += block;
     }
+    // The answer ends here, whole or cut short (a closing delimiter cut off).
+    receiver.endBody();
     outcome.endedEarly = receiver.endedEarly();
     outcome.file = target.str();
     outcome.complete = receiver.complete();

@@ -81,6 +81,9 @@ std::string RefusalReason(const PatchException::Params& params) {
             return "An der Stelle eines seiner Ordner liegt eine Datei.";
         case PathRefusal::CannotCreate:
             return "Einer seiner Ordner kann nicht angelegt werden.";
+        case PathRefusal::FolderName:
+            return "Der Pfad endet mit einem Trennzeichen und nennt damit einen Ordner, keine "
+                   "Datei.";
         case PathRefusal::None:
             break;
     }

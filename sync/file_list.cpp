@@ -94,6 +94,9 @@ PathRefusal repoPathRefusal(std::string_view repoPath) {
         if (repoPath.substr(start, end - start) == "..") {
             return PathRefusal::ParentComponent;
         }
+        if (end == repoPath.size() && start == end) {
+            return PathRefusal::FolderName;  // "dir/" names a folder, never a file
+        }
         start = end + 1;
     }
     return PathRefusal::None;
@@ -119,8 +122,27 @@ std::string describePathRefusal(PathRefusal refusal) {
             return "a file stands where one of its folders belongs";
         case PathRefusal::CannotCreate:
             return "one of its folders cannot be created";
+        case PathRefusal::FolderName:
+            return "the path ends in a separator, so it names a folder and not a file";
     }
     return "unknown reason";
+}
+
+std::string printablePath(std::string_view repoPath) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(repoPath.size());
+    for (const char c : repoPath) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            shown += "\\x";
+            shown += kHex[byte >> 4];
+            shown += kHex[byte & 0xF];
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
 }
 
 bool isSafeRepoPath(std::string_view repoPath) {

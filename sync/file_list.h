@@ -26,11 +26,15 @@ inline constexpr std::size_t kMaxFileListBytes = 4 * 1024 * 1024;
 
 // Why a repository path cannot be used; PathRefusal::None when it can. A usable path stays inside
 // the installation folder wherever it is joined: not empty, not rooted
-// ("/x", "\\x", "C:x"), no NUL byte, and no component is ".." ('/' and '\' both separate
-// components, as on Windows). "a..b" and "..." are ordinary names.
+// ("/x", "\\x", "C:x"), no NUL byte, no component is ".." ('/' and '\' both separate
+// components, as on Windows), and the last component is not empty ("dir/" names a folder).
+// "a..b" and "..." are ordinary names.
 PathRefusal repoPathRefusal(std::string_view repoPath);
 // The refusal in a few English words, for diagnostics.
 std::string describePathRefusal(PathRefusal refusal);
+// `repoPath` as diagnostics show it: a control byte (a NUL among them) becomes "\xNN", so the
+// text is neither cut at a NUL nor garbled.
+std::string printablePath(std::string_view repoPath);
 // True when repoPathRefusal finds nothing.
 bool isSafeRepoPath(std::string_view repoPath);
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "sync/range_receiver.h"
+#include "system/path.h"
 
 namespace veldmoor {
 namespace {
@@ -62,9 +63,29 @@ std::string statusCause(long status) {
     return "the server answered status " + std::to_string(status);
 }
 
+long responseStatus(CURL* handle) {
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    return status;
+}
+
 // What a failed transfer's code means to a person, with what to try where there is something.
-std::string transferCause(CURLcode code, const HttpSettings& settings) {
+std::string transferCause(CURL* handle, CURLcode code, const HttpSettings& settings) {
     switch (code) {
+        case CURLE_UNSUPPORTED_PROTOCOL: {
+            // Once a redirect is refused, the effective address is where it pointed.
+            char* effective = nullptr;
+            curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective);
+            const std::string target = effective != nullptr ? effective : "";
+            if (!StartsWithNoCase(target, "http://") && !StartsWithNoCase(target, "https://")) {
+                return (responseStatus(handle) / 100 == 3 ? "the server redirected to '"
+                                                          : std::string("the address '")) +
+                       target + "', which is not an http or https address; it is never followed";
+            }
+            return "the server's answer does not read as HTTP; a server or proxy whose previous "
+                   "answer on the connection carried more bytes than its Content-Length said "
+                   "leaves them where this answer should begin";
+        }
         case CURLE_PEER_FAILED_VERIFICATION:
             return std::string("the server's certificate could not be verified (") +
                    curl_easy_strerror(code) +
@@ -76,12 +97,6 @@ std::string transferCause(CURLcode code, const HttpSettings& settings) {
         default:
             return curl_easy_strerror(code);
     }
-}
-
-long responseStatus(CURL* handle) {
-    long status = 0;
-    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
-    return status;
 }
 
 // Faults a moment later may not repeat: a connection reset, a body cut short, a time-out. A
@@ -183,6 +198,8 @@ HttpSettings HttpSettings::fromEnvironment() {
     settings.connectTimeoutSeconds =
         environmentNumber("VELDMOOR_CONNECT_TIMEOUT", settings.connectTimeoutSeconds);
     settings.stallSeconds = environmentNumber("VELDMOOR_STALL_SECONDS", settings.stallSeconds);
+    settings.progressSeconds =
+        environmentNumber("VELDMOOR_PROGRESS_SECONDS", settings.progressSeconds);
     settings.firstRetryPauseMs =
         environmentNumber("VELDMOOR_RETRY_PAUSE_MS", settings.firstRetryPauseMs);
     settings.connections = static_cast<std::size_t>(std::max(
@@ -262,9 +279,13 @@ long RetryBudget::nextPause(CURLcode code) {
     if (left_ <= 0 || (code == CURLE_OPERATION_TIMEDOUT && timedOut_)) {
         return -1;
     }
+    const long pause = session_.settings.firstRetryPauseMs << done_;
+    if (started_ && Clock::now() + std::chrono::milliseconds(pause) >
+                        lastProgress_ + std::chrono::seconds(session_.settings.progressSeconds)) {
+        return -1;
+    }
     timedOut_ = timedOut_ || code == CURLE_OPERATION_TIMEDOUT;
     --left_;
-    const long pause = session_.settings.firstRetryPauseMs << done_;
     ++done_;
     if (session_.settings.onRetry) {
         session_.settings.onRetry("Verbindung unterbrochen, neuer Versuch in " +
@@ -274,10 +295,43 @@ long RetryBudget::nextPause(CURLcode code) {
     return pause;
 }
 
+void RetryBudget::start() {
+    if (!started_) {
+        // The clock starts with the first request, not while the sequence waits for a handle.
+        started_ = true;
+        lastProgress_ = Clock::now();
+    }
+}
+
+bool RetryBudget::countRequestWithoutProgress() {
+    return ++requestsWithoutProgress_ < kMaxRequestsWithoutProgress;
+}
+
+bool RetryBudget::advanced(std::uint64_t bytes, std::size_t pieces) {
+    if (bytes < progressBytes_ + kProgressBytes && pieces <= progressPieces_) {
+        return false;
+    }
+    progressBytes_ = bytes;
+    progressPieces_ = pieces;
+    lastProgress_ = Clock::now();
+    return true;
+}
+
 void RetryBudget::renew() {
     left_ = session_.settings.retries;
     timedOut_ = false;
     done_ = 0;
+    requestsWithoutProgress_ = 0;
+}
+
+bool RetryBudget::overdue() const {
+    return started_ &&
+           Clock::now() - lastProgress_ > std::chrono::seconds(session_.settings.progressSeconds);
+}
+
+std::string RetryBudget::overdueCause() const {
+    return "the server sent less than " + std::to_string(kProgressBytes / 1024) + " KiB in " +
+           std::to_string(session_.settings.progressSeconds) + " s";
 }
 
 namespace {
@@ -287,7 +341,9 @@ namespace {
 HttpResult performTransfer(CURL* handle, HttpTransfer& transfer, HttpSession& session) {
     const auto stopped = [&session] { return session.stopped && session.stopped(); };
     for (;;) {
-        transfer.prepare(handle);
+        if (!transfer.prepare(handle)) {
+            return {};
+        }
         long pauseMs = 0;
         const HttpTransfer::Next next =
             transfer.finished(handle, curl_easy_perform(handle), pauseMs);
@@ -327,13 +383,17 @@ DocumentTransfer::DocumentTransfer(const std::string& url, DocumentSink& sink, H
                                    std::uint64_t wireLimit)
     : escaped_(escapeUrl(url)), sink_(sink), retries_(session), wireLimit_(wireLimit) {}
 
-void DocumentTransfer::prepare(CURL* handle) {
+bool DocumentTransfer::prepare(CURL* handle) {
     handle_ = handle;
     sink_.restart();
+    retries_.start();
+    earlierTries_ += thisTry_;
+    thisTry_ = 0;
     curl_easy_setopt(handle, CURLOPT_URL, escaped_.c_str());
     curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &DocumentTransfer::write);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, this);
+    return true;
 }
 
 // Hands a document's body to its sink once the answer is known to be the document: an error
@@ -356,7 +416,11 @@ bool DocumentTransfer::onReceived(std::uint64_t bytes) {
         passedWireLimit_ = true;
         return false;
     }
-    return true;
+    // A document begins anew with each try: what a try brings keeps the clock going, never
+    // the retries.
+    thisTry_ = bytes;
+    retries_.advanced(earlierTries_ + thisTry_);
+    return !retries_.overdue();
 }
 
 HttpTransfer::Next DocumentTransfer::finished(CURL* handle, CURLcode code, long& pauseMs) {
@@ -369,13 +433,18 @@ HttpTransfer::Next DocumentTransfer::finished(CURL* handle, CURLcode code, long&
         result_ = {false, "the document was refused as it arrived"};
         return Next::Failed;
     }
+    if (retries_.overdue()) {
+        result_ = {false, retries_.overdueCause()};
+        return Next::Failed;
+    }
     const bool transient = code == CURLE_OK ? status >= 500 : isTransient(code);
     if (transient) {
         pauseMs = retries_.nextPause(code);
     }
     if (!transient || pauseMs < 0) {
-        result_ = {false, code == CURLE_OK ? statusCause(status)
-                                           : transferCause(code, retries_.session().settings)};
+        result_ = {false, code == CURLE_OK
+                              ? statusCause(status)
+                              : transferCause(handle, code, retries_.session().settings)};
         return Next::Failed;
     }
     return Next::Again;
@@ -428,8 +497,12 @@ std::string refusalCause(long status, RangeReceiver::Refusal refusal) {
 RangeTransfer::RangeTransfer(const std::string& url, RangeReceiver& receiver, HttpSession& session)
     : escaped_(escapeUrl(url)), receiver_(receiver), session_(session), retries_(session) {}
 
-void RangeTransfer::prepare(CURL* handle) {
+bool RangeTransfer::prepare(CURL* handle) {
     asked_ = receiver_.missingRanges();
+    if (asked_.empty()) {
+        return false;  // an empty range list would ask for nothing, and be refused for it
+    }
+    retries_.start();
     asked_.resize(std::min({asked_.size(), session_.rangesPerRequest, kMaxRangesPerRequest}));
     const std::string list = rangeList(asked_, 0, asked_.size());
     before_ = receiver_.written();
@@ -441,11 +514,25 @@ void RangeTransfer::prepare(CURL* handle) {
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &receiver_);
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &RangeReceiver::headerCallback);
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &receiver_);
+    return true;
 }
 
 HttpTransfer::Next RangeTransfer::fail(std::string cause) {
     result_ = {false, std::move(cause)};
     return Next::Failed;
+}
+
+bool RangeTransfer::progressed() {
+    if (retries_.advanced(receiver_.written(), receiver_.completePieces())) {
+        retries_.renew();
+        return true;
+    }
+    return false;
+}
+
+bool RangeTransfer::onReceived(std::uint64_t /*bytes*/) {
+    progressed();
+    return !retries_.overdue();
 }
 
 HttpTransfer::Next RangeTransfer::finished(CURL* handle, CURLcode code, long& pauseMs) {
@@ -461,8 +548,21 @@ HttpTransfer::Next RangeTransfer::finished(CURL* handle, CURLcode code, long& pa
     if (code == CURLE_OK && status == 206 && refusal == RangeReceiver::Refusal::None) {
         session_.rangesAnswered = true;
     }
-    if (receiver_.written() > before_) {
-        retries_.renew();
+    receiver_.endBody();
+    if (receiver_.complete()) {
+        // Every byte has come, whatever became of the rest of the answer (a closing delimiter
+        // cut off, a connection reset): nothing is left to ask for.
+        return Next::Done;
+    }
+    const bool gained = progressed();
+    if (retries_.overdue()) {
+        return fail(retries_.overdueCause());
+    }
+    if (!gained && !retries_.countRequestWithoutProgress()) {
+        return fail("the server's last " +
+                    std::to_string(RetryBudget::kMaxRequestsWithoutProgress) +
+                    " answers brought less than " +
+                    std::to_string(RetryBudget::kProgressBytes / 1024) + " KiB");
     }
 
     if (status == 416 || refusal == RangeReceiver::Refusal::LargeWholeFile ||
@@ -475,7 +575,11 @@ HttpTransfer::Next RangeTransfer::finished(CURL* handle, CURLcode code, long& pa
         session_.rangesPerRequest = std::max<std::size_t>(1, count / 4);
         return Next::Again;
     }
-    const bool ended = code == CURLE_OK || (code == CURLE_WRITE_ERROR && receiver_.endedEarly());
+    const std::size_t left = stillMissing(asked_, receiver_.missingRanges());
+    // An answer cut short after every range it was asked for came (in its closing delimiter,
+    // say) is no fault: the rest follows at once.
+    const bool ended = code == CURLE_OK || (code == CURLE_WRITE_ERROR && receiver_.endedEarly()) ||
+                       (isTransient(code) && status == 206 && left == 0);
     if (ended && status != 200 && status != 206 && status < 500) {
         return fail(statusCause(status));
     }
@@ -491,7 +595,7 @@ HttpTransfer::Next RangeTransfer::finished(CURL* handle, CURLcode code, long& pa
         if (!transient || pauseMs < 0) {
             return fail(status >= 500 || refusal == RangeReceiver::Refusal::ErrorStatus
                             ? statusCause(status)
-                            : transferCause(code, session_.settings));
+                            : transferCause(handle, code, session_.settings));
         }
         return Next::Again;
     }
@@ -503,12 +607,11 @@ HttpTransfer::Next RangeTransfer::finished(CURL* handle, CURLcode code, long& pa
         return Next::Again;
     }
     fruitless_ = 0;
-    const std::size_t left = stillMissing(asked_, receiver_.missingRanges());
     if (left > 0 && receiver_.partsSeen() > 0 && receiver_.partsSeen() < count) {
         // The server has a limit of its own on the parts of one answer: keep to it.
         session_.rangesPerRequest = receiver_.partsSeen();
     }
-    return receiver_.complete() ? Next::Done : Next::Again;
+    return Next::Again;
 }
 
 HttpResult httpGetRanges(const std::string& url, RangeReceiver& receiver, CURL* handle) {

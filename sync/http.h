@@ -5,6 +5,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -67,9 +68,16 @@ struct HttpSettings {
     // Told of each retry with a German status line.
     std::function<void(const std::string&)> onRetry;
 
+    // A request sequence (a document, the ranges of one file) that makes no progress worth the
+    // name for this long fails (RetryBudget), however its server keeps it busy. Room for a
+    // stall on each try and the pauses between: libcurl notices a stall only once its speed,
+    // averaged over a few seconds, has stayed below the limit for the stall time.
+    long progressSeconds = 90;
+
     // The defaults, with what the environment sets: VELDMOOR_LIMIT_RATE (bytes a second, with
-    // an optional k or M suffix), VELDMOOR_CONNECT_TIMEOUT and VELDMOOR_STALL_SECONDS
-    // (seconds), VELDMOOR_RETRY_PAUSE_MS, VELDMOOR_CONNECTIONS, VELDMOOR_CA_FILE.
+    // an optional k or M suffix), VELDMOOR_CONNECT_TIMEOUT, VELDMOOR_STALL_SECONDS and
+    // VELDMOOR_PROGRESS_SECONDS (seconds), VELDMOOR_RETRY_PAUSE_MS, VELDMOOR_CONNECTIONS,
+    // VELDMOOR_CA_FILE.
     static HttpSettings fromEnvironment();
 };
 
@@ -100,25 +108,52 @@ struct HttpResult {
     std::string cause;
 };
 
-// The retries one request sequence still has; time-outs are counted apart, since each costs a
-// stall.
+// What one request sequence (a document, the ranges of one file) may still spend before it
+// fails, whatever its server answers: retries after transient faults (a time-out at most once
+// more, since each costs a stall), requests in a row that bring no progress, and time without
+// progress (HttpSettings::progressSeconds). Only progress worth the name renews them: a piece
+// completed or kProgressBytes more received. A server that trickles a few bytes a try, or
+// answers every request with next to nothing, ends the sequence after a bounded number of
+// requests and a bounded time.
 class RetryBudget {
 public:
+    static constexpr std::uint64_t kProgressBytes = 16 * 1024;
+    static constexpr int kMaxRequestsWithoutProgress = 8;
+
     explicit RetryBudget(HttpSession& session)
         : session_(session), left_(session.settings.retries) {}
 
     // Called after a transient fault: the pause in milliseconds before the next try, told to
-    // the session's listener first; -1 when no retry is left.
+    // the session's listener first; -1 when no retry is left or the pause would pass the time
+    // the sequence has without progress.
     long nextPause(CURLcode code);
-    // Progress was made: the budget starts afresh.
+    // A request goes out: the clock starts with the first.
+    void start();
+    // An answer brought no progress: false once kMaxRequestsWithoutProgress have in a row.
+    bool countRequestWithoutProgress();
+    // The sequence has `bytes` in all (a rising count) and `pieces` complete: true, and the
+    // clock started afresh, when that is progress since the last.
+    bool advanced(std::uint64_t bytes, std::size_t pieces = 0);
+    // Progress was made: the retries and requests start afresh.
     void renew();
+    // The sequence has gone longer without progress than its settings allow.
+    bool overdue() const;
+    // Why an overdue sequence failed, in English.
+    std::string overdueCause() const;
     HttpSession& session() const { return session_; }
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     HttpSession& session_;
     int left_;
     int done_ = 0;
     bool timedOut_ = false;
+    int requestsWithoutProgress_ = 0;
+    bool started_ = false;
+    Clock::time_point lastProgress_;
+    std::uint64_t progressBytes_ = 0;
+    std::size_t progressPieces_ = 0;
 };
 
 // One request sequence (a document, the ranges of one file) as a series of requests, each set
@@ -130,8 +165,9 @@ public:
     enum class State { Idle, Waiting, Running, Done, Failed };
 
     virtual ~HttpTransfer() = default;
-    // Sets the options of the next request on `handle`.
-    virtual void prepare(CURL* handle) = 0;
+    // Sets the options of the next request on `handle`. False when nothing is left to ask
+    // for: the transfer is then done without a request.
+    virtual bool prepare(CURL* handle) = 0;
     // The request on `handle` ended with `code`. Again: the next request follows after
     // `pauseMs`. Failed: result() says why.
     virtual Next finished(CURL* handle, CURLcode code, long& pauseMs) = 0;
@@ -178,7 +214,7 @@ class DocumentTransfer : public HttpTransfer {
 public:
     DocumentTransfer(const std::string& url, DocumentSink& sink, HttpSession& session,
                      std::uint64_t wireLimit = 0);
-    void prepare(CURL* handle) override;
+    bool prepare(CURL* handle) override;
     Next finished(CURL* handle, CURLcode code, long& pauseMs) override;
     bool onReceived(std::uint64_t bytes) override;
     // The sink refused the document, or it passed its bound on the wire.
@@ -192,6 +228,8 @@ private:
     DocumentSink& sink_;
     RetryBudget retries_;
     std::uint64_t wireLimit_;
+    std::uint64_t earlierTries_ = 0;  // bytes the tries before this one brought
+    std::uint64_t thisTry_ = 0;
     CURL* handle_ = nullptr;
     bool refused_ = false;
     bool passedWireLimit_ = false;
@@ -203,11 +241,13 @@ private:
 class RangeTransfer : public HttpTransfer {
 public:
     RangeTransfer(const std::string& url, RangeReceiver& receiver, HttpSession& session);
-    void prepare(CURL* handle) override;
+    bool prepare(CURL* handle) override;
     Next finished(CURL* handle, CURLcode code, long& pauseMs) override;
+    bool onReceived(std::uint64_t bytes) override;
 
 private:
     Next fail(std::string cause);
+    bool progressed();
 
     std::string escaped_;
     RangeReceiver& receiver_;

@@ -46,6 +46,7 @@ enum class PathRefusal : std::uint32_t {
     TooDeep = 6,          // more folder levels than the engine makes
     FileInTheWay = 7,     // a file stands where a folder belongs
     CannotCreate = 8,     // the system refused to make a folder
+    FolderName = 9,       // ends in a separator: names a folder, not a file
 };
 
 // Further codes of the engine's failures, beyond those of the original catalogue (0 to 8).

@@ -383,8 +383,10 @@ bool ensureParentFolder(const std::string& path) {
 
 PatchException pathRefused(const std::string& repoPath, PathRefusal refusal,
                            const std::string& systemError) {
-    return PatchException(0, 2, repoPath,
-                          "Couldn't create directory for '" + repoPath +
+    // A NUL or another control byte in a listed path would cut or garble the text it is shown in.
+    const std::string shown = printablePath(repoPath);
+    return PatchException(0, 2, shown,
+                          "Couldn't create directory for '" + shown +
                               "': " + describePathRefusal(refusal) +
                               (systemError.empty() ? "" : " (" + systemError + ")") + ".",
                           {{"Reason", static_cast<std::uint32_t>(refusal)}});

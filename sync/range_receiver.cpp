@@ -259,6 +259,27 @@ bool RangeReceiver::onBody(const char* data, std::size_t size) {
     return true;
 }
 
+void RangeReceiver::endBody() {
+    if (layout_ != Layout::Multipart || !inPart_ || closed_ || refusal_ != Refusal::None) {
+        return;
+    }
+    // The longest end of the buffer that a delimiter, with or without the line end before
+    // it, could begin with stays unplaced; nothing after it came.
+    const std::string lineDelimiter = "\r\n" + boundary_;
+    std::size_t held = 0;
+    for (std::size_t k = std::min(buffer_.size(), lineDelimiter.size()); k > 0; --k) {
+        const std::string_view tail = std::string_view(buffer_).substr(buffer_.size() - k);
+        if (lineDelimiter.starts_with(tail) || boundary_.starts_with(tail)) {
+            held = k;
+            break;
+        }
+    }
+    placePartData(buffer_.size() - held);
+    buffer_.clear();
+    inPart_ = false;
+    closed_ = true;
+}
+
 void RangeReceiver::beginPart(std::string_view partHeader) {
     std::uint64_t first = 0;
     std::uint64_t end = 0;

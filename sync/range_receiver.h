@@ -75,6 +75,10 @@ public:
     // One block of the body. False when the transfer must end: the answer cannot be placed
     // (refusal), or (endedEarly) a whole-file answer has already delivered every piece.
     bool onBody(const char* data, std::size_t size);
+    // The current answer has ended, whole or cut short: the data held back as a possible
+    // delimiter start is placed, as far as no delimiter can begin in it. An answer cut off
+    // inside its closing delimiter has then brought every byte of its parts.
+    void endBody();
     bool endedEarly() const { return endedEarly_; }
     Refusal refusal() const { return refusal_; }
     // Parts of a multipart answer begun so far in the current answer.
@@ -92,6 +96,8 @@ public:
     std::uint32_t toWrite() const { return toWrite_; }
     // True once every piece has been received completely.
     bool complete() const { return incomplete_ == 0; }
+    // Pieces received completely so far.
+    std::size_t completePieces() const { return pieces_.size() - incomplete_; }
     // CRC-32 of each piece, in target order; trustworthy once complete and while every write
     // succeeded (a failed write must be found by reading the file back). Lets the caller check
     // the rebuilt file without reading it again.

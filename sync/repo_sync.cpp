@@ -546,7 +546,9 @@ struct RepoSync::Impl {
             RemoveFile(path);
             return;
         }
-        takeFromResume(planned.plan, record->held);
+        // Each block is checked against the index: a stretch damaged on the drive is fetched
+        // again, rather than failing the file's check and losing everything kept.
+        takeFromResume(planned.plan, checkedHeld(path, record->held, index.entries));
         planned.resumePath = path;
     }
 

@@ -1,5 +1,7 @@
 #include "sync/resume_data.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -88,6 +90,68 @@ std::optional<ResumeRecord> readResumeRecord(const std::string& path) {
         record.held.push_back(piece);
     }
     return record;
+}
+
+std::vector<Piece> checkedHeld(const std::string& path, const std::vector<Piece>& held,
+                               const std::vector<Piece>& blocks) {
+    std::vector<Piece> checked;
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
+    if (!in.is_open()) {
+        return checked;
+    }
+    std::vector<char> buffer(128 * 1024);
+    std::uint64_t readAt = UINT64_MAX;  // where the stream stands; unknown at first
+    std::size_t h = 0;
+    // The end of the run of touching held stretches that begins at held[h].
+    std::uint64_t heldEnd = 0;
+    for (const Piece& block : blocks) {
+        const std::uint64_t first = block.targetOffset;
+        const std::uint64_t end = first + block.length;
+        while (h < held.size() && held[h].targetOffset + std::uint64_t{held[h].length} <= first) {
+            ++h;
+        }
+        if (h == held.size()) {
+            break;
+        }
+        if (held[h].targetOffset > first || block.length == 0) {
+            continue;  // not held from its start
+        }
+        heldEnd = held[h].targetOffset + std::uint64_t{held[h].length};
+        for (std::size_t k = h + 1; k < held.size() && held[k].targetOffset == heldEnd; ++k) {
+            heldEnd += held[k].length;
+        }
+        if (heldEnd < end) {
+            continue;  // held in part only: its check cannot be made
+        }
+        if (readAt != first) {
+            in.clear();
+            in.seekg(static_cast<std::streamoff>(first));
+        }
+        uLong crc = crc32(0L, Z_NULL, 0);
+        for (std::uint64_t left = block.length; left > 0 && in;) {
+            const auto n =
+                static_cast<std::streamsize>(std::min<std::uint64_t>(left, buffer.size()));
+            in.read(buffer.data(), n);
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()),
+                        static_cast<uInt>(in.gcount()));
+            left -= static_cast<std::uint64_t>(in.gcount());
+        }
+        readAt = in ? end : UINT64_MAX;
+        if (!in || static_cast<std::uint32_t>(crc) != block.strong) {
+            continue;
+        }
+        if (!checked.empty() && checked.back().targetOffset + checked.back().length == first) {
+            checked.back().length += block.length;
+        } else {
+            Piece piece;
+            piece.targetOffset = block.targetOffset;
+            piece.sourceOffset = block.targetOffset;
+            piece.length = block.length;
+            piece.kind = kPieceResume;
+            checked.push_back(piece);
+        }
+    }
+    return checked;
 }
 
 void takeFromResume(BlockPlan& plan, const std::vector<Piece>& held) {

@@ -38,6 +38,13 @@ bool writeResumeRecord(std::ostream& out, const ResumeRecord& record);
 // describe the file it ends.
 std::optional<ResumeRecord> readResumeRecord(const std::string& path);
 
+// The stretches of `held` that hold whole blocks of `blocks` (the chunk index's entries, in
+// target order) whose bytes in the resume data at `path` match the block's CRC-32, merged where
+// they touch: a block damaged on the drive, or only partly held, is fetched again rather than
+// failing the whole file's check. Reads each held block once.
+std::vector<Piece> checkedHeld(const std::string& path, const std::vector<Piece>& held,
+                               const std::vector<Piece>& blocks);
+
 // Turns what the download pieces of `plan` that `held` covers into pieces taken from the
 // resume data (kPieceResume, at their own offsets).
 void takeFromResume(BlockPlan& plan, const std::vector<Piece>& held);

@@ -122,7 +122,11 @@ void TransferPool::dispatch() {
         curl_easy_setopt(slot.handle, CURLOPT_XFERINFODATA, &slot);
         curl_easy_setopt(slot.handle, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(slot.handle, CURLOPT_PIPEWAIT, 1L);
-        transfer->prepare(slot.handle);
+        if (!transfer->prepare(slot.handle)) {
+            transfer->setState(HttpTransfer::State::Done);  // nothing was left to ask for
+            ++ended_;
+            continue;
+        }
         transfer->setState(HttpTransfer::State::Running);
         slot.transfer = transfer;
         curl_multi_add_handle(multi_, slot.handle);

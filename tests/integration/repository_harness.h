@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sync/http.h"
+#include "sync/repo_sync.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/served_repository.h"
 #include "tests/support/temp_dir.h"
@@ -54,9 +55,11 @@ struct SyncOutcome {
 
 // list, prepare every file, patch: the order the launcher uses. Throws what the engine throws.
 SyncOutcome SyncFolder(const std::string& folder, const std::string& address);
-// The same with the given time-outs and retries; `retries` receives the status line of each.
+// The same with the given time-outs and retries; `retries` receives the status line of each;
+// `stop`, when given, is the run's stop request.
 SyncOutcome SyncFolder(const std::string& folder, const std::string& address, HttpSettings settings,
-                       std::vector<std::string>* retries = nullptr);
+                       std::vector<std::string>* retries = nullptr,
+                       const StopRequest& stop = nullptr);
 
 // Deterministic bytes.
 std::string RandomBytes(std::size_t size, std::uint32_t seed);

@@ -101,9 +101,28 @@ void MisbehavingState::handle(const httplib::Request& req, httplib::Response& re
     if (path.find("..") != std::string::npos || !readWhole(root + path, content)) {
         return answer(404, "<html>not found</html>", "text/html");
     }
+    if (rangeHeader == "bytes=") {
+        // No range at all: refused, as the usual servers do.
+        res.set_header("Content-Range", "bytes */" + std::to_string(content.size()));
+        return answer(416, "", "text/plain");
+    }
     ParsedRanges parsed;
     if (!rangeHeader.empty()) {
         parsed = ParseRangeHeader(rangeHeader, content.size());
+    }
+    if (parsed.result != RangeParse::Ok && m.extraBodyBytes > 0) {
+        res.status = 200;
+        seen.status = 200;
+        seen.bodyBytes = content.size();
+        record(seen);
+        auto shared = std::make_shared<std::string>(content + std::string(m.extraBodyBytes, '#'));
+        const std::size_t declared = content.size();
+        res.set_content_provider(
+            declared, "application/octet-stream",
+            [shared](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                return sink.write(shared->data() + offset, shared->size() - offset);
+            });
+        return;
     }
     if (parsed.result != RangeParse::Ok) {
         return answer(200, std::move(content), "application/octet-stream");
@@ -125,6 +144,7 @@ void MisbehavingState::handle(const httplib::Request& req, httplib::Response& re
     std::string body;
     const char* type = "application/octet-stream";
     std::string multipartType;
+    std::size_t dataStart = 0;  // where the first part's data begins in the body
     if (ranges.size() == 1) {
         res.set_header("Content-Range", contentRange(ranges.front(), content.size()));
         body = content.substr(ranges.front().first, ranges.front().length());
@@ -133,33 +153,54 @@ void MisbehavingState::handle(const httplib::Request& req, httplib::Response& re
         for (const ByteRange& range : ranges) {
             body += std::string("--") + kBoundary +
                     "\r\nContent-Type: application/octet-stream\r\nContent-Range: " +
-                    contentRange(range, content.size()) + "\r\n\r\n" +
-                    content.substr(range.first, range.length()) + "\r\n";
+                    contentRange(range, content.size()) + "\r\n\r\n";
+            dataStart = dataStart == 0 ? body.size() : dataStart;
+            body += content.substr(range.first, range.length()) + "\r\n";
         }
         body += std::string("--") + kBoundary + "--\r\n";
         multipartType = std::string("multipart/byteranges; boundary=") + kBoundary;
         type = multipartType.c_str();
     }
-    if (!m.stallAfterBytes) {
+    // How much of the body goes out before the answer stalls, drips or is cut off.
+    std::size_t sent = body.size();
+    if (m.stallAfterBytes) {
+        sent = static_cast<std::size_t>(std::min<std::uint64_t>(*m.stallAfterBytes, body.size()));
+    } else if (m.stallAfterDataBytes) {
+        sent = static_cast<std::size_t>(
+            std::min<std::uint64_t>(dataStart + *m.stallAfterDataBytes, body.size()));
+    } else if (m.dripEveryMs) {
+        sent = dataStart;
+    } else if (m.cutClosingDelimiter && ranges.size() > 1) {
+        sent = body.size() - 2 - std::min(*m.cutClosingDelimiter, body.size() - 2);
+    } else {
         return answer(206, std::move(body), type);
     }
     res.status = 206;
     seen.status = 206;
-    seen.bodyBytes = std::min<std::uint64_t>(*m.stallAfterBytes, body.size());
+    seen.bodyBytes = sent;
     record(seen);
-    const std::size_t sent = static_cast<std::size_t>(seen.bodyBytes);
     auto shared = std::make_shared<std::string>(std::move(body));
-    res.set_content_provider(
-        shared->size(), type,
-        [this, shared, sent](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-            if (offset < sent) {
-                return sink.write(shared->data() + offset, sent - offset);
-            }
-            // A stall: nothing more until the server stops (bounded, so no test hangs).
-            std::unique_lock lock(mutex);
-            stopped.wait_for(lock, std::chrono::seconds(120), [this] { return stopping; });
-            return false;
-        });
+    const bool closeAfterSent = m.cutClosingDelimiter.has_value();
+    const int dripMs = m.dripEveryMs.value_or(0);
+    res.set_content_provider(shared->size(), type,
+                             [this, shared, sent, closeAfterSent, dripMs](
+                                 std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                 if (offset < sent) {
+                                     return sink.write(shared->data() + offset, sent - offset);
+                                 }
+                                 if (closeAfterSent) {
+                                     return false;  // the connection closes
+                                 }
+                                 // A stall (nothing more until the server stops; bounded, so
+                                 // no test hangs) or a drip of one byte after each wait.
+                                 std::unique_lock lock(mutex);
+                                 stopped.wait_for(lock,
+                                                  dripMs > 0 ? std::chrono::milliseconds(dripMs)
+                                                             : std::chrono::milliseconds(120000),
+                                                  [this] { return stopping; });
+                                 return dripMs > 0 && !stopping &&
+                                        sink.write(shared->data() + offset, 1);
+                             });
 }
 
 MisbehavingServer::MisbehavingServer(const std::string& root, Misbehaviour misbehaviour)

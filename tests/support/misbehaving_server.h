@@ -21,6 +21,18 @@ struct Misbehaviour {
     bool refuseSeveralRanges = false;  // 416 with an empty body for more than one range
     // Sends this many body bytes of a ranged answer, then nothing until the server stops.
     std::optional<std::uint64_t> stallAfterBytes;
+    // Sends the head of a ranged answer and this many bytes of its (first part's) data, then
+    // nothing until the server stops: each try brings a few new bytes.
+    std::optional<std::uint64_t> stallAfterDataBytes;
+    // Sends the head of a ranged answer and then one byte every this many milliseconds: never
+    // slow enough to count as a stall.
+    std::optional<int> dripEveryMs;
+    // A multipart answer stops this many bytes before the end of its closing delimiter, and
+    // the connection closes: every data byte has come, the answer is cut short.
+    std::optional<std::size_t> cutClosingDelimiter;
+    // Whole answers (200) carry this many bytes more than their Content-Length says; they reach
+    // the client where the next answer on the connection should begin.
+    std::size_t extraBodyBytes = 0;
     int failFirst = 0;                    // the first N requests are answered 503
     std::map<std::string, int> statusOf;  // path -> status answered with an error page
     // Requests under "/moved/" are redirected (302) to this prefix + the rest of the path;

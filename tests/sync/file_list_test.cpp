@@ -131,7 +131,7 @@ TEST(FileList, SafeRepoPathsStayInsideTheInstallation) {
         EXPECT_TRUE(isSafeRepoPath(path)) << path;
     }
     for (const char* path : {"", "..", "../x", "a/../b", "a\\..\\b", "a/..", "/etc/passwd",
-                             "\\windows\\x", "C:x", "c:\\x", "a/..\\b"}) {
+                             "\\windows\\x", "C:x", "c:\\x", "a/..\\b", "dir/", "a\\b\\"}) {
         EXPECT_FALSE(isSafeRepoPath(path)) << path;
     }
     EXPECT_FALSE(isSafeRepoPath(std::string_view("x/..\0abc", 9)));

@@ -101,6 +101,9 @@ TEST_F(HttpTest, RefusesSchemesOtherThanHttpAndHttps) {
     const HttpResult local = fetchDocument("file://" + root_ / "a b/file.txt", body, handle);
     curl_easy_cleanup(handle);
     EXPECT_FALSE(local.ok);
+    EXPECT_NE(local.cause.find("'file://"), std::string::npos) << local.cause;
+    EXPECT_NE(local.cause.find("is not an http or https address"), std::string::npos)
+        << local.cause;
     EXPECT_EQ(body, "");
 }
 

@@ -84,6 +84,7 @@ Reception receive(const std::vector<std::string_view>& headers, const std::strin
             result.accepted = receiver.onBody(body.data() + at, n);
             at += n;
         }
+        receiver.endBody();  // as the transfer does once each answer has ended
         result.written = receiver.written();
         result.complete = receiver.complete();
         result.endedEarly = receiver.endedEarly();
@@ -210,6 +211,47 @@ TEST(RangeReceiver, APartCutShortIsAskedForAgainFromWhereItStopped) {
     }
     EXPECT_EQ(readFile(path), expectedFile(content, pieces));
 }
+
+// A multipart answer whose connection closed before its end: everything of the parts that
+// came is placed, however the body was split, and only what did not come is missing.
+struct CutAnswer {
+    const char* name;
+    std::size_t cut;      // bytes cut off the end, after the closing delimiter's line end
+    std::size_t missing;  // bytes of the last piece that did not come
+};
+
+class CutMultipartAnswer : public ::testing::TestWithParam<CutAnswer> {};
+
+TEST_P(CutMultipartAnswer, PlacesEveryByteThatCame) {
+    const std::string content = randomBytes(1000, 12);
+    const std::vector<Piece> pieces = {download(10, 20), download(500, 30)};
+    std::string body = multipartBody(content, pieces);
+    body.resize(body.size() - 2 - GetParam().cut);
+    for (const auto& split : {whole, oneByte}) {
+        const Reception result =
+            receive({kBoundaryLine}, body, pieces, content.size(), false, split);
+        ASSERT_TRUE(result.accepted);
+        EXPECT_EQ(result.written, 50 - GetParam().missing);
+        EXPECT_EQ(result.complete, GetParam().missing == 0);
+        if (GetParam().missing > 0) {
+            EXPECT_EQ(result.missing,
+                      (std::vector<HttpRange>{
+                          {static_cast<std::uint32_t>(530 - GetParam().missing), 529}}));
+        } else {
+            EXPECT_EQ(result.file, expectedFile(content, pieces));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, CutMultipartAnswer,
+    ::testing::Values(CutAnswer{"OneByteOfTheClosingDelimiter", 1, 0},
+                      CutAnswer{"TwoBytesOfTheClosingDelimiter", 2, 0},
+                      // "\r\n--3d" came: the start of a delimiter, after every data byte.
+                      CutAnswer{"InsideTheClosingDelimiter", 13, 0},
+                      // The last three data bytes never came.
+                      CutAnswer{"InsideTheLastPart", 2 + 15 + 2 + 3, 3}),
+    [](const auto& info) { return info.param.name; });
 
 TEST(RangeReceiver, HandsOffOnlyPiecesNotYetBegunAndKeepsWhatItLacksFirst) {
     const std::string content = randomBytes(1000, 10);

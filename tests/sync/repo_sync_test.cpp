@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "sync/file_list.h"
 #include "sync/http.h"
 #include "sync/patch_exception.h"
 #include "sync/patch_file.h"
@@ -348,31 +349,54 @@ TEST_F(RepoSyncTest, AFailureInTheThirdFileLeavesTheFirstTwoDone) {
     EXPECT_FALSE(PathExists(install_ / "f2.tmp"));
 }
 
-TEST_F(RepoSyncTest, RefusesRepositoryPathsLeavingTheInstallation) {
-    for (const char* path : {"../outside", "a/../../outside", "/tmp/outside", "a\\..\\..\\x"}) {
-        writeFile(repo_ / "filelist.php", std::string("{ path: \"") + path + "\", time: \"5\" }");
-        try {
-            run();
-            FAIL() << path;
-        } catch (const PatchException& e) {
-            EXPECT_EQ(e.category, 0);
-            EXPECT_EQ(e.code, 2);
-            EXPECT_EQ(e.detail, path);
-            EXPECT_NE(e.params.at("Reason"), 0u) << path;
-            EXPECT_NE(std::string(e.what()).find(path[0] == '/' ? "root" : "'..'"),
-                      std::string::npos)
-                << e.what();
-        }
+// A listed path the engine will not use, refused before anything is fetched or made.
+struct RefusedPath {
+    const char* name;
+    std::string path;
+    PathRefusal reason;
+    const char* shown;  // how the diagnostic names the path
+};
+
+class RefusedPathTest : public RepoSyncTest, public ::testing::WithParamInterface<RefusedPath> {};
+
+TEST_P(RefusedPathTest, IsRefusedBeforeAnythingIsMade) {
+    const RefusedPath& c = GetParam();
+    const auto entries = [this] {
+        return std::distance(std::filesystem::directory_iterator(install_.path()),
+                             std::filesystem::directory_iterator());
+    };
+    const auto before = entries();
+    writeFile(repo_ / "filelist.php", "{ path: \"" + c.path + "\", time: \"5\" }");
+    try {
+        run();
+        FAIL() << c.shown;
+    } catch (const PatchException& e) {
+        EXPECT_EQ(e.category, 0);
+        EXPECT_EQ(e.code, 2);
+        EXPECT_EQ(e.detail, c.shown);
+        EXPECT_EQ(e.params.at("Reason"), static_cast<std::uint32_t>(c.reason));
+        // The whole text, the reason after the path included: nothing cut at a NUL.
+        EXPECT_NE(std::string(e.what()).find(std::string("'") + c.shown +
+                                             "': " + describePathRefusal(c.reason)),
+                  std::string::npos)
+            << e.what();
     }
+    EXPECT_EQ(entries(), before) << "something was made for " << c.shown;
 }
 
-TEST_F(RepoSyncTest, NamesWithDotsThatDoNotClimbAreOrdinary) {
-    const std::vector<ListedEntry> entries = {
-        {"a..b/c..d.txt", "one", 5}, {"...", "two", 6}, {"x../..y/z", "three", 7}};
-    test::publish(repo_.path(), entries, kBlock);
-    run();
-    expectInstalled(entries);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Paths, RefusedPathTest,
+    ::testing::Values(
+        RefusedPath{"Parent", "../outside", PathRefusal::ParentComponent, "../outside"},
+        RefusedPath{"ParentFurtherIn", "a/../../outside", PathRefusal::ParentComponent,
+                    "a/../../outside"},
+        RefusedPath{"Rooted", "/tmp/outside", PathRefusal::Rooted, "/tmp/outside"},
+        RefusedPath{"ParentWithBackslashes", "a\\..\\..\\x", PathRefusal::ParentComponent,
+                    "a\\..\\..\\x"},
+        RefusedPath{"FolderName", "dir/", PathRefusal::FolderName, "dir/"},
+        RefusedPath{"FolderNameWithBackslash", "a/dir\\", PathRefusal::FolderName, "a/dir\\"},
+        RefusedPath{"Nul", std::string("a\0b", 3), PathRefusal::NulByte, "a\\x00b"}),
+    [](const auto& info) { return info.param.name; });
 
 TEST_F(RepoSyncTest, APathNestedTooDeeplyIsRefusedBeforeAnyFolderIsMade) {
     std::string path;
@@ -949,6 +973,8 @@ std::uint64_t rangedBytes(const std::vector<ServedRequest>& requests) {
 class ResumeTest : public RepoSyncTest {
 protected:
     static constexpr std::size_t kSize = 4u << 20;
+    // What a cut at 90% leaves that the next run can check against the index: whole blocks.
+    static constexpr std::size_t kKeptBlocks = kSize * 9 / 10 / 4096 * 4096;
 
     // A run whose single ranged answer is cut at 90% and that is not tried again.
     void breakAtNinetyPercent() {
@@ -981,7 +1007,7 @@ TEST_F(ResumeTest, AFileCutAtNinetyPercentIsResumedWithOnlyTheRemainder) {
     const Outcome second = run();
     expectInstalled({{"big.bin", content, 7}});
     EXPECT_FALSE(PathExists(install_ / "big.bin.resume"));
-    EXPECT_EQ(second.totalDownloadBytes, kSize - kSize * 9 / 10);
+    EXPECT_EQ(second.totalDownloadBytes, kSize - kKeptBlocks);
     EXPECT_LE(rangedBytes(second.requests), kSize / 10 + 4096) << "more than the remainder came";
 }
 
@@ -998,23 +1024,45 @@ TEST_F(ResumeTest, ResumeDataOfAnotherVersionIsRemovedAndTheFileFetchedWhole) {
     EXPECT_EQ(second.totalDownloadBytes, kSize);
 }
 
-TEST_F(ResumeTest, ResumeDataThatDoesNotMatchItsRecordIsNotPutInPlace) {
+// Resume data damaged on the drive where its record claims it holds the version.
+struct ResumeDamage {
+    const char* name;
+    std::size_t at;
+    std::size_t length;
+};
+
+class DamagedResumeTest : public ResumeTest, public ::testing::WithParamInterface<ResumeDamage> {};
+
+TEST_P(DamagedResumeTest, OnlyTheDamagedBlocksAreFetchedAgain) {
+    const ResumeDamage& damage = GetParam();
     const std::string content = randomBytes(kSize, 93);
     test::publish(repo_.path(), {{"big.bin", content, 7}}, 4096);
     breakAtNinetyPercent();
-    // A byte the record claims as received, changed on the drive.
     {
         std::fstream data(install_ / "big.bin.resume",
                           std::ios::in | std::ios::out | std::ios::binary);
-        data.seekp(1000);
-        data.put(static_cast<char>(content[1000] ^ 0x5A));
+        data.seekp(static_cast<std::streamoff>(damage.at));
+        std::string changed = content.substr(damage.at, damage.length);
+        for (char& c : changed) {
+            c = static_cast<char>(c ^ 0x5A);
+        }
+        data.write(changed.data(), static_cast<std::streamsize>(changed.size()));
     }
-    EXPECT_THROW(run(), PatchException);
-    EXPECT_FALSE(PathExists(install_ / "big.bin"));
-    EXPECT_FALSE(PathExists(install_ / "big.bin.resume")) << "would fail every run";
-    run();
+    const Outcome second = run();
     expectInstalled({{"big.bin", content, 7}});
+    EXPECT_FALSE(PathExists(install_ / "big.bin.resume"));
+    // The remainder, and the damaged stretch in whole blocks of 4096 bytes.
+    const std::uint64_t damagedBlocks =
+        (damage.at + damage.length + 4095) / 4096 - damage.at / 4096;
+    EXPECT_EQ(second.totalDownloadBytes, kSize - kKeptBlocks + damagedBlocks * 4096);
+    EXPECT_LE(rangedBytes(second.requests), second.totalDownloadBytes + 4096);
 }
+
+INSTANTIATE_TEST_SUITE_P(Damage, DamagedResumeTest,
+                         ::testing::Values(ResumeDamage{"OneByte", 1000, 1},
+                                           ResumeDamage{"OneMiB", 1u << 20, 1u << 20},
+                                           ResumeDamage{"AcrossBlocks", 3 * 4096 + 100, 5000}),
+                         [](const auto& info) { return info.param.name; });
 
 TEST_F(ResumeTest, ResumeDataOfAFileNoLongerListedGoesWithTheNextUpdateButNotWithAPlan) {
     test::publish(repo_.path(), {{"big.bin", randomBytes(kSize, 95), 7}}, 4096);
