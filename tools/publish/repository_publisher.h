@@ -17,6 +17,9 @@
 #include <string_view>
 #include <vector>
 
+#include "sync/file_list.h"
+#include "tools/publish/publish_stop.h"
+
 namespace veldmoor {
 
 enum class PublishAction { Unchanged, Added, Changed, Reindexed, Removed };
@@ -27,6 +30,11 @@ struct PublishOptions {
     std::optional<std::uint32_t> forcedBlockSize;  // otherwise BlockSizeFor(size)
     // Called once per file after it was handled: index (1-based), count, path, action.
     std::function<void(std::size_t, std::size_t, const std::string&, PublishAction)> progress;
+    // Polled between blocks and files; once it holds, the run removes what it had half written
+    // and throws PublishStopped.
+    PublishStopCheck stopRequested;
+    // The most bytes the launcher reads of a file list; tests lower it.
+    std::size_t maxFileListBytes = kMaxFileListBytes;
 };
 
 struct PublishSummary {
@@ -38,6 +46,8 @@ struct PublishSummary {
     std::size_t unchanged = 0;
     std::uint64_t bytesIndexed = 0;
     bool fileListWritten = false;
+    // Temporary files an interrupted publish had left, now removed (relative to the repository).
+    std::vector<std::string> leftoversRemoved;
 };
 
 // Thrown before anything is written when source files cannot be published; lists them all.
@@ -47,7 +57,8 @@ public:
     std::vector<std::string> reasons;
 };
 
-// Throws PublishRefused, or std::runtime_error for folders and I/O failures (naming the file).
+// Throws PublishRefused, PublishStopped (saying what stayed), or std::runtime_error for folders
+// and I/O failures (naming the file).
 PublishSummary PublishRepository(const PublishOptions& options);
 
 // Entries of an existing file list, path and time, in document order.
