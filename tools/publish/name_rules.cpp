@@ -126,9 +126,14 @@ std::optional<std::string> WhyListIsRefused(std::string_view text,
                " bytes, more than the launcher reads (" + std::to_string(maxBytes) +
                "); publish fewer files or shorter names, or split the game into repositories";
     }
-    const std::vector<FileListEntryText> entries = findFileListEntries(text);
+    std::vector<RemoteFile> entries;
+    try {
+        entries = parseFileList(text, "");
+    } catch (const PatchException& e) {
+        return std::string("the launcher would refuse the file list: ") + e.what();
+    }
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (i >= entries.size() || entries[i].path != paths[i]) {
+        if (i >= entries.size() || entries[i].repoPath != paths[i]) {
             return "the launcher would not read '" + paths[i] + "' from the file list as written";
         }
     }

@@ -37,8 +37,8 @@ std::optional<std::string> WhyIndexIsRefused(std::uint64_t size, std::uint32_t b
 std::vector<std::string> CollidingPaths(const std::vector<std::string>& sortedPaths);
 
 // Why the launcher would refuse the file list `text`, written for `paths` in this order: it is
-// larger than `maxBytes` (the launcher's bound; tests lower it), or the launcher would read
-// other paths from it.
+// larger than `maxBytes` (the launcher's bound; tests lower it), the launcher's parser refuses
+// an entry (a time beyond 32 bits), or it would read other paths from it.
 std::optional<std::string> WhyListIsRefused(std::string_view text,
                                             const std::vector<std::string>& paths,
                                             std::size_t maxBytes = kMaxFileListBytes);

@@ -73,7 +73,8 @@ bool SameContent(const std::string& a, const std::string& b, const PublishStopCh
 // skipped would be taken as deleted and leave the repository.
 class SourceWalk {
 public:
-    SourceWalk(const fs::path& source, const fs::path& repo) : source_(source) {
+    SourceWalk(const fs::path& source, const fs::path& repo, const PublishStopCheck& stop)
+        : source_(source), stop_(stop) {
         std::error_code error;
         realSource_ = fs::canonical(source, error);
         realRepo_ = fs::weakly_canonical(repo, error);
@@ -91,6 +92,7 @@ public:
             return;
         }
         for (const fs::directory_iterator end; it != end;) {
+            ThrowIfStopped(stop_);
             visit(*it, prefix.empty() ? Utf8FromPath(it->path().filename())
                                       : prefix + "/" + Utf8FromPath(it->path().filename()));
             it.increment(error);
@@ -179,6 +181,7 @@ private:
     }
 
     fs::path source_;
+    const PublishStopCheck& stop_;
     fs::path realSource_;
     fs::path realRepo_;
 };
@@ -191,7 +194,7 @@ std::uint32_t BlockSizeOf(const PublishOptions& options, std::uint64_t fileSize)
 // every name, index and the file list they make are known to be ones the launcher takes.
 std::vector<SourceFile> CollectSources(const fs::path& source, const fs::path& repo,
                                        const PublishOptions& options) {
-    SourceWalk walk(source, repo);
+    SourceWalk walk(source, repo, options.stopRequested);
     walk.walk(source, "");
     std::vector<SourceFile> files = std::move(walk.files);
     std::vector<std::string> refused = std::move(walk.refused);
@@ -475,8 +478,13 @@ PublishSummary PublishRepository(const PublishOptions& options) {
     if (fs::exists(repo, error) && fs::equivalent(source, repo, error)) {
         throw std::runtime_error("the repository folder must differ from the source folder");
     }
-    const std::vector<SourceFile> files = CollectSources(source, repo, options);
-    ThrowIfStopped(options.stopRequested);
+    std::vector<SourceFile> files;
+    try {
+        files = CollectSources(source, repo, options);
+        ThrowIfStopped(options.stopRequested);
+    } catch (const PublishStopped&) {
+        throw PublishStopped(StateAfterStop(PublishSummary(), 0));
+    }
 
     const fs::path transfer = repo / "transfer";
     fs::create_directories(transfer, error);
