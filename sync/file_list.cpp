@@ -154,8 +154,19 @@ std::string temporaryPathOf(const std::string& localPath) {
 }
 
 std::string fileListProblem(const std::vector<RemoteFile>& files) {
-    std::unordered_map<std::string, const std::string*> folded;
-    folded.reserve(files.size());
+    std::vector<std::string_view> paths;
+    paths.reserve(files.size());
+    for (const RemoteFile& file : files) {
+        paths.emplace_back(file.repoPath);
+    }
+    std::vector<std::string> clashes = listedNameClashes(paths, 1);
+    return clashes.empty() ? std::string() : std::move(clashes.front());
+}
+
+std::vector<std::string> listedNameClashes(const std::vector<std::string_view>& repoPaths,
+                                           std::size_t most) {
+    std::unordered_map<std::string, std::string_view> folded;
+    folded.reserve(repoPaths.size());
     const auto fold = [](std::string text) {
         std::transform(text.begin(), text.end(), text.begin(), [](char c) {
             return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -163,22 +174,29 @@ std::string fileListProblem(const std::vector<RemoteFile>& files) {
         std::replace(text.begin(), text.end(), '\\', '/');
         return text;
     };
-    for (const RemoteFile& file : files) {
-        folded.emplace(fold(file.repoPath), &file.repoPath);
+    for (const std::string_view path : repoPaths) {
+        folded.emplace(fold(std::string(path)), path);
     }
-    for (const RemoteFile& file : files) {
-        const auto other = folded.find(fold(temporaryPathOf(file.repoPath)));
+    std::vector<std::string> clashes;
+    for (const std::string_view path : repoPaths) {
+        if (clashes.size() >= most) {
+            break;
+        }
+        const std::string own(path);
+        const auto other = folded.find(fold(temporaryPathOf(own)));
         if (other != folded.end()) {
-            return "the list holds both '" + file.repoPath + "' and '" + *other->second +
-                   "', the name in which the first is rebuilt";
+            clashes.push_back("the list holds both '" + own + "' and '" +
+                              std::string(other->second) +
+                              "', the name in which the first is rebuilt");
         }
-        const auto resume = folded.find(fold(resumePathOf(file.repoPath)));
+        const auto resume = folded.find(fold(resumePathOf(own)));
         if (resume != folded.end()) {
-            return "the list holds both '" + file.repoPath + "' and '" + *resume->second +
-                   "', the name of what a broken transfer of the first keeps";
+            clashes.push_back("the list holds both '" + own + "' and '" +
+                              std::string(resume->second) +
+                              "', the name of what a broken transfer of the first keeps");
         }
     }
-    return {};
+    return clashes;
 }
 
 std::vector<FileListEntryText> findFileListEntries(std::string_view body) {

@@ -4,6 +4,7 @@
 // Anything between entries is ignored.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,10 @@ std::string localPathOf(const std::string& installFolder, std::string_view repoP
 // entries (some 200 bytes each) stay below the run's memory budget of 64 MiB even when the
 // list is nothing but the shortest entries.
 inline constexpr std::size_t kMaxFileListBytes = 4 * 1024 * 1024;
+
+// Most folder levels made for one file, counted from the root of the drive when the file's
+// folder does not exist yet (the installation folder's own levels included).
+inline constexpr std::size_t kMaxFolderSteps = 32;
 
 // Why a repository path cannot be used; PathRefusal::None when it can. A usable path stays inside
 // the installation folder wherever it is joined: not empty, not rooted
@@ -45,6 +50,9 @@ std::string temporaryPathOf(const std::string& localPath);
 // path is the temporary file or the resume data of another (ASCII case ignored, as Windows
 // compares names), so the rebuild of the one would consume the other.
 std::string fileListProblem(const std::vector<RemoteFile>& files);
+// The clashes among `repoPaths` of the kind fileListProblem finds, each explained, up to `most`.
+std::vector<std::string> listedNameClashes(const std::vector<std::string_view>& repoPaths,
+                                           std::size_t most = SIZE_MAX);
 
 // One entry as the list body writes it, pointing into the body.
 struct FileListEntryText {

@@ -21,8 +21,6 @@
 namespace veldmoor {
 namespace {
 
-constexpr int kMaxFolderSteps = 32;
-
 [[noreturn]] void fail(int category, int code, const std::string& detail,
                        const std::string& message, PatchException::Params params = {}) {
     throw PatchException(category, code, detail, message, std::move(params));

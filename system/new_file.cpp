@@ -2,9 +2,37 @@
 // closing early. Each system's new_file.cpp does the rest on its own handle.
 #include "system/new_file.h"
 
+#include <random>
+
 #include "system/new_file_buffer.h"
 
 namespace veldmoor {
+namespace {
+
+constexpr std::string_view kBesideMark = ".tmp-";
+constexpr std::string_view kBesideAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
+
+}  // namespace
+
+std::string NewFile::BesideName(const std::string& target) {
+    std::random_device source;
+    std::uniform_int_distribution<std::size_t> pick(0, kBesideAlphabet.size() - 1);
+    std::string name = target + std::string(kBesideMark);
+    for (std::size_t i = 0; i < kBesideLetters; ++i) {
+        name.push_back(kBesideAlphabet[pick(source)]);
+    }
+    return name;
+}
+
+std::string_view NewFile::TargetOfBesideName(std::string_view name) {
+    const std::size_t tail = kBesideMark.size() + kBesideLetters;
+    if (name.size() <= tail || name.substr(name.size() - tail, kBesideMark.size()) != kBesideMark ||
+        name.substr(name.size() - kBesideLetters).find_first_not_of(kBesideAlphabet) !=
+            std::string_view::npos) {
+        return {};
+    }
+    return name.substr(0, name.size() - tail);
+}
 
 std::ostream& NewFile::Stream() {
     return *stream_;

@@ -10,6 +10,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 namespace veldmoor {
 
@@ -41,6 +42,10 @@ public:
     // there is opened, followed or deleted; a taken name is passed over for another.
     static std::unique_ptr<NewFile> CreateBeside(const std::string& target, FileProblem& problem,
                                                  std::string& error);
+
+    // The name of the target whose CreateBeside file the file name `name` (without its folder)
+    // can be; empty when it has no such form. Lets a program find what an abrupt end left.
+    static std::string_view TargetOfBesideName(std::string_view name);
 
     ~NewFile();
     NewFile(const NewFile&) = delete;
@@ -91,6 +96,9 @@ public:
 
 private:
     class Buffer;
+    // A name for CreateBeside to try: target's name, ".tmp-" and kBesideLetters random letters.
+    static std::string BesideName(const std::string& target);
+    static constexpr std::size_t kBesideLetters = 8;
     // handle: a descriptor, or a Windows HANDLE.
     NewFile(std::string path, std::intptr_t handle);
     // errorNumber: errno, or a Windows error code.

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <streambuf>
 #include <vector>
 
@@ -56,17 +55,6 @@ void SyncFolder(const std::string& folder) {
         ::fsync(handle);
         ::close(handle);
     }
-}
-
-std::string RandomLetters() {
-    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device source;
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
-    std::string letters(8, 'a');
-    for (char& letter : letters) {
-        letter = kLetters[pick(source)];
-    }
-    return letters;
 }
 
 }  // namespace
@@ -130,7 +118,7 @@ std::unique_ptr<NewFile> NewFile::CreateBeside(const std::string& target, FilePr
     constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     int reason = EEXIST;
     for (int attempt = 0; attempt < 100 && reason == EEXIST; ++attempt) {
-        std::string path = target + ".tmp-" + RandomLetters();
+        std::string path = BesideName(target);
         const int handle = ::open(path.c_str(), kFlags, 0666);
         if (handle >= 0) {
             problem = FileProblem::None;

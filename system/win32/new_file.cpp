@@ -1,7 +1,6 @@
 #include "system/new_file.h"
 
 #include <climits>
-#include <random>
 #include <streambuf>
 #include <vector>
 
@@ -66,17 +65,6 @@ HANDLE CreateExclusively(const std::wstring& path) {
     // CREATE_NEW never opens what is there, a link included.
     return ::CreateFileW(path.c_str(), kAccess, kSharing, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-std::wstring RandomLetters() {
-    static constexpr wchar_t kLetters[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device source;
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters / sizeof kLetters[0] - 2);
-    std::wstring letters(8, L'a');
-    for (wchar_t& letter : letters) {
-        letter = kLetters[pick(source)];
-    }
-    return letters;
 }
 
 }  // namespace
@@ -153,7 +141,7 @@ std::unique_ptr<NewFile> NewFile::CreateBeside(const std::string& target, FilePr
                                                std::string& error) {
     DWORD reason = ERROR_FILE_EXISTS;
     for (int attempt = 0; attempt < 100 && reason == ERROR_FILE_EXISTS; ++attempt) {
-        std::string path = target + ".tmp-" + NarrowText(RandomLetters());
+        std::string path = BesideName(target);
         const HANDLE handle = CreateExclusively(win32::SystemPath(path));
         if (handle != INVALID_HANDLE_VALUE) {
             problem = FileProblem::None;

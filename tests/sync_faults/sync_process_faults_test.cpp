@@ -201,6 +201,32 @@ TEST_F(SyncProcess, ASecondRunOnTheFolderGivesWayAndAStopSignalCleansUp) {
     }
 }
 
+TEST_F(SyncProcess, AStopWithPartOfALargeFileSaysWhatItKeptToResumeFrom) {
+    Publish("a", randomBytes(8u << 20, 45), 1500000000);
+    const std::string served = "/a/transfer/data/big.bin";
+    const auto asked = [&] {
+        std::size_t count = 0;
+        for (const auto& request : server_.requests()) {
+            count += request.path == served ? 1 : 0;
+        }
+        return count;
+    };
+    // The first answer ends after 3 MiB; the next one stalls, so the run holds what came.
+    server_.setFaults(
+        ServerFaults{.closeAfterBytes = 3u << 20, .alsoWholeAnswers = true, .onlyPath = served});
+    auto child = Start("a");
+    ASSERT_TRUE(WaitFor([&] { return asked() >= 1; }, 30s)) << Output();
+    server_.setFaults(ServerFaults{.stall = 60s, .alsoWholeAnswers = true, .onlyPath = served});
+    ASSERT_TRUE(WaitFor([&] { return asked() >= 2; }, 30s)) << Output();
+
+    child->Signal(SIGINT);
+    ASSERT_TRUE(child->Wait(30s));
+    EXPECT_EQ(child->ExitCode(), 128 + SIGINT) << Output();
+    EXPECT_TRUE(PathExists(file() + ".resume"));
+    EXPECT_TRUE(Contains(Output(), "big.bin.resume")) << Output();
+    EXPECT_FALSE(Contains(Output(), "nothing half written")) << Output();
+}
+
 TEST_F(SyncProcess, NamesMeantForTheTerminalArePrintedEscaped) {
     // An operating-system command (set the window title) and a colour change in listed names.
     const std::string title = "t\x1b]0;owned\x07.txt";

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "sync/chunk_index.h"
+#include "tests/support/temp_dir.h"
+#include "tools/publish/repository_publisher.h"
+
 namespace veldmoor {
 namespace {
 
@@ -23,8 +29,8 @@ TEST(WhyPathIsRefused, RefusesWhatTheListOrAnInstallationCannotCarry) {
 }
 
 TEST(WhyPathIsRefused, SaysWhyForEachKindOfDotName) {
-    EXPECT_NE(WhyPathIsRefused("a/../b").value_or("").find("\"..\""), std::string::npos);
-    EXPECT_NE(WhyPathIsRefused("..").value_or("").find("\"..\""), std::string::npos);
+    EXPECT_NE(WhyPathIsRefused("a/../b").value_or("").find("'..'"), std::string::npos);
+    EXPECT_NE(WhyPathIsRefused("..").value_or("").find("'..'"), std::string::npos);
     // "..." is no parent folder; Windows would drop its trailing dots.
     EXPECT_NE(WhyPathIsRefused("...").value_or("").find("ends in a dot"), std::string::npos);
     EXPECT_NE(WhyPathIsRefused("data/...").value_or("").find("ends in a dot"), std::string::npos);
@@ -42,7 +48,85 @@ TEST(CollidingPaths, CaseOnlyTwinsAndRebuildOrIndexNames) {
     EXPECT_EQ(CollidingPaths({"Data/A.txt", "data/a.txt"}).size(), 1u);
     EXPECT_EQ(CollidingPaths({"x", "x.tmp"}).size(), 1u);
     EXPECT_EQ(CollidingPaths({"x", "x.chunks"}).size(), 1u);
-    EXPECT_TRUE(CollidingPaths({"lonely.tmp", "other.chunks"}).empty());
+    EXPECT_TRUE(CollidingPaths({"lonely.tmp", "other.chunks", "z.resume"}).empty());
+}
+
+// A source folder the launcher could not take once published: the publisher must refuse it
+// before the repository exists, saying why.
+struct RefusedSource {
+    const char* name;
+    std::vector<std::pair<std::string, std::uint64_t>> files;  // path, size (sparse)
+    std::string reason;                                        // part of the refusal
+    std::optional<std::uint32_t> blockSize;
+    std::size_t maxListBytes = kMaxFileListBytes;
+};
+
+class PublisherRefuses : public ::testing::TestWithParam<RefusedSource> {};
+
+TEST_P(PublisherRefuses, WhatTheLauncherWouldRefuse) {
+    const RefusedSource& source = GetParam();
+    const test::TempDir temp;
+    for (const auto& [path, size] : source.files) {
+        test::WriteTestFile(temp / ("source/" + path), "");
+        std::filesystem::resize_file(temp / ("source/" + path), size);
+    }
+    PublishOptions options{.sourceDir = temp / "source", .repoDir = temp / "repo"};
+    options.forcedBlockSize = source.blockSize;
+    options.maxFileListBytes = source.maxListBytes;
+    try {
+        PublishRepository(options);
+        ADD_FAILURE() << "published";
+    } catch (const PublishRefused& refused) {
+        EXPECT_NE(std::string(refused.what()).find(source.reason), std::string::npos)
+            << refused.what();
+    }
+    EXPECT_FALSE(std::filesystem::exists(temp / "repo"));
+}
+
+std::string DeepPath(std::size_t folders) {
+    std::string path;
+    for (std::size_t i = 0; i < folders; ++i) {
+        path += "d/";
+    }
+    return path + "f";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, PublisherRefuses,
+    ::testing::Values(
+        RefusedSource{
+            "ResumeDataOfAnother", {{"b.bin", 1}, {"b.bin.resume", 1}}, "broken transfer"},
+        RefusedSource{"RebuildFileInAnotherCase", {{"b.bin", 1}, {"B.BIN.TMP", 1}}, "rebuilt"},
+        RefusedSource{
+            "ResumeDataInAnotherCase", {{"d/B.bin", 1}, {"d/b.BIN.Resume", 1}}, "broken transfer"},
+        RefusedSource{"CaseTwins", {{"Data/x", 1}, {"data/X", 1}}, "differ only in case"},
+        RefusedSource{"IndexName", {{"x", 1}, {"x.chunks", 1}}, "chunk index"},
+        RefusedSource{"Drive", {{"c:x", 1}}, "drive"},
+        RefusedSource{"TooDeep", {{DeepPath(kMaxPublishedFolderLevels + 1), 1}}, "folders deep"},
+        RefusedSource{"IndexTooLong",
+                      {{"big.bin", std::uint64_t{kMaxChunkRecords} * 16 + 1}},
+                      "more than the launcher reads",
+                      16},
+        RefusedSource{"ListTooLarge",
+                      {{"a", 1}, {"b", 1}, {"c", 1}},
+                      "more than the launcher reads (100)",
+                      std::nullopt,
+                      100}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PublisherRefuses, NotTheDeepestPathOrLargestListItAllows) {
+    const test::TempDir temp;
+    test::WriteTestFile(temp / ("source/" + DeepPath(kMaxPublishedFolderLevels)), "x");
+    test::WriteTestFile(temp / "source/b.bin", "x");
+    test::WriteTestFile(temp / "source/b.bin.tmp-abcdefgh", "x");  // its own temporary names
+    PublishOptions options{.sourceDir = temp / "source", .repoDir = temp / "repo"};
+    // Times of today's ten digits, as the files carry.
+    options.maxFileListBytes = FormatFileList({{DeepPath(kMaxPublishedFolderLevels), 1000000000},
+                                               {"b.bin", 1000000000},
+                                               {"b.bin.tmp-abcdefgh", 1000000000}})
+                                   .size();
+    PublishRepository(options);
+    EXPECT_EQ(ReadFileList(temp / "repo/filelist.php").size(), 3u);
 }
 
 }  // namespace

@@ -231,12 +231,19 @@ TEST_F(RepoServerTest, StallDelaysTheAnswerAndStopEndsItAtOnce) {
 // A connection that says nothing, as an idle browser tab or an attacker keeps one.
 class SilentConnection {
 public:
-    explicit SilentConnection(int port) : socket_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    // `from`: the loopback address to connect from, so that the server sees another client.
+    explicit SilentConnection(int port, const char* from = nullptr)
+        : socket_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        const bool bound = from == nullptr || (::inet_pton(AF_INET, from, &source.sin_addr) == 1 &&
+                                               ::bind(socket_, reinterpret_cast<sockaddr*>(&source),
+                                                      sizeof source) == 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<std::uint16_t>(port));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = socket_ >= 0 &&
+        connected_ = socket_ >= 0 && bound &&
                      ::connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     }
     ~SilentConnection() {
@@ -291,6 +298,48 @@ TEST_F(RepoServerTest, IdleAndSlowConnectionsDoNotKeepOthersWaiting) {
     const auto res = c.Get("/game/transfer/data/a%20b.mul", {{"Range", "bytes=0-9"}});
     ASSERT_TRUE(res) << "no answer while silent connections were open";
     EXPECT_EQ(res->body, content_.substr(0, 10));
+}
+
+TEST(RepoServerSlowReaders, ClientsThatReadNothingHoldABoundedShareWhileOthersAreServed) {
+    TempDir root{"veldmoor-serve-slow"};
+    WriteTestFile(root / "big.bin", "");
+    std::filesystem::resize_file(root / "big.bin", 64u << 20);
+    WriteTestFile(root / "filelist.php", "listed");
+    RepoServer server(RepoServerOptions{root.path()});
+    server.start();
+    // More connections than the server has threads, from one client that never reads.
+    constexpr std::size_t kStuck = 150;
+    std::vector<std::unique_ptr<SilentConnection>> stuck;
+    for (std::size_t i = 0; i < kStuck; ++i) {
+        stuck.push_back(std::make_unique<SilentConnection>(server.port(), "127.0.0.2"));
+        ASSERT_TRUE(stuck.back()->connected()) << i;
+        ASSERT_TRUE(stuck.back()->sendPart("GET /big.bin HTTP/1.1\r\nHost: x\r\n\r\n"));
+    }
+
+    // Another client is answered at once: a stuck answer holds its thread for the write
+    // time-out, so a server whose threads they all held would not answer within it.
+    httplib::Client c("127.0.0.1", server.port());
+    c.set_connection_timeout(std::chrono::seconds(5));
+    c.set_read_timeout(std::chrono::seconds(5));
+    const auto res = c.Get("/filelist.php");
+    ASSERT_TRUE(res) << "no answer while " << kStuck << " clients read nothing";
+    EXPECT_EQ(res->body, "listed");
+
+    // Every stuck request was answered too, most of them with a quick refusal, none of them
+    // waiting for a thread.
+    std::size_t sending = 0;
+    std::size_t refused = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (sending + refused < kStuck && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        for (const auto& request : server.takeRequests()) {
+            if (request.client == "127.0.0.2") {
+                (request.status == 503 ? refused : sending) += 1;
+            }
+        }
+    }
+    EXPECT_EQ(sending + refused, kStuck);
+    EXPECT_LT(sending, kStuck / 4) << "answers held for one client that reads nothing";
 }
 
 TEST(RepoServerTimeouts, ASilentConnectionIsClosedAfterTheIdleTime) {

@@ -30,7 +30,7 @@ std::uint32_t Crc32(std::uint32_t crc, const unsigned char* data, std::size_t le
 // Reads `source` once, writing it to `copy` (when given) and its index to `index`; moves
 // nothing into place.
 IndexedCopy Index(const std::string& source, AtomicOutput* copy, AtomicOutput& index,
-                  std::uint32_t blockSize) {
+                  std::uint32_t blockSize, const PublishStopCheck& stop) {
     std::ifstream in(PathFromUtf8(source), std::ios::binary);
     if (!in) {
         throw std::runtime_error("cannot read '" + source + "'");
@@ -43,6 +43,7 @@ IndexedCopy Index(const std::string& source, AtomicOutput* copy, AtomicOutput& i
     result.crc32 = Crc32(0, nullptr, 0);
     Sha256Hasher sha256;
     while (in) {
+        ThrowIfStopped(stop);
         in.read(reinterpret_cast<char*>(buffer.data()),
                 static_cast<std::streamsize>(buffer.size()));
         const auto got = static_cast<std::size_t>(in.gcount());
@@ -93,10 +94,11 @@ std::uint32_t BlockSizeFor(std::uint64_t fileSize) {
 }
 
 IndexedCopy WriteCopyAndIndex(const std::string& source, const std::string& copyPath,
-                              const std::string& indexPath, std::uint32_t blockSize) {
+                              const std::string& indexPath, std::uint32_t blockSize,
+                              const PublishStopCheck& stop) {
     AtomicOutput copy(copyPath);
     AtomicOutput index(indexPath);
-    IndexedCopy result = Index(source, &copy, index, blockSize);
+    IndexedCopy result = Index(source, &copy, index, blockSize, stop);
     // Both files are complete before either moves, and the index follows its copy: a failed
     // write or a copy that cannot be moved leaves the old pair as it was. Only the index's own
     // move failing right after its copy's could still part them.
@@ -108,9 +110,9 @@ IndexedCopy WriteCopyAndIndex(const std::string& source, const std::string& copy
 }
 
 IndexedCopy WriteIndex(const std::string& file, const std::string& indexPath,
-                       std::uint32_t blockSize) {
+                       std::uint32_t blockSize, const PublishStopCheck& stop) {
     AtomicOutput index(indexPath);
-    IndexedCopy result = Index(file, nullptr, index, blockSize);
+    IndexedCopy result = Index(file, nullptr, index, blockSize, stop);
     index.commit();
     return result;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "system/command_line.h"
+#include "system/stop_signals.h"
 #include "tools/publish/chunk_index_writer.h"
 #include "tools/publish/repository_publisher.h"
 #include "tools/publish/signing_commands.h"
@@ -27,12 +28,19 @@ void PrintUsage(std::ostream& out) {
            "\n"
            "Files whose content is unchanged keep their listed time and are not rewritten;\n"
            "changed files are copied and indexed again; files gone from SOURCE_DIR are removed.\n"
-           "Names the repository cannot carry (double quotes, line breaks, \"..\" as a name,\n"
-           "backslashes, characters Windows forbids, names equal but for case), times outside\n"
-           "1970-2038, files or folders that cannot be read, and symbolic links other than\n"
-           "links to files inside SOURCE_DIR stop the run before anything is written.\n"
+           "Whatever the launcher would refuse stops the run before anything is written: names\n"
+           "the repository cannot carry (double quotes, line breaks, \"..\" as a name,\n"
+           "backslashes, characters Windows forbids, names equal but for case, a name another\n"
+           "file is rebuilt or resumed in, such as X.tmp or X.resume beside X, in any case),\n"
+           "paths nested too deep, indexes or a file list larger than the launcher reads,\n"
+           "times outside 1970-2038, files or folders that cannot be read, and symbolic links\n"
+           "other than links to files inside SOURCE_DIR.\n"
            "\n"
            "Block size: 1024 bytes for files under 256 KiB, 2048 under 8 MiB, 4096 above.\n"
+           "\n"
+           "Ctrl+C (SIGINT) or SIGTERM stops the run between two blocks: what it had half\n"
+           "written is removed, and it says what stayed. The exit status is then 128 + the\n"
+           "signal's number. The next run removes what an abruptly ended one left.\n"
            "\n"
            "Options:\n"
            "  --block-size N  use N bytes (16 to 16777216) for every file\n"
@@ -131,10 +139,15 @@ static int RunPublish(int argc, char** argv) {
             }
         };
     }
+    veldmoor::CatchStopSignals();
+    options.stopRequested = &veldmoor::StopSignalReceived;
     try {
         signing.prepare(options);
         const auto summary = veldmoor::PublishRepository(options);
         if (!quiet) {
+            for (const auto& leftover : summary.leftoversRemoved) {
+                std::cout << "removed " << leftover << ", left by an interrupted publish\n";
+            }
             std::cout << "Published " << summary.files << " files to " << options.repoDir << ": "
                       << summary.added << " added, " << summary.changed << " changed, "
                       << summary.reindexed << " re-indexed, " << summary.removed << " removed, "
@@ -144,6 +157,9 @@ static int RunPublish(int argc, char** argv) {
             signing.report(std::cout);
         }
         return 0;
+    } catch (const veldmoor::PublishStopped& e) {
+        std::cerr << "veldmoor-publish: " << e.what() << ".\n";
+        return veldmoor::StopSignalExitStatus();
     } catch (const std::exception& e) {
         std::cerr << "veldmoor-publish: " << e.what() << "\n";
         return 1;

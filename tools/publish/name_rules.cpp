@@ -5,6 +5,8 @@
 #include <map>
 #include <set>
 
+#include "sync/chunk_index.h"
+
 namespace veldmoor {
 namespace {
 
@@ -18,11 +20,8 @@ std::string Lower(std::string text) {
 }  // namespace
 
 std::optional<std::string> WhyPathIsRefused(const std::string& repoPath) {
-    if (repoPath.empty()) {
-        return "the path is empty";
-    }
-    if (repoPath.front() == '/') {
-        return "the path is rooted";
+    if (const PathRefusal refusal = repoPathRefusal(repoPath); refusal != PathRefusal::None) {
+        return describePathRefusal(refusal) + ", which the launcher refuses";
     }
     for (const char c : repoPath) {
         const auto byte = static_cast<unsigned char>(c);
@@ -64,6 +63,13 @@ std::optional<std::string> WhyPathIsRefused(const std::string& repoPath) {
         }
         start = end + 1;
     }
+    const auto levels = static_cast<std::size_t>(std::count(repoPath.begin(), repoPath.end(), '/'));
+    if (levels > kMaxPublishedFolderLevels) {
+        return "it lies " + std::to_string(levels) + " folders deep; the launcher makes at most " +
+               std::to_string(kMaxFolderSteps) +
+               " folder levels, those of the installation folder included, so keep it within " +
+               std::to_string(kMaxPublishedFolderLevels);
+    }
     return std::nullopt;
 }
 
@@ -77,6 +83,16 @@ std::optional<std::string> WhyTimeIsRefused(long long secondsSince1970) {
     return std::nullopt;
 }
 
+std::optional<std::string> WhyIndexIsRefused(std::uint64_t size, std::uint32_t blockSize) {
+    const std::uint64_t records = blockSize == 0 ? UINT64_MAX : (size + blockSize - 1) / blockSize;
+    if (records <= kMaxChunkRecords) {
+        return std::nullopt;
+    }
+    return "in blocks of " + std::to_string(blockSize) + " bytes its chunk index would hold " +
+           std::to_string(records) + " records, more than the launcher reads (" +
+           std::to_string(kMaxChunkRecords) + "); choose a larger --block-size";
+}
+
 std::vector<std::string> CollidingPaths(const std::vector<std::string>& sortedPaths) {
     std::vector<std::string> problems;
     std::map<std::string, std::string> byLowerCase;
@@ -88,18 +104,44 @@ std::vector<std::string> CollidingPaths(const std::vector<std::string>& sortedPa
         }
     }
     const std::set<std::string> all(sortedPaths.begin(), sortedPaths.end());
+    const std::string index = ".chunks";
     for (const auto& path : sortedPaths) {
-        for (const std::string suffix : {".tmp", ".chunks"}) {
-            if (path.size() > suffix.size() &&
-                path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0 &&
-                all.count(path.substr(0, path.size() - suffix.size())) != 0) {
-                problems.push_back("'" + path + "' collides with the " +
-                                   (suffix == ".tmp" ? "rebuild file" : "chunk index") + " of '" +
-                                   path.substr(0, path.size() - suffix.size()) + "'");
-            }
+        if (path.ends_with(index) && all.count(path.substr(0, path.size() - index.size())) != 0) {
+            problems.push_back("'" + path + "' collides with the chunk index of '" +
+                               path.substr(0, path.size() - index.size()) + "'");
         }
     }
+    const std::vector<std::string_view> views(sortedPaths.begin(), sortedPaths.end());
+    for (auto& clash : listedNameClashes(views)) {
+        problems.push_back(std::move(clash));
+    }
     return problems;
+}
+
+std::optional<std::string> WhyListIsRefused(std::string_view text,
+                                            const std::vector<std::string>& paths,
+                                            std::size_t maxBytes) {
+    if (text.size() > maxBytes) {
+        return "the file list would take " + std::to_string(text.size()) +
+               " bytes, more than the launcher reads (" + std::to_string(maxBytes) +
+               "); publish fewer files or shorter names, or split the game into repositories";
+    }
+    std::vector<RemoteFile> entries;
+    try {
+        entries = parseFileList(text, "");
+    } catch (const PatchException& e) {
+        return std::string("the launcher would refuse the file list: ") + e.what();
+    }
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (i >= entries.size() || entries[i].repoPath != paths[i]) {
+            return "the launcher would not read '" + paths[i] + "' from the file list as written";
+        }
+    }
+    if (entries.size() != paths.size()) {
+        return "the launcher would read " + std::to_string(entries.size()) +
+               " entries from the file list, not " + std::to_string(paths.size());
+    }
+    return std::nullopt;
 }
 
 }  // namespace veldmoor

@@ -15,6 +15,7 @@
 #include "system/text_encoding.h"
 #include "tools/publish/atomic_output.h"
 #include "tools/publish/chunk_index_writer.h"
+#include "tools/publish/leftovers.h"
 #include "tools/publish/name_rules.h"
 
 namespace veldmoor {
@@ -44,7 +45,7 @@ std::string ReadAll(const fs::path& path) {
     return text.str();
 }
 
-bool SameContent(const std::string& a, const std::string& b) {
+bool SameContent(const std::string& a, const std::string& b, const PublishStopCheck& stop) {
     std::ifstream left(PathFromUtf8(a), std::ios::binary);
     std::ifstream right(PathFromUtf8(b), std::ios::binary);
     if (!left || !right) {
@@ -53,6 +54,7 @@ bool SameContent(const std::string& a, const std::string& b) {
     std::vector<char> x(1 << 16);
     std::vector<char> y(1 << 16);
     while (true) {
+        ThrowIfStopped(stop);
         left.read(x.data(), static_cast<std::streamsize>(x.size()));
         right.read(y.data(), static_cast<std::streamsize>(y.size()));
         if (left.gcount() != right.gcount() ||
@@ -71,7 +73,8 @@ bool SameContent(const std::string& a, const std::string& b) {
 // skipped would be taken as deleted and leave the repository.
 class SourceWalk {
 public:
-    SourceWalk(const fs::path& source, const fs::path& repo) : source_(source) {
+    SourceWalk(const fs::path& source, const fs::path& repo, const PublishStopCheck& stop)
+        : source_(source), stop_(stop) {
         std::error_code error;
         realSource_ = fs::canonical(source, error);
         realRepo_ = fs::weakly_canonical(repo, error);
@@ -89,6 +92,7 @@ public:
             return;
         }
         for (const fs::directory_iterator end; it != end;) {
+            ThrowIfStopped(stop_);
             visit(*it, prefix.empty() ? Utf8FromPath(it->path().filename())
                                       : prefix + "/" + Utf8FromPath(it->path().filename()));
             it.increment(error);
@@ -177,25 +181,42 @@ private:
     }
 
     fs::path source_;
+    const PublishStopCheck& stop_;
     fs::path realSource_;
     fs::path realRepo_;
 };
 
-// Every file below the source folder, skipping the repository folder when it lies inside.
-std::vector<SourceFile> CollectSources(const fs::path& source, const fs::path& repo) {
-    SourceWalk walk(source, repo);
+std::uint32_t BlockSizeOf(const PublishOptions& options, std::uint64_t fileSize) {
+    return options.forcedBlockSize.value_or(BlockSizeFor(fileSize));
+}
+
+// Every file below the source folder, skipping the repository folder when it lies inside, once
+// every name, index and the file list they make are known to be ones the launcher takes.
+std::vector<SourceFile> CollectSources(const fs::path& source, const fs::path& repo,
+                                       const PublishOptions& options) {
+    SourceWalk walk(source, repo, options.stopRequested);
     walk.walk(source, "");
     std::vector<SourceFile> files = std::move(walk.files);
     std::vector<std::string> refused = std::move(walk.refused);
     std::sort(files.begin(), files.end(),
               [](const SourceFile& a, const SourceFile& b) { return a.repoPath < b.repoPath; });
     std::vector<std::string> paths;
+    std::vector<ListedFile> list;
     paths.reserve(files.size());
+    list.reserve(files.size());
     for (const auto& f : files) {
         paths.push_back(f.repoPath);
+        list.push_back({f.repoPath, f.time});
+        if (auto why = WhyIndexIsRefused(f.size, BlockSizeOf(options, f.size))) {
+            refused.push_back("'" + f.repoPath + "': " + *why);
+        }
     }
     for (auto& problem : CollidingPaths(paths)) {
         refused.push_back(std::move(problem));
+    }
+    // A changed file may get a new time, of as many digits: the list then keeps its size.
+    if (auto why = WhyListIsRefused(FormatFileList(list), paths, options.maxFileListBytes)) {
+        refused.push_back(std::move(*why));
     }
     if (!refused.empty()) {
         throw PublishRefused(std::move(refused));
@@ -290,6 +311,172 @@ std::string FormatFileList(const std::vector<ListedFile>& files) {
     return text;
 }
 
+namespace {
+
+// What a stopped run says it leaves: the copies it replaced before the list named them, or the
+// copies of files gone from the source that it had yet to remove.
+std::string StateAfterStop(const PublishSummary& done, std::size_t toRemove) {
+    const std::size_t replaced = done.added + done.changed + done.reindexed;
+    if (done.fileListWritten) {
+        return "stopped after the file list was written; " + std::to_string(toRemove) +
+               " copies of files gone from the source are still in the repository (publish "
+               "again to remove them)";
+    }
+    if (replaced == 0) {
+        return "stopped; the repository is as before";
+    }
+    return "stopped; new copies and indexes of " + std::to_string(replaced) +
+           " files are in place, but the file list is not yet updated for them (publish again "
+           "to complete it)";
+}
+
+// Copies, indexes and lists the files into the locked repository.
+// `summary` and `toRemove` (the copies of files gone from the source still to be removed) say
+// how far it came when it throws.
+void PublishFiles(const PublishOptions& options, const std::vector<SourceFile>& files,
+                  const fs::path& repo, PublishSummary& summary, std::size_t& toRemove) {
+    std::error_code error;
+    const fs::path transfer = repo / "transfer";
+    const fs::path fileListPath = repo / "filelist.php";
+    const std::int64_t listWriteTime = LastWriteTime(Utf8FromPath(fileListPath));
+    std::map<std::string, std::int64_t> listed;
+    for (const auto& entry : ReadFileList(Utf8FromPath(fileListPath))) {
+        listed[entry.path] = entry.time;
+    }
+    // A copy the live list names stays until the new list is in place, even if its name looks
+    // like a temporary one; so does a source file's.
+    std::set<std::string> published;
+    for (const auto& [path, time] : listed) {
+        published.insert(path);
+    }
+    for (const auto& file : files) {
+        published.insert(file.repoPath);
+    }
+    summary.leftoversRemoved = RemoveLeftovers(repo, published);
+
+    RemoveCopiesInTheWay(transfer, files, listed);
+
+    summary.files = files.size();
+    std::vector<ListedFile> newList;
+    newList.reserve(files.size());
+    std::vector<PublishedFile> signedFiles;
+    std::size_t index = 0;
+    for (const auto& file : files) {
+        ThrowIfStopped(options.stopRequested);
+        const fs::path copy = transfer / PathFromUtf8(file.repoPath);
+        const std::string copyPath = Utf8FromPath(copy);
+        const std::string indexPath = copyPath + ".chunks";
+        const std::uint32_t blockSize = BlockSizeOf(options, file.size);
+        const auto old = listed.find(file.repoPath);
+        const bool wasListed = old != listed.end();
+        const std::int64_t copySize = fs::is_regular_file(copy, error)
+                                          ? static_cast<std::int64_t>(fs::file_size(copy, error))
+                                          : -1;
+        bool unchanged = false;
+        if (wasListed && copySize == static_cast<std::int64_t>(file.size) &&
+            fs::is_regular_file(PathFromUtf8(indexPath), error)) {
+            // Quick check first (same size and time), then the bytes themselves. A time not
+            // older than the previous list is no proof: the file may have changed again within
+            // the second the list was written in.
+            const bool quick = file.time == old->second && file.time < listWriteTime;
+            unchanged = quick || SameContent(file.sourcePath, copyPath, options.stopRequested);
+        }
+        PublishAction action = PublishAction::Unchanged;
+        std::int64_t time = file.time;
+        PublishedFile entry{file.repoPath, file.size, 0, std::nullopt, file.sourcePath};
+        if (unchanged) {
+            time = old->second;
+            const std::uint32_t expectedFirst =
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(blockSize, file.size));
+            if (file.size > 0 && IndexBlockSize(indexPath) != expectedFirst) {
+                entry.sha256 =
+                    WriteIndex(copyPath, indexPath, blockSize, options.stopRequested).sha256;
+                action = PublishAction::Reindexed;
+                ++summary.reindexed;
+            } else {
+                ++summary.unchanged;
+            }
+        } else {
+            if (wasListed && time == old->second) {
+                // The launcher sees a change only through a new time.
+                const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                                     std::chrono::system_clock::now().time_since_epoch())
+                                     .count();
+                time = std::max<std::int64_t>(old->second + 1, now);
+            }
+            fs::create_directories(copy.parent_path(), error);
+            if (error) {
+                throw std::runtime_error("cannot create '" + Utf8FromPath(copy.parent_path()) +
+                                         "': " + error.message());
+            }
+            try {
+                const IndexedCopy written = WriteCopyAndIndex(file.sourcePath, copyPath, indexPath,
+                                                              blockSize, options.stopRequested);
+                summary.bytesIndexed += written.size;
+                entry.size = written.size;
+                entry.sha256 = written.sha256;
+            } catch (...) {
+                RemoveEmptyFolders(copy.parent_path(), transfer);  // made for this copy alone
+                throw;
+            }
+            action = wasListed ? PublishAction::Changed : PublishAction::Added;
+            ++(wasListed ? summary.changed : summary.added);
+        }
+        // The copy carries the listed time, so the quick check above holds next time and a
+        // web server's Last-Modified agrees with the list.
+        SetLastWriteTime(copyPath, time);
+        newList.push_back({file.repoPath, time});
+        entry.time = time;
+        signedFiles.push_back(std::move(entry));
+        if (wasListed) {
+            listed.erase(old);
+        }
+        if (options.progress) {
+            options.progress(++index, files.size(), file.repoPath, action);
+        }
+    }
+
+    // The list goes last: a client reading it finds every copy and index it names.
+    const std::string text = FormatFileList(newList);
+    if (!fs::exists(fileListPath, error) || ReadAll(fileListPath) != text) {
+        ThrowIfStopped(options.stopRequested);
+        std::vector<std::string> paths;
+        paths.reserve(newList.size());
+        for (const auto& entry : newList) {
+            paths.push_back(entry.path);
+        }
+        // Checked before anything was written; only new times of other lengths could differ.
+        if (auto why = WhyListIsRefused(text, paths, options.maxFileListBytes)) {
+            throw std::runtime_error(*why + "; the file list was left as it was");
+        }
+        // A list that cannot be completed or moved is not left behind for the server to hand out.
+        AtomicOutput list(Utf8FromPath(fileListPath));
+        list.write(text.data(), text.size());
+        list.commit();
+        summary.fileListWritten = true;
+    }
+    if (options.listed) {
+        options.listed(signedFiles);
+    }
+
+    // Files no longer in the source leave the repository after the list stopped naming them.
+    toRemove = listed.size();
+    for (const auto& [path, time] : listed) {
+        ThrowIfStopped(options.stopRequested);
+        --toRemove;
+        if (WhyPathIsRefused(path)) {
+            continue;  // never delete by a name that could point outside the repository
+        }
+        RemoveCopy(transfer, path);
+        ++summary.removed;
+        if (options.progress) {
+            options.progress(summary.removed, listed.size(), path, PublishAction::Removed);
+        }
+    }
+}
+
+}  // namespace
+
 PublishSummary PublishRepository(const PublishOptions& options) {
     const fs::path source = PathFromUtf8(options.sourceDir);
     const fs::path repo = PathFromUtf8(options.repoDir);
@@ -301,7 +488,13 @@ PublishSummary PublishRepository(const PublishOptions& options) {
     if (fs::exists(repo, error) && fs::equivalent(source, repo, error)) {
         throw std::runtime_error("the repository folder must differ from the source folder");
     }
-    const std::vector<SourceFile> files = CollectSources(source, repo);
+    std::vector<SourceFile> files;
+    try {
+        files = CollectSources(source, repo, options);
+        ThrowIfStopped(options.stopRequested);
+    } catch (const PublishStopped&) {
+        throw PublishStopped(StateAfterStop(PublishSummary(), 0));
+    }
 
     const fs::path transfer = repo / "transfer";
     fs::create_directories(transfer, error);
@@ -321,112 +514,12 @@ PublishSummary PublishRepository(const PublishOptions& options) {
     if (lock == nullptr) {
         throw std::runtime_error("cannot lock '" + Utf8FromPath(repo) + "': " + lockError);
     }
-    const fs::path fileListPath = repo / "filelist.php";
-    const std::int64_t listWriteTime = LastWriteTime(Utf8FromPath(fileListPath));
-    std::map<std::string, std::int64_t> listed;
-    for (const auto& entry : ReadFileList(Utf8FromPath(fileListPath))) {
-        listed[entry.path] = entry.time;
-    }
-
-    RemoveCopiesInTheWay(transfer, files, listed);
-
     PublishSummary summary;
-    summary.files = files.size();
-    std::vector<ListedFile> newList;
-    newList.reserve(files.size());
-    std::vector<PublishedFile> published;
-    std::size_t index = 0;
-    for (const auto& file : files) {
-        const fs::path copy = transfer / PathFromUtf8(file.repoPath);
-        const std::string copyPath = Utf8FromPath(copy);
-        const std::string indexPath = copyPath + ".chunks";
-        const std::uint32_t blockSize = options.forcedBlockSize.value_or(BlockSizeFor(file.size));
-        const auto old = listed.find(file.repoPath);
-        const bool wasListed = old != listed.end();
-        const std::int64_t copySize = fs::is_regular_file(copy, error)
-                                          ? static_cast<std::int64_t>(fs::file_size(copy, error))
-                                          : -1;
-        bool unchanged = false;
-        if (wasListed && copySize == static_cast<std::int64_t>(file.size) &&
-            fs::is_regular_file(PathFromUtf8(indexPath), error)) {
-            // Quick check first (same size and time), then the bytes themselves. A time not
-            // older than the previous list is no proof: the file may have changed again within
-            // the second the list was written in.
-            const bool quick = file.time == old->second && file.time < listWriteTime;
-            unchanged = quick || SameContent(file.sourcePath, copyPath);
-        }
-        PublishAction action = PublishAction::Unchanged;
-        std::int64_t time = file.time;
-        PublishedFile entry{file.repoPath, file.size, 0, std::nullopt, file.sourcePath};
-        if (unchanged) {
-            time = old->second;
-            const std::uint32_t expectedFirst =
-                static_cast<std::uint32_t>(std::min<std::uint64_t>(blockSize, file.size));
-            if (file.size > 0 && IndexBlockSize(indexPath) != expectedFirst) {
-                entry.sha256 = WriteIndex(copyPath, indexPath, blockSize).sha256;
-                action = PublishAction::Reindexed;
-                ++summary.reindexed;
-            } else {
-                ++summary.unchanged;
-            }
-        } else {
-            if (wasListed && time == old->second) {
-                // The launcher sees a change only through a new time.
-                const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-                                     std::chrono::system_clock::now().time_since_epoch())
-                                     .count();
-                time = std::max<std::int64_t>(old->second + 1, now);
-            }
-            fs::create_directories(copy.parent_path(), error);
-            if (error) {
-                throw std::runtime_error("cannot create '" + Utf8FromPath(copy.parent_path()) +
-                                         "': " + error.message());
-            }
-            const IndexedCopy written =
-                WriteCopyAndIndex(file.sourcePath, copyPath, indexPath, blockSize);
-            summary.bytesIndexed += written.size;
-            entry.size = written.size;
-            entry.sha256 = written.sha256;
-            action = wasListed ? PublishAction::Changed : PublishAction::Added;
-            ++(wasListed ? summary.changed : summary.added);
-        }
-        // The copy carries the listed time, so the quick check above holds next time and a
-        // web server's Last-Modified agrees with the list.
-        SetLastWriteTime(copyPath, time);
-        newList.push_back({file.repoPath, time});
-        entry.time = time;
-        published.push_back(std::move(entry));
-        if (wasListed) {
-            listed.erase(old);
-        }
-        if (options.progress) {
-            options.progress(++index, files.size(), file.repoPath, action);
-        }
-    }
-
-    // The list goes last: a client reading it finds every copy and index it names.
-    const std::string text = FormatFileList(newList);
-    if (!fs::exists(fileListPath, error) || ReadAll(fileListPath) != text) {
-        // A list that cannot be completed or moved is not left behind for the server to hand out.
-        AtomicOutput list(Utf8FromPath(fileListPath));
-        list.write(text.data(), text.size());
-        list.commit();
-        summary.fileListWritten = true;
-    }
-    if (options.listed) {
-        options.listed(published);
-    }
-
-    // Files no longer in the source leave the repository after the list stopped naming them.
-    for (const auto& [path, time] : listed) {
-        if (WhyPathIsRefused(path)) {
-            continue;  // never delete by a name that could point outside the repository
-        }
-        RemoveCopy(transfer, path);
-        ++summary.removed;
-        if (options.progress) {
-            options.progress(summary.removed, listed.size(), path, PublishAction::Removed);
-        }
+    std::size_t toRemove = 0;
+    try {
+        PublishFiles(options, files, repo, summary, toRemove);
+    } catch (const PublishStopped&) {
+        throw PublishStopped(StateAfterStop(summary, toRemove));
     }
     return summary;
 }

@@ -17,7 +17,9 @@
 #include <string_view>
 #include <vector>
 
+#include "sync/file_list.h"
 #include "sync/signed_metadata.h"
+#include "tools/publish/publish_stop.h"
 
 namespace veldmoor {
 
@@ -41,6 +43,11 @@ struct PublishOptions {
     // Called with the repository still locked, once the file list is in place, with every
     // listed file in list order; the signed files are written from here.
     std::function<void(const std::vector<PublishedFile>&)> listed;
+    // Polled between blocks and files; once it holds, the run removes what it had half written
+    // and throws PublishStopped.
+    PublishStopCheck stopRequested;
+    // The most bytes the launcher reads of a file list; tests lower it.
+    std::size_t maxFileListBytes = kMaxFileListBytes;
 };
 
 struct PublishSummary {
@@ -52,6 +59,8 @@ struct PublishSummary {
     std::size_t unchanged = 0;
     std::uint64_t bytesIndexed = 0;
     bool fileListWritten = false;
+    // Temporary files an interrupted publish had left, now removed (relative to the repository).
+    std::vector<std::string> leftoversRemoved;
 };
 
 // Thrown before anything is written when source files cannot be published; lists them all.
@@ -61,7 +70,8 @@ public:
     std::vector<std::string> reasons;
 };
 
-// Throws PublishRefused, or std::runtime_error for folders and I/O failures (naming the file).
+// Throws PublishRefused, PublishStopped (saying what stayed), or std::runtime_error for folders
+// and I/O failures (naming the file).
 PublishSummary PublishRepository(const PublishOptions& options);
 
 // Entries of an existing file list, path and time, in document order.

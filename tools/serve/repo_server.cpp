@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <random>
 #include <stdexcept>
@@ -36,6 +37,15 @@ constexpr std::size_t kSendBlock = 64 * 1024;
 constexpr std::size_t kWorkers = 64;
 // How long one write may block on a client that does not read.
 constexpr std::chrono::seconds kWriteTimeout{10};
+// Answers one client address may be sent at once, and all clients together: each holds a
+// thread for as long as its client takes to read it, so a client that opens many connections
+// and reads none holds a bounded share, and some threads always stay free to answer, if only
+// with a quick 503. The launcher opens six connections unless told otherwise.
+constexpr int kAnswersPerClient = 16;
+constexpr int kAnswersInAll = static_cast<int>(kWorkers) - 8;
+// An answer that has been sent for longer than the write time-out must have gone out at least
+// this fast on average, or it is ended: a client reading a trickle holds its thread no longer.
+constexpr std::uint64_t kSlowestReader = 4 * 1024;  // bytes per second
 
 // The body of an answer: literal texts (multipart headers, compressed data) and ranges of the
 // served file, sent one after another without holding the file in memory.
@@ -49,7 +59,8 @@ struct Segment {
 
 struct Body {
     std::vector<Segment> segments;
-    std::shared_ptr<void> held;  // what the answer keeps reserved until it is sent
+    std::shared_ptr<void> held;   // what the answer keeps reserved until it is sent
+    std::shared_ptr<void> place;  // its place among the answers being sent
     std::uint64_t size() const {
         std::uint64_t total = 0;
         for (const auto& s : segments) {
@@ -181,6 +192,8 @@ struct RepoServer::Impl {
     std::vector<ServedRequest> log;
     bool stopping = false;
     int gzipInFlight = 0;
+    std::map<std::string, int> answersByClient;
+    int answersInFlight = 0;
     fs::path realRoot;  // the root with every link resolved, fixed at start
 
     // A place among the compressed answers held at once, or null when all are taken. It is
@@ -194,6 +207,28 @@ struct RepoServer::Impl {
         return std::shared_ptr<void>(static_cast<void*>(this), [this](void*) {
             const std::lock_guard release(mutex);
             --gzipInFlight;
+        });
+    }
+
+    // A place among the answers being sent, or null when `client` or all clients hold as many
+    // as they may. It is given back when the answer holding it is done.
+    std::shared_ptr<void> takeAnswerPlace(const std::string& client) {
+        const std::lock_guard lock(mutex);
+        int& held = answersByClient[client];
+        if (held >= kAnswersPerClient || answersInFlight >= kAnswersInAll) {
+            if (held == 0) {
+                answersByClient.erase(client);
+            }
+            return nullptr;
+        }
+        ++held;
+        ++answersInFlight;
+        return std::shared_ptr<void>(static_cast<void*>(this), [this, client](void*) {
+            const std::lock_guard release(mutex);
+            --answersInFlight;
+            if (--answersByClient[client] == 0) {
+                answersByClient.erase(client);
+            }
         });
     }
 
@@ -217,6 +252,7 @@ struct RepoServer::Impl {
     }
 
     void handle(const httplib::Request& req, httplib::Response& res);
+    static void refuseAsBusy(httplib::Response& res);
     void send(httplib::Response& res, int status, const std::string& contentType, Body body,
               const std::string& filePath, const ServerFaults& faults, bool faulty);
 };
@@ -237,12 +273,19 @@ void RepoServer::Impl::send(httplib::Response& res, int status, const std::strin
         res.set_content("", contentType);
         return;
     }
+    const auto started = std::chrono::steady_clock::now();
     res.set_content_provider(
         static_cast<std::size_t>(total), contentType,
-        [this, shared, file, cutOff, stallFor](std::size_t offset, std::size_t /*length*/,
-                                               httplib::DataSink& sink) {
+        [this, shared, file, cutOff, stallFor, started](std::size_t offset, std::size_t /*length*/,
+                                                        httplib::DataSink& sink) {
             if (offset == 0 && stallFor.count() > 0 && !stall(stallFor)) {
                 return false;
+            }
+            const auto sending = std::chrono::duration_cast<std::chrono::seconds>(
+                std::chrono::steady_clock::now() - started - stallFor);
+            if (sending > kWriteTimeout &&
+                offset < kSlowestReader * static_cast<std::uint64_t>(sending.count())) {
+                return false;  // a reader this slow would hold the thread for hours
             }
             std::uint64_t limit = shared->size();
             if (cutOff) {
@@ -278,6 +321,19 @@ void RepoServer::Impl::send(httplib::Response& res, int status, const std::strin
         });
 }
 
+void RepoServer::Impl::refuseAsBusy(httplib::Response& res) {
+    static constexpr std::string_view kText = "Busy: too many answers are being sent; try again.\n";
+    res.status = 503;
+    res.set_header("Retry-After", "1");
+    // The connection is closed after the answer, or it would hold a thread waiting for the
+    // client's next request: the library closes it when the body's writer reports failure.
+    res.set_content_provider(kText.size(), "text/plain",
+                             [](std::size_t, std::size_t, httplib::DataSink& sink) {
+                                 sink.write(kText.data(), kText.size());
+                                 return false;
+                             });
+}
+
 void RepoServer::Impl::handle(const httplib::Request& req, httplib::Response& res) {
     // The server answers ranges itself, so that the parts keep the order asked for and the fault
     // modes can bend them; clearing the library's parsed copy keeps it from slicing again. The
@@ -285,7 +341,8 @@ void RepoServer::Impl::handle(const httplib::Request& req, httplib::Response& re
     const std::string rangeHeader = req.get_header_value("Range");
     const_cast<httplib::Request&>(req).ranges.clear();
 
-    ServedRequest entry{req.method, req.target, req.path, rangeHeader, 0, 0, false};
+    ServedRequest entry{req.method, req.target, req.path, rangeHeader,
+                        0,          0,          false,    req.remote_addr};
     std::vector<std::string> segments;
     if (!SplitRequestPath(req.path, segments)) {
         entry.status = 400;
@@ -309,6 +366,13 @@ void RepoServer::Impl::handle(const httplib::Request& req, httplib::Response& re
         res.status = 404;
         res.set_content("Not found\n", "text/plain");
         record(std::move(entry));
+        return;
+    }
+    auto place = takeAnswerPlace(req.remote_addr);
+    if (!place) {
+        entry.status = 503;
+        record(std::move(entry));
+        refuseAsBusy(res);
         return;
     }
     const std::uint64_t size = fs::file_size(file, error);
@@ -335,6 +399,7 @@ void RepoServer::Impl::handle(const httplib::Request& req, httplib::Response& re
         parts = AnswerParts(parsed.ranges, size);
     }
     Body body;
+    body.place = std::move(place);
     if (parts && parts->size() == 1) {
         const ByteRange r = parts->front();
         res.set_header("Content-Range", "bytes " + std::to_string(r.first) + "-" +

@@ -15,8 +15,12 @@
 // - whole answers (no Range) gzip-encoded when the client accepts gzip, the file is at most
 //   8 MiB and fewer than four compressed answers are being sent; ranged answers never.
 // Each connection holds one of a fixed number of threads; one that stays silent or sends its
-// request slower than the idle time-out is closed. A server exposed to the open internet is
-// better served by nginx (docs/nginx-repository.conf), which holds idle connections cheaply.
+// request slower than the idle time-out is closed. A client that does not read its answer holds
+// its thread at most the write time-out per blocked write, and one that reads a trickle is cut
+// off; one client address is sent at most a few answers at once, and all together fewer than
+// the threads, so beyond that a request gets a quick 503 (Retry-After) and its connection closes. A
+// server exposed to the open internet is better served by nginx (docs/nginx-repository.conf), which
+// holds idle connections cheaply.
 #pragma once
 
 #include <chrono>
@@ -54,6 +58,7 @@ struct ServedRequest {
     int status = 0;
     std::uint64_t bodyBytes = 0;  // bytes of the body the server meant to send (before faults)
     bool gzip = false;
+    std::string client;  // the address the request came from
 };
 
 struct RepoServerOptions {

@@ -14,6 +14,7 @@
 #include "sync/http.h"
 #include "sync/patch_exception.h"
 #include "sync/repo_sync.h"
+#include "sync/resume_data.h"
 #include "sync/transfer_pool.h"
 #include "system/command_line.h"
 #include "system/file_ops.h"
@@ -45,7 +46,8 @@ void PrintUsage(std::ostream& out) {
            "  --help     show this text\n"
            "\n"
            "Ctrl+C (SIGINT) or SIGTERM stops the run at its next safe point: the file being\n"
-           "rebuilt keeps its old version and nothing half written is left.\n"
+           "rebuilt keeps its old version; what had come of a large one is kept beside it as\n"
+           "NAME.resume (named when the run stops), so the next run need not fetch it again.\n"
            "\n"
            "Exit status: 0 when the folder is up to date, 1 when the run failed, 2 on wrong use,\n"
            "128 + the signal's number when stopped by a signal.\n";
@@ -153,7 +155,21 @@ bool ParseConnections(const std::string& text, std::size_t& connections) {
     return true;
 }
 
-int Run(const Arguments& args) {
+// What a stopped run leaves for the next: the resume data of listed files, each with its size.
+std::string KeptForResume(const std::vector<veldmoor::RemoteFile>& files) {
+    std::string kept;
+    for (const auto& file : files) {
+        const std::string resume = veldmoor::resumePathOf(file.localPath);
+        if (veldmoor::PathExists(resume)) {
+            kept += "\n  " + Printable(resume) + " (" +
+                    Size(static_cast<std::uint64_t>(veldmoor::FileSize(resume))) + ")";
+        }
+    }
+    return kept;
+}
+
+// `files`: the listed files, once the list has come.
+int Run(const Arguments& args, std::vector<veldmoor::RemoteFile>& files) {
     const auto started = Clock::now();
     veldmoor::RepoSync sync(args.folder, args.address);
     // Ctrl+C or SIGTERM stop the run at its next safe point, which removes the file being
@@ -163,7 +179,7 @@ int Run(const Arguments& args) {
     http.onRetry = [](const std::string& line) { std::cerr << "\n" << line << "\n"; };
     sync.setHttpSettings(http);
     sync.setFetchWhilePlanning(!args.dryRun);
-    const std::vector<veldmoor::RemoteFile> files = sync.listFiles();
+    files = sync.listFiles();
 
     struct Examined {
         const veldmoor::RemoteFile* file;
@@ -301,8 +317,9 @@ static int RunSync(int argc, char** argv) {
         return 2;
     }
     veldmoor::CatchStopSignals();
+    std::vector<veldmoor::RemoteFile> files;
     try {
-        return Run(args);
+        return Run(args, files);
     } catch (const veldmoor::PatchException& e) {
         std::cout << std::endl;
         const auto report = veldmoor::ComposeTransferReport(e);
@@ -313,8 +330,11 @@ static int RunSync(int argc, char** argv) {
                   << ")\n";
     } catch (const veldmoor::SyncCancelled&) {
         std::cout << std::endl;
+        const std::string kept = KeptForResume(files);
         std::cerr << "veldmoor-sync: stopped as asked; every file is either complete or as it "
-                     "was, and nothing half written is left.\n";
+                     "was"
+                  << (kept.empty() ? ", and nothing half written is left.\n"
+                                   : ". Kept to resume from next time:" + kept + "\n");
         return veldmoor::StopSignalExitStatus();
     } catch (const std::exception& e) {
         std::cerr << "veldmoor-sync: the run failed: " << e.what() << "\n";
