@@ -189,6 +189,12 @@ const Tampering kTamperings[] = {
          ReplaceInFile(t.repo() + "/filelist.php", "[\n",
                        "[\n{ path: \"evil.exe\", time: \"1600000000\" },\n");
      }},
+    {"UnreadableTrustedState", TrustCheck::StateUnreadable,
+     [](SignedRepository& t) {
+         for (const auto& entry : fs::directory_iterator(t.state())) {
+             WriteTestFile(entry.path().string(), "veldmoor-trust 1\nmanifest-version x\n");
+         }
+     }},
 };
 
 INSTANTIATE_TEST_SUITE_P(FromEverySide, TamperingTest, ::testing::ValuesIn(kTamperings),
@@ -252,6 +258,37 @@ TEST_F(SignedRepository, WithoutARootTheSignedFilesAreNeitherFetchedNorRequired)
     for (const auto& request : server_->requests()) {
         EXPECT_EQ(request.path.find("/signed/"), std::string::npos) << request.path;
     }
+}
+
+TEST_F(SignedRepository, VeldmoorSyncSaysWhatItVerifiedHealedAndRefused) {
+    const auto run = [&](std::vector<std::string> options) {
+        options.insert(options.end(), {install(), server_->address()});
+        return RunProgram(SyncProgram(), options);
+    };
+    const auto contains = [](const ProgramResult& result, const std::string& part) {
+        return result.output.find(part) != std::string::npos;
+    };
+    const auto unverified = run({"--state", state()});
+    EXPECT_EQ(unverified.exitCode, 0) << unverified.output;
+    EXPECT_TRUE(contains(unverified, "the repository is not verified")) << unverified.output;
+
+    const std::vector<std::string> trusted{"--trust", root(1), "--state", state()};
+    std::string bytes = ReadTestFile(install() + "/c.txt");
+    bytes[0] = 'h';
+    write(install(), "c.txt", bytes, LastWriteTime(install() + "/c.txt"));
+    auto verify = trusted;
+    verify.push_back("--verify");
+    const auto healed = run(verify);
+    EXPECT_EQ(healed.exitCode, 0) << healed.output;
+    EXPECT_TRUE(contains(healed, "3 files examined, 1 found different: c.txt; 1 healed"))
+        << healed.output;
+    EXPECT_EQ(ReadTree(install()), ReadTree(source()));
+
+    fs::remove(repo() + "/signed/manifest");
+    const auto refused = run(trusted);
+    EXPECT_EQ(refused.exitCode, 1) << refused.output;
+    EXPECT_TRUE(contains(refused, "nicht verifiziert werden konnte")) << refused.output;
+    EXPECT_TRUE(contains(refused, "check: manifest present")) << refused.output;
 }
 
 // Verify heals a file whose bytes changed under its listed time, by the manifest's hash or, in
