@@ -175,6 +175,7 @@ const Tampering kTamperings[] = {
      [](SignedRepository& t) {
          t.makeRoot(t.root(2), "root", "signing", t.root(1));
          t.makeRoot(t.root(3), "root", "signing", t.root(2));
+         t.publish("signing", 2);  // the repository keeps every root it was signed under
          t.publish("signing", 3);
          fs::remove(t.repo() + "/signed/root/2.root");
      }},
