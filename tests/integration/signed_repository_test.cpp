@@ -74,6 +74,9 @@ public:
         if (!previous.empty()) {
             args.insert(args.end(), {"--previous", previous});
         }
+        if (!oldRootKey.empty()) {
+            args.insert(args.end(), {"--old-root-key", key(oldRootKey) + ".key"});
+        }
         args.push_back(out);
         const auto made = RunProgram(PublishProgram(), args);
         ASSERT_EQ(made.exitCode, 0) << made.output;
@@ -204,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(FromEverySide, TamperingTest, ::testing::ValuesIn(kTamp
 TEST_F(SignedRepository, ARotatedRootIsAcceptedAndRememberedOnlyOnceTheRunSucceeded) {
     keygen("root-2");
     keygen("signing-2");
-    makeRoot(root(2), "root-2", "signing-2", root(1));
+    makeRoot(root(2), "root-2", "signing-2", root(1), "root");
     write(source(), "c.txt", "Hallo Welt\n", 1'600'000'200);
     publish("signing-2", 2);
     const Snapshot before = SnapshotOf(state());
