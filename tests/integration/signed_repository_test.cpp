@@ -68,14 +68,14 @@ public:
         ASSERT_EQ(made.exitCode, 0) << made.output;
     }
     void makeRoot(const std::string& out, const std::string& rootKey, const std::string& signingKey,
-                  const std::string& previous = "") {
+                  const std::string& previous = "", const std::string& oldRootKey = "") {
         std::vector<std::string> args{"root", "--root-key", key(rootKey) + ".key", "--signing-key",
                                       key(signingKey) + ".pub"};
         if (!previous.empty()) {
-            args.insert(args.end(), {"--previous", previous});
+            args.insert(args.end(), {std::string("--previous"), previous});
         }
         if (!oldRootKey.empty()) {
-            args.insert(args.end(), {"--old-root-key", key(oldRootKey) + ".key"});
+            args.insert(args.end(), {std::string("--old-root-key"), key(oldRootKey) + ".key"});
         }
         args.push_back(out);
         const auto made = RunProgram(PublishProgram(), args);
@@ -257,6 +257,7 @@ TEST_F(SignedRepository, AFreshInstallCostsOneRequestPerFile) {
 
 TEST_F(SignedRepository, WithoutARootTheSignedFilesAreNeitherFetchedNorRequired) {
     fs::remove_all(repo() + "/signed");
+    server_->clearRequests();
     SyncFolder(install(), server_->address());
     EXPECT_EQ(ReadTree(install()), ReadTree(source()));
     for (const auto& request : server_->requests()) {
