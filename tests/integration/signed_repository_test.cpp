@@ -154,6 +154,12 @@ const Tampering kTamperings[] = {
                            fs::copy_options::overwrite_existing);
          }
      }},
+    {"OldIndexThatCallsTheLocalCopyCurrent", TrustCheck::ContentMismatch,
+     [](SignedRepository& t) {
+         // Every block found in place: without the hash only the time would be set.
+         fs::copy_file(t.work_ / "repo-v1/transfer/a.bin.chunks",
+                       t.repo() + "/transfer/a.bin.chunks", fs::copy_options::overwrite_existing);
+     }},
     {"ReplayedOlderManifest", TrustCheck::Rollback,
      [](SignedRepository& t) {
          t.sync();  // version 2 is trusted now
