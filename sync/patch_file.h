@@ -53,8 +53,8 @@ public:
     bool keepForResume() noexcept;
     // Once every download has come: checks the whole file's CRC-32 as it lies on the drive
     // (and, for a signed file, its size and SHA-256 in the same read: the ContentMismatch
-    // refusal), gives it its time and closes it, so that a file waiting for its turn to be put in place
-    // holds neither a descriptor nor a buffer. Throws PatchException.
+    // refusal), gives it its time and closes it, so that a file waiting for its turn to be put in
+    // place holds neither a descriptor nor a buffer. Throws PatchException.
     void seal();
     // Seals the file unless that was done, and moves it over the old file (see
     // NewFile::MoveOver for `sync`). Throws PatchException.
