@@ -86,10 +86,8 @@ public:
         WriteTestFile(folder + "/" + path, content);
         SetLastWriteTimeOfEntry(folder + "/" + path, time);
     }
-    void publish(const std::string& signingKey = "signing", int rootVersion = 1,
-                 const std::string& from = "", const std::string& to = "") {
-        Publish(from.empty() ? source() : from, to.empty() ? repo() : to,
-                {"--key", key(signingKey) + ".key", "--root", root(rootVersion)});
+    void publish(const std::string& signingKey = "signing", int rootVersion = 1) {
+        Publish(source(), repo(), {"--key", key(signingKey) + ".key", "--root", root(rootVersion)});
     }
 
     SyncOutcome sync(bool verify = false) {
