@@ -19,7 +19,6 @@ std::optional<ContentDigest> digestFile(const std::string& localPath) {
     if (!in.is_open()) {
         return std::nullopt;
     }
-    in.rdbuf()->pubsetbuf(nullptr, 0);  // the blocks go straight to the hash
     std::vector<char> block(kReadBlock);
     Sha256Hasher hasher;
     ContentDigest found;
