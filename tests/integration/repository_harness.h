@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -15,6 +16,10 @@
 #include "tests/support/nginx_server.h"
 #include "tests/support/served_repository.h"
 #include "tests/support/temp_dir.h"
+
+namespace veldmoor {
+class RepoSync;
+}
 
 namespace veldmoor::test {
 
@@ -56,10 +61,10 @@ struct SyncOutcome {
 // list, prepare every file, patch: the order the launcher uses. Throws what the engine throws.
 SyncOutcome SyncFolder(const std::string& folder, const std::string& address);
 // The same with the given time-outs and retries; `retries` receives the status line of each;
-// `stop`, when given, is the run's stop request.
+// `configure`, when given, sets the run up further (a stop request, a root of trust).
 SyncOutcome SyncFolder(const std::string& folder, const std::string& address, HttpSettings settings,
                        std::vector<std::string>* retries = nullptr,
-                       const StopRequest& stop = nullptr);
+                       const std::function<void(RepoSync&)>& configure = nullptr);
 
 // Deterministic bytes.
 std::string RandomBytes(std::size_t size, std::uint32_t seed);

@@ -51,7 +51,11 @@ protected:
                      const StopRequest& stop = nullptr, HttpSettings settings = quick()) {
         server_ = std::make_unique<MisbehavingServer>(web_.path(), misbehaviour);
         return SyncFolder(install(), server_->address(folder), std::move(settings), &retries_,
-                          stop);
+                          [&stop](RepoSync& run) {
+                              if (stop) {
+                                  run.setStopRequest(stop);
+                              }
+                          });
     }
 
     std::string install() const { return work_ / "install"; }

@@ -141,11 +141,11 @@ TEST(ComposeTransferReport, TheEnginesLaterCodesSayWhatHappened) {
 }
 
 TEST(ComposeTransferReport, CaptionAndDetailsAreChosenIndependently) {
-    const ReportMessage unknownBoth = ComposeTransferReport(PatchException(9, 12, "x", ""));
+    const ReportMessage unknownBoth = ComposeTransferReport(PatchException(9, 99, "x", ""));
     EXPECT_EQ(unknownBoth.caption, "Fehler");
     EXPECT_EQ(unknownBoth.text,
               "Es scheint etwas schief gelaufen zu sein.\n\nDetails: Es ist ein unbekannter "
-              "Fehler aufgetreten. (Nummer: 9-12)");
+              "Fehler aufgetreten. (Nummer: 9-99)");
 
     const ReportMessage unknownCategory = ComposeTransferReport(PatchException(-4, 7, "", ""));
     EXPECT_EQ(unknownCategory.caption, "Fehler");
