@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "patch/byte_size.h"
+#include "sync/signed_metadata.h"
 
 namespace veldmoor {
 namespace {
@@ -126,6 +127,11 @@ std::string TransferDetails(const PatchException& error) {
         case kCodeFolderInPlaceOfFile:
             return "\n\nDetails: An der Stelle der Datei '" + d +
                    "' liegt ein Ordner. Bitte verschiebe oder lösche ihn und versuche es erneut.";
+        case kCodeNotVerified:
+            return "\n\nDetails: Die Aktualisierung wurde abgelehnt, weil sie nicht verifiziert "
+                   "werden konnte" +
+                   (d.empty() ? std::string() : " (betroffen: '" + d + "')") +
+                   ". Bitte wende dich an die Betreuer der Welt.";
         default:
             return UnknownErrorDetails(error.category, error.code);
     }

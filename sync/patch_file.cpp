@@ -12,6 +12,7 @@
 #include "sync/http.h"
 #include "sync/range_receiver.h"
 #include "sync/resume_data.h"
+#include "sync/signed_content.h"
 #include "sync/trace.h"
 #include "system/file_ops.h"
 #include "system/new_file.h"
@@ -212,7 +213,10 @@ bool FileRebuild::keepForResume() noexcept {
         if (sealed_ || receivers_.empty() || !temp_ || temp_->Problem() != FileProblem::None) {
             return false;
         }
-        ResumeRecord record{file_.file.time, size_, file_.plan.expectedCrc, {}};
+        // A file fetched whole has no index CRC-32 to name its version: its signed hash does.
+        const std::uint32_t version =
+            file_.wholeFile ? resumeTagOf(*file_.signedContent) : file_.plan.expectedCrc;
+        ResumeRecord record{file_.file.time, size_, version, {}};
         std::uint64_t heldBytes = 0;
         for (const Piece& piece : file_.plan.pieces) {
             if (piece.kind == kPieceResume) {
@@ -260,22 +264,45 @@ void FileRebuild::seal() {
         failWriting(temp_->Problem(), temp_->Error());
     }
 
-    // The check reads the bytes that will be moved into place, as they lie on the drive: what
-    // the pieces were when they were written proves nothing about the file.
+    // The checks read the bytes that will be moved into place, as they lie on the drive: what
+    // the pieces were when they were written proves nothing about the file. The CRC-32 of the
+    // chunk index and the manifest's SHA-256 are taken in the same read.
     uLong crc = crc32(0L, Z_NULL, 0);
-    const bool read = temp_->ReadBack([&crc](const char* data, std::size_t length) {
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(length));
+    std::optional<Sha256Hasher> sha;
+    if (file_.signedContent != nullptr) {
+        sha.emplace();
+    }
+    ContentDigest found;
+    const bool read = temp_->ReadBack([&](const char* data, std::size_t length) {
+        if (!file_.wholeFile) {
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(length));
+        }
+        if (sha) {
+            sha->update(data, length);
+        }
+        found.size += length;
     });
     if (!read) {
         failWriting(FileProblem::Other, "it cannot be read back");
     }
-    if (static_cast<std::uint32_t>(crc) != file_.plan.expectedCrc) {
-        if (!file_.resumePath.empty()) {
-            RemoveFile(file_.resumePath);  // or every later run would fail the same way
-        }
+    const bool crcFails =
+        !file_.wholeFile && static_cast<std::uint32_t>(crc) != file_.plan.expectedCrc;
+    if (sha) {
+        found.sha256 = sha->finish();
+    }
+    const bool contentFails = sha && !matchesEntry(found, *file_.signedContent);
+    if ((crcFails || contentFails) && !file_.resumePath.empty()) {
+        RemoveFile(file_.resumePath);  // or every later run would fail the same way
+    }
+    // A CRC-32 that fails is a transfer gone wrong, worth another try; a file that passes it
+    // and not the manifest was made to pass it.
+    if (crcFails) {
         fail(3, 8, path, "Checksum check failed after reconstructing file '" + path + "'!",
              {{"FileChecksum", static_cast<std::uint32_t>(crc)},
               {"ExpectedChecksum", file_.plan.expectedCrc}});
+    }
+    if (contentFails) {
+        refuseContent(path, found, *file_.signedContent);
     }
     // The time is set on the new file before it takes the old one's place: once there, it is
     // complete, and no path is followed to set it.

@@ -1,6 +1,7 @@
 // A file that RepoSync found not current, with what it takes to rebuild it.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,8 @@
 
 namespace veldmoor {
 
+struct ManifestEntry;  // sync/signed_metadata.h
+
 struct PreparedFile {
     RemoteFile file;
     BlockPlan plan;                // local and download pieces in target order
@@ -16,6 +19,15 @@ struct PreparedFile {
     bool hasLocalCopy = false;     // a regular file (not a link) is at the local path
     std::vector<Piece> downloads;  // the plan's download pieces in target order
     std::string resumePath;        // resume data the plan takes pieces from; empty when none
+    // The size and SHA-256 the file put in place must have; null when the repository is not
+    // verified. Points into the run's manifest.
+    const ManifestEntry* signedContent = nullptr;
+    // Fetched whole without its chunk index (a signed file with no local copy): there is no
+    // CRC-32 to check, only the signed content.
+    bool wholeFile = false;
+    // Set when the local copy's content was examined already (by its signed hash, or when
+    // verifying): whether it is the target, so that only its time needs setting.
+    std::optional<bool> knownCurrent;
 };
 
 }  // namespace veldmoor

@@ -22,8 +22,11 @@
 #include "sync/prepared_file.h"
 #include "sync/range_receiver.h"
 #include "sync/resume_data.h"
+#include "sync/signed_content.h"
+#include "sync/signed_metadata.h"
 #include "sync/trace.h"
 #include "sync/transfer_pool.h"
+#include "sync/trusted_listing.h"
 #include "system/file_ops.h"
 #include "system/file_time.h"
 #include "system/folder_entries.h"
@@ -43,32 +46,52 @@ void initCurlOnce() {
     });
 }
 
+// Every block of the plan was found at its own offset of the local copy.
+bool blocksInPlace(const PreparedFile& prepared) {
+    return std::all_of(prepared.plan.pieces.begin(), prepared.plan.pieces.end(),
+                       [](const Piece& piece) { return piece.sourceOffset == piece.targetOffset; });
+}
+
+bool planNeedsNoBytes(const PreparedFile& prepared) {
+    return prepared.hasLocalCopy && !prepared.sizeDiffers && prepared.downloads.empty() &&
+           prepared.resumePath.empty();
+}
+
 // True when the local copy already is the target, so only its time needs setting. A plan
 // without downloads for a file of the same size holds every block, but a block found at
 // another offset (blocks moved, or a repeated block taken from its first copy) says nothing
-// about the bytes at its own place: the whole file's checksum decides then.
+// about the bytes at its own place: the whole file's checksum decides then. With a manifest
+// its hash decides, in one read: a copy the index calls current and the manifest does not is
+// laid out afresh, and refused when it is sealed.
 bool localCopyIsCurrent(const PreparedFile& prepared) {
-    if (!prepared.hasLocalCopy || prepared.sizeDiffers || !prepared.downloads.empty() ||
-        !prepared.resumePath.empty()) {
+    if (prepared.knownCurrent) {
+        return *prepared.knownCurrent;
+    }
+    if (!planNeedsNoBytes(prepared)) {
         return false;
     }
-    const bool inPlace =
-        std::all_of(prepared.plan.pieces.begin(), prepared.plan.pieces.end(),
-                    [](const Piece& piece) { return piece.sourceOffset == piece.targetOffset; });
-    return inPlace || fileCrc32(prepared.file.localPath) == prepared.plan.expectedCrc;
+    if (prepared.signedContent != nullptr) {
+        const std::optional<ContentDigest> found = digestFile(prepared.file.localPath);
+        return found && matchesEntry(*found, *prepared.signedContent);
+    }
+    return blocksInPlace(prepared) ||
+           fileCrc32(prepared.file.localPath) == prepared.plan.expectedCrc;
 }
 
 // How long a run waits for another update of the same folder to end before it gives up.
 constexpr std::chrono::seconds kLockWait{3};
 
-// The file list's body, kept as it arrives up to its bound; past it the transfer ends.
+// A document's body (the file list, a signed file), kept as it arrives up to its bound; past
+// it the transfer ends.
 struct BoundedText : DocumentSink {
+    explicit BoundedText(std::size_t limit) : limit(limit) {}
+    std::size_t limit;
     std::string text;
     bool tooLarge = false;
 
     void restart() override { text.clear(); }
     bool append(const char* data, std::size_t size) override {
-        if (text.size() + size > kMaxFileListBytes) {
+        if (text.size() + size > limit) {
             tooLarge = true;
             return false;
         }
@@ -98,8 +121,13 @@ struct PendingIndex {
     PathRefusal refusal = PathRefusal::None;
     FileCheckCallback onCheck;
     StreamedIndex streamed;
-    std::unique_ptr<DocumentTransfer> transfer;  // null when the file is refused unfetched
+    std::unique_ptr<DocumentTransfer> transfer;  // null when refused unfetched or planned without
     bool started = false;
+    // Examined by content and found to be the target with its listed time: nothing to do.
+    bool intact = false;
+    // The local copy's content is known to differ from the signed one.
+    bool knownDifferent = false;
+    bool timeMatches = false;  // the local copy has the listed time
     // The plan is made as soon as the index has come, whatever the order, and the index let go:
     // a window of large files' indexes would otherwise wait whole for the file at its head.
     bool digested = false;
@@ -204,6 +232,14 @@ struct RepoSync::Impl {
     // The local paths of the listed files, for finding resume data of files no longer listed.
     std::vector<std::string> listedLocalPaths;
     bool patching = false;
+    // The trust checks of a signed repository; null when none is set.
+    std::unique_ptr<TrustedListing> trust;
+    bool verified = false;  // listFiles verified the manifest
+    bool verifyContent = false;
+
+    const ManifestEntry* signedEntryFor(const std::string& repoPath) const {
+        return verified ? trust->entryFor(repoPath) : nullptr;
+    }
 
     bool stopRequested() {
         if (!stopped && stop && stop()) {
@@ -244,19 +280,69 @@ struct RepoSync::Impl {
         }
     }
 
-    // GETs one document whose size is bounded both on the wire and by its sink.
-    HttpResult getBounded(const std::string& url, DocumentSink& sink, std::uint64_t limit,
-                          bool& passedLimit) {
-        DocumentTransfer transfer(url, sink, session, limit);
-        transfers().start(transfer);
+    // GETs documents whose sizes are bounded both on the wire and by their sinks, all at once:
+    // the file list and the manifest cost one round trip, not two.
+    void fetchTogether(const std::vector<DocumentTransfer*>& documents) {
+        for (DocumentTransfer* transfer : documents) {
+            transfers().start(*transfer);
+        }
         try {
-            runTransfers([&] { return transfer.ended(); });
+            runTransfers([&] {
+                return std::all_of(documents.begin(), documents.end(),
+                                   [](const DocumentTransfer* t) { return t->ended(); });
+            });
         } catch (...) {
-            transfers().cancel(transfer);
+            for (DocumentTransfer* transfer : documents) {
+                transfers().cancel(*transfer);
+            }
             throw;
         }
-        passedLimit = transfer.passedWireLimit();
-        return transfer.state() == HttpTransfer::State::Done ? HttpResult{} : transfer.result();
+    }
+
+    // Fetches the root versions the manifest names beyond the trusted one (all at once),
+    // verifies the chain and the manifest, and checks the list against it.
+    void verifyListing(const DocumentTransfer& manifestTransfer, const BoundedText& manifestText,
+                       const std::vector<RemoteFile>& files) {
+        if (manifestTransfer.state() != HttpTransfer::State::Done) {
+            throwIfTransferCancelled();
+            if (manifestText.tooLarge || manifestTransfer.passedWireLimit()) {
+                refuseUnverified(
+                    TrustCheck::Malformed, kManifestPath,
+                    "The manifest is larger than " + std::to_string(kMaxManifestBytes) + " bytes.");
+            }
+            refuseUnverified(TrustCheck::ManifestMissing, kManifestPath,
+                             "A root of trust is set for this repository, but its manifest '" +
+                                 repoAddress + "/" + kManifestPath + "' cannot be fetched (" +
+                                 manifestTransfer.result().cause +
+                                 "); an unsigned repository is not used in its place.");
+        }
+        const std::vector<std::string> paths = trust->rootPathsToFetch(manifestText.text);
+        std::deque<BoundedText> bodies;
+        std::deque<DocumentTransfer> roots;
+        std::vector<DocumentTransfer*> started;
+        for (const std::string& path : paths) {
+            bodies.emplace_back(kMaxRootBytes);
+            roots.emplace_back(repoAddress + "/" + path, bodies.back(), session, kMaxRootBytes);
+            started.push_back(&roots.back());
+        }
+        fetchTogether(started);
+        std::vector<std::string> texts;
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            if (roots[i].state() != HttpTransfer::State::Done) {
+                throwIfTransferCancelled();
+                refuseUnverified(
+                    TrustCheck::ChainBroken, paths[i],
+                    "The manifest is signed under a root version that cannot be "
+                    "reached: '" +
+                        paths[i] + "' cannot be fetched (" +
+                        (bodies[i].tooLarge || roots[i].passedWireLimit()
+                             ? "larger than " + std::to_string(kMaxRootBytes) + " bytes"
+                             : roots[i].result().cause) +
+                        ").");
+            }
+            texts.push_back(std::move(bodies[i].text));
+        }
+        trust->verify(manifestText.text, texts, files);
     }
 
     // One writer per installation: two runs writing one folder would each lay out and move the
@@ -424,6 +510,10 @@ struct RepoSync::Impl {
         const RemoteFile& file = entry.file;
         const std::string& path = file.repoPath;
         trace("--------------->%s(%u):\n", path, file.time);
+        digest(entry);
+        if (entry.intact) {
+            return;  // examined by content and found whole, with its time
+        }
         if (entry.onCheck) {
             entry.onCheck(path);
         }
@@ -524,10 +614,54 @@ struct RepoSync::Impl {
         // A missing local copy differs from any target, an empty one included: otherwise an
         // empty file would never be created and would be examined again on every run.
         planned.sizeDiffers = entry.localSize != static_cast<std::int64_t>(index.targetSize);
+        planned.signedContent = signedEntryFor(path);
+        if (planned.signedContent != nullptr && planned.signedContent->size != index.targetSize) {
+            // Refused before a byte is fetched: no file built from this index can be signed.
+            refuseUnverified(TrustCheck::ContentMismatch, path,
+                             "The chunk index of '" + path + "' describes " +
+                                 std::to_string(index.targetSize) +
+                                 " bytes, where the manifest signs " +
+                                 std::to_string(planned.signedContent->size) + ".");
+        }
         planned.plan = buildBlockPlan(hasLocalCopy ? file.localPath : std::string(), index.entries,
                                       index.targetCrc);
         planGaps(planned.plan, index.targetSize);
         useResumeData(planned, index);
+        if (entry.knownDifferent) {
+            planned.knownCurrent = false;
+        } else if (verifyContent && planned.signedContent == nullptr) {
+            // Verified by the chunk index alone: every block at its own offset and the whole
+            // file's CRC-32, neither enough without the other.
+            planned.knownCurrent = planNeedsNoBytes(planned) && blocksInPlace(planned) &&
+                                   fileCrc32(file.localPath) == index.targetCrc;
+            entry.intact = *planned.knownCurrent && entry.timeMatches;
+        }
+        return planned;
+    }
+
+    // A signed file whose local copy holds the signed content and only lacks its time.
+    static PreparedFile timeOnlyPlan(const RemoteFile& file, const ManifestEntry& signedEntry) {
+        PreparedFile planned;
+        planned.file = file;
+        planned.hasLocalCopy = true;
+        planned.signedContent = &signedEntry;
+        planned.knownCurrent = true;
+        if (signedEntry.size > 0) {
+            Piece whole;
+            whole.length = static_cast<std::uint32_t>(signedEntry.size);
+            planned.plan.pieces.push_back(whole);
+        }
+        return planned;
+    }
+
+    // A signed file with no local copy, fetched whole and checked by its signed content.
+    static PreparedFile wholeFilePlan(const RemoteFile& file, const ManifestEntry& signedEntry) {
+        PreparedFile planned;
+        planned.file = file;
+        planned.sizeDiffers = true;
+        planned.signedContent = &signedEntry;
+        planned.wholeFile = true;
+        planGaps(planned.plan, static_cast<std::uint32_t>(signedEntry.size));
         return planned;
     }
 
@@ -541,8 +675,11 @@ struct RepoSync::Impl {
         }
         const std::optional<ResumeRecord> record =
             kind == PathKind::File ? readResumeRecord(path) : std::nullopt;
-        if (!record || record->time != planned.file.time || record->size != index.targetSize ||
-            record->crc != index.targetCrc) {
+        // A file fetched whole names its version by its signed hash (resumeTagOf).
+        const bool sameVersion = record && (record->crc == index.targetCrc ||
+                                            (planned.signedContent != nullptr &&
+                                             record->crc == resumeTagOf(*planned.signedContent)));
+        if (!sameVersion || record->time != planned.file.time || record->size != index.targetSize) {
             RemoveFile(path);
             return;
         }
@@ -690,25 +827,41 @@ RepoSync::~RepoSync() = default;
 std::vector<RemoteFile> RepoSync::listFiles() {
     impl_->throwIfStopRequested();
     impl_->lockFolder();
-    BoundedText body;
+    impl_->verified = false;
+    if (impl_->trust) {
+        impl_->trust->loadState();
+    }
+    BoundedText body(kMaxFileListBytes);
     const std::string url = impl_->repoAddress + "/filelist.php";
-    bool passedLimit = false;
-    if (const HttpResult got = impl_->getBounded(url, body, kMaxFileListBytes, passedLimit);
-        !got.ok) {
+    DocumentTransfer list(url, body, impl_->session, kMaxFileListBytes);
+    BoundedText manifestText(kMaxManifestBytes);
+    DocumentTransfer manifest(impl_->repoAddress + "/" + kManifestPath, manifestText,
+                              impl_->session, kMaxManifestBytes);
+    std::vector<DocumentTransfer*> documents{&list};
+    if (impl_->trust) {
+        documents.push_back(&manifest);
+    }
+    impl_->fetchTogether(documents);
+    if (list.state() != HttpTransfer::State::Done) {
         impl_->throwIfTransferCancelled();
-        if (body.tooLarge || passedLimit) {
+        if (body.tooLarge || list.passedWireLimit()) {
             throw PatchException(
                 2, 1, "filelist.php",
                 "The file list is larger than " + std::to_string(kMaxFileListBytes) + " bytes.");
         }
         throw PatchException(
-            1, 7, "", "Http request failed while getting files! " + got.cause + " (" + url + ")");
+            1, 7, "",
+            "Http request failed while getting files! " + list.result().cause + " (" + url + ")");
     }
     std::vector<RemoteFile> files = parseFileList(body.text, impl_->installFolder);
     const std::string problem = fileListProblem(files);
     if (!problem.empty()) {
         throw PatchException(2, 1, "filelist.php",
                              "The file list cannot be used: " + problem + ".");
+    }
+    if (impl_->trust) {
+        impl_->verifyListing(manifest, manifestText, files);
+        impl_->verified = true;
     }
     impl_->listedLocalPaths.clear();
     for (const RemoteFile& file : files) {
@@ -723,7 +876,20 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
     // Only a regular file is a local copy: a link there is replaced by the rebuilt file, never
     // followed, neither to read its time nor its bytes.
     const PathKind kind = KindOf(file.localPath);
-    if (kind == PathKind::File && LastWriteTime(file.localPath) == file.time) {
+    const bool timeMatches = kind == PathKind::File && LastWriteTime(file.localPath) == file.time;
+    const ManifestEntry* signedEntry = impl_->signedEntryFor(file.repoPath);
+    auto entry = std::make_unique<PendingIndex>();
+    if (impl_->verifyContent && kind == PathKind::File && signedEntry != nullptr) {
+        // Examined by its signed hash at the drive's speed: only a copy that differs needs its
+        // chunk index, to heal through the delta path.
+        const std::optional<ContentDigest> found = digestFile(file.localPath);
+        entry->knownDifferent = !found || !matchesEntry(*found, *signedEntry);
+        if (!entry->knownDifferent && !timeMatches && signedEntry->size <= UINT32_MAX) {
+            entry->planned = Impl::timeOnlyPlan(file, *signedEntry);
+        }
+    }
+    if (timeMatches &&
+        (!impl_->verifyContent || (signedEntry != nullptr && !entry->knownDifferent))) {
         // A run that was ended abruptly (killed, or the machine lost power) after this file
         // was done may have left the temporary file of an earlier attempt; the folder is
         // locked, so it is no one's. One unlink, which mostly finds nothing.
@@ -731,19 +897,27 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
         RemoveFile(resumePathOf(file.localPath));
         return;
     }
-    auto entry = std::make_unique<PendingIndex>();
     entry->file = file;
     entry->kind = kind;
     entry->localSize = kind == PathKind::File ? FileSize(file.localPath) : -1;
     entry->refusal = repoPathRefusal(file.repoPath);
     entry->onCheck = onCheck;
-    if (entry->refusal == PathRefusal::None && kind != PathKind::Folder) {
+    entry->timeMatches = timeMatches;
+    if (!entry->planned && entry->refusal == PathRefusal::None && kind == PathKind::Missing &&
+        signedEntry != nullptr && signedEntry->size <= UINT32_MAX &&
+        KindOf(resumePathOf(file.localPath)) == PathKind::Missing) {
+        // Nothing to match and the content known: the file is fetched whole at once, without
+        // the round trip for its chunk index.
+        entry->planned = Impl::wholeFilePlan(file, *signedEntry);
+    }
+    if (!entry->planned && entry->refusal == PathRefusal::None && kind != PathKind::Folder) {
         // The index is parsed as it arrives and never held as a document: a bound passed ends
         // the transfer at once, whatever the server would still send.
         entry->transfer = std::make_unique<DocumentTransfer>(
             impl_->repoAddress + "/transfer/" + file.repoPath + ".chunks", entry->streamed,
             impl_->session, kMaxChunkIndexBytes);
     }
+    entry->digested = entry->planned.has_value();
     impl_->pending.push_back(std::move(entry));
     impl_->startIndexes();
     impl_->abandoningRebuildsOnFailure([this] {
@@ -792,10 +966,27 @@ void RepoSync::patchPreparedFiles(const ProgressCallback& progress) {
         throw;
     }
     impl_->syncFoldersMovedInto();
+    if (impl_->verified) {
+        // Only now: a client that remembered a version before every check of the run passed
+        // could be held at it, or rolled back from it, by whoever made a later check fail.
+        impl_->trust->storeState();
+    }
 }
 
 void RepoSync::setFetchWhilePlanning(bool fetch) {
     impl_->fetchWhilePlanning = fetch;
+}
+
+void RepoSync::setTrust(Trust trust) {
+    impl_->trust = std::make_unique<TrustedListing>(std::move(trust), impl_->repoAddress);
+}
+
+const Manifest* RepoSync::verifiedManifest() const {
+    return impl_->verified ? &impl_->trust->manifest() : nullptr;
+}
+
+void RepoSync::setVerifyContent(bool verify) {
+    impl_->verifyContent = verify;
 }
 
 void RepoSync::setStopRequest(StopRequest stop) {

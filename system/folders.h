@@ -41,6 +41,12 @@ std::string DesktopUserDocumentsFolder();
 // ($HOME/Games) when it exists, else the home folder. Empty without a home folder.
 std::string SuggestedGamesFolder();
 
+// The folder of the user's own data for this program (the trusted state of signed
+// repositories), without a trailing separator: $XDG_DATA_HOME/veldmoor-launcher, else
+// ~/.local/share/veldmoor-launcher; %LOCALAPPDATA%\Veldmoor Launcher on Windows. Not created
+// here. Empty when none can be determined.
+std::string UserDataFolder();
+
 // Full path of the running program file; empty when it cannot be determined.
 std::string ProgramFilePath();
 

@@ -147,6 +147,19 @@ std::string SuggestedGamesFolder() {
     return std::filesystem::is_directory(games, ignored) ? games : home;
 }
 
+std::string UserDataFolder() {
+    std::string dataHome = WithoutTrailingSeparators(EnvironmentValue("XDG_DATA_HOME"));
+    // A relative value is invalid by the XDG rules and is ignored.
+    if (dataHome.empty() || dataHome.front() != '/') {
+        const std::string home = WithoutTrailingSeparators(EnvironmentValue("HOME"));
+        if (home.empty()) {
+            return {};
+        }
+        dataHome = AppendPathComponent(AppendPathComponent(home, ".local"), "share");
+    }
+    return AppendPathComponent(dataHome, "veldmoor-launcher");
+}
+
 std::string ProgramFilePath() {
     std::vector<char> buffer(4096);
     for (;;) {

@@ -102,6 +102,11 @@ std::string DesktopUserDocumentsFolder() {
     return DocumentsFolder();
 }
 
+std::string UserDataFolder() {
+    const std::string local = KnownFolder(FOLDERID_LocalAppData);
+    return local.empty() ? std::string() : AppendPathComponent(local, "Veldmoor Launcher");
+}
+
 std::string SuggestedGamesFolder() {
     const std::string home = KnownFolder(FOLDERID_Profile);
     if (home.empty()) {

@@ -85,9 +85,13 @@ SyncOutcome SyncFolder(const std::string& folder, const std::string& address) {
 }
 
 SyncOutcome SyncFolder(const std::string& folder, const std::string& address, HttpSettings settings,
-                       std::vector<std::string>* retries) {
+                       std::vector<std::string>* retries,
+                       const std::function<void(RepoSync&)>& configure) {
     SyncOutcome outcome;
     RepoSync sync(folder, address);
+    if (configure) {
+        configure(sync);
+    }
     if (retries != nullptr) {
         settings.onRetry = [retries](const std::string& line) { retries->push_back(line); };
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -14,6 +15,10 @@
 #include "tests/support/nginx_server.h"
 #include "tests/support/served_repository.h"
 #include "tests/support/temp_dir.h"
+
+namespace veldmoor {
+class RepoSync;
+}
 
 namespace veldmoor::test {
 
@@ -56,7 +61,8 @@ struct SyncOutcome {
 SyncOutcome SyncFolder(const std::string& folder, const std::string& address);
 // The same with the given time-outs and retries; `retries` receives the status line of each.
 SyncOutcome SyncFolder(const std::string& folder, const std::string& address, HttpSettings settings,
-                       std::vector<std::string>* retries = nullptr);
+                       std::vector<std::string>* retries = nullptr,
+                       const std::function<void(RepoSync&)>& configure = nullptr);
 
 // Deterministic bytes.
 std::string RandomBytes(std::size_t size, std::uint32_t seed);

@@ -4,7 +4,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,15 +16,23 @@
 #include "sync/http.h"
 #include "sync/patch_exception.h"
 #include "sync/repo_sync.h"
+#include "sync/signed_metadata.h"
 #include "sync/transfer_pool.h"
 #include "system/command_line.h"
 #include "system/file_ops.h"
+#include "system/folders.h"
 #include "system/stop_signals.h"
 #include "system/terminal.h"
+#include "system/text_encoding.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+std::string DefaultStateFolderText() {
+    const std::string folder = veldmoor::UserDataFolder();
+    return folder.empty() ? std::string("none found: give --state") : folder;
+}
 
 void PrintUsage(std::ostream& out) {
     out << "Usage: veldmoor-sync [options] FOLDER REPOSITORY_ADDRESS\n"
@@ -42,13 +52,31 @@ void PrintUsage(std::ostream& out) {
            "  --limit-rate RATE  download at most RATE bytes a second (k and M suffixes, as\n"
            "             500k or 2M; the launcher reads VELDMOOR_LIMIT_RATE)\n"
            "  --quiet    print only failures\n"
-           "  --help     show this text\n"
-           "\n"
-           "Ctrl+C (SIGINT) or SIGTERM stops the run at its next safe point: the file being\n"
-           "rebuilt keeps its old version and nothing half written is left.\n"
-           "\n"
-           "Exit status: 0 when the folder is up to date, 1 when the run failed, 2 on wrong use,\n"
-           "128 + the signal's number when stopped by a signal.\n";
+           "  --state DIR  keep the trusted state of signed repositories (the newest root and\n"
+           "             manifest version accepted, one file per address) in DIR; by default in\n"
+           "             the user's data folder (" +
+               DefaultStateFolderText() +
+               ")\n"
+               "  --trust ROOT  verify the repository against the root file ROOT (made with\n"
+               "             veldmoor-publish root): the root chain and the signed manifest are\n"
+               "             checked before anything is examined, every file put in place must "
+               "have\n"
+               "             the manifest's size and SHA-256, and an unsigned, old, expired or\n"
+               "             altered update is refused. Without it the repository is not "
+               "verified.\n"
+               "  --verify   examine every listed file by content, whatever its time (with "
+               "--trust\n"
+               "             by SHA-256, else by the chunk index), and heal the files that "
+               "differ,\n"
+               "             fetching only their differing blocks\n"
+               "  --help     show this text\n"
+               "\n"
+               "Ctrl+C (SIGINT) or SIGTERM stops the run at its next safe point: the file being\n"
+               "rebuilt keeps its old version and nothing half written is left.\n"
+               "\n"
+               "Exit status: 0 when the folder is up to date, 1 when the run failed, 2 on wrong "
+               "use,\n"
+               "128 + the signal's number when stopped by a signal.\n";
 }
 
 // Text from the server (paths above all) made harmless for a terminal: control characters,
@@ -137,6 +165,10 @@ struct Arguments {
     std::string address;
     bool dryRun = false;
     bool quiet = false;
+    bool verify = false;
+    std::string trustRoot;    // the root file given with --trust; empty when none
+    std::string stateFolder;  // --state, or the user's data folder
+    std::string anchor;       // the root file's bytes
     veldmoor::HttpSettings http = veldmoor::HttpSettings::fromEnvironment();
 };
 
@@ -163,6 +195,13 @@ int Run(const Arguments& args) {
     http.onRetry = [](const std::string& line) { std::cerr << "\n" << line << "\n"; };
     sync.setHttpSettings(http);
     sync.setFetchWhilePlanning(!args.dryRun);
+    sync.setVerifyContent(args.verify);
+    if (!args.trustRoot.empty()) {
+        sync.setTrust({args.anchor, args.stateFolder, {}});
+    } else if (!args.quiet) {
+        std::cerr << "veldmoor-sync: the repository is not verified (no --trust ROOT given): its "
+                     "files are checked only against the chunk indexes the same server sends.\n";
+    }
     const std::vector<veldmoor::RemoteFile> files = sync.listFiles();
 
     struct Examined {
@@ -226,6 +265,15 @@ int Run(const Arguments& args) {
     }
     const std::uint64_t local = examinedBytes - std::min(examinedBytes, downloaded);
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    if (!args.quiet && args.verify) {
+        std::cout << "Verified by content ("
+                  << (sync.verifiedManifest() ? "SHA-256" : "chunk index") << "): " << files.size()
+                  << " files examined, " << examined.size() << " found different";
+        for (const auto& e : examined) {
+            std::cout << (&e == &examined.front() ? ": " : ", ") << Printable(e.file->repoPath);
+        }
+        std::cout << "; " << rebuilt.size() << " healed.\n";
+    }
     if (!args.quiet) {
         std::cout << "Up to date: " << files.size() << " files listed, " << examined.size()
                   << " examined, " << rebuilt.size() << " rebuilt; " << downloaded
@@ -234,6 +282,36 @@ int Run(const Arguments& args) {
                   << static_cast<long long>(seconds * 1000) << " ms.\n";
     }
     return 0;
+}
+
+// ", check: <name>" for a refusal of a signed repository, naming the check that failed.
+std::string TrustCheckText(const veldmoor::PatchException& e) {
+    const auto check = e.params.find("Check");
+    if (e.code != veldmoor::kCodeNotVerified || check == e.params.end()) {
+        return {};
+    }
+    using veldmoor::TrustCheck;
+    switch (static_cast<TrustCheck>(check->second)) {
+        case TrustCheck::Malformed:
+            return ", check: form of the signed metadata";
+        case TrustCheck::Signatures:
+            return ", check: signatures";
+        case TrustCheck::Rollback:
+            return ", check: rollback";
+        case TrustCheck::Expired:
+            return ", check: expiry";
+        case TrustCheck::ChainBroken:
+            return ", check: root chain";
+        case TrustCheck::ListMismatch:
+            return ", check: file list against manifest";
+        case TrustCheck::ContentMismatch:
+            return ", check: file content against manifest";
+        case TrustCheck::ManifestMissing:
+            return ", check: manifest present";
+        case TrustCheck::StateUnreadable:
+            return ", check: trusted state";
+    }
+    return ", check " + std::to_string(check->second);
 }
 
 }  // namespace
@@ -251,6 +329,15 @@ static int RunSync(int argc, char** argv) {
             args.dryRun = true;
         } else if (arg == "--quiet" || arg == "-q") {
             args.quiet = true;
+        } else if (arg == "--verify") {
+            args.verify = true;
+        } else if (arg == "--trust" || arg == "--state") {
+            if (i + 1 >= argc || std::string(argv[i + 1]).empty()) {
+                std::cerr << "veldmoor-sync: " << arg << " needs "
+                          << (arg == "--trust" ? "the path of a root file" : "a folder") << "\n";
+                return 2;
+            }
+            (arg == "--trust" ? args.trustRoot : args.stateFolder) = argv[++i];
         } else if (arg == "--connections" || arg.starts_with("--connections=")) {
             std::string count = arg.size() > 13 ? arg.substr(14) : "";
             if (arg.size() == 13 && i + 1 < argc) {
@@ -300,6 +387,22 @@ static int RunSync(int argc, char** argv) {
         std::cerr << "veldmoor-sync: '" << args.folder << "' exists and is not a folder\n";
         return 2;
     }
+    if (!args.trustRoot.empty()) {
+        std::ifstream root(veldmoor::PathFromUtf8(args.trustRoot), std::ios::binary);
+        args.anchor.assign(std::istreambuf_iterator<char>(root), std::istreambuf_iterator<char>());
+        if (!root.is_open() || args.anchor.empty()) {
+            std::cerr << "veldmoor-sync: the root file '" << args.trustRoot << "' cannot be read\n";
+            return 2;
+        }
+        if (args.stateFolder.empty()) {
+            args.stateFolder = veldmoor::UserDataFolder();
+        }
+        if (args.stateFolder.empty()) {
+            std::cerr << "veldmoor-sync: no data folder for the trusted state (neither "
+                         "XDG_DATA_HOME nor HOME is set); name one with --state DIR\n";
+            return 2;
+        }
+    }
     veldmoor::CatchStopSignals();
     try {
         return Run(args);
@@ -309,8 +412,8 @@ static int RunSync(int argc, char** argv) {
         std::cerr << Printable(report.caption) << "\n\n"
                   << Printable(report.text, true) << "\n\n"
                   << "Diagnostic: " << Printable(e.what()) << " (category " << e.category
-                  << ", code " << e.code << (e.detail.empty() ? "" : ", " + Printable(e.detail))
-                  << ")\n";
+                  << ", code " << e.code << TrustCheckText(e)
+                  << (e.detail.empty() ? "" : ", " + Printable(e.detail)) << ")\n";
     } catch (const veldmoor::SyncCancelled&) {
         std::cout << std::endl;
         std::cerr << "veldmoor-sync: stopped as asked; every file is either complete or as it "
