@@ -31,7 +31,7 @@ protected:
         options.sourceDir = temp_ / "hostile-source";
         options.repoDir = hostile;
         PublishRepository(options);
-        for (const std::string& suffix : {"", ".chunks"}) {
+        for (const char* suffix : {"", ".chunks"}) {
             fs::copy_file(hostile + "/transfer/" + path + suffix,
                           temp_ / ("server/" + repository + "/transfer/" + path + suffix),
                           fs::copy_options::overwrite_existing);
