@@ -41,7 +41,7 @@
 namespace veldmoor {
 
 inline constexpr char kManifestPath[] = "signed/manifest";  // relative to the address
-std::string rootPathFor(std::uint64_t version);              // "signed/root/<N>.root"
+std::string rootPathFor(std::uint64_t version);             // "signed/root/<N>.root"
 
 inline constexpr std::size_t kMaxRootBytes = 64 * 1024;
 inline constexpr std::size_t kMaxManifestBytes = 16 * 1024 * 1024;
@@ -57,22 +57,41 @@ std::string toHex(const std::array<std::uint8_t, N>& bytes) {
 }
 // False unless `text` is exactly 2*N lower-case hex digits.
 template <std::size_t N>
-bool fromHex(std::string_view text, std::array<std::uint8_t, N>& out);
+bool fromHex(std::string_view text, std::array<std::uint8_t, N>& out) {
+    if (text.size() != 2 * N) {
+        return false;
+    }
+    const auto nibble = [](char c) -> int {
+        if (c >= '0' && c <= '9') {
+            return c - '0';
+        }
+        return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    for (std::size_t i = 0; i < N; ++i) {
+        const int high = nibble(text[2 * i]);
+        const int low = nibble(text[2 * i + 1]);
+        if (high < 0 || low < 0) {
+            return false;
+        }
+        out[i] = static_cast<std::uint8_t>(high * 16 + low);
+    }
+    return true;
+}
 
 // Category 3 (integrity), code kCodeNotVerified: the update was refused because it could not
 // be verified. Its "Check" parameter says which check (TrustCheck), the English message the
 // details, `detail` the file concerned where there is one.
 inline constexpr int kCodeNotVerified = 12;
 enum class TrustCheck : std::uint32_t {
-    Malformed = 1,          // not the canonical form, or over its bound
-    Signatures = 2,         // fewer valid signatures of the role's keys than its threshold
-    Rollback = 3,           // older than the version last trusted for this repository
-    Expired = 4,            // past its expiry (a frozen repository)
-    ChainBroken = 5,        // a root version missing, or not the next one
-    ListMismatch = 6,       // filelist.php and the manifest disagree
-    ContentMismatch = 7,    // a file's size or SHA-256 differs from the manifest's
-    ManifestMissing = 8,    // a root is set but the repository has no manifest
-    StateUnreadable = 9,    // the trusted state cannot be read or written
+    Malformed = 1,        // not the canonical form, or over its bound
+    Signatures = 2,       // fewer valid signatures of the role's keys than its threshold
+    Rollback = 3,         // older than the version last trusted for this repository
+    Expired = 4,          // past its expiry (a frozen repository)
+    ChainBroken = 5,      // a root version missing, or not the next one
+    ListMismatch = 6,     // filelist.php and the manifest disagree
+    ContentMismatch = 7,  // a file's size or SHA-256 differs from the manifest's
+    ManifestMissing = 8,  // a root is set but the repository has no manifest
+    StateUnreadable = 9,  // the trusted state cannot be read or written
 };
 [[noreturn]] void refuseUnverified(TrustCheck check, std::string detail, std::string message);
 
@@ -102,8 +121,10 @@ struct Manifest {
 
 // Readers of outside data: throw PatchException (refuseUnverified, TrustCheck::Malformed)
 // for anything but the canonical form. They check the form only, not the signatures.
-RootDocument parseRoot(std::string_view text);
-Manifest parseManifest(std::string_view text);
+// `source` names the file in the refusal (the root's path, or the anchor's file); empty names
+// it by its kind.
+RootDocument parseRoot(std::string_view text, std::string_view source = {});
+Manifest parseManifest(std::string_view text, std::string_view source = kManifestPath);
 
 // Writers of the canonical bodies (without signatures).
 std::string formatRootBody(const RootDocument& root);

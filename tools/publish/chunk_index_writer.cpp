@@ -41,6 +41,7 @@ IndexedCopy Index(const std::string& source, AtomicOutput* copy, AtomicOutput& i
     std::string records;
     IndexedCopy result;
     result.crc32 = Crc32(0, nullptr, 0);
+    Sha256Hasher sha256;
     while (in) {
         in.read(reinterpret_cast<char*>(buffer.data()),
                 static_cast<std::streamsize>(buffer.size()));
@@ -52,6 +53,7 @@ IndexedCopy Index(const std::string& source, AtomicOutput* copy, AtomicOutput& i
             copy->write(reinterpret_cast<const char*>(buffer.data()), got);
         }
         result.crc32 = Crc32(result.crc32, buffer.data(), got);
+        sha256.update(buffer.data(), got);
         for (std::size_t at = 0; at < got; at += blockSize) {
             const std::size_t length = std::min<std::size_t>(blockSize, got - at);
             AppendLittleEndian(records, weakChecksum(buffer.data() + at, length));
@@ -68,6 +70,7 @@ IndexedCopy Index(const std::string& source, AtomicOutput* copy, AtomicOutput& i
     if (in.bad()) {
         throw std::runtime_error("reading '" + source + "' failed");
     }
+    result.sha256 = sha256.finish();
     std::string header;
     AppendLittleEndian(header, kChunkIndexMagic);
     AppendLittleEndian(header, static_cast<std::uint32_t>(result.size));

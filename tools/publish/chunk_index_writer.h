@@ -7,6 +7,7 @@
 #include <string>
 
 #include "sync/chunk_index.h"
+#include "sync/signed_metadata.h"
 
 namespace veldmoor {
 
@@ -22,6 +23,7 @@ struct IndexedCopy {
     std::uint64_t size = 0;
     std::uint32_t crc32 = 0;
     std::uint32_t blocks = 0;
+    Sha256Digest sha256{};  // of the bytes read, for the signed manifest
 };
 
 // Reads `source` once, writing a byte-exact copy to `copyPath` and its index to `indexPath`

@@ -9,11 +9,14 @@
 #include "system/command_line.h"
 #include "tools/publish/chunk_index_writer.h"
 #include "tools/publish/repository_publisher.h"
+#include "tools/publish/signing_commands.h"
 
 namespace {
 
 void PrintUsage(std::ostream& out) {
     out << "Usage: veldmoor-publish [options] SOURCE_DIR REPO_DIR\n"
+           "       veldmoor-publish keygen NAME\n"
+           "       veldmoor-publish root --root-key R.key --signing-key S.pub [...] OUT\n"
            "\n"
            "Publishes every file below SOURCE_DIR into the repository folder REPO_DIR:\n"
            "  REPO_DIR/filelist.php            the file list with each file's time\n"
@@ -34,7 +37,12 @@ void PrintUsage(std::ostream& out) {
            "Options:\n"
            "  --block-size N  use N bytes (16 to 16777216) for every file\n"
            "  --quiet         print only errors\n"
-           "  --help          show this text\n";
+           "  --key S.key     sign the repository with this signing key (with --root)\n"
+           "  --root ROOT     the root file naming the signing keys (with --key)\n"
+           "  --expires DAYS  the signed manifest expires after DAYS days (default 30)\n"
+           "  --help          show this text\n"
+           "\n";
+    veldmoor::PrintSigningUsage(out);
 }
 
 const char* ActionName(veldmoor::PublishAction action) {
@@ -57,6 +65,7 @@ const char* ActionName(veldmoor::PublishAction action) {
 
 static int RunPublish(int argc, char** argv) {
     veldmoor::PublishOptions options;
+    veldmoor::PublishSigningOptions signing;
     bool quiet = false;
     std::string positional[2];
     int count = 0;
@@ -86,6 +95,11 @@ static int RunPublish(int argc, char** argv) {
                 return 2;
             }
             options.forcedBlockSize = static_cast<std::uint32_t>(size);
+        } else if (const auto taken = signing.take(argc, argv, i);
+                   taken != veldmoor::PublishSigningOptions::Taken::No) {
+            if (taken == veldmoor::PublishSigningOptions::Taken::WrongUse) {
+                return 2;
+            }
         } else if (!arg.empty() && arg[0] == '-') {
             std::cerr << "veldmoor-publish: unknown option " << arg << "\n";
             PrintUsage(std::cerr);
@@ -103,6 +117,9 @@ static int RunPublish(int argc, char** argv) {
         PrintUsage(std::cerr);
         return 2;
     }
+    if (!signing.complete(std::cerr)) {
+        return 2;
+    }
     options.sourceDir = positional[0];
     options.repoDir = positional[1];
     if (!quiet) {
@@ -115,6 +132,7 @@ static int RunPublish(int argc, char** argv) {
         };
     }
     try {
+        signing.prepare(options);
         const auto summary = veldmoor::PublishRepository(options);
         if (!quiet) {
             std::cout << "Published " << summary.files << " files to " << options.repoDir << ": "
@@ -123,6 +141,7 @@ static int RunPublish(int argc, char** argv) {
                       << summary.unchanged << " unchanged ("
                       << (summary.fileListWritten ? "file list updated" : "file list unchanged")
                       << ").\n";
+            signing.report(std::cout);
         }
         return 0;
     } catch (const std::exception& e) {
@@ -134,6 +153,9 @@ static int RunPublish(int argc, char** argv) {
 int main(int argc, char** argv) {
     try {
         veldmoor::Utf8Arguments arguments(argc, argv);
+        if (arguments.Count() > 1 && veldmoor::IsSigningCommand(arguments.Values()[1])) {
+            return veldmoor::RunSigningCommand(arguments.Count(), arguments.Values());
+        }
         return RunPublish(arguments.Count(), arguments.Values());
     } catch (const std::exception& e) {
         std::cerr << "veldmoor-publish: " << e.what() << "\n";

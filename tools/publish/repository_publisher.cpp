@@ -334,6 +334,7 @@ PublishSummary PublishRepository(const PublishOptions& options) {
     summary.files = files.size();
     std::vector<ListedFile> newList;
     newList.reserve(files.size());
+    std::vector<PublishedFile> published;
     std::size_t index = 0;
     for (const auto& file : files) {
         const fs::path copy = transfer / PathFromUtf8(file.repoPath);
@@ -356,12 +357,13 @@ PublishSummary PublishRepository(const PublishOptions& options) {
         }
         PublishAction action = PublishAction::Unchanged;
         std::int64_t time = file.time;
+        PublishedFile entry{file.repoPath, file.size, 0, std::nullopt, file.sourcePath, false};
         if (unchanged) {
             time = old->second;
             const std::uint32_t expectedFirst =
                 static_cast<std::uint32_t>(std::min<std::uint64_t>(blockSize, file.size));
             if (file.size > 0 && IndexBlockSize(indexPath) != expectedFirst) {
-                WriteIndex(copyPath, indexPath, blockSize);
+                entry.sha256 = WriteIndex(copyPath, indexPath, blockSize).sha256;
                 action = PublishAction::Reindexed;
                 ++summary.reindexed;
             } else {
@@ -383,6 +385,9 @@ PublishSummary PublishRepository(const PublishOptions& options) {
             const IndexedCopy written =
                 WriteCopyAndIndex(file.sourcePath, copyPath, indexPath, blockSize);
             summary.bytesIndexed += written.size;
+            entry.size = written.size;
+            entry.sha256 = written.sha256;
+            entry.rewritten = true;
             action = wasListed ? PublishAction::Changed : PublishAction::Added;
             ++(wasListed ? summary.changed : summary.added);
         }
@@ -390,6 +395,8 @@ PublishSummary PublishRepository(const PublishOptions& options) {
         // web server's Last-Modified agrees with the list.
         SetLastWriteTime(copyPath, time);
         newList.push_back({file.repoPath, time});
+        entry.time = time;
+        published.push_back(std::move(entry));
         if (wasListed) {
             listed.erase(old);
         }
@@ -406,6 +413,9 @@ PublishSummary PublishRepository(const PublishOptions& options) {
         list.write(text.data(), text.size());
         list.commit();
         summary.fileListWritten = true;
+    }
+    if (options.listed) {
+        options.listed(published);
     }
 
     // Files no longer in the source leave the repository after the list stopped naming them.

@@ -17,9 +17,21 @@
 #include <string_view>
 #include <vector>
 
+#include "sync/signed_metadata.h"
+
 namespace veldmoor {
 
 enum class PublishAction { Unchanged, Added, Changed, Reindexed, Removed };
+
+// One file of the list just written, for the signed manifest.
+struct PublishedFile {
+    std::string path;  // as listed
+    std::uint64_t size = 0;
+    std::int64_t time = 0;               // as listed
+    std::optional<Sha256Digest> sha256;  // when this run read the file anyway
+    std::string sourcePath;              // where to read it otherwise
+    bool rewritten = false;              // copied anew in this run
+};
 
 struct PublishOptions {
     std::string sourceDir;
@@ -27,6 +39,9 @@ struct PublishOptions {
     std::optional<std::uint32_t> forcedBlockSize;  // otherwise BlockSizeFor(size)
     // Called once per file after it was handled: index (1-based), count, path, action.
     std::function<void(std::size_t, std::size_t, const std::string&, PublishAction)> progress;
+    // Called with the repository still locked, once the file list is in place, with every
+    // listed file in list order; the signed files are written from here.
+    std::function<void(const std::vector<PublishedFile>&)> listed;
 };
 
 struct PublishSummary {
