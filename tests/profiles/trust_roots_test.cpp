@@ -39,8 +39,6 @@ TEST_P(GameRepositoryRoot, OnlyTheBuiltInGameRepositoriesTakeTheBuiltInRoot) {
 INSTANTIATE_TEST_SUITE_P(Addresses, GameRepositoryRoot,
                          ::testing::Values(AddressCase{"http://127.0.0.1:8080/srv/", true},
                                            AddressCase{"HTTP://127.0.0.1:8080/BAU/", true},
-                                           AddressCase{"https://127.0.0.1:8080/srv/",
-                                                       false},  // the override is http
                                            AddressCase{"http://127.0.0.1:8080/launcher/", false},
                                            AddressCase{"http://127.0.0.1:8081/srv/", false},
                                            AddressCase{"http://127.0.0.1:8080/srv/other/", false},

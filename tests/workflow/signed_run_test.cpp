@@ -75,19 +75,6 @@ TEST_F(SignedRunTest, AVerifiedRunPatchesCleansUpAndStartsTheGame) {
     EXPECT_EQ(TrustedStates(), expected);
 }
 
-TEST_F(SignedRunTest, AProfileWithItsOwnAddressIsNotCheckedAgainstTheBuiltInRoot) {
-    PublishAs("game", {{"client.exe", "a world's own client"}}, /*sign=*/false);
-    PatchRunRequest request = Request();
-    request.profile->RepoPath = served_->address("game");
-
-    Run(std::move(request));
-
-    EXPECT_TRUE(view_.Messages().empty()) << view_.StatusText();
-    EXPECT_EQ(test::ReadTestFile(Game("client.exe")), "a world's own client");
-    EXPECT_EQ(TrustedStates(),
-              std::vector<std::string>{trustStateFileName(served_->address("launcher"))});
-}
-
 TEST_F(SignedRunTest, ALauncherUpdateFromAHostilePublisherIsRefusedAndLeavesTheOldFiles) {
     const std::string program(kLauncherFileName);
     Publish("launcher", {{program, "launcher version 2"}});

@@ -53,16 +53,13 @@ protected:
     // Replaces the named repository's content with files (repository path -> content), signed
     // once SignRepositories was called.
     void Publish(const std::string& repository, const Files& files) {
-        PublishAs(repository, files, !keys_.empty());
-    }
-    void PublishAs(const std::string& repository, const Files& files, bool sign) {
         const std::string source = temp_ / ("source-" + repository);
         std::filesystem::remove_all(source);
         std::filesystem::create_directories(source);
         for (const auto& [path, content] : files)
             test::WriteTestFile(source + "/" + path, content);
         const std::string repoDir = temp_ / ("server/" + repository);
-        if (sign) {
+        if (!keys_.empty()) {
             test::Publish(source, repoDir,
                           {"--quiet", "--key", keys_ + "/signing.key", "--root", RootFile()});
             return;
