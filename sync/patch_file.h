@@ -1,6 +1,7 @@
 // Rebuilding one prepared file: the new version is laid out in its temporary file (see
 // temporaryPathOf) from the local copy's blocks and the downloaded ranges, checked against the
-// index's CRC-32 as it lies on the drive, and only then put in the old file's place.
+// index's CRC-32 (and the manifest's SHA-256 when the repository is signed) as it lies on the
+// drive, and only then put in the old file's place.
 #pragma once
 
 #include <curl/curl.h>
@@ -50,8 +51,9 @@ public:
     // (sync/resume_data.h) when enough of it came, so that the next run need not fetch it
     // again. True when kept; the temporary file is gone either way once this object is.
     bool keepForResume() noexcept;
-    // Once every download has come: checks the whole file's CRC-32 as it lies on the drive,
-    // gives it its time and closes it, so that a file waiting for its turn to be put in place
+    // Once every download has come: checks the whole file's CRC-32 as it lies on the drive
+    // (and, for a signed file, its size and SHA-256 in the same read: the ContentMismatch
+    // refusal), gives it its time and closes it, so that a file waiting for its turn to be put in place
     // holds neither a descriptor nor a buffer. Throws PatchException.
     void seal();
     // Seals the file unless that was done, and moves it over the old file (see

@@ -879,7 +879,9 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
     const bool timeMatches = kind == PathKind::File && LastWriteTime(file.localPath) == file.time;
     const ManifestEntry* signedEntry = impl_->signedEntryFor(file.repoPath);
     auto entry = std::make_unique<PendingIndex>();
-    if (impl_->verifyContent && kind == PathKind::File && signedEntry != nullptr) {
+    entry->refusal = repoPathRefusal(file.repoPath);
+    if (impl_->verifyContent && kind == PathKind::File && signedEntry != nullptr &&
+        entry->refusal == PathRefusal::None) {
         // Examined by its signed hash at the drive's speed: only a copy that differs needs its
         // chunk index, to heal through the delta path.
         const std::optional<ContentDigest> found = digestFile(file.localPath);
@@ -900,7 +902,6 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
     entry->file = file;
     entry->kind = kind;
     entry->localSize = kind == PathKind::File ? FileSize(file.localPath) : -1;
-    entry->refusal = repoPathRefusal(file.repoPath);
     entry->onCheck = onCheck;
     entry->timeMatches = timeMatches;
     if (!entry->planned && entry->refusal == PathRefusal::None && kind == PathKind::Missing &&

@@ -84,7 +84,7 @@ void TrustedListing::loadState() {
     stored_ = *state;
     RootDocument storedRoot;
     try {
-        storedRoot = parseRoot(stored_.rootText);
+        storedRoot = parseRoot(stored_.rootText, statePath_);
         verifySelfSignedRoot(storedRoot);
     } catch (const PatchException& e) {
         refuseState(statePath_,

@@ -68,11 +68,14 @@ public:
         ASSERT_EQ(made.exitCode, 0) << made.output;
     }
     void makeRoot(const std::string& out, const std::string& rootKey, const std::string& signingKey,
-                  const std::string& previous = "") {
+                  const std::string& previous = "", const std::string& oldRootKey = "") {
         std::vector<std::string> args{"root", "--root-key", key(rootKey) + ".key", "--signing-key",
                                       key(signingKey) + ".pub"};
         if (!previous.empty()) {
-            args.insert(args.end(), {"--previous", previous});
+            args.insert(args.end(), {std::string("--previous"), previous});
+        }
+        if (!oldRootKey.empty()) {
+            args.insert(args.end(), {std::string("--old-root-key"), key(oldRootKey) + ".key"});
         }
         args.push_back(out);
         const auto made = RunProgram(PublishProgram(), args);
@@ -151,6 +154,12 @@ const Tampering kTamperings[] = {
                            fs::copy_options::overwrite_existing);
          }
      }},
+    {"OldIndexThatCallsTheLocalCopyCurrent", TrustCheck::ContentMismatch,
+     [](SignedRepository& t) {
+         // Every block found in place: without the hash only the time would be set.
+         fs::copy_file(t.work_ / "repo-v1/transfer/a.bin.chunks",
+                       t.repo() + "/transfer/a.bin.chunks", fs::copy_options::overwrite_existing);
+     }},
     {"ReplayedOlderManifest", TrustCheck::Rollback,
      [](SignedRepository& t) {
          t.sync();  // version 2 is trusted now
@@ -175,6 +184,7 @@ const Tampering kTamperings[] = {
      [](SignedRepository& t) {
          t.makeRoot(t.root(2), "root", "signing", t.root(1));
          t.makeRoot(t.root(3), "root", "signing", t.root(2));
+         t.publish("signing", 2);  // the repository keeps every root it was signed under
          t.publish("signing", 3);
          fs::remove(t.repo() + "/signed/root/2.root");
      }},
@@ -189,6 +199,12 @@ const Tampering kTamperings[] = {
          ReplaceInFile(t.repo() + "/filelist.php", "[\n",
                        "[\n{ path: \"evil.exe\", time: \"1600000000\" },\n");
      }},
+    {"UnreadableTrustedState", TrustCheck::StateUnreadable,
+     [](SignedRepository& t) {
+         for (const auto& entry : fs::directory_iterator(t.state())) {
+             WriteTestFile(entry.path().string(), "veldmoor-trust 1\nmanifest-version x\n");
+         }
+     }},
 };
 
 INSTANTIATE_TEST_SUITE_P(FromEverySide, TamperingTest, ::testing::ValuesIn(kTamperings),
@@ -197,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(FromEverySide, TamperingTest, ::testing::ValuesIn(kTamp
 TEST_F(SignedRepository, ARotatedRootIsAcceptedAndRememberedOnlyOnceTheRunSucceeded) {
     keygen("root-2");
     keygen("signing-2");
-    makeRoot(root(2), "root-2", "signing-2", root(1));
+    makeRoot(root(2), "root-2", "signing-2", root(1), "root");
     write(source(), "c.txt", "Hallo Welt\n", 1'600'000'200);
     publish("signing-2", 2);
     const Snapshot before = SnapshotOf(state());
@@ -247,11 +263,43 @@ TEST_F(SignedRepository, AFreshInstallCostsOneRequestPerFile) {
 
 TEST_F(SignedRepository, WithoutARootTheSignedFilesAreNeitherFetchedNorRequired) {
     fs::remove_all(repo() + "/signed");
+    server_->clearRequests();
     SyncFolder(install(), server_->address());
     EXPECT_EQ(ReadTree(install()), ReadTree(source()));
     for (const auto& request : server_->requests()) {
         EXPECT_EQ(request.path.find("/signed/"), std::string::npos) << request.path;
     }
+}
+
+TEST_F(SignedRepository, VeldmoorSyncSaysWhatItVerifiedHealedAndRefused) {
+    const auto run = [&](std::vector<std::string> options) {
+        options.insert(options.end(), {install(), server_->address()});
+        return RunProgram(SyncProgram(), options);
+    };
+    const auto contains = [](const ProgramResult& result, const std::string& part) {
+        return result.output.find(part) != std::string::npos;
+    };
+    const auto unverified = run({"--state", state()});
+    EXPECT_EQ(unverified.exitCode, 0) << unverified.output;
+    EXPECT_TRUE(contains(unverified, "the repository is not verified")) << unverified.output;
+
+    const std::vector<std::string> trusted{"--trust", root(1), "--state", state()};
+    std::string bytes = ReadTestFile(install() + "/c.txt");
+    bytes[0] = 'h';
+    write(install(), "c.txt", bytes, LastWriteTime(install() + "/c.txt"));
+    auto verify = trusted;
+    verify.push_back("--verify");
+    const auto healed = run(verify);
+    EXPECT_EQ(healed.exitCode, 0) << healed.output;
+    EXPECT_TRUE(contains(healed, "3 files examined, 1 found different: c.txt; 1 healed"))
+        << healed.output;
+    EXPECT_EQ(ReadTree(install()), ReadTree(source()));
+
+    fs::remove(repo() + "/signed/manifest");
+    const auto refused = run(trusted);
+    EXPECT_EQ(refused.exitCode, 1) << refused.output;
+    EXPECT_TRUE(contains(refused, "nicht verifiziert werden konnte")) << refused.output;
+    EXPECT_TRUE(contains(refused, "check: manifest present")) << refused.output;
 }
 
 // Verify heals a file whose bytes changed under its listed time, by the manifest's hash or, in

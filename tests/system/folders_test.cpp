@@ -85,6 +85,17 @@ TEST(DocumentsFolderOfHome, ReadsThatPersonsUserDirsFileNotTheEnvironment) {
     std::filesystem::remove_all(home);
 }
 
+TEST(UserDataFolder, FollowsXdgDataHomeAndIgnoresARelativeOne) {
+    ScopedEnv homeEnv("HOME", "/home/spieler");
+    ScopedEnv xdgData("XDG_DATA_HOME", "/data/spieler/");
+    EXPECT_EQ(UserDataFolder(), "/data/spieler/veldmoor-launcher");
+    for (const std::optional<std::string>& unusable : {std::optional<std::string>(std::nullopt),
+                                                       std::optional<std::string>("relative")}) {
+        ScopedEnv xdgUnusable("XDG_DATA_HOME", unusable);
+        EXPECT_EQ(UserDataFolder(), "/home/spieler/.local/share/veldmoor-launcher");
+    }
+}
+
 TEST(ProgramFilePath, NamesThisTestBinary) {
     const std::string path = ProgramFilePath();
     ASSERT_FALSE(path.empty());

@@ -284,36 +284,6 @@ int Run(const Arguments& args) {
     return 0;
 }
 
-// ", check: <name>" for a refusal of a signed repository, naming the check that failed.
-std::string TrustCheckText(const veldmoor::PatchException& e) {
-    const auto check = e.params.find("Check");
-    if (e.code != veldmoor::kCodeNotVerified || check == e.params.end()) {
-        return {};
-    }
-    using veldmoor::TrustCheck;
-    switch (static_cast<TrustCheck>(check->second)) {
-        case TrustCheck::Malformed:
-            return ", check: form of the signed metadata";
-        case TrustCheck::Signatures:
-            return ", check: signatures";
-        case TrustCheck::Rollback:
-            return ", check: rollback";
-        case TrustCheck::Expired:
-            return ", check: expiry";
-        case TrustCheck::ChainBroken:
-            return ", check: root chain";
-        case TrustCheck::ListMismatch:
-            return ", check: file list against manifest";
-        case TrustCheck::ContentMismatch:
-            return ", check: file content against manifest";
-        case TrustCheck::ManifestMissing:
-            return ", check: manifest present";
-        case TrustCheck::StateUnreadable:
-            return ", check: trusted state";
-    }
-    return ", check " + std::to_string(check->second);
-}
-
 }  // namespace
 
 static int RunSync(int argc, char** argv) {
@@ -412,8 +382,8 @@ static int RunSync(int argc, char** argv) {
         std::cerr << Printable(report.caption) << "\n\n"
                   << Printable(report.text, true) << "\n\n"
                   << "Diagnostic: " << Printable(e.what()) << " (category " << e.category
-                  << ", code " << e.code << TrustCheckText(e)
-                  << (e.detail.empty() ? "" : ", " + Printable(e.detail)) << ")\n";
+                  << ", code " << e.code << (e.detail.empty() ? "" : ", " + Printable(e.detail))
+                  << ")\n";
     } catch (const veldmoor::SyncCancelled&) {
         std::cout << std::endl;
         std::cerr << "veldmoor-sync: stopped as asked; every file is either complete or as it "
