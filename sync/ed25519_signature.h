@@ -10,8 +10,9 @@
 
 namespace veldmoor {
 
-using Signature = std::array<std::uint8_t, 64>;
+using Ed25519Signature = std::array<std::uint8_t, 64>;
 
-bool signatureIsValid(const PublicKey& key, std::string_view message, const Signature& signature);
+bool signatureIsValid(const PublicKey& key, std::string_view message,
+                      const Ed25519Signature& signature);
 
 }  // namespace veldmoor

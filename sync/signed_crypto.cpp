@@ -16,7 +16,7 @@ constexpr std::string_view kPublicKeyHeader = "veldmoor-ed25519-public ";
 // "<header><64 hex>\n" exactly.
 template <std::size_t N>
 std::optional<std::array<std::uint8_t, N>> parseKeyLine(std::string_view text,
-                                                         std::string_view header) {
+                                                        std::string_view header) {
     std::array<std::uint8_t, N> key{};
     if (!text.starts_with(header) || !text.ends_with('\n') ||
         !fromHex(text.substr(header.size(), text.size() - header.size() - 1), key)) {
@@ -25,9 +25,9 @@ std::optional<std::array<std::uint8_t, N>> parseKeyLine(std::string_view text,
     return key;
 }
 
-Signature sign(const PrivateKey& key, std::string_view message) {
+Ed25519Signature sign(const PrivateKey& key, std::string_view message) {
     const CryptoPP::ed25519::Signer signer(key.data());
-    Signature signature{};
+    Ed25519Signature signature{};
     // Ed25519 signatures are deterministic: the generator is never drawn from.
     signer.SignMessage(CryptoPP::NullRNG(), reinterpret_cast<const CryptoPP::byte*>(message.data()),
                        message.size(), signature.data());
@@ -47,7 +47,8 @@ std::string toHex(const std::uint8_t* data, std::size_t size) {
     return hex;
 }
 
-bool signatureIsValid(const PublicKey& key, std::string_view message, const Signature& signature) {
+bool signatureIsValid(const PublicKey& key, std::string_view message,
+                      const Ed25519Signature& signature) {
     const CryptoPP::ed25519::Verifier verifier(key.data());
     return verifier.VerifyMessage(reinterpret_cast<const CryptoPP::byte*>(message.data()),
                                   message.size(), signature.data(), signature.size());
@@ -71,7 +72,8 @@ KeyPair generateKeyPair() {
 
 PublicKey publicKeyOf(const PrivateKey& key) {
     const CryptoPP::ed25519::Signer signer(key.data());
-    const auto& privateKey = static_cast<const CryptoPP::ed25519PrivateKey&>(signer.GetPrivateKey());
+    const auto& privateKey =
+        static_cast<const CryptoPP::ed25519PrivateKey&>(signer.GetPrivateKey());
     PublicKey publicKey{};
     std::copy_n(privateKey.GetPublicKeyBytePtr(), publicKey.size(), publicKey.begin());
     return publicKey;

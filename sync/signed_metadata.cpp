@@ -45,7 +45,7 @@ const char* checkName(TrustCheck check) {
 
 struct SignatureLine {
     PublicKey key{};
-    Signature signature{};
+    Ed25519Signature signature{};
 };
 
 // A signed file cut into its body (the signed bytes) and its signatures.
@@ -57,7 +57,8 @@ struct SignedText {
 // The lines of a body, each without its "\n", read front to back.
 class LineReader {
 public:
-    LineReader(std::string_view body, std::string source) : rest_(body), source_(std::move(source)) {}
+    LineReader(std::string_view body, std::string source)
+        : rest_(body), source_(std::move(source)) {}
 
     bool atEnd() const { return rest_.empty(); }
     std::string_view peek() const { return rest_.substr(0, rest_.find('\n')); }
@@ -113,8 +114,8 @@ Number number(LineReader& reader, std::string_view digits, Number max, std::stri
                                          : std::from_chars_result{digits.data(), std::errc()};
     if (!canonical || error != std::errc() || stop != end ||
         value > static_cast<std::uint64_t>(max)) {
-        reader.fail("has '" + std::string(digits.substr(0, 40)) + "' as its " +
-                    std::string(what) + ", which is not a plain decimal number in range");
+        reader.fail("has '" + std::string(digits.substr(0, 40)) + "' as its " + std::string(what) +
+                    ", which is not a plain decimal number in range");
     }
     return static_cast<Number>(value);
 }
@@ -158,7 +159,8 @@ SignedText splitSigned(std::string_view text, std::size_t maxBytes, const std::s
     if (const auto bad = text.find_first_of(std::string_view("\r\0", 2));
         bad != std::string_view::npos) {
         const auto line = std::count(text.begin(), text.begin() + bad, '\n') + 1;
-        refuseForm(source, "holds a " + std::string(text[bad] == '\r' ? "carriage return" : "NUL byte") +
+        refuseForm(source, "holds a " +
+                               std::string(text[bad] == '\r' ? "carriage return" : "NUL byte") +
                                " on line " + std::to_string(line));
     }
     LineReader reader(text, source);
@@ -197,8 +199,8 @@ std::vector<PublicKey> keyLines(LineReader& reader, std::string_view name) {
 void checkThreshold(LineReader& reader, std::uint32_t threshold, std::size_t keys,
                     std::string_view name) {
     if (threshold == 0 || threshold > keys) {
-        reader.fail("gives the " + std::string(name) + " " + std::to_string(threshold) +
-                    " for " + std::to_string(keys) + " keys: it must lie between 1 and the keys");
+        reader.fail("gives the " + std::string(name) + " " + std::to_string(threshold) + " for " +
+                    std::to_string(keys) + " keys: it must lie between 1 and the keys");
     }
 }
 
@@ -241,7 +243,8 @@ Manifest parseManifestBody(std::string_view body, const std::string& source) {
             return value;
         };
         ManifestEntry entry;
-        entry.size = number(reader, word("size"), std::numeric_limits<std::uint64_t>::max(), "size");
+        entry.size =
+            number(reader, word("size"), std::numeric_limits<std::uint64_t>::max(), "size");
         entry.sha256 = hexValue<32>(reader, word("SHA-256"), "SHA-256");
         entry.time = number(reader, word("time"), std::numeric_limits<std::int64_t>::max(), "time");
         if (rest.empty()) {
@@ -280,8 +283,7 @@ void requireSignatures(const SignedText& text, const std::vector<PublicKey>& key
     if (valid < threshold) {
         refuseUnverified(TrustCheck::Signatures, source,
                          source + " carries valid signatures of " + std::to_string(valid) +
-                             " of the " + role + ", but needs " + std::to_string(threshold) +
-                             ".");
+                             " of the " + role + ", but needs " + std::to_string(threshold) + ".");
     }
 }
 
@@ -309,9 +311,10 @@ std::string rootPathFor(std::uint64_t version) {
 }
 
 void refuseUnverified(TrustCheck check, std::string detail, std::string message) {
-    throw PatchException(3, kCodeNotVerified, std::move(detail),
-                         "Not verified (check: " + std::string(checkName(check)) + "): " + message,
-                         {{"Check", static_cast<std::uint32_t>(check)}});
+    throw PatchException(
+        3, kCodeNotVerified, std::move(detail),
+        "Not verified (check: " + std::string(checkName(check)) + "): " + std::move(message),
+        {{"Check", static_cast<std::uint32_t>(check)}});
 }
 
 RootDocument parseRoot(std::string_view text, std::string_view source) {

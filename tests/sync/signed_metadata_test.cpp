@@ -82,8 +82,8 @@ std::string replaceOnce(std::string text, const std::string& from, const std::st
 // threshold 2, signing keys 10 and 11) as a repository publishes them.
 struct Chain {
     Keys k;
-    RootDocument first = parseRoot(signedRoot(rootBody(1, {k.root1, k.root2}, 2, {k.signing}),
-                                              {k.root1, k.root2}));
+    RootDocument first =
+        parseRoot(signedRoot(rootBody(1, {k.root1, k.root2}, 2, {k.signing}), {k.root1, k.root2}));
     RootDocument secondBody = rootBody(2, {k.root2, k.root3, k.root4}, 2, {k.signing, k.signing2});
     std::string second = signedRoot(secondBody, {k.root1, k.root2, k.root3});
 
@@ -136,8 +136,10 @@ TamperCase manifestForm(const char* name, std::string from, std::string to) {
 }
 
 TamperCase rootForm(const char* name, std::string from, std::string to) {
-    return {name, [from, to](const Chain& c) { parseRoot(replaceOnce(c.second, from, to), rootPathFor(2)); },
-            TrustCheck::Malformed};
+    return {
+        name,
+        [from, to](const Chain& c) { parseRoot(replaceOnce(c.second, from, to), rootPathFor(2)); },
+        TrustCheck::Malformed};
 }
 
 std::string hexOf(std::uint8_t n) {
@@ -149,8 +151,8 @@ const TamperCase kCases[] = {
     {"ManifestBodyByteChanged",
      [](const Chain& c) { c.verify(replaceOnce(c.manifest(), "a b.mul", "a c.mul")); },
      TrustCheck::Signatures},
-    {"ManifestUnsigned",
-     [](const Chain& c) { c.verify(formatManifestBody(manifestBody())); }, TrustCheck::Signatures},
+    {"ManifestUnsigned", [](const Chain& c) { c.verify(formatManifestBody(manifestBody())); },
+     TrustCheck::Signatures},
     {"ManifestSignedByUnknownKey",
      [](const Chain& c) {
          c.verify(signBody(formatManifestBody(manifestBody()), {c.k.stranger, c.k.root1}));
@@ -176,8 +178,9 @@ const TamperCase kCases[] = {
          RootDocument two = c.secondBody;
          two.signingThreshold = 2;
          const RootDocument strict = c.walk({signedRoot(two, {c.k.root1, c.k.root2, c.k.root3})});
-         verifyManifest(signBody(formatManifestBody(manifestBody(7, 2)), {c.k.signing2, c.k.signing}),
-                        strict, 0, kNow);
+         verifyManifest(
+             signBody(formatManifestBody(manifestBody(7, 2)), {c.k.signing2, c.k.signing}), strict,
+             0, kNow);
      },
      std::nullopt},
     {"DuplicateSignatureCountedOnce",
@@ -185,31 +188,27 @@ const TamperCase kCases[] = {
          RootDocument two = c.secondBody;
          two.signingThreshold = 2;
          const RootDocument strict = c.walk({signedRoot(two, {c.k.root1, c.k.root2, c.k.root3})});
-         verifyManifest(signBody(formatManifestBody(manifestBody(7, 2)), {c.k.signing, c.k.signing}),
-                        strict, 0, kNow);
+         verifyManifest(
+             signBody(formatManifestBody(manifestBody(7, 2)), {c.k.signing, c.k.signing}), strict,
+             0, kNow);
      },
      TrustCheck::Signatures},
     {"RootSignedTwiceByOneKey",
      [](const Chain& c) {
-         verifySelfSignedRoot(parseRoot(signedRoot(rootBody(1, {c.k.root1, c.k.root2}, 2,
-                                                            {c.k.signing}),
-                                                   {c.k.root1, c.k.root1})));
+         verifySelfSignedRoot(parseRoot(signedRoot(
+             rootBody(1, {c.k.root1, c.k.root2}, 2, {c.k.signing}), {c.k.root1, c.k.root1})));
      },
      TrustCheck::Signatures},
-    {"ManifestRolledBack", [](const Chain& c) { c.verify(c.manifest(), 8); },
-     TrustCheck::Rollback},
+    {"ManifestRolledBack", [](const Chain& c) { c.verify(c.manifest(), 8); }, TrustCheck::Rollback},
     {"ManifestExpired", [](const Chain& c) { c.verify(c.manifest(), 0, kLater); },
      TrustCheck::Expired},
     {"ManifestOfAnOlderRoot",
-     [](const Chain& c) {
-         verifyManifest(c.manifest(), c.walk({c.second}), 0, kNow);
-     },
+     [](const Chain& c) { verifyManifest(c.manifest(), c.walk({c.second}), 0, kNow); },
      TrustCheck::Rollback},
-    {"ManifestOfARootNotReached",
-     [](const Chain& c) { c.verify(c.manifest(manifestBody(7, 2))); }, TrustCheck::ChainBroken},
+    {"ManifestOfARootNotReached", [](const Chain& c) { c.verify(c.manifest(manifestBody(7, 2))); },
+     TrustCheck::ChainBroken},
     {"RootExpired", [](const Chain& c) { c.walk({}, kLater); }, TrustCheck::Expired},
-    {"NewestRootExpired", [](const Chain& c) { c.walk({c.second}, kLater); },
-     TrustCheck::Expired},
+    {"NewestRootExpired", [](const Chain& c) { c.walk({c.second}, kLater); }, TrustCheck::Expired},
     {"RotationSignedByBothThresholds",
      [](const Chain& c) {
          const RootDocument newest = c.walk({c.second});
@@ -219,13 +218,19 @@ const TamperCase kCases[] = {
      },
      std::nullopt},
     {"RotationSignedOnlyByTheNewKeys",
-     [](const Chain& c) { c.walk({signedRoot(c.secondBody, {c.k.root3, c.k.root4})}); },
+     [](const Chain& c) {
+         c.walk({signedRoot(c.secondBody, {c.k.root3, c.k.root4})});
+     },
      TrustCheck::Signatures},
     {"RotationSignedOnlyByTheOldKeys",
-     [](const Chain& c) { c.walk({signedRoot(c.secondBody, {c.k.root1, c.k.root2})}); },
+     [](const Chain& c) {
+         c.walk({signedRoot(c.secondBody, {c.k.root1, c.k.root2})});
+     },
      TrustCheck::Signatures},
     {"RotationBodyByteChanged",
-     [](const Chain& c) { c.walk({replaceOnce(c.second, "signing-threshold 1", "signing-threshold 2")}); },
+     [](const Chain& c) {
+         c.walk({replaceOnce(c.second, "signing-threshold 1", "signing-threshold 2")});
+     },
      TrustCheck::Signatures},
     {"ChainWithAGap",
      [](const Chain& c) {
@@ -234,8 +239,8 @@ const TamperCase kCases[] = {
          c.walk({signedRoot(third, {c.k.root1, c.k.root2, c.k.root3})});
      },
      TrustCheck::ChainBroken},
-    {"ChainRepeatsTheTrustedVersion",
-     [](const Chain& c) { c.walk({c.first.text}); }, TrustCheck::ChainBroken},
+    {"ChainRepeatsTheTrustedVersion", [](const Chain& c) { c.walk({c.first.text}); },
+     TrustCheck::ChainBroken},
     {"ListedFileMissingFromManifest",
      [](const Chain& c) {
          auto list = listOf(manifestBody());
@@ -258,7 +263,9 @@ const TamperCase kCases[] = {
      },
      TrustCheck::ListMismatch},
     {"ListMatchesManifest",
-     [](const Chain& c) { checkListAgainstManifest(listOf(manifestBody()), c.verify(c.manifest())); },
+     [](const Chain& c) {
+         checkListAgainstManifest(listOf(manifestBody()), c.verify(c.manifest()));
+     },
      std::nullopt},
     manifestForm("LeadingZero", "version 7", "version 07"),
     manifestForm("VersionZero", "version 7", "version 0"),
@@ -280,11 +287,14 @@ const TamperCase kCases[] = {
     manifestForm("FileLineCut", " 5 data/a b.mul\n", "\n"),
     manifestForm("EmptyLine", "root-version 1\n", "root-version 1\n\n"),
     {"BodyAfterSignature",
-     [](const Chain& c) { parseManifest(c.manifest() + "file 1 " + std::string(64, 'a') + " 1 x\n"); },
+     [](const Chain& c) {
+         parseManifest(c.manifest() + "file 1 " + std::string(64, 'a') + " 1 x\n");
+     },
      TrustCheck::Malformed},
     manifestForm("UpperCaseSignature", "signature " + hexOf(10) + " ",
                  "signature " + hexOf(10) + " A"),
-    {"NoFinalLineEnd", [](const Chain&) { parseManifest(formatManifestBody(manifestBody()) + "x"); },
+    {"NoFinalLineEnd",
+     [](const Chain&) { parseManifest(formatManifestBody(manifestBody()) + "x"); },
      TrustCheck::Malformed},
     {"OverTheBound",
      [](const Chain& c) {

@@ -357,7 +357,7 @@ PublishSummary PublishRepository(const PublishOptions& options) {
         }
         PublishAction action = PublishAction::Unchanged;
         std::int64_t time = file.time;
-        PublishedFile entry{file.repoPath, file.size, 0, std::nullopt, file.sourcePath, false};
+        PublishedFile entry{file.repoPath, file.size, 0, std::nullopt, file.sourcePath};
         if (unchanged) {
             time = old->second;
             const std::uint32_t expectedFirst =
@@ -387,7 +387,6 @@ PublishSummary PublishRepository(const PublishOptions& options) {
             summary.bytesIndexed += written.size;
             entry.size = written.size;
             entry.sha256 = written.sha256;
-            entry.rewritten = true;
             action = wasListed ? PublishAction::Changed : PublishAction::Added;
             ++(wasListed ? summary.changed : summary.added);
         }

@@ -30,7 +30,6 @@ struct PublishedFile {
     std::int64_t time = 0;               // as listed
     std::optional<Sha256Digest> sha256;  // when this run read the file anyway
     std::string sourcePath;              // where to read it otherwise
-    bool rewritten = false;              // copied anew in this run
 };
 
 struct PublishOptions {

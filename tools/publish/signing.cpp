@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <stdexcept>
+#include <tuple>
 
 #include "sync/patch_exception.h"
 #include "system/new_file.h"
@@ -99,6 +100,7 @@ void RefuseExisting(const std::string& path, const std::string& what) {
 
 std::vector<PrivateKey> ReadPrivateKeys(const std::vector<std::string>& files) {
     std::vector<PrivateKey> keys;
+    keys.reserve(files.size());
     for (const std::string& file : files) {
         keys.push_back(ReadPrivateKey(file));
     }
@@ -176,8 +178,9 @@ std::uint64_t NewestRootIn(const fs::path& rootFolder) {
 PublicKey WriteKeyPair(const std::string& name) {
     const std::string privatePath = name + ".key";
     const std::string publicPath = name + ".pub";
-    RefuseExisting(privatePath, "you mean to replace that key (its repositories then need a new "
-                                "root)");
+    RefuseExisting(privatePath,
+                   "you mean to replace that key (its repositories then need a new "
+                   "root)");
     RefuseExisting(publicPath, "it belongs to no key you still use");
     const KeyPair pair = generateKeyPair();
     // Both files are complete before either moves: no private key without its public half.
@@ -259,8 +262,9 @@ RootDocument WriteRootFile(const RootRequest& request, std::int64_t now) {
     // The root's own checks (thresholds, repeated keys) are the reader's: what it refuses is
     // never written.
     const std::string text = signBody(formatRootBody(root), signers);
-    Require(request.outputFile, "Nothing was written; give distinct keys and thresholds from 1 "
-                                "to the number of keys.",
+    Require(request.outputFile,
+            "Nothing was written; give distinct keys and thresholds from 1 "
+            "to the number of keys.",
             [&] {
                 root = parseRoot(text, request.outputFile);
                 verifySelfSignedRoot(root);
@@ -319,23 +323,25 @@ RepositorySigner::RepositorySigner(const SigningRequest& request, const std::str
     if (newest > root_.version) {
         throw std::runtime_error("the repository already has root version " +
                                  std::to_string(newest) + " ('" + newestPath + "'), newer than '" +
-                                 request.rootFile + "' (version " +
-                                 std::to_string(root_.version) +
+                                 request.rootFile + "' (version " + std::to_string(root_.version) +
                                  "); publish with the newest root, since clients refuse to go "
                                  "back to an older one");
     }
     if (newest != 0 && root_.version > newest + 1) {
         throw std::runtime_error("the repository's newest root is version " +
-                                 std::to_string(newest) + ", and clients walk the roots one "
+                                 std::to_string(newest) +
+                                 ", and clients walk the roots one "
                                  "version at a time; publish once with root version " +
                                  std::to_string(newest + 1) + " first");
     }
     if (newest == root_.version &&
         ReadFileUpTo(newestPath, kMaxRootBytes, "root file") != root_.text) {
-        throw std::runtime_error("the repository's '" + newestPath + "' is another root of "
-                                 "version " + std::to_string(newest) + " than '" +
-                                 request.rootFile + "'; make the new root with --previous '" +
-                                 newestPath + "' so that it follows it");
+        throw std::runtime_error("the repository's '" + newestPath +
+                                 "' is another root of "
+                                 "version " +
+                                 std::to_string(newest) + " than '" + request.rootFile +
+                                 "'; make the new root with --previous '" + newestPath +
+                                 "' so that it follows it");
     }
     if (newest + 1 == root_.version && newest != 0) {
         const RootDocument previous = ReadRootFile(newestPath);
@@ -372,8 +378,8 @@ void RepositorySigner::write(const std::vector<PublishedFile>& files) {
         previous.emplace(entry.path, &entry);
     }
     Manifest manifest;
-    manifest.version = std::max<std::uint64_t>(previousVersion_ + 1,
-                                               static_cast<std::uint64_t>(std::max<std::int64_t>(now_, 0)));
+    manifest.version = std::max<std::uint64_t>(
+        previousVersion_ + 1, static_cast<std::uint64_t>(std::max<std::int64_t>(now_, 0)));
     manifest.expires = expires_;
     manifest.rootVersion = root_.version;
     manifest.files.reserve(files.size());

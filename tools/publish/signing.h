@@ -60,6 +60,9 @@ public:
     void write(const std::vector<PublishedFile>& files);
 
     std::uint64_t manifestVersion() const { return manifestVersion_; }
+    // Clients refuse the repository once its root has expired, whatever the manifest says.
+    bool rootExpiresFirst() const { return root_.expires < expires_; }
+    const RootDocument& root() const { return root_; }
     std::size_t filesHashed() const { return filesHashed_; }
 
 private:

@@ -133,8 +133,9 @@ int RunRoot(int argc, char** argv) {
         return WrongUse("root needs exactly one OUT file to write");
     }
     if (request.rootKeyFiles.empty() || request.signingKeyFiles.empty()) {
-        return WrongUse("root needs at least one --root-key (a .key) and one --signing-key "
-                        "(a .pub)");
+        return WrongUse(
+            "root needs at least one --root-key (a .key) and one --signing-key "
+            "(a .pub)");
     }
     if (request.rootThreshold > request.rootKeyFiles.size() ||
         request.signingThreshold > request.signingKeyFiles.size()) {
@@ -144,8 +145,8 @@ int RunRoot(int argc, char** argv) {
     const RootDocument root = WriteRootFile(request, Now());
     std::cout << "Wrote root version " << root.version << " to " << request.outputFile << ": "
               << root.rootKeys.size() << " root keys (threshold " << root.rootThreshold << "), "
-              << root.signingKeys.size() << " signing keys (threshold "
-              << root.signingThreshold << "), valid for " << request.expiresDays << " days.\n";
+              << root.signingKeys.size() << " signing keys (threshold " << root.signingThreshold
+              << "), valid for " << request.expiresDays << " days.\n";
     return 0;
 }
 
@@ -247,9 +248,18 @@ void PublishSigningOptions::prepare(PublishOptions& options) {
 }
 
 void PublishSigningOptions::report(std::ostream& out) const {
-    if (signer_) {
-        out << "Signed manifest version " << signer_->manifestVersion() << " ("
-            << signer_->filesHashed() << " files hashed beyond those copied).\n";
+    if (!signer_) {
+        return;
+    }
+    out << "Signed manifest version " << signer_->manifestVersion() << " ("
+        << signer_->filesHashed() << " files hashed beyond those copied).\n";
+    if (signer_->rootExpiresFirst()) {
+        const std::int64_t days = (signer_->root().expires - Now()) / kSecondsPerDay;
+        std::cerr << "veldmoor-publish: warning: root version " << signer_->root().version
+                  << " in '" << request_.rootFile << "' expires in " << days
+                  << " days, before this manifest; clients refuse the repository from then on. "
+                     "Make the next root with veldmoor-publish root --previous and publish "
+                     "with it before then.\n";
     }
 }
 
