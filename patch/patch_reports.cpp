@@ -189,4 +189,9 @@ bool ReportCleanupError(Prompt* prompt, const OperationsProcessorException& erro
                                PromptIcon::Error) == PromptAnswer::Yes;
 }
 
+std::string ComposeVerifySummary(std::size_t examined, std::size_t repaired) {
+    return std::to_string(examined) + (examined == 1 ? " Datei" : " Dateien") + " geprüft, " +
+           std::to_string(repaired) + " repariert";
+}
+
 }  // namespace veldmoor

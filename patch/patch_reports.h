@@ -1,8 +1,10 @@
 // The two German reports of a failed patch run: the transfer report for a PatchException and
 // the cleanup question for an OperationsProcessorException. The Compose functions are pure so
 // their captions and texts can be checked byte for byte; the Report functions show them.
+// Also the status lines of a run that examines the game files by content.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "patch/operations_exception.h"
@@ -28,5 +30,9 @@ void ReportTransferError(Prompt* prompt, const PatchException& error);
 // Asks whether to go on without the cleanup (error icon, Yes/No); true exactly on Yes.
 // A null prompt shows nothing and answers false, which ends the run.
 bool ReportCleanupError(Prompt* prompt, const OperationsProcessorException& error);
+
+// The verify run's first status line, and its last: "12 Dateien geprüft, 1 repariert".
+inline constexpr char kVerifyHeading[] = "Prüfe die Spieldateien ..";
+std::string ComposeVerifySummary(std::size_t examined, std::size_t repaired);
 
 }  // namespace veldmoor

@@ -1,5 +1,6 @@
 #include "patch/patch_run.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -13,9 +14,11 @@
 #include "patch/patch_reports.h"
 #include "patch/transfer_progress.h"
 #include "profiles/addresses.h"
+#include "profiles/trust_roots.h"
 #include "sync/http.h"
 #include "sync/patch_exception.h"
 #include "sync/repo_sync.h"
+#include "sync/trace.h"
 #include "system/folders.h"
 #include "system/launcher_file.h"
 #include "system/path.h"
@@ -29,6 +32,7 @@ namespace {
 
 constexpr char kAbortText[] = "\r\nAbbruch.\r\n";
 constexpr char kAutoStartCaption[] = "Automatisch starten";
+constexpr char kTrustStateFolderName[] = "trust";
 
 bool IsReadableFile(const std::string& path) {
     const std::ifstream file(PathFromUtf8(path), std::ios::binary);
@@ -88,6 +92,9 @@ PatchRun::PatchRun(LauncherView& view, PatchPlatform& platform, const PatchRunSe
     if (request_.launcherRepoAddress.empty()) {
         request_.launcherRepoAddress = AdjustScheme(LauncherRepoAddress());
     }
+    trustStateFolder_ = AppendPathComponent(
+        request_.profilesFolder.empty() ? CurrentDirectory() : request_.profilesFolder,
+        kTrustStateFolderName);
 }
 
 void PatchRun::Execute() {
@@ -102,7 +109,7 @@ void PatchRun::Execute() {
         view_.EnterPatchingLayout();
         SaveProfiles();
 
-        if (!request_.noSelfPatch) {
+        if (!request_.noSelfPatch && !request_.verifyContent) {
             const StepResult launcher = UpdateLauncher();
             if (launcher == StepResult::Failed)
                 return Abort();
@@ -117,7 +124,13 @@ void PatchRun::Execute() {
             return Abort();
         }
         const PatchContext& profile = *request_.profile;
-        const StepResult client = UpdateClient(profile);
+        if (request_.verifyContent) {
+            if (VerifyGameFiles(profile) == StepResult::Failed)
+                Abort();
+            return;
+        }
+        FileCounts counts;
+        const StepResult client = UpdateClient(profile, counts);
         if (client == StepResult::Failed)
             return Abort();
         if (client != StepResult::Done || Stopped())
@@ -177,9 +190,23 @@ void PatchRun::ConnectSync(RepoSync& sync) {
     sync.setHttpSettings(http);
 }
 
-void PatchRun::ListAndPrepare(RepoSync& sync, const std::unordered_set<std::string>* excluded) {
+void PatchRun::ConfigureTrust(RepoSync& sync, const std::string& address, std::string root) {
+    if (root.empty()) {
+        trace("%s is not verified: no root of trust is configured for it\n", address.c_str());
+        return;
+    }
+    sync.setTrust(RepoSync::Trust{std::move(root), trustStateFolder_, {}});
+}
+
+void PatchRun::ListAndPrepare(RepoSync& sync, const std::unordered_set<std::string>* excluded,
+                              FileCounts& counts) {
     const std::vector<RemoteFile> files = sync.listFiles();
-    const FileCheckCallback onCheck = MakeFileCheckCallback(view_);
+    // The engine may call it as late as the transfers begin: it holds nothing of this frame.
+    const FileCheckCallback onCheck =
+        [&counts, shown = MakeFileCheckCallback(view_)](const std::string& path) {
+            ++counts.differing;
+            shown(path);
+        };
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (Stopped())
             throw SyncCancelled();
@@ -192,6 +219,7 @@ void PatchRun::ListAndPrepare(RepoSync& sync, const std::unordered_set<std::stri
             IsExistingFile(file.localPath)) {
             continue;
         }
+        ++counts.examined;
         sync.prepareFile(file, onCheck);
     }
 }
@@ -218,10 +246,20 @@ PatchRun::StepResult PatchRun::UpdateLauncher() {
     const StepResult synced = GuardedSync([&] {
         RepoSync sync(root, request_.launcherRepoAddress);
         ConnectSync(sync);
+        ConfigureTrust(sync, request_.launcherRepoAddress, BuiltInTrustRoot());
         view_.AppendStatusLine("Rufe Dateiliste ab ..");
-        ListAndPrepare(sync, nullptr);
+        FileCounts counts;
+        ListAndPrepare(sync, nullptr, counts);
         RunTransfers(view_, sync, root, ticks_);
         view_.AppendStatusText("\r\n");
+        if (const Manifest* manifest = sync.verifiedManifest()) {
+            const auto entry = std::find_if(
+                manifest->files.begin(), manifest->files.end(),
+                [](const ManifestEntry& file) { return file.path == kOperationsFileName; });
+            signedCleanupList_.emplace(entry != manifest->files.end()
+                                           ? std::optional<ManifestEntry>(*entry)
+                                           : std::nullopt);
+        }
     });
     if (synced != StepResult::Done)
         return synced;
@@ -278,8 +316,8 @@ PatchRun::StepResult PatchRun::EnsureFolderAccess(const std::string& folder) {
     return StepResult::Done;
 }
 
-PatchRun::StepResult PatchRun::UpdateClient(const PatchContext& profile) {
-    view_.AppendStatusLine("Aktualisiere den Client ..");
+PatchRun::StepResult PatchRun::UpdateClient(const PatchContext& profile, FileCounts& counts) {
+    view_.AppendStatusLine(request_.verifyContent ? kVerifyHeading : "Aktualisiere den Client ..");
     const std::string& folder = profile.PatchPath.str();
     // A fresh installation's folder may not exist yet; its rights can only be judged once it does.
     std::error_code ignored;
@@ -293,17 +331,51 @@ PatchRun::StepResult PatchRun::UpdateClient(const PatchContext& profile) {
     return GuardedSync([&] {
         RepoSync sync(folder, profile.RepoPath.str());
         ConnectSync(sync);
+        ConfigureTrust(sync, profile.RepoPath.str(),
+                       TrustRootForGameRepository(profile.RepoPath.str()));
+        sync.setVerifyContent(request_.verifyContent);
         view_.AppendStatusText("Rufe Dateiliste ab ..\r\n");
         const std::unordered_set<std::string> excluded =
             hasConfig ? ReadExclusionList(request_.launcherFolder)
                       : std::unordered_set<std::string>();
-        ListAndPrepare(sync, &excluded);
+        ListAndPrepare(sync, &excluded, counts);
         RunTransfers(view_, sync, folder, ticks_);
         view_.AppendStatusText("\r\n");
     });
 }
 
+PatchRun::StepResult PatchRun::VerifyGameFiles(const PatchContext& profile) {
+    FileCounts counts;
+    const StepResult synced = UpdateClient(profile, counts);
+    if (synced != StepResult::Done)
+        return synced;
+    view_.AppendStatusLine(ComposeVerifySummary(counts.examined, counts.differing));
+    view_.LeavePatchingLayout();
+    return StepResult::Done;
+}
+
+// The cleanup list comes with the launcher's files: when those were verified, the list on disk
+// must be the one the manifest names before it may delete anything.
+PatchRun::StepResult PatchRun::CheckSignedCleanupList() {
+    if (!signedCleanupList_)
+        return StepResult::Done;
+    const std::string path = AppendPathComponent(request_.launcherFolder, kOperationsFileName);
+    if (!IsExistingFile(path))
+        return StepResult::Done;
+    return GuardedSync([&] {
+        if (!*signedCleanupList_) {
+            refuseUnverified(TrustCheck::ContentMismatch, kOperationsFileName,
+                             path + " is not named by the launcher repository's manifest");
+        }
+        checkSignedFile(path, **signedCleanupList_);
+    });
+}
+
 PatchRun::StepResult PatchRun::CleanupStep(bool launcherPart) {
+    if (CheckSignedCleanupList() != StepResult::Done) {
+        Abort();
+        return StepResult::Failed;
+    }
     const LogLine logLine = [this](const std::string& line) { view_.AppendStatusLine(line); };
     try {
         const bool removed =

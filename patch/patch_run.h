@@ -7,12 +7,14 @@
 #include <functional>
 #include <istream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_set>
 
 #include "patch/launcher_view.h"
 #include "patch/patch_platform.h"
 #include "patch/patch_worker.h"
+#include "sync/signed_metadata.h"
 
 namespace veldmoor {
 
@@ -56,13 +58,20 @@ public:
 
 private:
     enum class StepResult { Done, Failed, Stopped, ProcessEnding };
+    // How many listed files were examined, and how many of them were found to differ.
+    struct FileCounts {
+        std::size_t examined = 0;
+        std::size_t differing = 0;
+    };
 
     bool Countdown();
     StepResult GuardedSync(const std::function<void()>& synchronise);
     StepResult UpdateLauncher();
-    StepResult UpdateClient(const PatchContext& profile);
+    StepResult UpdateClient(const PatchContext& profile, FileCounts& counts);
     StepResult EnsureFolderAccess(const std::string& folder);
     StepResult CleanupStep(bool launcherPart);
+    StepResult CheckSignedCleanupList();
+    StepResult VerifyGameFiles(const PatchContext& profile);
     void Close();
     void Abort();
 
@@ -72,7 +81,13 @@ private:
     bool Stopped() const { return control_.StopRequested(); }
     // The run's stop request and its status log's retry lines, for each repository sync.
     void ConnectSync(RepoSync& sync);
-    void ListAndPrepare(RepoSync& sync, const std::unordered_set<std::string>* excluded);
+    // The repository's root of trust and the folder of its trusted state; an empty root leaves
+    // the repository unverified, which the diagnostic trace notes.
+    void ConfigureTrust(RepoSync& sync, const std::string& address, std::string root);
+    // Counts into `counts`, which must outlive the transfers (the engine may name a differing
+    // file as late as then).
+    void ListAndPrepare(RepoSync& sync, const std::unordered_set<std::string>* excluded,
+                        FileCounts& counts);
 
     LauncherView& view_;
     PatchPlatform& platform_;
@@ -82,6 +97,10 @@ private:
     CountdownState countdown_;
     TickSource ticks_;
     const EntryRemover& remover_;
+    std::string trustStateFolder_;
+    // Set once the launcher repository was verified: the manifest's entry for the cleanup list,
+    // or an empty one when the manifest does not name it.
+    std::optional<std::optional<ManifestEntry>> signedCleanupList_;
 };
 
 }  // namespace veldmoor

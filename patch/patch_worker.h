@@ -46,6 +46,12 @@ struct PatchRunRequest {
     std::string launcherFolder;
     // The launcher repository; empty: the built-in address with its scheme adjusted.
     std::string launcherRepoAddress;
+    // Folder of profiles.xml; the trusted state of verified repositories is kept in its
+    // "trust" subfolder. Empty: the current directory.
+    std::string profilesFolder;
+    // Examines the profile's game files by their content and heals what differs, then reports
+    // how many were examined and repaired: no launcher update, no cleanup, no game start.
+    bool verifyContent = false;
 };
 
 // Seams for tests: time and removal. Empty members take the real ones.

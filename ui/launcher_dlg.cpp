@@ -423,7 +423,7 @@ void CLauncherDlg::OnProfileSelected() {
     });
 }
 
-void CLauncherDlg::StartPatchWorker(int countdownSeconds) {
+void CLauncherDlg::StartPatchWorker(int countdownSeconds, bool verifyContent) {
     PatchRunRequest request;
     request.profile = selectedProfile;
     // The list belongs to the user-interface thread; the run's saves are done there.
@@ -432,6 +432,8 @@ void CLauncherDlg::StartPatchWorker(int countdownSeconds) {
     request.noSelfPatch = config.noSelfPatch;
     request.launcherFolder = config.launcherFolder;
     request.launcherRepoAddress = config.launcherRepoAddress;
+    request.profilesFolder = config.profilesFolder;
+    request.verifyContent = verifyContent;
     worker->Start(std::move(request));
 }
 
@@ -484,6 +486,14 @@ void CLauncherDlg::OnRepairClicked() {
                       *config.platform);
     repair.CentreOnParent();
     repair.ShowModal();
+    if (repair.VerifyGameFilesChosen())
+        StartVerifyRun();
+}
+
+void CLauncherDlg::StartVerifyRun() {
+    autoStart->SetValue(false);
+    worker->CancelCountdown();
+    StartPatchWorker(0, /*verifyContent=*/true);
 }
 
 void CLauncherDlg::OnMoreButton() {

@@ -122,7 +122,10 @@ public:
     void PaintBackgroundBehind(wxDC& dc, wxWindow& control) override;
 
     // ---- the dialog's own operations
-    void StartPatchWorker(int countdownSeconds);
+    // verifyContent: the run that examines the selected profile's game files by content and
+    // heals them (the repair dialog's "Spieldateien prüfen"), with no game start.
+    void StartPatchWorker(int countdownSeconds, bool verifyContent = false);
+    void StartVerifyRun();
     void FillProfileList();
     void OnStartClicked();
     void OnAutoStartClicked();

@@ -63,9 +63,12 @@ CRepairDlg::CRepairDlg(wxWindow* parent, std::string folder, RepairOperations& r
          "Einstellungen zurücksetzen\n(Hierbei werden all deine Einstellungen und Makros die "
          "auf deinem Rechner gespeichert sind für alle Charaktere auf den Standard "
          "zurückgesetzt.)"},
+        {kIdVerifyGameFiles, kIdImgVerify, 166,
+         "Spieldateien prüfen\n(Alle Dateien des Spiels werden anhand ihres Inhalts geprüft; "
+         "beschädigte oder veränderte Dateien werden neu geladen.)"},
     };
-    wxCheckBox** boxes[] = {&registryBox, &rightsBox, &settingsBox};
-    for (int i = 0; i < 3; ++i) {
+    wxCheckBox** boxes[] = {&registryBox, &rightsBox, &settingsBox, &verifyBox};
+    for (int i = 0; i < 4; ++i) {
         const Option& option = options[i];
         auto* picture = new CPNGPicture();
         // Sized with the text, drawn at the display's resolution.
@@ -112,7 +115,7 @@ CRepairDlg::CRepairDlg(wxWindow* parent, std::string folder, RepairOperations& r
 
 void CRepairDlg::UpdateProceed() {
     proceedButton->Enable(registryBox->GetValue() || rightsBox->GetValue() ||
-                          settingsBox->GetValue());
+                          settingsBox->GetValue() || verifyBox->GetValue());
 }
 
 void CRepairDlg::OnBoxClicked(int id) {
@@ -134,7 +137,8 @@ void CRepairDlg::OnProceed() {
     const bool registry = registryBox->GetValue();
     const bool rights = rightsBox->GetValue();
     const bool settings = settingsBox->GetValue();
-    if (!registry && !rights && !settings)
+    const bool verify = verifyBox->GetValue();
+    if (!registry && !rights && !settings && !verify)
         return;
     WxPrompt ownerless(nullptr);
     const bool elevatedRegistry = registry && platform.RegistryWriteNeedsElevation();
@@ -161,8 +165,12 @@ void CRepairDlg::OnProceed() {
         if (!RunRepairActions(request, operations, ownerless))
             return;
     }
-    ShowMessageBox(this, "Reparaturoperationen abgeschlossen.", "Abgeschlossen", PromptButtons::Ok,
-                   PromptIcon::Information);
+    // The check of the game files runs after the dialog and tells its own outcome.
+    verifyChosen = verify;
+    if (!verify) {
+        ShowMessageBox(this, "Reparaturoperationen abgeschlossen.", "Abgeschlossen",
+                       PromptButtons::Ok, PromptIcon::Information);
+    }
     Finish(wxID_OK);
 }
 

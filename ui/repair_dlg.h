@@ -1,6 +1,8 @@
 // CRepairDlg: the repair options for the current profile's installation: the game's registry
-// entry, the folder's access rights and the client's settings. Repairs that need administrator
-// rights run in an elevated launcher started with the repair options, which the dialog waits for.
+// entry, the folder's access rights, the client's settings and the check of the game files by
+// their content. Repairs that need administrator rights run in an elevated launcher started with
+// the repair options, which the dialog waits for. The check of the game files is a run of the
+// main window (it shows its progress there): the dialog only records that it was chosen.
 #pragma once
 
 #include <wx/button.h>
@@ -22,6 +24,8 @@ inline constexpr int kIdRepairRegistry = 1036;
 inline constexpr int kIdImgReg = 1037;
 inline constexpr int kIdImgUac = 1038;
 inline constexpr int kIdImgSettings = 1039;
+inline constexpr int kIdVerifyGameFiles = 1047;
+inline constexpr int kIdImgVerify = 1048;
 
 // The elevated launcher's arguments for the chosen repairs on folder, in the order -repair
 // folder, -rreg, -rrights, -rconfig.
@@ -37,12 +41,16 @@ public:
     wxCheckBox* registryBox = nullptr;
     wxCheckBox* rightsBox = nullptr;
     wxCheckBox* settingsBox = nullptr;
+    wxCheckBox* verifyBox = nullptr;
     wxButton* proceedButton = nullptr;
 
     // A click on one of the boxes (the rights box warns first when it becomes checked).
     void OnBoxClicked(int id);
-    // "Fortfahren": runs the repairs here or elevated, then reports completion.
+    // "Fortfahren": runs the repairs here or elevated, then reports completion; a check of the
+    // game files, when chosen, is left to the caller and reports itself.
     void OnProceed();
+    // True once "Fortfahren" ended the dialog with "Spieldateien prüfen" checked.
+    bool VerifyGameFilesChosen() const { return verifyChosen; }
 
 private:
     void Finish(int result);
@@ -51,6 +59,7 @@ private:
     std::string patchPath;
     RepairOperations& operations;
     PatchPlatform& platform;
+    bool verifyChosen = false;
 };
 
 }  // namespace veldmoor

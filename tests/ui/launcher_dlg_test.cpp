@@ -328,6 +328,26 @@ TEST_F(LauncherDlgTest, AFailedRunReturnsToAUsableDialogWithItsLog) {
     EXPECT_TRUE(dialog.profileList->IsEnabled());
 }
 
+// The repair dialog's "Spieldateien prüfen": the selected profile's files are examined and
+// healed with the run's progress in the window, the counts end the log, and no game starts.
+TEST_F(LauncherDlgTest, TheCheckOfTheGameFilesHealsThemAndReturnsToTheIdleLayout) {
+    WriteProfiles({Profile("Erster")});
+    gate_.Open();
+    CLauncherDlg& dialog = Open();
+    dialog.StartVerifyRun();
+    ASSERT_TRUE(PumpUntil([&] { return !dialog.Worker().IsRunning(); }));
+    uitest::Pump();
+
+    EXPECT_EQ(test::ReadTestFile(game_ + "/readme.txt"), "Willkommen");
+    EXPECT_NE(dialog.StatusText().find("2 Dateien geprüft, 2 repariert"), std::string::npos)
+        << dialog.StatusText();
+    EXPECT_FALSE(dialog.EndResult().has_value());
+    EXPECT_TRUE(dialog.startButton->IsEnabled());
+    EXPECT_TRUE(dialog.profileList->IsEnabled());
+    EXPECT_TRUE(platform_.programStarts.empty());
+    EXPECT_TRUE(boxes_.boxes.empty());
+}
+
 TEST_F(LauncherDlgTest, EscapeSavesTheProfilesAndTheCloseButtonDoesNot) {
     WriteProfiles({Profile("Erster")});
     {

@@ -136,6 +136,21 @@ TEST_F(RepairDlgTest, AnElevatedLauncherRunsTheSameChoiceItself) {
     EXPECT_EQ(operations_.written[0], (temp_ / "game") + "/client.exe");
 }
 
+// The check of the game files is the main window's run: the dialog runs the other repairs
+// chosen with it, closes without telling completion (the run tells its own) and says it was chosen.
+TEST_F(RepairDlgTest, CheckingTheGameFilesIsLeftToTheMainWindow) {
+    CRepairDlg& dialog = Open();
+    Click(dialog.verifyBox);
+    EXPECT_TRUE(dialog.proceedButton->IsEnabled());
+    EXPECT_FALSE(dialog.VerifyGameFilesChosen());
+    Click(dialog.settingsBox);
+    dialog.OnProceed();
+    EXPECT_TRUE(dialog.VerifyGameFilesChosen());
+    EXPECT_FALSE(std::filesystem::exists(temp_ / "game/uo.cfg"));
+    EXPECT_TRUE(boxes_.boxes.empty());
+    EXPECT_FALSE(dialog.IsShown());
+}
+
 // Where the registry is the person's own (Linux: their Wine prefix), the dialog writes it itself
 // and reports completion only when the entry was written.
 TEST_F(RepairDlgTest, ThePersonsOwnRegistryIsWrittenHereAndAFailedWriteIsNoSuccess) {

@@ -44,12 +44,6 @@ int ClosedLoopbackPort() {
 
 class PatchRunTest : public WorkflowTest {
 protected:
-    // A local file from long ago: its time differs from any listed one, as an outdated file's does.
-    static void WriteOld(const std::string& path, const std::string& content) {
-        test::WriteTestFile(path, content);
-        fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
-    }
-
     // The repository paths of a published repository in the order of its file list.
     std::vector<std::string> Listed(const std::string& repository) {
         std::vector<std::string> paths;
