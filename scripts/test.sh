@@ -14,6 +14,9 @@ jobs=$(nproc)
 # what changed; paths are taken relative to the clone, so any clone's folder shares the cache.
 export CCACHE_DIR=${CCACHE_DIR:-/var/cache/veldmoor-launcher/ccache}
 export CCACHE_BASEDIR=$PWD
+# Debug builds would otherwise key every object by the clone's folder, and a clone in another
+# folder would compile everything again.
+export CCACHE_NOHASHDIR=1
 export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
 mkdir -p "$CCACHE_DIR"
 common=(-G Ninja -DVELDMOOR_WERROR=ON -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
