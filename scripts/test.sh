@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then checks format, builds with AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs every test, runs the threaded tests again under
-# ThreadSanitizer, builds an optimised release (so an optimiser's warnings show here first),
-# runs clang-tidy over the project's own code and every parser's fuzz target briefly, then
+# ThreadSanitizer, builds an optimised release (so an optimiser's warnings show here first) and
+# the Debian packages from it, runs clang-tidy over the project's own code and every parser's fuzz target briefly, then
 # cross-builds for Windows and runs the Windows tests under Wine. Warnings are errors in all of
 # these builds.
 set -euo pipefail
@@ -37,6 +37,9 @@ cmake --build build/tsan -j "$jobs"
 echo "== build (release, -O3) (at ${SECONDS} s)"
 cmake -S . -B build/ci-release "${common[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/ci-release -j "$jobs"
+
+echo "== Debian packages, checked by lintian, desktop-file-validate, appstreamcli (at ${SECONDS} s)"
+bash scripts/package-deb.sh build/ci-release
 
 echo "== clang-tidy (at ${SECONDS} s)"
 bash scripts/run-tidy.sh build/asan
