@@ -807,6 +807,8 @@ struct RepoSync::Impl {
         due = false;
         for (const auto& active : rebuilds) {
             if (!active->transferEnded()) {
+                // A large file on its way is not waited for: the files before it go now.
+                due = ready > 0 && bytes + active->targetSize >= kBatchBytes;
                 return ready;
             }
             ++ready;
