@@ -11,12 +11,15 @@
 #   D  a tree of 2000 files of 1-300 KB with 5% of them changed in place
 #   E  the same tree unchanged
 # For each case it prints wall time, the bytes nginx sent ($bytes_sent of the run's requests)
-# and peak memory (maximum resident set size from /usr/bin/time).
+# and peak memory (maximum resident set size from /usr/bin/time). Case A also times the
+# durable-write floor: `dd conv=fsync` of the new file's bytes to a new file on the same drive,
+# what any updater that survives a power cut must at least spend writing it.
 #
 # Settings (environment): BUILD_DIR (default build/release, configured Release when new),
 # BENCH_DIR (default build/bench-data, removed at the end unless BENCH_KEEP=1),
 # BENCH_SIZE_MIB (512), BENCH_TREE_FILES (2000), BENCH_RUNS (3: each figure is the median
-# run's, peak memory the largest). Needs ~4 GB of free disk.
+# run's, peak memory the largest), BENCH_CASES ("A B C D E": the cases to run; D and E run
+# together). Needs ~4 GB of free disk.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -26,6 +29,8 @@ work=${BENCH_DIR:-build/bench-data}
 size_mib=${BENCH_SIZE_MIB:-512}
 tree_files=${BENCH_TREE_FILES:-2000}
 runs=${BENCH_RUNS:-3}
+cases=${BENCH_CASES:-A B C D E}
+wants() { case " $cases " in *" $1 "*) return 0 ;; esac; return 1; }
 
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELDMOOR_BUILD_TESTS=OFF \
@@ -62,7 +67,7 @@ insert_at=$(((size_mib << 19) + 123))
 { head -c "$insert_at" "$work/changed.bin"; head -c 100 /dev/urandom
   tail -c +$((insert_at + 1)) "$work/changed.bin"; } >"$new"
 rm "$work/changed.bin"
-head -c $((size_mib << 20)) /dev/urandom >"$work/unrelated.bin"
+! wants C || head -c $((size_mib << 20)) /dev/urandom >"$work/unrelated.bin"
 
 mkdir -p "$work/src-big"
 ln "$new" "$work/src-big/big.bin"
@@ -76,6 +81,7 @@ start=$(date +%s.%N)
 zsyncmake_big=$(awk -v s="$start" -v e="$(date +%s.%N)" 'BEGIN { printf "%.2f", e - s }')
 
 # ---- corpus: the tree ----
+wants D || wants E || tree_files=0
 note "bench: generating a tree of $tree_files files"
 tree="$work/tree"
 for i in $(seq 1 "$tree_files"); do
@@ -83,7 +89,7 @@ for i in $(seq 1 "$tree_files"); do
   mkdir -p "$dir"
   head -c $((1024 + (RANDOM * 32768 + RANDOM) % (299 * 1024))) /dev/urandom >"$dir/f$i.bin"
 done
-"$publish" --quiet "$tree" "$www/tree"
+[ "$tree_files" = 0 ] || "$publish" --quiet "$tree" "$www/tree"
 
 # ---- nginx on loopback ----
 conf="$work/nginx"
@@ -165,6 +171,7 @@ measure() {
 }
 expect_same() { cmp -s "$1" "$2" || { note "bench: $1 differs from $2"; exit 1; }; }
 
+if wants A; then
 note "bench: case A (changed blocks and an insertion)"
 measure "A 1% changed + insertion" veldmoor-sync "fresh '$work/a-v' '$old'" \
   "$vsync" "$work/a-v" "$base/big/"
@@ -172,8 +179,13 @@ expect_same "$work/a-v/big.bin" "$new"
 measure "A 1% changed + insertion" zsync "fresh '$work/a-z'" \
   sh -c "cd '$work/a-z' && zsync -q -i '$old' -o big.bin '$base/zs/big.bin.zsync'"
 expect_same "$work/a-z/big.bin" "$new"
-rm -rf "$work/a-v" "$work/a-z"
+# The floor: the new file's bytes written to the same drive and forced to it, nothing else.
+measure "A 1% changed + insertion" "floor (dd fsync)" "rm -f '$work/a-floor.bin'" \
+  dd if="$new" of="$work/a-floor.bin" bs=1M conv=fsync status=none
+rm -rf "$work/a-v" "$work/a-z" "$work/a-floor.bin"
+fi
 
+if wants B; then
 note "bench: case B (content current, time differs)"
 measure "B content current" veldmoor-sync "fresh '$work/b-v' '$new'" \
   "$vsync" "$work/b-v" "$base/big/"
@@ -181,7 +193,9 @@ expect_same "$work/b-v/big.bin" "$new"
 measure "B content current" zsync "fresh '$work/b-z'" \
   sh -c "cd '$work/b-z' && zsync -q -i '$new' -o big.bin '$base/zs/big.bin.zsync'"
 rm -rf "$work/b-v" "$work/b-z"
+fi
 
+if wants C; then
 note "bench: case C (unrelated local data)"
 measure "C unrelated local data" veldmoor-sync "fresh '$work/c-v' '$work/unrelated.bin'" \
   "$vsync" "$work/c-v" "$base/big/"
@@ -191,7 +205,9 @@ measure "C unrelated local data" zsync "fresh '$work/c-z'" \
 measure "C unrelated local data" "curl (whole file)" "fresh '$work/c-z'" \
   curl -s -o "$work/c-z/curl.bin" "$base/zs/big.bin"
 rm -rf "$work/c-v" "$work/c-z"
+fi
 
+if [ "$tree_files" != 0 ]; then
 note "bench: cases D and E (tree)"
 # The installations before the change, kept so that every run of case D starts from them.
 "$vsync" "$work/t-v-before" "$base/tree/" >/dev/null
@@ -211,6 +227,7 @@ measure "D tree, 5% changed" "rsync (local)" \
 diff -r "$tree" "$work/t-v" >/dev/null || { note "bench: tree differs after sync"; exit 1; }
 measure "E tree unchanged" veldmoor-sync : "$vsync" "$work/t-v" "$base/tree/"
 measure "E tree unchanged" "rsync (local)" : rsync -r --no-whole-file "$tree/" "$work/t-r/"
+fi
 
 # ---- report ----
 echo
@@ -225,12 +242,14 @@ echo
 echo "Ratios veldmoor-sync / peer (wall, bytes):"
 for label in "A 1% changed + insertion" "B content current" "C unrelated local data" \
   "D tree, 5% changed" "E tree unchanged"; do
-  ours="" theirs=""
+  ours="" theirs="" floor=""
   for row in "${results[@]}"; do
     IFS='|' read -r l tool wall bytes _ _ <<<"$row"
     [ "$l" = "$label" ] || continue
     if [ "$tool" = veldmoor-sync ]; then ours="$wall $bytes"
+    elif [ "$tool" = "floor (dd fsync)" ]; then floor=$wall
     elif [ -z "$theirs" ]; then theirs="$wall $bytes $tool"; fi
   done
-  echo "$ours $theirs" | awk -v l="$label" '{ printf "  %-26s wall %.2fx %s", l, $1 / $3, $5; if ($4 > 0) printf ", bytes %.2fx", $2 / $4; printf "\n" }'
+  [ -n "$ours" ] || continue
+  echo "$ours $theirs" | awk -v l="$label" -v f="$floor" '{ printf "  %-26s wall %.2fx %s", l, $1 / $3, $5; if ($4 > 0) printf ", bytes %.2fx", $2 / $4; if (f > 0) printf "; wall %.2fx the durable-write floor", $1 / f; printf "\n" }'
 done

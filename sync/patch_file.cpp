@@ -252,11 +252,14 @@ void FileRebuild::failTransfer(const HttpResult& got) {
     fail(1, 4, path, "Http request failed while patching '" + path + "'! " + got.cause);
 }
 
-void FileRebuild::seal() {
+void FileRebuild::seal(CloseSync sync) {
     if (sealed_) {
         return;
     }
     const std::string& path = file_.file.repoPath;
+    if (receivers_.empty() && progress_) {
+        progress_(path, 0, 0);
+    }
     const std::string& localPath = file_.file.localPath;
     if (!temp_->Flush()) {
         failWriting(temp_->Problem(), temp_->Error());
@@ -306,19 +309,29 @@ void FileRebuild::seal() {
     // complete, and no path is followed to set it.
     temp_->SetLastWriteTime(file_.file.time);
     temp_->TakePermissionsOf(localPath);
-    if (!temp_->Close()) {
+    if (!temp_->Close(sync)) {
         failWriting(temp_->Problem(), temp_->Error());
     }
     sealed_ = true;
 }
 
+void FileRebuild::forceTogether(const std::vector<FileRebuild*>& rebuilds) {
+    std::vector<NewFile*> files;
+    for (FileRebuild* rebuild : rebuilds) {
+        if (rebuild->sealed_) {
+            files.push_back(rebuild->temp_.get());
+        }
+    }
+    NewFile::ForceTogether(files);
+}
+
 void FileRebuild::finish(MoveSync sync) {
     const std::string& path = file_.file.repoPath;
     const std::string& localPath = file_.file.localPath;
-    if (receivers_.empty() && progress_) {
-        progress_(path, 0, 0);
-    }
     seal();
+    if (temp_->Problem() != FileProblem::None) {
+        failWriting(temp_->Problem(), temp_->Error());  // its bytes could not be forced
+    }
     // One rename replaces the old file, so no failure can leave the player without it.
     if (!temp_->MoveOver(localPath, sync)) {
         if (temp_->Problem() == FileProblem::IsFolder || KindOf(localPath) == PathKind::Folder) {

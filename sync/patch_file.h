@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sync/patch_exception.h"
 #include "sync/prepared_file.h"
@@ -54,8 +55,12 @@ public:
     // Once every download has come: checks the whole file's CRC-32 as it lies on the drive
     // (and, for a signed file, its size and SHA-256 in the same read: the ContentMismatch
     // refusal), gives it its time and closes it, so that a file waiting for its turn to be put in
-    // place holds neither a descriptor nor a buffer. Throws PatchException.
-    void seal();
+    // place holds neither a descriptor nor a buffer. With CloseSync::Together its bytes are
+    // only forced to the drive by forceTogether or finish. Throws PatchException.
+    void seal(CloseSync sync = CloseSync::Now);
+    // Forces the bytes of the sealed files among `rebuilds` to the drive at once: a batch of
+    // files costs one flush rather than one each. A file that cannot be forced fails in finish.
+    static void forceTogether(const std::vector<FileRebuild*>& rebuilds);
     // Seals the file unless that was done, and moves it over the old file (see
     // NewFile::MoveOver for `sync`). Throws PatchException.
     void finish(MoveSync sync = MoveSync::Now);

@@ -500,7 +500,7 @@ struct RepoSync::Impl {
         active.completed = true;  // every byte came: nothing to resume, whatever the check finds
         active.transfers.clear();
         try {
-            active.rebuild->seal();
+            active.rebuild->seal(CloseSync::Together);  // forced with its batch (placeBatch)
         } catch (const PatchException&) {
             active.failure = std::current_exception();
         }
@@ -792,23 +792,78 @@ struct RepoSync::Impl {
         }
     }
 
-    void rebuildAll() {
-        while (begun < prepared.size() || !rebuilds.empty()) {
-            throwIfStopRequested();
-            advanceRebuilds();
+    // Files whose turn has come are put in place in batches: their bytes forced to the drive
+    // together (one flush of the drive for the batch, not one a file), then moved one after
+    // another in list order. A batch waits for the files behind it that are still on their way
+    // up to these bounds, so that a tree of small files costs a few flushes.
+    static constexpr std::size_t kBatchFiles = 256;
+    static constexpr std::uint64_t kBatchBytes = 64ULL << 20;
+
+    // How many rebuilds at the head can take their turn now (nothing of them is on its way), up
+    // to and including the first that fails; `due` when they should rather than wait for more.
+    std::size_t readyAtHead(bool& due) const {
+        std::size_t ready = 0;
+        std::uint64_t bytes = 0;
+        due = false;
+        for (const auto& active : rebuilds) {
+            if (!active->transferEnded()) {
+                // A large file on its way is not waited for: the files before it go now.
+                due = ready > 0 && bytes + active->targetSize >= kBatchBytes;
+                return ready;
+            }
+            ++ready;
+            bytes += active->targetSize;
+            if (active->failure || active->failedTransfer() != nullptr || ready >= kBatchFiles ||
+                bytes >= kBatchBytes) {
+                due = true;  // a failure is told in its turn, after the files before it
+                return ready;
+            }
+        }
+        // Nothing behind them has begun: the run is ending, or waits for room to begin more.
+        due = true;
+        return ready;
+    }
+
+    void placeBatch(std::size_t count) {
+        std::vector<FileRebuild*> batch;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (rebuilds[i]->sealed && !rebuilds[i]->failure) {
+                batch.push_back(rebuilds[i]->rebuild.get());
+            }
+        }
+        FileRebuild::forceTogether(batch);
+        for (std::size_t i = 0; i < count; ++i) {
             ActiveRebuild& head = *rebuilds.front();
             if (!head.reporting) {
                 startReporting(head);
             }
-            if (head.transferEnded()) {
-                completeRebuild(head);
-                bytesAhead -= head.targetSize;
-                rebuilds.pop_front();
+            completeRebuild(head);
+            bytesAhead -= head.targetSize;
+            rebuilds.pop_front();
+        }
+    }
+
+    void rebuildAll() {
+        while (begun < prepared.size() || !rebuilds.empty()) {
+            throwIfStopRequested();
+            advanceRebuilds();
+            bool due = false;
+            const std::size_t ready = readyAtHead(due);
+            if (due) {
+                placeBatch(ready);
                 continue;
             }
+            // The files waiting for their batch are complete: progress goes on with the first
+            // file still on its way, in list order.
+            for (std::size_t i = 0; i <= ready; ++i) {
+                if (!rebuilds[i]->reporting) {
+                    startReporting(*rebuilds[i]);
+                }
+            }
+            ActiveRebuild& next = *rebuilds[ready];
             const std::size_t endedBefore = transfers().endedCount();
             runTransfers([&] {
-                return head.transferEnded() || transfers().endedCount() != endedBefore ||
+                return next.transferEnded() || transfers().endedCount() != endedBefore ||
                        session.rangesAnswered != spreadSeen;
             });
         }

@@ -46,23 +46,53 @@ bool NewFile::Flush() {
     return buffer_->WriteOut() && problem_ == FileProblem::None;
 }
 
-bool NewFile::Close() {
+bool NewFile::Close(CloseSync sync) {
     if (handle_ == kClosedFile) {
+        if (!forced_ && sync == CloseSync::Now && problem_ == FileProblem::None) {
+            ForceTogether({this});
+        }
         return problem_ == FileProblem::None;
     }
     if (!Flush()) {
         return false;
     }
-    int error = 0;
-    if (!ForceToDrive(handle_, error)) {
-        Note(error, "cannot force to the drive");
-        return false;
+    if (sync == CloseSync::Now) {
+        int error = 0;
+        if (!ForceToDrive(handle_, error)) {
+            Note(error, "cannot force to the drive");
+            return false;
+        }
+        forced_ = true;
+    } else {
+        StartWritingOut(handle_);
     }
     stream_->rdbuf(nullptr);  // later writes fail rather than reach a freed buffer
     buffer_.reset();
     CloseOpenFile(handle_);
     handle_ = kClosedFile;
     return true;
+}
+
+void NewFile::ForceTogether(const std::vector<NewFile*>& files) {
+    std::vector<NewFile*> waiting;
+    std::vector<std::string> paths;
+    for (NewFile* file : files) {
+        if (file->handle_ == kClosedFile && !file->forced_ && file->problem_ == FileProblem::None) {
+            waiting.push_back(file);
+            paths.push_back(file->path_);
+        }
+    }
+    if (waiting.empty()) {
+        return;
+    }
+    const std::vector<int> errors = ForceClosedFilesToDrive(paths);
+    for (std::size_t i = 0; i < waiting.size(); ++i) {
+        if (errors[i] == 0) {
+            waiting[i]->forced_ = true;
+        } else {
+            waiting[i]->Note(errors[i], "cannot force to the drive");
+        }
+    }
 }
 
 }  // namespace veldmoor

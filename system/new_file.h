@@ -11,6 +11,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace veldmoor {
 
@@ -24,6 +25,10 @@ enum class FileProblem {
 
 // When MoveOver forces the move itself to the drive.
 enum class MoveSync { Now, Later };
+
+// When Close forces the file's bytes to the drive: at once, or together with other files
+// (NewFile::ForceTogether), which costs the drive one flush for a batch instead of one a file.
+enum class CloseSync { Now, Together };
 
 // Forces the moves into `folder` made with MoveSync::Later to the drive. On Windows every move
 // is written through as it is made, and this does nothing.
@@ -76,11 +81,19 @@ public:
     // under its own name until MoveOver or this object's end: a file finished long before its
     // turn to be moved holds neither a descriptor nor a buffer meanwhile. The stream fails,
     // and ReadBack, SetLastWriteTime and TakePermissionsOf do nothing, afterwards. False when
-    // a write so far failed or the file cannot be forced to the drive.
-    bool Close();
+    // a write so far failed or the file cannot be forced to the drive. With CloseSync::Together
+    // the drive is only set to writing the bytes out; ForceTogether (or MoveOver, for this file
+    // alone) forces them later.
+    bool Close(CloseSync sync = CloseSync::Now);
+
+    // Forces the bytes of the files closed with CloseSync::Together to the drive, all at once
+    // (one flush of each drive they lie on, or on Windows the files' flushes issued side by
+    // side). A file that cannot be forced notes why (Problem, Error); the others are unaffected.
+    static void ForceTogether(const std::vector<NewFile*>& files);
 
     // Moves the file over `target` in one step (a link at `target` is replaced, not followed),
-    // durably: what the stream holds is written out and forced to the drive first, and the move
+    // durably: what the stream holds is written out and forced to the drive first (unless
+    // ForceTogether did that), and the move
     // itself is forced to the drive after, so that a crash or a power cut leaves at `target`
     // either the old file or the complete new one, never a short or empty one. False on
     // failure; the file is then still owned and deleted with this object. With MoveSync::Later
@@ -107,6 +120,7 @@ private:
     std::string path_;
     std::intptr_t handle_ = -1;
     bool moved_ = false;
+    bool forced_ = false;  // the bytes are on the drive
     FileProblem problem_ = FileProblem::None;
     std::string error_;
     std::unique_ptr<Buffer> buffer_;

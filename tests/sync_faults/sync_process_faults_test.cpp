@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iostream>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "system/file_ops.h"
@@ -150,6 +151,58 @@ TEST_F(SyncProcess, KilledAtRandomMomentsTheFileIsAlwaysTheOldOrTheNewOne) {
     ASSERT_EQ(RunProgram(SyncProgram(), {"--quiet", install(), address("b")}).exitCode, 0);
     EXPECT_EQ(test::crcOf(ReadTestFile(file())), crcB);
     EXPECT_EQ(EntriesBelow(install()), (std::vector<std::string>{"data", "data/big.bin"}));
+}
+
+TEST_F(SyncProcess, KilledWhileAFreshTreeIsPutInPlaceEveryFileIsMissingOrComplete) {
+    // More files than one batch, so that they are forced to the drive together and moved in
+    // several batches: a kill between two moves must leave no file short or with its time early.
+    std::vector<ListedEntry> entries;
+    for (int i = 0; i < 300; ++i) {
+        entries.push_back({"d" + std::to_string(i % 7) + "/f" + std::to_string(i),
+                           randomBytes(1000 + (i * 37 % 8) * 500, 500 + i), 1600000000 + i});
+    }
+    test::publish(temp_ / "served/t", entries, kBlock);
+    const std::string first = install() + "/" + entries.front().repoPath;
+
+    std::mt19937 random(20261209);
+    std::size_t partial = 0;  // runs killed with some files in place and not others
+    constexpr int kRuns = 6;
+    for (int run = 0; run < kRuns; ++run) {
+        fs::remove_all(install());
+        ASSERT_TRUE(MakeDirectory(install()));
+        auto child = Start("t");
+        // Killed within moments of the first move, while the batches are being put in place.
+        ASSERT_TRUE(WaitFor([&] { return PathExists(first); }, 120s)) << Output();
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 40)(random)));
+        child->Signal(SIGKILL);
+        ASSERT_TRUE(child->Wait(10s));
+        std::size_t present = 0;
+        for (const ListedEntry& entry : entries) {
+            const std::string path = install() + "/" + entry.repoPath;
+            if (!PathExists(path)) {
+                continue;
+            }
+            ++present;
+            ASSERT_EQ(ReadTestFile(path), entry.content) << "run " << run << ": " << entry.repoPath;
+            ASSERT_EQ(LastWriteTime(path), entry.time) << "run " << run << ": " << entry.repoPath;
+        }
+        partial += present < entries.size() ? 1 : 0;
+    }
+    std::cout << "kill -9 runs of a fresh tree: " << kRuns << " (" << partial
+              << " left part of it in place)\n";
+    EXPECT_GE(partial, 1u) << "no kill fell between the first file's move and the last one's";
+
+    // The next whole run, from what the last kill left, completes the tree and leaves nothing else.
+    ASSERT_EQ(RunProgram(SyncProgram(), {"--quiet", install(), address("t")}).exitCode, 0);
+    std::set<std::string> expected;
+    for (const ListedEntry& entry : entries) {
+        EXPECT_EQ(ReadTestFile(install() + "/" + entry.repoPath), entry.content);
+        expected.insert(entry.repoPath);
+        expected.insert(entry.repoPath.substr(0, entry.repoPath.find('/')));
+    }
+    const std::vector<std::string> below = EntriesBelow(install());
+    EXPECT_EQ(std::set<std::string>(below.begin(), below.end()), expected);
 }
 
 TEST_F(SyncProcess, AFullDriveIsReportedAsSuchAndLeavesNothingBehind) {

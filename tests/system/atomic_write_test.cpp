@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -102,6 +103,36 @@ TEST_F(AtomicWrite, AClosedFileKeepsItsBytesAndTimeAndStillMovesOrGoes) {
     ASSERT_TRUE(abandoned->Close());
     abandoned.reset();
     EXPECT_EQ(Names(), std::vector<std::string>{"target"});
+}
+
+TEST_F(AtomicWrite, FilesForcedTogetherMoveWithTheirBytesAndOneThatCannotBeForcedFailsAlone) {
+    std::vector<std::unique_ptr<NewFile>> files;
+    for (int i = 0; i < 4; ++i) {
+        const std::string target = At("t" + std::to_string(i));
+        std::ofstream(target, std::ios::binary) << "old";
+        FileProblem problem = FileProblem::Other;
+        std::string error;
+        files.push_back(NewFile::CreateBeside(target, problem, error));
+        ASSERT_NE(files.back(), nullptr) << error;
+        files.back()->Stream() << "new " << i;
+        ASSERT_TRUE(files.back()->Flush());
+        ASSERT_TRUE(files.back()->SetLastWriteTime(1500000000 + i));
+        ASSERT_TRUE(files.back()->Close(CloseSync::Together)) << files.back()->Error();
+    }
+    fs::remove(files[1]->Path());  // gone before its flush: it alone cannot be forced
+    NewFile::ForceTogether({files[0].get(), files[1].get(), files[2].get()});
+    EXPECT_NE(files[1]->Problem(), FileProblem::None);
+    EXPECT_FALSE(files[1]->MoveOver(At("t1")));
+    // files[3] was left out of the batch: its move forces it on its own first.
+    for (const int i : {0, 2, 3}) {
+        ASSERT_EQ(files[i]->Problem(), FileProblem::None) << files[i]->Error();
+        ASSERT_TRUE(files[i]->MoveOver(At("t" + std::to_string(i)))) << files[i]->Error();
+        EXPECT_EQ(Read(At("t" + std::to_string(i))), "new " + std::to_string(i));
+        EXPECT_EQ(LastWriteTime(At("t" + std::to_string(i))), 1500000000 + i);
+    }
+    EXPECT_EQ(Read(At("t1")), "old");
+    files.clear();
+    EXPECT_EQ(Names(), (std::vector<std::string>{"t0", "t1", "t2", "t3"}));
 }
 
 TEST_F(AtomicWrite, AMissingFolderIsReportedByName) {

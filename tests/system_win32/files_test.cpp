@@ -2,8 +2,10 @@
 // step, the exclusive new file that the engine and the publisher write through.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "system/atomic_file.h"
 #include "system/file_ops.h"
@@ -193,6 +195,30 @@ TEST_F(Files, AClosedNewFileKeepsItsBytesAndTimeAndStillMovesOrGoes) {
     ASSERT_TRUE(abandoned->Close());
     abandoned.reset();
     EXPECT_FALSE(PathExists(At("other.tmp")));
+}
+
+TEST_F(Files, FilesForcedTogetherKeepTheirBytesAndTimesAndOneThatCannotBeForcedFailsAlone) {
+    std::vector<std::unique_ptr<NewFile>> files;
+    for (int i = 0; i < 6; ++i) {
+        FileProblem problem = FileProblem::Other;
+        std::string error;
+        files.push_back(NewFile::Create(At("t" + std::to_string(i) + ".tmp"), problem, error));
+        ASSERT_NE(files.back(), nullptr) << error;
+        files.back()->Stream() << "new " << i;
+        ASSERT_TRUE(files.back()->Flush());
+        ASSERT_TRUE(files.back()->SetLastWriteTime(1500000000 + i));
+        ASSERT_TRUE(files.back()->Close(CloseSync::Together)) << files.back()->Error();
+    }
+    ASSERT_TRUE(RemoveFile(At("t1.tmp")));  // gone before its flush
+    NewFile::ForceTogether({files[0].get(), files[1].get(), files[2].get(), files[3].get(),
+                            files[4].get(), files[5].get()});
+    EXPECT_NE(files[1]->Problem(), FileProblem::None);
+    for (const int i : {0, 2, 3, 4, 5}) {
+        ASSERT_EQ(files[i]->Problem(), FileProblem::None) << files[i]->Error();
+        ASSERT_TRUE(files[i]->MoveOver(At("t" + std::to_string(i)))) << files[i]->Error();
+        EXPECT_EQ(test::ReadFile(At("t" + std::to_string(i))), "new " + std::to_string(i));
+        EXPECT_EQ(LastWriteTime(At("t" + std::to_string(i))), 1500000000 + i);
+    }
 }
 
 TEST_F(Files, ANewFileThatIsNotMovedIsDeleted) {
