@@ -252,9 +252,12 @@ void PatchRun::ListAndPrepare(RepoSync& sync, const std::unordered_set<std::stri
         };
     // A stop (or a pause) is seen by prepareFile, which then keeps what came of the files begun.
     for (std::size_t i = 0; i < files.size(); ++i) {
-        view_.SetProgressPosition(
-            static_cast<int>(std::trunc(static_cast<double>(i) * LauncherView::kProgressRange /
-                                        static_cast<double>(files.size()))));
+        // After a pause the bar stays where the transfers left it.
+        if (carriedBytes_ == 0) {
+            view_.SetProgressPosition(
+                static_cast<int>(std::trunc(static_cast<double>(i) * LauncherView::kProgressRange /
+                                            static_cast<double>(files.size()))));
+        }
         const RemoteFile& file = files[i];
         // A listed local file the player keeps (uo.cfg present) is neither examined nor fetched.
         if (excluded != nullptr && excluded->count(file.repoPath) != 0 &&
