@@ -109,7 +109,8 @@ TEST(CloseWhilePatching, PauseResumeThenCloseKeepsWhatCameAndLeavesNoTemporaryFi
                     EXPECT_FALSE(dialog->pauseButton->IsShown());
                     EXPECT_TRUE(dialog->stopButton->IsShown());
                     tmpWhileHeld = fs::exists(game + "/" + large + ".tmp");
-                    resumeDataWhileHeld = readResumeRecord(game + "/" + large + ".resume").has_value();
+                    resumeDataWhileHeld =
+                        readResumeRecord(game + "/" + large + ".resume").has_value();
                     Click(dialog->resumeButton);
                     step = Step::WaitForResume;
                 }
