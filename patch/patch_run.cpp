@@ -270,7 +270,7 @@ void PatchRun::ListAndPrepare(RepoSync& sync, const std::unordered_set<std::stri
 }
 
 // Runs one repository's synchronisation: an engine failure is reported and fails the step, a
-// stop request ends it quietly.
+// stop request ends it quietly, a pause holds the run and then starts the synchronisation again.
 PatchRun::StepResult PatchRun::GuardedSync(const std::function<void()>& synchronise) {
     carriedBytes_ = 0;
     for (;;) {
