@@ -25,6 +25,13 @@
 
 namespace veldmoor {
 
+// What the buttons beside the progress offer while a run patches.
+enum class RunControls {
+    Hidden,   // no transfer to hold: before and after the transfers, and in the idle layout
+    Running,  // pause and stop
+    Paused,   // resume and stop
+};
+
 class LauncherView : public Prompt {
 public:
     // Highest progress position; the bar's range is 0 to this.
@@ -54,6 +61,10 @@ public:
     virtual void SetSpeedText(const std::string& text) = 0;
     // Shows or hides the size and speed texts together.
     virtual void ShowTransferTexts(bool visible) = 0;
+
+    // Shows the pause, resume and stop buttons as `controls` says. LeavePatchingLayout hides
+    // them too.
+    virtual void ShowRunControls(RunControls controls) = 0;
 
     // Caption of the auto-start check box ("Automatisch starten (5)").
     virtual void SetAutoStartCaption(const std::string& caption) = 0;

@@ -31,6 +31,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kAbortText[] = "\r\nAbbruch.\r\n";
+constexpr char kStoppedText[] =
+    "\r\nGestoppt. Der nächste Start setzt fort, wo dieser aufgehört hat.\r\n";
+constexpr char kPausedText[] = "Pausiert. Die bisher geladenen Daten bleiben erhalten.";
+constexpr char kResumedText[] = "Wird fortgesetzt ..";
 constexpr char kAutoStartCaption[] = "Automatisch starten";
 constexpr char kTrustStateFolderName[] = "trust";
 
@@ -47,10 +51,25 @@ bool IsExistingFile(const std::string& path) {
 
 }  // namespace
 
-void PatchWorker::Control::RequestStop() {
+void PatchWorker::Control::RequestStop(bool byPlayer) {
     {
         const std::lock_guard<std::mutex> lock(mutex);
+        if (byPlayer && !stop)
+            stopByPlayer = true;
         stop = true;
+    }
+    wake.notify_all();
+}
+
+void PatchWorker::Control::RequestPause() {
+    const std::lock_guard<std::mutex> lock(mutex);
+    pause = true;
+}
+
+void PatchWorker::Control::Resume() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        pause = false;
     }
     wake.notify_all();
 }
@@ -98,6 +117,27 @@ PatchRun::PatchRun(LauncherView& view, PatchPlatform& platform, const PatchRunSe
 }
 
 void PatchRun::Execute() {
+    RunSteps();
+    // The stop button returns the window to a usable state and says what became of the run; a
+    // stop because the window closes or another run begins says nothing.
+    if (patchingLayout_ && control_.stopByPlayer) {
+        LeavePatchingLayout();
+        view_.AppendStatusText(kStoppedText);
+    }
+}
+
+void PatchRun::EnterPatchingLayout() {
+    view_.EnterPatchingLayout();
+    view_.ShowRunControls(RunControls::Running);
+    patchingLayout_ = true;
+}
+
+void PatchRun::LeavePatchingLayout() {
+    view_.LeavePatchingLayout();
+    patchingLayout_ = false;
+}
+
+void PatchRun::RunSteps() {
     view_.ClearStatusText();
     view_.EnableProfileSelector(false);
     if (request_.countdownSeconds > 0 && !Countdown())
@@ -106,7 +146,7 @@ void PatchRun::Execute() {
         return;
 
     try {
-        view_.EnterPatchingLayout();
+        EnterPatchingLayout();
         SaveProfiles();
 
         if (!request_.noSelfPatch && !request_.verifyContent) {
@@ -135,6 +175,8 @@ void PatchRun::Execute() {
             return Abort();
         if (client != StepResult::Done || Stopped())
             return;
+        // Past the transfers: nothing is left to hold.
+        view_.ShowRunControls(RunControls::Hidden);
         if (CleanupStep(false) != StepResult::Done || Stopped())
             return;
 
@@ -182,7 +224,8 @@ bool PatchRun::Countdown() {
 }
 
 void PatchRun::ConnectSync(RepoSync& sync) {
-    sync.setStopRequest([this] { return Stopped(); });
+    // A pause ends the engine's work as a stop does: it keeps what came for the next start.
+    sync.setStopRequest([this] { return Stopped() || control_.PauseRequested(); });
     // A connection that broke and is tried again is worth a line: a run that waits on a retry
     // would otherwise look stuck.
     HttpSettings http = HttpSettings::fromEnvironment();
@@ -207,12 +250,14 @@ void PatchRun::ListAndPrepare(RepoSync& sync, const std::unordered_set<std::stri
             ++counts.differing;
             shown(path);
         };
+    // A stop (or a pause) is seen by prepareFile, which then keeps what came of the files begun.
     for (std::size_t i = 0; i < files.size(); ++i) {
-        if (Stopped())
-            throw SyncCancelled();
-        view_.SetProgressPosition(
-            static_cast<int>(std::trunc(static_cast<double>(i) * LauncherView::kProgressRange /
-                                        static_cast<double>(files.size()))));
+        // After a pause the bar stays where the transfers left it.
+        if (carriedBytes_ == 0) {
+            view_.SetProgressPosition(
+                static_cast<int>(std::trunc(static_cast<double>(i) * LauncherView::kProgressRange /
+                                            static_cast<double>(files.size()))));
+        }
         const RemoteFile& file = files[i];
         // A listed local file the player keeps (uo.cfg present) is neither examined nor fetched.
         if (excluded != nullptr && excluded->count(file.repoPath) != 0 &&
@@ -225,18 +270,40 @@ void PatchRun::ListAndPrepare(RepoSync& sync, const std::unordered_set<std::stri
 }
 
 // Runs one repository's synchronisation: an engine failure is reported and fails the step, a
-// stop request ends it quietly.
+// stop request ends it quietly, a pause holds the run and then starts the synchronisation again.
 PatchRun::StepResult PatchRun::GuardedSync(const std::function<void()>& synchronise) {
-    try {
-        synchronise();
-    } catch (const PatchException& failure) {
-        ReportEngineFailure();
-        ReportTransferError(&view_, failure);
-        return StepResult::Failed;
-    } catch (const SyncCancelled&) {
-        return StepResult::Stopped;
+    carriedBytes_ = 0;
+    for (;;) {
+        try {
+            synchronise();
+            return StepResult::Done;
+        } catch (const PatchException& failure) {
+            ReportEngineFailure();
+            ReportTransferError(&view_, failure);
+            return StepResult::Failed;
+        } catch (const SyncCancelled&) {
+            // Only a stop or a pause ends the engine early; the engine, its folder lock and
+            // its connections are gone by now.
+            if (Stopped() || !HoldWhilePaused())
+                return StepResult::Stopped;
+        }
     }
-    return StepResult::Done;
+}
+
+bool PatchRun::HoldWhilePaused() {
+    view_.ShowTransferTexts(false);  // no speed and no time left while nothing comes
+    view_.ShowRunControls(RunControls::Paused);
+    view_.AppendStatusLine(kPausedText);
+    {
+        std::unique_lock<std::mutex> lock(control_.mutex);
+        control_.wake.wait(
+            lock, [this] { return control_.StopRequested() || !control_.PauseRequested(); });
+    }
+    if (Stopped())
+        return false;
+    view_.ShowRunControls(RunControls::Running);
+    view_.AppendStatusLine(kResumedText);
+    return true;
 }
 
 PatchRun::StepResult PatchRun::UpdateLauncher() {
@@ -250,7 +317,7 @@ PatchRun::StepResult PatchRun::UpdateLauncher() {
         view_.AppendStatusLine("Rufe Dateiliste ab ..");
         FileCounts counts;
         ListAndPrepare(sync, nullptr, counts);
-        RunTransfers(view_, sync, root, ticks_);
+        RunTransfers(view_, sync, root, ticks_, carriedBytes_);
         view_.AppendStatusText("\r\n");
         if (const Manifest* manifest = sync.verifiedManifest()) {
             const auto entry = std::find_if(
@@ -266,6 +333,7 @@ PatchRun::StepResult PatchRun::UpdateLauncher() {
     if (ComputeLauncherDigest(root) == before)
         return StepResult::Done;
 
+    view_.ShowRunControls(RunControls::Hidden);
     view_.AppendStatusText("Launcher-Update erfolgreich!\r\n");
     view_.AppendStatusText("Der Launcher wird jetzt neugestartet.\r\n");
     view_.SetProgressPosition(LauncherView::kProgressRange);
@@ -329,6 +397,7 @@ PatchRun::StepResult PatchRun::UpdateClient(const PatchContext& profile, FileCou
 
     const bool hasConfig = IsReadableFile(AppendPathComponent(folder, kGameSettingsFileName));
     return GuardedSync([&] {
+        counts = FileCounts{};  // counted again when a pause starts the step over
         RepoSync sync(folder, profile.RepoPath.str());
         ConnectSync(sync);
         ConfigureTrust(sync, profile.RepoPath.str(),
@@ -339,7 +408,7 @@ PatchRun::StepResult PatchRun::UpdateClient(const PatchContext& profile, FileCou
             hasConfig ? ReadExclusionList(request_.launcherFolder)
                       : std::unordered_set<std::string>();
         ListAndPrepare(sync, &excluded, counts);
-        RunTransfers(view_, sync, folder, ticks_);
+        RunTransfers(view_, sync, folder, ticks_, carriedBytes_);
         view_.AppendStatusText("\r\n");
     });
 }
@@ -350,7 +419,7 @@ PatchRun::StepResult PatchRun::VerifyGameFiles(const PatchContext& profile) {
     if (synced != StepResult::Done)
         return synced;
     view_.AppendStatusLine(ComposeVerifySummary(counts.examined, counts.differing));
-    view_.LeavePatchingLayout();
+    LeavePatchingLayout();
     return StepResult::Done;
 }
 
@@ -405,7 +474,7 @@ void PatchRun::Close() {
 }
 
 void PatchRun::Abort() {
-    view_.LeavePatchingLayout();
+    LeavePatchingLayout();
     view_.AppendStatusText(kAbortText);
 }
 

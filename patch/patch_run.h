@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <istream>
 #include <mutex>
@@ -20,16 +21,22 @@ namespace veldmoor {
 
 class RepoSync;
 
-// A run's stop request and the condition its pauses wait on.
+// A run's stop and pause requests and the condition its pauses and its hold wait on.
 struct PatchWorker::Control {
     std::mutex mutex;
     std::condition_variable wake;
     std::atomic<bool> stop{false};
+    std::atomic<bool> stopByPlayer{false};
+    std::atomic<bool> pause{false};
     std::atomic<bool> finished{false};
 
-    void RequestStop();
+    // byPlayer: the stop button, which the run answers in the window (see PatchRun::Execute).
+    void RequestStop(bool byPlayer = false);
+    void RequestPause();
+    void Resume();
     void Wake();
     bool StopRequested() const { return stop.load(); }
+    bool PauseRequested() const { return pause.load(); }
 };
 
 // The state the run shares with the dialog: the countdown flag (reset by PatchWorker::Start,
@@ -64,8 +71,16 @@ private:
         std::size_t differing = 0;
     };
 
+    void RunSteps();
     bool Countdown();
+    // Runs one repository's synchronisation. A pause ends it (the engine keeps what came) and
+    // holds the run; on resume the synchronisation starts again and takes what was kept.
     StepResult GuardedSync(const std::function<void()>& synchronise);
+    // Waits, holding no folder lock and no connection, until the run is resumed (true) or
+    // stopped (false).
+    bool HoldWhilePaused();
+    void EnterPatchingLayout();
+    void LeavePatchingLayout();
     StepResult UpdateLauncher();
     StepResult UpdateClient(const PatchContext& profile, FileCounts& counts);
     StepResult EnsureFolderAccess(const std::string& folder);
@@ -98,6 +113,9 @@ private:
     TickSource ticks_;
     const EntryRemover& remover_;
     std::string trustStateFolder_;
+    bool patchingLayout_ = false;
+    // Bytes the current step brought before it was paused (RunTransfers).
+    std::uint64_t carriedBytes_ = 0;
     // Set once the launcher repository was verified: the manifest's entry for the cleanup list,
     // or an empty one when the manifest does not name it.
     std::optional<std::optional<ManifestEntry>> signedCleanupList_;

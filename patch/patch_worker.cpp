@@ -57,14 +57,29 @@ void PatchWorker::CancelCountdown() {
         control->Wake();
 }
 
+std::shared_ptr<PatchWorker::Control> PatchWorker::CurrentRun() const {
+    const std::lock_guard<std::mutex> lock(stateLock_);
+    return current_;
+}
+
 void PatchWorker::RequestStop() {
-    std::shared_ptr<Control> control;
-    {
-        const std::lock_guard<std::mutex> lock(stateLock_);
-        control = current_;
-    }
-    if (control)
+    if (const std::shared_ptr<Control> control = CurrentRun())
         control->RequestStop();
+}
+
+void PatchWorker::StopByPlayer() {
+    if (const std::shared_ptr<Control> control = CurrentRun())
+        control->RequestStop(/*byPlayer=*/true);
+}
+
+void PatchWorker::Pause() {
+    if (const std::shared_ptr<Control> control = CurrentRun())
+        control->RequestPause();
+}
+
+void PatchWorker::Resume() {
+    if (const std::shared_ptr<Control> control = CurrentRun())
+        control->Resume();
 }
 
 bool PatchWorker::IsRunning() const {

@@ -5,10 +5,11 @@
 //
 // A run is never killed. RequestStop asks it to end at its next safe point (each countdown
 // second, between files, between received blocks, between steps); it then ends without another
-// question or status line. Start never waits: a new run's thread first waits for the previous
-// run to end, so at most one run works at a time and the user-interface thread never blocks.
-// Destroying the worker requests a stop and waits for the thread; the dialog closes its view
-// first (see patch/launcher_view.h), so that wait is short.
+// question or status line. Pause holds it at the same points and Resume lets it go on. Start never
+// waits: a new run's thread first waits for the previous run to end, so at most one run works at a
+// time and the user-interface thread never blocks. Destroying the worker requests a stop and waits
+// for the thread; the dialog closes its view first (see patch/launcher_view.h), so that wait is
+// short.
 #pragma once
 
 #include <atomic>
@@ -77,6 +78,16 @@ public:
     void CancelCountdown();
     // Asks the current run to end at its next safe point. Never blocks.
     void RequestStop();
+    // The stop button: as RequestStop, and the run then returns the dialog to its idle layout
+    // with a line that it was stopped. What came is kept for the next run, as after a pause.
+    void StopByPlayer();
+    // The pause button: the run ends its transfers at the next safe point, keeping what came
+    // (resume data, files complete and checked), lets go of the folder lock and the
+    // connections, shows RunControls::Paused and waits. Resume continues it: its
+    // synchronisation starts again from what was kept. A stop ends the waiting run. Neither
+    // call blocks.
+    void Pause();
+    void Resume();
     // True while a run's thread has not yet finished.
     bool IsRunning() const;
     // Waits until no run works any more (tests, shutdown).
@@ -85,6 +96,8 @@ public:
     struct Control;  // one run's stop flag and pauses (patch_worker.cpp)
 
 private:
+    std::shared_ptr<Control> CurrentRun() const;
+
     LauncherView& view_;
     PatchPlatform& platform_;
     PatchRunSeams seams_;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "patch/byte_size.h"
+#include "sync/patch_exception.h"
 #include "system/path.h"
 #include "system/text_encoding.h"
 
@@ -44,13 +45,19 @@ int ProgressPosition(std::uint64_t current, std::uint64_t total) {
 }
 
 TransferProgress::TransferProgress(LauncherView& view, std::uint64_t total, std::string localRoot,
-                                   TickSource ticks)
-    : view_(view), ticks_(std::move(ticks)), total_(total), localRoot_(std::move(localRoot)) {
+                                   TickSource ticks, std::uint64_t carried)
+    : view_(view),
+      ticks_(std::move(ticks)),
+      total_(carried + total),
+      done_(carried),
+      current_(carried),
+      doneAtLastSpeed_(carried),
+      localRoot_(std::move(localRoot)) {
     lastSizeTick_ = lastSpeedTick_ = ticks_();
 }
 
 void TransferProgress::Begin() {
-    view_.SetProgressPosition(0);
+    view_.SetProgressPosition(done_ == 0 ? 0 : ProgressPosition(done_, total_));
     view_.SetSizeText("");
     view_.SetSpeedText("");
     view_.ShowTransferTexts(true);
@@ -59,6 +66,7 @@ void TransferProgress::Begin() {
 void TransferProgress::OnFileProgress(const std::string& repoPath, std::uint32_t fileDone,
                                       std::uint32_t fileTotal) {
     const std::uint64_t current = done_ + fileDone;
+    current_ = current;
     UpdateSizeText(current, false);
     UpdateSpeedText(current);
 
@@ -107,13 +115,18 @@ void TransferProgress::UpdateSpeedText(std::uint64_t current) {
 }
 
 void RunTransfers(LauncherView& view, RepoSync& sync, const std::string& localRoot,
-                  const TickSource& ticks) {
-    TransferProgress progress(view, sync.totalDownloadBytes(), localRoot, ticks);
+                  const TickSource& ticks, std::uint64_t& carried) {
+    TransferProgress progress(view, sync.totalDownloadBytes(), localRoot, ticks, carried);
     progress.Begin();
-    sync.patchPreparedFiles(
-        [&progress](const std::string& repoPath, unsigned int fileDone, unsigned int fileTotal) {
+    try {
+        sync.patchPreparedFiles([&progress](const std::string& repoPath, unsigned int fileDone,
+                                            unsigned int fileTotal) {
             progress.OnFileProgress(repoPath, fileDone, fileTotal);
         });
+    } catch (const SyncCancelled&) {
+        carried = progress.Current();
+        throw;
+    }
     view.ShowTransferTexts(false);
 }
 

@@ -24,11 +24,15 @@ FileCheckCallback MakeFileCheckCallback(LauncherView& view);
 // The state of one transfer phase, fed by the engine's ProgressCallback.
 class TransferProgress {
 public:
+    // `carried`: bytes the same step brought before it was paused; the bar and the size text
+    // go on from there (out of carried + total) rather than from zero.
     TransferProgress(LauncherView& view, std::uint64_t total, std::string localRoot,
-                     TickSource ticks);
+                     TickSource ticks, std::uint64_t carried = 0);
 
-    // Resets the bar and shows empty size and speed texts.
+    // Sets the bar to what was carried and shows empty size and speed texts.
     void Begin();
+    // Bytes of the phase so far, the carried ones included.
+    std::uint64_t Current() const { return current_; }
     // bytes of this file written so far, bytes of this file to write.
     void OnFileProgress(const std::string& repoPath, std::uint32_t fileDone,
                         std::uint32_t fileTotal);
@@ -43,6 +47,7 @@ private:
     TickSource ticks_;
     std::uint64_t total_;
     std::uint64_t done_ = 0;
+    std::uint64_t current_ = 0;
     std::uint32_t lastSizeTick_ = 0;
     bool sizeShown_ = false;
     std::uint32_t lastSpeedTick_ = 0;
@@ -58,7 +63,9 @@ int ProgressPosition(std::uint64_t current, std::uint64_t total);
 
 // Runs patchPreparedFiles of sync with the progress shown in view. PatchException and
 // SyncCancelled pass through; the texts then stay as they are for the caller to hide.
+// `carried`: bytes this step brought before a pause (see TransferProgress); a stop leaves in it
+// the bytes brought so far, for the step's next start.
 void RunTransfers(LauncherView& view, RepoSync& sync, const std::string& localRoot,
-                  const TickSource& ticks);
+                  const TickSource& ticks, std::uint64_t& carried);
 
 }  // namespace veldmoor

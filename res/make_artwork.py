@@ -235,6 +235,16 @@ def glyph_wrench(d, s, ink, o, face):
                (cx + r * 0.3, cy - r * 1.3)], fill=face)
 
 
+def glyph_pause(d, s, ink, o, _face):
+    w = s * 0.07
+    for x in (0.38, 0.62):
+        d.rectangle([s * x - w + o, s * 0.31 + o, s * x + w + o, s * 0.69 + o], fill=ink)
+
+
+def glyph_stop(d, s, ink, o, _face):
+    d.rectangle([s * 0.33 + o, s * 0.33 + o, s * 0.67 + o, s * 0.67 + o], fill=ink)
+
+
 BUTTONS = {
     # id per state in the order normal, pressed, hover, disabled; size at 96 dpi; glyph
     "start": ((150, 155, 154, 159), 42, glyph_play),
@@ -243,6 +253,10 @@ BUTTONS = {
     "minimise": ((170, 172, 171, None), 20, glyph_minimise),
     "repair": ((162, 165, 164, 163), 42, glyph_wrench),
     "more": ((174, 177, 176, 175), 22, glyph_dots),
+    # beside the progress while a run patches: hold, go on, stop
+    "pause": ((190, 191, 192, 193), 22, glyph_pause),
+    "resume": ((194, 195, 196, 197), 22, glyph_play),
+    "stop": ((198, 199, 200, 201), 22, glyph_stop),
 }
 
 

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Takes pictures of the launcher as a player sees it, on a private X display with a window
 # manager (openbox): the main dialog in its idle layout (news page from a loopback server), its
-# patching layout and its open tools menu, and the profile editor and the repair dialog with
-# their title bars and all their buttons. Each set is taken at 100 % and at 200 % display scale
-# (GDK_SCALE=2) and kept as idle.png, patching.png, menu.png, editor.png and repair.png in
-# 100/ and 200/ of the given folder (default: build/ui/screenshots).
+# patching layout, a run held by the pause button and then stopped, its open tools menu, and the
+# profile editor and the repair dialog with their title bars and all their buttons. Each set is
+# taken at 100 % and at 200 % display scale (GDK_SCALE=2) and kept as idle.png, patching.png,
+# paused.png, stopped.png, menu.png, editor.png and repair.png in 100/ and 200/ of the given
+# folder (default: build/ui/screenshots).
 #
 #   scripts/screenshot-ui.sh [output-folder]
 #
@@ -13,7 +14,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "${1:-}" = "--help" ] || [ "${1:-}" = "-h" ]; then
-  sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
   exit 0
 fi
 for tool in xvfb-run openbox import; do

@@ -237,6 +237,13 @@ struct RepoSync::Impl {
     bool verified = false;  // listFiles verified the manifest
     bool verifyContent = false;
 
+    Impl() = default;
+    // A caller that lets go after a stop the engine has seen (between two prepareFile calls,
+    // say) keeps what came, as if the stop had ended patchPreparedFiles.
+    ~Impl() { endRebuilds(); }
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
+
     const ManifestEntry* signedEntryFor(const std::string& repoPath) const {
         return verified ? trust->entryFor(repoPath) : nullptr;
     }
@@ -450,19 +457,42 @@ struct RepoSync::Impl {
         }
     }
 
-    // A failure or a stop ends the run: the rebuilds begun are ended at once (their transfers
-    // cancelled, their temporary files removed, what came of a large file kept for resuming),
-    // not when the caller lets go of this object.
+    // A failure or a stop ends the run: the rebuilds begun are ended at once, not when the
+    // caller lets go of this object.
     template <typename Work>
     auto abandoningRebuildsOnFailure(Work&& work) {
         try {
             return work();
         } catch (...) {
-            receiving.clear();
-            rebuilds.clear();
-            bytesAhead = 0;
+            endRebuilds();
             throw;
         }
+    }
+
+    // Ends the rebuilds begun and not yet put in place: their transfers are cancelled, their
+    // temporary files removed, and what came of a large file is kept for resuming
+    // (~ActiveRebuild). On a stop (the launcher closed, the player paused or stopped) a file
+    // whose bytes have all come and passed its checks is put in place rather than thrown
+    // away, out of its turn: it is whole and checked like any other, and the next run need not
+    // fetch it again. After a failure the files wait for no turn that will come, and go.
+    void endRebuilds() noexcept {
+        if (stopped) {
+            for (const auto& active : rebuilds) {
+                if (!active->sealed || active->failure || !active->rebuild) {
+                    continue;
+                }
+                try {
+                    active->rebuild->finish(MoveSync::Later);
+                    foldersMovedInto.insert(DirectoryOf(active->prepared->file.localPath));
+                } catch (...) {
+                    // The old file stays; the next run fetches this one again.
+                }
+            }
+        }
+        receiving.clear();
+        rebuilds.clear();
+        bytesAhead = 0;
+        syncFoldersMovedInto();
     }
 
     static std::uint64_t targetSizeOf(const PreparedFile& file) {

@@ -198,6 +198,15 @@ void CLauncherDlg::CreateControls() {
     minimiseButton->Create(this, kIdMinimise, du.Point(472, 53), this);
     moreButton = new CPictureButton(174, 177, 176, 175);
     moreButton->Create(this, kIdMore, du.Point(396, 253), this);
+    // Beside the bar's end, in the row of the other buttons, which a run disables.
+    pauseButton = new CPictureButton(190, 191, 192, 193);
+    pauseButton->Create(this, kIdPause, du.Point(359, 253), this);
+    resumeButton = new CPictureButton(194, 195, 196, 197);
+    resumeButton->Create(this, kIdResume, du.Point(359, 253), this);
+    stopButton = new CPictureButton(198, 199, 200, 201);
+    stopButton->Create(this, kIdStop, du.Point(377, 253), this);
+    for (CPictureButton* control : {pauseButton, resumeButton, stopButton})
+        control->Hide();
     PlaceProfileList();
 
     const wxRect progressRect = du.Rect(73, 234, 409, 6);
@@ -260,6 +269,12 @@ void CLauncherDlg::BindEvents() {
         wxEVT_BUTTON, [this](wxCommandEvent&) { Iconize(true); }, kIdMinimise);
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnMoreButton(); }, kIdMore);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnPauseClicked(); }, kIdPause);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnResumeClicked(); }, kIdResume);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnStopClicked(); }, kIdStop);
     // Enter never closes the dialog.
     Bind(
         wxEVT_BUTTON, [](wxCommandEvent&) {}, wxID_OK);
@@ -353,6 +368,9 @@ bool CLauncherDlg::OnInitDialog() {
     closeButton->SetToolTip(wxString::FromUTF8("Schließen"));
     minimiseButton->SetToolTip(wxString::FromUTF8("Minimieren"));
     editButton->SetToolTip(wxString::FromUTF8("Profileinstellungen"));
+    pauseButton->SetToolTip(wxString::FromUTF8("Pausieren"));
+    resumeButton->SetToolTip(wxString::FromUTF8("Fortsetzen"));
+    stopButton->SetToolTip(wxString::FromUTF8("Stoppen"));
     autoStart->SetToolTip(
         wxString::FromUTF8("Aktivieren um den Startvorgang automatisch einzuleiten"));
     return true;
@@ -517,6 +535,24 @@ void CLauncherDlg::OnMoreButton() {
     // Below the button, never over it.
     const wxRect button = moreButton->GetRect();
     PopupMenu(&menu, button.GetLeft(), button.GetBottom() + 1);
+}
+
+// Each button is disabled at once, until the run shows what it did: a second click cannot ask
+// twice, and a pause shows as held only once the transfer really is.
+void CLauncherDlg::OnPauseClicked() {
+    pauseButton->Disable();
+    worker->Pause();
+}
+
+void CLauncherDlg::OnResumeClicked() {
+    resumeButton->Disable();
+    worker->Resume();
+}
+
+void CLauncherDlg::OnStopClicked() {
+    for (CPictureButton* control : {pauseButton, resumeButton, stopButton})
+        control->Disable();
+    worker->StopByPlayer();
 }
 
 void CLauncherDlg::RunToolCommand(int command) {
@@ -715,6 +751,8 @@ void CLauncherDlg::EnterPatchingLayout() {
 void CLauncherDlg::LeavePatchingLayout() {
     OnUiThread([this] {
         patchingLayout = false;
+        for (CPictureButton* control : {pauseButton, resumeButton, stopButton})
+            control->Hide();
         profileList->Enable();
         progress->SetValue(0);
         editButton->Enable();
@@ -757,6 +795,16 @@ void CLauncherDlg::ShowTransferTexts(bool visible) {
         sizeText->Show(visible);
         speedText->Show(visible);
         progressText->Show(visible);
+    });
+}
+
+void CLauncherDlg::ShowRunControls(RunControls controls) {
+    OnUiThread([this, controls] {
+        pauseButton->Show(controls == RunControls::Running);
+        resumeButton->Show(controls == RunControls::Paused);
+        stopButton->Show(controls != RunControls::Hidden);
+        for (CPictureButton* control : {pauseButton, resumeButton, stopButton})
+            control->Enable();
     });
 }
 

@@ -51,6 +51,9 @@ enum LauncherDlgId : int {
     kIdSize = 1044,
     kIdSpeed = 1045,
     kIdProgressText = 1046,
+    kIdPause = 1047,
+    kIdResume = 1048,
+    kIdStop = 1049,
 };
 
 // How the dialog is set up: options of the command line, where things live, and the parts a
@@ -114,6 +117,7 @@ public:
     void SetSizeText(const std::string& text) override;
     void SetSpeedText(const std::string& text) override;
     void ShowTransferTexts(bool visible) override;
+    void ShowRunControls(RunControls controls) override;
     void SetAutoStartCaption(const std::string& caption) override;
     void EnableProfileSelector(bool enabled) override;
     void EndDialog(int result) override;
@@ -132,6 +136,10 @@ public:
     void OnEditProfiles();
     void OnRepairClicked();
     void OnMoreButton();
+    // The buttons beside the progress: hold the transfer, go on, stop the run.
+    void OnPauseClicked();
+    void OnResumeClicked();
+    void OnStopClicked();
     // Escape, Alt+F4: saves the profiles and closes with wxID_CANCEL.
     void OnCancel();
     // Runs one of the tool commands (kCmdStatusMap ... kCmdOpenScreenshots).
@@ -173,6 +181,10 @@ public:
     CPictureButton* closeButton = nullptr;
     CPictureButton* minimiseButton = nullptr;
     CPictureButton* moreButton = nullptr;
+    // Shown while a run patches (ShowRunControls); the pause and resume buttons share a place.
+    CPictureButton* pauseButton = nullptr;
+    CPictureButton* resumeButton = nullptr;
+    CPictureButton* stopButton = nullptr;
 
 private:
     void CreateControls();

@@ -61,6 +61,18 @@ VELDMOOR_EMBED(veldmoor_png_180, "png/180.png")
 VELDMOOR_EMBED(veldmoor_png_181, "png/181.png")
 VELDMOOR_EMBED(veldmoor_png_182, "png/182.png")
 VELDMOOR_EMBED(veldmoor_png_183, "png/183.png")
+VELDMOOR_EMBED(veldmoor_png_190, "png/190.png")
+VELDMOOR_EMBED(veldmoor_png_191, "png/191.png")
+VELDMOOR_EMBED(veldmoor_png_192, "png/192.png")
+VELDMOOR_EMBED(veldmoor_png_193, "png/193.png")
+VELDMOOR_EMBED(veldmoor_png_194, "png/194.png")
+VELDMOOR_EMBED(veldmoor_png_195, "png/195.png")
+VELDMOOR_EMBED(veldmoor_png_196, "png/196.png")
+VELDMOOR_EMBED(veldmoor_png_197, "png/197.png")
+VELDMOOR_EMBED(veldmoor_png_198, "png/198.png")
+VELDMOOR_EMBED(veldmoor_png_199, "png/199.png")
+VELDMOOR_EMBED(veldmoor_png_200, "png/200.png")
+VELDMOOR_EMBED(veldmoor_png_201, "png/201.png")
 VELDMOOR_EMBED(veldmoor_png2x_128, "png/2x/128.png")
 VELDMOOR_EMBED(veldmoor_png2x_131, "png/2x/131.png")
 VELDMOOR_EMBED(veldmoor_png2x_147, "png/2x/147.png")
@@ -94,6 +106,18 @@ VELDMOOR_EMBED(veldmoor_png2x_180, "png/2x/180.png")
 VELDMOOR_EMBED(veldmoor_png2x_181, "png/2x/181.png")
 VELDMOOR_EMBED(veldmoor_png2x_182, "png/2x/182.png")
 VELDMOOR_EMBED(veldmoor_png2x_183, "png/2x/183.png")
+VELDMOOR_EMBED(veldmoor_png2x_190, "png/2x/190.png")
+VELDMOOR_EMBED(veldmoor_png2x_191, "png/2x/191.png")
+VELDMOOR_EMBED(veldmoor_png2x_192, "png/2x/192.png")
+VELDMOOR_EMBED(veldmoor_png2x_193, "png/2x/193.png")
+VELDMOOR_EMBED(veldmoor_png2x_194, "png/2x/194.png")
+VELDMOOR_EMBED(veldmoor_png2x_195, "png/2x/195.png")
+VELDMOOR_EMBED(veldmoor_png2x_196, "png/2x/196.png")
+VELDMOOR_EMBED(veldmoor_png2x_197, "png/2x/197.png")
+VELDMOOR_EMBED(veldmoor_png2x_198, "png/2x/198.png")
+VELDMOOR_EMBED(veldmoor_png2x_199, "png/2x/199.png")
+VELDMOOR_EMBED(veldmoor_png2x_200, "png/2x/200.png")
+VELDMOOR_EMBED(veldmoor_png2x_201, "png/2x/201.png")
 VELDMOOR_EMBED(veldmoor_font_185, "fonts/185.ttf")
 VELDMOOR_EMBED(veldmoor_font_186, "fonts/186.otf")
 // NOLINTEND
@@ -119,7 +143,9 @@ const std::array kPngs = {
     VELDMOOR_PNG(163), VELDMOOR_PNG(164), VELDMOOR_PNG(165), VELDMOOR_PNG(166), VELDMOOR_PNG(167),
     VELDMOOR_PNG(168), VELDMOOR_PNG(170), VELDMOOR_PNG(171), VELDMOOR_PNG(172), VELDMOOR_PNG(174),
     VELDMOOR_PNG(175), VELDMOOR_PNG(176), VELDMOOR_PNG(177), VELDMOOR_PNG(179), VELDMOOR_PNG(180),
-    VELDMOOR_PNG(181), VELDMOOR_PNG(182), VELDMOOR_PNG(183)};
+    VELDMOOR_PNG(181), VELDMOOR_PNG(182), VELDMOOR_PNG(183), VELDMOOR_PNG(190), VELDMOOR_PNG(191),
+    VELDMOOR_PNG(192), VELDMOOR_PNG(193), VELDMOOR_PNG(194), VELDMOOR_PNG(195), VELDMOOR_PNG(196),
+    VELDMOOR_PNG(197), VELDMOOR_PNG(198), VELDMOOR_PNG(199), VELDMOOR_PNG(200), VELDMOOR_PNG(201)};
 #undef VELDMOOR_PNG
 #define VELDMOOR_PNG2X(id)                                         \
     Entry {                                                        \
@@ -134,7 +160,10 @@ const std::array kPngs2x = {
     VELDMOOR_PNG2X(168), VELDMOOR_PNG2X(170), VELDMOOR_PNG2X(171), VELDMOOR_PNG2X(172),
     VELDMOOR_PNG2X(174), VELDMOOR_PNG2X(175), VELDMOOR_PNG2X(176), VELDMOOR_PNG2X(177),
     VELDMOOR_PNG2X(179), VELDMOOR_PNG2X(180), VELDMOOR_PNG2X(181), VELDMOOR_PNG2X(182),
-    VELDMOOR_PNG2X(183)};
+    VELDMOOR_PNG2X(183), VELDMOOR_PNG2X(190), VELDMOOR_PNG2X(191), VELDMOOR_PNG2X(192),
+    VELDMOOR_PNG2X(193), VELDMOOR_PNG2X(194), VELDMOOR_PNG2X(195), VELDMOOR_PNG2X(196),
+    VELDMOOR_PNG2X(197), VELDMOOR_PNG2X(198), VELDMOOR_PNG2X(199), VELDMOOR_PNG2X(200),
+    VELDMOOR_PNG2X(201)};
 #undef VELDMOOR_PNG2X
 
 const std::array kFonts = {Entry{185, veldmoor_font_185_begin, veldmoor_font_185_end},

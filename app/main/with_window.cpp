@@ -97,7 +97,10 @@ void RunLauncherDialog(const LauncherDialogStart& start) {
     dialog->RunModal();
     if (start.secondStart != nullptr)
         start.secondStart->Stop();
-    dialog->Destroy();
+    // Deleted now, not left to the toolkit's idle time, which never comes again: the dialog's
+    // end waits for a patch run that was stopped by the closing, so that it keeps what it
+    // fetched (resume data) and leaves no temporary file. The window is already hidden.
+    delete dialog;
     wxTheApp->ProcessPendingEvents();
 }
 

@@ -95,9 +95,15 @@ TEST(WindowLayout, MainWindowPicturesAreScaledOnceAndItsButtonsLieApartInsideIt)
         CPictureButton* button;
         int designSize;
     };
-    const Expected pictureButtons[] = {{launcher->editButton, 22},     {launcher->repairButton, 42},
-                                       {launcher->startButton, 42},    {launcher->closeButton, 20},
-                                       {launcher->minimiseButton, 20}, {launcher->moreButton, 22}};
+    const Expected pictureButtons[] = {{launcher->editButton, 22},
+                                       {launcher->repairButton, 42},
+                                       {launcher->startButton, 42},
+                                       {launcher->closeButton, 20},
+                                       {launcher->minimiseButton, 20},
+                                       {launcher->moreButton, 22},
+                                       // shown while patching; resume takes pause's place
+                                       {launcher->pauseButton, 22},
+                                       {launcher->stopButton, 22}};
     std::vector<wxWindow*> controls;
     for (const Expected& expected : pictureButtons) {
         CPictureButton& button = *expected.button;

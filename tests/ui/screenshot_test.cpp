@@ -211,6 +211,7 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
     }
 
     dialog->EnterPatchingLayout();
+    dialog->ShowRunControls(RunControls::Running);
     dialog->AppendStatusLine("Aktualisiere den Launcher ..");
     dialog->AppendStatusLine("Rufe Dateiliste ab ..");
     dialog->AppendStatusBreak();
@@ -276,6 +277,25 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
     Keep(repairPicture, "repair.png");
     EXPECT_GT(DistinctColours(repairPicture), 10u);
     repair->Destroy();
+
+    // A run held by the pause button, then stopped: the resume button in the pause button's
+    // place, then the idle layout with the log of the run.
+    dialog->ShowTransferTexts(false);
+    dialog->ShowRunControls(RunControls::Paused);
+    dialog->AppendStatusLine("Pausiert. Die bisher geladenen Daten bleiben erhalten.");
+    uitest::Pump(std::chrono::milliseconds(500));
+    const wxImage paused = Capture(*dialog, temp.path());
+    Keep(paused, "paused.png");
+    EXPECT_TRUE(dialog->resumeButton->IsShown() && dialog->stopButton->IsShown());
+    EXPECT_FALSE(dialog->pauseButton->IsShown());
+    dialog->LeavePatchingLayout();
+    dialog->AppendStatusText(
+        "\r\nGestoppt. Der nächste Start setzt fort, wo dieser aufgehört hat.\r\n");
+    uitest::Pump(std::chrono::milliseconds(500));
+    const wxImage stopped = Capture(*dialog, temp.path());
+    Keep(stopped, "stopped.png");
+    EXPECT_FALSE(dialog->resumeButton->IsShown() || dialog->stopButton->IsShown());
+    EXPECT_NE(DistinctColours(paused), DistinctColours(stopped));
 
     dialog->Destroy();
     uitest::Pump();

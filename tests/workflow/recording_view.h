@@ -90,6 +90,10 @@ public:
     void ShowTransferTexts(bool visible) override {
         Record(visible ? "ShowTransferTexts:1" : "ShowTransferTexts:0", [] {});
     }
+    void ShowRunControls(RunControls controls) override {
+        static constexpr const char* kNames[] = {"Hidden", "Running", "Paused"};
+        Record(std::string("ShowRunControls:") + kNames[static_cast<int>(controls)], [] {});
+    }
     void SetAutoStartCaption(const std::string& caption) override {
         Record("SetAutoStartCaption:" + caption, [&] { captions_.push_back(caption); });
     }

@@ -145,6 +145,9 @@ public:
     void ShowTransferTexts(bool v) override {
         Forward([&] { inner_.ShowTransferTexts(v); });
     }
+    void ShowRunControls(RunControls c) override {
+        Forward([&] { inner_.ShowRunControls(c); });
+    }
     void SetAutoStartCaption(const std::string& c) override {
         Forward([&] { inner_.SetAutoStartCaption(c); });
     }
