@@ -477,10 +477,20 @@ struct RepoSync::Impl {
     // fetch it again. After a failure the files wait for no turn that will come, and go.
     void endRebuilds() noexcept {
         if (stopped) {
+            std::vector<ActiveRebuild*> whole;
+            std::vector<FileRebuild*> batch;
             for (const auto& active : rebuilds) {
-                if (!active->sealed || active->failure || !active->rebuild) {
-                    continue;
+                if (active->sealed && !active->failure && active->rebuild) {
+                    whole.push_back(active.get());
+                    batch.push_back(active->rebuild.get());
                 }
+            }
+            try {
+                FileRebuild::forceTogether(batch);  // one flush for them all, as in placeBatch
+            } catch (...) {
+                // Each file not forced here is forced by its own move.
+            }
+            for (ActiveRebuild* active : whole) {
                 try {
                     active->rebuild->finish(MoveSync::Later);
                     foldersMovedInto.insert(DirectoryOf(active->prepared->file.localPath));
