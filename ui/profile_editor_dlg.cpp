@@ -67,11 +67,11 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
     repoEdit->SetMaxLength(kProfilePathLimit);
     patchPathEdit = new wxTextCtrl(box, kIdEditorPatchPath, wxString(), wxDefaultPosition,
                                    du.Size(98, -1), wxTE_READONLY);
-    auto* browse =
+    browseButton =
         new wxButton(box, kIdEditorBrowse, "...", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
     auto* pathRow = new wxBoxSizer(wxHORIZONTAL);
     pathRow->Add(patchPathEdit, 1, wxALIGN_CENTER_VERTICAL);
-    pathRow->Add(browse, 0, wxLEFT | wxALIGN_CENTER_VERTICAL, du.X(2));
+    pathRow->Add(browseButton, 0, wxLEFT | wxALIGN_CENTER_VERTICAL, du.X(2));
     fields->Add(label(box, "Name:"), 0, wxALIGN_CENTER_VERTICAL);
     fields->Add(nameEdit, 1, wxEXPAND);
     fields->Add(label(box, "Repo-Pfad:"), 0, wxALIGN_CENTER_VERTICAL);
@@ -139,7 +139,7 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
     nameEdit->SetToolTip("Gib hier einen beliebigen Namen an");
     repoEdit->SetToolTip("Die URL von der die Patchdaten bezogen werden");
     patchPathEdit->SetToolTip("Der Pfad an den das Spiel installiert wird");
-    browse->SetToolTip(wxString::FromUTF8("Pfad an den das Spiel installiert wird wählen"));
+    browseButton->SetToolTip(wxString::FromUTF8("Pfad an den das Spiel installiert wird wählen"));
     programEdit->SetToolTip(wxString::FromUTF8("Pfad der auszuführenden Anwendung"));
     autoPatchBox->SetToolTip("Aktivieren um den Startvorgang automatisch einzuleiten");
     registryBox->SetToolTip(

@@ -74,6 +74,7 @@ public:
     wxTextCtrl* nameEdit = nullptr;
     wxTextCtrl* repoEdit = nullptr;
     wxTextCtrl* patchPathEdit = nullptr;
+    wxButton* browseButton = nullptr;
     wxTextCtrl* programEdit = nullptr;
     wxCheckBox* autoPatchBox = nullptr;
     wxCheckBox* registryBox = nullptr;

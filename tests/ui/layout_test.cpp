@@ -6,6 +6,7 @@
 #include <wx/button.h>
 #include <wx/dcmemory.h>
 #include <wx/imagpng.h>
+#include <wx/textctrl.h>
 #include <wx/mstream.h>
 
 #include <cmath>
@@ -157,6 +158,34 @@ TEST(WindowLayout, EditorButtonsAreWholeAndInsideTheWindow) {
     Pump();
 }
 
+// Every field of the editor is drawn at a width that shows a path, inside the window and apart
+// from the others, at whatever size the system's text has.
+TEST(WindowLayout, EditorFieldsAreWideEnoughInsideTheWindowAndApart) {
+    uitest::ShownLauncher launcher;
+    auto* editor = new CPatchContextDefDlg(&*launcher, launcher->Profiles(), {});
+    editor->Show();
+    ASSERT_TRUE(PumpUntil([&] { return editor->IsShownOnScreen(); }));
+    editor->list->SetSelection(0);
+    editor->OnListSelection();
+    Pump(std::chrono::milliseconds(300));
+    const std::vector<wxWindow*> fields = {
+        editor->list,         editor->nameEdit,    editor->repoEdit,    editor->patchPathEdit,
+        editor->browseButton, editor->programEdit, editor->autoPatchBox, editor->registryBox,
+        editor->clientRadio,  editor->nothingRadio, editor->otherRadio};
+    for (wxWindow* field : fields) {
+        SCOPED_TRACE(field->GetId());
+        EXPECT_TRUE(field->IsShownOnScreen());
+        ExpectInsideClientArea(*field);
+        EXPECT_GE(field->GetSize().y, field->GetBestSize().y);
+        if (dynamic_cast<wxTextCtrl*>(field) != nullptr) {
+            EXPECT_GE(field->GetSize().x, 24 * field->GetCharWidth());
+        }
+    }
+    ExpectApart(fields);
+    editor->Destroy();
+    Pump();
+}
+
 TEST(WindowLayout, AboutButtonIsWholeAndInsideTheWindow) {
     uitest::ShownLauncher launcher;
     auto* about = new CAboutDlg(&*launcher);
@@ -257,27 +286,29 @@ TEST(Legibility, InformationTextsHaveLiningFiguresAReadableSizeAndContrast) {
 
 // ---------------------------------------------------------------- other display scales
 
-// Runs the checks above again in this test binary on the same display, with the display scaled
-// as a desktop scales it.
-void ExpectLayoutHoldsWith(const char* variable, const char* value) {
-    const testing::ScopedEnv scale(variable, std::string(value));
+// Runs the checks above again in this test binary on the same display, with the text or the
+// whole display scaled as a desktop scales them.
+struct Scaling {
+    const char* variable;
+    const char* value;
+};
+
+class ScaledLayout : public ::testing::TestWithParam<Scaling> {};
+
+TEST_P(ScaledLayout, Holds) {
+    const testing::ScopedEnv scale(GetParam().variable, std::string(GetParam().value));
     const std::string self = std::filesystem::read_symlink("/proc/self/exe");
     const test::ProgramResult result =
         test::RunProgram(self, {"--gtest_filter=WindowLayout.*:Legibility.*"});
-    EXPECT_EQ(result.exitCode, 0) << variable << "=" << value << "\n" << result.output;
+    EXPECT_EQ(result.exitCode, 0) << GetParam().variable << "=" << GetParam().value << "\n"
+                                  << result.output;
 }
 
-TEST(ScaledLayout, HoldsAt125Percent) {
-    ExpectLayoutHoldsWith("GDK_DPI_SCALE", "1.25");
-}
-
-TEST(ScaledLayout, HoldsAt150Percent) {
-    ExpectLayoutHoldsWith("GDK_DPI_SCALE", "1.5");
-}
-
-TEST(ScaledLayout, HoldsAt200Percent) {
-    ExpectLayoutHoldsWith("GDK_SCALE", "2");
-}
+INSTANTIATE_TEST_SUITE_P(TextAndDisplay, ScaledLayout,
+                         ::testing::Values(Scaling{"GDK_DPI_SCALE", "1.25"},
+                                           Scaling{"GDK_DPI_SCALE", "1.5"},
+                                           Scaling{"GDK_DPI_SCALE", "2"},
+                                           Scaling{"GDK_SCALE", "2"}));
 
 }  // namespace
 }  // namespace veldmoor
