@@ -29,7 +29,8 @@ public:
     // -1 stays the toolkit's "default" (its best size), as in a wxSize of pixels; converted, it
     // would become a real, tiny or negative size once the font is larger than 8 pixels high.
     wxSize Size(int w, int h) const {
-        return {w == wxDefaultCoord ? wxDefaultCoord : X(w), h == wxDefaultCoord ? wxDefaultCoord : Y(h)};
+        return {w == wxDefaultCoord ? wxDefaultCoord : X(w),
+                h == wxDefaultCoord ? wxDefaultCoord : Y(h)};
     }
     wxRect Rect(int x, int y, int w, int h) const { return {X(x), Y(y), X(w), Y(h)}; }
 

@@ -37,8 +37,7 @@ const wxColour kVersionColour(226, 214, 184);
 // A control that cannot be used now: still readable, plainly dimmer than kTextColour.
 const wxColour kDisabledTextColour(128, 124, 112);
 
-// The background picture's size at 96 dpi.
-const wxSize kDesignSize(770, 454);
+const wxSize kDesignSize(kMainWindowDesignWidth, kMainWindowDesignHeight);
 
 // Texts that carry information (status, sizes, speed, version, paths) use the system's sans-serif
 // face: its figures are lining and its 0 and O, 1 and I differ. The embedded faces are for titles.

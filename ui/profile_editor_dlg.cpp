@@ -164,8 +164,8 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnDelete(); }, kIdEditorDelete);
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnCloseButton(); }, kIdEditorClose);
-    // Enter and Escape end the editor as the toolkit's default confirm and cancel do: without
-    // the leave question and without writing the file; what was stored stays in memory.
+    // Escape ends the editor as the toolkit's default cancel does: without the leave question
+    // and without writing the file; what was stored stays in memory. Enter is "Schließen".
     Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) { OnKey(event); });
     Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) {
         if (ConfirmLeave())
@@ -428,7 +428,8 @@ void CPatchContextDefDlg::OnKey(wxKeyEvent& event) {
                 event.Skip();
                 return;
             }
-            Finish(wxID_OK);
+            // Anywhere else Enter closes as "Schließen" does: it asks before changes are lost.
+            OnCloseButton();
             return;
         default:
             event.Skip();

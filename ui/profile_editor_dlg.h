@@ -67,7 +67,7 @@ public:
     // Asks whether to store changes and writes profiles.xml; true when leaving may go on.
     bool ConfirmLeave();
     void MarkModified();
-    // Enter (confirm) and Escape (cancel).
+    // Enter (as "Schließen", or the focused button) and Escape (cancel).
     void OnKey(wxKeyEvent& event);
 
     wxListBox* list = nullptr;

@@ -23,6 +23,11 @@ double DisplayScale();
 // pictures keep pace with its texts.
 double TextScale();
 
+// The main window's background picture at 96 dpi, in pixels; the window is this size times the
+// text scale. Other windows that should not outgrow it (message boxes) measure against it.
+inline constexpr int kMainWindowDesignWidth = 770;
+inline constexpr int kMainWindowDesignHeight = 454;
+
 // Positions on the main window's background: in the dialog units its artwork is drawn in (1.5 x
 // 1.625 pixels each at 96 dpi), scaled once by the text scale. Unlike the toolkit's dialog units
 // they do not depend on a font, so every picture stays where the artwork expects it.

@@ -6,19 +6,24 @@
 #include <wx/button.h>
 #include <wx/dcmemory.h>
 #include <wx/imagpng.h>
-#include <wx/textctrl.h>
 #include <wx/mstream.h>
+#include <wx/textctrl.h>
 
 #include <cmath>
 #include <filesystem>
 #include <vector>
 
+#include "patch/patch_reports.h"
+#include "profiles/install_path.h"
+#include "system/folders.h"
+#include "system/repair.h"
 #include "tests/support/process_runner.h"
 #include "tests/ui/launcher_fixture.h"
 #include "ui/about_dlg.h"
 #include "ui/profile_editor_dlg.h"
 #include "ui/repair_dlg.h"
 #include "ui/resources.h"
+#include "ui/wx_prompt.h"
 
 namespace veldmoor {
 namespace {
@@ -169,8 +174,8 @@ TEST(WindowLayout, EditorFieldsAreWideEnoughInsideTheWindowAndApart) {
     editor->OnListSelection();
     Pump(std::chrono::milliseconds(300));
     const std::vector<wxWindow*> fields = {
-        editor->list,         editor->nameEdit,    editor->repoEdit,    editor->patchPathEdit,
-        editor->browseButton, editor->programEdit, editor->autoPatchBox, editor->registryBox,
+        editor->list,         editor->nameEdit,     editor->repoEdit,     editor->patchPathEdit,
+        editor->browseButton, editor->programEdit,  editor->autoPatchBox, editor->registryBox,
         editor->clientRadio,  editor->nothingRadio, editor->otherRadio};
     for (wxWindow* field : fields) {
         SCOPED_TRACE(field->GetId());
@@ -199,6 +204,69 @@ TEST(WindowLayout, RepairButtonsAreWholeAndInsideTheWindow) {
     auto* repair = new CRepairDlg(&*launcher, launcher.Temp() / "game", launcher.Repairs(),
                                   launcher.Platform());
     ExpectDialogButtonsWhole(*repair);
+    repair->Destroy();
+    Pump();
+}
+
+// ---------------------------------------------------------------- message boxes
+
+// Picks the launcher's own folder, so the picker's check asks its question.
+class LauncherFolderPicked : public WxPrompt {
+public:
+    using WxPrompt::WxPrompt;
+    std::optional<std::string> PickFolder(const std::string&, const std::string&) override {
+        return CurrentDirectory();
+    }
+};
+
+// The longest box of each kind, shown the way the launcher shows it, with a deep install folder:
+// never wider than the launcher's window, every line inside the box.
+TEST(WindowLayout, MessageBoxesAreNoWiderThanTheLauncher) {
+    uitest::ShownLauncher launcher;
+    const std::string deep =
+        launcher.Temp() /
+        "Spiele/Veldmoor Online/Installationen/Hauptwelt und Testwelt/eine_sehr_lange_"
+        "ordnerbezeichnung_ohne_leerzeichen_die_nirgends_umbrechen_kann/game";
+    std::filesystem::create_directories(deep);
+    auto* repair = new CRepairDlg(&*launcher, deep, launcher.Repairs(), launcher.Platform());
+    WxPrompt prompt(&*launcher);
+    const std::function<void()> shows[] = {
+        [&] { ReportTransferError(&prompt, PatchException(0, 1, "", "")); },
+        [&] {
+            ShowMessageBox(&*launcher, std::string(kRegistryWriteFailedText) + "\r\n\r\n" + deep,
+                           "Fehler", PromptButtons::Ok, PromptIcon::Error);
+        },
+        [&] {
+            repair->rightsBox->SetValue(true);
+            repair->OnBoxClicked(kIdRepairRights);
+        },
+        [&] {
+            LauncherFolderPicked picked(&*launcher);
+            BrowseForTargetFolder(picked, BrowseMode::MainDialog);
+        },
+    };
+    const int launcherWidth = launcher->GetSize().x;
+    for (const auto& show : shows) {
+        uitest::ScriptedBoxes boxes;
+        int width = 0;
+        boxes.inspectBox = [&](wxDialog* box) {
+            box->Show();
+            PumpUntil([&] { return box->IsShownOnScreen(); });
+            Pump(std::chrono::milliseconds(100));
+            width = box->GetSize().x;
+            std::vector<wxWindow*> children;
+            CollectChildren(*box, children);
+            for (wxWindow* child : children)
+                ExpectInsideClientArea(*child);
+        };
+        boxes.Answer(wxID_CANCEL);
+        boxes.Answer(wxID_CANCEL);
+        show();
+        ASSERT_FALSE(boxes.boxes.empty());
+        SCOPED_TRACE(boxes.boxes[0].caption);
+        EXPECT_GT(width, 0);
+        EXPECT_LE(width, launcherWidth);
+    }
     repair->Destroy();
     Pump();
 }
