@@ -652,7 +652,13 @@ void CLauncherDlg::CloseBridge() {
 PromptAnswer CLauncherDlg::ShowMessage(const std::string& text, const std::string& caption,
                                        PromptButtons buttons, PromptIcon icon) {
     PromptAnswer answer = DeclinedAnswer(buttons);
-    OnUiThread([&] { answer = ShowMessageBox(this, text, caption, buttons, icon); });
+    OnUiThread([&] {
+        answer = ShowMessageBox(this, text, caption, buttons, icon);
+        // Once the box is closed its reason stays in the log, to read again or to copy when
+        // asking for help.
+        if (icon == PromptIcon::Error || icon == PromptIcon::Warning)
+            KeepInStatus(caption, text);
+    });
     return answer;
 }
 
@@ -683,6 +689,17 @@ void CLauncherDlg::AppendStatusLine(const std::string& text) {
 
 void CLauncherDlg::AppendStatusBreak() {
     OnUiThread([this] { AppendToStatus("\r\n"); });
+}
+
+void CLauncherDlg::KeepInStatus(const std::string& caption, const std::string& text) {
+    std::string lines = WithoutCarriageReturns(caption.empty() ? text : caption + ": " + text);
+    // Paragraphs become lines: gaps would push the reason out of the log's view.
+    for (std::size_t gap; (gap = lines.find("\n\n")) != std::string::npos;)
+        lines.erase(gap, 1);
+    const std::string shown = StatusText();
+    if (!shown.empty() && shown.back() != '\n')
+        lines.insert(0, "\n");
+    AppendToStatus(lines + "\n");
 }
 
 std::string CLauncherDlg::StatusText() const {

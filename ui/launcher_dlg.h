@@ -182,6 +182,8 @@ private:
     void BindEvents();
     void SelectProfile(std::optional<std::size_t> index);
     void AppendToStatus(const std::string& text);
+    // Writes what a box of the run told the player into the status log, on lines of its own.
+    void KeepInStatus(const std::string& caption, const std::string& text);
     // Runs task on the user-interface thread and waits for it (worker side); at once when
     // already on that thread. False when the dialog is closing and the task did not run.
     bool OnUiThread(const std::function<void()>& task);
