@@ -17,6 +17,7 @@
 #include "ui/profile_editor_dlg.h"
 #include "ui/progress_texts.h"
 #include "ui/repair_dlg.h"
+#include "ui/tab_order.h"
 #include "ui/wx_prompt.h"
 
 #ifndef VELDMOOR_VERSION_MAJOR
@@ -354,6 +355,7 @@ bool CLauncherDlg::OnInitDialog() {
     editButton->SetToolTip(wxString::FromUTF8("Profileinstellungen"));
     autoStart->SetToolTip(
         wxString::FromUTF8("Aktivieren um den Startvorgang automatisch einzuleiten"));
+    OrderTabStopsByReading(*this);
     return true;
 }
 

@@ -7,51 +7,9 @@
 #include <vector>
 
 #include "ui/skin.h"
+#include "ui/text_wrap.h"
 
 namespace veldmoor {
-
-namespace {
-
-// Breaks one paragraph into lines of at most `width` pixels in `text`'s font: at spaces, and a
-// word longer than a line (a path) after its last folder separator that fits, else anywhere.
-wxString WrapParagraph(const wxWindow& text, const wxString& paragraph, int width) {
-    const auto fits = [&](const wxString& line) { return text.GetTextExtent(line).x <= width; };
-    wxString wrapped;
-    wxString line;
-    for (wxString word : wxSplit(paragraph, ' ', '\0')) {
-        const wxString longer = line.empty() ? word : line + " " + word;
-        if (fits(longer)) {
-            line = longer;
-            continue;
-        }
-        if (!line.empty()) {
-            wrapped += line + "\n";
-            line.clear();
-        }
-        while (word.length() > 1 && !fits(word)) {
-            // The longest start of the word that fits, found by halving.
-            std::size_t low = 1;
-            std::size_t high = word.length() - 1;
-            while (low < high) {
-                const std::size_t middle = (low + high + 1) / 2;
-                if (fits(word.Left(middle)))
-                    low = middle;
-                else
-                    high = middle - 1;
-            }
-            std::size_t cut = low;
-            const std::size_t separator = word.Left(low).find_last_of("/\\");
-            if (separator != wxString::npos && separator > 0)
-                cut = separator + 1;
-            wrapped += word.Left(cut) + "\n";
-            word = word.Mid(cut);
-        }
-        line = word;
-    }
-    return wrapped + line;
-}
-
-}  // namespace
 
 CMessageBox::CMessageBox(wxWindow* parent, const wxString& message, const wxString& caption,
                          long style)
@@ -110,7 +68,7 @@ void CMessageBox::WrapTextsTo(int width) {
         wxString text = line->GetLabelText();
         const bool hadReturns = text.Replace("\r", "") > 0;
         if (line->GetBestSize().x > textWidth)
-            text = WrapParagraph(*line, text, textWidth);
+            text = WrapToWidth(*line, text, textWidth);
         if (hadReturns || text != line->GetLabelText())
             line->SetLabelText(text);
     }

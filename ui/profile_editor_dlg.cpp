@@ -1,6 +1,7 @@
 #include "ui/profile_editor_dlg.h"
 
 #include <wx/filedlg.h>
+#include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
@@ -11,6 +12,7 @@
 #include "system/path.h"
 #include "system/text_encoding.h"
 #include "ui/dialog_units.h"
+#include "ui/tab_order.h"
 #include "ui/wx_prompt.h"
 
 namespace veldmoor {
@@ -126,6 +128,7 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
     top->Add(upper, 1, wxEXPAND | wxALL, du.X(7));
     top->Add(buttons, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, du.X(7));
     SetSizerAndFit(top);
+    OrderTabStopsByReading(*this);
     // Wrapped texts take their final size only once shown, and the window with them: it is
     // centred on its owner again then, as it was before.
     Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
@@ -146,6 +149,22 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
         "Aktivieren um die Registrierung zu setzen (Adminrechte erforderlich!)");
 
     list->Bind(wxEVT_LISTBOX, [this](wxCommandEvent&) { OnListSelection(); });
+    // The toolkit draws a list's chosen row alike with and without the keyboard: the list's own
+    // colour says where the keyboard is.
+    const wxColour listColour = list->GetBackgroundColour();
+    // Bound to the list alone: focus may leave it while the editor is being destroyed.
+    auto showFocus = [listColour](wxFocusEvent& event) {
+        auto* focused = static_cast<wxWindow*>(event.GetEventObject());
+        if (!focused->IsBeingDeleted() && !wxGetTopLevelParent(focused)->IsBeingDeleted()) {
+            focused->SetBackgroundColour(event.GetEventType() == wxEVT_SET_FOCUS
+                                             ? wxSystemSettings::GetColour(wxSYS_COLOUR_INFOBK)
+                                             : listColour);
+            focused->Refresh();
+        }
+        event.Skip();
+    };
+    list->Bind(wxEVT_SET_FOCUS, showFocus);
+    list->Bind(wxEVT_KILL_FOCUS, showFocus);
     nameEdit->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { MarkModified(); });
     repoEdit->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { MarkModified(); });
     for (wxWindow* control :

@@ -144,6 +144,9 @@ public:
     wxImage image;
     wxBitmap bitmap;
 
+    // A picture is no stop for Tab: the keyboard goes to the controls beside it.
+    bool AcceptsFocus() const override { return false; }
+
 protected:
     wxSize DoGetBestSize() const override;
 
