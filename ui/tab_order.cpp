@@ -25,11 +25,10 @@ std::vector<wxWindow*> ReadingOrder(const wxWindow& parent) {
                 break;
             ++end;
         }
-        std::stable_sort(children.begin() + static_cast<std::ptrdiff_t>(start),
-                         children.begin() + static_cast<std::ptrdiff_t>(end),
-                         [](wxWindow* a, wxWindow* b) {
-                             return a->GetPosition().x < b->GetPosition().x;
-                         });
+        std::stable_sort(
+            children.begin() + static_cast<std::ptrdiff_t>(start),
+            children.begin() + static_cast<std::ptrdiff_t>(end),
+            [](wxWindow* a, wxWindow* b) { return a->GetPosition().x < b->GetPosition().x; });
         ordered.insert(ordered.end(), children.begin() + static_cast<std::ptrdiff_t>(start),
                        children.begin() + static_cast<std::ptrdiff_t>(end));
         start = end;

@@ -14,6 +14,7 @@
 #include <set>
 #include <thread>
 
+#include "system/repair.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/ui_test_support.h"
@@ -275,6 +276,26 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
     Keep(repairPicture, "repair.png");
     EXPECT_GT(DistinctColours(repairPicture), 10u);
     repair->Destroy();
+
+    // A long message box, wrapped to the launcher's width with its paragraphs kept.
+    wxImage boxPicture;
+    dialog->CallAfter([&] {
+        for (wxWindow* window : wxTopLevelWindows) {
+            if (auto* box = dynamic_cast<CMessageBox*>(window)) {
+                uitest::PumpUntil([box] { return box->IsShownOnScreen(); });
+                uitest::Pump(std::chrono::milliseconds(400));
+                boxPicture = Capture(*box, temp.path());
+                box->EndModal(wxID_OK);
+            }
+        }
+    });
+    ShowMessageBox(dialog,
+                   std::string(kRegistryWriteFailedText) + "\r\n\r\n" + temp.path() +
+                       "/Spiele/Veldmoor Online/eine_sehr_lange_ordnerbezeichnung_ohne_"
+                       "leerzeichen_die_nirgends_umbrechen_kann/client.exe",
+                   "Fehler", PromptButtons::Ok, PromptIcon::Error);
+    Keep(boxPicture, "box.png");
+    EXPECT_GT(DistinctColours(boxPicture), 10u);
 
     dialog->Destroy();
     uitest::Pump();
