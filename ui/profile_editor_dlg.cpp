@@ -39,6 +39,14 @@ std::optional<std::string> PickProgramFile(wxWindow* owner) {
     return ToUtf8(picker.GetPath());
 }
 
+// A long path reads from its start (the drive, the games folder); the whole path is its tooltip.
+void ShowPathFromStart(wxTextCtrl& field, const std::string& path) {
+    field.ChangeValue(wxString::FromUTF8(path));
+    field.SetInsertionPoint(0);
+    field.SetToolTip(path.empty() ? wxString("Der Pfad an den das Spiel installiert wird")
+                                  : wxString::FromUTF8(path));
+}
+
 }  // namespace
 
 CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& profileList,
@@ -259,7 +267,7 @@ void CPatchContextDefDlg::ShowProfile(int index) {
     deleteButton->Enable();
     nameEdit->ChangeValue(wxString::FromUTF8(record->Name.str()));
     repoEdit->ChangeValue(wxString::FromUTF8(record->RepoPath.str()));
-    patchPathEdit->ChangeValue(wxString::FromUTF8(record->PatchPath.str()));
+    ShowPathFromStart(*patchPathEdit, record->PatchPath.str());
     int choice = 0;
     if (record->ExecuteAfterPatch.empty()) {
         choice = record->PatchPath.empty() ? 0 : 1;

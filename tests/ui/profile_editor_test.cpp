@@ -87,6 +87,9 @@ TEST_F(ProfileEditorTest, OpensWithNothingShownAndShowsAProfileWithItsAfterPatch
     Select(0);
     EXPECT_EQ(editor.ShownIndex(), 0);
     EXPECT_EQ(editor.nameEdit->GetValue(), "Veldmoor");
+    // The installation folder reads from its start, and whole in its tooltip.
+    EXPECT_EQ(editor.patchPathEdit->GetInsertionPoint(), 0);
+    EXPECT_EQ(std::string(editor.patchPathEdit->GetToolTipText().utf8_str()), temp_ / "game");
     // The client's path in capitals still counts as "Client starten".
     EXPECT_TRUE(editor.clientRadio->GetValue());
     EXPECT_TRUE(editor.programEdit->GetValue().empty());
