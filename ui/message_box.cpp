@@ -60,7 +60,8 @@ void CMessageBox::WrapTextsTo(int width) {
         Layout();
         return;
     }
-    const int others = sizer->GetMinSize().x - widest;
+    // The window manager's frame comes on top: a character's width is left for it.
+    const int others = sizer->GetMinSize().x - widest + GetCharWidth();
     const int textWidth = std::max(width - others, GetCharWidth() * 20);
     for (wxStaticText* line : lines) {
         // The launcher's texts carry Windows line ends: a "\r" left at a line's end would be
