@@ -201,8 +201,8 @@ void CLauncherDlg::CreateControls() {
     PlaceProfileList();
 
     const wxRect progressRect = du.Rect(73, 234, 409, 6);
-    progress = new wxGauge(this, kIdProgress, kProgressRange, progressRect.GetPosition(),
-                           progressRect.GetSize(), wxGA_HORIZONTAL | wxGA_SMOOTH);
+    progress = new CSkinProgress();
+    progress->Create(this, kIdProgress, progressRect, kProgressRange);
     progress->Hide();
 
     versionText = MakeText(this, kIdVersion, "v*.*.*", du.Rect(385, 53, 80, 8), wxALIGN_RIGHT,

@@ -166,7 +166,7 @@ public:
     wxStaticText* progressText = nullptr;
     // The note in the news area: no news on this system, or the server could not be reached.
     wxStaticText* newsPlaceholder = nullptr;
-    wxGauge* progress = nullptr;
+    CSkinProgress* progress = nullptr;
     CPictureButton* editButton = nullptr;
     CPictureButton* repairButton = nullptr;
     CPictureButton* startButton = nullptr;

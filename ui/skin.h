@@ -155,6 +155,25 @@ private:
     BackgroundPainter* background = nullptr;
 };
 
+// The progress bar in the skin's colours: a dark track in a gold frame, filled in gold from the
+// left. It answers as the toolkit's gauge does (SetRange, SetValue, GetValue).
+class CSkinProgress : public wxControl {
+public:
+    CSkinProgress() = default;
+    bool Create(wxWindow* parent, wxWindowID id, const wxRect& rect, int range);
+
+    void SetRange(int value);
+    int GetRange() const { return range; }
+    void SetValue(int value);
+    int GetValue() const { return value; }
+    bool AcceptsFocus() const override { return false; }
+
+private:
+    void OnPaint(wxPaintEvent& event);
+    int range = 100;
+    int value = 0;
+};
+
 // The status box: a read-only multi-line text whose background blends into the picture below
 // it, so the log reads as if written on the dialog.
 class CPictureEdit : public wxTextCtrl {

@@ -348,6 +348,8 @@ TEST(Legibility, InformationTextsHaveLiningFiguresAReadableSizeAndContrast) {
                                                          : LightestBehind(*launcher, *text);
         EXPECT_GE(Contrast(text->GetForegroundColour(), behind), 4.5);
     }
+    // The bar reads at a glance, not the toolkit's thin line.
+    EXPECT_GE(launcher->progress->GetSize().y, SkinUnits().Pixels(8));
     EXPECT_TRUE(launcher->progressText->IsShown());
     EXPECT_EQ(launcher->progressText->GetLabel().utf8_str(), std::string("42 % · noch 10 s"));
 }
