@@ -91,10 +91,11 @@ std::optional<std::string> RegistryInstallFolder() {
 
 }  // namespace
 
-std::optional<std::string> BrowseForTargetFolder(Prompt& prompt, BrowseMode mode) {
+std::optional<std::string> BrowseForTargetFolder(Prompt& prompt, BrowseMode mode,
+                                                 const std::string& startFolder) {
+    const std::string start = IsDirectory(startFolder) ? startFolder : SuggestedGamesFolder();
     for (;;) {
-        const std::optional<std::string> chosen =
-            prompt.PickFolder(kPickInstallFolderTitle, SuggestedGamesFolder());
+        const std::optional<std::string> chosen = prompt.PickFolder(kPickInstallFolderTitle, start);
         if (!chosen || chosen->empty()) {
             return std::nullopt;
         }

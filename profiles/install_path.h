@@ -31,12 +31,14 @@ enum class BrowseMode { MainDialog, Editor };
 inline constexpr char kPickInstallFolderTitle[] =
     "Ordner für die Spielinstallation wählen (ein neuer Ordner kann angelegt werden)";
 
-// Lets the person pick (or make) a folder, starting at the platform's games or home folder, and
-// checks it: the launcher's own folder (the current
+// Lets the person pick (or make) a folder, starting at `startFolder` when that is an existing
+// folder (the profile's present installation) and else at the platform's games or home folder,
+// and checks it: the launcher's own folder (the current
 // directory) and a folder that is neither empty nor an installation (holding client.exe) are
 // only taken when the person confirms. A folder too long for a profile is refused with a
 // message. None when the person cancels or gives up.
-std::optional<std::string> BrowseForTargetFolder(Prompt& prompt, BrowseMode mode);
+std::optional<std::string> BrowseForTargetFolder(Prompt& prompt, BrowseMode mode,
+                                                 const std::string& startFolder = {});
 
 // Sets the profile's PatchPath and ExecuteAfterPatch (folder + client.exe) from the registry's
 // installation (when offerRegistry and the person agrees) or from a picked folder, which is

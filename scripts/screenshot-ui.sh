@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Takes pictures of the launcher as a player sees it, on a private X display with a window
 # manager (openbox): the main dialog in its idle layout (news page from a loopback server), its
-# patching layout, a run held by the pause button and then stopped, its open tools menu, and the
-# profile editor and the repair dialog with their title bars and all their buttons. Each set is
-# taken at 100 % and at 200 % display scale (GDK_SCALE=2) and kept as idle.png, patching.png,
-# paused.png, stopped.png, menu.png, editor.png and repair.png in 100/ and 200/ of the given
-# folder (default: build/ui/screenshots).
+# patching layout, a run held by the pause button and then stopped, its open tools menu, the
+# profile editor and the repair dialog with their title bars and all their buttons, and a long
+# message box wrapped to the launcher's width. Each set is taken at 100 %, at 200 % display
+# scale (GDK_SCALE=2) and at 150 % text (GDK_DPI_SCALE=1.5) and kept as idle.png, patching.png,
+# paused.png, stopped.png, menu.png, editor.png, repair.png and box.png in 100/, 200/ and
+# 150-text/ of the given folder (default: build/ui/screenshots).
 #
 #   scripts/screenshot-ui.sh [output-folder]
 #
@@ -29,17 +30,21 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 cmake --build "$build" --target ui_tests -j2 >/dev/null
 # The test binary starts openbox on its display when the display has no window manager.
-for percent in 100 200; do
-  mkdir -p "$out/$percent"
-  log="$out/$percent/screenshot.log"
-  if ! VELDMOOR_SCREENSHOT_DIR="$out/$percent" GDK_SCALE=$((percent / 100)) timeout 180 \
+# folder:display scale:text scale
+sets="100:1:1 200:2:1 150-text:1:1.5"
+for set in $sets; do
+  IFS=: read -r name display text <<<"$set"
+  mkdir -p "$out/$name"
+  log="$out/$name/screenshot.log"
+  if ! VELDMOOR_SCREENSHOT_DIR="$out/$name" GDK_SCALE=$display GDK_DPI_SCALE=$text timeout 180 \
     xvfb-run -a -s "-screen 0 2048x1400x24" \
     "$build/tests/ui/ui_tests" --gtest_filter='Screenshot.*' >"$log" 2>&1; then
     grep -E 'Failure|FAILED|Expected|Actual|Which is' "$log" >&2 || tail -20 "$log" >&2
-    echo "screenshot-ui: the window could not be photographed at $percent % (full log: $log)" >&2
+    echo "screenshot-ui: the window could not be photographed at $name (full log: $log)" >&2
     exit 1
   fi
 done
-for percent in 100 200; do
-  echo "screenshots at $percent %: $(cd "$out/$percent" && ls ./*.png | sed "s|^\./|$out/$percent/|" | tr '\n' ' ')"
+for set in $sets; do
+  name=${set%%:*}
+  echo "screenshots at $name: $(cd "$out/$name" && ls ./*.png | sed "s|^\./|$out/$name/|" | tr '\n' ' ')"
 done

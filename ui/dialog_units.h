@@ -26,7 +26,12 @@ public:
     int X(int units) const { return units * charWidth / 4; }
     int Y(int units) const { return units * charHeight / 8; }
     wxPoint Point(int x, int y) const { return {X(x), Y(y)}; }
-    wxSize Size(int w, int h) const { return {X(w), Y(h)}; }
+    // -1 stays the toolkit's "default" (its best size), as in a wxSize of pixels; converted, it
+    // would become a real, tiny or negative size once the font is larger than 8 pixels high.
+    wxSize Size(int w, int h) const {
+        return {w == wxDefaultCoord ? wxDefaultCoord : X(w),
+                h == wxDefaultCoord ? wxDefaultCoord : Y(h)};
+    }
     wxRect Rect(int x, int y, int w, int h) const { return {X(x), Y(y), X(w), Y(h)}; }
 
 private:

@@ -17,6 +17,7 @@
 #include "ui/profile_editor_dlg.h"
 #include "ui/progress_texts.h"
 #include "ui/repair_dlg.h"
+#include "ui/tab_order.h"
 #include "ui/wx_prompt.h"
 
 #ifndef VELDMOOR_VERSION_MAJOR
@@ -37,8 +38,7 @@ const wxColour kVersionColour(226, 214, 184);
 // A control that cannot be used now: still readable, plainly dimmer than kTextColour.
 const wxColour kDisabledTextColour(128, 124, 112);
 
-// The background picture's size at 96 dpi.
-const wxSize kDesignSize(770, 454);
+const wxSize kDesignSize(kMainWindowDesignWidth, kMainWindowDesignHeight);
 
 // Texts that carry information (status, sizes, speed, version, paths) use the system's sans-serif
 // face: its figures are lining and its 0 and O, 1 and I differ. The embedded faces are for titles.
@@ -210,8 +210,8 @@ void CLauncherDlg::CreateControls() {
     PlaceProfileList();
 
     const wxRect progressRect = du.Rect(73, 234, 409, 6);
-    progress = new wxGauge(this, kIdProgress, kProgressRange, progressRect.GetPosition(),
-                           progressRect.GetSize(), wxGA_HORIZONTAL | wxGA_SMOOTH);
+    progress = new CSkinProgress();
+    progress->Create(this, kIdProgress, progressRect, kProgressRange);
     progress->Hide();
 
     versionText = MakeText(this, kIdVersion, "v*.*.*", du.Rect(385, 53, 80, 8), wxALIGN_RIGHT,
@@ -373,6 +373,7 @@ bool CLauncherDlg::OnInitDialog() {
     stopButton->SetToolTip(wxString::FromUTF8("Stoppen"));
     autoStart->SetToolTip(
         wxString::FromUTF8("Aktivieren um den Startvorgang automatisch einzuleiten"));
+    OrderTabStopsByReading(*this);
     return true;
 }
 
@@ -689,7 +690,13 @@ void CLauncherDlg::CloseBridge() {
 PromptAnswer CLauncherDlg::ShowMessage(const std::string& text, const std::string& caption,
                                        PromptButtons buttons, PromptIcon icon) {
     PromptAnswer answer = DeclinedAnswer(buttons);
-    OnUiThread([&] { answer = ShowMessageBox(this, text, caption, buttons, icon); });
+    OnUiThread([&] {
+        answer = ShowMessageBox(this, text, caption, buttons, icon);
+        // Once the box is closed its reason stays in the log, to read again or to copy when
+        // asking for help.
+        if (icon == PromptIcon::Error || icon == PromptIcon::Warning)
+            KeepInStatus(caption, text);
+    });
     return answer;
 }
 
@@ -720,6 +727,17 @@ void CLauncherDlg::AppendStatusLine(const std::string& text) {
 
 void CLauncherDlg::AppendStatusBreak() {
     OnUiThread([this] { AppendToStatus("\r\n"); });
+}
+
+void CLauncherDlg::KeepInStatus(const std::string& caption, const std::string& text) {
+    std::string lines = WithoutCarriageReturns(caption.empty() ? text : caption + ": " + text);
+    // Paragraphs become lines: gaps would push the reason out of the log's view.
+    for (std::size_t gap; (gap = lines.find("\n\n")) != std::string::npos;)
+        lines.erase(gap, 1);
+    const std::string shown = StatusText();
+    if (!shown.empty() && shown.back() != '\n')
+        lines.insert(0, "\n");
+    AppendToStatus(lines + "\n");
 }
 
 std::string CLauncherDlg::StatusText() const {

@@ -174,7 +174,7 @@ public:
     wxStaticText* progressText = nullptr;
     // The note in the news area: no news on this system, or the server could not be reached.
     wxStaticText* newsPlaceholder = nullptr;
-    wxGauge* progress = nullptr;
+    CSkinProgress* progress = nullptr;
     CPictureButton* editButton = nullptr;
     CPictureButton* repairButton = nullptr;
     CPictureButton* startButton = nullptr;
@@ -194,6 +194,8 @@ private:
     void BindEvents();
     void SelectProfile(std::optional<std::size_t> index);
     void AppendToStatus(const std::string& text);
+    // Writes what a box of the run told the player into the status log, on lines of its own.
+    void KeepInStatus(const std::string& caption, const std::string& text);
     // Runs task on the user-interface thread and waits for it (worker side); at once when
     // already on that thread. False when the dialog is closing and the task did not run.
     bool OnUiThread(const std::function<void()>& task);

@@ -1,6 +1,13 @@
 #include "ui/message_box.h"
 
 #include <wx/sizer.h>
+#include <wx/stattext.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "ui/skin.h"
+#include "ui/text_wrap.h"
 
 namespace veldmoor {
 
@@ -33,7 +40,42 @@ void CMessageBox::Prepare() {
         row->Detach(button);
         row->Add(button, 0, wxLEFT, FromDIP(6));
     }
+    WrapTextsTo(SkinUnits().Pixels(kMainWindowDesignWidth));
+}
+
+void CMessageBox::WrapTextsTo(int width) {
+    // The toolkit made one text per line of the message (an empty line is a gap of one line's
+    // height, which keeps paragraphs apart); whatever is not text (icon, margins) keeps its
+    // width, and the texts get the rest.
+    std::vector<wxStaticText*> lines;
+    int widest = 0;
+    for (wxWindow* child : GetChildren()) {
+        if (auto* line = dynamic_cast<wxStaticText*>(child)) {
+            lines.push_back(line);
+            widest = std::max(widest, line->GetBestSize().x);
+        }
+    }
+    wxSizer* sizer = GetSizer();
+    if (sizer == nullptr || lines.empty()) {
+        Layout();
+        return;
+    }
+    // The window manager's frame comes on top: a character's width is left for it.
+    const int others = sizer->GetMinSize().x - widest + GetCharWidth();
+    const int textWidth = std::max(width - others, GetCharWidth() * 20);
+    for (wxStaticText* line : lines) {
+        // The launcher's texts carry Windows line ends: a "\r" left at a line's end would be
+        // drawn as one more line break, and each gap between paragraphs twice as high.
+        wxString text = line->GetLabelText();
+        const bool hadReturns = text.Replace("\r", "") > 0;
+        if (line->GetBestSize().x > textWidth)
+            text = WrapToWidth(*line, text, textWidth);
+        if (hadReturns || text != line->GetLabelText())
+            line->SetLabelText(text);
+    }
+    sizer->SetSizeHints(this);
     Layout();
+    Centre();
 }
 
 int CMessageBox::ShowModal() {

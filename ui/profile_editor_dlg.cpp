@@ -1,6 +1,7 @@
 #include "ui/profile_editor_dlg.h"
 
 #include <wx/filedlg.h>
+#include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
@@ -11,6 +12,7 @@
 #include "system/path.h"
 #include "system/text_encoding.h"
 #include "ui/dialog_units.h"
+#include "ui/tab_order.h"
 #include "ui/wx_prompt.h"
 
 namespace veldmoor {
@@ -35,6 +37,14 @@ std::optional<std::string> PickProgramFile(wxWindow* owner) {
     if (picker.ShowModal() != wxID_OK)
         return std::nullopt;
     return ToUtf8(picker.GetPath());
+}
+
+// A long path reads from its start (the drive, the games folder); the whole path is its tooltip.
+void ShowPathFromStart(wxTextCtrl& field, const std::string& path) {
+    field.ChangeValue(wxString::FromUTF8(path));
+    field.SetInsertionPoint(0);
+    field.SetToolTip(path.empty() ? wxString("Der Pfad an den das Spiel installiert wird")
+                                  : wxString::FromUTF8(path));
 }
 
 }  // namespace
@@ -67,11 +77,11 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
     repoEdit->SetMaxLength(kProfilePathLimit);
     patchPathEdit = new wxTextCtrl(box, kIdEditorPatchPath, wxString(), wxDefaultPosition,
                                    du.Size(98, -1), wxTE_READONLY);
-    auto* browse =
+    browseButton =
         new wxButton(box, kIdEditorBrowse, "...", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
     auto* pathRow = new wxBoxSizer(wxHORIZONTAL);
     pathRow->Add(patchPathEdit, 1, wxALIGN_CENTER_VERTICAL);
-    pathRow->Add(browse, 0, wxLEFT | wxALIGN_CENTER_VERTICAL, du.X(2));
+    pathRow->Add(browseButton, 0, wxLEFT | wxALIGN_CENTER_VERTICAL, du.X(2));
     fields->Add(label(box, "Name:"), 0, wxALIGN_CENTER_VERTICAL);
     fields->Add(nameEdit, 1, wxEXPAND);
     fields->Add(label(box, "Repo-Pfad:"), 0, wxALIGN_CENTER_VERTICAL);
@@ -126,6 +136,7 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
     top->Add(upper, 1, wxEXPAND | wxALL, du.X(7));
     top->Add(buttons, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, du.X(7));
     SetSizerAndFit(top);
+    OrderTabStopsByReading(*this);
     // Wrapped texts take their final size only once shown, and the window with them: it is
     // centred on its owner again then, as it was before.
     Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
@@ -139,13 +150,29 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
     nameEdit->SetToolTip("Gib hier einen beliebigen Namen an");
     repoEdit->SetToolTip("Die URL von der die Patchdaten bezogen werden");
     patchPathEdit->SetToolTip("Der Pfad an den das Spiel installiert wird");
-    browse->SetToolTip(wxString::FromUTF8("Pfad an den das Spiel installiert wird wählen"));
+    browseButton->SetToolTip(wxString::FromUTF8("Pfad an den das Spiel installiert wird wählen"));
     programEdit->SetToolTip(wxString::FromUTF8("Pfad der auszuführenden Anwendung"));
     autoPatchBox->SetToolTip("Aktivieren um den Startvorgang automatisch einzuleiten");
     registryBox->SetToolTip(
         "Aktivieren um die Registrierung zu setzen (Adminrechte erforderlich!)");
 
     list->Bind(wxEVT_LISTBOX, [this](wxCommandEvent&) { OnListSelection(); });
+    // The toolkit draws a list's chosen row alike with and without the keyboard: the list's own
+    // colour says where the keyboard is.
+    const wxColour listColour = list->GetBackgroundColour();
+    // Bound to the list alone: focus may leave it while the editor is being destroyed.
+    auto showFocus = [listColour](wxFocusEvent& event) {
+        auto* focused = static_cast<wxWindow*>(event.GetEventObject());
+        if (!focused->IsBeingDeleted() && !wxGetTopLevelParent(focused)->IsBeingDeleted()) {
+            focused->SetBackgroundColour(event.GetEventType() == wxEVT_SET_FOCUS
+                                             ? wxSystemSettings::GetColour(wxSYS_COLOUR_INFOBK)
+                                             : listColour);
+            focused->Refresh();
+        }
+        event.Skip();
+    };
+    list->Bind(wxEVT_SET_FOCUS, showFocus);
+    list->Bind(wxEVT_KILL_FOCUS, showFocus);
     nameEdit->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { MarkModified(); });
     repoEdit->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { MarkModified(); });
     for (wxWindow* control :
@@ -164,8 +191,8 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnDelete(); }, kIdEditorDelete);
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnCloseButton(); }, kIdEditorClose);
-    // Enter and Escape end the editor as the toolkit's default confirm and cancel do: without
-    // the leave question and without writing the file; what was stored stays in memory.
+    // Escape ends the editor as the toolkit's default cancel does: without the leave question
+    // and without writing the file; what was stored stays in memory. Enter is "Schließen".
     Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) { OnKey(event); });
     Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) {
         if (ConfirmLeave())
@@ -240,7 +267,7 @@ void CPatchContextDefDlg::ShowProfile(int index) {
     deleteButton->Enable();
     nameEdit->ChangeValue(wxString::FromUTF8(record->Name.str()));
     repoEdit->ChangeValue(wxString::FromUTF8(record->RepoPath.str()));
-    patchPathEdit->ChangeValue(wxString::FromUTF8(record->PatchPath.str()));
+    ShowPathFromStart(*patchPathEdit, record->PatchPath.str());
     int choice = 0;
     if (record->ExecuteAfterPatch.empty()) {
         choice = record->PatchPath.empty() ? 0 : 1;
@@ -428,7 +455,8 @@ void CPatchContextDefDlg::OnKey(wxKeyEvent& event) {
                 event.Skip();
                 return;
             }
-            Finish(wxID_OK);
+            // Anywhere else Enter closes as "Schließen" does: it asks before changes are lost.
+            OnCloseButton();
             return;
         default:
             event.Skip();

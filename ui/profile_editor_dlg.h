@@ -67,13 +67,14 @@ public:
     // Asks whether to store changes and writes profiles.xml; true when leaving may go on.
     bool ConfirmLeave();
     void MarkModified();
-    // Enter (confirm) and Escape (cancel).
+    // Enter (as "Schließen", or the focused button) and Escape (cancel).
     void OnKey(wxKeyEvent& event);
 
     wxListBox* list = nullptr;
     wxTextCtrl* nameEdit = nullptr;
     wxTextCtrl* repoEdit = nullptr;
     wxTextCtrl* patchPathEdit = nullptr;
+    wxButton* browseButton = nullptr;
     wxTextCtrl* programEdit = nullptr;
     wxCheckBox* autoPatchBox = nullptr;
     wxCheckBox* registryBox = nullptr;

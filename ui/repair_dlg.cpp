@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "ui/dialog_units.h"
+#include "ui/tab_order.h"
+#include "ui/text_wrap.h"
 #include "ui/wx_prompt.h"
 
 namespace veldmoor {
@@ -75,20 +77,15 @@ CRepairDlg::CRepairDlg(wxWindow* parent, std::string folder, RepairOperations& r
         const int side = du.Y(26);
         picture->Create(this, option.pictureId, wxDefaultPosition, option.pngId,
                         wxSize(side, side));
-        // The box's text wraps inside its own column, as a multi-line check box does.
+        // A multi-line check box: its own label carries the text, so the toolkit draws the
+        // focus mark around it and a click on the text ticks the box.
         auto* box = new wxCheckBox(this, option.boxId, wxString());
-        auto* label = new wxStaticText(this, wxID_ANY, wxString::FromUTF8(option.text));
-        label->Wrap(du.X(243));
-        label->Bind(wxEVT_LEFT_DOWN, [this, box](wxMouseEvent&) {
-            box->SetValue(!box->GetValue());
-            OnBoxClicked(box->GetId());
-        });
+        box->SetLabel(WrapToWidth(*box, wxString::FromUTF8(option.text), du.X(243)));
         box->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent& event) { OnBoxClicked(event.GetId()); });
         *boxes[i] = box;
         auto* row = new wxBoxSizer(wxHORIZONTAL);
         row->Add(picture, 0, wxALIGN_TOP);
-        row->Add(box, 0, wxALIGN_TOP | wxLEFT | wxTOP, du.X(4));
-        row->Add(label, 1, wxLEFT, du.X(2));
+        row->Add(box, 1, wxALIGN_TOP | wxLEFT, du.X(4));
         top->Add(row, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, margin);
     }
 
@@ -102,6 +99,7 @@ CRepairDlg::CRepairDlg(wxWindow* parent, std::string folder, RepairOperations& r
     top->AddStretchSpacer();
     top->Add(buttons, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, margin);
     SetSizerAndFit(top);
+    OrderTabStopsByReading(*this);
     // Wrapped texts take their final size only once shown, and the window with them: it is
     // centred on its owner again then, as it was before.
     Bind(wxEVT_SHOW, [this](wxShowEvent& event) {

@@ -417,6 +417,48 @@ void CPNGPicture::OnPaint(wxPaintEvent&) {
         dc.DrawBitmap(bitmap, 0, 0, true);
 }
 
+// ---------------------------------------------------------------- CSkinProgress
+
+bool CSkinProgress::Create(wxWindow* parent, wxWindowID id, const wxRect& rect, int maximum) {
+    if (!wxControl::Create(parent, id, rect.GetPosition(), rect.GetSize(), wxBORDER_NONE))
+        return false;
+    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    range = std::max(1, maximum);
+    Bind(wxEVT_PAINT, &CSkinProgress::OnPaint, this);
+    return true;
+}
+
+void CSkinProgress::SetRange(int maximum) {
+    range = std::max(1, maximum);
+    value = std::clamp(value, 0, range);
+    Refresh();
+}
+
+void CSkinProgress::SetValue(int position) {
+    position = std::clamp(position, 0, range);
+    if (position == value)
+        return;
+    value = position;
+    Refresh();
+}
+
+void CSkinProgress::OnPaint(wxPaintEvent&) {
+    // The colours of the window's frame and titles: gold on the dark ground.
+    static const wxColour kTrack(22, 26, 24);
+    static const wxColour kFrame(150, 112, 58);
+    static const wxColour kFillLight(236, 196, 110);
+    static const wxColour kFillDark(176, 128, 60);
+    wxAutoBufferedPaintDC dc(this);
+    wxRect all(GetClientSize());
+    dc.SetPen(wxPen(kFrame));
+    dc.SetBrush(wxBrush(kTrack));
+    dc.DrawRectangle(all);
+    wxRect filled = all.Deflate(2);
+    filled.width = static_cast<int>(static_cast<long long>(filled.width) * value / range);
+    if (filled.width > 0)
+        dc.GradientFillLinear(filled, kFillLight, kFillDark, wxSOUTH);
+}
+
 // ---------------------------------------------------------------- CPictureEdit
 
 bool CPictureEdit::Create(wxWindow* parent, wxWindowID id, const wxRect& rect,

@@ -23,6 +23,11 @@ double DisplayScale();
 // pictures keep pace with its texts.
 double TextScale();
 
+// The main window's background picture at 96 dpi, in pixels; the window is this size times the
+// text scale. Other windows that should not outgrow it (message boxes) measure against it.
+inline constexpr int kMainWindowDesignWidth = 770;
+inline constexpr int kMainWindowDesignHeight = 454;
+
 // Positions on the main window's background: in the dialog units its artwork is drawn in (1.5 x
 // 1.625 pixels each at 96 dpi), scaled once by the text scale. Unlike the toolkit's dialog units
 // they do not depend on a font, so every picture stays where the artwork expects it.
@@ -139,12 +144,34 @@ public:
     wxImage image;
     wxBitmap bitmap;
 
+    // A picture is no stop for Tab: the keyboard goes to the controls beside it.
+    bool AcceptsFocus() const override { return false; }
+
 protected:
     wxSize DoGetBestSize() const override;
 
 private:
     void OnPaint(wxPaintEvent& event);
     BackgroundPainter* background = nullptr;
+};
+
+// The progress bar in the skin's colours: a dark track in a gold frame, filled in gold from the
+// left. It answers as the toolkit's gauge does (SetRange, SetValue, GetValue).
+class CSkinProgress : public wxControl {
+public:
+    CSkinProgress() = default;
+    bool Create(wxWindow* parent, wxWindowID id, const wxRect& rect, int range);
+
+    void SetRange(int value);
+    int GetRange() const { return range; }
+    void SetValue(int value);
+    int GetValue() const { return value; }
+    bool AcceptsFocus() const override { return false; }
+
+private:
+    void OnPaint(wxPaintEvent& event);
+    int range = 100;
+    int value = 0;
 };
 
 // The status box: a read-only multi-line text whose background blends into the picture below

@@ -76,9 +76,9 @@ void RunLauncherDialog(const LauncherDialogStart& start) {
     config.checkInstallPath = [](PatchContextList& list, std::size_t index, Prompt& prompt) {
         return CheckInstallPath(prompt, list, index);
     };
-    config.browseTarget = [](const std::string& /*current*/, Prompt& prompt) {
+    config.browseTarget = [](const std::string& current, Prompt& prompt) {
         TargetFolderChoice choice;
-        choice.folder = BrowseForTargetFolder(prompt, BrowseMode::Editor);
+        choice.folder = BrowseForTargetFolder(prompt, BrowseMode::Editor, current);
         choice.pickerCancelled = !choice.folder.has_value();
         return choice;
     };

@@ -110,7 +110,7 @@ TEST_F(InstallPathTest, RegistryInstallationDeclinedGoesStraightToThePicker) {
 }
 
 // The picker opens at the person's games folder, or at home while there is none (never on an
-// empty "recent" view).
+// empty "recent" view); from the editor at the profile's present folder.
 TEST_F(InstallPathTest, ThePickerStartsAtTheGamesFolderOrHome) {
     const std::string home = MakeFolder("home");
     const ScopedEnv homeEnv("HOME", home);
@@ -120,10 +120,18 @@ TEST_F(InstallPathTest, ThePickerStartsAtTheGamesFolderOrHome) {
     MakeFolder("home/Games");
     prompt_.Answer(PromptAnswer::Ok).PickFolderAnswer(std::nullopt);
     EXPECT_FALSE(AcquireInstallPath(prompt_, profile, false));
-    ASSERT_EQ(prompt_.folderRequests.size(), 2u);
+    // The editor's picker starts at the profile's present folder, while it exists.
+    const std::string present = MakeFolder("home/Games/Veldmoor");
+    for (const std::string& start : {present, present + "/gone"}) {
+        prompt_.PickFolderAnswer(std::nullopt);
+        EXPECT_EQ(BrowseForTargetFolder(prompt_, BrowseMode::Editor, start), std::nullopt);
+    }
+    ASSERT_EQ(prompt_.folderRequests.size(), 4u);
     EXPECT_EQ(prompt_.folderRequests[0].initialFolder, home);
     EXPECT_EQ(prompt_.folderRequests[1].initialFolder, home + "/Games");
     EXPECT_EQ(prompt_.folderRequests[1].title, kPickInstallFolderTitle);
+    EXPECT_EQ(prompt_.folderRequests[2].initialFolder, present);
+    EXPECT_EQ(prompt_.folderRequests[3].initialFolder, home + "/Games");
 }
 
 TEST_F(InstallPathTest, WithoutAUsableRegistryEntryThePersonIsAskedForAFolder) {

@@ -320,8 +320,15 @@ TEST_F(LauncherDlgTest, AFailedRunReturnsToAUsableDialogWithItsLog) {
     uitest::Pump();
 
     EXPECT_FALSE(dialog.EndResult().has_value());
-    EXPECT_EQ(boxes_.boxes.size(), 1u);
-    EXPECT_NE(dialog.StatusText().find("Abbruch."), std::string::npos) << dialog.StatusText();
+    ASSERT_EQ(boxes_.boxes.size(), 1u);
+    // The box's reason stays in the log, line by line, right before "Abbruch.".
+    std::string reason = boxes_.boxes[0].caption + ": " + boxes_.boxes[0].text;
+    for (std::size_t gap; (gap = reason.find("\n\n")) != std::string::npos;)
+        reason.erase(gap, 1);
+    const std::string log = dialog.StatusText();
+    const std::size_t kept = log.find(reason + "\n");
+    ASSERT_NE(kept, std::string::npos) << log;
+    EXPECT_EQ(log.find("Abbruch.", kept), kept + reason.size() + 2) << log;
     EXPECT_TRUE(dialog.status->IsShown());
     EXPECT_TRUE(dialog.startButton->IsEnabled());
     EXPECT_TRUE(dialog.editButton->IsEnabled());

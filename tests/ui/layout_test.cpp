@@ -7,17 +7,23 @@
 #include <wx/dcmemory.h>
 #include <wx/imagpng.h>
 #include <wx/mstream.h>
+#include <wx/textctrl.h>
 
 #include <cmath>
 #include <filesystem>
 #include <vector>
 
+#include "patch/patch_reports.h"
+#include "profiles/install_path.h"
+#include "system/folders.h"
+#include "system/repair.h"
 #include "tests/support/process_runner.h"
 #include "tests/ui/launcher_fixture.h"
 #include "ui/about_dlg.h"
 #include "ui/profile_editor_dlg.h"
 #include "ui/repair_dlg.h"
 #include "ui/resources.h"
+#include "ui/wx_prompt.h"
 
 namespace veldmoor {
 namespace {
@@ -163,6 +169,34 @@ TEST(WindowLayout, EditorButtonsAreWholeAndInsideTheWindow) {
     Pump();
 }
 
+// Every field of the editor is drawn at a width that shows a path, inside the window and apart
+// from the others, at whatever size the system's text has.
+TEST(WindowLayout, EditorFieldsAreWideEnoughInsideTheWindowAndApart) {
+    uitest::ShownLauncher launcher;
+    auto* editor = new CPatchContextDefDlg(&*launcher, launcher->Profiles(), {});
+    editor->Show();
+    ASSERT_TRUE(PumpUntil([&] { return editor->IsShownOnScreen(); }));
+    editor->list->SetSelection(0);
+    editor->OnListSelection();
+    Pump(std::chrono::milliseconds(300));
+    const std::vector<wxWindow*> fields = {
+        editor->list,         editor->nameEdit,     editor->repoEdit,     editor->patchPathEdit,
+        editor->browseButton, editor->programEdit,  editor->autoPatchBox, editor->registryBox,
+        editor->clientRadio,  editor->nothingRadio, editor->otherRadio};
+    for (wxWindow* field : fields) {
+        SCOPED_TRACE(field->GetId());
+        EXPECT_TRUE(field->IsShownOnScreen());
+        ExpectInsideClientArea(*field);
+        EXPECT_GE(field->GetSize().y, field->GetBestSize().y);
+        if (dynamic_cast<wxTextCtrl*>(field) != nullptr) {
+            EXPECT_GE(field->GetSize().x, 24 * field->GetCharWidth());
+        }
+    }
+    ExpectApart(fields);
+    editor->Destroy();
+    Pump();
+}
+
 TEST(WindowLayout, AboutButtonIsWholeAndInsideTheWindow) {
     uitest::ShownLauncher launcher;
     auto* about = new CAboutDlg(&*launcher);
@@ -176,6 +210,69 @@ TEST(WindowLayout, RepairButtonsAreWholeAndInsideTheWindow) {
     auto* repair = new CRepairDlg(&*launcher, launcher.Temp() / "game", launcher.Repairs(),
                                   launcher.Platform());
     ExpectDialogButtonsWhole(*repair);
+    repair->Destroy();
+    Pump();
+}
+
+// ---------------------------------------------------------------- message boxes
+
+// Picks the launcher's own folder, so the picker's check asks its question.
+class LauncherFolderPicked : public WxPrompt {
+public:
+    using WxPrompt::WxPrompt;
+    std::optional<std::string> PickFolder(const std::string&, const std::string&) override {
+        return CurrentDirectory();
+    }
+};
+
+// The longest box of each kind, shown the way the launcher shows it, with a deep install folder:
+// never wider than the launcher's window, every line inside the box.
+TEST(WindowLayout, MessageBoxesAreNoWiderThanTheLauncher) {
+    uitest::ShownLauncher launcher;
+    const std::string deep =
+        launcher.Temp() /
+        "Spiele/Veldmoor Online/Installationen/Hauptwelt und Testwelt/eine_sehr_lange_"
+        "ordnerbezeichnung_ohne_leerzeichen_die_nirgends_umbrechen_kann/game";
+    std::filesystem::create_directories(deep);
+    auto* repair = new CRepairDlg(&*launcher, deep, launcher.Repairs(), launcher.Platform());
+    WxPrompt prompt(&*launcher);
+    const std::function<void()> shows[] = {
+        [&] { ReportTransferError(&prompt, PatchException(0, 1, "", "")); },
+        [&] {
+            ShowMessageBox(&*launcher, std::string(kRegistryWriteFailedText) + "\r\n\r\n" + deep,
+                           "Fehler", PromptButtons::Ok, PromptIcon::Error);
+        },
+        [&] {
+            repair->rightsBox->SetValue(true);
+            repair->OnBoxClicked(kIdRepairRights);
+        },
+        [&] {
+            LauncherFolderPicked picked(&*launcher);
+            BrowseForTargetFolder(picked, BrowseMode::MainDialog);
+        },
+    };
+    const int launcherWidth = launcher->GetSize().x;
+    for (const auto& show : shows) {
+        uitest::ScriptedBoxes boxes;
+        int width = 0;
+        boxes.inspectBox = [&](wxDialog* box) {
+            box->Show();
+            PumpUntil([&] { return box->IsShownOnScreen(); });
+            Pump(std::chrono::milliseconds(100));
+            width = box->GetSize().x;
+            std::vector<wxWindow*> children;
+            CollectChildren(*box, children);
+            for (wxWindow* child : children)
+                ExpectInsideClientArea(*child);
+        };
+        boxes.Answer(wxID_CANCEL);
+        boxes.Answer(wxID_CANCEL);
+        show();
+        ASSERT_FALSE(boxes.boxes.empty());
+        SCOPED_TRACE(boxes.boxes[0].caption);
+        EXPECT_GT(width, 0);
+        EXPECT_LE(width, launcherWidth);
+    }
     repair->Destroy();
     Pump();
 }
@@ -257,33 +354,37 @@ TEST(Legibility, InformationTextsHaveLiningFiguresAReadableSizeAndContrast) {
                                                          : LightestBehind(*launcher, *text);
         EXPECT_GE(Contrast(text->GetForegroundColour(), behind), 4.5);
     }
+    // The bar reads at a glance, not the toolkit's thin line.
+    EXPECT_GE(launcher->progress->GetSize().y, SkinUnits().Pixels(8));
     EXPECT_TRUE(launcher->progressText->IsShown());
     EXPECT_EQ(launcher->progressText->GetLabel().utf8_str(), std::string("42 % · noch 10 s"));
 }
 
 // ---------------------------------------------------------------- other display scales
 
-// Runs the checks above again in this test binary on the same display, with the display scaled
-// as a desktop scales it.
-void ExpectLayoutHoldsWith(const char* variable, const char* value) {
-    const testing::ScopedEnv scale(variable, std::string(value));
+// Runs the checks above again in this test binary on the same display, with the text or the
+// whole display scaled as a desktop scales them.
+struct Scaling {
+    const char* variable;
+    const char* value;
+};
+
+class ScaledLayout : public ::testing::TestWithParam<Scaling> {};
+
+TEST_P(ScaledLayout, Holds) {
+    const testing::ScopedEnv scale(GetParam().variable, std::string(GetParam().value));
     const std::string self = std::filesystem::read_symlink("/proc/self/exe");
     const test::ProgramResult result =
         test::RunProgram(self, {"--gtest_filter=WindowLayout.*:Legibility.*"});
-    EXPECT_EQ(result.exitCode, 0) << variable << "=" << value << "\n" << result.output;
+    EXPECT_EQ(result.exitCode, 0) << GetParam().variable << "=" << GetParam().value << "\n"
+                                  << result.output;
 }
 
-TEST(ScaledLayout, HoldsAt125Percent) {
-    ExpectLayoutHoldsWith("GDK_DPI_SCALE", "1.25");
-}
-
-TEST(ScaledLayout, HoldsAt150Percent) {
-    ExpectLayoutHoldsWith("GDK_DPI_SCALE", "1.5");
-}
-
-TEST(ScaledLayout, HoldsAt200Percent) {
-    ExpectLayoutHoldsWith("GDK_SCALE", "2");
-}
+INSTANTIATE_TEST_SUITE_P(TextAndDisplay, ScaledLayout,
+                         ::testing::Values(Scaling{"GDK_DPI_SCALE", "1.25"},
+                                           Scaling{"GDK_DPI_SCALE", "1.5"},
+                                           Scaling{"GDK_DPI_SCALE", "2"},
+                                           Scaling{"GDK_SCALE", "2"}));
 
 }  // namespace
 }  // namespace veldmoor

@@ -87,6 +87,9 @@ TEST_F(ProfileEditorTest, OpensWithNothingShownAndShowsAProfileWithItsAfterPatch
     Select(0);
     EXPECT_EQ(editor.ShownIndex(), 0);
     EXPECT_EQ(editor.nameEdit->GetValue(), "Veldmoor");
+    // The installation folder reads from its start, and whole in its tooltip.
+    EXPECT_EQ(editor.patchPathEdit->GetInsertionPoint(), 0);
+    EXPECT_EQ(std::string(editor.patchPathEdit->GetToolTipText().utf8_str()), temp_ / "game");
     // The client's path in capitals still counts as "Client starten".
     EXPECT_TRUE(editor.clientRadio->GetValue());
     EXPECT_TRUE(editor.programEdit->GetValue().empty());
@@ -263,6 +266,38 @@ TEST_F(ProfileEditorTest, SavingByKeyboardLeavesTheFocusOnAnEnabledControl) {
         return focus != nullptr && focus->IsEnabled() && focus != editor.saveButton;
     }));
     EXPECT_EQ(wxWindow::FindFocus(), editor.list);
+}
+
+// Enter typed in a field of a modified profile asks as "Schließen" does; whatever the answer,
+// the edit is never lost: Cancel keeps the editor open with the field as typed, Yes stores it.
+TEST_F(ProfileEditorTest, EnterAfterAnEditAsksAndNeverDropsTheEdit) {
+    ASSERT_TRUE(uitest::EnsureWindowManager());
+    struct Case {
+        int answer;
+        bool stillOpen;
+        const char* saved;
+    };
+    for (const Case& c : {Case{wxID_CANCEL, true, "Veldmoor"}, Case{wxID_YES, false, "Neu"}}) {
+        SCOPED_TRACE(c.answer);
+        CPatchContextDefDlg& editor = Open();
+        ASSERT_TRUE(uitest::Activate(editor));
+        Select(0);
+        Type(editor.nameEdit, "Neu");
+        editor.nameEdit->SetFocus();
+        ASSERT_TRUE(uitest::PumpUntil([&] { return wxWindow::FindFocus() == editor.nameEdit; }));
+        boxes_.boxes.clear();
+        boxes_.Answer(c.answer);
+        ASSERT_TRUE(uitest::PressKeys("Return"));
+        ASSERT_TRUE(uitest::PumpUntil([&] { return !boxes_.boxes.empty(); }));
+        uitest::Pump();
+        EXPECT_EQ(boxes_.boxes[0].text, "Sollen deine Änderungen gespeichert werden?");
+        EXPECT_EQ(editor.IsShown(), c.stillOpen);
+        EXPECT_EQ(editor.nameEdit->GetValue(), "Neu");
+        EXPECT_EQ(Saved(0), c.saved);
+        editor_->Destroy();
+        editor_ = nullptr;
+        uitest::Pump();
+    }
 }
 
 }  // namespace

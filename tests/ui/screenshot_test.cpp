@@ -14,6 +14,7 @@
 #include <set>
 #include <thread>
 
+#include "system/repair.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/ui_test_support.h"
@@ -296,6 +297,26 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
     Keep(stopped, "stopped.png");
     EXPECT_FALSE(dialog->resumeButton->IsShown() || dialog->stopButton->IsShown());
     EXPECT_NE(DistinctColours(paused), DistinctColours(stopped));
+
+    // A long message box, wrapped to the launcher's width with its paragraphs kept.
+    wxImage boxPicture;
+    dialog->CallAfter([&] {
+        for (wxWindow* window : wxTopLevelWindows) {
+            if (auto* box = dynamic_cast<CMessageBox*>(window)) {
+                uitest::PumpUntil([box] { return box->IsShownOnScreen(); });
+                uitest::Pump(std::chrono::milliseconds(400));
+                boxPicture = Capture(*box, temp.path());
+                box->EndModal(wxID_OK);
+            }
+        }
+    });
+    ShowMessageBox(dialog,
+                   std::string(kRegistryWriteFailedText) + "\r\n\r\n" + temp.path() +
+                       "/Spiele/Veldmoor Online/eine_sehr_lange_ordnerbezeichnung_ohne_"
+                       "leerzeichen_die_nirgends_umbrechen_kann/client.exe",
+                   "Fehler", PromptButtons::Ok, PromptIcon::Error);
+    Keep(boxPicture, "box.png");
+    EXPECT_GT(DistinctColours(boxPicture), 10u);
 
     dialog->Destroy();
     uitest::Pump();

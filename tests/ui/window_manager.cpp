@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -101,6 +102,16 @@ wxImage CaptureFromScreen(const wxWindow& window, const std::string& folder) {
         image.LoadFile(wxString::FromUTF8(file), wxBITMAP_TYPE_PNG);
     std::remove(file.c_str());
     return image;
+}
+
+bool HasKeyboardFocus(const wxWindow& control) {
+    // The toolkit's window knows only its outer widget; the keyboard may be on an inner one (the
+    // button of a drop-down list, the box of a check box with its text on the left).
+    auto* top = GTK_WINDOW(wxGetTopLevelParent(const_cast<wxWindow*>(&control))->GetHandle());
+    GtkWidget* focus = top != nullptr ? gtk_window_get_focus(top) : nullptr;
+    auto* widget = static_cast<GtkWidget*>(control.GetHandle());
+    return focus != nullptr && widget != nullptr &&
+           (focus == widget || gtk_widget_is_ancestor(focus, widget));
 }
 
 }  // namespace veldmoor::uitest

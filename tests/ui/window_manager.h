@@ -21,6 +21,9 @@ bool Activate(wxTopLevelWindow& window);
 // their way: wait for what they do.
 bool PressKeys(const std::string& keys);
 
+// Whether the keyboard is on control or on a part of it.
+bool HasKeyboardFocus(const wxWindow& control);
+
 // What the X server shows of window now (read back with ImageMagick's import into a file in
 // folder; the toolkit's own reads of the screen repeat their first picture).
 wxImage CaptureFromScreen(const wxWindow& window, const std::string& folder);
