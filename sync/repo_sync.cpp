@@ -16,7 +16,7 @@
 
 #include "sync/chunk_index.h"
 #include "sync/file_list.h"
-#include "sync/http.h"
+#include "sync/http_transfer.h"
 #include "sync/patch_exception.h"
 #include "sync/patch_file.h"
 #include "sync/prepared_file.h"
