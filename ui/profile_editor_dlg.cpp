@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "system/path.h"
+#include "system/product.h"
 #include "system/text_encoding.h"
 #include "ui/dialog_units.h"
 #include "ui/wx_prompt.h"
@@ -17,16 +18,13 @@ namespace veldmoor {
 
 namespace {
 
-constexpr char kClientProgram[] = "client.exe";
-constexpr char kMessageCaption[] = "Veldmoor Launcher";
-
 std::string ClientPathOf(const std::string& patchPath) {
-    return std::string(patchPath) + kPathSeparator + kClientProgram;
+    return std::string(patchPath) + kPathSeparator + kGameClientFileName;
 }
 
 bool IsClientPath(const std::string& program, const std::string& patchPath) {
     return EqualsNoCase(program, ClientPathOf(patchPath)) ||
-           EqualsNoCase(program, patchPath + "\\" + kClientProgram);
+           EqualsNoCase(program, patchPath + "\\" + kGameClientFileName);
 }
 
 std::optional<std::string> PickProgramFile(wxWindow* owner) {
@@ -271,7 +269,7 @@ bool CPatchContextDefDlg::ReadFields(PatchContext& record) {
     else if (patchPath.empty())
         failure = "Es muss ein Patchpfad eingetragen sein.";
     if (failure != nullptr) {
-        ShowMessageBox(this, failure, kMessageCaption, PromptButtons::Ok, PromptIcon::None);
+        ShowMessageBox(this, failure, kProductName, PromptButtons::Ok, PromptIcon::None);
         return false;
     }
     record.Name = name;
