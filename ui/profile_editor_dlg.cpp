@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "profiles/profile_save.h"
 #include "system/path.h"
 #include "system/product.h"
 #include "system/text_encoding.h"
@@ -381,21 +382,22 @@ void CPatchContextDefDlg::OnChooseProgram() {
 }
 
 bool CPatchContextDefDlg::ConfirmLeave() {
+    WxPrompt prompt(this);
     if (modified && list->GetSelection() != wxNOT_FOUND) {
         const PromptAnswer answer = ShowMessageBox(
             this, "Sollen deine Änderungen gespeichert werden?", "Änderungen speichern",
             PromptButtons::YesNoCancel, PromptIcon::Information);
         if (answer == PromptAnswer::Yes) {
             OnSave();
-            profiles.Save();
+            SaveProfilesOrTell(profiles, prompt);
             return !modified;
         }
         if (answer == PromptAnswer::Cancel) {
-            profiles.Save();
+            SaveProfilesOrTell(profiles, prompt);
             return false;
         }
     }
-    profiles.Save();
+    SaveProfilesOrTell(profiles, prompt);
     return true;
 }
 
