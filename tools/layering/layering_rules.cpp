@@ -1,6 +1,7 @@
 #include "tools/layering/layering_rules.h"
 
 #include <sstream>
+#include <utility>
 
 #include "tools/layering/include_scan.h"
 
@@ -174,8 +175,10 @@ std::vector<std::string> LayeringRules::Check(const std::string& path,
         if (included.header.front() == '<' && allows(quoted)) {
             why += "; a project header is included as " + quoted;
         }
-        problems.push_back(where + included.header +
-                           " is not among the headers this file may include" + why);
+        std::string problem = where + included.header;
+        problem += " is not among the headers this file may include";
+        problem += why;
+        problems.push_back(std::move(problem));
     }
     return problems;
 }
