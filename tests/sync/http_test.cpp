@@ -38,7 +38,7 @@ protected:
         server_.start();
         // One answered request shows the server is accepting before any test stops it.
         StringSink ignored;
-        ASSERT_TRUE(fetch(server_.baseUrl() + "/", ignored).ok);
+        ASSERT_TRUE(fetch(server_.baseUrl() + "/a b/file.txt", ignored).ok);
         server_.clearRequests();
     }
 
