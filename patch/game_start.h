@@ -9,10 +9,9 @@
 #include "patch/launcher_view.h"
 #include "patch/patch_platform.h"
 #include "profiles/patch_context.h"
+#include "system/product.h"
 
 namespace veldmoor {
-
-inline constexpr char kGameClientFileName[] = "client.exe";
 
 enum class RegistryStep {
     Done,           // the entry is right or has been written

@@ -22,6 +22,7 @@
 #include "system/folders.h"
 #include "system/launcher_file.h"
 #include "system/path.h"
+#include "system/product.h"
 #include "system/text_encoding.h"
 
 namespace veldmoor {

@@ -52,7 +52,6 @@ std::unordered_set<std::string> ReadExclusionList(const std::string& launcherFol
 std::unordered_set<std::string> ParseExclusionList(std::istream& list);
 
 inline constexpr char kExclusionFileName[] = "excludes.txt";
-inline constexpr char kGameSettingsFileName[] = "uo.cfg";
 inline constexpr std::chrono::milliseconds kRightsRepairTimeout{120000};
 inline constexpr std::chrono::milliseconds kClosingPause{3000};
 

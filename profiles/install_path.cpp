@@ -50,7 +50,7 @@ bool IsDirectory(const std::string& path) {
 bool IsEmptyOrInstallation(const std::string& folder) {
     std::error_code error;
     if (std::filesystem::is_regular_file(
-            PathFromUtf8(AppendPathComponent(folder, kClientProgramName)), error)) {
+            PathFromUtf8(AppendPathComponent(folder, kGameClientFileName)), error)) {
         return true;
     }
     if (!std::filesystem::exists(PathFromUtf8(folder), error)) {
@@ -148,8 +148,7 @@ bool AcquireInstallPath(Prompt& prompt, PatchContext& profile, bool offerRegistr
         }
     }
     if (!asked) {
-        prompt.ShowMessage(kChooseFolderText, kApplicationCaption, PromptButtons::Ok,
-                           PromptIcon::None);
+        prompt.ShowMessage(kChooseFolderText, kProductName, PromptButtons::Ok, PromptIcon::None);
     }
     if (!folder) {
         folder = BrowseForTargetFolder(prompt, BrowseMode::MainDialog);
@@ -164,7 +163,7 @@ bool AcquireInstallPath(Prompt& prompt, PatchContext& profile, bool offerRegistr
         }
     }
     profile.PatchPath = *folder;
-    profile.ExecuteAfterPatch = AppendPathComponent(*folder, kClientProgramName);
+    profile.ExecuteAfterPatch = AppendPathComponent(*folder, kGameClientFileName);
     return true;
 }
 

@@ -10,19 +10,16 @@
 
 #include "profiles/patch_context.h"
 #include "profiles/patch_context_list.h"
+#include "system/product.h"
 #include "system/prompt.h"
 
 namespace veldmoor {
-
-// Caption of boxes that have no caption of their own (the application's title).
-inline constexpr char kApplicationCaption[] = "Veldmoor Launcher";
-inline constexpr char kClientProgramName[] = "client.exe";
 
 // Longest installation folder a profile can hold: the folder plus the separator and
 // "client.exe" must fit the 259 characters of ExecuteAfterPatch, or the program to start
 // would be cut to a wrong path.
 inline constexpr std::size_t kInstallFolderMaxLength =
-    kProfilePathLimit - 1 - (sizeof kClientProgramName - 1);
+    kProfilePathLimit - 1 - (sizeof kGameClientFileName - 1);
 
 // MainDialog: Yes/No/Cancel questions, No picks again. Editor: Yes/No questions, No gives up.
 enum class BrowseMode { MainDialog, Editor };

@@ -172,7 +172,9 @@ std::optional<std::size_t> PatchContextList::ImportContexts() {
     lastSelected_ = imported.lastSelected;
     // Clamped before saving, so the new file holds an index that names a profile.
     const std::optional<std::size_t> selected = ClampLastSelected();
-    Save();
+    // Unsaved, profiles.xml is still missing and the next start imports again; the first save
+    // that the player's changes need tells them when the store cannot be written.
+    static_cast<void>(Save());
     return selected;
 }
 

@@ -36,8 +36,8 @@ public:
 
     // Writes the whole list to profiles.xml through a temporary file renamed over it, so a
     // failure (full disk, crash) leaves the previous file intact. False on failure; the reason
-    // is in LastSaveError().
-    bool Save();
+    // is in LastSaveError(); SaveProfilesOrTell (profiles/profile_save.h) tells the player.
+    [[nodiscard]] bool Save();
     const std::string& LastSaveError() const { return lastSaveError_; }
 
     // The exact bytes Save writes.

@@ -1,6 +1,7 @@
 #include "profiles/startup_profiles.h"
 
 #include "profiles/install_path.h"
+#include "profiles/profile_save.h"
 #include "profiles/repo_migration.h"
 
 namespace veldmoor {
@@ -15,7 +16,7 @@ std::optional<std::size_t> PrepareProfilesAtStartup(PatchContextList& list, Prom
         if (!AcquireInstallPath(prompt, *list.At(defaultIndex), true)) {
             return std::nullopt;
         }
-        list.Save();
+        SaveProfilesOrTell(list, prompt);
         selected = 0;
     }
     MigrateRepoPaths(list);

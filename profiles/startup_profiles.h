@@ -13,7 +13,8 @@ namespace veldmoor {
 // Runs the start-up sequence on an empty list and returns the index to select.
 //  1. ImportContexts, else Load.
 //  2. Nothing selected (no file, a malformed file, no profile): the default profile is added,
-//     AcquireInstallPath runs for it with the registry offer, and the list is saved; index 0.
+//     AcquireInstallPath runs for it with the registry offer, and the list is saved (a store
+//     that cannot be written is told through `prompt`); index 0.
 //     When the person cancels there, none is returned and nothing is saved: the launcher
 //     ends (exit code 0).
 //  3. MigrateRepoPaths and EnsureDefaultProfile, neither of which saves.

@@ -6,9 +6,7 @@
 #pragma once
 
 #include <cstdint>
-#include <istream>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace veldmoor {
@@ -87,12 +85,6 @@ private:
     std::uint32_t offset_ = 0;
     std::string problem_;
 };
-
-// Parses an index document from the stream's current position to its end. Returns false
-// when the header is incomplete or the magic is wrong; a record cut short by the end of the
-// data is dropped. `index` receives the parsed document, or is left empty when invalid.
-bool parseChunkIndex(std::istream& in, ChunkIndex& index);
-bool parseChunkIndex(std::string_view document, ChunkIndex& index);
 
 // Finds the chunks of `entries` that the local copy at `localPath` already holds, at any
 // offset. The plan holds only local pieces, sorted by target offset. A local copy that cannot

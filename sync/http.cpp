@@ -1,39 +1,15 @@
-#include "sync/http.h"
+#include "sync/http_transfer.h"
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
-#include <memory>
-#include <sstream>
-#include <thread>
 
 #include "sync/range_receiver.h"
 #include "system/path.h"
 
 namespace veldmoor {
 namespace {
-
-struct CurlEasyCleanup {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-using OwnedHandle = std::unique_ptr<CURL, CurlEasyCleanup>;
-
-// The caller's handle, or one made for this call alone.
-class HandleForCall {
-public:
-    explicit HandleForCall(CURL* handle) : handle_(handle) {
-        if (handle_ == nullptr) {
-            owned_.reset(curl_easy_init());
-            handle_ = owned_.get();
-        }
-    }
-    CURL* get() const { return handle_; }
-
-private:
-    CURL* handle_;
-    OwnedHandle owned_;
-};
 
 void appendEscaped(std::string& out, const std::string& segment) {
     if (segment.empty()) {
@@ -114,37 +90,6 @@ bool isTransient(CURLcode code) {
             return false;
     }
 }
-
-HttpSession* sessionOf(CURL* handle) {
-    char* session = nullptr;
-    curl_easy_getinfo(handle, CURLINFO_PRIVATE, &session);
-    return reinterpret_cast<HttpSession*>(session);
-}
-
-// The session of the run a handle serves, or, for a handle of no run, default settings for
-// this one call: the handle never keeps pointing at them once the call ends.
-class SessionForCall {
-public:
-    explicit SessionForCall(CURL* handle) : handle_(handle), session_(sessionOf(handle)) {
-        if (session_ == nullptr) {
-            configureHandle(handle_, fallback_);
-            session_ = &fallback_;
-        }
-    }
-    ~SessionForCall() {
-        if (session_ == &fallback_) {
-            curl_easy_setopt(handle_, CURLOPT_PRIVATE, nullptr);
-        }
-    }
-    SessionForCall(const SessionForCall&) = delete;
-    SessionForCall& operator=(const SessionForCall&) = delete;
-    HttpSession& get() { return *session_; }
-
-private:
-    CURL* handle_;
-    HttpSession fallback_;
-    HttpSession* session_;
-};
 
 long environmentNumber(const char* name, long fallback) {
     const char* value = std::getenv(name);
@@ -262,19 +207,6 @@ std::string escapeUrl(const std::string& url) {
     return escaped;
 }
 
-bool httpGet(const std::string& url, CurlCallback write, void* userData, CURL* handle) {
-    const HandleForCall call(handle);
-    if (call.get() == nullptr) {
-        return false;
-    }
-    const std::string escaped = escapeUrl(url);
-    curl_easy_setopt(call.get(), CURLOPT_URL, escaped.c_str());
-    curl_easy_setopt(call.get(), CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(call.get(), CURLOPT_WRITEFUNCTION, write);
-    curl_easy_setopt(call.get(), CURLOPT_WRITEDATA, userData);
-    return curl_easy_perform(call.get()) == CURLE_OK;
-}
-
 long RetryBudget::nextPause(CURLcode code) {
     if (left_ <= 0 || (code == CURLE_OPERATION_TIMEDOUT && timedOut_)) {
         return -1;
@@ -333,51 +265,6 @@ std::string RetryBudget::overdueCause() const {
     return "the server sent less than " + std::to_string(kProgressBytes / 1024) + " KiB in " +
            std::to_string(session_.settings.progressSeconds) + " s";
 }
-
-namespace {
-
-// Runs `transfer` one request after another on `handle`, pausing between tries as it asks;
-// a stop during a pause ends it.
-HttpResult performTransfer(CURL* handle, HttpTransfer& transfer, HttpSession& session) {
-    const auto stopped = [&session] { return session.stopped && session.stopped(); };
-    for (;;) {
-        if (!transfer.prepare(handle)) {
-            return {};
-        }
-        long pauseMs = 0;
-        const HttpTransfer::Next next =
-            transfer.finished(handle, curl_easy_perform(handle), pauseMs);
-        if (next == HttpTransfer::Next::Done) {
-            return {};
-        }
-        if (next == HttpTransfer::Next::Failed) {
-            return transfer.result();
-        }
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(pauseMs);
-        while (std::chrono::steady_clock::now() < until && !stopped()) {
-            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-                std::chrono::milliseconds(50), until - std::chrono::steady_clock::now()));
-        }
-        if (pauseMs > 0 && stopped()) {
-            return {false, "the run was stopped"};
-        }
-    }
-}
-
-class StringSink : public DocumentSink {
-public:
-    explicit StringSink(std::string& body) : body_(body) {}
-    void restart() override { body_.clear(); }
-    bool append(const char* data, std::size_t size) override {
-        body_.append(data, size);
-        return true;
-    }
-
-private:
-    std::string& body_;
-};
-
-}  // namespace
 
 DocumentTransfer::DocumentTransfer(const std::string& url, DocumentSink& sink, HttpSession& session,
                                    std::uint64_t wireLimit)
@@ -448,25 +335,6 @@ HttpTransfer::Next DocumentTransfer::finished(CURL* handle, CURLcode code, long&
         return Next::Failed;
     }
     return Next::Again;
-}
-
-HttpResult fetchDocument(const std::string& url, DocumentSink& sink, CURL* handle) {
-    const HandleForCall call(handle);
-    if (call.get() == nullptr) {
-        return {false, "no transfer could be set up"};
-    }
-    SessionForCall session(call.get());
-    DocumentTransfer transfer(url, sink, session.get());
-    return performTransfer(call.get(), transfer, session.get());
-}
-
-HttpResult fetchDocument(const std::string& url, std::string& body, CURL* handle) {
-    StringSink sink(body);
-    HttpResult outcome = fetchDocument(url, sink, handle);
-    if (!outcome.ok) {
-        body.clear();
-    }
-    return outcome;
 }
 
 namespace {
@@ -612,25 +480,6 @@ HttpTransfer::Next RangeTransfer::finished(CURL* handle, CURLcode code, long& pa
         session_.rangesPerRequest = receiver_.partsSeen();
     }
     return Next::Again;
-}
-
-HttpResult httpGetRanges(const std::string& url, RangeReceiver& receiver, CURL* handle) {
-    if (receiver.complete()) {
-        return {};
-    }
-    const HandleForCall call(handle);
-    if (call.get() == nullptr) {
-        return {false, "no transfer could be set up"};
-    }
-    SessionForCall session(call.get());
-    RangeTransfer transfer(url, receiver, session.get());
-    return performTransfer(call.get(), transfer, session.get());
-}
-
-std::size_t appendToStringStream(char* data, std::size_t size, std::size_t count, void* stream) {
-    static_cast<std::stringstream*>(stream)->write(data,
-                                                   static_cast<std::streamsize>(size * count));
-    return size * count;
 }
 
 }  // namespace veldmoor

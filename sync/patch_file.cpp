@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "sync/file_list.h"
-#include "sync/http.h"
+#include "sync/http_transfer.h"
 #include "sync/range_receiver.h"
 #include "sync/resume_data.h"
 #include "sync/signed_content.h"
@@ -345,19 +345,6 @@ void FileRebuild::finish(MoveSync sync) {
         RemoveFile(file_.resumePath);
     }
     trace("Patched %s\n", localPath);
-}
-
-void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* handle,
-               const ProgressCallback& progress, const StopRequest& stop) {
-    FileRebuild rebuild(file, progress, stop);
-    if (RangeReceiver* receiver = rebuild.receiver(); receiver != nullptr) {
-        const HttpResult got =
-            httpGetRanges(repoAddress + "/transfer/" + file.file.repoPath, *receiver, handle);
-        if (!got.ok) {
-            rebuild.failTransfer(got);
-        }
-    }
-    rebuild.finish();
 }
 
 PathRefusal makeParentFolders(const std::string& path, std::string* error) {

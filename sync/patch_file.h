@@ -4,8 +4,6 @@
 // drive, and only then put in the old file's place.
 #pragma once
 
-#include <curl/curl.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -81,15 +79,6 @@ private:
     std::uint32_t toDownload_ = 0;
     bool sealed_ = false;
 };
-
-// Rebuilds `file`, gives it its listed time and replaces whatever was at its local path with
-// it in one step (a reader never sees the file missing; a link there is replaced, never
-// followed). Downloads come from repoAddress + "/transfer/" + repository path through `handle`
-// (may be null). Throws PatchException, or SyncCancelled when `stop` (polled while local
-// blocks are copied) asks for it; on every failure the old file is left as it was and nothing
-// of the new one remains.
-void patchFile(const PreparedFile& file, const std::string& repoAddress, CURL* handle,
-               const ProgressCallback& progress, const StopRequest& stop = nullptr);
 
 // Creates the folders above `path`, one level per step, at most 32 levels, and refuses a path
 // that needs more before making any. PathRefusal::None when the folder is there afterwards;

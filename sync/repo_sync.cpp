@@ -16,11 +16,12 @@
 
 #include "sync/chunk_index.h"
 #include "sync/file_list.h"
-#include "sync/http.h"
+#include "sync/http_transfer.h"
 #include "sync/patch_exception.h"
 #include "sync/patch_file.h"
 #include "sync/prepared_file.h"
 #include "sync/range_receiver.h"
+#include "sync/repository_layout.h"
 #include "sync/resume_data.h"
 #include "sync/signed_content.h"
 #include "sync/signed_metadata.h"
@@ -523,7 +524,8 @@ struct RepoSync::Impl {
         for (RangeReceiver* receiver :
              active.rebuild->spreadDownloads(parts, session.rangesPerRequest)) {
             active.transfers.push_back(std::make_unique<RangeTransfer>(
-                repoAddress + "/transfer/" + active.prepared->file.repoPath, *receiver, session));
+                repoAddress + "/" + transferPathOf(active.prepared->file.repoPath), *receiver,
+                session));
             transfers().start(*active.transfers.back());
         }
     }
@@ -762,7 +764,7 @@ struct RepoSync::Impl {
         }
         if (RangeReceiver* receiver = active->rebuild->receiver(); receiver != nullptr) {
             active->transfers.push_back(std::make_unique<RangeTransfer>(
-                repoAddress + "/transfer/" + file.file.repoPath, *receiver, session));
+                repoAddress + "/" + transferPathOf(file.file.repoPath), *receiver, session));
             transfers().start(*active->transfers.back());
         }
         return active;
@@ -929,7 +931,7 @@ std::vector<RemoteFile> RepoSync::listFiles() {
         impl_->trust->loadState();
     }
     BoundedText body(kMaxFileListBytes);
-    const std::string url = impl_->repoAddress + "/filelist.php";
+    const std::string url = impl_->repoAddress + "/" + kFileListPath;
     DocumentTransfer list(url, body, impl_->session, kMaxFileListBytes);
     BoundedText manifestText(kMaxManifestBytes);
     DocumentTransfer manifest(impl_->repoAddress + "/" + kManifestPath, manifestText,
@@ -943,7 +945,7 @@ std::vector<RemoteFile> RepoSync::listFiles() {
         impl_->throwIfTransferCancelled();
         if (body.tooLarge || list.passedWireLimit()) {
             throw PatchException(
-                2, 1, "filelist.php",
+                2, 1, kFileListPath,
                 "The file list is larger than " + std::to_string(kMaxFileListBytes) + " bytes.");
         }
         throw PatchException(
@@ -953,8 +955,7 @@ std::vector<RemoteFile> RepoSync::listFiles() {
     std::vector<RemoteFile> files = parseFileList(body.text, impl_->installFolder);
     const std::string problem = fileListProblem(files);
     if (!problem.empty()) {
-        throw PatchException(2, 1, "filelist.php",
-                             "The file list cannot be used: " + problem + ".");
+        throw PatchException(2, 1, kFileListPath, "The file list cannot be used: " + problem + ".");
     }
     if (impl_->trust) {
         impl_->verifyListing(manifest, manifestText, files);
@@ -1012,7 +1013,7 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
         // The index is parsed as it arrives and never held as a document: a bound passed ends
         // the transfer at once, whatever the server would still send.
         entry->transfer = std::make_unique<DocumentTransfer>(
-            impl_->repoAddress + "/transfer/" + file.repoPath + ".chunks", entry->streamed,
+            impl_->repoAddress + "/" + chunkIndexPathOf(file.repoPath), entry->streamed,
             impl_->session, kMaxChunkIndexBytes);
     }
     entry->digested = entry->planned.has_value();

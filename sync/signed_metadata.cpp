@@ -306,10 +306,6 @@ std::string numberLine(std::string_view name, std::uint64_t value) {
 
 }  // namespace
 
-std::string rootPathFor(std::uint64_t version) {
-    return "signed/root/" + std::to_string(version) + ".root";
-}
-
 void refuseUnverified(TrustCheck check, std::string detail, std::string message) {
     throw PatchException(
         3, kCodeNotVerified, std::move(detail),

@@ -37,11 +37,9 @@
 
 #include "sync/patch_exception.h"
 #include "sync/remote_file.h"
+#include "sync/repository_layout.h"
 
 namespace veldmoor {
-
-inline constexpr char kManifestPath[] = "signed/manifest";  // relative to the address
-std::string rootPathFor(std::uint64_t version);             // "signed/root/<N>.root"
 
 inline constexpr std::size_t kMaxRootBytes = 64 * 1024;
 inline constexpr std::size_t kMaxManifestBytes = 16 * 1024 * 1024;

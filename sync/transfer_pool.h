@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "sync/http.h"
+#include "sync/http_transfer.h"
 
 namespace veldmoor {
 
@@ -25,7 +25,7 @@ public:
     // Longest wait for network activity before the stop request is polled again.
     static constexpr std::chrono::milliseconds kPollInterval{50};
     // Most handles, whatever the settings ask for.
-    static constexpr std::size_t kMaxConnections = 64;
+    static constexpr std::size_t kMaxConnections = kMaxHttpConnections;
     // Requests one multiplexed connection carries at once, and the most of them in all: a
     // round trip costs a stream, not a connection, yet every request in flight holds its file.
     static constexpr std::size_t kStreamsPerConnection = 32;

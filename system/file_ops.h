@@ -34,11 +34,4 @@ std::int64_t FreeSpaceAt(const std::string& folder);
 // Deletes a file. True when it is gone afterwards (a missing file counts as deleted).
 bool RemoveFile(const std::string& path);
 
-// Moves `source` to `target`, replacing a file already at `target` in one atomic step, so a
-// reader sees either the old or the new file and never neither. Both must be on the same file
-// system (the engine keeps its temporary file next to the target). A replaced file's permission
-// bits (execute included) pass to the new one; on Windows its read-only attribute does. False on
-// failure; then `target` is untouched.
-bool ReplaceFileByRename(const std::string& source, const std::string& target);
-
 }  // namespace veldmoor

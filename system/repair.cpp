@@ -6,14 +6,14 @@
 
 #include "system/folders.h"
 #include "system/path.h"
+#include "system/product.h"
 #include "system/text_encoding.h"
 
 namespace veldmoor {
 namespace {
 
 // The client's files in the installation that the settings repair removes.
-constexpr const char* kClientFilesToRemove[] = {"uo.cfg"};
-constexpr const char* kGameClientFileName = "client.exe";
+constexpr const char* kClientFilesToRemove[] = {kGameSettingsFileName};
 
 constexpr const char* kSettingsNotMoved =
     "Die Einstellungen konnten nicht entfernt werden.\r\n\r\n"

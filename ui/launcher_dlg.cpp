@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "profiles/profile_save.h"
 #include "system/folders.h"
 #include "ui/about_dlg.h"
 #include "ui/dialog_units.h"
@@ -446,7 +447,9 @@ void CLauncherDlg::StartPatchWorker(int countdownSeconds, bool verifyContent) {
     PatchRunRequest request;
     request.profile = selectedProfile;
     // The list belongs to the user-interface thread; the run's saves are done there.
-    request.saveProfiles = [this] { OnUiThread([this] { profiles.Save(); }); };
+    request.saveProfiles = [this] {
+        OnUiThread([this] { SaveProfilesOrTell(profiles, *prompt); });
+    };
     request.countdownSeconds = countdownSeconds;
     request.noSelfPatch = config.noSelfPatch;
     request.launcherFolder = config.launcherFolder;
@@ -564,7 +567,7 @@ void CLauncherDlg::RunToolCommand(int command) {
 }
 
 void CLauncherDlg::OnCancel() {
-    profiles.Save();
+    SaveProfilesOrTell(profiles, *prompt);
     EndWith(wxID_CANCEL);
 }
 

@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <utility>
 
+#include "profiles/profile_save.h"
 #include "system/path.h"
+#include "system/product.h"
 #include "system/text_encoding.h"
 #include "ui/dialog_units.h"
 #include "ui/tab_order.h"
@@ -19,16 +21,13 @@ namespace veldmoor {
 
 namespace {
 
-constexpr char kClientProgram[] = "client.exe";
-constexpr char kMessageCaption[] = "Veldmoor Launcher";
-
 std::string ClientPathOf(const std::string& patchPath) {
-    return std::string(patchPath) + kPathSeparator + kClientProgram;
+    return std::string(patchPath) + kPathSeparator + kGameClientFileName;
 }
 
 bool IsClientPath(const std::string& program, const std::string& patchPath) {
     return EqualsNoCase(program, ClientPathOf(patchPath)) ||
-           EqualsNoCase(program, patchPath + "\\" + kClientProgram);
+           EqualsNoCase(program, patchPath + "\\" + kGameClientFileName);
 }
 
 std::optional<std::string> PickProgramFile(wxWindow* owner) {
@@ -298,7 +297,7 @@ bool CPatchContextDefDlg::ReadFields(PatchContext& record) {
     else if (patchPath.empty())
         failure = "Es muss ein Patchpfad eingetragen sein.";
     if (failure != nullptr) {
-        ShowMessageBox(this, failure, kMessageCaption, PromptButtons::Ok, PromptIcon::None);
+        ShowMessageBox(this, failure, kProductName, PromptButtons::Ok, PromptIcon::None);
         return false;
     }
     record.Name = name;
@@ -410,21 +409,22 @@ void CPatchContextDefDlg::OnChooseProgram() {
 }
 
 bool CPatchContextDefDlg::ConfirmLeave() {
+    WxPrompt prompt(this);
     if (modified && list->GetSelection() != wxNOT_FOUND) {
         const PromptAnswer answer = ShowMessageBox(
             this, "Sollen deine Änderungen gespeichert werden?", "Änderungen speichern",
             PromptButtons::YesNoCancel, PromptIcon::Information);
         if (answer == PromptAnswer::Yes) {
             OnSave();
-            profiles.Save();
+            SaveProfilesOrTell(profiles, prompt);
             return !modified;
         }
         if (answer == PromptAnswer::Cancel) {
-            profiles.Save();
+            SaveProfilesOrTell(profiles, prompt);
             return false;
         }
     }
-    profiles.Save();
+    SaveProfilesOrTell(profiles, prompt);
     return true;
 }
 

@@ -14,6 +14,7 @@
 #include "profiles/addresses.h"
 #include "profiles/install_path.h"
 #include "profiles/startup_profiles.h"
+#include "system/product.h"
 #include "system/repair_operations.h"
 #include "ui/launcher_dlg.h"
 #include "ui/wx_prompt.h"
@@ -46,7 +47,7 @@ bool EnsureToolkit() {
         if (!wxEntryStart(count, arguments))
             return false;
         wxSetAssertHandler(ReportToolkitAssertion);
-        wxTheApp->SetAppDisplayName("Veldmoor Launcher");
+        wxTheApp->SetAppDisplayName(kProductName);
         return wxTheApp->CallOnInit();
     }();
     return started;

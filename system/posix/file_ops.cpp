@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 namespace veldmoor {
 
@@ -66,18 +65,6 @@ std::int64_t FreeSpaceAt(const std::string& folder) {
 
 bool RemoveFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0 || errno == ENOENT;
-}
-
-bool ReplaceFileByRename(const std::string& source, const std::string& target) {
-    // The new file was written afresh (0666 less the umask); the one it replaces keeps its
-    // permissions, above all the execute bits of a program such as the launcher itself. A failed
-    // change of mode does not hold up the new content.
-    struct stat replaced {};
-    if (::lstat(target.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
-        ::chmod(source.c_str(), replaced.st_mode & 07777);
-    }
-    // rename(2) replaces an existing target atomically.
-    return std::rename(source.c_str(), target.c_str()) == 0;
 }
 
 }  // namespace veldmoor

@@ -10,6 +10,7 @@
 
 #include "system/path.h"
 #include "system/process_launch.h"
+#include "system/product.h"
 
 namespace veldmoor {
 
@@ -18,7 +19,6 @@ namespace {
 constexpr mode_t kFolderMode = 0775;
 constexpr mode_t kFileMode = 0664;
 constexpr mode_t kExecuteBits = 0111;
-constexpr char kGameClientName[] = "client.exe";
 
 class FileDescriptor {
 public:
@@ -84,7 +84,7 @@ bool LooksLikeGameFolder(int folderFd) {
         const std::string_view name = entry->d_name;
         if (IsDotEntry(name))
             continue;
-        if (EqualsNoCase(name, kGameClientName))
+        if (EqualsNoCase(name, kGameClientFileName))
             return true;
         empty = false;
     }

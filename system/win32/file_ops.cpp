@@ -96,30 +96,4 @@ bool RemoveFile(const std::string& path) {
            ::DeleteFileW(name.c_str()) != 0;
 }
 
-bool ReplaceFileByRename(const std::string& source, const std::string& target) {
-    const std::wstring from = win32::SystemPath(source);
-    const std::wstring to = win32::SystemPath(target);
-    // The read-only attribute stands for the permission bits a POSIX replacement keeps: it is
-    // lifted for the move (Windows refuses to replace a read-only file) and given to the new one.
-    const DWORD attributes = ::GetFileAttributesW(to.c_str());
-    const bool readOnly = attributes != kNoAttributes &&
-                          (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) ==
-                              FILE_ATTRIBUTE_READONLY;
-    if (readOnly) {
-        ::SetFileAttributesW(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    }
-    if (::MoveFileExW(from.c_str(), to.c_str(),
-                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
-        if (readOnly) {
-            ::SetFileAttributesW(to.c_str(), attributes);
-        }
-        return false;
-    }
-    if (readOnly) {
-        ::SetFileAttributesW(to.c_str(),
-                             ::GetFileAttributesW(to.c_str()) | FILE_ATTRIBUTE_READONLY);
-    }
-    return true;
-}
-
 }  // namespace veldmoor

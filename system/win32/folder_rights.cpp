@@ -11,12 +11,11 @@
 #include <vector>
 
 #include "system/path.h"
+#include "system/product.h"
 #include "system/text_encoding.h"
 
 namespace veldmoor {
 namespace {
-
-constexpr char kGameClientName[] = "client.exe";
 
 // The installation folder's own list: everyone may read and run, the users may change (not
 // the rights themselves), administrators and the system may do everything; each entry passes
@@ -96,7 +95,7 @@ bool LooksLikeGameFolder(const std::string& folder) {
         if (IsDotEntry(name)) {
             continue;
         }
-        if (EqualsNoCase(NarrowText(name), kGameClientName)) {
+        if (EqualsNoCase(NarrowText(name), kGameClientFileName)) {
             return true;
         }
         empty = false;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "system/path.h"
+#include "system/product.h"
 #include "system/text_encoding.h"
 
 namespace veldmoor {
@@ -104,7 +105,7 @@ std::string DesktopUserDocumentsFolder() {
 
 std::string UserDataFolder() {
     const std::string local = KnownFolder(FOLDERID_LocalAppData);
-    return local.empty() ? std::string() : AppendPathComponent(local, "Veldmoor Launcher");
+    return local.empty() ? std::string() : AppendPathComponent(local, kProductName);
 }
 
 std::string SuggestedGamesFolder() {

@@ -160,7 +160,7 @@ TEST_F(InstallPathTest, WithoutAUsableRegistryEntryThePersonIsAskedForAFolder) {
         EXPECT_EQ(profile.PatchPath, chosen) << c.why;
         ASSERT_EQ(prompt.messages.size(), 1u) << c.why;
         EXPECT_EQ(prompt.messages[0].text, kChooseFolder) << c.why;
-        EXPECT_EQ(prompt.messages[0].caption, kApplicationCaption) << c.why;
+        EXPECT_EQ(prompt.messages[0].caption, kProductName) << c.why;
         EXPECT_EQ(prompt.messages[0].buttons, PromptButtons::Ok) << c.why;
         EXPECT_EQ(prompt.messages[0].icon, PromptIcon::None) << c.why;
     }

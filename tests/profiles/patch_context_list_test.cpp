@@ -9,11 +9,14 @@
 #include <random>
 #include <string>
 
+#include "profiles/profile_save.h"
 #include "tests/profiles/temp_folder.h"
+#include "tests/support/scripted_prompt.h"
 
 namespace veldmoor {
 namespace {
 
+using testing::ScriptedPrompt;
 using testing::TempFolder;
 
 PatchContext MakeProfile(std::string_view name, std::string_view patchPath,
@@ -143,6 +146,25 @@ TEST(PatchContextListSave, MissingFolderFailsWithTheReason) {
     EXPECT_FALSE(list.Save());
     EXPECT_NE(list.LastSaveError().find("does-not-exist/profiles.xml"), std::string::npos)
         << list.LastSaveError();
+}
+
+// A store that cannot be written is told to the player, naming the file and the reason; one
+// that can be is saved without a word.
+TEST(PatchContextListSave, AFailedSaveIsToldToThePlayer) {
+    TempFolder folder;
+    PatchContextList lost(folder.Join("does-not-exist"));
+    ScriptedPrompt prompt;
+    prompt.Answer(PromptAnswer::Ok);
+    EXPECT_FALSE(SaveProfilesOrTell(lost, prompt));
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].text.find(lost.ProfilesFilePath()), std::string::npos);
+    EXPECT_NE(prompt.messages[0].text.find(lost.LastSaveError()), std::string::npos);
+    EXPECT_EQ(prompt.messages[0].icon, PromptIcon::Warning);
+
+    PatchContextList kept(folder.path().string());
+    EXPECT_TRUE(SaveProfilesOrTell(kept, prompt));
+    EXPECT_EQ(prompt.messages.size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(kept.ProfilesFilePath()));
 }
 
 TEST(PatchContextListLoad, ReadsNamesInAnyCaseAndFlagTexts) {

@@ -1,110 +1,124 @@
-// The HTTP layer against the project's server on loopback.
-#include "sync/http.h"
+// The HTTP layer's transfers, driven by the engine's pool, against the project's server on
+// loopback.
+#include "sync/http_transfer.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <initializer_list>
 #include <sstream>
 
 #include "sync/range_receiver.h"
+#include "sync/transfer_pool.h"
 #include "sync_fixture.h"
 #include "tools/serve/repo_server.h"
 
 namespace veldmoor {
 namespace {
 
+// A whole document into a string, as the engine's file list and chunk indexes arrive.
+class StringSink : public DocumentSink {
+public:
+    void restart() override { body.clear(); }
+    bool append(const char* data, std::size_t size) override {
+        body.append(data, size);
+        return true;
+    }
+    std::string body;
+};
+
 class HttpTest : public ::testing::Test {
 protected:
-    HttpTest() : server_(RepoServerOptions{.root = root_.path()}) {}
+    HttpTest() : server_(RepoServerOptions{.root = root_.path()}) {
+        session_.settings.connections = 1;
+    }
 
     void SetUp() override {
         test::writeFile(root_ / "a b/file.txt", "0123456789");
         server_.start();
         // One answered request shows the server is accepting before any test stops it.
-        std::stringstream ignored;
-        ASSERT_TRUE(httpGet(server_.baseUrl() + "/", &appendToStringStream, &ignored, nullptr));
+        StringSink ignored;
+        ASSERT_TRUE(fetch(server_.baseUrl() + "/a b/file.txt", ignored).ok);
         server_.clearRequests();
+    }
+
+    // Runs the transfers one after another on one connection, as the engine's pool does when
+    // it has one.
+    HttpResult run(std::initializer_list<HttpTransfer*> transfers) {
+        TransferPool pool(session_);
+        for (HttpTransfer* transfer : transfers) {
+            pool.start(*transfer);
+        }
+        pool.run([&] {
+            return std::all_of(transfers.begin(), transfers.end(),
+                               [](const HttpTransfer* t) { return t->ended(); });
+        });
+        for (HttpTransfer* transfer : transfers) {
+            if (!transfer->result().ok) {
+                return transfer->result();
+            }
+        }
+        return {};
+    }
+    HttpResult fetch(const std::string& url, StringSink& sink) {
+        DocumentTransfer transfer(url, sink, session_);
+        return run({&transfer});
     }
 
     test::TempFolder root_;
     RepoServer server_;
+    HttpSession session_;
 };
-
-TEST_F(HttpTest, DeliversAnErrorPageAsABody) {
-    std::stringstream body;
-    EXPECT_TRUE(httpGet(server_.baseUrl() + "/missing.txt", &appendToStringStream, &body, nullptr));
-    ASSERT_EQ(server_.requests().size(), 1u);
-    EXPECT_EQ(server_.requests()[0].status, 404);
-    EXPECT_FALSE(body.str().empty());  // the error page itself
-}
-
-TEST_F(HttpTest, EncodesThePathAndReusesTheCallersHandle) {
-    CURL* handle = curl_easy_init();
-    ASSERT_NE(handle, nullptr);
-    for (int i = 0; i < 2; ++i) {
-        std::stringstream body;
-        ASSERT_TRUE(
-            httpGet(server_.baseUrl() + "//a b\\file.txt", &appendToStringStream, &body, handle));
-        EXPECT_EQ(body.str(), "0123456789");
-    }
-    curl_easy_cleanup(handle);
-    const auto requests = server_.requests();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].target, "//a%20b/file.txt");
-}
 
 TEST_F(HttpTest, MakesNoRequestForNoRanges) {
     std::stringstream target;
     RangeReceiver receiver(target, {}, nullptr, "a b/file.txt");
-    EXPECT_TRUE(httpGetRanges(server_.baseUrl() + "/a b/file.txt", receiver, nullptr).ok);
+    RangeTransfer transfer(server_.baseUrl() + "/a b/file.txt", receiver, session_);
+    EXPECT_TRUE(run({&transfer}).ok);
+    EXPECT_EQ(transfer.state(), HttpTransfer::State::Done);
     EXPECT_TRUE(server_.requests().empty());
 }
 
-TEST_F(HttpTest, AWholeFileRequestAfterRangesOnTheSameHandleAsksForNoRange) {
-    CURL* handle = curl_easy_init();
-    ASSERT_NE(handle, nullptr);
+TEST_F(HttpTest, AWholeFileRequestAfterRangesOnTheSameConnectionAsksForNoRange) {
     std::stringstream target;
     Piece piece;
     piece.targetOffset = 2;
     piece.length = 3;
     piece.kind = kPieceDownload;
     RangeReceiver receiver(target, {piece}, nullptr, "a b/file.txt");
-    ASSERT_TRUE(httpGetRanges(server_.baseUrl() + "/a b/file.txt", receiver, handle).ok);
-    std::stringstream body;
-    ASSERT_TRUE(httpGet(server_.baseUrl() + "/a b/file.txt", &appendToStringStream, &body, handle));
-    curl_easy_cleanup(handle);
+    RangeTransfer ranges(server_.baseUrl() + "/a b/file.txt", receiver, session_);
+    StringSink whole;
+    DocumentTransfer document(server_.baseUrl() + "//a b\\file.txt", whole, session_);
+    ASSERT_TRUE(run({&ranges, &document}).ok);
 
-    EXPECT_EQ(body.str(), "0123456789");
+    EXPECT_EQ(whole.body, "0123456789");
     const auto requests = server_.requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].range, "bytes=2-4");
     EXPECT_EQ(requests[1].range, "");
+    EXPECT_EQ(requests[1].target, "//a%20b/file.txt");
 }
 
 TEST_F(HttpTest, ADocumentCountsOnlyAsAWholeAnswerWithStatus200) {
-    std::string body;
-    const HttpResult found = fetchDocument(server_.baseUrl() + "/a b/file.txt", body, nullptr);
+    StringSink sink;
+    const HttpResult found = fetch(server_.baseUrl() + "/a b/file.txt", sink);
     EXPECT_TRUE(found.ok) << found.cause;
-    EXPECT_EQ(body, "0123456789");
+    EXPECT_EQ(sink.body, "0123456789");
 
-    const HttpResult missing = fetchDocument(server_.baseUrl() + "/missing.txt", body, nullptr);
+    const HttpResult missing = fetch(server_.baseUrl() + "/missing.txt", sink);
     EXPECT_FALSE(missing.ok);
     EXPECT_EQ(missing.cause, "the server answered status 404");
-    EXPECT_EQ(body, "");  // the error page is not handed on
+    EXPECT_EQ(sink.body, "");  // the error page is not handed on
 }
 
 TEST_F(HttpTest, RefusesSchemesOtherThanHttpAndHttps) {
-    CURL* handle = curl_easy_init();
-    ASSERT_NE(handle, nullptr);
-    HttpSession session;
-    configureHandle(handle, session);
-    std::string body;
-    const HttpResult local = fetchDocument("file://" + root_ / "a b/file.txt", body, handle);
-    curl_easy_cleanup(handle);
+    StringSink sink;
+    const HttpResult local = fetch("file://" + root_ / "a b/file.txt", sink);
     EXPECT_FALSE(local.ok);
     EXPECT_NE(local.cause.find("'file://"), std::string::npos) << local.cause;
     EXPECT_NE(local.cause.find("is not an http or https address"), std::string::npos)
         << local.cause;
-    EXPECT_EQ(body, "");
+    EXPECT_EQ(sink.body, "");
 }
 
 TEST(ByteRate, ReadsPlainNumbersAndKAndMSuffixes) {
@@ -122,9 +136,10 @@ TEST(ByteRate, ReadsPlainNumbersAndKAndMSuffixes) {
 
 TEST_F(HttpTest, ReportsAServerThatCannotBeReached) {
     server_.stop();
-    std::stringstream body;
-    EXPECT_FALSE(
-        httpGet(server_.baseUrl() + "/a b/file.txt", &appendToStringStream, &body, nullptr));
+    StringSink sink;
+    const HttpResult refused = fetch(server_.baseUrl() + "/a b/file.txt", sink);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_FALSE(refused.cause.empty());
 }
 
 }  // namespace

@@ -87,8 +87,12 @@ PreparedFile preparedFile(const TempFolder& root, const std::string& repoPath,
     return file;
 }
 
-// No request is made in these tests: every piece is local, and nothing listens here.
-const std::string kNowhere = "http://127.0.0.1:9";
+// Rebuilds a file whose pieces are all local, as the engine does once its downloads have come.
+void rebuildLocally(const PreparedFile& file, const ProgressCallback& progress = nullptr) {
+    FileRebuild rebuild(file, progress, nullptr);
+    ASSERT_EQ(rebuild.receiver(), nullptr);
+    rebuild.finish();
+}
 
 TEST(PatchFile, RebuildsFromLocalPiecesAloneAndReportsNothingToDownload) {
     const TempFolder root;
@@ -100,7 +104,7 @@ TEST(PatchFile, RebuildsFromLocalPiecesAloneAndReportsNothingToDownload) {
         preparedFile(root, "f.bin", {localPiece(0, 200000, 200000), localPiece(200000, 1000, 0)},
                      test::crcOf(target));
     std::vector<std::pair<unsigned, unsigned>> calls;
-    patchFile(file, kNowhere, nullptr, [&](const std::string&, unsigned written, unsigned total) {
+    rebuildLocally(file, [&](const std::string&, unsigned written, unsigned total) {
         calls.emplace_back(written, total);
     });
     EXPECT_EQ(readFile(root / "f.bin"), target);
@@ -115,8 +119,7 @@ TEST(PatchFile, ALocalCopyThatShrankSincePlanningFailsTheChecksum) {
     const std::string planned = test::randomBytes(5000, 13);
     writeFile(root / "f.bin", planned.substr(0, 3000));
     try {
-        patchFile(preparedFile(root, "f.bin", {localPiece(0, 5000, 0)}, test::crcOf(planned)),
-                  kNowhere, nullptr, nullptr);
+        rebuildLocally(preparedFile(root, "f.bin", {localPiece(0, 5000, 0)}, test::crcOf(planned)));
         FAIL();
     } catch (const PatchException& e) {
         EXPECT_EQ(e.category, 3);
@@ -129,7 +132,7 @@ TEST(PatchFile, ALocalCopyThatShrankSincePlanningFailsTheChecksum) {
 TEST(PatchFile, EmptyTargetGivesAnEmptyFile) {
     const TempFolder root;
     writeFile(root / "f.bin", "old");
-    patchFile(preparedFile(root, "sub/dir/f.bin", {}, 0), kNowhere, nullptr, nullptr);
+    rebuildLocally(preparedFile(root, "sub/dir/f.bin", {}, 0));
     EXPECT_TRUE(PathExists(root / "sub/dir/f.bin"));
     EXPECT_EQ(readFile(root / "sub/dir/f.bin"), "");
 }
@@ -138,8 +141,7 @@ TEST(PatchFile, ChecksumMismatchKeepsTheOldFileAndRemovesTheTemporaryOne) {
     const TempFolder root;
     writeFile(root / "f.bin", "old content");
     try {
-        patchFile(preparedFile(root, "f.bin", {localPiece(0, 3, 0)}, 0xFFFFFFFFu), kNowhere,
-                  nullptr, nullptr);
+        rebuildLocally(preparedFile(root, "f.bin", {localPiece(0, 3, 0)}, 0xFFFFFFFFu));
         FAIL();
     } catch (const PatchException& e) {
         EXPECT_EQ(e.category, 3);
@@ -161,7 +163,7 @@ TEST(PatchFile, RefusesPathsLeavingTheInstallationBeforeWritingAnything) {
         file.file.repoPath = repoPath;
         file.file.localPath = localPathOf(install, repoPath);
         try {
-            patchFile(file, kNowhere, nullptr, nullptr);
+            rebuildLocally(file);
             FAIL() << repoPath;
         } catch (const PatchException& e) {
             EXPECT_EQ(e.category, 0);
@@ -177,7 +179,7 @@ TEST(PatchFile, ReportsATemporaryFileThatCannotBeOpened) {
     const TempFolder root;
     ASSERT_TRUE(MakeDirectory(root / "f.bin.tmp"));
     try {
-        patchFile(preparedFile(root, "f.bin", {}, 0), kNowhere, nullptr, nullptr);
+        rebuildLocally(preparedFile(root, "f.bin", {}, 0));
         FAIL();
     } catch (const PatchException& e) {
         EXPECT_EQ(e.category, 0);
@@ -190,7 +192,7 @@ TEST(PatchFile, NamesAFolderWhereTheFileBelongsAndKeepsIt) {
     const TempFolder root;
     writeFile(root / "f.bin/inside", "a folder stands where the file belongs");
     try {
-        patchFile(preparedFile(root, "f.bin", {}, 0), kNowhere, nullptr, nullptr);
+        rebuildLocally(preparedFile(root, "f.bin", {}, 0));
         FAIL();
     } catch (const PatchException& e) {
         EXPECT_EQ(e.category, 0);
@@ -207,8 +209,7 @@ TEST(PatchFile, ReplacesTheOldFileInOneStep) {
     // A reader that opened the old file keeps reading it: the new file is a new inode put in
     // its place by rename, not the old file truncated or deleted first.
     std::ifstream reader(root / "f.bin", std::ios::binary);
-    patchFile(preparedFile(root, "f.bin", {localPiece(0, 3, 0)}, test::crcOf("old")), kNowhere,
-              nullptr, nullptr);
+    rebuildLocally(preparedFile(root, "f.bin", {localPiece(0, 3, 0)}, test::crcOf("old")));
     std::string seen(4, '\0');
     reader.read(seen.data(), 4);
     EXPECT_EQ(seen, "old!");

@@ -45,8 +45,7 @@ protected:
         server_.start();
         // One answered request shows the server is accepting; stopping it earlier could be
         // missed by its listening thread.
-        std::stringstream ignored;
-        ASSERT_TRUE(httpGet(address(), &appendToStringStream, &ignored, nullptr));
+        ASSERT_NO_THROW(RepoSync(install_.path(), address()).listFiles());
         server_.clearRequests();
     }
 

@@ -29,11 +29,6 @@ std::int64_t WriteTimeSeenBySystem(const std::string& path) {
     return static_cast<std::int64_t>(steps.QuadPart / 10000000ULL) - 11644473600LL;
 }
 
-bool IsReadOnly(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesW(WidenText(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-}
-
 class Files : public ::testing::Test {
 protected:
     test::TempFolder folder_;
@@ -102,38 +97,6 @@ TEST_F(Files, RemovingAFile) {
     EXPECT_EQ(KindOf(At("read-only")), PathKind::Missing);
     ASSERT_TRUE(MakeDirectory(At("folder")));
     EXPECT_FALSE(RemoveFile(At("folder")));
-}
-
-TEST_F(Files, ReplacingAFileInOneStep) {
-    test::WriteFile(At("new"), "new");
-    test::WriteFile(At("old"), "old");
-    ASSERT_TRUE(ReplaceFileByRename(At("new"), At("old")));
-    EXPECT_EQ(test::ReadFile(At("old")), "new");
-    EXPECT_EQ(KindOf(At("new")), PathKind::Missing);
-
-    // A read-only target is replaced and stays read-only.
-    test::WriteFile(At("newer"), "newer");
-    ::SetFileAttributesW(WidenText(At("old")).c_str(), FILE_ATTRIBUTE_READONLY);
-    ASSERT_TRUE(ReplaceFileByRename(At("newer"), At("old")));
-    EXPECT_EQ(test::ReadFile(At("old")), "newer");
-    EXPECT_TRUE(IsReadOnly(At("old")));
-    ::SetFileAttributesW(WidenText(At("old")).c_str(), FILE_ATTRIBUTE_NORMAL);
-
-    EXPECT_FALSE(ReplaceFileByRename(At("missing"), At("old")));
-    EXPECT_EQ(test::ReadFile(At("old")), "newer");
-}
-
-TEST_F(Files, AnOpenTargetIsNotReplacedAndStaysWhole) {
-    test::WriteFile(At("running.exe"), "in use");
-    test::WriteFile(At("update"), "update");
-    // Open as a running program's file is: no sharing of deletion.
-    const HANDLE open = ::CreateFileW(WidenText(At("running.exe")).c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(open, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(ReplaceFileByRename(At("update"), At("running.exe")));
-    ::CloseHandle(open);
-    EXPECT_EQ(test::ReadFile(At("running.exe")), "in use");
-    EXPECT_EQ(test::ReadFile(At("update")), "update");
 }
 
 TEST_F(Files, ANewFileIsWrittenReadBackTimedAndMovedOver) {

@@ -34,7 +34,7 @@ public:
         list.Add(profile);
         profile.Name = "Baustelle";
         list.Add(profile);
-        list.Save();
+        EXPECT_TRUE(list.Save()) << list.LastSaveError();
         LauncherDialogConfig config;
         config.profilesFolder = temp_.path();
         config.platform = &platform_;

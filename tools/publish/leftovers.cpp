@@ -1,5 +1,6 @@
 #include "tools/publish/leftovers.h"
 
+#include "sync/repository_layout.h"
 #include "system/new_file.h"
 #include "system/text_encoding.h"
 
@@ -26,12 +27,12 @@ std::vector<std::string> RemoveLeftovers(const fs::path& repo,
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(repo, error)) {
         const std::string name = Utf8FromPath(entry.path().filename());
-        if (NewFile::TargetOfBesideName(name) == "filelist.php" && entry.is_regular_file(error) &&
+        if (NewFile::TargetOfBesideName(name) == kFileListPath && entry.is_regular_file(error) &&
             fs::remove(entry.path(), error)) {
             removed.push_back(name);
         }
     }
-    const fs::path transfer = repo / "transfer";
+    const fs::path transfer = repo / kTransferFolder;
     std::vector<fs::path> found;
     fs::recursive_directory_iterator it(transfer, error);
     for (const fs::recursive_directory_iterator end; !error && it != end; it.increment(error)) {
@@ -45,7 +46,7 @@ std::vector<std::string> RemoveLeftovers(const fs::path& repo,
         if (!fs::remove(leftover, error)) {
             continue;
         }
-        removed.push_back("transfer/" + RepoPathOf(leftover, transfer));
+        removed.push_back(transferPathOf(RepoPathOf(leftover, transfer)));
         // A folder made for a new file whose copy never came is left empty.
         for (fs::path folder = leftover.parent_path();
              folder != transfer && folder.has_relative_path() && fs::is_empty(folder, error) &&

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "sync/chunk_index.h"
+#include "sync/repository_layout.h"
 
 namespace veldmoor {
 namespace {
@@ -104,7 +105,7 @@ std::vector<std::string> CollidingPaths(const std::vector<std::string>& sortedPa
         }
     }
     const std::set<std::string> all(sortedPaths.begin(), sortedPaths.end());
-    const std::string index = ".chunks";
+    const std::string index = kChunkIndexSuffix;
     for (const auto& path : sortedPaths) {
         if (path.ends_with(index) && all.count(path.substr(0, path.size() - index.size())) != 0) {
             problems.push_back("'" + path + "' collides with the chunk index of '" +

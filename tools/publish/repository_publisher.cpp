@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "sync/file_list.h"
+#include "sync/repository_layout.h"
 #include "system/file_time.h"
 #include "system/folder_lock.h"
 #include "system/text_encoding.h"
@@ -239,7 +240,7 @@ void RemoveCopy(const fs::path& transfer, const std::string& repoPath) {
     std::error_code error;
     const fs::path copy = transfer / PathFromUtf8(repoPath);
     fs::remove(copy, error);
-    fs::remove(PathFromUtf8(Utf8FromPath(copy) + ".chunks"), error);
+    fs::remove(PathFromUtf8(Utf8FromPath(copy) + kChunkIndexSuffix), error);
     RemoveEmptyFolders(copy.parent_path(), transfer);
 }
 
@@ -336,8 +337,8 @@ std::string StateAfterStop(const PublishSummary& done, std::size_t toRemove) {
 void PublishFiles(const PublishOptions& options, const std::vector<SourceFile>& files,
                   const fs::path& repo, PublishSummary& summary, std::size_t& toRemove) {
     std::error_code error;
-    const fs::path transfer = repo / "transfer";
-    const fs::path fileListPath = repo / "filelist.php";
+    const fs::path transfer = repo / kTransferFolder;
+    const fs::path fileListPath = repo / kFileListPath;
     const std::int64_t listWriteTime = LastWriteTime(Utf8FromPath(fileListPath));
     std::map<std::string, std::int64_t> listed;
     for (const auto& entry : ReadFileList(Utf8FromPath(fileListPath))) {
@@ -365,7 +366,7 @@ void PublishFiles(const PublishOptions& options, const std::vector<SourceFile>& 
         ThrowIfStopped(options.stopRequested);
         const fs::path copy = transfer / PathFromUtf8(file.repoPath);
         const std::string copyPath = Utf8FromPath(copy);
-        const std::string indexPath = copyPath + ".chunks";
+        const std::string indexPath = copyPath + kChunkIndexSuffix;
         const std::uint32_t blockSize = BlockSizeOf(options, file.size);
         const auto old = listed.find(file.repoPath);
         const bool wasListed = old != listed.end();
@@ -496,7 +497,7 @@ PublishSummary PublishRepository(const PublishOptions& options) {
         throw PublishStopped(StateAfterStop(PublishSummary(), 0));
     }
 
-    const fs::path transfer = repo / "transfer";
+    const fs::path transfer = repo / kTransferFolder;
     fs::create_directories(transfer, error);
     if (error) {
         throw std::runtime_error("cannot create '" + Utf8FromPath(transfer) +

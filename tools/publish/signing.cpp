@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "sync/patch_exception.h"
+#include "sync/repository_layout.h"
 #include "system/new_file.h"
 #include "system/text_encoding.h"
 #include "tools/publish/atomic_output.h"
@@ -317,7 +318,7 @@ RepositorySigner::RepositorySigner(const SigningRequest& request, const std::str
                                  " signing keys; give that many distinct --key files");
     }
 
-    const fs::path rootFolder = repo / "signed" / "root";
+    const fs::path rootFolder = repo / PathFromUtf8(kSignedRootFolder);
     const std::uint64_t newest = NewestRootIn(rootFolder);
     const std::string newestPath = Utf8FromPath(rootFolder / (std::to_string(newest) + ".root"));
     if (newest > root_.version) {

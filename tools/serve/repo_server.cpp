@@ -16,6 +16,7 @@
 #include <thread>
 #include <utility>
 
+#include "sync/repository_layout.h"
 #include "system/text_encoding.h"
 #include "tools/serve/byte_ranges.h"
 
@@ -168,7 +169,7 @@ bool EndsWith(const std::string& text, std::string_view suffix) {
 // The file list is plain text; other pages (the launcher's news page is html/launcher.php)
 // are HTML so that the window's web view renders them.
 std::string ContentTypeFor(const std::string& path) {
-    if (EndsWith(path, "/filelist.php") || path == "filelist.php") {
+    if (EndsWith(path, std::string("/") + kFileListPath) || path == kFileListPath) {
         return "text/plain; charset=utf-8";
     }
     if (EndsWith(path, ".php") || EndsWith(path, ".html") || EndsWith(path, ".htm")) {

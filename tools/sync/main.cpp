@@ -18,7 +18,6 @@
 #include "sync/repo_sync.h"
 #include "sync/resume_data.h"
 #include "sync/signed_metadata.h"
-#include "sync/transfer_pool.h"
 #include "system/command_line.h"
 #include "system/file_ops.h"
 #include "system/folders.h"
@@ -180,7 +179,7 @@ bool ParseConnections(const std::string& text, std::size_t& connections) {
         return false;
     }
     const auto count = static_cast<std::size_t>(std::stoul(text));
-    if (count < 1 || count > veldmoor::TransferPool::kMaxConnections) {
+    if (count < 1 || count > veldmoor::kMaxHttpConnections) {
         return false;
     }
     connections = count;
@@ -331,7 +330,7 @@ static int RunSync(int argc, char** argv) {
             }
             if (!ParseConnections(count, args.http.connections)) {
                 std::cerr << "veldmoor-sync: --connections needs a number from 1 to "
-                          << veldmoor::TransferPool::kMaxConnections << ", not '" << count << "'\n";
+                          << veldmoor::kMaxHttpConnections << ", not '" << count << "'\n";
                 return 2;
             }
         } else if (arg == "--ca-file" || arg.starts_with("--ca-file=")) {
