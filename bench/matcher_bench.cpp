@@ -1,9 +1,12 @@
 // The matcher's scan in bytes per second against an index of 130000 chunks of 4 KiB, for a
 // local copy that shares nothing with the target (64 MiB) and for one that is the target
-// (508 MiB), next to the plain implementation that looks every byte's weak checksum up in a
-// std::unordered_map (tests/matcher/reference_matcher.cpp).
+// (508 MiB), on each scan path the processor runs, next to the plain implementation that looks
+// every byte's weak checksum up in a std::unordered_map (tests/matcher/reference_matcher.cpp).
+// The limits beside them: the scan alone over the unrelated bytes in memory (rolling and
+// filtering, no reads, no matcher), and the weak checksum rolled one byte at a time with
+// nothing else (what a plain scan can never beat).
 //
-//   cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
+//   cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELDMOOR_BUILD_BENCH=ON
 //   cmake --build build/release --target matcher_bench
 //   build/release/bench/matcher_bench | grep -v '^Buckets'
 //
@@ -22,7 +25,9 @@
 
 #include "reference_matcher.h"
 #include "sync/block_matcher.h"
+#include "sync/candidate_table.h"
 #include "sync/weak_checksum.h"
+#include "sync/window_scan.h"
 
 namespace veldmoor {
 namespace {
@@ -96,16 +101,76 @@ void report(benchmark::State& state, const std::string& local) {
     state.counters["MB_per_s"] = benchmark::Counter(bytes / 1e6, benchmark::Counter::kIsRate);
 }
 
-void scanWithMatcher(benchmark::State& state, const std::string& local, std::size_t expectFound) {
+void scanWithMatcher(benchmark::State& state, const std::string& local, std::size_t expectFound,
+                     ScanPath path) {
+    if (!scanPathRuns(path)) {
+        state.SkipWithError("this processor cannot run the scan path");
+        return;
+    }
     const std::vector<Piece>& entries = corpus().entries();
+    MatcherOptions options;
+    options.scanPath = path;
     for (auto _ : state) {
-        const BlockPlan plan = buildBlockPlan(local, entries, 0);
+        std::ifstream in(local, std::ios::binary);
+        const BlockPlan plan = buildBlockPlan(in, entries, 0, options);
         if (plan.pieces.size() != expectFound) {
             state.SkipWithError("the matcher found an unexpected number of pieces");
         }
         benchmark::DoNotOptimize(plan.pieces.data());
     }
     report(state, local);
+}
+
+std::vector<unsigned char> readWhole(const std::string& path) {
+    std::vector<unsigned char> bytes(sizeOf(path));
+    std::ifstream in(path, std::ios::binary);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
+}
+
+// The scan's inner loop alone over the unrelated copy in memory: every window rolled and
+// tested against the filter; the few that pass are passed over.
+void scanInMemory(benchmark::State& state, ScanPath path) {
+    if (!scanPathRuns(path)) {
+        state.SkipWithError("this processor cannot run the scan path");
+        return;
+    }
+    static const std::vector<unsigned char> bytes = readWhole(corpus().unrelatedPath());
+    const CandidateTable table(corpus().entries());
+    const WindowScanner scanner(path, kBlockSize, table.filter());
+    const std::size_t last = bytes.size() - kBlockSize;
+    for (auto _ : state) {
+        std::uint32_t weak = scanner.checksumOf(bytes.data());
+        std::size_t candidates = 0;
+        for (std::size_t s = 0;;) {
+            const ScanStop stop = scanner.toCandidate(bytes.data(), s, last, weak);
+            candidates += stop.candidate ? 1 : 0;
+            if (stop.start == last) {
+                break;
+            }
+            WeakChecksum sum = WeakChecksum::fromValue(weak, kBlockSize);
+            sum.roll(bytes[stop.start], bytes[stop.start + kBlockSize]);
+            weak = sum.value();
+            s = stop.start + 1;
+        }
+        benchmark::DoNotOptimize(candidates);
+    }
+    const double scanned = static_cast<double>(state.iterations()) * bytes.size();
+    state.counters["MB_per_s"] = benchmark::Counter(scanned / 1e6, benchmark::Counter::kIsRate);
+}
+
+// The weak checksum rolled over the same bytes one at a time, nothing else.
+void RollingSumAlone(benchmark::State& state) {
+    static const std::vector<unsigned char> bytes = readWhole(corpus().unrelatedPath());
+    for (auto _ : state) {
+        WeakChecksum sum = WeakChecksum::over(bytes.data(), kBlockSize);
+        for (std::size_t s = 0; s + kBlockSize < bytes.size(); ++s) {
+            sum.roll(bytes[s], bytes[s + kBlockSize]);
+        }
+        benchmark::DoNotOptimize(sum.value());
+    }
+    const double scanned = static_cast<double>(state.iterations()) * bytes.size();
+    state.counters["MB_per_s"] = benchmark::Counter(scanned / 1e6, benchmark::Counter::kIsRate);
 }
 
 void scanWithReference(benchmark::State& state, const std::string& local, std::size_t expectFound) {
@@ -121,23 +186,36 @@ void scanWithReference(benchmark::State& state, const std::string& local, std::s
     report(state, local);
 }
 
-void NothingMatches_Matcher(benchmark::State& state) {
-    scanWithMatcher(state, corpus().unrelatedPath(), 0);
+void NothingMatches_Matcher(benchmark::State& state, ScanPath path) {
+    scanWithMatcher(state, corpus().unrelatedPath(), 0, path);
 }
 void NothingMatches_Reference(benchmark::State& state) {
     scanWithReference(state, corpus().unrelatedPath(), 0);
 }
-void EverythingMatches_Matcher(benchmark::State& state) {
-    scanWithMatcher(state, corpus().targetPath(), kChunks);
+void EverythingMatches_Matcher(benchmark::State& state, ScanPath path) {
+    scanWithMatcher(state, corpus().targetPath(), kChunks, path);
 }
 void EverythingMatches_Reference(benchmark::State& state) {
     scanWithReference(state, corpus().targetPath(), kChunks);
 }
 
-BENCHMARK(NothingMatches_Matcher)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK_CAPTURE(NothingMatches_Matcher, plain, ScanPath::plain)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(NothingMatches_Matcher, avx2, ScanPath::avx2)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
 BENCHMARK(NothingMatches_Reference)->Unit(benchmark::kMillisecond)->Iterations(2);
-BENCHMARK(EverythingMatches_Matcher)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+BENCHMARK_CAPTURE(EverythingMatches_Matcher, plain, ScanPath::plain)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3.0);
+BENCHMARK_CAPTURE(EverythingMatches_Matcher, avx2, ScanPath::avx2)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3.0);
 BENCHMARK(EverythingMatches_Reference)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(scanInMemory, plain, ScanPath::plain)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(scanInMemory, avx2, ScanPath::avx2)->Unit(benchmark::kMillisecond);
+BENCHMARK(RollingSumAlone)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace veldmoor

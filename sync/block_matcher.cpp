@@ -11,54 +11,12 @@
 
 #include "sync/candidate_table.h"
 #include "sync/weak_checksum.h"
+#include "sync/window_scan.h"
 #include "system/text_encoding.h"
 
 namespace veldmoor {
 
 namespace {
-
-struct ScanStop {
-    std::size_t start;  // window start in the buffer
-    bool candidate;     // its weak checksum passed the filter
-};
-
-// (L * x) << 16 for every byte value x: the part of the weak checksum's b that a byte
-// leaving a window of L bytes takes with it, already in b's place.
-using LeavingTerms = std::array<std::uint32_t, 256>;
-
-LeavingTerms leavingTermsFor(std::uint32_t windowLength) {
-    LeavingTerms terms{};
-    for (std::uint32_t x = 0; x < terms.size(); ++x) {
-        terms[x] = (windowLength * x) << 16;
-    }
-    return terms;
-}
-
-// The hot loop: rolls the window from `s` towards `last` and stops at the first window whose
-// weak checksum passes the filter, or at `last`; `weak` follows the window it stops at.
-// The checksum is rolled in its final layout, b in the high half and a in the low one, so
-// that a window costs a few additions, one table read and one filter test.
-ScanStop scanToCandidate(const unsigned char* data, std::size_t s, std::size_t last,
-                         std::uint32_t windowLength, std::uint32_t& weak, WeakFilter filter,
-                         const LeavingTerms& leaving) {
-    std::uint32_t a = weak & 0xFFFFu;          // wraps modulo 2^32; only the low half counts
-    std::uint32_t bHigh = weak & 0xFFFF0000u;  // b << 16, exact modulo 2^32
-    for (;;) {
-        const std::uint32_t value = bHigh | (a & 0xFFFFu);
-        if (filter.mayContain(value)) {
-            weak = value;
-            return ScanStop{s, true};
-        }
-        if (s == last) {
-            weak = value;
-            return ScanStop{s, false};
-        }
-        const unsigned char out = data[s];
-        a += static_cast<std::uint32_t>(data[s + windowLength]) - out;
-        bHigh += (a << 16) - leaving[out];
-        ++s;
-    }
-}
 
 // One matching pass: windows of `windowLength` bytes from local offset `start` to the end of
 // the local copy, claiming entries of `entries` and appending the local pieces to `found`.
@@ -69,6 +27,7 @@ public:
               const MatcherOptions& options)
         : readBlock_(std::max<std::size_t>(options.readBlock, 1)),
           searchLimit_(options.searchLimit),
+          scanPath_(options.scanPath),
           local_(local),
           start_(start),
           windowLength_(windowLength),
@@ -97,8 +56,7 @@ public:
                     static_cast<int>(table.bucketCount()), static_cast<int>(entries_.size()),
                     sum.value());
 
-        const WeakFilter filter = table.filter();
-        const LeavingTerms leaving = leavingTermsFor(windowLength_);
+        const WindowScanner scanner(scanPath_, windowLength_, table.filter());
         std::size_t s = 0;  // start of the current window in buffer_
         for (;;) {
             const unsigned char* const data = buffer_.data();
@@ -106,8 +64,7 @@ public:
             bool matched = false;
             for (;;) {
                 std::uint32_t weak = sum.value();
-                const ScanStop stop =
-                    scanToCandidate(data, s, last, windowLength_, weak, filter, leaving);
+                const ScanStop stop = scanner.toCandidate(data, s, last, weak);
                 sum = WeakChecksum::fromValue(weak, windowLength_);
                 s = stop.start;
                 if (stop.candidate && checkWindow(table, s, weak)) {
@@ -135,7 +92,8 @@ public:
                         return;
                     }
                 }
-                sum = WeakChecksum::over(buffer_.data() + s, windowLength_);
+                sum =
+                    WeakChecksum::fromValue(scanner.checksumOf(buffer_.data() + s), windowLength_);
                 continue;
             }
 
@@ -218,6 +176,7 @@ private:
 
     std::size_t readBlock_;
     std::uint64_t searchLimit_;
+    ScanPath scanPath_;
     std::istream& local_;
     std::uint64_t start_;
     std::uint32_t windowLength_;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "sync/chunk_index.h"
+#include "sync/window_scan.h"
 
 namespace veldmoor {
 
@@ -27,6 +28,8 @@ struct MatcherOptions {
     // Only this many bytes at the start of the local copy are searched: a piece's source
     // offset is 32-bit, and a match found further on would copy the wrong bytes.
     std::uint64_t searchLimit = std::uint64_t{1} << 32;
+    // How the windows are rolled and filtered; the plan does not depend on it.
+    ScanPath scanPath = fastestScanPath();
 };
 
 // buildBlockPlan over an open stream; it is seeked and read in large blocks. Used by the path

@@ -35,16 +35,22 @@ public:
         return (words_[hash >> shift_] & mask) == mask;
     }
 
-    static std::uint64_t hashOf(std::uint32_t weak) { return weak * 0x9E3779B97F4A7C15ull; }
+    static constexpr std::uint64_t kHashFactor = 0x9E3779B97F4A7C15ull;
+    static constexpr unsigned kMaskIndexShift = 24;
+    static std::uint64_t hashOf(std::uint32_t weak) { return weak * kHashFactor; }
     // The bits a checksum sets in its word, chosen by hash bits that the word index leaves.
     static std::uint64_t maskOf(std::uint64_t hash) { return masks()[maskIndexOf(hash)]; }
-
-private:
     static std::size_t maskIndexOf(std::uint64_t hash) {
-        return (hash >> 24) & ((std::size_t{1} << kMaskBits) - 1);
+        return (hash >> kMaskIndexShift) & ((std::size_t{1} << kMaskBits) - 1);
     }
+
+    // The parts, for a scan that tests several checksums at once: a checksum's word is
+    // words()[hashOf(weak) >> shift()], its bits masks()[maskIndexOf(hash)].
+    const std::uint64_t* words() const { return words_; }
+    std::uint32_t shift() const { return shift_; }
     static const std::uint64_t* masks();
 
+private:
     const std::uint64_t* words_;
     const std::uint64_t* masks_;
     std::uint32_t shift_;  // 64 - log2(words)

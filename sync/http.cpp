@@ -149,6 +149,9 @@ HttpSettings HttpSettings::fromEnvironment() {
         environmentNumber("VELDMOOR_RETRY_PAUSE_MS", settings.firstRetryPauseMs);
     settings.connections = static_cast<std::size_t>(std::max(
         1L, environmentNumber("VELDMOOR_CONNECTIONS", static_cast<long>(settings.connections))));
+    settings.http1Connections = static_cast<std::size_t>(
+        std::max(1L, environmentNumber("VELDMOOR_HTTP1_CONNECTIONS",
+                                       static_cast<long>(settings.http1Connections))));
     if (const char* caFile = std::getenv("VELDMOOR_CA_FILE"); caFile != nullptr) {
         settings.caFile = caFile;
     }

@@ -48,6 +48,12 @@ struct HttpSettings {
     // Connections to the server. Over HTTP/1.1 each carries one request at a time; a server
     // that multiplexes (HTTP/2) gets several streams on each (TransferPool).
     std::size_t connections = 6;
+    // Connections a server that answers over HTTP/1.1 gets at most (never fewer than
+    // `connections`): there each connection carries one request a round trip, so once the
+    // first answer shows HTTP/1.1 the pool opens up to this many, and halves them again (not
+    // below `connections`) whenever the server refuses a connection, answers 429 or 503, or
+    // times out (TransferPool).
+    std::size_t http1Connections = 32;
     // Certificates to trust for https in place of the system's (a PEM file), for a world with
     // its own certificate authority; empty: the system's. Verification is never turned off.
     std::string caFile;
@@ -63,7 +69,7 @@ struct HttpSettings {
     // The defaults, with what the environment sets: VELDMOOR_LIMIT_RATE (bytes a second, with
     // an optional k or M suffix), VELDMOOR_CONNECT_TIMEOUT, VELDMOOR_STALL_SECONDS and
     // VELDMOOR_PROGRESS_SECONDS (seconds), VELDMOOR_RETRY_PAUSE_MS, VELDMOOR_CONNECTIONS,
-    // VELDMOOR_CA_FILE.
+    // VELDMOOR_HTTP1_CONNECTIONS, VELDMOOR_CA_FILE.
     static HttpSettings fromEnvironment();
 };
 

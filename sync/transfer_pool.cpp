@@ -11,17 +11,15 @@ TransferPool::TransferPool(HttpSession& session) : session_(session), multi_(cur
                        ? 1
                        : std::clamp<std::size_t>(session.settings.connections, 1, kMaxConnections);
     slots_.resize(connections_);
+    limit_ = connections_;
     for (Slot& slot : slots_) {
         slot.pool = this;
     }
     if (multi_ != nullptr) {
-        const auto limit = static_cast<long>(connections_);
         // Streams share a connection where the server offers HTTP/2; otherwise each request
         // needs a connection of its own, and they are kept open for the next.
         curl_multi_setopt(multi_, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
-        curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, limit);
-        curl_multi_setopt(multi_, CURLMOPT_MAX_TOTAL_CONNECTIONS, limit);
-        curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, limit);
+        setConnectionLimit(connections_);
         // Spreads the streams over the connections rather than crowding one: each connection
         // brings its own congestion window.
 #if LIBCURL_VERSION_NUM >= 0x074300
@@ -43,6 +41,13 @@ TransferPool::~TransferPool() {
     if (multi_ != nullptr) {
         curl_multi_cleanup(multi_);
     }
+}
+
+void TransferPool::setConnectionLimit(std::size_t connections) {
+    const auto limit = static_cast<long>(connections);
+    curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, limit);
+    curl_multi_setopt(multi_, CURLMOPT_MAX_TOTAL_CONNECTIONS, limit);
+    curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, limit);
 }
 
 void TransferPool::start(HttpTransfer& transfer) {
@@ -93,7 +98,12 @@ int TransferPool::onProgress(void* slot, curl_off_t /*dlTotal*/, curl_off_t dlNo
 
 void TransferPool::dispatch() {
     const auto now = Clock::now();
+    auto inFlight = static_cast<std::size_t>(std::count_if(
+        slots_.begin(), slots_.end(), [](const Slot& s) { return s.transfer != nullptr; }));
     for (Slot& slot : slots_) {
+        if (inFlight >= limit_) {
+            break;
+        }
         if (slot.transfer != nullptr) {
             continue;
         }
@@ -130,15 +140,14 @@ void TransferPool::dispatch() {
         transfer->setState(HttpTransfer::State::Running);
         slot.transfer = transfer;
         curl_multi_add_handle(multi_, slot.handle);
+        ++inFlight;
     }
-    const auto inFlight = static_cast<std::size_t>(std::count_if(
-        slots_.begin(), slots_.end(), [](const Slot& s) { return s.transfer != nullptr; }));
     peakInFlight_ = std::max(peakInFlight_, inFlight);
 }
 
-void TransferPool::growIfMultiplexed(CURL* handle) {
+void TransferPool::growForServer(CURL* handle) {
     // A capped run keeps its one request: libcurl caps each transfer, not the run.
-    if (multiplexed_ || session_.settings.maxReceiveBytesPerSecond > 0) {
+    if (multiplexed_ || grownForHttp1_ || session_.settings.maxReceiveBytesPerSecond > 0) {
         return;
     }
     long version = 0;
@@ -147,13 +156,34 @@ void TransferPool::growIfMultiplexed(CURL* handle) {
 #if LIBCURL_VERSION_NUM >= 0x074200
     multiplexes = multiplexes || version == CURL_HTTP_VERSION_3;
 #endif
-    if (!multiplexes) {
+    std::size_t handles = 0;
+    if (multiplexes) {
+        multiplexed_ = true;
+        handles = std::min(connections_ * kStreamsPerConnection, kMaxInFlight);
+    } else if (version == CURL_HTTP_VERSION_1_1 || version == CURL_HTTP_VERSION_1_0) {
+        grownForHttp1_ = true;
+        handles = std::clamp<std::size_t>(session_.settings.http1Connections, connections_,
+                                          kMaxConnections);
+        setConnectionLimit(handles);
+    }
+    while (slots_.size() < handles) {
+        slots_.emplace_back().pool = this;
+    }
+    limit_ = std::max(limit_, handles);
+}
+
+void TransferPool::backOffIfRefused(CURL* handle, CURLcode code) {
+    if (!grownForHttp1_ || limit_ <= connections_) {
         return;
     }
-    multiplexed_ = true;
-    const std::size_t streams = std::min(connections_ * kStreamsPerConnection, kMaxInFlight);
-    while (slots_.size() < streams) {
-        slots_.emplace_back().pool = this;
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    const bool refused = code == CURLE_COULDNT_CONNECT || code == CURLE_OPERATION_TIMEDOUT ||
+                         code == CURLE_GOT_NOTHING || code == CURLE_SEND_ERROR ||
+                         code == CURLE_RECV_ERROR || status == 429 || status == 503;
+    if (refused) {
+        limit_ = std::max(connections_, limit_ / 2);
+        setConnectionLimit(limit_);
     }
 }
 
@@ -167,8 +197,9 @@ void TransferPool::collect() {
         const CURLcode code = message->data.result;
         curl_multi_remove_handle(multi_, handle);
         if (code == CURLE_OK) {
-            growIfMultiplexed(handle);
+            growForServer(handle);
         }
+        backOffIfRefused(handle, code);
         const auto slot = std::find_if(slots_.begin(), slots_.end(),
                                        [&](const Slot& s) { return s.handle == handle; });
         if (slot == slots_.end() || slot->transfer == nullptr) {
@@ -198,8 +229,9 @@ void TransferPool::collect() {
 }
 
 bool TransferPool::hasFreeSlot() const {
-    return std::any_of(slots_.begin(), slots_.end(),
-                       [](const Slot& s) { return s.transfer == nullptr; });
+    return static_cast<std::size_t>(std::count_if(slots_.begin(), slots_.end(), [](const Slot& s) {
+               return s.transfer != nullptr;
+           })) < limit_;
 }
 
 bool TransferPool::idle() const {

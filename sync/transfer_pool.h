@@ -1,10 +1,12 @@
-// Several request sequences on the wire at once, through libcurl's multi interface: a fixed
-// number of handles, each serving one transfer's request at a time, over at most the session's
+// Several request sequences on the wire at once, through libcurl's multi interface: a number
+// of handles, each serving one transfer's request at a time, over at most the session's
 // connections, kept open between requests. Against an HTTP/1.1 server each connection carries
-// one request, so there are as many handles as connections; once a server is seen to multiplex
-// (HTTP/2), each connection carries up to kStreamsPerConnection requests at once. The pool runs on
-// its caller's thread and only while the caller asks it to (run), so a stop is noticed within one
-// short wait.
+// one request, so there are as many handles as connections, and once the first answer shows
+// HTTP/1.1 the pool grows to the session's http1Connections, backing off by half (down to the
+// connections it began with) when the server refuses or times out; once a server is seen to
+// multiplex (HTTP/2), each connection carries up to kStreamsPerConnection requests at once. The
+// pool runs on its caller's thread and only while the caller asks it to (run), so a stop is noticed
+// within one short wait.
 #pragma once
 
 #include <curl/curl.h>
@@ -52,9 +54,9 @@ public:
     bool run(const std::function<bool()>& until);
     // Transfers that have ended (done or failed) since the pool began.
     std::size_t endedCount() const { return ended_; }
-    // Requests that may be on the wire at once now: the connections, or more streams once the
-    // server multiplexes.
-    std::size_t capacity() const { return slots_.size(); }
+    // Requests that may be on the wire at once now: the connections, more of them over
+    // HTTP/1.1, or more streams once the server multiplexes.
+    std::size_t capacity() const { return limit_; }
     // The most requests that were on the wire at once.
     std::size_t peakInFlight() const { return peakInFlight_; }
 
@@ -75,15 +77,22 @@ private:
     void collect();
     bool hasFreeSlot() const;
     bool idle() const;
-    // Adds handles for the streams a multiplexing server offers, once `handle` shows one.
-    void growIfMultiplexed(CURL* handle);
+    // Adds handles for the streams a multiplexing server offers, once `handle` shows one, or
+    // for the further connections an HTTP/1.1 server gets.
+    void growForServer(CURL* handle);
+    // Halves the connections an HTTP/1.1 server gets after the request on `handle` ended with
+    // `code`, when that shows the server refusing or slowing.
+    void backOffIfRefused(CURL* handle, CURLcode code);
+    void setConnectionLimit(std::size_t connections);
 
     HttpSession& session_;
     CURLM* multi_ = nullptr;
     // A deque: libcurl holds pointers to slots, which must stay put when the pool grows.
     std::deque<Slot> slots_;
     std::size_t connections_ = 1;
+    std::size_t limit_ = 1;  // requests on the wire at once, at most slots_.size()
     bool multiplexed_ = false;
+    bool grownForHttp1_ = false;
     std::size_t peakInFlight_ = 0;
     struct Queued {
         Clock::time_point due;  // the end of its pause before a retry

@@ -44,6 +44,9 @@ protected:
         settings.firstRetryPauseMs = 5;
         settings.stallSeconds = 1;
         settings.progressSeconds = 15;
+        // The requests counted below are those of six connections; more of them on the wire
+        // at once would each be refused before the first refusal is seen.
+        settings.http1Connections = settings.connections;
         return settings;
     }
 

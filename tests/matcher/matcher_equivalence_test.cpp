@@ -1,9 +1,11 @@
-// The matcher reads in large blocks, filters weak checksums through a bit table and claims
-// groups of equal chunks at once; none of that may change the plan. These tests compare it
-// with the plain reference implementation on many random local copies and targets.
+// The matcher reads in large blocks, filters weak checksums through a bit table, claims
+// groups of equal chunks at once and scans on the plain path or the AVX2 one; none of that may
+// change the plan. These tests compare it with the plain reference implementation on many
+// random local copies and targets, on every scan path.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <random>
 #include <sstream>
 
@@ -145,10 +147,12 @@ struct Observed {
     std::vector<std::string> lines;
 };
 
-Observed runMatcher(const Bytes& local, const std::vector<Piece>& entries, std::size_t readBlock) {
+Observed runMatcher(const Bytes& local, const std::vector<Piece>& entries, std::size_t readBlock,
+                    ScanPath path) {
     std::istringstream stream(testing::asString(local));
     MatcherOptions options;
     options.readBlock = readBlock;
+    options.scanPath = path;
     ::testing::internal::CaptureStdout();
     Observed observed;
     observed.plan = buildBlockPlan(stream, entries, 0, options);
@@ -188,7 +192,17 @@ void expectPlanRebuildsTarget(const Case& c, BlockPlan plan) {
     ASSERT_EQ(covered, c.target.size());
 }
 
-TEST(MatcherEquivalence, RandomCasesGiveTheReferencePlan) {
+// Every scan path this processor runs; one the processor lacks is reported as skipped.
+class MatcherEquivalence : public ::testing::TestWithParam<ScanPath> {
+protected:
+    void SetUp() override {
+        if (!scanPathRuns(GetParam())) {
+            GTEST_SKIP() << "this processor cannot run the scan path";
+        }
+    }
+};
+
+TEST_P(MatcherEquivalence, RandomCasesGiveTheReferencePlan) {
     CaseMaker maker(20261207);
     const std::size_t readBlocks[] = {1, 2, 3, 7, 64, 1000, std::size_t{1} << 20};
     for (int round = 0; round < 6000; ++round) {
@@ -198,7 +212,7 @@ TEST(MatcherEquivalence, RandomCasesGiveTheReferencePlan) {
         const reference::ReferencePlan expected =
             reference::buildBlockPlan(referenceStream, entries);
         const std::size_t readBlock = readBlocks[round % std::size(readBlocks)];
-        const Observed observed = runMatcher(c.local, entries, readBlock);
+        const Observed observed = runMatcher(c.local, entries, readBlock, GetParam());
 
         SCOPED_TRACE(::testing::Message()
                      << "round " << round << ": " << c.description << ", block " << c.blockSize
@@ -210,7 +224,7 @@ TEST(MatcherEquivalence, RandomCasesGiveTheReferencePlan) {
     }
 }
 
-TEST(MatcherEquivalence, LargeFilesAcrossManyReadsGiveTheReferencePlan) {
+TEST_P(MatcherEquivalence, LargeFilesAcrossManyReadsGiveTheReferencePlan) {
     // Megabytes of data so that the default 1 MiB reads and the refills between them are
     // crossed many times, with block sizes that do not divide the read size.
     std::mt19937 random(77);
@@ -238,14 +252,23 @@ TEST(MatcherEquivalence, LargeFilesAcrossManyReadsGiveTheReferencePlan) {
             reference::buildBlockPlan(referenceStream, entries);
 
         const std::string path = folder.write("large.bin", local);
+        std::ifstream stream(path, std::ios::binary);
+        MatcherOptions options;
+        options.scanPath = GetParam();
         ::testing::internal::CaptureStdout();
-        const BlockPlan plan = buildBlockPlan(path, entries, 0);
+        const BlockPlan plan = buildBlockPlan(stream, entries, 0, options);
         ::testing::internal::GetCapturedStdout();
         ASSERT_EQ(plan.pieces, expected.pieces) << "block " << blockSize;
         ASSERT_GT(plan.pieces.size(), entries.size() / 2);
         expectPlanRebuildsTarget(Case{target, local, blockSize, "large"}, plan);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(ScanPaths, MatcherEquivalence,
+                         ::testing::Values(ScanPath::plain, ScanPath::avx2),
+                         [](const ::testing::TestParamInfo<ScanPath>& info) {
+                             return info.param == ScanPath::plain ? "plain" : "avx2";
+                         });
 
 }  // namespace
 }  // namespace veldmoor

@@ -25,6 +25,8 @@ struct MisbehavingState {
     std::condition_variable stopped;
     bool stopping = false;
     int answered = 0;
+    int held = 0;
+    int peakHeld = 0;
     std::vector<MisbehavingRequest> requests;
 
     void record(const MisbehavingRequest& request) {
@@ -84,6 +86,16 @@ void MisbehavingState::handle(const httplib::Request& req, httplib::Response& re
     };
     if (number < m.failFirst) {
         return answer(503, "busy", "text/plain");
+    }
+    if (m.holdMs > 0) {
+        std::unique_lock lock(mutex);
+        if (m.busyAbove > 0 && held >= m.busyAbove) {
+            lock.unlock();
+            return answer(503, "busy", "text/plain");
+        }
+        peakHeld = std::max(peakHeld, ++held);
+        stopped.wait_for(lock, std::chrono::milliseconds(m.holdMs), [this] { return stopping; });
+        --held;
     }
     if (const auto it = m.statusOf.find(path); it != m.statusOf.end()) {
         return answer(it->second, "<html>error " + std::to_string(it->second) + "</html>",
@@ -240,6 +252,11 @@ std::string MisbehavingServer::address(const std::string& folder) const {
 std::vector<MisbehavingRequest> MisbehavingServer::requests() const {
     const std::lock_guard lock(state_->mutex);
     return state_->requests;
+}
+
+int MisbehavingServer::peakHeldAnswers() const {
+    const std::lock_guard lock(state_->mutex);
+    return state_->peakHeld;
 }
 
 void MisbehavingServer::clearRequests() {

@@ -33,7 +33,12 @@ struct Misbehaviour {
     // Whole answers (200) carry this many bytes more than their Content-Length says; they reach
     // the client where the next answer on the connection should begin.
     std::size_t extraBodyBytes = 0;
-    int failFirst = 0;                    // the first N requests are answered 503
+    int failFirst = 0;  // the first N requests are answered 503
+    // Each answer is held this long before it is sent: a slow server, on which the client's
+    // requests overlap.
+    int holdMs = 0;
+    // A request that comes while this many answers are held is answered 503; 0: never.
+    int busyAbove = 0;
     std::map<std::string, int> statusOf;  // path -> status answered with an error page
     // Requests under "/moved/" are redirected (302) to this prefix + the rest of the path;
     // empty: to the server's own root.
@@ -58,6 +63,8 @@ public:
     std::string address(const std::string& folder = "") const;
     std::vector<MisbehavingRequest> requests() const;
     void clearRequests();
+    // The most answers held at once (see Misbehaviour::holdMs): the client's connections in use.
+    int peakHeldAnswers() const;
 
 private:
     std::unique_ptr<struct MisbehavingState> state_;

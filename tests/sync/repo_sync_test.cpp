@@ -66,10 +66,12 @@ protected:
         return settings;
     }
 
-    // `sync` with quick retries over `connections` connections.
+    // `sync` with quick retries over `connections` connections (also for an HTTP/1.1 server,
+    // which the test server is).
     static void useConnections(RepoSync& sync, std::size_t connections) {
         HttpSettings settings = quickRetries();
         settings.connections = connections;
+        settings.http1Connections = connections;
         sync.setHttpSettings(settings);
     }
 

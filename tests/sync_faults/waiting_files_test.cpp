@@ -54,6 +54,7 @@ TEST(WaitingFiles, FilesCompleteBehindAStalledOneHoldNoDescriptor) {
     sync.setStopRequest([&] { return stop.load(); });
     HttpSettings settings;
     settings.connections = 4;
+    settings.http1Connections = 4;
     sync.setHttpSettings(settings);
     const std::size_t before = openDescriptors();
     auto run = std::async(std::launch::async, [&] {
