@@ -94,9 +94,14 @@ TEST(WaitingFiles, FilesCompleteBehindAStalledOneHoldNoDescriptor) {
     stop = true;
     ASSERT_EQ(run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_THROW(run.get(), SyncCancelled);
+    // A stop keeps what came whole: the waiting files are put in place complete, the stalled
+    // one not at all, and nothing temporary stays.
+    EXPECT_FALSE(PathExists(install / entries[0].repoPath));
     for (const auto& entry : entries) {
         EXPECT_FALSE(PathExists(install / (entry.repoPath + ".tmp"))) << entry.repoPath;
-        EXPECT_FALSE(PathExists(install / entry.repoPath)) << entry.repoPath;
+        if (PathExists(install / entry.repoPath)) {
+            EXPECT_EQ(readFile(install / entry.repoPath), entry.content) << entry.repoPath;
+        }
     }
 }
 
