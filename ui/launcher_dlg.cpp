@@ -108,6 +108,17 @@ wxStaticText* MakeText(wxWindow* parent, int id, const char* text, const wxRect&
     return control;
 }
 
+// A name wider than the room beside the selector's arrow is cut: the selector then shows it whole
+// as its tooltip; a name that fits has none.
+void ShowCutNameAsToolTip(wxWindow& selector, const wxString& name) {
+    const wxSize box = selector.GetClientSize();
+    const int room = box.x - box.y - 2 * selector.GetCharWidth();
+    if (!name.empty() && selector.GetTextExtent(name).x > room)
+        selector.SetToolTip(name);
+    else
+        selector.UnsetToolTip();
+}
+
 }  // namespace
 
 std::string LauncherVersionText() {
@@ -417,6 +428,8 @@ void CLauncherDlg::OnProfileSelected() {
         // Checking may have appended the default profile: the record is looked up again.
         if (record != nullptr)
             record = profiles.At(static_cast<std::size_t>(selection));
+        ShowCutNameAsToolTip(*profileList,
+                             record != nullptr ? profileList->GetStringSelection() : wxString());
         if (record == nullptr) {
             repoPathText->SetLabel(wxString());
             patchPathText->SetLabel(wxString());

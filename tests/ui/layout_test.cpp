@@ -132,6 +132,20 @@ TEST(WindowLayout, MainWindowPicturesAreScaledOnceAndItsButtonsLieApartInsideIt)
     ExpectApart(controls);
     // The profile list fits above the news area instead of reaching into it.
     EXPECT_FALSE(launcher->profileList->GetRect().Intersects(uitest::NewsArea(*launcher)));
+    // A name the selector has to cut shows whole as its tooltip; a name that fits has none.
+    struct Named {
+        std::string name;
+        bool cut;
+    };
+    for (const Named& named :
+         {Named{"Welt", false}, Named{"Hauptwelt mit allen Erweiterungen und Testserver", true}}) {
+        launcher->Profiles().At(0)->Name = named.name;
+        launcher->FillProfileList();
+        launcher->profileList->SetSelection(0);
+        launcher->OnProfileSelected();
+        EXPECT_EQ(launcher->profileList->GetToolTipText().utf8_str(),
+                  named.cut ? named.name : std::string());
+    }
     // The window's shape follows the picture at its scaled size: a transparent corner is cut
     // out, the middle stays.
     const wxRegion shape = RegionFromAlpha(launcher->GetClientSize(), launcher->BackgroundImage());
