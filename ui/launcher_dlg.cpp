@@ -12,6 +12,7 @@
 #include "profiles/profile_save.h"
 #include "system/folders.h"
 #include "ui/about_dlg.h"
+#include "ui/check_box_gap.h"
 #include "ui/dialog_units.h"
 #include "ui/menu_icons.h"
 #include "ui/news_view.h"
@@ -321,6 +322,8 @@ bool CLauncherDlg::OnInitDialog() {
         label->SetFont(labels);
         FitHeight(label);
     }
+    // The theme's gap between the mark and "Automatisch starten" does not grow with the text.
+    WidenCheckBoxGap(*autoStart, autoStart->GetCharWidth());
     PlaceProfileList();
 
     SetTitle(wxString::FromUTF8("Veldmoor Launcher " + LauncherVersionText()));

@@ -368,6 +368,11 @@ TEST(Legibility, InformationTextsHaveLiningFiguresAReadableSizeAndContrast) {
                                                          : LightestBehind(*launcher, *text);
         EXPECT_GE(Contrast(text->GetForegroundColour(), behind), 4.5);
     }
+    // The check box leaves room beside its text for a mark as tall as the text and a gap of a
+    // character's width, at any size of the text.
+    const wxCheckBox& box = *launcher->autoStart;
+    EXPECT_GE(box.GetBestSize().x - box.GetTextExtent(box.GetLabel()).x,
+              box.GetCharHeight() + box.GetCharWidth());
     // The bar reads at a glance, not the toolkit's thin line.
     EXPECT_GE(launcher->progress->GetSize().y, SkinUnits().Pixels(8));
     EXPECT_TRUE(launcher->progressText->IsShown());
