@@ -324,6 +324,18 @@ bool CLauncherDlg::OnInitDialog() {
     }
     // The theme's gap between the mark and "Automatisch starten" does not grow with the text.
     WidenCheckBoxGap(*autoStart, autoStart->GetCharWidth());
+    // The log of the patching layout starts below its "Repo:/Lokal:" header, which grew to its
+    // font's height.
+    int headerBottom = 0;
+    for (const wxWindow* header :
+         {static_cast<wxWindow*>(repoPathText), static_cast<wxWindow*>(patchPathText),
+          static_cast<wxWindow*>(repoLabel), static_cast<wxWindow*>(patchLabel)})
+        headerBottom = std::max(headerBottom, header->GetRect().GetBottom() + 1);
+    // It holds whole lines: scrolled to its end, its top line is then whole too.
+    const wxRect log = status->GetRect();
+    const int logTop = std::max(log.y, headerBottom + SkinUnits().Pixels(2));
+    const int line = status->GetCharHeight();
+    status->SetSize(log.x, logTop, log.width, (log.GetBottom() + 1 - logTop) / line * line);
     PlaceProfileList();
 
     SetTitle(wxString::FromUTF8("Veldmoor Launcher " + LauncherVersionText()));

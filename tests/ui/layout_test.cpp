@@ -368,6 +368,20 @@ TEST(Legibility, InformationTextsHaveLiningFiguresAReadableSizeAndContrast) {
                                                          : LightestBehind(*launcher, *text);
         EXPECT_GE(Contrast(text->GetForegroundColour(), behind), 4.5);
     }
+    // The log starts below the header of the patching layout.
+    for (const wxWindow* header : {launcher->repoPathText, launcher->patchPathText,
+                                   launcher->repoLabel, launcher->patchLabel}) {
+        EXPECT_FALSE(header->GetRect().Intersects(launcher->status->GetRect())) << header->GetId();
+    }
+    // Scrolled to its end, the log's top line is whole, not cut in half at the log's edge.
+    for (int line = 0; line < 30; ++line)
+        launcher->AppendStatusLine("Lade herunter: data/map" + std::to_string(line) + ".mul");
+    Pump(std::chrono::milliseconds(300));
+    const wxTextCtrl& log = *launcher->status;
+    for (int line = 0; line < 30; ++line) {
+        const int top = log.PositionToCoords(log.XYToPosition(0, line)).y;
+        EXPECT_FALSE(top < 0 && top + log.GetCharHeight() > 0) << line << " at " << top;
+    }
     // The check box leaves room beside its text for a mark as tall as the text and a gap of a
     // character's width, at any size of the text.
     const wxCheckBox& box = *launcher->autoStart;

@@ -218,7 +218,9 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
     dialog->AppendStatusBreak();
     dialog->AppendStatusLine("Aktualisiere den Client ..");
     dialog->AppendStatusLine("Rufe Dateiliste ab ..");
-    dialog->AppendStatusLine("Lade herunter: data/map0.mul");
+    // More lines than the log shows: it scrolls, and its top line must not hide under the header.
+    for (int map = 0; map < 12; ++map)
+        dialog->AppendStatusLine("Lade herunter: data/map" + std::to_string(map) + ".mul");
     dialog->SetProgressPosition(420);
     dialog->SetSizeText("12.40MB/29.52MB");
     dialog->SetSpeedText("1.84MB/s");
