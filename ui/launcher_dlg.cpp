@@ -185,8 +185,8 @@ void CLauncherDlg::CreateControls() {
     status->Hide();
 
     const wxRect listRect = du.Rect(389, 79, 95, 12);
-    profileList =
-        new wxChoice(this, kIdProfiles, listRect.GetPosition(), wxSize(listRect.width, -1));
+    profileList = new CSkinChoice();
+    profileList->Create(this, kIdProfiles, listRect.GetPosition(), listRect.width);
 
     repoPathText = MakeText(this, kIdRepoPath, "%RepoPath%", du.Rect(220, 92, 203, 9),
                             wxST_ELLIPSIZE_MIDDLE, kTextColour);
@@ -269,7 +269,7 @@ void CLauncherDlg::BindEvents() {
     Bind(
         wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnAutoStartClicked(); }, kIdAutoStart);
     Bind(
-        wxEVT_CHOICE, [this](wxCommandEvent&) { OnProfileSelected(); }, kIdProfiles);
+        wxEVT_COMBOBOX, [this](wxCommandEvent&) { OnProfileSelected(); }, kIdProfiles);
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnEditProfiles(); }, kIdEdit);
     Bind(
@@ -444,7 +444,9 @@ void CLauncherDlg::OnProfileSelected() {
         if (record != nullptr)
             record = profiles.At(static_cast<std::size_t>(selection));
         ShowCutNameAsToolTip(*profileList,
-                             record != nullptr ? profileList->GetStringSelection() : wxString());
+                             record != nullptr
+                                 ? profileList->GetString(static_cast<unsigned int>(selection))
+                                 : wxString());
         if (record == nullptr) {
             repoPathText->SetLabel(wxString());
             patchPathText->SetLabel(wxString());

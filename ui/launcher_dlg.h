@@ -6,7 +6,6 @@
 #pragma once
 
 #include <wx/checkbox.h>
-#include <wx/choice.h>
 #include <wx/dialog.h>
 #include <wx/gauge.h>
 #include <wx/stattext.h>
@@ -24,6 +23,7 @@
 #include "system/repair.h"
 #include "ui/profile_editor_dlg.h"
 #include "ui/skin.h"
+#include "ui/skin_choice.h"
 #include "ui/tool_commands.h"
 
 namespace veldmoor {
@@ -162,7 +162,7 @@ public:
     // Controls, by their ids.
     wxCheckBox* autoStart = nullptr;
     CPictureEdit* status = nullptr;
-    wxChoice* profileList = nullptr;
+    CSkinChoice* profileList = nullptr;
     wxStaticText* repoPathText = nullptr;
     wxStaticText* patchPathText = nullptr;
     wxStaticText* repoLabel = nullptr;

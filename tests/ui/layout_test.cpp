@@ -19,6 +19,7 @@
 #include "system/repair.h"
 #include "tests/support/process_runner.h"
 #include "tests/ui/launcher_fixture.h"
+#include "tests/ui/window_manager.h"
 #include "ui/about_dlg.h"
 #include "ui/profile_editor_dlg.h"
 #include "ui/repair_dlg.h"
@@ -132,6 +133,16 @@ TEST(WindowLayout, MainWindowPicturesAreScaledOnceAndItsButtonsLieApartInsideIt)
     ExpectApart(controls);
     // The profile list fits above the news area instead of reaching into it.
     EXPECT_FALSE(launcher->profileList->GetRect().Intersects(uitest::NewsArea(*launcher)));
+    // The selector is drawn on the skin's dark ground, not the toolkit's white.
+    const wxImage selector =
+        uitest::CaptureFromScreen(*launcher->profileList, launcher.Temp().path());
+    double light = 0;
+    for (int y = 0; y < selector.GetHeight(); ++y) {
+        for (int x = 0; x < selector.GetWidth(); ++x)
+            light += uitest::Luminance(
+                {selector.GetRed(x, y), selector.GetGreen(x, y), selector.GetBlue(x, y)});
+    }
+    EXPECT_LT(light / (selector.GetWidth() * selector.GetHeight()), 0.1);
     // A name the selector has to cut shows whole as its tooltip; a name that fits has none.
     struct Named {
         std::string name;
