@@ -15,7 +15,8 @@ const wxColour kGold(236, 196, 110);
 const wxColour kText(226, 214, 184);
 const wxColour kChosenText(22, 26, 24);
 
-// A gold arrow pointing down on the dark ground in a gold frame, for the button, at the display's resolution.
+// A gold arrow pointing down on the dark ground in a gold frame, for the button, at the display's
+// resolution.
 wxBitmap ArrowBitmap(int side) {
     const double scale = DisplayScale();
     wxBitmap bitmap;
