@@ -1,5 +1,7 @@
 #include "tests/ui/window_manager.h"
 
+#include "ui/skin.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -93,7 +95,12 @@ bool PressKeys(const std::string& keys) {
 }
 
 wxImage CaptureFromScreen(const wxWindow& window, const std::string& folder) {
-    const wxRect rect = window.GetScreenRect();
+    // The screen is in device pixels, the window's place in logical ones.
+    const double scale = DisplayScale();
+    const wxRect logical = window.GetScreenRect();
+    const wxRect rect(static_cast<int>(logical.x * scale), static_cast<int>(logical.y * scale),
+                      static_cast<int>(logical.width * scale),
+                      static_cast<int>(logical.height * scale));
     const std::string file = folder + "/capture.png";
     std::ostringstream crop;
     crop << rect.width << "x" << rect.height << "+" << rect.x << "+" << rect.y;
