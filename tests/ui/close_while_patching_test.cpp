@@ -95,7 +95,9 @@ TEST(CloseWhilePatching, PauseResumeThenCloseKeepsWhatCameAndLeavesNoTemporaryFi
         CLauncherDlg* dialog = ShownLauncher();
         if (dialog == nullptr)
             return;
-        lastSeen = dialog->StatusText() + "\nbar: " + std::to_string(dialog->progress->GetValue());
+        lastSeen = dialog->StatusText() + "\nbar: " + std::to_string(dialog->progress->GetValue()) +
+                   ", pause shown: " + std::to_string(dialog->pauseButton->IsShown()) +
+                   ", step: " + std::to_string(static_cast<int>(step));
         switch (step) {
             case Step::WaitForBytes:
                 // A third of the file: more than a run keeps as resume data.
