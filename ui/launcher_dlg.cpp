@@ -34,9 +34,9 @@ namespace {
 
 // Text colours chosen to read well on the background picture: each reaches a contrast of at
 // least 4.5:1 against the picture behind its text.
-const wxColour kTextColour(226, 214, 184);
-const wxColour kLabelColour(236, 196, 110);
-const wxColour kVersionColour(226, 214, 184);
+const wxColour& kTextColour = kSkinParchment;
+const wxColour& kLabelColour = kSkinGold;
+const wxColour& kVersionColour = kSkinParchment;
 // A control that cannot be used now: still readable, plainly dimmer than kTextColour.
 const wxColour kDisabledTextColour(128, 124, 112);
 

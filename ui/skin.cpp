@@ -443,10 +443,9 @@ void CSkinProgress::SetValue(int position) {
 }
 
 void CSkinProgress::OnPaint(wxPaintEvent&) {
-    // The colours of the window's frame and titles: gold on the dark ground.
-    static const wxColour kTrack(22, 26, 24);
-    static const wxColour kFrame(150, 112, 58);
-    static const wxColour kFillLight(236, 196, 110);
+    const wxColour& kTrack = kSkinGround;
+    const wxColour& kFrame = kSkinFrame;
+    const wxColour& kFillLight = kSkinGold;
     static const wxColour kFillDark(176, 128, 60);
     wxAutoBufferedPaintDC dc(this);
     wxRect all(GetClientSize());

@@ -14,6 +14,13 @@
 
 namespace veldmoor {
 
+// The skin's palette, drawn after the background picture: the dark ground, the bronze frame,
+// gold for titles and fills, parchment for text.
+inline const wxColour kSkinGround(22, 26, 24);
+inline const wxColour kSkinFrame(150, 112, 58);
+inline const wxColour kSkinGold(236, 196, 110);
+inline const wxColour kSkinParchment(226, 214, 184);
+
 // Device pixels per logical pixel of the screen (2 at GDK_SCALE=2). The toolkit already counts
 // positions and sizes in logical pixels; only pictures need this many more pixels to stay sharp.
 double DisplayScale();

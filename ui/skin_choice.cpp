@@ -9,11 +9,11 @@ namespace veldmoor {
 namespace {
 
 // The colours of the window's frame and titles: gold on the dark ground.
-const wxColour kGround(22, 26, 24);
-const wxColour kFrame(150, 112, 58);
-const wxColour kGold(236, 196, 110);
-const wxColour kText(226, 214, 184);
-const wxColour kChosenText(22, 26, 24);
+const wxColour& kGround = kSkinGround;
+const wxColour& kFrame = kSkinFrame;
+const wxColour& kGold = kSkinGold;
+const wxColour& kText = kSkinParchment;
+const wxColour& kChosenText = kSkinGround;
 
 // A gold arrow pointing down on the dark ground in a gold frame, for the button, at the display's
 // resolution.
