@@ -46,8 +46,10 @@ void PrintUsage(std::ostream& out) {
            "  --ca-file FILE  trust the certificates in FILE (PEM) for https in place of the\n"
            "             system's, for a world that signs its own; verification stays on (the\n"
            "             launcher reads VELDMOOR_CA_FILE)\n"
-           "  --connections N  at most N requests on the wire at once (1 to 64; default 6, the\n"
-           "             launcher reads VELDMOOR_CONNECTIONS)\n"
+           "  --connections N  at most N requests on the wire at once (1 to 64). Without it a\n"
+           "             run begins with 6 and, against a server that answers over HTTP/1.1,\n"
+           "             opens up to 32 (the launcher reads VELDMOOR_CONNECTIONS and\n"
+           "             VELDMOOR_HTTP1_CONNECTIONS)\n"
            "  --dry-run  examine and print what would be fetched; change nothing\n"
            "  --limit-rate RATE  download at most RATE bytes a second (k and M suffixes, as\n"
            "             500k or 2M; the launcher reads VELDMOOR_LIMIT_RATE)\n"
@@ -333,6 +335,8 @@ static int RunSync(int argc, char** argv) {
                           << veldmoor::kMaxHttpConnections << ", not '" << count << "'\n";
                 return 2;
             }
+            // A number the user gives is a ceiling: the pool must not grow past it over HTTP/1.1.
+            args.http.http1Connections = args.http.connections;
         } else if (arg == "--ca-file" || arg.starts_with("--ca-file=")) {
             std::string file = arg.size() > 9 ? arg.substr(10) : "";
             if (arg.size() == 9 && i + 1 < argc) {
