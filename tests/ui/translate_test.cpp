@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,11 @@ struct LanguageCase {
     std::optional<std::string> lang;      // LANG
     const char* expected;
 };
+
+// Named in the test's name and its failures, not as bytes.
+void PrintTo(const LanguageCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class LanguageChoice : public ::testing::TestWithParam<LanguageCase> {};
 
