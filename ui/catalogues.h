@@ -1,5 +1,6 @@
-// The compiled catalogues of po/*.po, embedded in the program by a source that ui/CMakeLists.txt
-// makes at build time, so the launcher finds its languages without any file beside it.
+// The compiled catalogues of po/*.po, embedded in the program by a source that
+// cmake/EmbedCatalogues.cmake makes at build time, so the launcher finds its languages without
+// any file beside it.
 #pragma once
 
 #include <cstddef>

@@ -4,14 +4,30 @@
 
 #include <array>
 
-#include "ui/embed.h"
-
 #ifndef VELDMOOR_RES_DIR
 #error "VELDMOOR_RES_DIR must name the res/ folder"
 #endif
 
 // NOLINTBEGIN
-#define VELDMOOR_EMBED(symbol, file) VELDMOOR_EMBED_FILE(symbol, VELDMOOR_RES_DIR "/" file)
+// Windows' object format (COFF) names the read-only data section .rdata and has no section stack.
+#ifdef _WIN32
+#define VELDMOOR_EMBED_SECTION ".section .rdata,\"dr\"\n"
+#define VELDMOOR_EMBED_SECTION_END ".text\n"
+#else
+#define VELDMOOR_EMBED_SECTION ".section .rodata\n"
+#define VELDMOOR_EMBED_SECTION_END ".previous\n"
+#endif
+#define VELDMOOR_EMBED(symbol, file)                                               \
+    asm(VELDMOOR_EMBED_SECTION                                                     \
+        ".balign 16\n"                                                             \
+        ".global " #symbol "_begin\n" #symbol                                      \
+        "_begin:\n"                                                                \
+        ".incbin \"" VELDMOOR_RES_DIR "/" file                                     \
+        "\"\n"                                                                     \
+        ".global " #symbol "_end\n" #symbol "_end:\n" VELDMOOR_EMBED_SECTION_END); \
+    extern "C" const std::byte symbol##_begin[];                                   \
+    extern "C" const std::byte symbol##_end[];
+
 VELDMOOR_EMBED(veldmoor_png_128, "png/128.png")
 VELDMOOR_EMBED(veldmoor_png_131, "png/131.png")
 VELDMOOR_EMBED(veldmoor_png_147, "png/147.png")
