@@ -89,9 +89,8 @@ Prompt& CLauncherApp::MessagePrompt() {
 }
 
 void CLauncherApp::ShowStartupError(StartupError error) {
-    Prompt& prompt = MessagePrompt();
-    prompt.ShowMessage(StartupErrorText(error), StartupErrorCaption(), PromptButtons::Ok,
-                       PromptIcon::Error);
+    MessagePrompt().ShowMessage(StartupErrorText(error), StartupErrorCaption(), PromptButtons::Ok,
+                                PromptIcon::Error);
 }
 
 bool CLauncherApp::InitInstance() {
