@@ -89,8 +89,7 @@ Prompt& CLauncherApp::MessagePrompt() {
 }
 
 void CLauncherApp::ShowStartupError(StartupError error) {
-    MessagePrompt().ShowMessage(std::string(StartupErrorText(error)),
-                                std::string(kStartupErrorCaption), PromptButtons::Ok,
+    MessagePrompt().ShowMessage(StartupErrorText(error), StartupErrorCaption(), PromptButtons::Ok,
                                 PromptIcon::Error);
 }
 
@@ -165,8 +164,8 @@ void CLauncherApp::RunUserInterface() {
     }
     // Without a display the window cannot open; say so rather than end without a word.
     if (makePrompt_ == nullptr || (prompt_ = makePrompt_()) == nullptr) {
-        StderrPrompt().ShowMessage(std::string(kNoDisplayText), std::string(kStartupErrorCaption),
-                                   PromptButtons::Ok, PromptIcon::Error);
+        StderrPrompt().ShowMessage(NoDisplayText(), StartupErrorCaption(), PromptButtons::Ok,
+                                   PromptIcon::Error);
         return;
     }
     RunLauncherDialog(LauncherDialogStart{commandLine_, secondStart.get()});

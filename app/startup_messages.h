@@ -2,15 +2,20 @@
 // the code at the end of the text. After each the process ends with exit code 0.
 #pragma once
 
-#include <string_view>
+#include <string>
 
 namespace veldmoor {
 
-inline constexpr std::string_view kStartupErrorCaption = "Fehler";
+// A German text of start-up in the player's language. The window library's catalogue has the
+// translations (app/main/with_window.cpp looks them up with ui/translate.h); a build without a
+// window keeps the German (app/main/no_window.cpp).
+std::string StartupText(const char* german);
+
+// The caption of every start-up message.
+std::string StartupErrorCaption();
 
 // The user-interface process found no display to open its window on (written to standard error).
-inline constexpr std::string_view kNoDisplayText =
-    "Das Fenster des Launchers kann nicht geöffnet werden: keine Anzeige verfügbar.";
+std::string NoDisplayText();
 
 enum class StartupError {
     Renamed,                 // 666: the program file does not carry the launcher's name
@@ -21,24 +26,6 @@ enum class StartupError {
     CopyDoesNotStart,        // 4: the copy cannot be started
 };
 
-constexpr std::string_view StartupErrorText(StartupError error) {
-    switch (error) {
-        case StartupError::Renamed:
-            return "Der Launcher darf nicht umbenannt werden! (Code: 666)";
-        case StartupError::WorkingDirectoryInTemp:
-            return "Der Launcher wird mit einem nicht unterstütztem Arbeitsverzeichnis "
-                   "ausgeführt. Bitte prüfe die Verknüpfung mit dem du den Launcher ausführst "
-                   "oder erstelle diese neu. (Code: 11)";
-        case StartupError::TempFolderNotWritable:
-            return "Schreiben temporärer Daten fehlgeschlagen. (Code: 1)";
-        case StartupError::StillRunning:
-            return "Fehler! Stelle sicher dass der Launcher nicht bereits läuft. (Code: 2)";
-        case StartupError::TempCopyNotWritable:
-            return "Schreiben temporärer Daten fehlgeschlagen. (Code: 3)";
-        case StartupError::CopyDoesNotStart:
-            return "Der Launcher kann nicht ausgeführt werden! (Code: 4)";
-    }
-    return {};
-}
+std::string StartupErrorText(StartupError error);
 
 }  // namespace veldmoor

@@ -14,7 +14,7 @@ packages=(
   xvfb xauth x11-utils openbox xdotool imagemagick fonts-dejavu-core
   python3-pil python3-fonttools fonts-goudybookletter fonts-rampart
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest dpkg-dev wine64 wine nsis
-  lintian desktop-file-utils appstream help2man
+  lintian desktop-file-utils appstream help2man gettext
 )
 
 missing=()

@@ -10,21 +10,23 @@
 #include "ui/dialog_units.h"
 #include "ui/launcher_dlg.h"
 #include "ui/skin.h"
+#include "ui/translate.h"
 
 namespace veldmoor {
 
 std::string AboutVersionLine() {
-    return "Launcher, Version " + LauncherVersionText().substr(1);
+    return tr("Launcher, Version %s", LauncherVersionText().substr(1));
 }
 
 std::string AboutNoticeLine() {
     const std::chrono::year_month_day today{
         std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now())};
-    return "Veldmoor-Team, (c) " + std::to_string(static_cast<int>(today.year()));
+    return tr("Veldmoor-Team, (c) %s", std::to_string(static_cast<int>(today.year())));
 }
 
 CAboutDlg::CAboutDlg(wxWindow* parent)
-    : wxDialog(parent, wxID_ANY, "Info", wxDefaultPosition, wxDefaultSize, wxDEFAULT_DIALOG_STYLE) {
+    : wxDialog(parent, wxID_ANY, wxString::FromUTF8(tr("Info")), wxDefaultPosition, wxDefaultSize,
+               wxDEFAULT_DIALOG_STYLE) {
     SetFont(DialogFont());
     // Laid out by sizers, so the texts and the button fit inside the client area whatever the
     // font and the window manager's frame.

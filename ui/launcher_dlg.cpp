@@ -20,6 +20,7 @@
 #include "ui/progress_texts.h"
 #include "ui/repair_dlg.h"
 #include "ui/tab_order.h"
+#include "ui/translate.h"
 #include "ui/wx_prompt.h"
 
 #ifndef VELDMOOR_VERSION_MAJOR
@@ -165,7 +166,7 @@ void CLauncherDlg::CreateControls() {
         SetShape(RegionFromAlpha(client, backgroundImage));
 
     const wxRect autoStartRect = du.Rect(79, 252, 247, 11);
-    autoStart = new wxCheckBox(this, kIdAutoStart, wxString::FromUTF8("Automatisch starten"),
+    autoStart = new wxCheckBox(this, kIdAutoStart, wxString::FromUTF8(tr("Automatisch starten")),
                                autoStartRect.GetPosition());
     // The toolkit's check mark may need more height than the slot; never squeeze it.
     autoStart->SetSize(autoStartRect.width,
@@ -192,8 +193,10 @@ void CLauncherDlg::CreateControls() {
                             wxST_ELLIPSIZE_MIDDLE, kTextColour);
     patchPathText = MakeText(this, kIdPatchPath, "%PatchPath%", du.Rect(220, 104, 203, 9),
                              wxST_ELLIPSIZE_MIDDLE, kTextColour);
-    repoLabel = MakeText(this, kIdRepoLabel, "Repo:", du.Rect(193, 94, 32, 8), 0, kLabelColour);
-    patchLabel = MakeText(this, kIdPatchLabel, "Lokal:", du.Rect(193, 105, 32, 8), 0, kLabelColour);
+    repoLabel =
+        MakeText(this, kIdRepoLabel, tr("Repo:").c_str(), du.Rect(193, 94, 32, 8), 0, kLabelColour);
+    patchLabel = MakeText(this, kIdPatchLabel, tr("Lokal:").c_str(), du.Rect(193, 105, 32, 8), 0,
+                          kLabelColour);
     for (wxWindow* hidden :
          {static_cast<wxWindow*>(repoPathText), static_cast<wxWindow*>(patchPathText),
           static_cast<wxWindow*>(repoLabel), static_cast<wxWindow*>(patchLabel)})
@@ -384,22 +387,23 @@ bool CLauncherDlg::OnInitDialog() {
     if (newsView == nullptr) {
         newsPlaceholder =
             MakeText(this, kIdNews,
-                     "\n\n\n  Aus Kompatibilitätsgründen werden für dein Betriebssystem hier keine "
-                     "Neuigkeiten angezeigt.",
+                     ("\n\n\n  " + tr("Aus Kompatibilitätsgründen werden für dein "
+                                      "Betriebssystem hier keine Neuigkeiten angezeigt."))
+                         .c_str(),
                      newsRect, wxST_ELLIPSIZE_END, kTextColour);
     }
 
-    moreButton->SetToolTip(wxString::FromUTF8("Zusätzliche Aktionen"));
-    repairButton->SetToolTip(wxString::FromUTF8("Fehlerbehebung"));
-    startButton->SetToolTip(wxString::FromUTF8("Patchen und Starten"));
-    closeButton->SetToolTip(wxString::FromUTF8("Schließen"));
-    minimiseButton->SetToolTip(wxString::FromUTF8("Minimieren"));
-    editButton->SetToolTip(wxString::FromUTF8("Profileinstellungen"));
-    pauseButton->SetToolTip(wxString::FromUTF8("Pausieren"));
-    resumeButton->SetToolTip(wxString::FromUTF8("Fortsetzen"));
-    stopButton->SetToolTip(wxString::FromUTF8("Stoppen"));
+    moreButton->SetToolTip(wxString::FromUTF8(tr("Zusätzliche Aktionen")));
+    repairButton->SetToolTip(wxString::FromUTF8(tr("Fehlerbehebung")));
+    startButton->SetToolTip(wxString::FromUTF8(tr("Patchen und Starten")));
+    closeButton->SetToolTip(wxString::FromUTF8(tr("Schließen")));
+    minimiseButton->SetToolTip(wxString::FromUTF8(tr("Minimieren")));
+    editButton->SetToolTip(wxString::FromUTF8(tr("Profileinstellungen")));
+    pauseButton->SetToolTip(wxString::FromUTF8(tr("Pausieren")));
+    resumeButton->SetToolTip(wxString::FromUTF8(tr("Fortsetzen")));
+    stopButton->SetToolTip(wxString::FromUTF8(tr("Stoppen")));
     autoStart->SetToolTip(
-        wxString::FromUTF8("Aktivieren um den Startvorgang automatisch einzuleiten"));
+        wxString::FromUTF8(tr("Aktivieren um den Startvorgang automatisch einzuleiten")));
     OrderTabStopsByReading(*this);
     return true;
 }
@@ -558,7 +562,7 @@ void CLauncherDlg::OnMoreButton() {
             continue;
         }
         auto* item = new wxMenuItem(&menu, MenuItemId(entries[i].command),
-                                    wxString::FromUTF8(entries[i].text));
+                                    wxString::FromUTF8(tr(entries[i].text)));
         // Both sets of the icon: the toolkit draws the one for the menu's display scale.
         const wxBitmapBundle icon = PngBundle(entries[i].iconId);
         if (icon.IsOk())
@@ -670,7 +674,8 @@ void CLauncherDlg::ShowNewsUnreachable(const wxRect& newsRect) {
     if (newsPlaceholder != nullptr)
         return;
     const wxRect inner = wxRect(newsRect).Deflate(8);
-    newsPlaceholder = MakeText(this, kIdNews, kNewsUnreachableText, inner, 0, kTextColour);
+    newsPlaceholder =
+        MakeText(this, kIdNews, tr(kNewsUnreachableText).c_str(), inner, 0, kTextColour);
     newsPlaceholder->SetFont(autoStart->GetFont());
     newsPlaceholder->Wrap(inner.width);
     newsPlaceholder->Show(!patchingLayout);

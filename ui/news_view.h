@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "ui/translate.h"
+
 class wxWebView;
 class wxWebViewEvent;
 
@@ -25,9 +27,9 @@ NewsNavigation ClassifyNewsNavigation(const std::string& target, const std::stri
 bool IsNewsViewAvailable();
 
 // Shown in the news area in place of a news page that could not be loaded.
-inline constexpr char kNewsUnreachableText[] =
+inline constexpr const char* kNewsUnreachableText = German(
     "Der Server ist gerade nicht erreichbar, daher gibt es hier keine Neuigkeiten. Prüfe deine "
-    "Internetverbindung; Patchen und Starten kannst du es trotzdem versuchen.";
+    "Internetverbindung; Patchen und Starten kannst du es trotzdem versuchen.");
 
 class CCustomHtmlView : public wxPanel {
 public:

@@ -15,6 +15,7 @@
 #include "system/text_encoding.h"
 #include "ui/dialog_units.h"
 #include "ui/tab_order.h"
+#include "ui/translate.h"
 #include "ui/wx_prompt.h"
 
 namespace veldmoor {
@@ -31,7 +32,7 @@ bool IsClientPath(const std::string& program, const std::string& patchPath) {
 }
 
 std::optional<std::string> PickProgramFile(wxWindow* owner) {
-    wxFileDialog picker(owner, wxString::FromUTF8("Anwendung wählen"), wxString(), wxString(),
+    wxFileDialog picker(owner, wxString::FromUTF8(tr("Anwendung wählen")), wxString(), wxString(),
                         wxFileSelectorDefaultWildcardStr, wxFD_OPEN | wxFD_FILE_MUST_EXIST);
     if (picker.ShowModal() != wxID_OK)
         return std::nullopt;
@@ -42,8 +43,9 @@ std::optional<std::string> PickProgramFile(wxWindow* owner) {
 void ShowPathFromStart(wxTextCtrl& field, const std::string& path) {
     field.ChangeValue(wxString::FromUTF8(path));
     field.SetInsertionPoint(0);
-    field.SetToolTip(path.empty() ? wxString("Der Pfad an den das Spiel installiert wird")
-                                  : wxString::FromUTF8(path));
+    field.SetToolTip(path.empty()
+                         ? wxString::FromUTF8(tr("Der Pfad an den das Spiel installiert wird"))
+                         : wxString::FromUTF8(path));
 }
 
 }  // namespace
@@ -51,8 +53,8 @@ void ShowPathFromStart(wxTextCtrl& field, const std::string& path) {
 CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& profileList,
                                          TargetFolderChooser folderChooser,
                                          ProgramChooser programChooser)
-    : wxDialog(parent, wxID_ANY, "Profileinstellungen", wxDefaultPosition, wxDefaultSize,
-               wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
+    : wxDialog(parent, wxID_ANY, wxString::FromUTF8(tr("Profileinstellungen")), wxDefaultPosition,
+               wxDefaultSize, wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
       profiles(profileList),
       chooseFolder(std::move(folderChooser)),
       chooseProgram(programChooser ? std::move(programChooser) : ProgramChooser(PickProgramFile)) {
@@ -63,9 +65,10 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
     const int gap = du.X(4);
     list = new wxListBox(this, kIdEditorList, wxDefaultPosition, du.Size(100, 150));
 
-    auto* properties = new wxStaticBoxSizer(wxVERTICAL, this, "Eigenschaften");
+    auto* properties =
+        new wxStaticBoxSizer(wxVERTICAL, this, wxString::FromUTF8(tr("Eigenschaften")));
     wxWindow* box = properties->GetStaticBox();
-    auto label = [&](wxWindow* parent, const char* text) {
+    auto label = [&](wxWindow* parent, const std::string& text) {
         return new wxStaticText(parent, wxID_ANY, wxString::FromUTF8(text));
     };
     auto* fields = new wxFlexGridSizer(2, du.Y(4), gap);
@@ -81,26 +84,29 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
     auto* pathRow = new wxBoxSizer(wxHORIZONTAL);
     pathRow->Add(patchPathEdit, 1, wxALIGN_CENTER_VERTICAL);
     pathRow->Add(browseButton, 0, wxLEFT | wxALIGN_CENTER_VERTICAL, du.X(2));
-    fields->Add(label(box, "Name:"), 0, wxALIGN_CENTER_VERTICAL);
+    fields->Add(label(box, tr("Name:")), 0, wxALIGN_CENTER_VERTICAL);
     fields->Add(nameEdit, 1, wxEXPAND);
-    fields->Add(label(box, "Repo-Pfad:"), 0, wxALIGN_CENTER_VERTICAL);
+    fields->Add(label(box, tr("Repo-Pfad:")), 0, wxALIGN_CENTER_VERTICAL);
     fields->Add(repoEdit, 1, wxEXPAND);
-    fields->Add(label(box, "Lokaler Pfad:"), 0, wxALIGN_CENTER_VERTICAL);
+    fields->Add(label(box, tr("Lokaler Pfad:")), 0, wxALIGN_CENTER_VERTICAL);
     fields->Add(pathRow, 1, wxEXPAND);
     properties->Add(fields, 0, wxEXPAND | wxALL, gap);
 
-    auto* actions = new wxStaticBoxSizer(wxVERTICAL, box, "Aktionen");
+    auto* actions = new wxStaticBoxSizer(wxVERTICAL, box, wxString::FromUTF8(tr("Aktionen")));
     wxWindow* actionBox = actions->GetStaticBox();
-    autoPatchBox =
-        new wxCheckBox(actionBox, kIdEditorAutoPatch, "Automatisch Patchen:", wxDefaultPosition,
-                       wxDefaultSize, wxALIGN_RIGHT);
+    autoPatchBox = new wxCheckBox(actionBox, kIdEditorAutoPatch,
+                                  wxString::FromUTF8(tr("Automatisch Patchen:")), wxDefaultPosition,
+                                  wxDefaultSize, wxALIGN_RIGHT);
     registryBox = new wxCheckBox(actionBox, kIdEditorRegistry,
-                                 "Registry-Einstellung setzen:", wxDefaultPosition, wxDefaultSize,
-                                 wxALIGN_RIGHT);
-    clientRadio = new wxRadioButton(actionBox, kIdEditorClient, "Client starten", wxDefaultPosition,
-                                    wxDefaultSize, wxRB_GROUP);
-    nothingRadio = new wxRadioButton(actionBox, kIdEditorNothing, "Nichts tun");
-    otherRadio = new wxRadioButton(actionBox, kIdEditorOther, "anderes Programm starten:");
+                                 wxString::FromUTF8(tr("Registry-Einstellung setzen:")),
+                                 wxDefaultPosition, wxDefaultSize, wxALIGN_RIGHT);
+    clientRadio =
+        new wxRadioButton(actionBox, kIdEditorClient, wxString::FromUTF8(tr("Client starten")),
+                          wxDefaultPosition, wxDefaultSize, wxRB_GROUP);
+    nothingRadio =
+        new wxRadioButton(actionBox, kIdEditorNothing, wxString::FromUTF8(tr("Nichts tun")));
+    otherRadio = new wxRadioButton(actionBox, kIdEditorOther,
+                                   wxString::FromUTF8(tr("anderes Programm starten:")));
     programEdit = new wxTextCtrl(actionBox, kIdEditorProgram, wxString(), wxDefaultPosition,
                                  du.Size(116, -1), wxTE_READONLY);
     auto* afterPatch = new wxBoxSizer(wxVERTICAL);
@@ -110,7 +116,7 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
         afterPatch->Add(control, 0, wxBOTTOM, du.Y(1));
     afterPatch->Add(programEdit, 0, wxEXPAND);
     auto* afterRow = new wxBoxSizer(wxHORIZONTAL);
-    afterRow->Add(label(actionBox, "Nach Patch:"), 0, wxRIGHT, gap);
+    afterRow->Add(label(actionBox, tr("Nach Patch:")), 0, wxRIGHT, gap);
     afterRow->Add(afterPatch, 1, wxEXPAND);
     actions->Add(autoPatchBox, 0, wxALL, gap);
     actions->Add(registryBox, 0, wxLEFT | wxRIGHT | wxBOTTOM, gap);
@@ -121,10 +127,11 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
     upper->Add(list, 0, wxEXPAND);
     upper->Add(properties, 1, wxEXPAND | wxLEFT, gap);
 
-    deleteButton = new wxButton(this, kIdEditorDelete, wxString::FromUTF8("Löschen"));
-    saveButton = new wxButton(this, kIdEditorSave, "Speichern");
-    saveNewButton = new wxButton(this, kIdEditorSaveNew, "Als neues Profil speichern");
-    closeButton = new wxButton(this, kIdEditorClose, wxString::FromUTF8("Schließen"));
+    deleteButton = new wxButton(this, kIdEditorDelete, wxString::FromUTF8(tr("Löschen")));
+    saveButton = new wxButton(this, kIdEditorSave, wxString::FromUTF8(tr("Speichern")));
+    saveNewButton =
+        new wxButton(this, kIdEditorSaveNew, wxString::FromUTF8(tr("Als neues Profil speichern")));
+    closeButton = new wxButton(this, kIdEditorClose, wxString::FromUTF8(tr("Schließen")));
     auto* buttons = new wxBoxSizer(wxHORIZONTAL);
     buttons->Add(deleteButton);
     buttons->AddStretchSpacer();
@@ -146,14 +153,16 @@ CPatchContextDefDlg::CPatchContextDefDlg(wxWindow* parent, PatchContextList& pro
     deleteButton->Disable();
     saveButton->Disable();
 
-    nameEdit->SetToolTip("Gib hier einen beliebigen Namen an");
-    repoEdit->SetToolTip("Die URL von der die Patchdaten bezogen werden");
-    patchPathEdit->SetToolTip("Der Pfad an den das Spiel installiert wird");
-    browseButton->SetToolTip(wxString::FromUTF8("Pfad an den das Spiel installiert wird wählen"));
-    programEdit->SetToolTip(wxString::FromUTF8("Pfad der auszuführenden Anwendung"));
-    autoPatchBox->SetToolTip("Aktivieren um den Startvorgang automatisch einzuleiten");
-    registryBox->SetToolTip(
-        "Aktivieren um die Registrierung zu setzen (Adminrechte erforderlich!)");
+    nameEdit->SetToolTip(wxString::FromUTF8(tr("Gib hier einen beliebigen Namen an")));
+    repoEdit->SetToolTip(wxString::FromUTF8(tr("Die URL von der die Patchdaten bezogen werden")));
+    patchPathEdit->SetToolTip(wxString::FromUTF8(tr("Der Pfad an den das Spiel installiert wird")));
+    browseButton->SetToolTip(
+        wxString::FromUTF8(tr("Pfad an den das Spiel installiert wird wählen")));
+    programEdit->SetToolTip(wxString::FromUTF8(tr("Pfad der auszuführenden Anwendung")));
+    autoPatchBox->SetToolTip(
+        wxString::FromUTF8(tr("Aktivieren um den Startvorgang automatisch einzuleiten")));
+    registryBox->SetToolTip(wxString::FromUTF8(
+        tr("Aktivieren um die Registrierung zu setzen (Adminrechte erforderlich!)")));
 
     list->Bind(wxEVT_LISTBOX, [this](wxCommandEvent&) { OnListSelection(); });
     // The toolkit draws a list's chosen row alike with and without the keyboard: the list's own
@@ -289,14 +298,14 @@ bool CPatchContextDefDlg::ReadFields(PatchContext& record) {
     const std::string name = ToUtf8(nameEdit->GetValue());
     const std::string repo = ToUtf8(repoEdit->GetValue());
     const std::string patchPath = ToUtf8(patchPathEdit->GetValue());
-    const char* failure = nullptr;
+    std::string failure;
     if (name.empty())
-        failure = "Es muss ein Name eingetragen sein.";
+        failure = tr("Es muss ein Name eingetragen sein.");
     else if (repo.empty())
-        failure = "Es muss ein Repository-Pfad eingetragen sein.";
+        failure = tr("Es muss ein Repository-Pfad eingetragen sein.");
     else if (patchPath.empty())
-        failure = "Es muss ein Patchpfad eingetragen sein.";
-    if (failure != nullptr) {
+        failure = tr("Es muss ein Patchpfad eingetragen sein.");
+    if (!failure.empty()) {
         ShowMessageBox(this, failure, kProductName, PromptButtons::Ok, PromptIcon::None);
         return false;
     }
@@ -364,8 +373,8 @@ void CPatchContextDefDlg::OnDelete() {
     if (record == nullptr)
         return;
     const std::string question =
-        "Möchtest du das Profil '" + record->Name.str() + "' wirklich löschen?";
-    if (ShowMessageBox(this, question, "Löschen des Profils", PromptButtons::YesNo,
+        tr("Möchtest du das Profil '%s' wirklich löschen?", record->Name.str());
+    if (ShowMessageBox(this, question, tr("Löschen des Profils"), PromptButtons::YesNo,
                        PromptIcon::Information) != PromptAnswer::Yes)
         return;
     profiles.Remove(static_cast<std::size_t>(selected));
@@ -412,7 +421,7 @@ bool CPatchContextDefDlg::ConfirmLeave() {
     WxPrompt prompt(this);
     if (modified && list->GetSelection() != wxNOT_FOUND) {
         const PromptAnswer answer = ShowMessageBox(
-            this, "Sollen deine Änderungen gespeichert werden?", "Änderungen speichern",
+            this, tr("Sollen deine Änderungen gespeichert werden?"), tr("Änderungen speichern"),
             PromptButtons::YesNoCancel, PromptIcon::Information);
         if (answer == PromptAnswer::Yes) {
             OnSave();

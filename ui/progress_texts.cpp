@@ -1,4 +1,5 @@
 #include "ui/progress_texts.h"
+#include "ui/translate.h"
 
 #include <algorithm>
 #include <array>
@@ -60,10 +61,10 @@ std::string TimeLeftText(const std::string& sizeText, const std::string& speedTe
     // Rounded up: "noch 0 s" would claim the transfer is over.
     const long seconds = std::max(1L, std::lround(std::ceil((*total - *done) / *speed)));
     if (seconds < 60)
-        return "noch " + std::to_string(seconds) + " s";
+        return tr("noch %s s", std::to_string(seconds));
     if (seconds < 3600)
-        return Format("noch %ld:%02ld min", seconds / 60, seconds % 60);
-    return Format("noch %ld:%02ld h", seconds / 3600, (seconds % 3600) / 60);
+        return Format(tr("noch %ld:%02ld min").c_str(), seconds / 60, seconds % 60);
+    return Format(tr("noch %ld:%02ld h").c_str(), seconds / 3600, (seconds % 3600) / 60);
 }
 
 }  // namespace veldmoor

@@ -9,6 +9,7 @@
 #include "ui/dialog_units.h"
 #include "ui/tab_order.h"
 #include "ui/text_wrap.h"
+#include "ui/translate.h"
 #include "ui/wx_prompt.h"
 
 namespace veldmoor {
@@ -27,8 +28,8 @@ std::vector<std::string> ElevatedRepairArguments(const std::string& folder, bool
 
 CRepairDlg::CRepairDlg(wxWindow* parent, std::string folder, RepairOperations& repairOperations,
                        PatchPlatform& patchPlatform)
-    : wxDialog(parent, wxID_ANY, "Reparaturoptionen", wxDefaultPosition, wxDefaultSize,
-               wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
+    : wxDialog(parent, wxID_ANY, wxString::FromUTF8(tr("Reparaturoptionen")), wxDefaultPosition,
+               wxDefaultSize, wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
       patchPath(std::move(folder)),
       operations(repairOperations),
       platform(patchPlatform) {
@@ -40,10 +41,10 @@ CRepairDlg::CRepairDlg(wxWindow* parent, std::string folder, RepairOperations& r
     auto* intro = new wxStaticText(
         this, wxID_ANY,
         wxString::FromUTF8(
-            "Nachfolgend findest du Aktionen die dir helfen können, wenn dein Spiel, "
-            "Patchvorgang oder Peripherie nicht mehr ordnungsgemäß funktioniert. Dabei wird "
-            "versucht bekannte typische Fehler zu beheben. Sollte nichts davon helfen, nutze "
-            "Wiki oder Forum."));
+            tr("Nachfolgend findest du Aktionen die dir helfen können, wenn dein Spiel, "
+               "Patchvorgang oder Peripherie nicht mehr ordnungsgemäß funktioniert. Dabei wird "
+               "versucht bekannte typische Fehler zu beheben. Sollte nichts davon helfen, nutze "
+               "Wiki oder Forum.")));
     intro->Wrap(du.X(288));
     top->Add(intro, 0, wxALL, margin);
 
@@ -55,19 +56,22 @@ CRepairDlg::CRepairDlg(wxWindow* parent, std::string folder, RepairOperations& r
     };
     const Option options[] = {
         {kIdRepairRegistry, kIdImgReg, 166,
-         "Windows-Registrierungseinträge setzen\n(Dies ist beispielsweise für Fiddler, Axis, "
-         "etc. erforderlich, kann aber auch Fehler im regulären Betrieb des Spiels "
-         "korrigieren.)"},
+         German(
+             "Windows-Registrierungseinträge setzen\n(Dies ist beispielsweise für Fiddler, Axis, "
+             "etc. erforderlich, kann aber auch Fehler im regulären Betrieb des Spiels "
+             "korrigieren.)")},
         {kIdRepairRights, kIdImgUac, 168,
-         "Windows-Berechtigungen auf dem Installationspfad korrigieren\n(Hiermit können vor "
-         "allem Probleme beim Patchen behoben werden.)"},
+         German("Windows-Berechtigungen auf dem Installationspfad korrigieren\n(Hiermit können vor "
+                "allem Probleme beim Patchen behoben werden.)")},
         {kIdRepairSettings, kIdImgSettings, 167,
-         "Einstellungen zurücksetzen\n(Hierbei werden all deine Einstellungen und Makros die "
-         "auf deinem Rechner gespeichert sind für alle Charaktere auf den Standard "
-         "zurückgesetzt.)"},
+         German(
+             "Einstellungen zurücksetzen\n(Hierbei werden all deine Einstellungen und Makros die "
+             "auf deinem Rechner gespeichert sind für alle Charaktere auf den Standard "
+             "zurückgesetzt.)")},
         {kIdVerifyGameFiles, kIdImgVerify, 166,
-         "Spieldateien prüfen\n(Alle Dateien des Spiels werden anhand ihres Inhalts geprüft; "
-         "beschädigte oder veränderte Dateien werden neu geladen.)"},
+         German(
+             "Spieldateien prüfen\n(Alle Dateien des Spiels werden anhand ihres Inhalts geprüft; "
+             "beschädigte oder veränderte Dateien werden neu geladen.)")},
     };
     wxCheckBox** boxes[] = {&registryBox, &rightsBox, &settingsBox, &verifyBox};
     for (int i = 0; i < 4; ++i) {
@@ -80,7 +84,7 @@ CRepairDlg::CRepairDlg(wxWindow* parent, std::string folder, RepairOperations& r
         // A multi-line check box: its own label carries the text, so the toolkit draws the
         // focus mark around it and a click on the text ticks the box.
         auto* box = new wxCheckBox(this, option.boxId, wxString());
-        box->SetLabel(WrapToWidth(*box, wxString::FromUTF8(option.text), du.X(243)));
+        box->SetLabel(WrapToWidth(*box, wxString::FromUTF8(tr(option.text)), du.X(243)));
         box->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent& event) { OnBoxClicked(event.GetId()); });
         *boxes[i] = box;
         auto* row = new wxBoxSizer(wxHORIZONTAL);
@@ -89,13 +93,14 @@ CRepairDlg::CRepairDlg(wxWindow* parent, std::string folder, RepairOperations& r
         top->Add(row, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, margin);
     }
 
-    proceedButton = new wxButton(this, wxID_OK, "Fortfahren");
+    proceedButton = new wxButton(this, wxID_OK, wxString::FromUTF8(tr("Fortfahren")));
     proceedButton->SetDefault();
     proceedButton->Disable();
     auto* buttons = new wxBoxSizer(wxHORIZONTAL);
     buttons->AddStretchSpacer();
     buttons->Add(proceedButton);
-    buttons->Add(new wxButton(this, wxID_CANCEL, "Abbrechen"), 0, wxLEFT, du.X(4));
+    buttons->Add(new wxButton(this, wxID_CANCEL, wxString::FromUTF8(tr("Abbrechen"))), 0, wxLEFT,
+                 du.X(4));
     top->AddStretchSpacer();
     top->Add(buttons, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, margin);
     SetSizerAndFit(top);
@@ -119,12 +124,12 @@ void CRepairDlg::UpdateProceed() {
 void CRepairDlg::OnBoxClicked(int id) {
     if (id == kIdRepairRights && rightsBox->GetValue()) {
         const std::string warning =
-            "Mit anwenden dieser Option werden die Zugriffsberechtigungen auf dem eingestellten "
-            "Installationspfad des aktuell ausgewählten Profils neu gesetzt:\r\n\r\n" +
-            patchPath +
-            "\r\n\r\nSetze nur fort, wenn es sich dabei wirklich um deinen Spielordner handelt, "
-            "da diese Operation auf ein anderes Verzeichnis unvorhersehbare Folgen haben kann.";
-        if (ShowMessageBox(this, warning, "Achtung", PromptButtons::OkCancel,
+            tr("Mit anwenden dieser Option werden die Zugriffsberechtigungen auf dem "
+               "eingestellten Installationspfad des aktuell ausgewählten Profils neu gesetzt:") +
+            "\r\n\r\n" + patchPath + "\r\n\r\n" +
+            tr("Setze nur fort, wenn es sich dabei wirklich um deinen Spielordner handelt, da "
+               "diese Operation auf ein anderes Verzeichnis unvorhersehbare Folgen haben kann.");
+        if (ShowMessageBox(this, warning, tr("Achtung"), PromptButtons::OkCancel,
                            PromptIcon::Warning) != PromptAnswer::Ok)
             rightsBox->SetValue(false);
     }
@@ -166,7 +171,7 @@ void CRepairDlg::OnProceed() {
     // The check of the game files runs after the dialog and tells its own outcome.
     verifyChosen = verify;
     if (!verify) {
-        ShowMessageBox(this, "Reparaturoperationen abgeschlossen.", "Abgeschlossen",
+        ShowMessageBox(this, tr("Reparaturoperationen abgeschlossen."), tr("Abgeschlossen"),
                        PromptButtons::Ok, PromptIcon::Information);
     }
     Finish(wxID_OK);

@@ -8,6 +8,7 @@
 #include "system/path.h"
 #include "system/process_launch.h"
 #include "system/text_encoding.h"
+#include "ui/translate.h"
 #include "ui/wx_prompt.h"
 
 namespace veldmoor {
@@ -15,12 +16,12 @@ namespace veldmoor {
 namespace {
 
 constexpr std::array kMenu = {
-    MenuEntry{kCmdStatusMap, "Statuskarte", 179},
+    MenuEntry{kCmdStatusMap, German("Statuskarte"), 179},
     MenuEntry{kCmdLoopTool, "Loop", 182},
     MenuEntry{0, "", 0},
-    MenuEntry{kCmdOpenLogs, "Logs-Ordner öffnen", 181},
+    MenuEntry{kCmdOpenLogs, German("Logs-Ordner öffnen"), 181},
     MenuEntry{kCmdLogSweeper, "LogSweeper", 183},
-    MenuEntry{kCmdOpenScreenshots, "Screenshots-Ordner öffnen", 180},
+    MenuEntry{kCmdOpenScreenshots, German("Screenshots-Ordner öffnen"), 180},
 };
 
 struct Tool {
@@ -32,14 +33,14 @@ struct Tool {
 
 constexpr std::array kTools = {
     Tool{kCmdStatusMap, "statusmap", "VeldmoorStatusMap.exe",
-         "Die Statuskarte konnte nicht aufgerufen werden. Bitte patche um sicherzustellen, dass "
-         "diese verfügbar ist."},
+         German("Die Statuskarte konnte nicht aufgerufen werden. Bitte patche um sicherzustellen, "
+                "dass diese verfügbar ist.")},
     Tool{kCmdLoopTool, "velloop", "VeldmoorLoop.exe",
-         "VelLoop konnte nicht aufgerufen werden. Bitte patche um sicherzustellen, dass es "
-         "verfügbar ist."},
+         German("VelLoop konnte nicht aufgerufen werden. Bitte patche um sicherzustellen, dass es "
+                "verfügbar ist.")},
     Tool{kCmdLogSweeper, "logsweeper", "LogSweeper.exe",
-         "Der LogSweeper konnte nicht aufgerufen werden. Bitte patche um sicherzustellen, dass er "
-         "verfügbar ist."},
+         German("Der LogSweeper konnte nicht aufgerufen werden. Bitte patche um sicherzustellen, "
+                "dass er verfügbar ist.")},
 };
 
 bool IsDirectory(const std::string& path) {
@@ -59,11 +60,11 @@ void RunTool(const Tool& tool, const std::string& patchPath, const ShellActions&
         AppendPathComponent(AppendPathComponent(patchPath, "tools"), tool.folder);
     const std::string program = AppendPathComponent(directory, tool.program);
     if (!IsExistingFile(program) || !shell.startProgram(program, directory))
-        prompt.ShowMessage(tool.failure, "Fehler", PromptButtons::Ok, PromptIcon::Error);
+        prompt.ShowMessage(tr(tool.failure), tr("Fehler"), PromptButtons::Ok, PromptIcon::Error);
 }
 
-void OpenGameFolder(const std::string& documentsFolder, const char* last, const char* missing,
-                    const ShellActions& shell, Prompt& prompt) {
+void OpenGameFolder(const std::string& documentsFolder, const char* last,
+                    const std::string& missing, const ShellActions& shell, Prompt& prompt) {
     if (documentsFolder.empty()) {
         prompt.ShowMessage(missing, "", PromptButtons::Ok, PromptIcon::None);
         return;
@@ -112,9 +113,9 @@ void RunToolCommand(int command, const std::optional<std::string>& patchPath,
         }
     }
     if (command == kCmdOpenLogs)
-        OpenGameFolder(documentsFolder, "Logs", "Du hast noch keine Logs.", shell, prompt);
+        OpenGameFolder(documentsFolder, "Logs", tr("Du hast noch keine Logs."), shell, prompt);
     else if (command == kCmdOpenScreenshots)
-        OpenGameFolder(documentsFolder, "Screenshots", "Du hast noch keine Screenshots.", shell,
+        OpenGameFolder(documentsFolder, "Screenshots", tr("Du hast noch keine Screenshots."), shell,
                        prompt);
 }
 

@@ -4,6 +4,7 @@
 #include <wx/msgdlg.h>
 
 #include "ui/message_box.h"
+#include "ui/translate.h"
 
 namespace veldmoor {
 
@@ -75,12 +76,13 @@ PromptAnswer ShowMessageBox(wxWindow* owner, const std::string& text, const std:
                             PromptButtons buttons, PromptIcon icon) {
     CMessageBox box(owner, FromUtf8(text), FromUtf8(caption), StyleFor(buttons, icon));
     if (buttons == PromptButtons::RetryCancel)
-        box.SetYesNoLabels(wxString::FromUTF8("Wiederholen"), wxString::FromUTF8("Abbrechen"));
+        box.SetYesNoLabels(wxString::FromUTF8(tr("Wiederholen")),
+                           wxString::FromUTF8(tr("Abbrechen")));
     else if (buttons == PromptButtons::YesNo || buttons == PromptButtons::YesNoCancel)
-        box.SetYesNoCancelLabels(wxString::FromUTF8("Ja"), wxString::FromUTF8("Nein"),
-                                 wxString::FromUTF8("Abbrechen"));
+        box.SetYesNoCancelLabels(wxString::FromUTF8(tr("Ja")), wxString::FromUTF8(tr("Nein")),
+                                 wxString::FromUTF8(tr("Abbrechen")));
     else if (buttons == PromptButtons::OkCancel)
-        box.SetOKCancelLabels(wxString::FromUTF8("OK"), wxString::FromUTF8("Abbrechen"));
+        box.SetOKCancelLabels(wxString::FromUTF8("OK"), wxString::FromUTF8(tr("Abbrechen")));
     const int result = box.ShowModal();
     // Parts of the owner that the box covered are drawn again, the news page too: at once,
     // and once more after the box's window is surely gone from the screen.

@@ -4,8 +4,14 @@
 #include <cstdio>
 
 #include "app/launcher_dialog_entry.h"
+#include "app/startup_messages.h"
 
 namespace veldmoor {
+
+// Without the window there is no catalogue either: start-up speaks German.
+std::string StartupText(const char* german) {
+    return german;
+}
 
 void RunLauncherDialog(const LauncherDialogStart& /*start*/) {
     std::fputs("Launcher: the user-interface process started; this build has no window.\n", stderr);

@@ -4,6 +4,7 @@
 // the program, which links both the start-up and the window library; neither library knows the
 // other.
 #include "app/launcher_dialog_entry.h"
+#include "app/startup_messages.h"
 
 #include <wx/app.h>
 #include <wx/init.h>
@@ -17,6 +18,7 @@
 #include "system/product.h"
 #include "system/repair_operations.h"
 #include "ui/launcher_dlg.h"
+#include "ui/translate.h"
 #include "ui/wx_prompt.h"
 
 namespace veldmoor {
@@ -34,8 +36,19 @@ void ReportToolkitAssertion(const wxString& file, int line, const wxString& func
                  static_cast<const char*>(message.utf8_str()));
 }
 
+// The player's language, chosen once per process, before the first text of start-up or the
+// window.
+void ChooseLanguage() {
+    static const bool chosen = [] {
+        UseLanguage(PlayersLanguage());
+        return true;
+    }();
+    static_cast<void>(chosen);
+}
+
 // Starts the toolkit on first use; false when no display can be opened.
 bool EnsureToolkit() {
+    ChooseLanguage();
     static const bool started = [] {
         if (wxTheApp != nullptr)
             return true;
@@ -58,6 +71,11 @@ std::string Narrow(const std::wstring& text) {
 }
 
 }  // namespace
+
+std::string StartupText(const char* german) {
+    ChooseLanguage();
+    return tr(german);
+}
 
 void RunLauncherDialog(const LauncherDialogStart& start) {
     if (!EnsureToolkit())

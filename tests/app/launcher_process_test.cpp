@@ -103,6 +103,7 @@ protected:
         }
         environment.push_back("TMPDIR=" + (tmpdir_.empty() ? temp_ : tmpdir_).string());
         environment.push_back("VELDMOOR_DOCUMENTS_DIR=" + documents_.string());
+        environment.push_back("VELDMOOR_LANGUAGE=" + language_);
         if (probe) {
             environment.push_back("VELDMOOR_UI_PROBE=" + report_.string());
             environment.push_back("VELDMOOR_UI_PROBE_HOLD_MS=" + std::to_string(hold.count()));
@@ -216,6 +217,9 @@ protected:
     fs::path copy_;
     fs::path tmpdir_;  // TMPDIR as the launcher sees it; empty: temp_
     int runs_ = 0;
+    // The language the program speaks: German, the language of the texts compared here, whatever
+    // this machine's settings.
+    std::string language_ = "de";
     std::vector<int> startedCopies_;
 };
 
@@ -287,6 +291,16 @@ TEST_F(LauncherProcess, ARenamedProgramStopsWithCode666EvenForARepair) {
     EXPECT_TRUE(fs::exists(documents_ / "Veldmoor" / "Einstellungen"));
     EXPECT_TRUE(fs::exists(install_ / "uo.cfg"));
     EXPECT_FALSE(fs::exists(copyFolder_));
+}
+
+TEST_F(LauncherProcess, StartUpSpeaksThePlayersLanguageFromTheCatalogueInsideTheProgram) {
+    language_ = "en";
+    const Outcome outcome = Run(Install("Launcher (2)"), {}, install_);
+    EXPECT_EQ(outcome.exitCode, 0);
+    // A build without the window has no catalogue, and start-up stays German.
+    EXPECT_EQ(outcome.errors, VELDMOOR_LAUNCHER_HAS_WINDOW
+                                  ? "Error: The launcher must not be renamed! (Code: 666)\n"
+                                  : kCode666);
 }
 
 TEST_F(LauncherProcess, AWorkingDirectoryInsideTheTemporaryFolderStopsWithCode11) {

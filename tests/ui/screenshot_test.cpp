@@ -24,6 +24,7 @@
 #include "ui/news_view.h"
 #include "ui/profile_editor_dlg.h"
 #include "ui/repair_dlg.h"
+#include "ui/translate.h"
 #include "ui/wx_prompt.h"
 
 namespace veldmoor {
@@ -276,7 +277,7 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
         wxCommandEvent chosen(wxEVT_MENU, MenuItemId(kCmdOpenLogs));
         dialog->GetEventHandler()->ProcessEvent(chosen);
         ASSERT_EQ(boxes.boxes.size(), 1u);
-        EXPECT_EQ(boxes.boxes[0].text, "Du hast noch keine Logs.");
+        EXPECT_EQ(boxes.boxes[0].text, tr("Du hast noch keine Logs."));
     }
 
     // The profile editor and the repair dialog over the main dialog.

@@ -19,6 +19,8 @@
 #include <memory>
 #include <thread>
 
+#include "ui/translate.h"
+
 namespace veldmoor::uitest {
 
 namespace {
@@ -166,6 +168,10 @@ int main(int argc, char** argv) {
     if (listing)
         return RUN_ALL_TESTS();
     wxSetAssertHandler(veldmoor::uitest::FailOnAssert);
+    // The tests compare the window's German texts, whatever this machine's language; the
+    // screenshots of the English window ask for it (scripts/screenshot-ui.sh).
+    setenv("VELDMOOR_LANGUAGE", "de", 0);
+    veldmoor::UseLanguage(veldmoor::PlayersLanguage());
     // One temporary folder for the whole run: the window writes its fonts there, and the toolkit
     // keeps using those files until the process ends.
     char folder[] = "/tmp/veldmoor-ui-tests-XXXXXX";
