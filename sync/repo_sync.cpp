@@ -434,7 +434,7 @@ struct RepoSync::Impl {
         if (!patching && !fetchWhilePlanning) {
             return;
         }
-        spreadSeen = session.rangesAnswered;
+        spreadSeen = session.rangesAnswered();
         std::erase_if(receiving, [this](ActiveRebuild* active) {
             active->endTransfersIfOneFailed();
             if (!active->transferEnded()) {
@@ -516,13 +516,13 @@ struct RepoSync::Impl {
     // connections at once, once the server has shown that it answers ranges: otherwise its
     // requests would go one after another, a round trip each, however many connections idle.
     void spreadIfLarge(ActiveRebuild& active) {
-        if (active.spread || !session.rangesAnswered || active.transfers.empty()) {
+        if (active.spread || !session.rangesAnswered() || active.transfers.empty()) {
             return;
         }
         active.spread = true;
         const std::size_t parts = transfers().capacity();
         for (RangeReceiver* receiver :
-             active.rebuild->spreadDownloads(parts, session.rangesPerRequest)) {
+             active.rebuild->spreadDownloads(parts, session.rangesPerRequest())) {
             active.transfers.push_back(std::make_unique<RangeTransfer>(
                 repoAddress + "/" + transferPathOf(active.prepared->file.repoPath), *receiver,
                 session));
@@ -906,7 +906,7 @@ struct RepoSync::Impl {
             const std::size_t endedBefore = transfers().endedCount();
             runTransfers([&] {
                 return next.transferEnded() || transfers().endedCount() != endedBefore ||
-                       session.rangesAnswered != spreadSeen;
+                       session.rangesAnswered() != spreadSeen;
             });
         }
     }
