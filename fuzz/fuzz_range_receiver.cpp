@@ -1,5 +1,7 @@
 // The answers to a file's range requests, handed to the receiver whole, one byte at a time and
 // in splits drawn from the input: the outcome must not depend on where the blocks were cut.
+// The body is also given to the multipart parser alone, with the boundary the headers name:
+// the stretches it gives out must not depend on the blocks either.
 //
 // Input: byte 0 flags (bit 0: the request asked for the first piece alone), byte 1 the number of
 // pending pieces (up to 8), then per piece two bytes offset step and two bytes length
@@ -10,9 +12,11 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
+#include "sync/multipart_parser.h"
 #include "sync/range_receiver.h"
 
 using namespace veldmoor;
@@ -108,6 +112,70 @@ Outcome Receive(const Input& input, NextBlock nextBlock) {
     return outcome;
 }
 
+// The parser's stretches, adjacent ones joined: (file offset, bytes).
+class Stretches final : public StretchSink {
+public:
+    void take(std::uint64_t offset, std::string_view bytes) override {
+        FUZZ_CHECK(!bytes.empty());
+        if (!joined.empty() && joined.back().first + joined.back().second.size() == offset) {
+            joined.back().second += bytes;
+        } else {
+            joined.emplace_back(offset, std::string(bytes));
+        }
+    }
+    std::vector<std::pair<std::uint64_t, std::string>> joined;
+};
+
+struct Parsed {
+    bool accepted = true;
+    Stretches stretches;
+};
+
+template <typename NextBlock>
+Parsed Parse(const Input& input, std::string_view delimiter, const std::vector<HttpRange>& asked,
+             NextBlock nextBlock) {
+    Parsed parsed;
+    MultipartParser parser;
+    parser.begin(delimiter, asked);
+    std::uint64_t given = 0;
+    for (std::size_t at = 0; at < input.body.size() && parsed.accepted;) {
+        const std::size_t block = std::min(nextBlock(), input.body.size() - at);
+        parsed.accepted = parser.feed(input.body.substr(at, block), parsed.stretches);
+        at += block;
+    }
+    if (parsed.accepted) {
+        parser.finish(parsed.stretches);
+    }
+    for (const auto& stretch : parsed.stretches.joined)
+        given += stretch.second.size();
+    // Nothing is given out that the body did not carry.
+    FUZZ_CHECK(given <= input.body.size());
+    return parsed;
+}
+
+void FuzzParser(const Input& input, const std::uint8_t* data, std::size_t size) {
+    std::stringstream unused;
+    RangeReceiver headers(unused, input.pieces, nullptr, "data/file");
+    for (const std::string_view line : input.headers)
+        headers.onHeaderLine(line);
+    if (headers.boundary().empty())
+        return;
+    std::vector<HttpRange> asked = headers.missingRanges();
+    if (input.singleRange && asked.size() > 1)
+        asked.resize(1);
+    const Parsed whole =
+        Parse(input, headers.boundary(), asked, [] { return std::size_t{1} << 30; });
+    const Parsed bytes = Parse(input, headers.boundary(), asked, [] { return std::size_t{1}; });
+    std::minstd_rand random(static_cast<std::uint32_t>(size) * 40503u + data[0]);
+    const Parsed split =
+        Parse(input, headers.boundary(), asked, [&] { return std::size_t{1} + random() % 97; });
+    for (const Parsed* other : {&bytes, &split}) {
+        FUZZ_CHECK(other->accepted == whole.accepted);
+        if (whole.accepted)
+            FUZZ_CHECK(other->stretches.joined == whole.stretches.joined);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -131,6 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(other->piecesWhole == whole.piecesWhole);
         FUZZ_CHECK(other->pieceCrcs == whole.pieceCrcs);
     }
+    FuzzParser(input, data, size);
     // Bytes outside every piece are never touched.
     if (whole.accepted || whole.endedEarly) {
         std::uint32_t at = 0;

@@ -8,8 +8,10 @@
 #include <cstring>
 #include <fstream>
 #include <span>
+#include <string_view>
 
 #include "sync/candidate_table.h"
+#include "sync/trace.h"
 #include "sync/weak_checksum.h"
 #include "sync/window_scan.h"
 #include "system/text_encoding.h"
@@ -52,9 +54,11 @@ public:
 
         CandidateTable table(entries_);
         WeakChecksum sum = WeakChecksum::over(buffer_.data(), windowLength_);
-        std::printf("Buckets: %i, chunks: %i, initial: %08x\n",
-                    static_cast<int>(table.bucketCount()), static_cast<int>(entries_.size()),
-                    sum.value());
+        std::array<char, 96> line{};
+        const int length = std::snprintf(
+            line.data(), line.size(), "Buckets: %i, chunks: %i, initial: %08x\n",
+            static_cast<int>(table.bucketCount()), static_cast<int>(entries_.size()), sum.value());
+        traceDiagnostic(std::string_view(line.data(), static_cast<std::size_t>(length)));
 
         const WindowScanner scanner(scanPath_, windowLength_, table.filter());
         std::size_t s = 0;  // start of the current window in buffer_

@@ -374,7 +374,7 @@ bool RangeTransfer::prepare(CURL* handle) {
         return false;  // an empty range list would ask for nothing, and be refused for it
     }
     retries_.start();
-    asked_.resize(std::min({asked_.size(), session_.rangesPerRequest, kMaxRangesPerRequest}));
+    asked_.resize(std::min({asked_.size(), session_.rangesPerRequest(), kMaxRangesPerRequest}));
     const std::string list = rangeList(asked_, 0, asked_.size());
     before_ = receiver_.written();
     receiver_.beginResponse(asked_);
@@ -417,7 +417,7 @@ HttpTransfer::Next RangeTransfer::finished(CURL* handle, CURLcode code, long& pa
     const long status = responseStatus(handle);
     const RangeReceiver::Refusal refusal = receiver_.refusal();
     if (code == CURLE_OK && status == 206 && refusal == RangeReceiver::Refusal::None) {
-        session_.rangesAnswered = true;
+        session_.learnFromAnswer({.asked = count, .rangesPlaced = true});
     }
     receiver_.endBody();
     if (receiver_.complete()) {
@@ -443,7 +443,7 @@ HttpTransfer::Next RangeTransfer::finished(CURL* handle, CURLcode code, long& pa
         }
         // The server cannot answer several ranges at once: ask for fewer for the rest of the
         // run.
-        session_.rangesPerRequest = std::max<std::size_t>(1, count / 4);
+        session_.learnFromAnswer({.asked = count, .refusedSeveral = true});
         return Next::Again;
     }
     const std::size_t left = stillMissing(asked_, receiver_.missingRanges());
@@ -479,10 +479,22 @@ HttpTransfer::Next RangeTransfer::finished(CURL* handle, CURLcode code, long& pa
     }
     fruitless_ = 0;
     if (left > 0 && receiver_.partsSeen() > 0 && receiver_.partsSeen() < count) {
-        // The server has a limit of its own on the parts of one answer: keep to it.
-        session_.rangesPerRequest = receiver_.partsSeen();
+        session_.learnFromAnswer({.asked = count, .partsAnswered = receiver_.partsSeen()});
     }
     return Next::Again;
+}
+
+void HttpSession::learnFromAnswer(const RangeAnswer& answer) {
+    rangesAnswered_ = rangesAnswered_ || answer.rangesPlaced;
+    std::size_t ranges = rangesPerRequest_;
+    if (answer.refusedSeveral && answer.asked > 1) {
+        // The server cannot answer several ranges at once: a quarter as many, down to one.
+        ranges = std::max<std::size_t>(1, answer.asked / 4);
+    } else if (answer.partsAnswered > 0 && answer.partsAnswered < answer.asked) {
+        // The server has a limit of its own on the parts of one answer: keep to it.
+        ranges = answer.partsAnswered;
+    }
+    rangesPerRequest_ = std::min(rangesPerRequest_, ranges);
 }
 
 }  // namespace veldmoor

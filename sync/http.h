@@ -77,20 +77,43 @@ struct HttpSettings {
 // text is not one.
 bool parseByteRate(const std::string& text, std::int64_t& bytesPerSecond);
 
+// What one answer to a range request showed of its server.
+struct RangeAnswer {
+    std::size_t asked = 0;  // ranges the request asked for
+    // A 206 answer whose ranges could be placed: the server answers ranges.
+    bool rangesPlaced = false;
+    // The server refused several ranges at once (416, a large whole file, a multipart answer
+    // without its boundary).
+    bool refusedSeveral = false;
+    // Parts the answer held when the server stopped short of the ranges asked; 0 when it did
+    // not.
+    std::size_t partsAnswered = 0;
+};
+
 // One run's connection to its server: its settings and what it learned of the server. Attached
 // to the run's handle (configureHandle), so every request through that handle uses it; it must
 // outlive the handle's use.
-struct HttpSession {
+class HttpSession {
+public:
     HttpSettings settings;
+    // Polled during a pause before a retry and while transfers run; true ends them.
+    std::function<bool()> stopped;
+
     // Ranges per request; lowered for the rest of the run when the server refuses several at
     // once or answers fewer than asked.
-    std::size_t rangesPerRequest = kMaxRangesPerRequest;
+    std::size_t rangesPerRequest() const { return rangesPerRequest_; }
     // Set once the server has answered a range request with its ranges (206): a large file's
     // ranges may then be spread over several requests at once without each of them costing
     // the whole file.
-    bool rangesAnswered = false;
-    // Polled during a pause before a retry and while transfers run; true ends them.
-    std::function<bool()> stopped;
+    bool rangesAnswered() const { return rangesAnswered_; }
+    // Takes what an answer showed. Requests run side by side, and an answer to one sent before
+    // the count was lowered may come after: the count only ever goes down, to the lowest any
+    // answer called for.
+    void learnFromAnswer(const RangeAnswer& answer);
+
+private:
+    std::size_t rangesPerRequest_ = kMaxRangesPerRequest;
+    bool rangesAnswered_ = false;
 };
 
 // The outcome of a request: `cause` names what went wrong in English ("the server answered

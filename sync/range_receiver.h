@@ -1,16 +1,15 @@
 // The receiving side of a file's range download: takes the answers to the range requests of
-// one file, block by block as libcurl hands them over, and writes every downloaded byte straight
-// to its offset in the file being rebuilt.
+// one file, block by block as libcurl hands them over, reads their headers to know how the body
+// is laid out, and hands each stretch of the file it brings to the file's PieceSink
+// (sync/piece_sink.h), which writes it straight to its offset in the file being rebuilt.
 //
 // Every stretch of an answer is placed by the file offset its headers give, never by the order
 // the ranges were asked in, since servers answer as HTTP allows: fewer parts than asked (a
 // server's own limit), parts in any order, adjacent or overlapping ranges merged into one part,
-// a multipart body opening with a preamble, one Content-Range for a request of several ranges,
-// or the whole file (200) when the Range header is ignored or the answer compressed. Bytes
-// outside the pieces, or already received, are skipped; what a piece still lacks is asked for
-// again (missingRanges). A part without its own Content-Range is taken as the range asked for
-// in that position; a body without any word from the headers to one range asked, as its raw
-// bytes.
+// a multipart body opening with a preamble (read by the MultipartParser, sync/
+// multipart_parser.h), one Content-Range for a request of several ranges, or the whole file
+// (200) when the Range header is ignored or the answer compressed. A body without any word from
+// the headers to one range asked is its raw bytes.
 //
 // Blocks may be split anywhere; the file comes out the same whether the body arrives whole or
 // one byte at a time. At most a block and a part header are held in memory: an answer that
@@ -27,16 +26,15 @@
 
 #include "sync/chunk_index.h"
 #include "sync/http.h"
+#include "sync/multipart_parser.h"
+#include "sync/piece_sink.h"
 #include "sync/repo_sync.h"
 
 namespace veldmoor {
 
 class RangeReceiver {
 public:
-    // Bytes held while waiting for a delimiter or part header before the answer counts as
-    // one that cannot be placed. A part header is a few hundred bytes; libcurl hands over at
-    // most 16 KiB at a time.
-    static constexpr std::size_t kMaxHeldBytes = 64 * 1024;
+    static constexpr std::size_t kMaxHeldBytes = MultipartParser::kMaxHeldBytes;
     // A whole-file answer (200) to a request of several ranges is read only while the file is
     // small or the ranges make up much of it; otherwise it counts as a refusal of the request,
     // and the caller asks again with fewer ranges.
@@ -56,16 +54,16 @@ public:
     RangeReceiver(std::ostream& target, std::vector<Piece> pending, ProgressCallback progress,
                   std::string path);
 
-    // What the pieces still lack, in target order: one range per incomplete piece, from its
-    // first byte not yet received.
-    std::vector<HttpRange> missingRanges() const;
-    // What has come, in target order: one piece (offset, length) per piece begun.
-    std::vector<Piece> receivedPieces() const;
-    // Gives up the pieces after the first `keepMissing` incomplete ones, none of which has a
-    // byte yet, and returns them, for other receivers to fetch over other connections at the
-    // same time. What the current request asks for stays when `keepMissing` is at least the
-    // ranges it asks for.
-    std::vector<Piece> handOffAfter(std::size_t keepMissing);
+    // What the pieces still lack (PieceSink::missingRanges).
+    std::vector<HttpRange> missingRanges() const { return sink_.missingRanges(); }
+    // What has come (PieceSink::receivedPieces).
+    std::vector<Piece> receivedPieces() const { return sink_.receivedPieces(); }
+    // Gives up pieces not begun (PieceSink::handOffAfter), for other receivers to fetch over
+    // other connections at the same time. What the current request asks for stays when
+    // `keepMissing` is at least the ranges it asks for.
+    std::vector<Piece> handOffAfter(std::size_t keepMissing) {
+        return sink_.handOffAfter(keepMissing);
+    }
 
     // Prepares for the answer to the next request, which asks for `asked`.
     void beginResponse(std::vector<HttpRange> asked);
@@ -82,7 +80,7 @@ public:
     bool endedEarly() const { return endedEarly_; }
     Refusal refusal() const { return refusal_; }
     // Parts of a multipart answer begun so far in the current answer.
-    std::size_t partsSeen() const { return partsSeen_; }
+    std::size_t partsSeen() const { return parser_.partsSeen(); }
 
     // libcurl callbacks; user data is the RangeReceiver.
     static std::size_t headerCallback(char* data, std::size_t size, std::size_t count,
@@ -92,40 +90,26 @@ public:
 
     const std::string& boundary() const { return boundary_; }
     // Bytes of the pieces received so far (each byte counted once).
-    std::uint32_t written() const { return written_; }
-    std::uint32_t toWrite() const { return toWrite_; }
+    std::uint32_t written() const { return sink_.written(); }
+    std::uint32_t toWrite() const { return sink_.toWrite(); }
     // True once every piece has been received completely.
-    bool complete() const { return incomplete_ == 0; }
+    bool complete() const { return sink_.complete(); }
     // Pieces received completely so far.
-    std::size_t completePieces() const { return pieces_.size() - incomplete_; }
-    // CRC-32 of each piece, in target order; trustworthy once complete and while every write
-    // succeeded (a failed write must be found by reading the file back). Lets the caller check
-    // the rebuilt file without reading it again.
-    bool piecesWhole() const { return piecesWhole_; }
-    std::vector<std::uint32_t> pieceCrcs() const;
+    std::size_t completePieces() const { return sink_.completePieces(); }
+    // CRC-32 of each piece, in target order (PieceSink::pieceCrcs): lets the caller check the
+    // rebuilt file without reading it again.
+    bool piecesWhole() const { return sink_.piecesWhole(); }
+    std::vector<std::uint32_t> pieceCrcs() const { return sink_.pieceCrcs(); }
 
 private:
     enum class Layout { Undecided, Multipart, Stream };
 
     bool chooseLayout();
-    void onMultipart();
-    void beginPart(std::string_view partHeader);
-    // Places the first `size` bytes of the buffer as the current part's data.
-    void placePartData(std::size_t size);
-    // Writes what of `size` bytes at file offset `at_` the pieces still lack; skips the rest.
-    void place(const char* data, std::size_t size);
-    void writeToTarget(std::size_t piece, const char* data, std::uint32_t size);
+    // Hands what of `size` bytes at file offset `at_` lies within the stream's range to the
+    // sink.
+    void placeStream(const char* data, std::size_t size);
 
-    std::vector<Piece> pieces_;
-    std::vector<std::uint32_t> received_;  // per piece: bytes received from its start
-    std::vector<std::uint32_t> crcs_;      // per piece: CRC-32 of those bytes
-    std::size_t incomplete_ = 0;
-    std::uint32_t written_ = 0;
-    std::uint32_t toWrite_ = 0;
-    std::ostream& target_;
-    ProgressCallback progress_;
-    std::string path_;
-    bool piecesWhole_ = true;
+    PieceSink sink_;
 
     // The current request and what its answer's headers said.
     std::vector<HttpRange> asked_;
@@ -141,12 +125,9 @@ private:
 
     // Reading the current answer.
     Layout layout_ = Layout::Undecided;
-    std::string buffer_;  // body bytes not yet consumed (multipart only)
-    bool inPart_ = false;
-    bool closed_ = false;    // the closing delimiter has come; the rest is epilogue
-    std::uint64_t at_ = 0;   // file offset of the next body byte
-    std::uint64_t end_ = 0;  // one past the current part's or stream's last byte
-    std::size_t partsSeen_ = 0;
+    MultipartParser parser_;
+    std::uint64_t at_ = 0;   // file offset of the next byte of a stream
+    std::uint64_t end_ = 0;  // one past the stream's last byte
     Refusal refusal_ = Refusal::None;
     bool endedEarly_ = false;
 };

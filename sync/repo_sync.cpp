@@ -113,6 +113,24 @@ struct StreamedIndex : DocumentSink {
     }
 };
 
+// Where a file not current is on its way, from its chunk index to its place. Every file moves
+// forward only, and only in RepoSync::Impl::step, except where the list's order rules: a plan
+// is taken (and its file named through onCheck, or its failure told) in list order, and files
+// are put in place in list order (Impl::takePlansInOrder, Impl::placeBatch).
+//
+//   Waiting   its chunk index is not asked for yet (indexes use at most half the handles)
+//   Index     its chunk index is on its way
+//   Planned   the plan is made (or needed no index); once taken in list order, the rebuild may
+//             begin
+//   Fetching  the rebuild has begun: local blocks laid out, its range requests on their way
+//   Sealed    every byte came and the file passed its checks, or it needs only its time; it
+//             waits for its turn holding no descriptor
+//   Placed    moved into place, or given its time, in its turn
+//   Failed    why is kept and told in the file's turn, after the files before it
+//
+// A file's first three stages are held by its PendingIndex, the rest by its ActiveRebuild.
+enum class FileStage { Waiting, Index, Planned, Fetching, Sealed, Placed, Failed };
+
 // A file found not current, waiting for its chunk index. The index is on its way while the
 // files before it are planned.
 struct PendingIndex {
@@ -123,17 +141,20 @@ struct PendingIndex {
     FileCheckCallback onCheck;
     StreamedIndex streamed;
     std::unique_ptr<DocumentTransfer> transfer;  // null when refused unfetched or planned without
-    bool started = false;
+    // Waiting, Index, Planned or Failed. The plan is made as soon as the index has come,
+    // whatever the order, and the index let go: a window of large files' indexes would
+    // otherwise wait whole for the file at its head.
+    FileStage stage = FileStage::Waiting;
     // Examined by content and found to be the target with its listed time: nothing to do.
     bool intact = false;
     // The local copy's content is known to differ from the signed one.
     bool knownDifferent = false;
     bool timeMatches = false;  // the local copy has the listed time
-    // The plan is made as soon as the index has come, whatever the order, and the index let go:
-    // a window of large files' indexes would otherwise wait whole for the file at its head.
-    bool digested = false;
     std::optional<PreparedFile> planned;
     std::exception_ptr failure;  // why no plan could be made, told in the file's turn
+
+    // Nothing more is waited for before the plan can be taken in list order.
+    bool indexCame() const { return !transfer || transfer->ended(); }
 };
 
 // A file being rebuilt while others are: its requests go out with theirs, but it is put in
@@ -145,7 +166,7 @@ struct ActiveRebuild {
         for (const auto& transfer : transfers) {
             pool.cancel(*transfer);  // before the receivers go
         }
-        if (rebuild && !completed) {
+        if (rebuild && stage == FileStage::Fetching) {
             // A stop or a failure: a large file keeps what came for the next run.
             rebuild->keepForResume();
         }
@@ -185,9 +206,10 @@ struct ActiveRebuild {
     const PreparedFile* prepared = nullptr;
     std::uint64_t targetSize = 0;
     bool timeOnly = false;
-    bool sealed = false;
+    // Fetching, Sealed, Placed or Failed. Only a file still fetching keeps what came for the
+    // next run when it ends early (a stop, a failure of the run).
+    FileStage stage = FileStage::Fetching;
     bool spread = false;         // its downloads were spread over several transfers, or need not be
-    bool completed = false;      // put in place, or the attempt ended in its turn
     std::exception_ptr failure;  // thrown when the file's turn comes
     std::unique_ptr<FileRebuild> rebuild;
     // One per stretch of the file fetched on its own (FileRebuild::spreadDownloads).
@@ -392,31 +414,43 @@ struct RepoSync::Impl {
         }
     }
 
-    // Plans the files whose indexes have come, in list order; with `all`, waits for every
-    // index, otherwise only until no more than a window of files is in flight.
-    void planArrivedIndexes(bool all) {
+    // The one place files move on whatever the list's order: indexes are asked for (Waiting to
+    // Index), plans made as indexes come (Index to Planned or Failed), rebuilds begun (Planned
+    // to Fetching), large ones spread, and rebuilds whose bytes have all come sealed (Fetching
+    // to Sealed or Failed). It never waits and never runs the transfers: its callers do, and
+    // step again when something has ended.
+    void step() {
+        digestArrived();
+        advanceRebuilds();
+    }
+
+    // Takes the plans in list order (each file named through onCheck, or its failure thrown,
+    // in its turn); with `all`, waits for every index, otherwise only until no more than a
+    // window of files is in flight.
+    void takePlansInOrder(bool all) {
+        bool took = false;
+        bool waitingForHead = false;  // once waited for, the head is waited for until it came
         while (!pending.empty()) {
+            step();
             PendingIndex& head = *pending.front();
-            digestArrived();
-            const bool arrived = !head.transfer || head.transfer->ended();
-            if (!arrived) {
-                if (!all && pending.size() <= window()) {
-                    advanceRebuilds();
+            if (!head.indexCame()) {
+                if (!all && !waitingForHead && pending.size() <= window()) {
                     return;
                 }
-                while (!head.transfer->ended()) {
-                    const std::size_t ended = transfers().endedCount();
-                    runTransfers([&] {
-                        return head.transfer->ended() || transfers().endedCount() != ended;
-                    });
-                    digestArrived();
-                    advanceRebuilds();
-                }
+                waitingForHead = true;
+                const std::size_t ended = transfers().endedCount();
+                runTransfers(
+                    [&] { return head.transfer->ended() || transfers().endedCount() != ended; });
+                continue;
             }
             const std::unique_ptr<PendingIndex> next = std::move(pending.front());
             pending.pop_front();
+            took = true;
+            waitingForHead = false;
             planFile(*next);
-            advanceRebuilds();
+        }
+        if (took) {
+            step();  // the last file taken begins its rebuild
         }
     }
 
@@ -434,7 +468,7 @@ struct RepoSync::Impl {
         if (!patching && !fetchWhilePlanning) {
             return;
         }
-        spreadSeen = session.rangesAnswered;
+        spreadSeen = session.rangesAnswered();
         std::erase_if(receiving, [this](ActiveRebuild* active) {
             active->endTransfersIfOneFailed();
             if (!active->transferEnded()) {
@@ -481,7 +515,7 @@ struct RepoSync::Impl {
             std::vector<ActiveRebuild*> whole;
             std::vector<FileRebuild*> batch;
             for (const auto& active : rebuilds) {
-                if (active->sealed && !active->failure && active->rebuild) {
+                if (active->stage == FileStage::Sealed && active->rebuild) {
                     whole.push_back(active.get());
                     batch.push_back(active->rebuild.get());
                 }
@@ -494,6 +528,7 @@ struct RepoSync::Impl {
             for (ActiveRebuild* active : whole) {
                 try {
                     active->rebuild->finish(MoveSync::Later);
+                    active->stage = FileStage::Placed;
                     foldersMovedInto.insert(DirectoryOf(active->prepared->file.localPath));
                 } catch (...) {
                     // The old file stays; the next run fetches this one again.
@@ -516,13 +551,13 @@ struct RepoSync::Impl {
     // connections at once, once the server has shown that it answers ranges: otherwise its
     // requests would go one after another, a round trip each, however many connections idle.
     void spreadIfLarge(ActiveRebuild& active) {
-        if (active.spread || !session.rangesAnswered || active.transfers.empty()) {
+        if (active.spread || !session.rangesAnswered() || active.transfers.empty()) {
             return;
         }
         active.spread = true;
         const std::size_t parts = transfers().capacity();
         for (RangeReceiver* receiver :
-             active.rebuild->spreadDownloads(parts, session.rangesPerRequest)) {
+             active.rebuild->spreadDownloads(parts, session.rangesPerRequest())) {
             active.transfers.push_back(std::make_unique<RangeTransfer>(
                 repoAddress + "/" + transferPathOf(active.prepared->file.repoPath), *receiver,
                 session));
@@ -533,17 +568,18 @@ struct RepoSync::Impl {
     // A rebuild whose downloads all came is checked and closed now; a failed one waits for its
     // turn, which tells the failure and keeps what came for the next run.
     static void sealIfComplete(ActiveRebuild& active) {
-        if (active.sealed || active.failure || active.timeOnly || !active.rebuild ||
+        if (active.stage != FileStage::Fetching || active.timeOnly || !active.rebuild ||
             std::any_of(active.transfers.begin(), active.transfers.end(),
                         [](const auto& t) { return t->state() != HttpTransfer::State::Done; })) {
             return;
         }
-        active.sealed = true;
-        active.completed = true;  // every byte came: nothing to resume, whatever the check finds
+        // Every byte came: nothing to resume, whatever the check finds.
+        active.stage = FileStage::Sealed;
         active.transfers.clear();
         try {
             active.rebuild->seal(CloseSync::Together);  // forced with its batch (placeBatch)
         } catch (const PatchException&) {
+            active.stage = FileStage::Failed;
             active.failure = std::current_exception();
         }
     }
@@ -592,11 +628,11 @@ struct RepoSync::Impl {
             if (!entry->transfer) {
                 continue;
             }
-            if (!entry->started) {
+            if (entry->stage == FileStage::Waiting) {
                 if (onTheWay >= limit) {
                     return;
                 }
-                entry->started = true;
+                entry->stage = FileStage::Index;
                 transfers().startAhead(*entry->transfer);
             }
             onTheWay += entry->transfer->ended() ? 0 : 1;
@@ -617,13 +653,14 @@ struct RepoSync::Impl {
 
     // Makes the plan of a file whose index has come, or keeps why it cannot be made.
     void digest(PendingIndex& entry) {
-        if (entry.digested || !entry.transfer || !entry.transfer->ended()) {
+        if (entry.stage != FileStage::Index || !entry.transfer->ended()) {
             return;
         }
-        entry.digested = true;
         try {
             entry.planned = planFromIndex(entry);
+            entry.stage = FileStage::Planned;
         } catch (...) {
+            entry.stage = FileStage::Failed;
             entry.failure = std::current_exception();
         }
     }
@@ -740,6 +777,7 @@ struct RepoSync::Impl {
         active->targetSize = targetSizeOf(file);
         if (localCopyIsCurrent(file)) {
             active->timeOnly = true;
+            active->stage = FileStage::Sealed;  // nothing to fetch: it waits for its turn
             return active;
         }
         ActiveRebuild* self = active.get();
@@ -759,6 +797,7 @@ struct RepoSync::Impl {
             active->rebuild =
                 std::make_unique<FileRebuild>(file, held, [this] { return stopRequested(); });
         } catch (const PatchException&) {
+            active->stage = FileStage::Failed;
             active->failure = std::current_exception();
             return active;
         }
@@ -773,22 +812,24 @@ struct RepoSync::Impl {
     // The file's turn: what was held back of its progress is told, and it is put in place.
     void completeRebuild(ActiveRebuild& active) {
         const PreparedFile& file = *active.prepared;
-        if (active.failure) {
+        if (active.stage == FileStage::Failed) {
             std::rethrow_exception(active.failure);
         }
         if (active.timeOnly) {
             // Never through a link: the local copy was a regular file when it was examined.
             SetLastWriteTimeOfEntry(file.file.localPath, file.file.time);
+            active.stage = FileStage::Placed;
             return;
         }
         if (const RangeTransfer* failed = active.failedTransfer(); failed != nullptr) {
             active.rebuild->failTransfer(failed->result());  // keeps what came
         }
         // Whatever the check finds, the bytes are not kept: a file that fails its checksum
-        // must not be resumed from them.
-        active.completed = true;
+        // must not be resumed from them. It counts as failed until its move has succeeded.
+        active.stage = FileStage::Failed;
         foldersMovedInto.insert(DirectoryOf(file.file.localPath));
         active.rebuild->finish(MoveSync::Later);
+        active.stage = FileStage::Placed;
     }
 
     // What a broken transfer kept of a file that the list no longer holds would stay on the
@@ -855,8 +896,8 @@ struct RepoSync::Impl {
             }
             ++ready;
             bytes += active->targetSize;
-            if (active->failure || active->failedTransfer() != nullptr || ready >= kBatchFiles ||
-                bytes >= kBatchBytes) {
+            if (active->stage == FileStage::Failed || active->failedTransfer() != nullptr ||
+                ready >= kBatchFiles || bytes >= kBatchBytes) {
                 due = true;  // a failure is told in its turn, after the files before it
                 return ready;
             }
@@ -869,7 +910,7 @@ struct RepoSync::Impl {
     void placeBatch(std::size_t count) {
         std::vector<FileRebuild*> batch;
         for (std::size_t i = 0; i < count; ++i) {
-            if (rebuilds[i]->sealed && !rebuilds[i]->failure) {
+            if (rebuilds[i]->stage == FileStage::Sealed && rebuilds[i]->rebuild) {
                 batch.push_back(rebuilds[i]->rebuild.get());
             }
         }
@@ -888,7 +929,7 @@ struct RepoSync::Impl {
     void rebuildAll() {
         while (begun < prepared.size() || !rebuilds.empty()) {
             throwIfStopRequested();
-            advanceRebuilds();
+            step();
             bool due = false;
             const std::size_t ready = readyAtHead(due);
             if (due) {
@@ -906,7 +947,7 @@ struct RepoSync::Impl {
             const std::size_t endedBefore = transfers().endedCount();
             runTransfers([&] {
                 return next.transferEnded() || transfers().endedCount() != endedBefore ||
-                       session.rangesAnswered != spreadSeen;
+                       session.rangesAnswered() != spreadSeen;
             });
         }
     }
@@ -1016,22 +1057,26 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
             impl_->repoAddress + "/" + chunkIndexPathOf(file.repoPath), entry->streamed,
             impl_->session, kMaxChunkIndexBytes);
     }
-    entry->digested = entry->planned.has_value();
+    if (entry->planned) {
+        entry->stage = FileStage::Planned;
+    } else if (!entry->transfer) {
+        entry->stage = FileStage::Failed;  // refused before anything is fetched: told in its turn
+    }
     impl_->pending.push_back(std::move(entry));
     impl_->startIndexes();
     impl_->abandoningRebuildsOnFailure([this] {
         impl_->runTransfers([] { return true; });  // sends the request without waiting for it
-        impl_->planArrivedIndexes(false);
+        impl_->takePlansInOrder(false);
     });
 }
 
-std::uint64_t RepoSync::totalDownloadBytes() const {
-    impl_->abandoningRebuildsOnFailure([this] { impl_->planArrivedIndexes(true); });
+std::uint64_t RepoSync::totalDownloadBytes() {
+    impl_->abandoningRebuildsOnFailure([this] { impl_->takePlansInOrder(true); });
     return impl_->totalDownloadBytes;
 }
 
-std::vector<std::uint64_t> RepoSync::plannedDownloadBytes() const {
-    impl_->abandoningRebuildsOnFailure([this] { impl_->planArrivedIndexes(true); });
+std::vector<std::uint64_t> RepoSync::plannedDownloadBytes() {
+    impl_->abandoningRebuildsOnFailure([this] { impl_->takePlansInOrder(true); });
     std::vector<std::uint64_t> bytes;
     bytes.reserve(impl_->prepared.size());
     for (const PreparedFile& file : impl_->prepared) {
@@ -1051,7 +1096,7 @@ void RepoSync::patchPreparedFiles(const ProgressCallback& progress) {
     impl_->removeResumeDataOfUnlistedFiles();
     try {
         impl_->abandoningRebuildsOnFailure([this] {
-            impl_->planArrivedIndexes(true);
+            impl_->takePlansInOrder(true);
             impl_->rebuildAll();
         });
     } catch (const PatchException&) {

@@ -38,15 +38,21 @@ public:
     std::vector<RemoteFile> listFiles();
     // Plans one file when its local time differs from the listed one. Its chunk index is
     // fetched while later files are looked at, so the plan (and `onCheck`, called in list
-    // order, and any failure) may come with a later call of prepareFile or with
-    // totalDownloadBytes; `onCheck` must stay callable until then. Throws PatchException.
+    // order) may come with a later call of prepareFile or with totalDownloadBytes; `onCheck`
+    // must stay callable until then. Throws PatchException: failures, too, are told in list
+    // order, each by the call that takes the failed file's turn, so a call may throw the
+    // failure of an earlier file. The exception names the file it is about (its path), not
+    // the one the call was given. A failure ends the run: the rebuilds begun are ended.
     void prepareFile(const RemoteFile& file, const FileCheckCallback& onCheck);
-    // Sum of the bytes the range requests of all prepared files will write, once every file
-    // is planned. Each file stays below 4 GiB, but a fresh installation as a whole may not.
-    // Throws PatchException.
-    std::uint64_t totalDownloadBytes() const;
-    // The bytes to download of each planned file, in the order onCheck named them.
-    std::vector<std::uint64_t> plannedDownloadBytes() const;
+    // Sum of the bytes the range requests of all prepared files will write. Not a mere
+    // look-up: it first waits for every chunk index still on its way and plans those files
+    // (their `onCheck` calls, and the failure of any of them, come now), while the rebuilds
+    // begun go on receiving. Each file stays below 4 GiB, but a fresh installation as a whole
+    // may not. Throws PatchException.
+    std::uint64_t totalDownloadBytes();
+    // The bytes to download of each planned file, in the order onCheck named them; waits for
+    // the plans as totalDownloadBytes does.
+    std::vector<std::uint64_t> plannedDownloadBytes();
     // Rebuilds the prepared files and sets their times. Several are on their way at once, but
     // they are put in place, and their progress reported, in list order. Throws
     // PatchException.

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "chunk_fixture.h"
+#include "sync/trace.h"
 
 namespace veldmoor {
 namespace {
@@ -150,6 +151,22 @@ TEST(BlockMatcher, MissingLocalCopyFindsNothing) {
     EXPECT_TRUE(::testing::internal::GetCapturedStdout().empty());
     EXPECT_TRUE(plan.pieces.empty());
     EXPECT_EQ(plan.expectedCrc, 7u);
+}
+
+// A caller that routes the diagnostic lines elsewhere gets the matcher's line, and standard
+// output nothing.
+std::vector<std::string> routedLines;
+
+TEST(BlockMatcher, TheDiagnosticLineGoesWhereTheHookRoutesIt) {
+    routedLines.clear();
+    const DiagnosticHook before =
+        setDiagnosticHook([](std::string_view line) { routedLines.emplace_back(line); });
+    const Bytes target = bytesOf("abcdefghijkl");
+    const MatchRun run = planFile(target, target, 3);
+    setDiagnosticHook(before);
+    EXPECT_TRUE(run.diagnostics.empty());
+    EXPECT_THAT(routedLines,
+                ::testing::ElementsAre("Buckets: 16384, chunks: 4, initial: 024a0126\n"));
 }
 
 TEST(BlockMatcher, EmptyIndexFindsNothing) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <initializer_list>
 #include <sstream>
+#include <vector>
 
 #include "sync/range_receiver.h"
 #include "sync/transfer_pool.h"
@@ -133,6 +134,57 @@ TEST(ByteRate, ReadsPlainNumbersAndKAndMSuffixes) {
         EXPECT_FALSE(parseByteRate(wrong, rate)) << wrong;
     }
 }
+
+// Requests run side by side, so answers come in any order: a late answer to a request sent
+// before the count was lowered never raises it again.
+struct AnswerSequence {
+    const char* name;
+    std::vector<RangeAnswer> answers;
+    std::size_t rangesPerRequest;
+    bool rangesAnswered;
+};
+
+class SessionLearning : public ::testing::TestWithParam<AnswerSequence> {};
+
+TEST_P(SessionLearning, KeepsTheLowestCountAnyAnswerCalledFor) {
+    HttpSession session;
+    for (const RangeAnswer& answer : GetParam().answers) {
+        session.learnFromAnswer(answer);
+    }
+    EXPECT_EQ(session.rangesPerRequest(), GetParam().rangesPerRequest);
+    EXPECT_EQ(session.rangesAnswered(), GetParam().rangesAnswered);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, SessionLearning,
+    ::testing::Values(
+        AnswerSequence{"RefusalQuarters", {{.asked = 35, .refusedSeveral = true}}, 8, false},
+        AnswerSequence{"RefusalsGoDownToOne",
+                       {{.asked = 35, .refusedSeveral = true},
+                        {.asked = 8, .refusedSeveral = true},
+                        {.asked = 2, .refusedSeveral = true}},
+                       1,
+                       false},
+        AnswerSequence{
+            "LateRefusalOfALargerRequestKeepsTheLower",
+            {{.asked = 8, .refusedSeveral = true}, {.asked = 35, .refusedSeveral = true}},
+            2,
+            false},
+        AnswerSequence{"PartsLimitKeptAndNeverRaised",
+                       {{.asked = 35, .partsAnswered = 10},
+                        {.asked = 35, .partsAnswered = 20},
+                        {.asked = 35, .rangesPlaced = true}},
+                       10,
+                       true},
+        AnswerSequence{"LatePartsLimitAboveARefusalKeepsTheRefusal",
+                       {{.asked = 35, .refusedSeveral = true}, {.asked = 35, .partsAnswered = 10}},
+                       8,
+                       false},
+        AnswerSequence{"AllPartsAnsweredChangesNothing",
+                       {{.asked = 35, .rangesPlaced = true, .partsAnswered = 35}},
+                       kMaxRangesPerRequest,
+                       true}),
+    [](const auto& info) { return info.param.name; });
 
 TEST_F(HttpTest, ReportsAServerThatCannotBeReached) {
     server_.stop();

@@ -157,31 +157,6 @@ TEST(RangeReceiver, MultipartBodyGivesTheSameFileHowsoeverSplit) {
     }
 }
 
-TEST(RangeReceiver, SkipsAPreambleBeforeTheFirstPart) {
-    const std::string content = randomBytes(1000, 10);
-    const std::vector<Piece> pieces = {download(10, 20), download(500, 30)};
-    const std::string body = "This is a preamble.\r\n\r\n" + multipartBody(content, pieces);
-    for (const auto& split : std::vector<std::function<std::size_t(std::size_t)>>{whole, oneByte}) {
-        const Reception result =
-            receive({kBoundaryLine}, body, pieces, content.size(), false, split);
-        ASSERT_TRUE(result.accepted);
-        EXPECT_EQ(result.file, expectedFile(content, pieces));
-    }
-}
-
-TEST(RangeReceiver, HoldsABlockThatEndsInsideTheDelimiter) {
-    const std::string content = randomBytes(1000, 2);
-    const std::vector<Piece> pieces = {download(10, 20), download(500, 30)};
-    const std::string body = multipartBody(content, pieces);
-    // The first block ends three bytes into "\r\n--3d6b..." after the first part's data.
-    const std::size_t cut = body.find("\r\n--3d6b6a416f9b5", 5) + 3;
-    std::size_t calls = 0;
-    const Reception result = receive({kBoundaryLine}, body, pieces, content.size(), false,
-                                     [&](std::size_t) { return calls++ == 0 ? cut : SIZE_MAX; });
-    ASSERT_TRUE(result.accepted);
-    EXPECT_EQ(result.file, expectedFile(content, pieces));
-}
-
 TEST(RangeReceiver, APartCutShortIsAskedForAgainFromWhereItStopped) {
     const std::string content = randomBytes(1000, 9);
     const std::vector<Piece> pieces = {download(0, 10), download(100, 20)};
@@ -211,47 +186,6 @@ TEST(RangeReceiver, APartCutShortIsAskedForAgainFromWhereItStopped) {
     }
     EXPECT_EQ(readFile(path), expectedFile(content, pieces));
 }
-
-// A multipart answer whose connection closed before its end: everything of the parts that
-// came is placed, however the body was split, and only what did not come is missing.
-struct CutAnswer {
-    const char* name;
-    std::size_t cut;      // bytes cut off the end, after the closing delimiter's line end
-    std::size_t missing;  // bytes of the last piece that did not come
-};
-
-class CutMultipartAnswer : public ::testing::TestWithParam<CutAnswer> {};
-
-TEST_P(CutMultipartAnswer, PlacesEveryByteThatCame) {
-    const std::string content = randomBytes(1000, 12);
-    const std::vector<Piece> pieces = {download(10, 20), download(500, 30)};
-    std::string body = multipartBody(content, pieces);
-    body.resize(body.size() - 2 - GetParam().cut);
-    for (const auto& split : {whole, oneByte}) {
-        const Reception result =
-            receive({kBoundaryLine}, body, pieces, content.size(), false, split);
-        ASSERT_TRUE(result.accepted);
-        EXPECT_EQ(result.written, 50 - GetParam().missing);
-        EXPECT_EQ(result.complete, GetParam().missing == 0);
-        if (GetParam().missing > 0) {
-            EXPECT_EQ(result.missing,
-                      (std::vector<HttpRange>{
-                          {static_cast<std::uint32_t>(530 - GetParam().missing), 529}}));
-        } else {
-            EXPECT_EQ(result.file, expectedFile(content, pieces));
-        }
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cuts, CutMultipartAnswer,
-    ::testing::Values(CutAnswer{"OneByteOfTheClosingDelimiter", 1, 0},
-                      CutAnswer{"TwoBytesOfTheClosingDelimiter", 2, 0},
-                      // "\r\n--3d" came: the start of a delimiter, after every data byte.
-                      CutAnswer{"InsideTheClosingDelimiter", 13, 0},
-                      // The last three data bytes never came.
-                      CutAnswer{"InsideTheLastPart", 2 + 15 + 2 + 3, 3}),
-    [](const auto& info) { return info.param.name; });
 
 TEST(RangeReceiver, HandsOffOnlyPiecesNotYetBegunAndKeepsWhatItLacksFirst) {
     const std::string content = randomBytes(1000, 10);
@@ -335,19 +269,6 @@ TEST(RangeReceiver, PlacesPartsByTheirOwnContentRange) {
             }
         }
     }
-}
-
-TEST(RangeReceiver, APartWithoutContentRangeIsTheRangeAskedInItsPlace) {
-    const std::string content = randomBytes(3000, 12);
-    const std::vector<Piece> pieces = {download(10, 20), download(2000, 30)};
-    std::string body = multipartBody(content, pieces);
-    for (std::size_t at; (at = body.find("Content-Range:")) != std::string::npos;) {
-        body.erase(at, body.find("\r\n", at) + 2 - at);
-    }
-    const Reception result = receive({kBoundaryLine}, body, pieces, content.size(), false, oneByte);
-    ASSERT_TRUE(result.accepted);
-    EXPECT_TRUE(result.complete);
-    EXPECT_EQ(result.file, expectedFile(content, pieces));
 }
 
 TEST(RangeReceiver, SingleRangeWritesAtThePieceOffsetAndNoFurther) {
