@@ -285,10 +285,16 @@ TEST_F(RepoSyncTest, AMultipartAnswerWithoutBoundaryFallsBackToOneRangePerReques
     expectInstalled({{"f.bin", changed, 5}});
     const auto ranged = rangedRequests();
     ASSERT_GE(ranged.size(), 100u);
-    // A few refused answers with several ranges, then one range per request to the end.
-    EXPECT_LE(ranged.size(), 104u);
-    EXPECT_EQ(rangesIn(ranged.back().range), 1u);
-    EXPECT_EQ(rangesIn(ranged[ranged.size() - 99].range), 1u);
+    // A few refused answers with several ranges, each asking for a quarter as many, then one
+    // range per request to the end.
+    const auto firstSingle = std::find_if(ranged.begin(), ranged.end(),
+                                          [](const auto& r) { return rangesIn(r.range) == 1; });
+    const auto several = static_cast<std::size_t>(firstSingle - ranged.begin());
+    EXPECT_LE(several, 3u);
+    EXPECT_TRUE(std::all_of(firstSingle, ranged.end(),
+                            [](const auto& r) { return rangesIn(r.range) == 1; }));
+    // On a loaded machine a connection the test server dropped may ask for a range again.
+    EXPECT_LE(ranged.size(), 100 + several + 8);
 }
 
 TEST_F(RepoSyncTest, AConnectionClosedMidTransferIsRetriedForWhatIsMissing) {
