@@ -22,9 +22,9 @@
 namespace veldmoor {
 namespace {
 
-[[noreturn]] void fail(int category, int code, const std::string& detail,
-                       const std::string& message, PatchException::Params params = {}) {
-    throw PatchException(category, code, detail, message, std::move(params));
+[[noreturn]] void fail(Failure cause, const std::string& detail, const std::string& message,
+                       PatchException::Params params = {}) {
+    throw PatchException(cause, detail, message, std::move(params));
 }
 
 std::uint32_t targetSizeOf(const BlockPlan& plan) {
@@ -38,13 +38,14 @@ std::uint32_t targetSizeOf(const BlockPlan& plan) {
     const std::string temporary = temporaryPathOf(path);
     if (problem == FileProblem::NoSpace) {
         const std::int64_t free = FreeSpaceAt(DirectoryOf(localPath));
-        fail(0, kCodeNoSpace, path,
+        fail(Failure::NoSpace, path,
              "Not enough space on the drive for '" + path + "': it needs " + std::to_string(size) +
                  " bytes" + (free >= 0 ? " (" + std::to_string(free) + " bytes are free)" : "") +
                  "; " + error + ".",
              {{"NeededBytes", size}});
     }
-    fail(0, 3, temporary, "Couldn't open temporary file '" + temporary + "': " + error + ".");
+    fail(Failure::TemporaryFileNotOpened, temporary,
+         "Couldn't open temporary file '" + temporary + "': " + error + ".");
 }
 
 // Writes the local pieces of the target at their offsets, each from its source: the local copy
@@ -132,7 +133,7 @@ FileRebuild::FileRebuild(const PreparedFile& file, const ProgressCallback& progr
         throw pathRefused(path, refusal, folderError);
     }
     if (KindOf(localPath) == PathKind::Folder) {
-        fail(0, kCodeFolderInPlaceOfFile, path,
+        fail(Failure::FolderInPlaceOfFile, path,
              "A folder is where the listed file '" + path + "' belongs.");
     }
     FileProblem problem = FileProblem::None;
@@ -249,7 +250,8 @@ void FileRebuild::failTransfer(const HttpResult& got) {
         failWriting(temp_->Problem(), temp_->Error());
     }
     const std::string& path = file_.file.repoPath;
-    fail(1, 4, path, "Http request failed while patching '" + path + "'! " + got.cause);
+    fail(Failure::RangesNotFetched, path,
+         "Http request failed while patching '" + path + "'! " + got.cause);
 }
 
 void FileRebuild::seal(CloseSync sync) {
@@ -298,7 +300,8 @@ void FileRebuild::seal(CloseSync sync) {
     // A CRC-32 that fails is a transfer gone wrong, worth another try; a file that passes it
     // and not the manifest was made to pass it.
     if (crcFails) {
-        fail(3, 8, path, "Checksum check failed after reconstructing file '" + path + "'!",
+        fail(Failure::ChecksumMismatch, path,
+             "Checksum check failed after reconstructing file '" + path + "'!",
              {{"FileChecksum", static_cast<std::uint32_t>(crc)},
               {"ExpectedChecksum", file_.plan.expectedCrc}});
     }
@@ -335,10 +338,10 @@ void FileRebuild::finish(MoveSync sync) {
     // One rename replaces the old file, so no failure can leave the player without it.
     if (!temp_->MoveOver(localPath, sync)) {
         if (temp_->Problem() == FileProblem::IsFolder || KindOf(localPath) == PathKind::Folder) {
-            fail(0, kCodeFolderInPlaceOfFile, path,
+            fail(Failure::FolderInPlaceOfFile, path,
                  "A folder is where the listed file '" + path + "' belongs.");
         }
-        fail(0, 6, path,
+        fail(Failure::NewFileNotPlaced, path,
              "Temporary file couldn't be moved to '" + path + "': " + temp_->Error() + ".");
     }
     if (!file_.resumePath.empty()) {
@@ -410,7 +413,7 @@ PatchException pathRefused(const std::string& repoPath, PathRefusal refusal,
                            const std::string& systemError) {
     // A NUL or another control byte in a listed path would cut or garble the text it is shown in.
     const std::string shown = printablePath(repoPath);
-    return PatchException(0, 2, shown,
+    return PatchException(Failure::FolderNotMade, shown,
                           "Couldn't create directory for '" + shown +
                               "': " + describePathRefusal(refusal) +
                               (systemError.empty() ? "" : " (" + systemError + ")") + ".",

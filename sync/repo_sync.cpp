@@ -374,12 +374,12 @@ struct RepoSync::Impl {
             installFolder, kLockWait, [this] { return stopRequested(); }, outcome, error);
         throwIfStopRequested();
         if (outcome == FolderLock::Outcome::HeldElsewhere) {
-            throw PatchException(0, kCodeFolderBusy, installFolder,
+            throw PatchException(Failure::FolderBusy, installFolder,
                                  "Another update of the folder '" + installFolder +
                                      "' is running; try again once it has ended.");
         }
         if (!lock) {
-            throw PatchException(0, kCodeFolderBusy, installFolder,
+            throw PatchException(Failure::FolderBusy, installFolder,
                                  "The folder '" + installFolder +
                                      "' cannot be locked for the update: " + error + ".");
         }
@@ -565,7 +565,7 @@ struct RepoSync::Impl {
             throw pathRefused(path, entry.refusal);
         }
         if (entry.kind == PathKind::Folder) {
-            throw PatchException(0, kCodeFolderInPlaceOfFile, path,
+            throw PatchException(Failure::FolderInPlaceOfFile, path,
                                  "A folder is where the listed file '" + path + "' belongs.");
         }
         digest(entry);
@@ -635,7 +635,7 @@ struct RepoSync::Impl {
         const bool tooLarge = transfer.passedWireLimit();
         if (transfer.state() != HttpTransfer::State::Done && !transfer.refused()) {
             throwIfTransferCancelled();
-            throw PatchException(1, 0, path,
+            throw PatchException(Failure::ChunkIndexNotFetched, path,
                                  "Connection failed while getting chunks for '" + path + "'. " +
                                      transfer.result().cause);
         }
@@ -644,7 +644,7 @@ struct RepoSync::Impl {
             const std::string why =
                 tooLarge ? "it is larger than " + std::to_string(kMaxChunkIndexBytes) + " bytes"
                          : reader.problem();
-            throw PatchException(2, 1, path,
+            throw PatchException(Failure::ServerDataInvalid, path,
                                  "Chunk file for '" + path + "' is invalid: " + why + ".");
         }
         ChunkIndex index = std::move(reader.index());
@@ -945,17 +945,18 @@ std::vector<RemoteFile> RepoSync::listFiles() {
         impl_->throwIfTransferCancelled();
         if (body.tooLarge || list.passedWireLimit()) {
             throw PatchException(
-                2, 1, kFileListPath,
+                Failure::ServerDataInvalid, kFileListPath,
                 "The file list is larger than " + std::to_string(kMaxFileListBytes) + " bytes.");
         }
         throw PatchException(
-            1, 7, "",
+            Failure::FileListNotFetched, "",
             "Http request failed while getting files! " + list.result().cause + " (" + url + ")");
     }
     std::vector<RemoteFile> files = parseFileList(body.text, impl_->installFolder);
     const std::string problem = fileListProblem(files);
     if (!problem.empty()) {
-        throw PatchException(2, 1, kFileListPath, "The file list cannot be used: " + problem + ".");
+        throw PatchException(Failure::ServerDataInvalid, kFileListPath,
+                             "The file list cannot be used: " + problem + ".");
     }
     if (impl_->trust) {
         impl_->verifyListing(manifest, manifestText, files);
