@@ -368,21 +368,21 @@ struct RepoSync::Impl {
                 throw pathRefused(installFolder, refusal, error);
             }
         }
-        FolderLock::Outcome outcome = FolderLock::Outcome::Failed;
-        std::string error;
-        lock = FolderLock::Lock(
-            installFolder, kLockWait, [this] { return stopRequested(); }, outcome, error);
+        Result<std::unique_ptr<FolderLock>> locked =
+            FolderLock::Lock(installFolder, kLockWait, [this] { return stopRequested(); });
         throwIfStopRequested();
-        if (outcome == FolderLock::Outcome::HeldElsewhere) {
+        if (!locked && locked.Cause() == Fault::HeldElsewhere) {
             throw PatchException(Failure::FolderBusy, installFolder,
                                  "Another update of the folder '" + installFolder +
                                      "' is running; try again once it has ended.");
         }
-        if (!lock) {
+        if (!locked) {
             throw PatchException(Failure::FolderBusy, installFolder,
                                  "The folder '" + installFolder +
-                                     "' cannot be locked for the update: " + error + ".");
+                                     "' cannot be locked for the update: " + locked.Message() +
+                                     ".");
         }
+        lock = std::move(locked).Value();
     }
 
     // A failed transfer is a cancellation when the caller asked to stop during it.
