@@ -233,9 +233,9 @@ Status NewFile::Reserve(std::uint64_t size) {
 }
 
 Status NewFile::ReadBack(const std::function<void(const char*, std::size_t)>& consume) {
-    const Status unreadable = Status::Failed("it cannot be read back");
+    const auto unreadable = [] { return Status::Failed("it cannot be read back"); };
     if (handle_ < 0) {
-        return unreadable;
+        return unreadable();
     }
     const Result<std::uint64_t> size = SizeOfOpenFile(handle_);
     const std::size_t blockSize = BlockSizeFor(size ? size.Value() : UINT64_MAX);
@@ -248,7 +248,7 @@ Status NewFile::ReadBack(const std::function<void(const char*, std::size_t)>& co
             if (errno == EINTR) {
                 continue;
             }
-            return unreadable;
+            return unreadable();
         }
         if (got == 0) {
             return {};
