@@ -26,7 +26,7 @@ void readRoot(std::string_view text) {
     try {
         root = parseRoot(text);
     } catch (const PatchException& e) {
-        FUZZ_CHECK(e.category == 3 && e.code == kCodeNotVerified);
+        FUZZ_CHECK(e.cause() == Failure::NotVerified && e.category == 3);
         return;
     }
     FUZZ_CHECK(root.text == text);
@@ -38,7 +38,7 @@ void readRoot(std::string_view text) {
         verifySelfSignedRoot(root);
         walkRootChain(root, {}, 0);
     } catch (const PatchException& e) {
-        FUZZ_CHECK(e.category == 3 && e.code == kCodeNotVerified);
+        FUZZ_CHECK(e.cause() == Failure::NotVerified && e.category == 3);
     }
 }
 
@@ -47,7 +47,7 @@ void readManifest(std::string_view text) {
     try {
         manifest = parseManifest(text);
     } catch (const PatchException& e) {
-        FUZZ_CHECK(e.category == 3 && e.code == kCodeNotVerified);
+        FUZZ_CHECK(e.cause() == Failure::NotVerified && e.category == 3);
         return;
     }
     for (const ManifestEntry& entry : manifest.files) {

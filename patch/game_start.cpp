@@ -14,7 +14,7 @@ RegistryStep ApplyRegistryPath(const PatchContext& profile, LauncherView& view,
 
     if (platform.IsElevated() || !platform.RegistryWriteNeedsElevation()) {
         // The game may still start from an older entry; the person learns the entry is wrong.
-        if (!platform.WriteExePath(wanted)) {
+        if (!platform.WriteExePath(wanted).Ok()) {
             view.ShowMessage(std::string(kRegistryWriteFailedText) + "\r\n\r\n" + wanted, "Fehler",
                              PromptButtons::Ok, PromptIcon::Warning);
         }

@@ -3,22 +3,24 @@
 // A sibling of PatchException (sync/patch_exception.h): a handler for one never catches the other.
 #pragma once
 
-#include <cstdint>
-#include <map>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
 namespace veldmoor {
 
+// Each way the cleanup fails. The value is the code the cleanup report shows after its
+// category, 0: the numbers never change.
+enum class CleanupFailure : int {
+    FileNotDeleted = 0,
+    FolderNotRemoved = 1,
+};
+
 class OperationsProcessorException : public std::exception {
 public:
-    using Params = std::map<std::string, std::uint32_t>;
-
-    // code: 0 a file cannot be deleted, 1 a folder cannot be removed.
     // detail: the entry's path as the status text showed it (relative to the cleanup target).
-    OperationsProcessorException(int code, std::string detail, std::string message)
-        : message_(std::move(message)), code(code), detail(std::move(detail)) {}
+    OperationsProcessorException(CleanupFailure cause, std::string detail, std::string message)
+        : message_(std::move(message)), code(static_cast<int>(cause)), detail(std::move(detail)) {}
 
     const char* what() const noexcept override { return message_.c_str(); }
 
@@ -26,10 +28,9 @@ private:
     std::string message_;  // English diagnostic, never shown to the player
 
 public:
-    int category = 0;  // always 0 (local file system)
-    int code;
+    int category = 0;  // the local file system, as PatchException's FailureCategory::LocalFiles
+    int code;          // a CleanupFailure
     std::string detail;
-    Params params;  // always empty; kept so both report paths read the same fields
 };
 
 }  // namespace veldmoor

@@ -116,10 +116,12 @@ void RemoveEntry(const std::string& path, const std::string& shownName, bool isF
     logLine("Entferne '" + shownName + "' ..");
     if (isFolder) {
         if (!remover.RemoveTree(path)) {
-            throw OperationsProcessorException(1, shownName, "Can't remove directory.");
+            throw OperationsProcessorException(CleanupFailure::FolderNotRemoved, shownName,
+                                               "Can't remove directory.");
         }
     } else if (!remover.RemoveFile(path)) {
-        throw OperationsProcessorException(0, shownName, "Can't remove file.");
+        throw OperationsProcessorException(CleanupFailure::FileNotDeleted, shownName,
+                                           "Can't remove file.");
     }
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "system/result.h"
+
 namespace veldmoor {
 
 class PatchPlatform {
@@ -40,7 +42,7 @@ public:
     virtual bool RegistryWriteNeedsElevation() = 0;
     // The game's ExePath registry value; std::nullopt when it is missing or unreadable.
     virtual std::optional<std::string> ReadExePath() = 0;
-    virtual bool WriteExePath(const std::string& clientPath) = 0;
+    virtual Status WriteExePath(const std::string& clientPath) = 0;
 
     // Starts the program the profile names as the desktop user in workingDirectory, not waiting
     // for it; false when it could not be started.

@@ -29,8 +29,8 @@ std::string UnknownErrorDetails(int category, int code) {
 }
 
 void ApplyTransferCategory(int category, ReportMessage& report) {
-    switch (category) {
-        case 0:
+    switch (static_cast<FailureCategory>(category)) {
+        case FailureCategory::LocalFiles:
             report.caption = "Zugriffsfehler";
             report.text =
                 "Beim Anwenden der neuen Daten ist ein Fehler aufgetreten.\n"
@@ -40,19 +40,19 @@ void ApplyTransferCategory(int category, ReportMessage& report) {
                 "Sollte das nicht helfen, starte ggf. deinen Rechner neu oder prüfe die "
                 "Ordnerberechtigungen mit der Reparaturfunktion.";
             break;
-        case 1:
+        case FailureCategory::Transfer:
             report.caption = "Datenübertragungsfehler";
             report.text =
                 "Es ist ein Fehler bei der Übertragung der Daten aufgetreten.\n"
                 "Bitte prüfe deine Internetverbindung und versuche es erneut.";
             break;
-        case 2:
+        case FailureCategory::ServerData:
             report.caption = "Metadatenfehler";
             report.text =
                 "Die empfangenen Daten entsprechen nicht dem erwarteten Format.\n"
                 "Bitte versuche es später erneut.";
             break;
-        case 3:
+        case FailureCategory::Integrity:
             report.caption = "Integritätsfehler";
             report.text =
                 "Bei der Prüfung der heruntergeladenen Daten wurde eine Inkonsistenz "
@@ -93,44 +93,44 @@ std::string RefusalReason(const PatchException::Params& params) {
 
 std::string TransferDetails(const PatchException& error) {
     const std::string& d = error.detail;
-    switch (error.code) {
-        case 0:
+    switch (error.cause()) {
+        case Failure::ChunkIndexNotFetched:
             return "\n\nDetails: Die Verbindung wurde unterbrochen, als die Metadaten für '" + d +
                    "' empfangen werden sollten.";
-        case 1:
+        case Failure::ServerDataInvalid:
             return "\n\nDetails: Die Metadaten für '" + d + "' sind ungültig.";
-        case 2: {
+        case Failure::FolderNotMade: {
             const std::string reason = RefusalReason(error.params);
             return "\n\nDetails: Das Verzeichnis für '" + d + "' konnte nicht angelegt werden." +
                    (reason.empty() ? "" : " " + reason);
         }
-        case 3:
+        case Failure::TemporaryFileNotOpened:
             return "\n\nDetails: Die temporäre Datei '" + d + "' kann nicht geschrieben werden.";
-        case 4:
+        case Failure::RangesNotFetched:
             return "\n\nDetails: Die Daten für '" + d + "' können nicht heruntergeladen werden.";
-        case 5:
+        case Failure::OldFileNotDeleted:
             return "\n\nDetails: Die alte Datei '" + d + "' konnte nicht gelöscht werden.";
-        case 6:
+        case Failure::NewFileNotPlaced:
             return "\n\nDetails: Die neue Datei '" + d + "' konnte nicht eingesetzt werden.";
-        case 7:
+        case Failure::FileListNotFetched:
             return "\n\nDetails: Die Dateiliste konnte nicht abgerufen werden!";
-        case 8:
+        case Failure::ChecksumMismatch:
             return "\n\nDetails: Die Prüfsumme der Datei '" + d +
                    "' stimmt nicht mit der erwarteten überein.\n(Ist: " +
                    Hex32(ParamOrZero(error.params, "FileChecksum")) +
                    ", Erwartet: " + Hex32(ParamOrZero(error.params, "ExpectedChecksum")) + ")";
-        case kCodeNoSpace:
+        case Failure::NoSpace:
             return "\n\nDetails: Auf dem Laufwerk ist nicht genug Platz für '" + d +
                    "'. Es werden " + FormatByteSize(ParamOrZero(error.params, "NeededBytes")) +
                    " benötigt. Bitte schaffe Platz auf dem Laufwerk und versuche es erneut.";
-        case kCodeFolderBusy:
+        case Failure::FolderBusy:
             return "\n\nDetails: Eine andere Aktualisierung des Ordners '" + d +
                    "' läuft bereits. Bitte warte, bis sie beendet ist, und versuche es dann "
                    "erneut.";
-        case kCodeFolderInPlaceOfFile:
+        case Failure::FolderInPlaceOfFile:
             return "\n\nDetails: An der Stelle der Datei '" + d +
                    "' liegt ein Ordner. Bitte verschiebe oder lösche ihn und versuche es erneut.";
-        case kCodeNotVerified:
+        case Failure::NotVerified:
             return "\n\nDetails: Die Aktualisierung wurde abgelehnt, weil sie nicht verifiziert "
                    "werden konnte" +
                    (d.empty() ? std::string() : " (betroffen: '" + d + "')") +
@@ -157,12 +157,12 @@ ReportMessage ComposeCleanupReport(const OperationsProcessorException& error) {
             "Es ist ein Fehler beim Löschen von alten ungenutzten Daten aufgetreten. Möchtest "
             "du ohne Säuberung fortfahren?";
     }
-    switch (error.code) {
-        case 0:
+    switch (static_cast<CleanupFailure>(error.code)) {
+        case CleanupFailure::FileNotDeleted:
             report.text +=
                 "\n\nDetails: Die Datei '" + error.detail + "' konnte nicht gelöscht werden.";
             break;
-        case 1:
+        case CleanupFailure::FolderNotRemoved:
             report.text +=
                 "\n\nDetails: Das Verzeichnis '" + error.detail + "' konnte nicht gelöscht werden.";
             break;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -234,12 +235,18 @@ void PatchRun::ConnectSync(RepoSync& sync) {
     sync.setHttpSettings(http);
 }
 
-void PatchRun::ConfigureTrust(RepoSync& sync, const std::string& address, std::string root) {
-    if (root.empty()) {
+void PatchRun::ConfigureTrust(RepoSync& sync, const std::string& address,
+                              Result<std::string> root) {
+    if (!root) {
+        // A run that was meant to be checked must not go on unchecked: the run's last resort
+        // tells the person why.
+        throw std::runtime_error(root.Message());
+    }
+    if (root.Value().empty()) {
         trace("%s is not verified: no root of trust is configured for it\n", address.c_str());
         return;
     }
-    sync.setTrust(RepoSync::Trust{std::move(root), trustStateFolder_, {}});
+    sync.setTrust(RepoSync::Trust{std::move(root).Value(), trustStateFolder_, {}});
 }
 
 void PatchRun::ListAndPrepare(RepoSync& sync, const std::unordered_set<std::string>* excluded,

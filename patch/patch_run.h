@@ -16,6 +16,7 @@
 #include "patch/patch_platform.h"
 #include "patch/patch_worker.h"
 #include "sync/signed_metadata.h"
+#include "system/result.h"
 
 namespace veldmoor {
 
@@ -96,8 +97,9 @@ private:
     // The run's stop request and its status log's retry lines, for each repository sync.
     void ConnectSync(RepoSync& sync);
     // The repository's root of trust and the folder of its trusted state; an empty root leaves
-    // the repository unverified, which the diagnostic trace notes.
-    void ConfigureTrust(RepoSync& sync, const std::string& address, std::string root);
+    // the repository unverified, which the diagnostic trace notes; an unreadable one ends the
+    // run.
+    void ConfigureTrust(RepoSync& sync, const std::string& address, Result<std::string> root);
     // Counts into `counts`, which must outlive the transfers (the engine may name a differing
     // file as late as then).
     void ListAndPrepare(RepoSync& sync, const std::unordered_set<std::string>* excluded,

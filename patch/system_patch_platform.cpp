@@ -67,7 +67,7 @@ bool SystemPatchPlatform::RegistryWriteNeedsElevation() {
     return veldmoor::RegistryWriteNeedsElevation();
 }
 
-bool SystemPatchPlatform::WriteExePath(const std::string& clientPath) {
+Status SystemPatchPlatform::WriteExePath(const std::string& clientPath) {
     return veldmoor::WriteExePath(clientPath);
 }
 

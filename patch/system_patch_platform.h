@@ -19,7 +19,7 @@ public:
     bool IsElevated() override;
     bool RegistryWriteNeedsElevation() override;
     std::optional<std::string> ReadExePath() override;
-    bool WriteExePath(const std::string& clientPath) override;
+    Status WriteExePath(const std::string& clientPath) override;
     bool StartProgram(const std::string& program, const std::string& workingDirectory) override;
     bool StartLauncher(const std::string& program, const std::vector<std::string>& arguments,
                        const std::string& workingDirectory) override;

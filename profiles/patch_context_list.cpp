@@ -242,9 +242,8 @@ std::string PatchContextList::ToXml() const {
     return out;
 }
 
-bool PatchContextList::Save() {
-    lastSaveError_.clear();
-    return ReplaceFileAtomically(ProfilesFilePath(), ToXml(), &lastSaveError_);
+Status PatchContextList::Save() {
+    return ReplaceFileAtomically(ProfilesFilePath(), ToXml());
 }
 
 void PatchContextList::Add(const PatchContext& context) {

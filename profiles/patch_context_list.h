@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "profiles/patch_context.h"
+#include "system/result.h"
 
 namespace veldmoor {
 
@@ -35,10 +36,9 @@ public:
     std::optional<std::size_t> LoadFromText(std::string bytes);
 
     // Writes the whole list to profiles.xml through a temporary file renamed over it, so a
-    // failure (full disk, crash) leaves the previous file intact. False on failure; the reason
-    // is in LastSaveError(); SaveProfilesOrTell (profiles/profile_save.h) tells the player.
-    [[nodiscard]] bool Save();
-    const std::string& LastSaveError() const { return lastSaveError_; }
+    // failure (full disk, crash) leaves the previous file intact; SaveProfilesOrTell
+    // (profiles/profile_save.h) tells the player.
+    Status Save();
 
     // The exact bytes Save writes.
     std::string ToXml() const;
@@ -64,7 +64,6 @@ private:
     std::string folder_;
     std::vector<PatchContext> profiles_;
     std::uint32_t lastSelected_ = 0;
-    std::string lastSaveError_;
 };
 
 }  // namespace veldmoor

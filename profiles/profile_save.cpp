@@ -7,11 +7,12 @@
 namespace veldmoor {
 
 bool SaveProfilesOrTell(PatchContextList& list, Prompt& prompt) {
-    if (list.Save()) {
+    const Status saved = list.Save();
+    if (saved) {
         return true;
     }
     prompt.ShowMessage("Die Profile konnten nicht in '" + list.ProfilesFilePath() +
-                           "' gespeichert werden:\r\n" + list.LastSaveError() +
+                           "' gespeichert werden:\r\n" + saved.Message() +
                            "\r\n\r\nPrüfe, ob der Ordner beschreibbar ist und genug freier "
                            "Speicherplatz vorhanden ist. Bis dahin gelten deine Änderungen nur "
                            "bis zum Beenden des Launchers.",

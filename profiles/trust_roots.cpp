@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <stdexcept>
 
 #include "profiles/addresses.h"
 #include "system/path.h"
@@ -18,20 +17,20 @@ constexpr unsigned char kBuiltInRootBytes[] = {
 #include "built_in_trust_root.inc"
     0};
 
-std::string ReadOverride(const char* path) {
+Result<std::string> ReadOverride(const char* path) {
     std::ifstream file(PathFromUtf8(path), std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (!file.is_open() || file.bad() || bytes.empty()) {
-        throw std::runtime_error(std::string("The root of trust '") + path + "' named by " +
-                                 kTrustRootOverrideVariable +
-                                 " cannot be read; correct the variable or remove it.");
+        return Status::Failed(std::string("The root of trust '") + path + "' named by " +
+                              kTrustRootOverrideVariable +
+                              " cannot be read; correct the variable or remove it.");
     }
     return bytes;
 }
 
 }  // namespace
 
-std::string BuiltInTrustRoot() {
+Result<std::string> BuiltInTrustRoot() {
     if (const char* path = std::getenv(kTrustRootOverrideVariable); path != nullptr && *path)
         return ReadOverride(path);
     return std::string(reinterpret_cast<const char*>(kBuiltInRootBytes),
@@ -46,7 +45,7 @@ bool IsBuiltInGameRepository(const std::string& address) {
     return false;
 }
 
-std::string TrustRootForGameRepository(const std::string& address) {
+Result<std::string> TrustRootForGameRepository(const std::string& address) {
     return IsBuiltInGameRepository(address) ? BuiltInTrustRoot() : std::string();
 }
 

@@ -11,14 +11,16 @@
 
 #include <string>
 
+#include "system/result.h"
+
 namespace veldmoor {
 
 inline constexpr char kTrustRootOverrideVariable[] = "VELDMOOR_TRUST_ROOT_OVERRIDE";
 
-// The built-in root file's bytes, or the override file's; empty when there is neither. Throws
-// std::runtime_error, naming the file, when the override names a file that cannot be read: a
-// run that was meant to be checked must not go on unchecked.
-std::string BuiltInTrustRoot();
+// The built-in root file's bytes, or the override file's; empty when there is neither. Fails,
+// naming the file, when the override names a file that cannot be read: a run that was meant to
+// be checked must not go on unchecked.
+Result<std::string> BuiltInTrustRoot();
 
 // True for the built-in game repositories (main and build server), in either scheme and
 // ignoring case, as profiles store them after migration.
@@ -26,6 +28,6 @@ bool IsBuiltInGameRepository(const std::string& address);
 
 // The root to check a game repository against: BuiltInTrustRoot() for a built-in one, empty
 // for any other address.
-std::string TrustRootForGameRepository(const std::string& address);
+Result<std::string> TrustRootForGameRepository(const std::string& address);
 
 }  // namespace veldmoor

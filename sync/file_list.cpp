@@ -52,7 +52,7 @@ std::int64_t parseTime(std::string_view digits, const std::string& repoPath) {
     const auto* end = digits.data() + digits.size();
     const auto [stop, error] = std::from_chars(digits.data(), end, time, 10);
     if (error != std::errc() || stop != end) {
-        throw PatchException(2, 1, repoPath,
+        throw PatchException(Failure::ServerDataInvalid, repoPath,
                              "File list entry for '" + repoPath + "' has the time " +
                                  std::string(digits) +
                                  ", which does not fit a signed 32-bit number.");

@@ -22,9 +22,9 @@
 namespace veldmoor {
 namespace {
 
-[[noreturn]] void fail(int category, int code, const std::string& detail,
-                       const std::string& message, PatchException::Params params = {}) {
-    throw PatchException(category, code, detail, message, std::move(params));
+[[noreturn]] void fail(Failure cause, const std::string& detail, const std::string& message,
+                       PatchException::Params params = {}) {
+    throw PatchException(cause, detail, message, std::move(params));
 }
 
 std::uint32_t targetSizeOf(const BlockPlan& plan) {
@@ -33,18 +33,20 @@ std::uint32_t targetSizeOf(const BlockPlan& plan) {
 
 // The failure of a file operation on the rebuild of `path`: a full drive says so; anything
 // else is the temporary file that cannot be written (code 3), the system's words in English.
-[[noreturn]] void failFile(FileProblem problem, const std::string& error, const std::string& path,
+[[noreturn]] void failFile(const Status& failure, const std::string& path,
                            const std::string& localPath, std::uint32_t size) {
     const std::string temporary = temporaryPathOf(path);
-    if (problem == FileProblem::NoSpace) {
+    const std::string& error = failure.Message();
+    if (failure.Cause() == Fault::NoSpace) {
         const std::int64_t free = FreeSpaceAt(DirectoryOf(localPath));
-        fail(0, kCodeNoSpace, path,
+        fail(Failure::NoSpace, path,
              "Not enough space on the drive for '" + path + "': it needs " + std::to_string(size) +
                  " bytes" + (free >= 0 ? " (" + std::to_string(free) + " bytes are free)" : "") +
                  "; " + error + ".",
              {{"NeededBytes", size}});
     }
-    fail(0, 3, temporary, "Couldn't open temporary file '" + temporary + "': " + error + ".");
+    fail(Failure::TemporaryFileNotOpened, temporary,
+         "Couldn't open temporary file '" + temporary + "': " + error + ".");
 }
 
 // Writes the local pieces of the target at their offsets, each from its source: the local copy
@@ -132,19 +134,18 @@ FileRebuild::FileRebuild(const PreparedFile& file, const ProgressCallback& progr
         throw pathRefused(path, refusal, folderError);
     }
     if (KindOf(localPath) == PathKind::Folder) {
-        fail(0, kCodeFolderInPlaceOfFile, path,
+        fail(Failure::FolderInPlaceOfFile, path,
              "A folder is where the listed file '" + path + "' belongs.");
     }
-    FileProblem problem = FileProblem::None;
-    std::string error;
     // The installation is locked for the run, so whatever is at the temporary name was left by
     // a run that ended abruptly (or planted): NewFile replaces it and never follows a link.
-    temp_ = NewFile::Create(tempPath, problem, error);
-    if (!temp_) {
-        failFile(problem, error, path, localPath, size_);
+    Result<std::unique_ptr<NewFile>> created = NewFile::Create(tempPath);
+    if (!created) {
+        failFile(created.Error(), path, localPath, size_);
     }
-    if (!temp_->Reserve(size_)) {
-        failFile(temp_->Problem(), temp_->Error(), path, localPath, size_);
+    temp_ = std::move(created).Value();
+    if (const Status reserved = temp_->Reserve(size_); !reserved) {
+        failFile(reserved, path, localPath, size_);
     }
     if (file.hasLocalCopy || !file.resumePath.empty()) {
         std::ifstream local;
@@ -208,7 +209,7 @@ FileRebuild::~FileRebuild() = default;
 
 bool FileRebuild::keepForResume() noexcept {
     try {
-        if (sealed_ || receivers_.empty() || !temp_ || temp_->Problem() != FileProblem::None) {
+        if (sealed_ || receivers_.empty() || !temp_ || !temp_->FirstFailure().Ok()) {
             return false;
         }
         // A file fetched whole has no index CRC-32 to name its version: its signed hash does.
@@ -233,23 +234,24 @@ bool FileRebuild::keepForResume() noexcept {
         }
         std::sort(record.held.begin(), record.held.end(),
                   [](const Piece& a, const Piece& b) { return a.targetOffset < b.targetOffset; });
-        return writeResumeRecord(temp_->Stream(), record) && temp_->Flush() &&
-               temp_->MoveOver(resumePathOf(file_.file.localPath));
+        return writeResumeRecord(temp_->Stream(), record) && temp_->Flush().Ok() &&
+               temp_->MoveOver(resumePathOf(file_.file.localPath)).Ok();
     } catch (...) {
         return false;  // the next run starts the file over
     }
 }
 
-void FileRebuild::failWriting(FileProblem problem, const std::string& error) const {
-    failFile(problem, error, file_.file.repoPath, file_.file.localPath, size_);
+void FileRebuild::failWriting(const Status& failure) const {
+    failFile(failure, file_.file.repoPath, file_.file.localPath, size_);
 }
 
 void FileRebuild::failTransfer(const HttpResult& got) {
-    if (temp_->Problem() != FileProblem::None) {
-        failWriting(temp_->Problem(), temp_->Error());
+    if (!temp_->FirstFailure().Ok()) {
+        failWriting(temp_->FirstFailure());
     }
     const std::string& path = file_.file.repoPath;
-    fail(1, 4, path, "Http request failed while patching '" + path + "'! " + got.cause);
+    fail(Failure::RangesNotFetched, path,
+         "Http request failed while patching '" + path + "'! " + got.cause);
 }
 
 void FileRebuild::seal(CloseSync sync) {
@@ -261,8 +263,8 @@ void FileRebuild::seal(CloseSync sync) {
         progress_(path, 0, 0);
     }
     const std::string& localPath = file_.file.localPath;
-    if (!temp_->Flush()) {
-        failWriting(temp_->Problem(), temp_->Error());
+    if (const Status flushed = temp_->Flush(); !flushed) {
+        failWriting(flushed);
     }
 
     // The checks read the bytes that will be moved into place, as they lie on the drive: what
@@ -274,7 +276,7 @@ void FileRebuild::seal(CloseSync sync) {
         sha.emplace();
     }
     ContentDigest found;
-    const bool read = temp_->ReadBack([&](const char* data, std::size_t length) {
+    const Status read = temp_->ReadBack([&](const char* data, std::size_t length) {
         if (!file_.wholeFile) {
             crc = crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(length));
         }
@@ -284,7 +286,7 @@ void FileRebuild::seal(CloseSync sync) {
         found.size += length;
     });
     if (!read) {
-        failWriting(FileProblem::Other, "it cannot be read back");
+        failWriting(read);
     }
     const bool crcFails =
         !file_.wholeFile && static_cast<std::uint32_t>(crc) != file_.plan.expectedCrc;
@@ -298,7 +300,8 @@ void FileRebuild::seal(CloseSync sync) {
     // A CRC-32 that fails is a transfer gone wrong, worth another try; a file that passes it
     // and not the manifest was made to pass it.
     if (crcFails) {
-        fail(3, 8, path, "Checksum check failed after reconstructing file '" + path + "'!",
+        fail(Failure::ChecksumMismatch, path,
+             "Checksum check failed after reconstructing file '" + path + "'!",
              {{"FileChecksum", static_cast<std::uint32_t>(crc)},
               {"ExpectedChecksum", file_.plan.expectedCrc}});
     }
@@ -306,11 +309,14 @@ void FileRebuild::seal(CloseSync sync) {
         refuseContent(path, found, *file_.signedContent);
     }
     // The time is set on the new file before it takes the old one's place: once there, it is
-    // complete, and no path is followed to set it.
-    temp_->SetLastWriteTime(file_.file.time);
+    // complete, and no path is followed to set it. A time that cannot be set costs the next run
+    // a check of the file's content, nothing more.
+    if (const Status timed = temp_->SetLastWriteTime(file_.file.time); !timed) {
+        trace("%s\n", timed.Message());
+    }
     temp_->TakePermissionsOf(localPath);
-    if (!temp_->Close(sync)) {
-        failWriting(temp_->Problem(), temp_->Error());
+    if (const Status closed = temp_->Close(sync); !closed) {
+        failWriting(closed);
     }
     sealed_ = true;
 }
@@ -329,17 +335,17 @@ void FileRebuild::finish(MoveSync sync) {
     const std::string& path = file_.file.repoPath;
     const std::string& localPath = file_.file.localPath;
     seal();
-    if (temp_->Problem() != FileProblem::None) {
-        failWriting(temp_->Problem(), temp_->Error());  // its bytes could not be forced
+    if (!temp_->FirstFailure().Ok()) {
+        failWriting(temp_->FirstFailure());  // its bytes could not be forced
     }
     // One rename replaces the old file, so no failure can leave the player without it.
-    if (!temp_->MoveOver(localPath, sync)) {
-        if (temp_->Problem() == FileProblem::IsFolder || KindOf(localPath) == PathKind::Folder) {
-            fail(0, kCodeFolderInPlaceOfFile, path,
+    if (const Status moved = temp_->MoveOver(localPath, sync); !moved) {
+        if (moved.Cause() == Fault::IsFolder || KindOf(localPath) == PathKind::Folder) {
+            fail(Failure::FolderInPlaceOfFile, path,
                  "A folder is where the listed file '" + path + "' belongs.");
         }
-        fail(0, 6, path,
-             "Temporary file couldn't be moved to '" + path + "': " + temp_->Error() + ".");
+        fail(Failure::NewFileNotPlaced, path,
+             "Temporary file couldn't be moved to '" + path + "': " + moved.Message() + ".");
     }
     if (!file_.resumePath.empty()) {
         RemoveFile(file_.resumePath);
@@ -410,7 +416,7 @@ PatchException pathRefused(const std::string& repoPath, PathRefusal refusal,
                            const std::string& systemError) {
     // A NUL or another control byte in a listed path would cut or garble the text it is shown in.
     const std::string shown = printablePath(repoPath);
-    return PatchException(0, 2, shown,
+    return PatchException(Failure::FolderNotMade, shown,
                           "Couldn't create directory for '" + shown +
                               "': " + describePathRefusal(refusal) +
                               (systemError.empty() ? "" : " (" + systemError + ")") + ".",

@@ -64,7 +64,7 @@ public:
     void finish(MoveSync sync = MoveSync::Now);
 
 private:
-    [[noreturn]] void failWriting(FileProblem problem, const std::string& error) const;
+    [[noreturn]] void failWriting(const Status& failure) const;
 
     const PreparedFile& file_;
     ProgressCallback progress_;

@@ -390,21 +390,21 @@ struct RepoSync::Impl {
                 throw pathRefused(installFolder, refusal, error);
             }
         }
-        FolderLock::Outcome outcome = FolderLock::Outcome::Failed;
-        std::string error;
-        lock = FolderLock::Lock(
-            installFolder, kLockWait, [this] { return stopRequested(); }, outcome, error);
+        Result<std::unique_ptr<FolderLock>> locked =
+            FolderLock::Lock(installFolder, kLockWait, [this] { return stopRequested(); });
         throwIfStopRequested();
-        if (outcome == FolderLock::Outcome::HeldElsewhere) {
-            throw PatchException(0, kCodeFolderBusy, installFolder,
+        if (!locked && locked.Cause() == Fault::HeldElsewhere) {
+            throw PatchException(Failure::FolderBusy, installFolder,
                                  "Another update of the folder '" + installFolder +
                                      "' is running; try again once it has ended.");
         }
-        if (!lock) {
-            throw PatchException(0, kCodeFolderBusy, installFolder,
+        if (!locked) {
+            throw PatchException(Failure::FolderBusy, installFolder,
                                  "The folder '" + installFolder +
-                                     "' cannot be locked for the update: " + error + ".");
+                                     "' cannot be locked for the update: " + locked.Message() +
+                                     ".");
         }
+        lock = std::move(locked).Value();
     }
 
     // A failed transfer is a cancellation when the caller asked to stop during it.
@@ -601,7 +601,7 @@ struct RepoSync::Impl {
             throw pathRefused(path, entry.refusal);
         }
         if (entry.kind == PathKind::Folder) {
-            throw PatchException(0, kCodeFolderInPlaceOfFile, path,
+            throw PatchException(Failure::FolderInPlaceOfFile, path,
                                  "A folder is where the listed file '" + path + "' belongs.");
         }
         digest(entry);
@@ -672,7 +672,7 @@ struct RepoSync::Impl {
         const bool tooLarge = transfer.passedWireLimit();
         if (transfer.state() != HttpTransfer::State::Done && !transfer.refused()) {
             throwIfTransferCancelled();
-            throw PatchException(1, 0, path,
+            throw PatchException(Failure::ChunkIndexNotFetched, path,
                                  "Connection failed while getting chunks for '" + path + "'. " +
                                      transfer.result().cause);
         }
@@ -681,7 +681,7 @@ struct RepoSync::Impl {
             const std::string why =
                 tooLarge ? "it is larger than " + std::to_string(kMaxChunkIndexBytes) + " bytes"
                          : reader.problem();
-            throw PatchException(2, 1, path,
+            throw PatchException(Failure::ServerDataInvalid, path,
                                  "Chunk file for '" + path + "' is invalid: " + why + ".");
         }
         ChunkIndex index = std::move(reader.index());
@@ -986,17 +986,18 @@ std::vector<RemoteFile> RepoSync::listFiles() {
         impl_->throwIfTransferCancelled();
         if (body.tooLarge || list.passedWireLimit()) {
             throw PatchException(
-                2, 1, kFileListPath,
+                Failure::ServerDataInvalid, kFileListPath,
                 "The file list is larger than " + std::to_string(kMaxFileListBytes) + " bytes.");
         }
         throw PatchException(
-            1, 7, "",
+            Failure::FileListNotFetched, "",
             "Http request failed while getting files! " + list.result().cause + " (" + url + ")");
     }
     std::vector<RemoteFile> files = parseFileList(body.text, impl_->installFolder);
     const std::string problem = fileListProblem(files);
     if (!problem.empty()) {
-        throw PatchException(2, 1, kFileListPath, "The file list cannot be used: " + problem + ".");
+        throw PatchException(Failure::ServerDataInvalid, kFileListPath,
+                             "The file list cannot be used: " + problem + ".");
     }
     if (impl_->trust) {
         impl_->verifyListing(manifest, manifestText, files);

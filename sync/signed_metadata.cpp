@@ -308,7 +308,7 @@ std::string numberLine(std::string_view name, std::uint64_t value) {
 
 void refuseUnverified(TrustCheck check, std::string detail, std::string message) {
     throw PatchException(
-        3, kCodeNotVerified, std::move(detail),
+        Failure::NotVerified, std::move(detail),
         "Not verified (check: " + std::string(checkName(check)) + "): " + std::move(message),
         {{"Check", static_cast<std::uint32_t>(check)}});
 }

@@ -76,10 +76,9 @@ bool fromHex(std::string_view text, std::array<std::uint8_t, N>& out) {
     return true;
 }
 
-// Category 3 (integrity), code kCodeNotVerified: the update was refused because it could not
-// be verified. Its "Check" parameter says which check (TrustCheck), the English message the
-// details, `detail` the file concerned where there is one.
-inline constexpr int kCodeNotVerified = 12;
+// Failure::NotVerified: the update was refused because it could not be verified. Its "Check"
+// parameter says which check (TrustCheck), the English message the details, `detail` the file
+// concerned where there is one.
 enum class TrustCheck : std::uint32_t {
     Malformed = 1,        // not the canonical form, or over its bound
     Signatures = 2,       // fewer valid signatures of the role's keys than its threshold

@@ -148,8 +148,9 @@ void TrustedListing::storeState() const {
                         describePathRefusal(refusal) + (error.empty() ? "" : ", ") + error + ")",
                     kNotStored);
     }
-    if (!ReplaceFileAtomically(statePath_, formatTrustState(state), &error)) {
-        refuseState(statePath_, "cannot be written: " + error, kNotStored);
+    if (const Status written = ReplaceFileAtomically(statePath_, formatTrustState(state));
+        !written) {
+        refuseState(statePath_, "cannot be written: " + written.Message(), kNotStored);
     }
 }
 

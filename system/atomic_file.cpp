@@ -6,21 +6,18 @@
 
 namespace veldmoor {
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, std::string* error) {
-    FileProblem problem = FileProblem::None;
-    std::string why;
-    const std::unique_ptr<NewFile> file = NewFile::CreateBeside(path, problem, why);
-    bool done = file != nullptr;
+Status ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
+    Result<std::unique_ptr<NewFile>> file = NewFile::CreateBeside(path);
+    Status done = file ? Status() : file.Error();
     if (done) {
-        file->Stream().write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        file->TakePermissionsOf(path);
-        done = file->MoveOver(path);
-        why = file->Error();
+        file.Value()->Stream().write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        file.Value()->TakePermissionsOf(path);
+        done = file.Value()->MoveOver(path);
     }
-    if (!done && error != nullptr) {
-        *error = "cannot replace '" + path + "': " + why;
+    if (!done) {
+        return Status::Failed("cannot replace '" + path + "': " + done.Message(), done.Cause());
     }
-    return done;
+    return {};
 }
 
 }  // namespace veldmoor

@@ -7,12 +7,13 @@
 #include <string>
 #include <string_view>
 
+#include "system/result.h"
+
 namespace veldmoor {
 
 // Writes bytes to path, replacing any previous file in one step. On failure the previous file
-// is untouched, no temporary file is left behind, and *error (when given) says what went wrong.
+// is untouched, no temporary file is left behind, and the message says what went wrong.
 // A replaced file keeps its permission bits; a new one gets the defaults (0666 less the umask).
-bool ReplaceFileAtomically(const std::string& path, std::string_view bytes,
-                           std::string* error = nullptr);
+Status ReplaceFileAtomically(const std::string& path, std::string_view bytes);
 
 }  // namespace veldmoor

@@ -9,23 +9,21 @@
 #include <memory>
 #include <string>
 
+#include "system/result.h"
+
 namespace veldmoor {
 
 class FolderLock {
 public:
-    enum class Outcome { Locked, HeldElsewhere, Failed };
-
-    // Takes the lock on an existing folder without waiting. On HeldElsewhere or Failed the
-    // result is empty; `error` then says what went wrong.
-    static std::unique_ptr<FolderLock> TryLock(const std::string& folder, Outcome& outcome,
-                                               std::string& error);
+    // Takes the lock on an existing folder without waiting. Fault::HeldElsewhere when another
+    // holder has it; the message says what went wrong.
+    static Result<std::unique_ptr<FolderLock>> TryLock(const std::string& folder);
 
     // Like TryLock, but while another holder has the lock it tries again for up to `wait`,
     // giving up early (HeldElsewhere) as soon as `giveUp` (may be empty) says so.
-    static std::unique_ptr<FolderLock> Lock(const std::string& folder,
-                                            std::chrono::milliseconds wait,
-                                            const std::function<bool()>& giveUp, Outcome& outcome,
-                                            std::string& error);
+    static Result<std::unique_ptr<FolderLock>> Lock(const std::string& folder,
+                                                    std::chrono::milliseconds wait,
+                                                    const std::function<bool()>& giveUp);
 
     ~FolderLock();
     FolderLock(const FolderLock&) = delete;

@@ -38,29 +38,35 @@ std::ostream& NewFile::Stream() {
     return *stream_;
 }
 
-bool NewFile::Flush() {
-    if (!buffer_) {
-        return problem_ == FileProblem::None;  // closed: written out then
+void NewFile::Note(const Status& systemFailure, const std::string& what) {
+    if (failure_.Ok()) {
+        failure_ = Status::Failed(what + " '" + path_ + "': " + systemFailure.Message(),
+                                  systemFailure.Cause());
     }
-    stream_->flush();
-    return buffer_->WriteOut() && problem_ == FileProblem::None;
 }
 
-bool NewFile::Close(CloseSync sync) {
+Status NewFile::Flush() {
+    if (buffer_) {
+        stream_->flush();
+        buffer_->WriteOut();  // a failed write is noted in failure_
+    }                         // else closed: written out then
+    return failure_;
+}
+
+Status NewFile::Close(CloseSync sync) {
     if (handle_ == kClosedFile) {
-        if (!forced_ && sync == CloseSync::Now && problem_ == FileProblem::None) {
+        if (!forced_ && sync == CloseSync::Now && failure_.Ok()) {
             ForceTogether({this});
         }
-        return problem_ == FileProblem::None;
+        return failure_;
     }
-    if (!Flush()) {
-        return false;
+    if (Status flushed = Flush(); !flushed) {
+        return flushed;
     }
     if (sync == CloseSync::Now) {
-        int error = 0;
-        if (!ForceToDrive(handle_, error)) {
-            Note(error, "cannot force to the drive");
-            return false;
+        if (const Status forced = ForceToDrive(handle_); !forced) {
+            Note(forced, "cannot force to the drive");
+            return failure_;
         }
         forced_ = true;
     } else {
@@ -70,14 +76,14 @@ bool NewFile::Close(CloseSync sync) {
     buffer_.reset();
     CloseOpenFile(handle_);
     handle_ = kClosedFile;
-    return true;
+    return {};
 }
 
 void NewFile::ForceTogether(const std::vector<NewFile*>& files) {
     std::vector<NewFile*> waiting;
     std::vector<std::string> paths;
     for (NewFile* file : files) {
-        if (file->handle_ == kClosedFile && !file->forced_ && file->problem_ == FileProblem::None) {
+        if (file->handle_ == kClosedFile && !file->forced_ && file->failure_.Ok()) {
             waiting.push_back(file);
             paths.push_back(file->path_);
         }
@@ -85,12 +91,12 @@ void NewFile::ForceTogether(const std::vector<NewFile*>& files) {
     if (waiting.empty()) {
         return;
     }
-    const std::vector<int> errors = ForceClosedFilesToDrive(paths);
+    const std::vector<Status> outcomes = ForceClosedFilesToDrive(paths);
     for (std::size_t i = 0; i < waiting.size(); ++i) {
-        if (errors[i] == 0) {
+        if (outcomes[i]) {
             waiting[i]->forced_ = true;
         } else {
-            waiting[i]->Note(errors[i], "cannot force to the drive");
+            waiting[i]->Note(outcomes[i], "cannot force to the drive");
         }
     }
 }

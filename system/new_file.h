@@ -13,15 +13,9 @@
 #include <string_view>
 #include <vector>
 
-namespace veldmoor {
+#include "system/result.h"
 
-// What went wrong with a file operation, as far as a person needs to tell cases apart.
-enum class FileProblem {
-    None,
-    NoSpace,   // the drive is full, a quota is used up, or the file is too large for it
-    IsFolder,  // a folder is where a file belongs
-    Other,
-};
+namespace veldmoor {
 
 // When MoveOver forces the move itself to the drive.
 enum class MoveSync { Now, Later };
@@ -38,15 +32,14 @@ class NewFile {
 public:
     // Creates `path` for reading and writing. Whatever is already at `path` and is not a folder
     // (a file left by an earlier run that ended abruptly, or a link) is deleted first, never
-    // followed: the caller owns that name. Null on failure; `problem` and `error` then say why.
-    static std::unique_ptr<NewFile> Create(const std::string& path, FileProblem& problem,
-                                           std::string& error);
+    // followed: the caller owns that name. A folder in the way is Fault::IsFolder, a full drive
+    // Fault::NoSpace; the message is the system's words.
+    static Result<std::unique_ptr<NewFile>> Create(const std::string& path);
 
     // Creates a file of its own beside `target` (in the same folder, so that it can be moved
     // over target in one step): target's name, ".tmp-" and random letters. Nothing already
     // there is opened, followed or deleted; a taken name is passed over for another.
-    static std::unique_ptr<NewFile> CreateBeside(const std::string& target, FileProblem& problem,
-                                                 std::string& error);
+    static Result<std::unique_ptr<NewFile>> CreateBeside(const std::string& target);
 
     // The name of the target whose CreateBeside file the file name `name` (without its folder)
     // can be; empty when it has no such form. Lets a program find what an abrupt end left.
@@ -57,21 +50,21 @@ public:
     NewFile& operator=(const NewFile&) = delete;
 
     // Sets the file's length to `size` and claims its room on the drive where the file system
-    // can, so that a full drive shows before anything is downloaded. False on failure.
-    bool Reserve(std::uint64_t size);
+    // can, so that a full drive shows before anything is downloaded.
+    Status Reserve(std::uint64_t size);
 
-    // Seeks and writes; a failed write sets the stream's badbit and is kept in Problem().
+    // Seeks and writes; a failed write sets the stream's badbit and is kept in FirstFailure().
     std::ostream& Stream();
 
-    // Writes out what the stream holds. False when any write so far failed.
-    bool Flush();
+    // Writes out what the stream holds. Fails when any write so far failed.
+    Status Flush();
 
     // Reads the whole file from its start, as it is on the drive, handing each block to
-    // `consume`. False when it cannot be read.
-    bool ReadBack(const std::function<void(const char*, std::size_t)>& consume);
+    // `consume`.
+    Status ReadBack(const std::function<void(const char*, std::size_t)>& consume);
 
     // Sets the file's last-write time (seconds since 1970, UTC).
-    bool SetLastWriteTime(std::int64_t secondsSince1970);
+    Status SetLastWriteTime(std::int64_t secondsSince1970);
 
     // Gives the file the permission bits of the regular file at `path`, if one is there. Nothing
     // on Windows, where the rights come from the folder.
@@ -84,27 +77,26 @@ public:
     // a write so far failed or the file cannot be forced to the drive. With CloseSync::Together
     // the drive is only set to writing the bytes out; ForceTogether (or MoveOver, for this file
     // alone) forces them later.
-    bool Close(CloseSync sync = CloseSync::Now);
+    Status Close(CloseSync sync = CloseSync::Now);
 
     // Forces the bytes of the files closed with CloseSync::Together to the drive, all at once
     // (one flush of each drive they lie on, or on Windows the files' flushes issued side by
-    // side). A file that cannot be forced notes why (Problem, Error); the others are unaffected.
+    // side). A file that cannot be forced notes why (FirstFailure); the others are unaffected.
     static void ForceTogether(const std::vector<NewFile*>& files);
 
     // Moves the file over `target` in one step (a link at `target` is replaced, not followed),
     // durably: what the stream holds is written out and forced to the drive first (unless
     // ForceTogether did that), and the move
     // itself is forced to the drive after, so that a crash or a power cut leaves at `target`
-    // either the old file or the complete new one, never a short or empty one. False on
-    // failure; the file is then still owned and deleted with this object. With MoveSync::Later
+    // either the old file or the complete new one, never a short or empty one. On failure
+    // the file is still owned and deleted with this object. With MoveSync::Later
     // the move itself is not forced to the drive here (the file's bytes still are): a caller
     // that moves many files into few folders forces each folder once, with SyncMovesInFolder.
     // A move lost in a crash leaves the old file, never a short one.
-    bool MoveOver(const std::string& target, MoveSync sync = MoveSync::Now);
+    Status MoveOver(const std::string& target, MoveSync sync = MoveSync::Now);
 
-    // The first failure of a write, reserve or move.
-    FileProblem Problem() const { return problem_; }
-    const std::string& Error() const { return error_; }
+    // The first failure of a write, reserve, flush to the drive or move; Ok while there is none.
+    const Status& FirstFailure() const { return failure_; }
     const std::string& Path() const { return path_; }
 
 private:
@@ -114,15 +106,14 @@ private:
     static constexpr std::size_t kBesideLetters = 8;
     // handle: a descriptor, or a Windows HANDLE.
     NewFile(std::string path, std::intptr_t handle);
-    // errorNumber: errno, or a Windows error code.
-    void Note(int errorNumber, const std::string& what);
+    // Keeps the first failure, as "<what> '<path>': <the system's words>".
+    void Note(const Status& systemFailure, const std::string& what);
 
     std::string path_;
     std::intptr_t handle_ = -1;
     bool moved_ = false;
     bool forced_ = false;  // the bytes are on the drive
-    FileProblem problem_ = FileProblem::None;
-    std::string error_;
+    Status failure_;
     std::unique_ptr<Buffer> buffer_;
     std::unique_ptr<std::ostream> stream_;
 };

@@ -11,24 +11,25 @@
 #include <vector>
 
 #include "system/new_file.h"
+#include "system/result.h"
 
 namespace veldmoor {
 
-// Writes all of `data` at `offset`; false with the system's error number when it cannot.
-bool WriteAllAt(std::intptr_t handle, const char* data, std::size_t size, std::uint64_t offset,
-                int& error);
-// The file's size; false when it cannot be read.
-bool SizeOfOpenFile(std::intptr_t handle, std::uint64_t& size);
-// Forces what was written to the drive; false with the system's error number when it cannot.
-bool ForceToDrive(std::intptr_t handle, int& error);
+// The failures below carry the system's words and the Fault they amount to; NewFile::Note puts
+// the file's name in front.
+// Writes all of `data` at `offset`.
+Status WriteAllAt(std::intptr_t handle, const char* data, std::size_t size, std::uint64_t offset);
+// The file's size.
+Result<std::uint64_t> SizeOfOpenFile(std::intptr_t handle);
+// Forces what was written to the drive.
+Status ForceToDrive(std::intptr_t handle);
 void CloseOpenFile(std::intptr_t handle);
 // Sets the drive to writing out what was written to the file so far and returns without waiting
 // for it, so that the flush before the file's move finds little left to do. Nothing where the
 // system has no such call.
 void StartWritingOut(std::intptr_t handle);
-// Forces the closed files at `paths` to the drive together. One error number per path: 0 when
-// its bytes are on the drive.
-std::vector<int> ForceClosedFilesToDrive(const std::vector<std::string>& paths);
+// Forces the closed files at `paths` to the drive together. One outcome per path.
+std::vector<Status> ForceClosedFilesToDrive(const std::vector<std::string>& paths);
 // Bytes written to a file between two StartWritingOut: a large file's bytes go to the drive
 // while the rest of it is written, rather than all at once at its flush.
 inline constexpr std::uint64_t kWriteOutStep = 8U << 20U;
@@ -60,10 +61,12 @@ public:
         if (pending == 0) {
             return !failed_;
         }
-        int error = 0;
-        if (!failed_ && !WriteAllAt(handle_, pbase(), pending, position_, error)) {
-            failed_ = true;
-            file_.Note(error, "cannot write");
+        if (!failed_) {
+            const Status written = WriteAllAt(handle_, pbase(), pending, position_);
+            if (!written) {
+                failed_ = true;
+                file_.Note(written, "cannot write");
+            }
         }
         Written(pending);
         position_ += pending;
@@ -94,10 +97,10 @@ protected:
         if (!WriteOut()) {
             return 0;
         }
-        int error = 0;
-        if (!WriteAllAt(handle_, data, static_cast<std::size_t>(size), position_, error)) {
+        const Status written = WriteAllAt(handle_, data, static_cast<std::size_t>(size), position_);
+        if (!written) {
             failed_ = true;
-            file_.Note(error, "cannot write");
+            file_.Note(written, "cannot write");
             return 0;
         }
         Written(static_cast<std::uint64_t>(size));
@@ -114,11 +117,11 @@ protected:
         if (direction == std::ios_base::cur) {
             target += static_cast<off_type>(current);
         } else if (direction == std::ios_base::end) {
-            std::uint64_t size = 0;
-            if (!SizeOfOpenFile(handle_, size)) {
+            const Result<std::uint64_t> size = SizeOfOpenFile(handle_);
+            if (!size) {
                 return pos_type(off_type(-1));
             }
-            target += static_cast<off_type>(size);
+            target += static_cast<off_type>(size.Value());
         }
         return seekpos(pos_type(target), std::ios_base::out);
     }

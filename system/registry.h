@@ -16,6 +16,8 @@
 #include <optional>
 #include <string>
 
+#include "system/result.h"
+
 namespace veldmoor {
 
 // HKEY_LOCAL_MACHINE, seen as the 32-bit game sees it.
@@ -39,10 +41,10 @@ std::string WinePrefixFolder();
 // separator), or it cannot be turned into a local path.
 std::optional<std::string> ReadExePath();
 
-// Records clientPath (a local path) as the game's ExePath in its Windows form.
-// False when that fails; *error (when given) then says why and what to try. A launcher running
-// as root on someone else's behalf does not write: root's prefix is not the one their game
-// reads, and wine refuses a prefix its user does not own.
-bool WriteExePath(const std::string& clientPath, std::string* error = nullptr);
+// Records clientPath (a local path) as the game's ExePath in its Windows form. The failure's
+// message says why and what to try. A launcher running as root on someone else's behalf does
+// not write: root's prefix is not the one their game reads, and wine refuses a prefix its user
+// does not own.
+Status WriteExePath(const std::string& clientPath);
 
 }  // namespace veldmoor

@@ -109,7 +109,7 @@ bool RunRepairActions(const RepairRequest& request, RepairOperations& operations
         return request.registry ? registryNotWritten() : true;
     }
     bool done = true;
-    if (request.registry && !operations.WriteExePath(client)) {
+    if (request.registry && !operations.WriteExePath(client).Ok()) {
         done = registryNotWritten();
     }
     if (request.rights) {

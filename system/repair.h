@@ -7,6 +7,7 @@
 #include <string>
 
 #include "system/prompt.h"
+#include "system/result.h"
 
 namespace veldmoor {
 
@@ -31,7 +32,7 @@ public:
     virtual ~RepairOperations() = default;
     // Whether this process may both read and write folder.
     virtual bool HasFolderAccess(const std::string& folder) = 0;
-    virtual bool WriteExePath(const std::string& clientPath) = 0;
+    virtual Status WriteExePath(const std::string& clientPath) = 0;
     virtual bool ResetFolderRights(const std::string& folder) = 0;
 };
 

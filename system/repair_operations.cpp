@@ -11,7 +11,7 @@ public:
     bool HasFolderAccess(const std::string& folder) override {
         return veldmoor::HasFolderAccess(folder, kFolderRead | kFolderWrite);
     }
-    bool WriteExePath(const std::string& clientPath) override {
+    Status WriteExePath(const std::string& clientPath) override {
         return veldmoor::WriteExePath(clientPath);
     }
     bool ResetFolderRights(const std::string& folder) override {

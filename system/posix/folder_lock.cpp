@@ -10,23 +10,18 @@
 namespace veldmoor {
 
 // The folder itself carries the lock, so nothing is added to it that a web server would serve.
-std::unique_ptr<FolderLock> FolderLock::TryLock(const std::string& folder, Outcome& outcome,
-                                                std::string& error) {
+Result<std::unique_ptr<FolderLock>> FolderLock::TryLock(const std::string& folder) {
     const int handle = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (handle < 0) {
-        outcome = Outcome::Failed;
-        error = std::strerror(errno);
-        return nullptr;
+        return Status::Failed(std::strerror(errno));
     }
     if (::flock(handle, LOCK_EX | LOCK_NB) != 0) {
         const int reason = errno;
         ::close(handle);
-        outcome = reason == EWOULDBLOCK ? Outcome::HeldElsewhere : Outcome::Failed;
-        error = reason == EWOULDBLOCK ? "another program is working on it" : std::strerror(reason);
-        return nullptr;
+        return reason == EWOULDBLOCK
+                   ? Status::Failed("another program is working on it", Fault::HeldElsewhere)
+                   : Status::Failed(std::strerror(reason));
     }
-    outcome = Outcome::Locked;
-    error.clear();
     return std::unique_ptr<FolderLock>(new FolderLock(handle));
 }
 

@@ -20,35 +20,21 @@
 namespace veldmoor {
 namespace {
 
-FileProblem ProblemOf(int errorNumber) {
+Fault FaultOf(int errorNumber) {
     switch (errorNumber) {
         case ENOSPC:
         case EDQUOT:
         case EFBIG:  // a file-size limit, or a file system that cannot hold a file this large
-            return FileProblem::NoSpace;
+            return Fault::NoSpace;
         case EISDIR:
-            return FileProblem::IsFolder;
+            return Fault::IsFolder;
         default:
-            return FileProblem::Other;
+            return Fault::Other;
     }
 }
 
-bool WriteAllAtOffset(int handle, const char* data, std::size_t size, std::uint64_t offset,
-                      int& errorNumber) {
-    while (size > 0) {
-        const ssize_t written = ::pwrite(handle, data, size, static_cast<off_t>(offset));
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            errorNumber = errno;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-        offset += static_cast<std::uint64_t>(written);
-    }
-    return true;
+Status SystemFailure(int errorNumber) {
+    return Status::Failed(std::strerror(errorNumber), FaultOf(errorNumber));
 }
 
 // True for the file systems whose syncfs writes out and commits every file (the local ones that
@@ -90,17 +76,28 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
-bool WriteAllAt(std::intptr_t handle, const char* data, std::size_t size, std::uint64_t offset,
-                int& error) {
-    return WriteAllAtOffset(static_cast<int>(handle), data, size, offset, error);
+Status WriteAllAt(std::intptr_t handle, const char* data, std::size_t size, std::uint64_t offset) {
+    while (size > 0) {
+        const ssize_t written =
+            ::pwrite(static_cast<int>(handle), data, size, static_cast<off_t>(offset));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return SystemFailure(errno);
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+        offset += static_cast<std::uint64_t>(written);
+    }
+    return {};
 }
 
-bool ForceToDrive(std::intptr_t handle, int& error) {
+Status ForceToDrive(std::intptr_t handle) {
     if (::fsync(static_cast<int>(handle)) != 0) {
-        error = errno;
-        return false;
+        return SystemFailure(errno);
     }
-    return true;
+    return {};
 }
 
 void CloseOpenFile(std::intptr_t handle) {
@@ -112,7 +109,7 @@ void StartWritingOut(std::intptr_t handle) {
     ::sync_file_range(static_cast<int>(handle), 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
-std::vector<int> ForceClosedFilesToDrive(const std::vector<std::string>& paths) {
+std::vector<Status> ForceClosedFilesToDrive(const std::vector<std::string>& paths) {
     std::vector<int> errors(paths.size(), 0);
     // One syncfs per file system costs the drive one journal commit and one cache flush for the
     // whole batch, where a flush a file costs one each. The file system's error state is sampled
@@ -150,16 +147,21 @@ std::vector<int> ForceClosedFilesToDrive(const std::vector<std::string>& paths) 
             }
         }
     }
-    return errors;
+    std::vector<Status> outcomes(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (errors[i] != 0) {
+            outcomes[i] = SystemFailure(errors[i]);
+        }
+    }
+    return outcomes;
 }
 
-bool SizeOfOpenFile(std::intptr_t handle, std::uint64_t& size) {
+Result<std::uint64_t> SizeOfOpenFile(std::intptr_t handle) {
     struct stat info {};
     if (::fstat(static_cast<int>(handle), &info) != 0) {
-        return false;
+        return SystemFailure(errno);
     }
-    size = static_cast<std::uint64_t>(info.st_size);
-    return true;
+    return static_cast<std::uint64_t>(info.st_size);
 }
 
 NewFile::NewFile(std::string path, std::intptr_t handle)
@@ -168,8 +170,7 @@ NewFile::NewFile(std::string path, std::intptr_t handle)
       buffer_(std::make_unique<Buffer>(*this, handle)),
       stream_(std::make_unique<std::ostream>(buffer_.get())) {}
 
-std::unique_ptr<NewFile> NewFile::Create(const std::string& path, FileProblem& problem,
-                                         std::string& error) {
+Result<std::unique_ptr<NewFile>> NewFile::Create(const std::string& path) {
     // O_EXCL never opens an existing file nor follows a link at the name; what an earlier run
     // left there is deleted (unlink removes a link itself) and the creation tried once more.
     constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
@@ -181,32 +182,25 @@ std::unique_ptr<NewFile> NewFile::Create(const std::string& path, FileProblem& p
         const int reason = errno;
         struct stat info {};
         const bool folder = ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-        problem = folder ? FileProblem::IsFolder : ProblemOf(reason);
-        error = folder ? std::string("a folder is in the way") : std::strerror(reason);
-        return nullptr;
+        return folder ? Status::Failed("a folder is in the way", Fault::IsFolder)
+                      : SystemFailure(reason);
     }
-    problem = FileProblem::None;
-    error.clear();
     return std::unique_ptr<NewFile>(new NewFile(path, handle));
 }
 
-std::unique_ptr<NewFile> NewFile::CreateBeside(const std::string& target, FileProblem& problem,
-                                               std::string& error) {
+Result<std::unique_ptr<NewFile>> NewFile::CreateBeside(const std::string& target) {
     constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     int reason = EEXIST;
     for (int attempt = 0; attempt < 100 && reason == EEXIST; ++attempt) {
         std::string path = BesideName(target);
         const int handle = ::open(path.c_str(), kFlags, 0666);
         if (handle >= 0) {
-            problem = FileProblem::None;
-            error.clear();
             return std::unique_ptr<NewFile>(new NewFile(std::move(path), handle));
         }
         reason = errno;
     }
-    problem = ProblemOf(reason);
-    error = "cannot create a file beside '" + target + "': " + std::strerror(reason);
-    return nullptr;
+    return Status::Failed("cannot create a file beside '" + target + "': " + std::strerror(reason),
+                          FaultOf(reason));
 }
 
 NewFile::~NewFile() {
@@ -220,37 +214,31 @@ NewFile::~NewFile() {
     }
 }
 
-void NewFile::Note(int errorNumber, const std::string& what) {
-    if (problem_ == FileProblem::None) {
-        problem_ = ProblemOf(errorNumber);
-        error_ = what + " '" + path_ + "': " + std::strerror(errorNumber);
-    }
-}
-
-bool NewFile::Reserve(std::uint64_t size) {
+Status NewFile::Reserve(std::uint64_t size) {
     buffer_->ExpectSize(size);
     const int result = ::posix_fallocate(static_cast<int>(handle_), 0, static_cast<off_t>(size));
     if (result == 0) {
-        return true;
+        return {};
     }
     if (result == EOPNOTSUPP || result == EINVAL) {
         // No way to claim the room ahead: the length alone, the writes will tell.
         if (::ftruncate(static_cast<int>(handle_), static_cast<off_t>(size)) == 0) {
-            return true;
+            return {};
         }
-        Note(errno, "cannot set the length of");
-        return false;
+        Note(SystemFailure(errno), "cannot set the length of");
+        return failure_;
     }
-    Note(result, "cannot make room for");
-    return false;
+    Note(SystemFailure(result), "cannot make room for");
+    return failure_;
 }
 
-bool NewFile::ReadBack(const std::function<void(const char*, std::size_t)>& consume) {
+Status NewFile::ReadBack(const std::function<void(const char*, std::size_t)>& consume) {
+    const auto unreadable = [] { return Status::Failed("it cannot be read back"); };
     if (handle_ < 0) {
-        return false;
+        return unreadable();
     }
-    std::uint64_t size = 0;
-    const std::size_t blockSize = BlockSizeFor(SizeOfOpenFile(handle_, size) ? size : UINT64_MAX);
+    const Result<std::uint64_t> size = SizeOfOpenFile(handle_);
+    const std::size_t blockSize = BlockSizeFor(size ? size.Value() : UINT64_MAX);
     const auto block = std::make_unique_for_overwrite<char[]>(blockSize);
     std::uint64_t offset = 0;
     for (;;) {
@@ -260,24 +248,28 @@ bool NewFile::ReadBack(const std::function<void(const char*, std::size_t)>& cons
             if (errno == EINTR) {
                 continue;
             }
-            return false;
+            return unreadable();
         }
         if (got == 0) {
-            return true;
+            return {};
         }
         consume(block.get(), static_cast<std::size_t>(got));
         offset += static_cast<std::uint64_t>(got);
     }
 }
 
-bool NewFile::SetLastWriteTime(std::int64_t secondsSince1970) {
+Status NewFile::SetLastWriteTime(std::int64_t secondsSince1970) {
+    const std::string what = "cannot set the time of '" + path_ + "'";
     if (handle_ < 0) {
-        return false;
+        return Status::Failed(what + ": it is closed");
     }
     struct timespec times[2]{};
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = static_cast<time_t>(secondsSince1970);
-    return ::futimens(static_cast<int>(handle_), times) == 0;
+    if (::futimens(static_cast<int>(handle_), times) != 0) {
+        return Status::Failed(what + ": " + std::strerror(errno));
+    }
+    return {};
 }
 
 void NewFile::TakePermissionsOf(const std::string& path) {
@@ -293,19 +285,19 @@ void SyncMovesInFolder(const std::string& folder) {
     SyncFolder(folder);
 }
 
-bool NewFile::MoveOver(const std::string& target, MoveSync sync) {
-    if (!Close()) {
-        return false;
+Status NewFile::MoveOver(const std::string& target, MoveSync sync) {
+    if (Status closed = Close(); !closed) {
+        return closed;
     }
     if (std::rename(path_.c_str(), target.c_str()) != 0) {
-        Note(errno, "cannot move into place");
-        return false;
+        Note(SystemFailure(errno), "cannot move into place");
+        return failure_;
     }
     moved_ = true;
     if (sync == MoveSync::Now) {
         SyncFolder(DirectoryOf(target));
     }
-    return true;
+    return {};
 }
 
 }  // namespace veldmoor

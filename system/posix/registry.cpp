@@ -181,13 +181,8 @@ std::optional<std::string> ReadExePath() {
     return localPath;
 }
 
-bool WriteExePath(const std::string& clientPath, std::string* error) {
-    const auto fail = [error](const std::string& why) {
-        if (error != nullptr) {
-            *error = why;
-        }
-        return false;
-    };
+Status WriteExePath(const std::string& clientPath) {
+    const auto fail = [](std::string why) { return Status::Failed(std::move(why)); };
     if (geteuid() == 0) {
         const std::optional<DesktopUser> user = FindDesktopUser();
         if (!user || user->uid != 0) {
@@ -222,7 +217,7 @@ bool WriteExePath(const std::string& clientPath, std::string* error) {
         return fail("Wine's 'reg add' failed to record '" + windowsPath + "' under " +
                     kGameRegistryKey + " in the prefix '" + prefix + "'.");
     }
-    return true;
+    return {};
 }
 
 }  // namespace veldmoor

@@ -9,26 +9,23 @@ namespace {
 
 // A name for the folder itself, not for one of its spellings: the volume and the file index
 // stay the same for a short name, another letter case or a path through a junction.
-bool LockNameOf(const std::string& folder, std::wstring& name, std::string& error) {
+Result<std::wstring> LockNameOf(const std::string& folder) {
     const win32::Handle handle(
         ::CreateFileW(win32::SystemPath(folder).c_str(), FILE_READ_ATTRIBUTES,
                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION information{};
     if (!handle.Valid() || ::GetFileInformationByHandle(handle.Get(), &information) == 0) {
-        error = win32::ErrorText(::GetLastError());
-        return false;
+        return Status::Failed(win32::ErrorText(::GetLastError()));
     }
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        error = "it is not a folder";
-        return false;
+        return Status::Failed("it is not a folder");
     }
     wchar_t text[96];
     std::swprintf(
         text, sizeof text / sizeof text[0], L"Global\\veldmoor-folder-lock-%08lx-%08lx%08lx",
         information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow);
-    name = text;
-    return true;
+    return std::wstring(text);
 }
 
 }  // namespace
@@ -37,27 +34,19 @@ bool LockNameOf(const std::string& folder, std::wstring& name, std::string& erro
 // what a web server would serve. The lock is a named kernel object instead: it exists exactly
 // while a holder keeps its handle open, and the system closes that handle when the holder ends,
 // however it ends.
-std::unique_ptr<FolderLock> FolderLock::TryLock(const std::string& folder, Outcome& outcome,
-                                                std::string& error) {
-    std::wstring name;
-    if (!LockNameOf(folder, name, error)) {
-        outcome = Outcome::Failed;
-        return nullptr;
+Result<std::unique_ptr<FolderLock>> FolderLock::TryLock(const std::string& folder) {
+    const Result<std::wstring> name = LockNameOf(folder);
+    if (!name) {
+        return name.Error();
     }
-    HANDLE handle = ::CreateMutexW(nullptr, FALSE, name.c_str());
+    HANDLE handle = ::CreateMutexW(nullptr, FALSE, name.Value().c_str());
     if (handle == nullptr) {
-        outcome = Outcome::Failed;
-        error = win32::ErrorText(::GetLastError());
-        return nullptr;
+        return Status::Failed(win32::ErrorText(::GetLastError()));
     }
     if (::GetLastError() == ERROR_ALREADY_EXISTS) {
         ::CloseHandle(handle);
-        outcome = Outcome::HeldElsewhere;
-        error = "another program is working on it";
-        return nullptr;
+        return Status::Failed("another program is working on it", Fault::HeldElsewhere);
     }
-    outcome = Outcome::Locked;
-    error.clear();
     return std::unique_ptr<FolderLock>(new FolderLock(reinterpret_cast<std::intptr_t>(handle)));
 }
 

@@ -17,18 +17,22 @@ namespace {
 // Windows' code for a used-up disk quota, which mingw-w64's headers lack.
 constexpr DWORD kDiskQuotaExceeded = 1295;
 
-FileProblem ProblemOf(DWORD error) {
+Fault FaultOf(DWORD error) {
     switch (error) {
         case ERROR_DISK_FULL:
         case ERROR_HANDLE_DISK_FULL:
         case kDiskQuotaExceeded:
         case ERROR_FILE_TOO_LARGE:
-            return FileProblem::NoSpace;
+            return Fault::NoSpace;
         case ERROR_DIRECTORY:
-            return FileProblem::IsFolder;
+            return Fault::IsFolder;
         default:
-            return FileProblem::Other;
+            return Fault::Other;
     }
+}
+
+Status SystemFailure(DWORD error) {
+    return Status::Failed(win32::ErrorText(error), FaultOf(error));
 }
 
 HANDLE AsHandle(std::intptr_t handle) {
@@ -40,23 +44,6 @@ OVERLAPPED At(std::uint64_t offset) {
     position.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFU);
     position.OffsetHigh = static_cast<DWORD>(offset >> 32U);
     return position;
-}
-
-bool WriteAllAtOffset(HANDLE handle, const char* data, std::size_t size, std::uint64_t offset,
-                      DWORD& error) {
-    while (size > 0) {
-        const DWORD chunk = size > (1U << 30U) ? (1U << 30U) : static_cast<DWORD>(size);
-        OVERLAPPED position = At(offset);
-        DWORD written = 0;
-        if (::WriteFile(handle, data, chunk, &written, &position) == 0) {
-            error = ::GetLastError();
-            return false;
-        }
-        data += written;
-        size -= written;
-        offset += written;
-    }
-    return true;
 }
 
 // Read and write, shared so that a reader (a virus scanner, say) does not make the creation
@@ -72,20 +59,26 @@ HANDLE CreateExclusively(const std::wstring& path) {
 
 }  // namespace
 
-bool WriteAllAt(std::intptr_t handle, const char* data, std::size_t size, std::uint64_t offset,
-                int& error) {
-    DWORD code = 0;
-    const bool written = WriteAllAtOffset(AsHandle(handle), data, size, offset, code);
-    error = static_cast<int>(code);
-    return written;
+Status WriteAllAt(std::intptr_t handle, const char* data, std::size_t size, std::uint64_t offset) {
+    while (size > 0) {
+        const DWORD chunk = size > (1U << 30U) ? (1U << 30U) : static_cast<DWORD>(size);
+        OVERLAPPED position = At(offset);
+        DWORD written = 0;
+        if (::WriteFile(AsHandle(handle), data, chunk, &written, &position) == 0) {
+            return SystemFailure(::GetLastError());
+        }
+        data += written;
+        size -= written;
+        offset += written;
+    }
+    return {};
 }
 
-bool ForceToDrive(std::intptr_t handle, int& error) {
+Status ForceToDrive(std::intptr_t handle) {
     if (::FlushFileBuffers(AsHandle(handle)) == 0) {
-        error = static_cast<int>(::GetLastError());
-        return false;
+        return SystemFailure(::GetLastError());
     }
-    return true;
+    return {};
 }
 
 void CloseOpenFile(std::intptr_t handle) {
@@ -96,11 +89,11 @@ void StartWritingOut(std::intptr_t /*handle*/) {
     // The cache manager writes a file's pages out behind the writer by itself.
 }
 
-std::vector<int> ForceClosedFilesToDrive(const std::vector<std::string>& paths) {
+std::vector<Status> ForceClosedFilesToDrive(const std::vector<std::string>& paths) {
     // Windows flushes one file a call, and a call waits for its file's writes and the drive's
     // cache. Several calls at once let the drive take their writes together, as a batch.
     constexpr std::size_t kFlushingThreads = 4;
-    std::vector<int> errors(paths.size(), 0);
+    std::vector<Status> outcomes(paths.size());
     std::atomic<std::size_t> next{0};
     const auto flush = [&] {
         for (std::size_t i = next++; i < paths.size(); i = next++) {
@@ -110,7 +103,7 @@ std::vector<int> ForceClosedFilesToDrive(const std::vector<std::string>& paths) 
                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
             if (!file.Valid() || ::FlushFileBuffers(file.Get()) == 0) {
-                errors[i] = static_cast<int>(::GetLastError());
+                outcomes[i] = SystemFailure(::GetLastError());
             }
         }
     };
@@ -122,16 +115,15 @@ std::vector<int> ForceClosedFilesToDrive(const std::vector<std::string>& paths) 
     for (std::thread& helper : helpers) {
         helper.join();
     }
-    return errors;
+    return outcomes;
 }
 
-bool SizeOfOpenFile(std::intptr_t handle, std::uint64_t& size) {
+Result<std::uint64_t> SizeOfOpenFile(std::intptr_t handle) {
     LARGE_INTEGER bytes{};
     if (::GetFileSizeEx(AsHandle(handle), &bytes) == 0) {
-        return false;
+        return SystemFailure(::GetLastError());
     }
-    size = static_cast<std::uint64_t>(bytes.QuadPart);
-    return true;
+    return static_cast<std::uint64_t>(bytes.QuadPart);
 }
 
 NewFile::NewFile(std::string path, std::intptr_t handle)
@@ -140,8 +132,7 @@ NewFile::NewFile(std::string path, std::intptr_t handle)
       buffer_(std::make_unique<Buffer>(*this, handle)),
       stream_(std::make_unique<std::ostream>(buffer_.get())) {}
 
-std::unique_ptr<NewFile> NewFile::Create(const std::string& path, FileProblem& problem,
-                                         std::string& error) {
+Result<std::unique_ptr<NewFile>> NewFile::Create(const std::string& path) {
     const std::wstring name = win32::SystemPath(path);
     HANDLE handle = CreateExclusively(name);
     DWORD reason = handle == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
@@ -164,32 +155,26 @@ std::unique_ptr<NewFile> NewFile::Create(const std::string& path, FileProblem& p
         }
     }
     if (handle == INVALID_HANDLE_VALUE) {
-        problem = folder ? FileProblem::IsFolder : ProblemOf(reason);
-        error = folder ? std::string("a folder is in the way") : win32::ErrorText(reason);
-        return nullptr;
+        return folder ? Status::Failed("a folder is in the way", Fault::IsFolder)
+                      : SystemFailure(reason);
     }
-    problem = FileProblem::None;
-    error.clear();
     return std::unique_ptr<NewFile>(new NewFile(path, reinterpret_cast<std::intptr_t>(handle)));
 }
 
-std::unique_ptr<NewFile> NewFile::CreateBeside(const std::string& target, FileProblem& problem,
-                                               std::string& error) {
+Result<std::unique_ptr<NewFile>> NewFile::CreateBeside(const std::string& target) {
     DWORD reason = ERROR_FILE_EXISTS;
     for (int attempt = 0; attempt < 100 && reason == ERROR_FILE_EXISTS; ++attempt) {
         std::string path = BesideName(target);
         const HANDLE handle = CreateExclusively(win32::SystemPath(path));
         if (handle != INVALID_HANDLE_VALUE) {
-            problem = FileProblem::None;
-            error.clear();
             return std::unique_ptr<NewFile>(
                 new NewFile(std::move(path), reinterpret_cast<std::intptr_t>(handle)));
         }
         reason = ::GetLastError();
     }
-    problem = ProblemOf(reason);
-    error = "cannot create a file beside '" + target + "': " + win32::ErrorText(reason);
-    return nullptr;
+    return Status::Failed(
+        "cannot create a file beside '" + target + "': " + win32::ErrorText(reason),
+        FaultOf(reason));
 }
 
 NewFile::~NewFile() {
@@ -203,29 +188,22 @@ NewFile::~NewFile() {
     }
 }
 
-void NewFile::Note(int errorNumber, const std::string& what) {
-    if (problem_ == FileProblem::None) {
-        problem_ = ProblemOf(static_cast<DWORD>(errorNumber));
-        error_ = what + " '" + path_ + "': " + win32::ErrorText(static_cast<DWORD>(errorNumber));
-    }
-}
-
-bool NewFile::Reserve(std::uint64_t size) {
+Status NewFile::Reserve(std::uint64_t size) {
     buffer_->ExpectSize(size);
     // Setting the end claims the clusters on NTFS (the file is not sparse), so a full drive
     // fails here.
     FILE_END_OF_FILE_INFO end{};
     end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
     if (::SetFileInformationByHandle(AsHandle(handle_), FileEndOfFileInfo, &end, sizeof end) != 0) {
-        return true;
+        return {};
     }
-    Note(static_cast<int>(::GetLastError()), "cannot make room for");
-    return false;
+    Note(SystemFailure(::GetLastError()), "cannot make room for");
+    return failure_;
 }
 
-bool NewFile::ReadBack(const std::function<void(const char*, std::size_t)>& consume) {
-    std::uint64_t size = 0;
-    const std::size_t blockSize = BlockSizeFor(SizeOfOpenFile(handle_, size) ? size : UINT64_MAX);
+Status NewFile::ReadBack(const std::function<void(const char*, std::size_t)>& consume) {
+    const Result<std::uint64_t> size = SizeOfOpenFile(handle_);
+    const std::size_t blockSize = BlockSizeFor(size ? size.Value() : UINT64_MAX);
     const auto block = std::make_unique_for_overwrite<char[]>(blockSize);
     std::uint64_t offset = 0;
     for (;;) {
@@ -233,20 +211,25 @@ bool NewFile::ReadBack(const std::function<void(const char*, std::size_t)>& cons
         DWORD got = 0;
         if (::ReadFile(AsHandle(handle_), block.get(), static_cast<DWORD>(blockSize), &got,
                        &position) == 0) {
-            return ::GetLastError() == ERROR_HANDLE_EOF;
+            return ::GetLastError() == ERROR_HANDLE_EOF ? Status()
+                                                        : Status::Failed("it cannot be read back");
         }
         if (got == 0) {
-            return true;
+            return {};
         }
         consume(block.get(), got);
         offset += got;
     }
 }
 
-bool NewFile::SetLastWriteTime(std::int64_t secondsSince1970) {
+Status NewFile::SetLastWriteTime(std::int64_t secondsSince1970) {
     // Once set through the handle, the time no longer follows the handle's own writes.
     const FILETIME time = win32::FileTimeFromSeconds(secondsSince1970);
-    return ::SetFileTime(AsHandle(handle_), nullptr, nullptr, &time) != 0;
+    if (::SetFileTime(AsHandle(handle_), nullptr, nullptr, &time) == 0) {
+        const DWORD error = ::GetLastError();
+        return Status::Failed("cannot set the time of '" + path_ + "': " + win32::ErrorText(error));
+    }
+    return {};
 }
 
 void NewFile::TakePermissionsOf(const std::string& /*path*/) {
@@ -256,23 +239,24 @@ void NewFile::TakePermissionsOf(const std::string& /*path*/) {
 
 void SyncMovesInFolder(const std::string& /*folder*/) {}
 
-bool NewFile::MoveOver(const std::string& target, MoveSync /*sync*/) {
+Status NewFile::MoveOver(const std::string& target, MoveSync /*sync*/) {
     // The move opens the file by its name; an open handle without write sharing would refuse it.
-    if (!Close()) {
-        return false;
+    if (Status closed = Close(); !closed) {
+        return closed;
     }
     constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     if (::MoveFileExW(win32::SystemPath(path_).c_str(), win32::SystemPath(target).c_str(),
                       kFlags) == 0) {
-        Note(static_cast<int>(::GetLastError()), "cannot move into place");
+        const Status refused = SystemFailure(::GetLastError());
         const DWORD attributes = ::GetFileAttributesW(win32::SystemPath(target).c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            problem_ = FileProblem::IsFolder;
-        }
-        return false;
+        const bool folder =
+            attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        Note(folder ? Status::Failed(refused.Message(), Fault::IsFolder) : refused,
+             "cannot move into place");
+        return failure_;
     }
     moved_ = true;
-    return true;
+    return {};
 }
 
 }  // namespace veldmoor

@@ -79,13 +79,8 @@ std::optional<std::string> ReadExePath() {
     return NarrowText(text);
 }
 
-bool WriteExePath(const std::string& clientPath, std::string* error) {
-    const auto fail = [error](const std::string& why) {
-        if (error != nullptr) {
-            *error = why;
-        }
-        return false;
-    };
+Status WriteExePath(const std::string& clientPath) {
+    const auto fail = [](std::string why) { return Status::Failed(std::move(why)); };
     const std::optional<KeyName> key = GameKey();
     if (!key) {
         return fail("The registry key to write the game's path to is malformed.");
@@ -113,7 +108,7 @@ bool WriteExePath(const std::string& clientPath, std::string* error) {
         return fail("The value " + std::string(kExePathValueName) + " under " + key->shown +
                     " cannot be written: " + win32::ErrorText(static_cast<DWORD>(status)) + ".");
     }
-    return true;
+    return {};
 }
 
 }  // namespace veldmoor

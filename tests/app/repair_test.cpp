@@ -246,9 +246,9 @@ public:
         calls.push_back("access " + folder);
         return access;
     }
-    bool WriteExePath(const std::string& clientPath) override {
+    Status WriteExePath(const std::string& clientPath) override {
         calls.push_back("registry " + clientPath);
-        return false;
+        return Status::Failed("the registry is not written in this test");
     }
     bool ResetFolderRights(const std::string& folder) override {
         calls.push_back("rights " + folder);

@@ -21,6 +21,7 @@
 #include "system/folder_lock.h"
 #include "tests/integration/repository_harness.h"
 #include "tests/support/process_runner.h"
+#include "tests/support/result_assertions.h"
 #include "tests/support/scoped_env.h"
 #include "tools/publish/chunk_index_writer.h"
 
@@ -522,10 +523,8 @@ TEST_F(PublishTool, BlockSizeFollowsTheRuleOrTheOption) {
 TEST_F(PublishTool, ASecondPublishIntoTheSameRepositoryWaitsForTheFirst) {
     WriteTestFile(source() + "/a.bin", RandomBytes(5000, 9));
     fs::create_directories(repo());
-    FolderLock::Outcome outcome = FolderLock::Outcome::Failed;
-    std::string error;
-    auto running = FolderLock::TryLock(repo(), outcome, error);  // the first publish, still busy
-    ASSERT_NE(running, nullptr) << error;
+    auto running = ValueOf(FolderLock::TryLock(repo()));  // the first publish, still busy
+    ASSERT_NE(running, nullptr);
 
     const auto refused = RunProgram(PublishProgram(), {source(), repo()});
     EXPECT_EQ(refused.exitCode, 1);

@@ -65,7 +65,8 @@ PatchContextList TwoProfiles(const std::string& folder) {
 TEST(PatchContextListSave, WritesTheFileByteForByte) {
     TempFolder folder;
     PatchContextList list = TwoProfiles(folder.str());
-    ASSERT_TRUE(list.Save()) << list.LastSaveError();
+    const Status saved = list.Save();
+    ASSERT_TRUE(saved.Ok()) << saved.Message();
     EXPECT_EQ(folder.Read("profiles.xml"), kTwoProfilesXml);
 }
 
@@ -128,13 +129,12 @@ TEST(PatchContextListSave, FailedWriteLeavesThePreviousFileIntact) {
     struct rlimit small = old;
     small.rlim_cur = 512;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool saved = bigger.Save();
+    const Status saved = bigger.Save();
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
 
-    EXPECT_FALSE(saved);
-    EXPECT_NE(bigger.LastSaveError().find("profiles.xml"), std::string::npos)
-        << bigger.LastSaveError();
+    EXPECT_FALSE(saved.Ok());
+    EXPECT_NE(saved.Message().find("profiles.xml"), std::string::npos) << saved.Message();
     EXPECT_EQ(folder.Read("profiles.xml"), kTwoProfilesXml);
     EXPECT_EQ(EntriesIn(folder.path()), 1u) << "a temporary file was left behind";
     EXPECT_EQ(bigger.Count(), 52u);
@@ -143,9 +143,10 @@ TEST(PatchContextListSave, FailedWriteLeavesThePreviousFileIntact) {
 TEST(PatchContextListSave, MissingFolderFailsWithTheReason) {
     TempFolder folder;
     PatchContextList list(folder.Join("does-not-exist"));
-    EXPECT_FALSE(list.Save());
-    EXPECT_NE(list.LastSaveError().find("does-not-exist/profiles.xml"), std::string::npos)
-        << list.LastSaveError();
+    const Status saved = list.Save();
+    EXPECT_FALSE(saved.Ok());
+    EXPECT_NE(saved.Message().find("does-not-exist/profiles.xml"), std::string::npos)
+        << saved.Message();
 }
 
 // A store that cannot be written is told to the player, naming the file and the reason; one
@@ -158,7 +159,7 @@ TEST(PatchContextListSave, AFailedSaveIsToldToThePlayer) {
     EXPECT_FALSE(SaveProfilesOrTell(lost, prompt));
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].text.find(lost.ProfilesFilePath()), std::string::npos);
-    EXPECT_NE(prompt.messages[0].text.find(lost.LastSaveError()), std::string::npos);
+    EXPECT_NE(prompt.messages[0].text.find(lost.Save().Message()), std::string::npos);
     EXPECT_EQ(prompt.messages[0].icon, PromptIcon::Warning);
 
     PatchContextList kept(folder.path().string());

@@ -33,7 +33,9 @@ protected:
 TEST_P(GameRepositoryRoot, OnlyTheBuiltInGameRepositoriesTakeTheBuiltInRoot) {
     const AddressCase& c = GetParam();
     EXPECT_EQ(IsBuiltInGameRepository(c.address), c.builtIn);
-    EXPECT_EQ(TrustRootForGameRepository(c.address), c.builtIn ? "the root's bytes" : "");
+    const Result<std::string> root = TrustRootForGameRepository(c.address);
+    ASSERT_TRUE(root.Ok()) << root.Message();
+    EXPECT_EQ(root.Value(), c.builtIn ? "the root's bytes" : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Addresses, GameRepositoryRoot,
@@ -48,12 +50,9 @@ TEST(BuiltInTrustRoot, AnUnreadableOverrideStopsInsteadOfLeavingTheRunUnchecked)
     testing::TempFolder folder;
     const std::string missing = folder.Join("missing.root");
     ScopedEnv root(kTrustRootOverrideVariable, missing);
-    try {
-        BuiltInTrustRoot();
-        ADD_FAILURE() << "an unreadable root was taken";
-    } catch (const std::runtime_error& failure) {
-        EXPECT_NE(std::string(failure.what()).find(missing), std::string::npos) << failure.what();
-    }
+    const Result<std::string> taken = BuiltInTrustRoot();
+    ASSERT_FALSE(taken.Ok()) << "an unreadable root was taken";
+    EXPECT_NE(taken.Message().find(missing), std::string::npos) << taken.Message();
 }
 
 // The bytes compiled in are the root file's, exactly; none when the build names no root file.
@@ -63,7 +62,9 @@ TEST(BuiltInTrustRoot, TheBuildsRootIsTakenWithoutAnOverride) {
     std::ifstream stream(file, std::ios::binary);
     const std::string expected =
         file.empty() ? std::string() : std::string(std::istreambuf_iterator<char>(stream), {});
-    EXPECT_EQ(BuiltInTrustRoot(), expected);
+    const Result<std::string> builtIn = BuiltInTrustRoot();
+    ASSERT_TRUE(builtIn.Ok()) << builtIn.Message();
+    EXPECT_EQ(builtIn.Value(), expected);
 }
 
 }  // namespace

@@ -35,11 +35,11 @@ constexpr char kCleanupText[] =
 TEST(ExceptionTypes, AreSiblingsThatNeverCatchEachOther) {
     static_assert(!std::is_base_of_v<PatchException, OperationsProcessorException>);
     static_assert(!std::is_base_of_v<OperationsProcessorException, PatchException>);
-    const OperationsProcessorException cleanup(1, "data/old", "Can't remove directory.");
+    const OperationsProcessorException cleanup(CleanupFailure::FolderNotRemoved, "data/old",
+                                               "Can't remove directory.");
     EXPECT_EQ(cleanup.category, 0);
     EXPECT_EQ(cleanup.code, 1);
     EXPECT_EQ(cleanup.detail, "data/old");
-    EXPECT_TRUE(cleanup.params.empty());
     EXPECT_STREQ(cleanup.what(), "Can't remove directory.");
     bool caughtAsPatchException = false;
     try {
@@ -54,8 +54,8 @@ TEST(ExceptionTypes, AreSiblingsThatNeverCatchEachOther) {
 }
 
 TEST(ComposeTransferReport, FileListFailure) {
-    const ReportMessage report =
-        ComposeTransferReport(PatchException(1, 7, "", "Http request failed while getting files!"));
+    const ReportMessage report = ComposeTransferReport(
+        PatchException::fromNumbers(1, 7, "", "Http request failed while getting files!"));
     EXPECT_EQ(report.caption, "Datenübertragungsfehler");
     EXPECT_EQ(report.text, std::string(kTransferText) +
                                "\n\nDetails: Die Dateiliste konnte nicht abgerufen werden!");
@@ -63,8 +63,8 @@ TEST(ComposeTransferReport, FileListFailure) {
 
 TEST(ComposeTransferReport, ChecksumFailureShowsBothValuesInHex) {
     const ReportMessage report = ComposeTransferReport(
-        PatchException(3, 8, "data/a.mul", "Checksum check failed",
-                       {{"FileChecksum", 6699}, {"ExpectedChecksum", 4294967295u}}));
+        PatchException::fromNumbers(3, 8, "data/a.mul", "Checksum check failed",
+                                    {{"FileChecksum", 6699}, {"ExpectedChecksum", 4294967295u}}));
     EXPECT_EQ(report.caption, "Integritätsfehler");
     EXPECT_EQ(report.text, std::string(kIntegrityText) +
                                "\n\nDetails: Die Prüfsumme der Datei 'data/a.mul' stimmt nicht mit "
@@ -72,8 +72,8 @@ TEST(ComposeTransferReport, ChecksumFailureShowsBothValuesInHex) {
 }
 
 TEST(ComposeTransferReport, MissingChecksumParamsReadAsZero) {
-    const ReportMessage report =
-        ComposeTransferReport(PatchException(3, 8, "x", "", {{"ExpectedChecksum", 0xABCDEFu}}));
+    const ReportMessage report = ComposeTransferReport(
+        PatchException::fromNumbers(3, 8, "x", "", {{"ExpectedChecksum", 0xABCDEFu}}));
     EXPECT_NE(report.text.find("(Ist: 0x00000000, Erwartet: 0x00ABCDEF)"), std::string::npos)
         << report.text;
 }
@@ -108,8 +108,8 @@ TEST(ComposeTransferReport, EachCodeHasItsDetailsParagraph) {
          "\n\nDetails: Die Metadaten für '' sind ungültig."},
     };
     for (const Case& c : cases) {
-        const ReportMessage report =
-            ComposeTransferReport(PatchException(c.category, c.code, c.detail, "diagnostic"));
+        const ReportMessage report = ComposeTransferReport(
+            PatchException::fromNumbers(c.category, c.code, c.detail, "diagnostic"));
         EXPECT_EQ(report.caption, c.caption) << c.category << "-" << c.code;
         EXPECT_EQ(report.text, std::string(c.text) + c.details) << c.category << "-" << c.code;
     }
@@ -122,38 +122,42 @@ TEST(ComposeTransferReport, TheEnginesLaterCodesSayWhatHappened) {
         EXPECT_EQ(report.text.substr(0, std::string(kAccessText).size()), kAccessText);
         return report.text.substr(std::string(kAccessText).size());
     };
-    EXPECT_EQ(details(PatchException(0, 9, "data/a.mul", "", {{"NeededBytes", 4u << 20}})),
-              "\n\nDetails: Auf dem Laufwerk ist nicht genug Platz für 'data/a.mul'. Es "
-              "werden 4.00MB benötigt. Bitte schaffe Platz auf dem Laufwerk und versuche es "
-              "erneut.");
-    EXPECT_EQ(details(PatchException(0, 10, "C:/Spiel", "")),
+    EXPECT_EQ(
+        details(PatchException::fromNumbers(0, 9, "data/a.mul", "", {{"NeededBytes", 4u << 20}})),
+        "\n\nDetails: Auf dem Laufwerk ist nicht genug Platz für 'data/a.mul'. Es "
+        "werden 4.00MB benötigt. Bitte schaffe Platz auf dem Laufwerk und versuche es "
+        "erneut.");
+    EXPECT_EQ(details(PatchException::fromNumbers(0, 10, "C:/Spiel", "")),
               "\n\nDetails: Eine andere Aktualisierung des Ordners 'C:/Spiel' läuft "
               "bereits. Bitte warte, bis sie beendet ist, und versuche es dann erneut.");
-    EXPECT_EQ(details(PatchException(0, 11, "data/a.mul", "")),
+    EXPECT_EQ(details(PatchException::fromNumbers(0, 11, "data/a.mul", "")),
               "\n\nDetails: An der Stelle der Datei 'data/a.mul' liegt ein Ordner. Bitte "
               "verschiebe oder lösche ihn und versuche es erneut.");
-    EXPECT_EQ(details(PatchException(0, 2, "a/../b", "", {{"Reason", 5}})),
+    EXPECT_EQ(details(PatchException::fromNumbers(0, 2, "a/../b", "", {{"Reason", 5}})),
               "\n\nDetails: Das Verzeichnis für 'a/../b' konnte nicht angelegt werden. "
               "Der Pfad führt mit '..' aus seinem Ordner hinaus.");
-    EXPECT_EQ(details(PatchException(0, 2, "d/f", "", {{"Reason", 6}})),
+    EXPECT_EQ(details(PatchException::fromNumbers(0, 2, "d/f", "", {{"Reason", 6}})),
               "\n\nDetails: Das Verzeichnis für 'd/f' konnte nicht angelegt werden. Der "
               "Pfad ist tiefer als 32 Ordnerebenen verschachtelt.");
 }
 
 TEST(ComposeTransferReport, CaptionAndDetailsAreChosenIndependently) {
-    const ReportMessage unknownBoth = ComposeTransferReport(PatchException(9, 99, "x", ""));
+    const ReportMessage unknownBoth =
+        ComposeTransferReport(PatchException::fromNumbers(9, 99, "x", ""));
     EXPECT_EQ(unknownBoth.caption, "Fehler");
     EXPECT_EQ(unknownBoth.text,
               "Es scheint etwas schief gelaufen zu sein.\n\nDetails: Es ist ein unbekannter "
               "Fehler aufgetreten. (Nummer: 9-99)");
 
-    const ReportMessage unknownCategory = ComposeTransferReport(PatchException(-4, 7, "", ""));
+    const ReportMessage unknownCategory =
+        ComposeTransferReport(PatchException::fromNumbers(-4, 7, "", ""));
     EXPECT_EQ(unknownCategory.caption, "Fehler");
     EXPECT_EQ(unknownCategory.text,
               "Es scheint etwas schief gelaufen zu sein.\n\nDetails: Die Dateiliste konnte "
               "nicht abgerufen werden!");
 
-    const ReportMessage unknownCode = ComposeTransferReport(PatchException(2, -3, "x", ""));
+    const ReportMessage unknownCode =
+        ComposeTransferReport(PatchException::fromNumbers(2, -3, "x", ""));
     EXPECT_EQ(unknownCode.caption, "Metadatenfehler");
     EXPECT_EQ(unknownCode.text,
               std::string(kMetadataText) +
@@ -161,25 +165,26 @@ TEST(ComposeTransferReport, CaptionAndDetailsAreChosenIndependently) {
 }
 
 TEST(ComposeCleanupReport, FileAndFolderParagraphs) {
-    const ReportMessage file =
-        ComposeCleanupReport(OperationsProcessorException(0, "old/a.dll", "Can't remove file."));
+    const ReportMessage file = ComposeCleanupReport(OperationsProcessorException(
+        CleanupFailure::FileNotDeleted, "old/a.dll", "Can't remove file."));
     EXPECT_EQ(file.caption, "Fehler beim Aufräumen");
     EXPECT_EQ(file.text, std::string(kCleanupText) +
                              "\n\nDetails: Die Datei 'old/a.dll' konnte nicht gelöscht "
                              "werden.");
-    const ReportMessage folder =
-        ComposeCleanupReport(OperationsProcessorException(1, "old/maps", "x"));
+    const ReportMessage folder = ComposeCleanupReport(
+        OperationsProcessorException(CleanupFailure::FolderNotRemoved, "old/maps", "x"));
     EXPECT_EQ(folder.text, std::string(kCleanupText) +
                                "\n\nDetails: Das Verzeichnis 'old/maps' konnte nicht "
                                "gelöscht werden.");
-    const ReportMessage unknown = ComposeCleanupReport(OperationsProcessorException(5, "", "x"));
+    const ReportMessage unknown =
+        ComposeCleanupReport(OperationsProcessorException(static_cast<CleanupFailure>(5), "", "x"));
     EXPECT_EQ(unknown.text,
               std::string(kCleanupText) +
                   "\n\nDetails: Es ist ein unbekannter Fehler aufgetreten. (Nummer: 0-5)");
 }
 
 TEST(ComposeCleanupReport, NonZeroCategoryKeepsTheGenericTexts) {
-    OperationsProcessorException error(0, "a", "x");
+    OperationsProcessorException error(CleanupFailure::FileNotDeleted, "a", "x");
     error.category = 2;
     const ReportMessage report = ComposeCleanupReport(error);
     EXPECT_EQ(report.caption, "Fehler");
@@ -191,7 +196,8 @@ TEST(ComposeCleanupReport, NonZeroCategoryKeepsTheGenericTexts) {
 TEST(ReportTransferError, ShowsAnErrorBoxWithOk) {
     ScriptedPrompt prompt;
     prompt.Answer(PromptAnswer::Ok);
-    const PatchException error(0, 5, "art.mul", "Delete failed on 'art.mul'!");
+    const PatchException error =
+        PatchException::fromNumbers(0, 5, "art.mul", "Delete failed on 'art.mul'!");
     ReportTransferError(&prompt, error);
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_EQ(prompt.messages[0].caption, "Zugriffsfehler");
@@ -202,7 +208,8 @@ TEST(ReportTransferError, ShowsAnErrorBoxWithOk) {
 }
 
 TEST(ReportCleanupError, ReturnsTrueExactlyOnYes) {
-    const OperationsProcessorException error(1, "old/maps", "Can't remove directory.");
+    const OperationsProcessorException error(CleanupFailure::FolderNotRemoved, "old/maps",
+                                             "Can't remove directory.");
     for (const auto& [answer, expected] :
          {std::pair{PromptAnswer::Yes, true}, std::pair{PromptAnswer::No, false},
           std::pair{PromptAnswer::Cancel, false}}) {

@@ -129,7 +129,7 @@ protected:
             return e;
         }
         ADD_FAILURE() << "the run succeeded";
-        return PatchException(-1, -1, "", "");
+        return PatchException::fromNumbers(-1, -1, "", "");
     }
 
     test::TempFolder install_;

@@ -196,7 +196,7 @@ TEST(PatchFile, NamesAFolderWhereTheFileBelongsAndKeepsIt) {
         FAIL();
     } catch (const PatchException& e) {
         EXPECT_EQ(e.category, 0);
-        EXPECT_EQ(e.code, kCodeFolderInPlaceOfFile);
+        EXPECT_EQ(e.code, 11);
         EXPECT_EQ(e.detail, "f.bin");
     }
     EXPECT_EQ(readFile(root / "f.bin/inside"), "a folder stands where the file belongs");

@@ -463,7 +463,7 @@ TEST_F(RepoSyncTest, NamesAFolderWhereAListedFileBelongs) {
         FAIL();
     } catch (const PatchException& e) {
         EXPECT_EQ(e.category, 0);
-        EXPECT_EQ(e.code, kCodeFolderInPlaceOfFile);
+        EXPECT_EQ(e.code, 11);
         EXPECT_EQ(e.detail, "data/f.bin");
         EXPECT_NE(std::string(e.what()).find("folder"), std::string::npos) << e.what();
     }
@@ -529,7 +529,7 @@ TEST_F(RepoSyncTest, ASecondRunOnTheSameFolderWaitsThenSaysAnotherUpdateIsRunnin
         FAIL();
     } catch (const PatchException& e) {
         EXPECT_EQ(e.category, 0);
-        EXPECT_EQ(e.code, kCodeFolderBusy);
+        EXPECT_EQ(e.code, 10);
         EXPECT_EQ(e.detail, install_.path());
         EXPECT_NE(std::string(e.what()).find("Another update"), std::string::npos) << e.what();
     }

@@ -15,6 +15,7 @@
 #include "system/atomic_file.h"
 #include "system/file_time.h"
 #include "system/new_file.h"
+#include "tests/support/result_assertions.h"
 
 namespace veldmoor {
 namespace {
@@ -50,19 +51,16 @@ protected:
 
 TEST_F(AtomicWrite, FilesBesideATargetTakeNamesOfTheirOwnAndTouchNothingThere) {
     std::ofstream(At("list"), std::ios::binary) << "old";
-    FileProblem problem = FileProblem::Other;
-    std::string error;
-    auto first = NewFile::CreateBeside(At("list"), problem, error);
-    auto second = NewFile::CreateBeside(At("list"), problem, error);
-    ASSERT_NE(first, nullptr) << error;
-    ASSERT_NE(second, nullptr) << error;
-    EXPECT_EQ(problem, FileProblem::None);
+    auto first = test::ValueOf(NewFile::CreateBeside(At("list")));
+    auto second = test::ValueOf(NewFile::CreateBeside(At("list")));
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
     EXPECT_NE(first->Path(), second->Path());
     EXPECT_EQ(first->Path().rfind(At("list.tmp-"), 0), 0u) << first->Path();
     EXPECT_EQ(Read(At("list")), "old");
 
     first->Stream() << "new";
-    ASSERT_TRUE(first->MoveOver(At("list"))) << first->Error();
+    ASSERT_TRUE(test::Done(first->MoveOver(At("list"))));
     first.reset();
     second.reset();  // never moved: gone with its object
     EXPECT_EQ(Read(At("list")), "new");
@@ -75,32 +73,30 @@ TEST_F(AtomicWrite, AClosedFileKeepsItsBytesAndTimeAndStillMovesOrGoes) {
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         bytes[i] = static_cast<char>(i * 7 + i / 256);
     }
-    FileProblem problem = FileProblem::Other;
-    std::string error;
-    auto file = NewFile::Create(At("target.tmp"), problem, error);
-    ASSERT_NE(file, nullptr) << error;
+    auto file = test::ValueOf(NewFile::Create(At("target.tmp")));
+    ASSERT_NE(file, nullptr);
     // Told of a small file, it buffers little: what is written past that goes out in pieces.
-    ASSERT_TRUE(file->Reserve(100));
+    ASSERT_TRUE(test::Done(file->Reserve(100)));
     file->Stream().write(bytes.data(), 3000);
     file->Stream().write(bytes.data() + 3000, 5000);
     file->Stream().seekp(8000);
     file->Stream().write(bytes.data() + 8000, 2000);
-    ASSERT_TRUE(file->Flush());
-    ASSERT_TRUE(file->SetLastWriteTime(1500000000));
-    ASSERT_TRUE(file->Close()) << file->Error();
+    ASSERT_TRUE(test::Done(file->Flush()));
+    ASSERT_TRUE(test::Done(file->SetLastWriteTime(1500000000)));
+    ASSERT_TRUE(test::Done(file->Close()));
     EXPECT_EQ(Read(At("target.tmp")), bytes);
     file->Stream() << "more";
     EXPECT_FALSE(file->Stream().good()) << "a write after Close was taken";
-    ASSERT_TRUE(file->MoveOver(At("target"), MoveSync::Later)) << file->Error();
+    ASSERT_TRUE(test::Done(file->MoveOver(At("target"), MoveSync::Later)));
     SyncMovesInFolder(folder_);
     file.reset();
     EXPECT_EQ(Read(At("target")), bytes);
     EXPECT_EQ(LastWriteTime(At("target")), 1500000000);
 
-    auto abandoned = NewFile::Create(At("other.tmp"), problem, error);
-    ASSERT_NE(abandoned, nullptr) << error;
+    auto abandoned = test::ValueOf(NewFile::Create(At("other.tmp")));
+    ASSERT_NE(abandoned, nullptr);
     abandoned->Stream() << "never moved";
-    ASSERT_TRUE(abandoned->Close());
+    ASSERT_TRUE(test::Done(abandoned->Close()));
     abandoned.reset();
     EXPECT_EQ(Names(), std::vector<std::string>{"target"});
 }
@@ -110,23 +106,21 @@ TEST_F(AtomicWrite, FilesForcedTogetherMoveWithTheirBytesAndOneThatCannotBeForce
     for (int i = 0; i < 4; ++i) {
         const std::string target = At("t" + std::to_string(i));
         std::ofstream(target, std::ios::binary) << "old";
-        FileProblem problem = FileProblem::Other;
-        std::string error;
-        files.push_back(NewFile::CreateBeside(target, problem, error));
-        ASSERT_NE(files.back(), nullptr) << error;
+        files.push_back(test::ValueOf(NewFile::CreateBeside(target)));
+        ASSERT_NE(files.back(), nullptr);
         files.back()->Stream() << "new " << i;
-        ASSERT_TRUE(files.back()->Flush());
-        ASSERT_TRUE(files.back()->SetLastWriteTime(1500000000 + i));
-        ASSERT_TRUE(files.back()->Close(CloseSync::Together)) << files.back()->Error();
+        ASSERT_TRUE(test::Done(files.back()->Flush()));
+        ASSERT_TRUE(test::Done(files.back()->SetLastWriteTime(1500000000 + i)));
+        ASSERT_TRUE(test::Done(files.back()->Close(CloseSync::Together)));
     }
     fs::remove(files[1]->Path());  // gone before its flush: it alone cannot be forced
     NewFile::ForceTogether({files[0].get(), files[1].get(), files[2].get()});
-    EXPECT_NE(files[1]->Problem(), FileProblem::None);
-    EXPECT_FALSE(files[1]->MoveOver(At("t1")));
+    EXPECT_FALSE(files[1]->FirstFailure().Ok());
+    EXPECT_FALSE(files[1]->MoveOver(At("t1")).Ok());
     // files[3] was left out of the batch: its move forces it on its own first.
     for (const int i : {0, 2, 3}) {
-        ASSERT_EQ(files[i]->Problem(), FileProblem::None) << files[i]->Error();
-        ASSERT_TRUE(files[i]->MoveOver(At("t" + std::to_string(i)))) << files[i]->Error();
+        ASSERT_TRUE(test::Done(files[i]->FirstFailure()));
+        ASSERT_TRUE(test::Done(files[i]->MoveOver(At("t" + std::to_string(i)))));
         EXPECT_EQ(Read(At("t" + std::to_string(i))), "new " + std::to_string(i));
         EXPECT_EQ(LastWriteTime(At("t" + std::to_string(i))), 1500000000 + i);
     }
@@ -136,26 +130,25 @@ TEST_F(AtomicWrite, FilesForcedTogetherMoveWithTheirBytesAndOneThatCannotBeForce
 }
 
 TEST_F(AtomicWrite, AMissingFolderIsReportedByName) {
-    FileProblem problem = FileProblem::None;
-    std::string error;
-    EXPECT_EQ(NewFile::CreateBeside(At("missing/list"), problem, error), nullptr);
-    EXPECT_EQ(problem, FileProblem::Other);
-    EXPECT_NE(error.find("missing/list"), std::string::npos) << error;
+    const Result<std::unique_ptr<NewFile>> file = NewFile::CreateBeside(At("missing/list"));
+    ASSERT_FALSE(file.Ok());
+    EXPECT_EQ(file.Cause(), Fault::Other);
+    EXPECT_NE(file.Message().find("missing/list"), std::string::npos) << file.Message();
 }
 
 TEST_F(AtomicWrite, ReplacingKeepsTheModeAndLeavesNothingBehind) {
-    std::string error;
-    ASSERT_TRUE(ReplaceFileAtomically(At("profiles.xml"), "<a/>", &error)) << error;
+    ASSERT_TRUE(test::Done(ReplaceFileAtomically(At("profiles.xml"), "<a/>")));
     ::chmod(At("profiles.xml").c_str(), 0640);
-    ASSERT_TRUE(ReplaceFileAtomically(At("profiles.xml"), "<b/>", &error)) << error;
+    ASSERT_TRUE(test::Done(ReplaceFileAtomically(At("profiles.xml"), "<b/>")));
     EXPECT_EQ(Read(At("profiles.xml")), "<b/>");
     struct stat info {};
     ASSERT_EQ(::stat(At("profiles.xml").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
 
     fs::create_directory(At("folder.xml"));
-    EXPECT_FALSE(ReplaceFileAtomically(At("folder.xml"), "<c/>", &error));
-    EXPECT_NE(error.find("folder.xml"), std::string::npos) << error;
+    const Status replaced = ReplaceFileAtomically(At("folder.xml"), "<c/>");
+    EXPECT_FALSE(replaced.Ok());
+    EXPECT_NE(replaced.Message().find("folder.xml"), std::string::npos) << replaced.Message();
     EXPECT_TRUE(fs::is_directory(At("folder.xml")));
     EXPECT_EQ(Names(), (std::vector<std::string>{"folder.xml", "profiles.xml"}));
 }

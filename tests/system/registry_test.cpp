@@ -40,8 +40,8 @@ TEST(Registry, OverlongValueReadsAsNone) {
 
 TEST(Registry, WriteStoresTheWindowsFormAndReadsBack) {
     FakeWine wine;
-    std::string error;
-    ASSERT_TRUE(WriteExePath("/opt/veldmoor game/client.exe", &error)) << error;
+    const Status written = WriteExePath("/opt/veldmoor game/client.exe");
+    ASSERT_TRUE(written.Ok()) << written.Message();
     EXPECT_EQ(wine.StoredExePath(), "Z:\\opt\\veldmoor game\\client.exe");
     EXPECT_EQ(ReadExePath(), "/opt/veldmoor game/client.exe");
 }
@@ -49,8 +49,9 @@ TEST(Registry, WriteStoresTheWindowsFormAndReadsBack) {
 TEST(Registry, FailedWriteIsReported) {
     FakeWine wine;
     wine.FailWrites();
-    std::string error;
-    EXPECT_FALSE(WriteExePath("/opt/veldmoor/client.exe", &error));
+    const Status written = WriteExePath("/opt/veldmoor/client.exe");
+    EXPECT_FALSE(written.Ok());
+    const std::string& error = written.Message();
     EXPECT_NE(error.find("reg add"), std::string::npos) << error;
     EXPECT_EQ(wine.StoredExePath(), std::nullopt);
 }
@@ -59,8 +60,9 @@ TEST(Registry, UninitialisedPrefixIsNeverTouched) {
     FakeWine wine(/*initialised=*/false);
     wine.SetExePath("Z:\\opt\\client.exe");
     EXPECT_EQ(ReadExePath(), std::nullopt);
-    std::string error;
-    EXPECT_FALSE(WriteExePath("/opt/client.exe", &error));
+    const Status written = WriteExePath("/opt/client.exe");
+    EXPECT_FALSE(written.Ok());
+    const std::string& error = written.Message();
     EXPECT_NE(error.find("no Wine prefix"), std::string::npos) << error;
     EXPECT_EQ(wine.Calls(), "");
 }
@@ -72,8 +74,9 @@ TEST(Registry, WithoutWineTheValueIsMissingAndWritesFail) {
     std::filesystem::create_directories(emptyBin);
     ScopedEnv path("PATH", emptyBin);
     EXPECT_EQ(ReadExePath(), std::nullopt);
-    std::string error;
-    EXPECT_FALSE(WriteExePath("/opt/client.exe", &error));
+    const Status written = WriteExePath("/opt/client.exe");
+    EXPECT_FALSE(written.Ok());
+    const std::string& error = written.Message();
     EXPECT_NE(error.find("not installed"), std::string::npos) << error;
 }
 

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "tests/support/result_assertions.h"
 #include "tests/support/temp_dir.h"
 
 namespace veldmoor {
@@ -11,19 +12,16 @@ namespace {
 
 TEST(FolderLock, OneHolderAtATimeAndFreeAgainOnceReleased) {
     const test::TempDir folder{"veldmoor-lock"};
-    FolderLock::Outcome outcome = FolderLock::Outcome::Failed;
-    std::string error;
-    auto first = FolderLock::TryLock(folder.path(), outcome, error);
-    ASSERT_NE(first, nullptr) << error;
-    EXPECT_EQ(outcome, FolderLock::Outcome::Locked);
+    auto first = test::ValueOf(FolderLock::TryLock(folder.path()));
+    ASSERT_NE(first, nullptr);
 
-    EXPECT_EQ(FolderLock::TryLock(folder.path(), outcome, error), nullptr);
-    EXPECT_EQ(outcome, FolderLock::Outcome::HeldElsewhere);
-    EXPECT_FALSE(error.empty());
+    const Result<std::unique_ptr<FolderLock>> second = FolderLock::TryLock(folder.path());
+    ASSERT_FALSE(second.Ok());
+    EXPECT_EQ(second.Cause(), Fault::HeldElsewhere);
+    EXPECT_FALSE(second.Message().empty());
 
     first.reset();
-    EXPECT_NE(FolderLock::TryLock(folder.path(), outcome, error), nullptr);
-    EXPECT_EQ(outcome, FolderLock::Outcome::Locked);
+    EXPECT_TRUE(test::Done(FolderLock::TryLock(folder.path())));
     // Nothing was added to the folder for the lock.
     EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
 }
@@ -32,11 +30,10 @@ TEST(FolderLock, AMissingFolderOrAFileFailsWithAReason) {
     const test::TempDir folder{"veldmoor-lock"};
     test::WriteTestFile(folder / "file", "x");
     for (const std::string& path : {folder / "missing", folder / "file"}) {
-        FolderLock::Outcome outcome = FolderLock::Outcome::Locked;
-        std::string error;
-        EXPECT_EQ(FolderLock::TryLock(path, outcome, error), nullptr) << path;
-        EXPECT_EQ(outcome, FolderLock::Outcome::Failed) << path;
-        EXPECT_FALSE(error.empty()) << path;
+        const Result<std::unique_ptr<FolderLock>> lock = FolderLock::TryLock(path);
+        ASSERT_FALSE(lock.Ok()) << path;
+        EXPECT_EQ(lock.Cause(), Fault::Other) << path;
+        EXPECT_FALSE(lock.Message().empty()) << path;
     }
 }
 

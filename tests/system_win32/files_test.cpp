@@ -13,6 +13,7 @@
 #include "system/folder_entries.h"
 #include "system/new_file.h"
 #include "system/text_encoding.h"
+#include "tests/support/result_assertions.h"
 #include "tests/system_win32/helper_process.h"
 
 namespace veldmoor {
@@ -102,24 +103,21 @@ TEST_F(Files, RemovingAFile) {
 TEST_F(Files, ANewFileIsWrittenReadBackTimedAndMovedOver) {
     test::WriteFile(At("target"), "old content");
     test::WriteFile(At("target.tmp"), "left by a run that ended abruptly");
-    FileProblem problem = FileProblem::Other;
-    std::string error;
-    auto file = NewFile::Create(At("target.tmp"), problem, error);
-    ASSERT_NE(file, nullptr) << error;
-    EXPECT_EQ(problem, FileProblem::None);
-    ASSERT_TRUE(file->Reserve(10));
+    auto file = test::ValueOf(NewFile::Create(At("target.tmp")));
+    ASSERT_NE(file, nullptr);
+    ASSERT_TRUE(test::Done(file->Reserve(10)));
     EXPECT_EQ(FileSize(At("target.tmp")), 10);
     file->Stream().seekp(5);
     file->Stream() << "world";
     file->Stream().seekp(0);
     file->Stream() << "hello";
-    ASSERT_TRUE(file->Flush());
+    ASSERT_TRUE(test::Done(file->Flush()));
     std::string back;
-    ASSERT_TRUE(
-        file->ReadBack([&back](const char* data, std::size_t size) { back.append(data, size); }));
+    ASSERT_TRUE(test::Done(
+        file->ReadBack([&back](const char* data, std::size_t size) { back.append(data, size); })));
     EXPECT_EQ(back, "helloworld");
-    ASSERT_TRUE(file->SetLastWriteTime(1500000000));
-    ASSERT_TRUE(file->MoveOver(At("target"))) << file->Error();
+    ASSERT_TRUE(test::Done(file->SetLastWriteTime(1500000000)));
+    ASSERT_TRUE(test::Done(file->MoveOver(At("target"))));
     file.reset();
     EXPECT_EQ(test::ReadFile(At("target")), "helloworld");
     EXPECT_EQ(LastWriteTime(At("target")), 1500000000);
@@ -132,30 +130,28 @@ TEST_F(Files, AClosedNewFileKeepsItsBytesAndTimeAndStillMovesOrGoes) {
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         bytes[i] = static_cast<char>(i * 7 + i / 256);
     }
-    FileProblem problem = FileProblem::Other;
-    std::string error;
-    auto file = NewFile::Create(At("target.tmp"), problem, error);
-    ASSERT_NE(file, nullptr) << error;
-    ASSERT_TRUE(file->Reserve(100));
+    auto file = test::ValueOf(NewFile::Create(At("target.tmp")));
+    ASSERT_NE(file, nullptr);
+    ASSERT_TRUE(test::Done(file->Reserve(100)));
     file->Stream().write(bytes.data(), 3000);
     file->Stream().write(bytes.data() + 3000, 5000);
     file->Stream().seekp(8000);
     file->Stream().write(bytes.data() + 8000, 2000);
-    ASSERT_TRUE(file->Flush());
-    ASSERT_TRUE(file->SetLastWriteTime(1500000000));
-    ASSERT_TRUE(file->Close()) << file->Error();
+    ASSERT_TRUE(test::Done(file->Flush()));
+    ASSERT_TRUE(test::Done(file->SetLastWriteTime(1500000000)));
+    ASSERT_TRUE(test::Done(file->Close()));
     EXPECT_EQ(test::ReadFile(At("target.tmp")), bytes);
     file->Stream() << "more";
     EXPECT_FALSE(file->Stream().good()) << "a write after Close was taken";
-    ASSERT_TRUE(file->MoveOver(At("target"), MoveSync::Later)) << file->Error();
+    ASSERT_TRUE(test::Done(file->MoveOver(At("target"), MoveSync::Later)));
     file.reset();
     EXPECT_EQ(test::ReadFile(At("target")), bytes);
     EXPECT_EQ(LastWriteTime(At("target")), 1500000000);
 
-    auto abandoned = NewFile::Create(At("other.tmp"), problem, error);
-    ASSERT_NE(abandoned, nullptr) << error;
+    auto abandoned = test::ValueOf(NewFile::Create(At("other.tmp")));
+    ASSERT_NE(abandoned, nullptr);
     abandoned->Stream() << "never moved";
-    ASSERT_TRUE(abandoned->Close());
+    ASSERT_TRUE(test::Done(abandoned->Close()));
     abandoned.reset();
     EXPECT_FALSE(PathExists(At("other.tmp")));
 }
@@ -163,21 +159,19 @@ TEST_F(Files, AClosedNewFileKeepsItsBytesAndTimeAndStillMovesOrGoes) {
 TEST_F(Files, FilesForcedTogetherKeepTheirBytesAndTimesAndOneThatCannotBeForcedFailsAlone) {
     std::vector<std::unique_ptr<NewFile>> files;
     for (int i = 0; i < 6; ++i) {
-        FileProblem problem = FileProblem::Other;
-        std::string error;
-        files.push_back(NewFile::Create(At("t" + std::to_string(i) + ".tmp"), problem, error));
-        ASSERT_NE(files.back(), nullptr) << error;
+        files.push_back(test::ValueOf(NewFile::Create(At("t" + std::to_string(i) + ".tmp"))));
+        ASSERT_NE(files.back(), nullptr);
         files.back()->Stream() << "new " << i;
-        ASSERT_TRUE(files.back()->Flush());
-        ASSERT_TRUE(files.back()->SetLastWriteTime(1500000000 + i));
-        ASSERT_TRUE(files.back()->Close(CloseSync::Together)) << files.back()->Error();
+        ASSERT_TRUE(test::Done(files.back()->Flush()));
+        ASSERT_TRUE(test::Done(files.back()->SetLastWriteTime(1500000000 + i)));
+        ASSERT_TRUE(test::Done(files.back()->Close(CloseSync::Together)));
     }
     ASSERT_TRUE(RemoveFile(At("t1.tmp")));  // gone before its flush
     NewFile::ForceTogether({files[0].get(), files[1].get(), files[2].get(), files[3].get(),
                             files[4].get(), files[5].get()});
-    EXPECT_NE(files[1]->Problem(), FileProblem::None);
+    EXPECT_FALSE(files[1]->FirstFailure().Ok());
     for (const int i : {0, 2, 3, 4, 5}) {
-        ASSERT_EQ(files[i]->Problem(), FileProblem::None) << files[i]->Error();
+        ASSERT_TRUE(test::Done(files[i]->FirstFailure()));
         ASSERT_TRUE(files[i]->MoveOver(At("t" + std::to_string(i)))) << files[i]->Error();
         EXPECT_EQ(test::ReadFile(At("t" + std::to_string(i))), "new " + std::to_string(i));
         EXPECT_EQ(LastWriteTime(At("t" + std::to_string(i))), 1500000000 + i);
@@ -185,11 +179,9 @@ TEST_F(Files, FilesForcedTogetherKeepTheirBytesAndTimesAndOneThatCannotBeForcedF
 }
 
 TEST_F(Files, ANewFileThatIsNotMovedIsDeleted) {
-    FileProblem problem = FileProblem::Other;
-    std::string error;
     {
-        auto file = NewFile::Create(At("abandoned"), problem, error);
-        ASSERT_NE(file, nullptr) << error;
+        auto file = test::ValueOf(NewFile::Create(At("abandoned")));
+        ASSERT_NE(file, nullptr);
         file->Stream() << "half";
         EXPECT_TRUE(PathExists(At("abandoned")));
     }
@@ -198,48 +190,47 @@ TEST_F(Files, ANewFileThatIsNotMovedIsDeleted) {
 
 TEST_F(Files, ANewFileDoesNotReplaceAFolder) {
     ASSERT_TRUE(MakeDirectory(At("in the way")));
-    FileProblem problem = FileProblem::None;
-    std::string error;
-    EXPECT_EQ(NewFile::Create(At("in the way"), problem, error), nullptr);
-    EXPECT_EQ(problem, FileProblem::IsFolder);
-    EXPECT_FALSE(error.empty());
+    const Result<std::unique_ptr<NewFile>> refused = NewFile::Create(At("in the way"));
+    ASSERT_FALSE(refused.Ok());
+    EXPECT_EQ(refused.Cause(), Fault::IsFolder);
+    EXPECT_FALSE(refused.Message().empty());
 
-    auto file = NewFile::Create(At("x.tmp"), problem, error);
-    ASSERT_NE(file, nullptr) << error;
-    EXPECT_FALSE(file->MoveOver(At("in the way")));
-    EXPECT_EQ(file->Problem(), FileProblem::IsFolder);
+    auto file = test::ValueOf(NewFile::Create(At("x.tmp")));
+    ASSERT_NE(file, nullptr);
+    const Status moved = file->MoveOver(At("in the way"));
+    EXPECT_FALSE(moved.Ok());
+    EXPECT_EQ(moved.Cause(), Fault::IsFolder);
     EXPECT_TRUE(IsDirectory(At("in the way")));
 }
 
 TEST_F(Files, FilesBesideATargetTakeNamesOfTheirOwn) {
     test::WriteFile(At("list"), "old");
-    FileProblem problem = FileProblem::Other;
-    std::string error;
-    auto first = NewFile::CreateBeside(At("list"), problem, error);
-    auto second = NewFile::CreateBeside(At("list"), problem, error);
-    ASSERT_NE(first, nullptr) << error;
-    ASSERT_NE(second, nullptr) << error;
+    auto first = test::ValueOf(NewFile::CreateBeside(At("list")));
+    auto second = test::ValueOf(NewFile::CreateBeside(At("list")));
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
     EXPECT_NE(first->Path(), second->Path());
     EXPECT_EQ(first->Path().rfind(At("list.tmp-"), 0), 0u) << first->Path();
     EXPECT_EQ(test::ReadFile(At("list")), "old");
     first->Stream() << "new";
-    ASSERT_TRUE(first->MoveOver(At("list")));
+    ASSERT_TRUE(test::Done(first->MoveOver(At("list"))));
     first.reset();
     second.reset();
     EXPECT_EQ(test::ReadFile(At("list")), "new");
     EXPECT_EQ(FolderEntryNames(folder_.Path()), std::vector<std::string>{"list"});
-    EXPECT_EQ(NewFile::CreateBeside(At("missing\\list"), problem, error), nullptr);
-    EXPECT_NE(error.find("missing"), std::string::npos) << error;
+    const Result<std::unique_ptr<NewFile>> missing = NewFile::CreateBeside(At("missing\\list"));
+    ASSERT_FALSE(missing.Ok());
+    EXPECT_NE(missing.Message().find("missing"), std::string::npos) << missing.Message();
 }
 
 TEST_F(Files, ReplacingAFileAtomicallyLeavesNothingBehind) {
-    std::string error;
-    ASSERT_TRUE(ReplaceFileAtomically(At("profiles.xml"), "<a/>", &error)) << error;
-    ASSERT_TRUE(ReplaceFileAtomically(At("profiles.xml"), "<b/>", &error)) << error;
+    ASSERT_TRUE(test::Done(ReplaceFileAtomically(At("profiles.xml"), "<a/>")));
+    ASSERT_TRUE(test::Done(ReplaceFileAtomically(At("profiles.xml"), "<b/>")));
     EXPECT_EQ(test::ReadFile(At("profiles.xml")), "<b/>");
     ASSERT_TRUE(MakeDirectory(At("folder.xml")));
-    EXPECT_FALSE(ReplaceFileAtomically(At("folder.xml"), "<c/>", &error));
-    EXPECT_NE(error.find("folder.xml"), std::string::npos) << error;
+    const Status replaced = ReplaceFileAtomically(At("folder.xml"), "<c/>");
+    EXPECT_FALSE(replaced.Ok());
+    EXPECT_NE(replaced.Message().find("folder.xml"), std::string::npos) << replaced.Message();
     const std::vector<std::string> names = FolderEntryNames(folder_.Path());
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()),
               (std::set<std::string>{"profiles.xml", "folder.xml"}));

@@ -61,11 +61,9 @@ int RunHelperTask(const std::string& task, const std::vector<std::string>& argum
         WaitToBeEnded();
     }
     if (task == "lock" && !arguments.empty()) {
-        FolderLock::Outcome outcome = FolderLock::Outcome::Failed;
-        std::string error;
-        const std::unique_ptr<FolderLock> lock = FolderLock::TryLock(arguments[0], outcome, error);
+        const Result<std::unique_ptr<FolderLock>> lock = FolderLock::TryLock(arguments[0]);
         if (!lock) {
-            Say("refused: " + error);
+            Say("refused: " + lock.Message());
             return 1;
         }
         Say("locked");

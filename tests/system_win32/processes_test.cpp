@@ -16,6 +16,7 @@
 #include "system/process_launch.h"
 #include "system/process_list.h"
 #include "system/text_encoding.h"
+#include "tests/support/result_assertions.h"
 #include "tests/system_win32/helper_process.h"
 
 namespace veldmoor {
@@ -206,37 +207,34 @@ TEST(Terminal, ARedirectedOutputIsNoTerminal) {
 
 TEST(FolderLock, OneHolderAtATimeAcrossProcessesAndFreedWhenTheHolderDies) {
     const test::TempFolder folder;
-    FolderLock::Outcome outcome = FolderLock::Outcome::Failed;
-    std::string error;
+    const auto heldElsewhere = [](const std::string& path) {
+        return FolderLock::TryLock(path).Cause() == Fault::HeldElsewhere;
+    };
     {
-        auto lock = FolderLock::TryLock(folder.Path(), outcome, error);
-        ASSERT_NE(lock, nullptr) << error;
-        EXPECT_EQ(outcome, FolderLock::Outcome::Locked);
-        EXPECT_EQ(FolderLock::TryLock(folder.Path(), outcome, error), nullptr);
-        EXPECT_EQ(outcome, FolderLock::Outcome::HeldElsewhere);
+        auto lock = test::ValueOf(FolderLock::TryLock(folder.Path()));
+        ASSERT_NE(lock, nullptr);
+        EXPECT_TRUE(heldElsewhere(folder.Path()));
         // Another spelling of the same folder is the same folder.
         std::string upper = folder.Path();
         std::transform(upper.begin(), upper.end(), upper.begin(),
                        [](char c) { return static_cast<char>(std::toupper(c)); });
-        EXPECT_EQ(FolderLock::TryLock(upper, outcome, error), nullptr);
-        EXPECT_EQ(outcome, FolderLock::Outcome::HeldElsewhere);
+        EXPECT_TRUE(heldElsewhere(upper));
         test::HelperProcess refused("lock", {folder.Path()});
         EXPECT_EQ(refused.WaitForExit(kDeadline), 1);
         EXPECT_NE(refused.Output().find("another program"), std::string::npos) << refused.Output();
     }
     test::HelperProcess holder("lock", {folder.Path()});
     ASSERT_TRUE(holder.WaitForOutput("locked", kDeadline)) << holder.Output();
-    EXPECT_EQ(FolderLock::TryLock(folder.Path(), outcome, error), nullptr);
-    EXPECT_EQ(outcome, FolderLock::Outcome::HeldElsewhere);
+    EXPECT_TRUE(heldElsewhere(folder.Path()));
     // Lock waits while the holder lives and takes the lock once it is killed.
     std::thread killer([&holder] {
         std::this_thread::sleep_for(100ms);
         holder.Kill();
     });
-    auto taken = FolderLock::Lock(folder.Path(), kDeadline, {}, outcome, error);
+    const Result<std::unique_ptr<FolderLock>> taken =
+        FolderLock::Lock(folder.Path(), kDeadline, {});
     killer.join();
-    EXPECT_NE(taken, nullptr) << error;
-    EXPECT_EQ(outcome, FolderLock::Outcome::Locked);
+    EXPECT_TRUE(test::Done(taken));
     // Nothing was added to the folder for the lock.
     EXPECT_TRUE(FolderEntryNames(folder.Path()).empty());
 }
@@ -245,11 +243,10 @@ TEST(FolderLock, AMissingFolderOrAFileFails) {
     const test::TempFolder folder;
     test::WriteFile(folder / "file", "x");
     for (const std::string& path : {folder / "missing", folder / "file"}) {
-        FolderLock::Outcome outcome = FolderLock::Outcome::Locked;
-        std::string error;
-        EXPECT_EQ(FolderLock::TryLock(path, outcome, error), nullptr) << path;
-        EXPECT_EQ(outcome, FolderLock::Outcome::Failed) << path;
-        EXPECT_FALSE(error.empty()) << path;
+        const Result<std::unique_ptr<FolderLock>> lock = FolderLock::TryLock(path);
+        ASSERT_FALSE(lock.Ok()) << path;
+        EXPECT_EQ(lock.Cause(), Fault::Other) << path;
+        EXPECT_FALSE(lock.Message().empty()) << path;
     }
 }
 

@@ -46,12 +46,13 @@ protected:
 
 TEST_F(Registry, WritingCreatesTheKeyAndReadingFindsTheValue) {
     EXPECT_FALSE(ReadExePath().has_value());
-    std::string error;
     const std::string client = "C:\\Spiele\\Veldm\xC3\xB6or\\client.exe";
-    ASSERT_TRUE(WriteExePath(client, &error)) << error;
+    const Status first = WriteExePath(client);
+    ASSERT_TRUE(first.Ok()) << first.Message();
     EXPECT_EQ(Stored(), L"C:\\Spiele\\Veldm\u00F6or\\client.exe");
     EXPECT_EQ(ReadExePath(), client);
-    ASSERT_TRUE(WriteExePath("D:\\UO\\client.exe", &error)) << error;
+    const Status second = WriteExePath("D:\\UO\\client.exe");
+    ASSERT_TRUE(second.Ok()) << second.Message();
     EXPECT_EQ(ReadExePath(), "D:\\UO\\client.exe");
 }
 
@@ -67,16 +68,18 @@ TEST_F(Registry, ValuesTheGameCouldNotUseAreNotOffered) {
 }
 
 TEST_F(Registry, APathLongerThanTheGameTakesIsNotWritten) {
-    std::string error;
-    EXPECT_FALSE(WriteExePath("C:\\" + std::string(300, 'x') + "\\client.exe", &error));
+    const Status written = WriteExePath("C:\\" + std::string(300, 'x') + "\\client.exe");
+    EXPECT_FALSE(written.Ok());
+    const std::string& error = written.Message();
     EXPECT_NE(error.find("longer"), std::string::npos) << error;
     EXPECT_EQ(Stored(), L"<missing>");
 }
 
 TEST_F(Registry, AKeyThatCannotBeOpenedIsReportedWithWhatToTry) {
     const test::ScopedVariable unknownRoot(L"VELDMOOR_GAME_REGISTRY_KEY", "HKEY_NOWHERE\\x");
-    std::string error;
-    EXPECT_FALSE(WriteExePath("C:\\UO\\client.exe", &error));
+    const Status written = WriteExePath("C:\\UO\\client.exe");
+    EXPECT_FALSE(written.Ok());
+    const std::string& error = written.Message();
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(ReadExePath().has_value());
 }

@@ -11,6 +11,7 @@
 #include "system/new_file.h"
 #include "system/path.h"
 #include "system/text_encoding.h"
+#include "tests/support/result_assertions.h"
 #include "tests/system_win32/helper_process.h"
 
 namespace veldmoor {
@@ -57,12 +58,10 @@ TEST(LongPaths, FilesBeyondTheClassicLimitAreMadeReadAndReplaced) {
     }
     EXPECT_TRUE(IsDirectory(path));
     const std::string file = AppendPathComponent(path, "long.bin");
-    FileProblem problem = FileProblem::Other;
-    std::string error;
-    auto created = NewFile::Create(file, problem, error);
-    ASSERT_NE(created, nullptr) << error;
+    auto created = test::ValueOf(NewFile::Create(file));
+    ASSERT_NE(created, nullptr);
     created->Stream() << "far down";
-    ASSERT_TRUE(created->MoveOver(file)) << created->Error();
+    ASSERT_TRUE(test::Done(created->MoveOver(file)));
     created.reset();
     EXPECT_EQ(FileSize(file), 8);
     EXPECT_EQ(KindOf(file), PathKind::File);

@@ -18,7 +18,9 @@ namespace veldmoor::uitest {
 class NoRepairs : public RepairOperations {
 public:
     bool HasFolderAccess(const std::string&) override { return false; }
-    bool WriteExePath(const std::string&) override { return false; }
+    Status WriteExePath(const std::string&) override {
+        return Status::Failed("the registry is not written in this test");
+    }
     bool ResetFolderRights(const std::string&) override { return false; }
 };
 
@@ -34,7 +36,8 @@ public:
         list.Add(profile);
         profile.Name = "Baustelle";
         list.Add(profile);
-        EXPECT_TRUE(list.Save()) << list.LastSaveError();
+        const Status saved = list.Save();
+        EXPECT_TRUE(saved.Ok()) << saved.Message();
         LauncherDialogConfig config;
         config.profilesFolder = temp_.path();
         config.platform = &platform_;

@@ -275,7 +275,7 @@ TEST(WindowLayout, MessageBoxesAreNoWiderThanTheLauncher) {
     auto* repair = new CRepairDlg(&*launcher, deep, launcher.Repairs(), launcher.Platform());
     WxPrompt prompt(&*launcher);
     const std::function<void()> shows[] = {
-        [&] { ReportTransferError(&prompt, PatchException(0, 1, "", "")); },
+        [&] { ReportTransferError(&prompt, PatchException::fromNumbers(0, 1, "", "")); },
         [&] {
             ShowMessageBox(&*launcher, std::string(kRegistryWriteFailedText) + "\r\n\r\n" + deep,
                            "Fehler", PromptButtons::Ok, PromptIcon::Error);

@@ -23,9 +23,9 @@ namespace {
 class RecordingRepairOperations : public RepairOperations {
 public:
     bool HasFolderAccess(const std::string&) override { return true; }
-    bool WriteExePath(const std::string& clientPath) override {
+    Status WriteExePath(const std::string& clientPath) override {
         written.push_back(clientPath);
-        return true;
+        return {};
     }
     bool ResetFolderRights(const std::string& folder) override {
         reset.push_back(folder);

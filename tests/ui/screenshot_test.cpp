@@ -73,7 +73,9 @@ private:
 class NoRepairs : public RepairOperations {
 public:
     bool HasFolderAccess(const std::string&) override { return false; }
-    bool WriteExePath(const std::string&) override { return false; }
+    Status WriteExePath(const std::string&) override {
+        return Status::Failed("the registry is not written in this test");
+    }
     bool ResetFolderRights(const std::string&) override { return false; }
 };
 

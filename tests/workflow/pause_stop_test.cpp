@@ -9,6 +9,7 @@
 
 #include "sync/resume_data.h"
 #include "system/folder_lock.h"
+#include "tests/support/result_assertions.h"
 #include "tests/workflow/workflow_fixture.h"
 #include "tools/publish/chunk_index_writer.h"
 
@@ -153,9 +154,7 @@ TEST_P(PauseStopTest, KeepsWhatCameAndNeverMixesTheInstallation) {
         pausedAt = view_.Progress().back();
         // Held: the engine let go of the installation (its lock, its connections), nothing is
         // half written, and the large file's bytes wait as resume data.
-        FolderLock::Outcome outcome = FolderLock::Outcome::Failed;
-        std::string error;
-        EXPECT_NE(FolderLock::TryLock(gameFolder_, outcome, error), nullptr) << error;
+        EXPECT_TRUE(test::Done(FolderLock::TryLock(gameFolder_)));
         ExpectNeverMixed();
         EXPECT_TRUE(readResumeRecord(Game("data/maps/map0.mul.resume")).has_value());
         EXPECT_TRUE(worker.IsRunning());

@@ -63,10 +63,10 @@ public:
     bool IsElevated() override { return elevated; }
     bool RegistryWriteNeedsElevation() override { return registryNeedsElevation; }
     std::optional<std::string> ReadExePath() override { return exePath; }
-    bool WriteExePath(const std::string& clientPath) override {
+    Status WriteExePath(const std::string& clientPath) override {
         const std::lock_guard<std::mutex> lock(mutex_);
         writtenExePaths.push_back(clientPath);
-        return registryWritesSucceed;
+        return registryWritesSucceed ? Status() : Status::Failed("the registry write fails");
     }
     bool StartProgram(const std::string& program, const std::string& workingDirectory) override {
         {

@@ -5,26 +5,25 @@
 namespace veldmoor {
 
 AtomicOutput::AtomicOutput(std::string target) : target_(std::move(target)) {
-    FileProblem problem = FileProblem::None;
-    std::string error;
-    file_ = NewFile::CreateBeside(target_, problem, error);
-    if (!file_) {
-        throw std::runtime_error(error + " (is the repository folder writable?)");
+    Result<std::unique_ptr<NewFile>> created = NewFile::CreateBeside(target_);
+    if (!created) {
+        throw std::runtime_error(created.Message() + " (is the repository folder writable?)");
     }
+    file_ = std::move(created).Value();
 }
 
 void AtomicOutput::finish() {
-    if (!file_->Flush()) {
-        throw std::runtime_error("writing '" + file_->Path() + "' failed: " + file_->Error() +
+    if (const Status flushed = file_->Flush(); !flushed) {
+        throw std::runtime_error("writing '" + file_->Path() + "' failed: " + flushed.Message() +
                                  " (is the disk full?)");
     }
 }
 
 void AtomicOutput::commit() {
     finish();
-    if (!file_->MoveOver(target_)) {
+    if (const Status moved = file_->MoveOver(target_); !moved) {
         throw std::runtime_error("cannot move '" + file_->Path() + "' to '" + target_ +
-                                 "': " + file_->Error());
+                                 "': " + moved.Message());
     }
 }
 

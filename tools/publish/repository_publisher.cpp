@@ -505,15 +505,13 @@ PublishSummary PublishRepository(const PublishOptions& options) {
     }
     // A second publish into the same repository would interleave its copies, indexes and file
     // list with this one's; it is turned away until this one is done.
-    FolderLock::Outcome outcome = FolderLock::Outcome::Failed;
-    std::string lockError;
-    const auto lock = FolderLock::TryLock(Utf8FromPath(repo), outcome, lockError);
-    if (outcome == FolderLock::Outcome::HeldElsewhere) {
+    const Result<std::unique_ptr<FolderLock>> lock = FolderLock::TryLock(Utf8FromPath(repo));
+    if (!lock && lock.Cause() == Fault::HeldElsewhere) {
         throw std::runtime_error("another publish is running on '" + Utf8FromPath(repo) +
                                  "'; wait until it has finished and try again");
     }
-    if (lock == nullptr) {
-        throw std::runtime_error("cannot lock '" + Utf8FromPath(repo) + "': " + lockError);
+    if (!lock) {
+        throw std::runtime_error("cannot lock '" + Utf8FromPath(repo) + "': " + lock.Message());
     }
     PublishSummary summary;
     std::size_t toRemove = 0;

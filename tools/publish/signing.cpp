@@ -49,13 +49,12 @@ std::string ReadFileUpTo(const std::string& path, std::size_t maxBytes, const st
 // A file of its own beside `target`, complete on the drive but not yet in place.
 std::unique_ptr<NewFile> PrepareFile(const std::string& target, std::string_view text,
                                      bool ownerOnly) {
-    FileProblem problem = FileProblem::None;
-    std::string error;
-    auto file = NewFile::CreateBeside(target, problem, error);
-    if (!file) {
-        throw std::runtime_error("cannot write '" + target + "': " + error +
+    Result<std::unique_ptr<NewFile>> created = NewFile::CreateBeside(target);
+    if (!created) {
+        throw std::runtime_error("cannot write '" + target + "': " + created.Message() +
                                  " (is the folder there and writable?)");
     }
+    std::unique_ptr<NewFile> file = std::move(created).Value();
     if (ownerOnly) {
         // Before the key is written, so that it is never readable by others.
         std::error_code failure;
@@ -67,16 +66,16 @@ std::unique_ptr<NewFile> PrepareFile(const std::string& target, std::string_view
         }
     }
     file->Stream().write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (!file->Flush()) {
-        throw std::runtime_error("writing '" + target + "' failed: " + file->Error() +
+    if (const Status flushed = file->Flush(); !flushed) {
+        throw std::runtime_error("writing '" + target + "' failed: " + flushed.Message() +
                                  " (is the disk full?)");
     }
     return file;
 }
 
 void PutInPlace(NewFile& file, const std::string& target) {
-    if (!file.MoveOver(target)) {
-        throw std::runtime_error("cannot put '" + target + "' in place: " + file.Error());
+    if (const Status moved = file.MoveOver(target); !moved) {
+        throw std::runtime_error("cannot put '" + target + "' in place: " + moved.Message());
     }
 }
 
