@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "patch/patch_reports.h"
+#include "ui/report_texts.h"
 #include "profiles/install_path.h"
 #include "system/folders.h"
 #include "system/repair.h"
