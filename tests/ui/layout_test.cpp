@@ -369,10 +369,10 @@ TEST(Legibility, InformationTextsHaveLiningFiguresAReadableSizeAndContrast) {
     uitest::ShownLauncher launcher;
     launcher->EnterPatchingLayout();
     launcher->AppendStatusLine("Lade herunter: data/map0.mul");
-    launcher->SetProgressPosition(420);
-    launcher->SetSizeText("12.40MB/29.52MB");
-    launcher->SetSpeedText("1.84MB/s");
-    launcher->ShowTransferTexts(true);
+    // 12.40MB of 29.52MB at 1.84MB/s, as the run reports them.
+    launcher->RunView().Report(TransfersStarted{0, 30953963});
+    launcher->RunView().Report(TransferProgressed{13002342, 30953963});
+    launcher->RunView().Report(TransferRate{1929380});
     Pump();
     const wxWindow* texts[] = {launcher->status,       launcher->sizeText,
                                launcher->speedText,    launcher->progressText,
