@@ -10,6 +10,7 @@
 #include "ui/tab_order.h"
 #include "ui/text_wrap.h"
 #include "ui/wx_prompt.h"
+#include "ui/repair_questions.h"
 
 namespace veldmoor {
 

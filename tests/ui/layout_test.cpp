@@ -277,7 +277,7 @@ TEST(WindowLayout, MessageBoxesAreNoWiderThanTheLauncher) {
     const std::function<void()> shows[] = {
         [&] { ReportTransferError(&prompt, PatchException(0, 1, "", "")); },
         [&] {
-            ShowMessageBox(&*launcher, std::string(kRegistryWriteFailedText) + "\r\n\r\n" + deep,
+            ShowMessageBox(&*launcher, ComposeRegistryWriteFailed(deep).text,
                            "Fehler", PromptButtons::Ok, PromptIcon::Error);
         },
         [&] {

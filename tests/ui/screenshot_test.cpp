@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "system/repair.h"
+#include "ui/report_texts.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/ui_test_support.h"
@@ -332,9 +333,11 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
         }
     });
     ShowMessageBox(dialog,
-                   std::string(kRegistryWriteFailedText) + "\r\n\r\n" + temp.path() +
+                   ComposeRegistryWriteFailed(
+                       temp.path() +
                        "/Spiele/Veldmoor Online/eine_sehr_lange_ordnerbezeichnung_ohne_"
-                       "leerzeichen_die_nirgends_umbrechen_kann/client.exe",
+                       "leerzeichen_die_nirgends_umbrechen_kann/client.exe")
+                       .text,
                    "Fehler", PromptButtons::Ok, PromptIcon::Error);
     Keep(boxPicture, "box.png");
     EXPECT_GT(DistinctColours(boxPicture), 10u);
