@@ -28,22 +28,22 @@ enum class RunStep {
 enum class CleanupTarget { Launcher, Client };
 
 // ---- the run's course
-struct RunStarted {};           // a run begins: the log is emptied, the profile is fixed
-struct CountdownTick {          // once a second before the start
+struct RunStarted {};   // a run begins: the log is emptied, the profile is fixed
+struct CountdownTick {  // once a second before the start
     int secondsLeft = 0;
 };
-struct CountdownOver {};        // the countdown ended, run or called off
-struct PatchingStarted {};      // the run patches from now on: pause and stop are offered
+struct CountdownOver {};    // the countdown ended, run or called off
+struct PatchingStarted {};  // the run patches from now on: pause and stop are offered
 struct StepStarted {
     RunStep step = RunStep::Client;
 };
 struct FileListRequested {
     RunStep step = RunStep::Client;
 };
-struct StepFinished {};         // the step's files are in place
-struct TransfersDone {};        // the run's last transfer is over: nothing is left to pause
+struct StepFinished {};   // the step's files are in place
+struct TransfersDone {};  // the run's last transfer is over: nothing is left to pause
 struct NoProfileSelected {};
-struct LauncherUpdated {};      // the launcher's program changed; it starts again
+struct LauncherUpdated {};  // the launcher's program changed; it starts again
 struct VerifyFinished {
     std::size_t examined = 0;
     std::size_t repaired = 0;
@@ -51,10 +51,10 @@ struct VerifyFinished {
 struct GameStarting {
     bool isGame = true;  // false: the profile's own program
 };
-struct RunFinishing {};         // all done; the window ends after a short pause
-struct RunEnded {};             // the window ends (and the launcher with it)
-struct RunAborted {};           // a failure ended the run; the window is usable again
-struct RunStoppedByPlayer {};   // the stop button ended the run
+struct RunFinishing {};        // all done; the window ends after a short pause
+struct RunEnded {};            // the window ends (and the launcher with it)
+struct RunAborted {};          // a failure ended the run; the window is usable again
+struct RunStoppedByPlayer {};  // the stop button ended the run
 struct RunPaused {};
 struct RunResumed {};
 
@@ -90,7 +90,7 @@ struct FileFetched {
 struct TransfersEnded {};
 // A broken connection is tried again after a pause.
 struct ConnectionRetry {
-    int attempt = 0;         // 1 for the first retry
+    int attempt = 0;  // 1 for the first retry
     long pauseMs = 0;
 };
 
@@ -121,15 +121,13 @@ struct GameStartFailed {
     std::string program;
 };
 
-using RunEvent =
-    std::variant<RunStarted, CountdownTick, CountdownOver, PatchingStarted, StepStarted,
-                 FileListRequested, StepFinished, TransfersDone, NoProfileSelected, LauncherUpdated,
-                 VerifyFinished, GameStarting, RunFinishing, RunEnded, RunAborted,
-                 RunStoppedByPlayer, RunPaused, RunResumed, ListProgress, FileExamined,
-                 TransfersStarted, TransferProgressed, TransferRate, FileFetched, TransfersEnded,
-                 ConnectionRetry, CleanupStarted, EntryRemoving, EntryRefused, CleanupFinished,
-                 TransferFailed, UnexpectedFailure, RightsRepairFailed, RegistryWriteFailed,
-                 GameStartFailed>;
+using RunEvent = std::variant<
+    RunStarted, CountdownTick, CountdownOver, PatchingStarted, StepStarted, FileListRequested,
+    StepFinished, TransfersDone, NoProfileSelected, LauncherUpdated, VerifyFinished, GameStarting,
+    RunFinishing, RunEnded, RunAborted, RunStoppedByPlayer, RunPaused, RunResumed, ListProgress,
+    FileExamined, TransfersStarted, TransferProgressed, TransferRate, FileFetched, TransfersEnded,
+    ConnectionRetry, CleanupStarted, EntryRemoving, EntryRefused, CleanupFinished, TransferFailed,
+    UnexpectedFailure, RightsRepairFailed, RegistryWriteFailed, GameStartFailed>;
 
 // ---- questions to the player; each is answered yes (true) or no
 // The installation folder may not be written: try to correct its rights (elevated)?

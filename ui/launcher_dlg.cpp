@@ -18,8 +18,8 @@
 #include "ui/news_view.h"
 #include "ui/profile_editor_dlg.h"
 #include "ui/progress_texts.h"
-#include "ui/run_texts.h"
 #include "ui/repair_dlg.h"
+#include "ui/run_texts.h"
 #include "ui/tab_order.h"
 #include "ui/wx_prompt.h"
 

@@ -30,13 +30,13 @@ std::string TimeLeftText(std::uint64_t done, std::uint64_t total, std::uint64_t 
     if (bytesPerSecond == 0 || total <= done)
         return {};
     // Rounded up: "noch 0 s" would claim the transfer is over.
-    const long seconds = std::max(
-        1L, std::lround(std::ceil(static_cast<double>(total - done) /
-                                  static_cast<double>(bytesPerSecond))));
+    const long seconds = std::max(1L, std::lround(std::ceil(static_cast<double>(total - done) /
+                                                            static_cast<double>(bytesPerSecond))));
     if (seconds < 60)
         return FillIn(tr("noch %1 s"), {std::to_string(seconds)});
     if (seconds < 3600)
-        return FillIn(tr("noch %1:%2 min"), {std::to_string(seconds / 60), TwoDigits(seconds % 60)});
+        return FillIn(tr("noch %1:%2 min"),
+                      {std::to_string(seconds / 60), TwoDigits(seconds % 60)});
     return FillIn(tr("noch %1:%2 h"),
                   {std::to_string(seconds / 3600), TwoDigits((seconds % 3600) / 60)});
 }

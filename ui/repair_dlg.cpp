@@ -7,10 +7,10 @@
 #include <utility>
 
 #include "ui/dialog_units.h"
+#include "ui/repair_questions.h"
 #include "ui/tab_order.h"
 #include "ui/text_wrap.h"
 #include "ui/wx_prompt.h"
-#include "ui/repair_questions.h"
 
 namespace veldmoor {
 

@@ -95,8 +95,9 @@ std::string RefusalReason(const PatchException::Params& params) {
         case PathRefusal::CannotCreate:
             return tr("Einer seiner Ordner kann nicht angelegt werden.");
         case PathRefusal::FolderName:
-            return tr("Der Pfad endet mit einem Trennzeichen und nennt damit einen Ordner, keine "
-                      "Datei.");
+            return tr(
+                "Der Pfad endet mit einem Trennzeichen und nennt damit einen Ordner, keine "
+                "Datei.");
         case PathRefusal::None:
             break;
     }
@@ -114,13 +115,13 @@ std::string TransferDetails(const PatchException& error) {
             return Details(FillIn(tr("Die Metadaten für '%1' sind ungültig."), {d}));
         case 2: {
             const std::string reason = RefusalReason(error.params);
-            return Details(FillIn(tr("Das Verzeichnis für '%1' konnte nicht angelegt werden."),
-                                  {d}) +
-                           (reason.empty() ? "" : " " + reason));
+            return Details(
+                FillIn(tr("Das Verzeichnis für '%1' konnte nicht angelegt werden."), {d}) +
+                (reason.empty() ? "" : " " + reason));
         }
         case 3:
-            return Details(FillIn(tr("Die temporäre Datei '%1' kann nicht geschrieben werden."),
-                                  {d}));
+            return Details(
+                FillIn(tr("Die temporäre Datei '%1' kann nicht geschrieben werden."), {d}));
         case 4:
             return Details(
                 FillIn(tr("Die Daten für '%1' können nicht heruntergeladen werden."), {d}));

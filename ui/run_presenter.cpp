@@ -32,9 +32,8 @@ int ProgressPosition(std::uint64_t current, std::uint64_t total) {
 }
 
 void RunPresenter::ShowTimeLeft() {
-    screen_.SetTimeLeftText(bytesKnown_ && rateKnown_
-                                ? TimeLeftText(done_, total_, bytesPerSecond_)
-                                : std::string());
+    screen_.SetTimeLeftText(bytesKnown_ && rateKnown_ ? TimeLeftText(done_, total_, bytesPerSecond_)
+                                                      : std::string());
 }
 
 // ---- the run's course
@@ -150,8 +149,8 @@ template <>
 void RunPresenter::Show(const ListProgress& list) {
     if (list.count == 0)
         return;
-    screen_.SetProgressPosition(static_cast<int>(std::trunc(
-        static_cast<double>(list.index) * kRange / static_cast<double>(list.count))));
+    screen_.SetProgressPosition(static_cast<int>(
+        std::trunc(static_cast<double>(list.index) * kRange / static_cast<double>(list.count))));
 }
 
 template <>
@@ -162,9 +161,8 @@ void RunPresenter::Show(const FileExamined& file) {
 template <>
 void RunPresenter::Show(const TransfersStarted& started) {
     bytesKnown_ = rateKnown_ = false;
-    screen_.SetProgressPosition(started.carried == 0
-                                    ? 0
-                                    : ProgressPosition(started.carried, started.total));
+    screen_.SetProgressPosition(
+        started.carried == 0 ? 0 : ProgressPosition(started.carried, started.total));
     screen_.SetSizeText("");
     screen_.SetSpeedText("");
     ShowTimeLeft();

@@ -62,20 +62,20 @@ std::string RetryLine(const ConnectionRetry& retry) {
 }
 
 std::string CleanupLine(const CleanupNote& note) {
-    return std::visit(
-        Overloaded{[](const CleanupStarted& started) {
-                       return started.target == CleanupTarget::Launcher
-                                  ? tr("Launcherdaten werden aufgeräumt ..")
-                                  : tr("Spieldaten werden aufgeräumt ..");
-                   },
-                   [](const EntryRemoving& entry) {
-                       return FillIn(tr("Entferne '%1' .."), {entry.shownPath});
-                   },
-                   [](const EntryRefused& entry) {
-                       return FillIn(tr("Unzulässiger Pfad '%1' wird übersprungen .."),
-                                     {entry.listedPath});
-                   }},
-        note);
+    return std::visit(Overloaded{[](const CleanupStarted& started) {
+                                     return started.target == CleanupTarget::Launcher
+                                                ? tr("Launcherdaten werden aufgeräumt ..")
+                                                : tr("Spieldaten werden aufgeräumt ..");
+                                 },
+                                 [](const EntryRemoving& entry) {
+                                     return FillIn(tr("Entferne '%1' .."), {entry.shownPath});
+                                 },
+                                 [](const EntryRefused& entry) {
+                                     return FillIn(
+                                         tr("Unzulässiger Pfad '%1' wird übersprungen .."),
+                                         {entry.listedPath});
+                                 }},
+                      note);
 }
 
 std::string VerifySummary(std::size_t examined, std::size_t repaired) {

@@ -276,7 +276,8 @@ TEST_F(SettingsRepair, AllActionsRunInOrderOnTheFolder) {
     // A registry entry that was not written is told (and is no success); a failed rights step
     // is not: the patch run checks the folder's access again.
     ASSERT_EQ(prompt.messages.size(), 1U);
-    EXPECT_EQ(prompt.messages[0].text, ComposeRegistryWriteFailed((install_ / "client.exe").string()).text);
+    EXPECT_EQ(prompt.messages[0].text,
+              ComposeRegistryWriteFailed((install_ / "client.exe").string()).text);
 }
 
 TEST_F(SettingsRepair, OnlyTheChosenActionsRun) {

@@ -94,8 +94,8 @@ TEST(PresentedTimeLeft, NeedsBytesAndARateOfTheSameTransfersAndFollowsBoth) {
     // A pause starts the transfers again: the old rate says nothing of the new ones.
     presenter.Report(TransfersStarted{6 * kMiB, 10 * kMiB});
     presenter.Report(TransferProgressed{7 * kMiB, 10 * kMiB});
-    EXPECT_EQ(screen.shown, (std::vector<std::string>{"", "", "noch 8 s", "noch 4 s", "noch 2 s",
-                                                      "", ""}));
+    EXPECT_EQ(screen.shown,
+              (std::vector<std::string>{"", "", "noch 8 s", "noch 4 s", "noch 2 s", "", ""}));
 }
 
 }  // namespace

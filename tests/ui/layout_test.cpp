@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <vector>
 
-#include "ui/report_texts.h"
 #include "profiles/install_path.h"
 #include "system/folders.h"
 #include "system/repair.h"
@@ -24,6 +23,7 @@
 #include "ui/about_dlg.h"
 #include "ui/profile_editor_dlg.h"
 #include "ui/repair_dlg.h"
+#include "ui/report_texts.h"
 #include "ui/resources.h"
 #include "ui/wx_prompt.h"
 
@@ -277,8 +277,8 @@ TEST(WindowLayout, MessageBoxesAreNoWiderThanTheLauncher) {
     const std::function<void()> shows[] = {
         [&] { ReportTransferError(&prompt, PatchException(0, 1, "", "")); },
         [&] {
-            ShowMessageBox(&*launcher, ComposeRegistryWriteFailed(deep).text,
-                           "Fehler", PromptButtons::Ok, PromptIcon::Error);
+            ShowMessageBox(&*launcher, ComposeRegistryWriteFailed(deep).text, "Fehler",
+                           PromptButtons::Ok, PromptIcon::Error);
         },
         [&] {
             repair->rightsBox->SetValue(true);

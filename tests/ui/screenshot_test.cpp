@@ -15,7 +15,6 @@
 #include <thread>
 
 #include "system/repair.h"
-#include "ui/report_texts.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/ui_test_support.h"
@@ -25,6 +24,7 @@
 #include "ui/news_view.h"
 #include "ui/profile_editor_dlg.h"
 #include "ui/repair_dlg.h"
+#include "ui/report_texts.h"
 #include "ui/wx_prompt.h"
 
 namespace veldmoor {
@@ -332,13 +332,13 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
             }
         }
     });
-    ShowMessageBox(dialog,
-                   ComposeRegistryWriteFailed(
-                       temp.path() +
-                       "/Spiele/Veldmoor Online/eine_sehr_lange_ordnerbezeichnung_ohne_"
-                       "leerzeichen_die_nirgends_umbrechen_kann/client.exe")
-                       .text,
-                   "Fehler", PromptButtons::Ok, PromptIcon::Error);
+    ShowMessageBox(
+        dialog,
+        ComposeRegistryWriteFailed(temp.path() +
+                                   "/Spiele/Veldmoor Online/eine_sehr_lange_ordnerbezeichnung_ohne_"
+                                   "leerzeichen_die_nirgends_umbrechen_kann/client.exe")
+            .text,
+        "Fehler", PromptButtons::Ok, PromptIcon::Error);
     Keep(boxPicture, "box.png");
     EXPECT_GT(DistinctColours(boxPicture), 10u);
 

@@ -107,8 +107,7 @@ TEST(ApplyRegistryPath, AWriteThatDidNotHappenIsToldAndTheGameStillStarts) {
     EXPECT_EQ(wine.StoredExePath(), std::nullopt);
     const auto messages = view.Messages();
     ASSERT_EQ(messages.size(), 1U);
-    EXPECT_EQ(messages[0].text,
-              ComposeRegistryWriteFailed("/games/veldmoor/client.exe").text);
+    EXPECT_EQ(messages[0].text, ComposeRegistryWriteFailed("/games/veldmoor/client.exe").text);
     EXPECT_EQ(messages[0].icon, PromptIcon::Warning);
 }
 

@@ -11,9 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "ui/byte_size.h"
-#include "ui/report_texts.h"
-#include "ui/run_texts.h"
 #include "sync/http.h"
 #include "sync/patch_exception.h"
 #include "sync/repo_sync.h"
@@ -25,6 +22,9 @@
 #include "system/stop_signals.h"
 #include "system/terminal.h"
 #include "system/text_encoding.h"
+#include "ui/byte_size.h"
+#include "ui/report_texts.h"
+#include "ui/run_texts.h"
 
 namespace {
 
