@@ -1,6 +1,7 @@
 #include "app/repair_run.h"
 
 #include "system/text_encoding.h"
+#include "ui/repair_questions.h"
 
 namespace veldmoor {
 

@@ -3,8 +3,11 @@
 # system behind the folder's headers). Folders own their sources; globbing keeps parallel work
 # from colliding in CMake files.
 function(veldmoor_library name)
-  cmake_parse_arguments(ARG "" "PLATFORM_FOLDER" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "PLATFORM_FOLDER" "DEPS;EXCLUDE" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+  foreach(excluded ${ARG_EXCLUDE})
+    list(REMOVE_ITEM sources "${CMAKE_CURRENT_SOURCE_DIR}/${excluded}")
+  endforeach()
   if(ARG_PLATFORM_FOLDER)
     file(GLOB platform_sources CONFIGURE_DEPENDS
          "${CMAKE_CURRENT_SOURCE_DIR}/${ARG_PLATFORM_FOLDER}/*.cpp")

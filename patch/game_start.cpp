@@ -1,7 +1,6 @@
 #include "patch/game_start.h"
 
 #include "system/path.h"
-#include "system/repair.h"
 
 namespace veldmoor {
 
@@ -15,18 +14,12 @@ RegistryStep ApplyRegistryPath(const PatchContext& profile, LauncherView& view,
     if (platform.IsElevated() || !platform.RegistryWriteNeedsElevation()) {
         // The game may still start from an older entry; the person learns the entry is wrong.
         if (!platform.WriteExePath(wanted).Ok()) {
-            view.ShowMessage(std::string(kRegistryWriteFailedText) + "\r\n\r\n" + wanted, "Fehler",
-                             PromptButtons::Ok, PromptIcon::Warning);
+            view.Report(RegistryWriteFailed{wanted});
         }
         return RegistryStep::Done;
     }
 
-    const PromptAnswer answer = view.ShowMessage(
-        "Für das verwendete Profil ist vermerkt, dass die Registrierung angepasst werden "
-        "soll.\r\nDafür sind Administratorrechte erforderlich.\r\n\r\nMöchtest du "
-        "fortfahren?",
-        "", PromptButtons::YesNo, PromptIcon::Information);
-    if (answer != PromptAnswer::Yes)
+    if (!view.Ask(RestartElevatedForRegistry{}))
         return RegistryStep::Declined;
 
     if (saveProfiles)
@@ -42,15 +35,11 @@ void StartGame(const PatchContext& profile, LauncherView& view, PatchPlatform& p
         return;
 
     const std::string gamePath = profile.PatchPath.str() + kPathSeparator + kGameClientFileName;
-    view.AppendStatusLine(EqualsNoCase(program, gamePath)
-                              ? "Spiel wird gestartet .."
-                              : "Individuelle Anwendung wird gestartet ..");
+    view.Report(GameStarting{EqualsNoCase(program, gamePath)});
 
     if (platform.StartProgram(program, DirectoryOfPath(program)))
         return;
-    view.ShowMessage("Der Startprozess ist fehlgeschlagen.\r\n\r\nDie Anwendung an '" + program +
-                         "' konnte nicht ausgeführt werden.",
-                     "Fehler", PromptButtons::Ok, PromptIcon::Error);
+    view.Report(GameStartFailed{program});
 }
 
 std::string DirectoryOfPath(std::string_view path) {

@@ -1,5 +1,5 @@
 // The cleanup list's failure: raised while removing the files and folders that operations.txt
-// names, turned into the German cleanup question by ReportCleanupError (patch/patch_reports.h).
+// names, reported to the window, which asks the player the cleanup question (ui/report_texts.h).
 // A sibling of PatchException (sync/patch_exception.h): a handler for one never catches the other.
 #pragma once
 

@@ -110,10 +110,10 @@ bool MatchesPattern(std::string_view name, std::string_view pattern) {
 }
 
 void RemoveEntry(const std::string& path, const std::string& shownName, bool isFolder,
-                 const BeforeRemoval& beforeRemoval, const LogLine& logLine,
+                 const BeforeRemoval& beforeRemoval, const CleanupLog& log,
                  const EntryRemover& remover) {
     beforeRemoval();
-    logLine("Entferne '" + shownName + "' ..");
+    log(EntryRemoving{shownName});
     if (isFolder) {
         if (!remover.RemoveTree(path)) {
             throw OperationsProcessorException(CleanupFailure::FolderNotRemoved, shownName,
@@ -126,16 +126,16 @@ void RemoveEntry(const std::string& path, const std::string& shownName, bool isF
 }
 
 bool Cleanup(const std::string& launcherFolder, std::string_view target, const std::string& folder,
-             const std::string& heading, const LogLine& logLine, const EntryRemover& remover) {
+             CleanupTarget heading, const CleanupLog& log, const EntryRemover& remover) {
     bool removedAny = false;
     const BeforeRemoval beforeRemoval = [&] {
         if (removedAny)
             return;
-        logLine(heading);
+        log(CleanupStarted{heading});
         removedAny = true;
     };
     ProcessOperationsFile(launcherFolder, target, [&](std::string_view rest) {
-        ExecuteOperation(folder, rest, beforeRemoval, logLine, remover);
+        ExecuteOperation(folder, rest, beforeRemoval, log, remover);
     });
     return removedAny;
 }
@@ -191,7 +191,7 @@ void ProcessOperationsList(std::istream& list, std::string_view target,
 }
 
 bool ExecuteOperation(const std::string& folder, std::string_view text,
-                      const BeforeRemoval& beforeRemoval, const LogLine& logLine,
+                      const BeforeRemoval& beforeRemoval, const CleanupLog& log,
                       const EntryRemover& remover) {
     std::size_t argument = 0;
     if (!MatchKeyword(text, "remove", argument))
@@ -200,7 +200,7 @@ bool ExecuteOperation(const std::string& folder, std::string_view text,
 
     const std::optional<std::string> local = NormaliseListPath(listed);
     if (!local || PassesThroughLink(folder, *local)) {
-        logLine("Unzulässiger Pfad '" + listed + "' wird übersprungen ..");
+        log(EntryRefused{listed});
         return true;
     }
 
@@ -208,7 +208,7 @@ bool ExecuteOperation(const std::string& folder, std::string_view text,
     std::error_code error;
     const fs::file_status status = fs::symlink_status(PathFromUtf8(full), error);
     if (fs::exists(status)) {
-        RemoveEntry(full, listed, fs::is_directory(status), beforeRemoval, logLine, remover);
+        RemoveEntry(full, listed, fs::is_directory(status), beforeRemoval, log, remover);
         return true;
     }
     if (local->find('*') == std::string::npos)
@@ -224,7 +224,7 @@ bool ExecuteOperation(const std::string& folder, std::string_view text,
         if (!fs::exists(matchStatus))
             continue;
         RemoveEntry(match, shownFolder + FileNameOf(match), fs::is_directory(matchStatus),
-                    beforeRemoval, logLine, remover);
+                    beforeRemoval, log, remover);
     }
     return true;
 }
@@ -254,16 +254,15 @@ bool RemoveFolderTree(const std::string& path) {
     return !error;
 }
 
-bool CleanupLauncherData(const std::string& launcherFolder, const LogLine& logLine,
+bool CleanupLauncherData(const std::string& launcherFolder, const CleanupLog& log,
                          const EntryRemover& remover) {
-    return Cleanup(launcherFolder, "launcher", launcherFolder, "Launcherdaten werden aufgeräumt ..",
-                   logLine, remover);
+    return Cleanup(launcherFolder, "launcher", launcherFolder, CleanupTarget::Launcher, log,
+                   remover);
 }
 
 bool CleanupGameData(const std::string& launcherFolder, const std::string& gameFolder,
-                     const LogLine& logLine, const EntryRemover& remover) {
-    return Cleanup(launcherFolder, "client", gameFolder, "Spieldaten werden aufgeräumt ..", logLine,
-                   remover);
+                     const CleanupLog& log, const EntryRemover& remover) {
+    return Cleanup(launcherFolder, "client", gameFolder, CleanupTarget::Client, log, remover);
 }
 
 }  // namespace veldmoor

@@ -2,7 +2,7 @@
 // trees or wildcard matches below a target folder ("launcher": the launcher folder, "client":
 // the game folder). The list comes from the server, so a path that is empty, rooted, carries a
 // drive prefix, names the target folder itself, leads outside it with "..", holds a NUL byte or
-// passes through a symbolic link is refused and shown in the status text; links met while removing
+// passes through a symbolic link is refused and reported (EntryRefused); links met while removing
 // a tree are removed, never followed. The first failing removal ends the target's list with
 // OperationsProcessorException.
 #pragma once
@@ -12,11 +12,16 @@
 #include <istream>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
+
+#include "patch/run_events.h"
 
 namespace veldmoor {
 
-using LogLine = std::function<void(const std::string&)>;
+// What the cleanup reports as it goes, in the run's events.
+using CleanupNote = std::variant<CleanupStarted, EntryRemoving, EntryRefused>;
+using CleanupLog = std::function<void(const CleanupNote&)>;
 using BeforeRemoval = std::function<void()>;
 
 // How entries are deleted. The file system's by default; tests substitute failures.
@@ -44,7 +49,7 @@ void ProcessOperationsList(std::istream& list, std::string_view target,
 
 // Runs one line's rest against folder. False when it is no "remove" operation.
 bool ExecuteOperation(const std::string& folder, std::string_view text,
-                      const BeforeRemoval& beforeRemoval, const LogLine& logLine,
+                      const BeforeRemoval& beforeRemoval, const CleanupLog& log,
                       const EntryRemover& remover = FileSystemRemover());
 
 // Full paths of the entries matching the last component of pattern ('*' any run of characters,
@@ -57,9 +62,9 @@ bool RemoveFolderTree(const std::string& path);
 
 // The "launcher" and "client" lines against the launcher folder and the game folder. True when
 // at least one removal was tried. Throw OperationsProcessorException.
-bool CleanupLauncherData(const std::string& launcherFolder, const LogLine& logLine,
+bool CleanupLauncherData(const std::string& launcherFolder, const CleanupLog& log,
                          const EntryRemover& remover = FileSystemRemover());
 bool CleanupGameData(const std::string& launcherFolder, const std::string& gameFolder,
-                     const LogLine& logLine, const EntryRemover& remover = FileSystemRemover());
+                     const CleanupLog& log, const EntryRemover& remover = FileSystemRemover());
 
 }  // namespace veldmoor

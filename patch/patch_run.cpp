@@ -1,18 +1,17 @@
 #include "patch/patch_run.h"
 
 #include <algorithm>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <stdexcept>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "patch/game_start.h"
 #include "patch/launcher_digest.h"
 #include "patch/operations_exception.h"
-#include "patch/patch_reports.h"
 #include "patch/transfer_progress.h"
 #include "profiles/addresses.h"
 #include "profiles/trust_roots.h"
@@ -32,12 +31,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kAbortText[] = "\r\nAbbruch.\r\n";
-constexpr char kStoppedText[] =
-    "\r\nGestoppt. Der nächste Start setzt fort, wo dieser aufgehört hat.\r\n";
-constexpr char kPausedText[] = "Pausiert. Die bisher geladenen Daten bleiben erhalten.";
-constexpr char kResumedText[] = "Wird fortgesetzt ..";
-constexpr char kAutoStartCaption[] = "Automatisch starten";
 constexpr char kTrustStateFolderName[] = "trust";
 
 bool IsReadableFile(const std::string& path) {
@@ -123,25 +116,18 @@ void PatchRun::Execute() {
     // The stop button returns the window to a usable state and says what became of the run; a
     // stop because the window closes or another run begins says nothing.
     if (patchingLayout_ && control_.stopByPlayer) {
-        LeavePatchingLayout();
-        view_.AppendStatusText(kStoppedText);
+        patchingLayout_ = false;
+        view_.Report(RunStoppedByPlayer{});
     }
 }
 
 void PatchRun::EnterPatchingLayout() {
-    view_.EnterPatchingLayout();
-    view_.ShowRunControls(RunControls::Running);
+    view_.Report(PatchingStarted{});
     patchingLayout_ = true;
 }
 
-void PatchRun::LeavePatchingLayout() {
-    view_.LeavePatchingLayout();
-    patchingLayout_ = false;
-}
-
 void PatchRun::RunSteps() {
-    view_.ClearStatusText();
-    view_.EnableProfileSelector(false);
+    view_.Report(RunStarted{});
     if (request_.countdownSeconds > 0 && !Countdown())
         return;
     if (Stopped())
@@ -162,7 +148,7 @@ void PatchRun::RunSteps() {
         }
 
         if (!request_.profile) {
-            view_.AppendStatusLine("Es ist kein Profil ausgewählt.");
+            view_.Report(NoProfileSelected{});
             return Abort();
         }
         const PatchContext& profile = *request_.profile;
@@ -177,8 +163,7 @@ void PatchRun::RunSteps() {
             return Abort();
         if (client != StepResult::Done || Stopped())
             return;
-        // Past the transfers: nothing is left to hold.
-        view_.ShowRunControls(RunControls::Hidden);
+        view_.Report(TransfersDone{});
         if (CleanupStep(false) != StepResult::Done || Stopped())
             return;
 
@@ -196,11 +181,7 @@ void PatchRun::RunSteps() {
     } catch (const std::exception& failure) {
         // Anything the steps do not report themselves (a malformed file list entry, exhausted
         // memory): tell the person what happened and leave the dialog usable.
-        view_.SetProgressPosition(0);
-        view_.ShowTransferTexts(false);
-        view_.ShowMessage(
-            std::string("Es scheint etwas schief gelaufen zu sein.\n\nDetails: ") + failure.what(),
-            "Fehler", PromptButtons::Ok, PromptIcon::Error);
+        view_.Report(UnexpectedFailure{failure.what()});
         Abort();
     }
 }
@@ -215,13 +196,12 @@ bool PatchRun::Countdown() {
             calledOff = true;
             break;
         }
-        view_.SetAutoStartCaption(std::string(kAutoStartCaption) + " (" +
-                                  std::to_string(request_.countdownSeconds - i) + ")");
+        view_.Report(CountdownTick{request_.countdownSeconds - i});
         Pause(std::chrono::milliseconds(1000), true);
     }
     if (countdown_.cancelCountdown != 0 || Stopped())
         calledOff = true;
-    view_.SetAutoStartCaption(kAutoStartCaption);
+    view_.Report(CountdownOver{});
     return !calledOff;
 }
 
@@ -231,7 +211,9 @@ void PatchRun::ConnectSync(RepoSync& sync) {
     // A connection that broke and is tried again is worth a line: a run that waits on a retry
     // would otherwise look stuck.
     HttpSettings http = HttpSettings::fromEnvironment();
-    http.onRetry = [this](const std::string& line) { view_.AppendStatusLine(line); };
+    http.onRetry = [this](const RetryNotice& retry) {
+        view_.Report(ConnectionRetry{retry.attempt, retry.pauseMs});
+    };
     sync.setHttpSettings(http);
 }
 
@@ -253,19 +235,15 @@ void PatchRun::ListAndPrepare(RepoSync& sync, const std::unordered_set<std::stri
                               FileCounts& counts) {
     const std::vector<RemoteFile> files = sync.listFiles();
     // The engine may call it as late as the transfers begin: it holds nothing of this frame.
-    const FileCheckCallback onCheck =
-        [&counts, shown = MakeFileCheckCallback(view_)](const std::string& path) {
-            ++counts.differing;
-            shown(path);
-        };
+    const FileCheckCallback onCheck = [&counts, &view = view_](const std::string& path) {
+        ++counts.differing;
+        view.Report(FileExamined{path});
+    };
     // A stop (or a pause) is seen by prepareFile, which then keeps what came of the files begun.
     for (std::size_t i = 0; i < files.size(); ++i) {
         // After a pause the bar stays where the transfers left it.
-        if (carriedBytes_ == 0) {
-            view_.SetProgressPosition(
-                static_cast<int>(std::trunc(static_cast<double>(i) * LauncherView::kProgressRange /
-                                            static_cast<double>(files.size()))));
-        }
+        if (carriedBytes_ == 0)
+            view_.Report(ListProgress{i, files.size()});
         const RemoteFile& file = files[i];
         // A listed local file the player keeps (uo.cfg present) is neither examined nor fetched.
         if (excluded != nullptr && excluded->count(file.repoPath) != 0 &&
@@ -286,8 +264,7 @@ PatchRun::StepResult PatchRun::GuardedSync(const std::function<void()>& synchron
             synchronise();
             return StepResult::Done;
         } catch (const PatchException& failure) {
-            ReportEngineFailure();
-            ReportTransferError(&view_, failure);
+            view_.Report(TransferFailed{failure});
             return StepResult::Failed;
         } catch (const SyncCancelled&) {
             // Only a stop or a pause ends the engine early; the engine, its folder lock and
@@ -299,9 +276,7 @@ PatchRun::StepResult PatchRun::GuardedSync(const std::function<void()>& synchron
 }
 
 bool PatchRun::HoldWhilePaused() {
-    view_.ShowTransferTexts(false);  // no speed and no time left while nothing comes
-    view_.ShowRunControls(RunControls::Paused);
-    view_.AppendStatusLine(kPausedText);
+    view_.Report(RunPaused{});
     {
         std::unique_lock<std::mutex> lock(control_.mutex);
         control_.wake.wait(
@@ -309,24 +284,23 @@ bool PatchRun::HoldWhilePaused() {
     }
     if (Stopped())
         return false;
-    view_.ShowRunControls(RunControls::Running);
-    view_.AppendStatusLine(kResumedText);
+    view_.Report(RunResumed{});
     return true;
 }
 
 PatchRun::StepResult PatchRun::UpdateLauncher() {
-    view_.AppendStatusLine("Aktualisiere den Launcher ..");
+    view_.Report(StepStarted{RunStep::Launcher});
     const std::string& root = request_.launcherFolder;
     const std::string before = ComputeLauncherDigest(root);
     const StepResult synced = GuardedSync([&] {
         RepoSync sync(root, request_.launcherRepoAddress);
         ConnectSync(sync);
         ConfigureTrust(sync, request_.launcherRepoAddress, BuiltInTrustRoot());
-        view_.AppendStatusLine("Rufe Dateiliste ab ..");
+        view_.Report(FileListRequested{RunStep::Launcher});
         FileCounts counts;
         ListAndPrepare(sync, nullptr, counts);
         RunTransfers(view_, sync, root, ticks_, carriedBytes_);
-        view_.AppendStatusText("\r\n");
+        view_.Report(StepFinished{});
         if (const Manifest* manifest = sync.verifiedManifest()) {
             const auto entry = std::find_if(
                 manifest->files.begin(), manifest->files.end(),
@@ -341,10 +315,7 @@ PatchRun::StepResult PatchRun::UpdateLauncher() {
     if (ComputeLauncherDigest(root) == before)
         return StepResult::Done;
 
-    view_.ShowRunControls(RunControls::Hidden);
-    view_.AppendStatusText("Launcher-Update erfolgreich!\r\n");
-    view_.AppendStatusText("Der Launcher wird jetzt neugestartet.\r\n");
-    view_.SetProgressPosition(LauncherView::kProgressRange);
+    view_.Report(LauncherUpdated{});
     SaveProfiles();
     Pause(kClosingPause, false);
     if (Stopped())
@@ -358,21 +329,7 @@ PatchRun::StepResult PatchRun::UpdateLauncher() {
 PatchRun::StepResult PatchRun::EnsureFolderAccess(const std::string& folder) {
     if (platform_.HasFolderAccess(folder))
         return StepResult::Done;
-    const PromptAnswer answer = view_.ShowMessage(
-        "Der Zugriff auf den lokalen Installationspfad wurden "
-        "verweigert:\r\n\r\n" +
-            folder +
-            "\r\n\r\nSoll versucht werden Benutzerrechte des "
-            "Installationsordners zu "
-            "korrigieren?\r\n\r\nAchtung: Dabei werden allen Dateien und "
-            "Unterordnern in diesem "
-            "Verzeichnis die selben Rechte zugewiesen. Setze nur fort, wenn es "
-            "sich dabei wirklich "
-            "um deinen Spielordner handelt, da diese Operation auf ein anderes "
-            "Verzeichnis "
-            "unvorhersehbare Folgen haben kann.",
-        "Zugriff verweigert", PromptButtons::YesNo, PromptIcon::Error);
-    if (answer != PromptAnswer::Yes)
+    if (!view_.Ask(RepairFolderRights{folder}))
         return StepResult::Failed;
 
     const PatchPlatform::ElevatedRun repair = platform_.RunElevatedAndWaitUnlessStopped(
@@ -382,18 +339,15 @@ PatchRun::StepResult PatchRun::EnsureFolderAccess(const std::string& folder) {
     if (repair == PatchPlatform::ElevatedRun::NotStarted)
         return StepResult::Failed;
     if (repair == PatchPlatform::ElevatedRun::TimedOut || !platform_.HasFolderAccess(folder)) {
-        view_.ShowMessage(
-            "Es ist ein Fehler beim Korrigieren der Zugriffsberechtigungen "
-            "aufgetreten.\r\n\r\n"
-            "Weitere Hilfe findest du im Wiki/Forum oder beim technischen Support.",
-            "Zugriff verweigert", PromptButtons::Ok, PromptIcon::Error);
+        view_.Report(RightsRepairFailed{});
         return StepResult::Failed;
     }
     return StepResult::Done;
 }
 
 PatchRun::StepResult PatchRun::UpdateClient(const PatchContext& profile, FileCounts& counts) {
-    view_.AppendStatusLine(request_.verifyContent ? kVerifyHeading : "Aktualisiere den Client ..");
+    const RunStep step = request_.verifyContent ? RunStep::Verify : RunStep::Client;
+    view_.Report(StepStarted{step});
     const std::string& folder = profile.PatchPath.str();
     // A fresh installation's folder may not exist yet; its rights can only be judged once it does.
     std::error_code ignored;
@@ -411,13 +365,13 @@ PatchRun::StepResult PatchRun::UpdateClient(const PatchContext& profile, FileCou
         ConfigureTrust(sync, profile.RepoPath.str(),
                        TrustRootForGameRepository(profile.RepoPath.str()));
         sync.setVerifyContent(request_.verifyContent);
-        view_.AppendStatusText("Rufe Dateiliste ab ..\r\n");
+        view_.Report(FileListRequested{step});
         const std::unordered_set<std::string> excluded =
             hasConfig ? ReadExclusionList(request_.launcherFolder)
                       : std::unordered_set<std::string>();
         ListAndPrepare(sync, &excluded, counts);
         RunTransfers(view_, sync, folder, ticks_, carriedBytes_);
-        view_.AppendStatusText("\r\n");
+        view_.Report(StepFinished{});
     });
 }
 
@@ -426,8 +380,8 @@ PatchRun::StepResult PatchRun::VerifyGameFiles(const PatchContext& profile) {
     const StepResult synced = UpdateClient(profile, counts);
     if (synced != StepResult::Done)
         return synced;
-    view_.AppendStatusLine(ComposeVerifySummary(counts.examined, counts.differing));
-    LeavePatchingLayout();
+    view_.Report(VerifyFinished{counts.examined, counts.differing});
+    patchingLayout_ = false;
     return StepResult::Done;
 }
 
@@ -453,16 +407,18 @@ PatchRun::StepResult PatchRun::CleanupStep(bool launcherPart) {
         Abort();
         return StepResult::Failed;
     }
-    const LogLine logLine = [this](const std::string& line) { view_.AppendStatusLine(line); };
+    const CleanupLog log = [this](const CleanupNote& note) {
+        std::visit([this](const auto& event) { view_.Report(event); }, note);
+    };
     try {
         const bool removed =
-            launcherPart ? CleanupLauncherData(request_.launcherFolder, logLine, remover_)
+            launcherPart ? CleanupLauncherData(request_.launcherFolder, log, remover_)
                          : CleanupGameData(request_.launcherFolder,
-                                           request_.profile->PatchPath.str(), logLine, remover_);
+                                           request_.profile->PatchPath.str(), log, remover_);
         if (removed)
-            view_.AppendStatusBreak();
+            view_.Report(CleanupFinished{});
     } catch (const OperationsProcessorException& failure) {
-        if (ReportCleanupError(&view_, failure))
+        if (view_.Ask(SkipFailedCleanup{failure}))
             return StepResult::Done;
         Abort();
         return StepResult::Failed;
@@ -473,22 +429,17 @@ PatchRun::StepResult PatchRun::CleanupStep(bool launcherPart) {
 void PatchRun::Close() {
     if (Stopped())
         return;
-    view_.SetProgressPosition(LauncherView::kProgressRange);
+    view_.Report(RunFinishing{});
     SaveProfiles();
     Pause(kClosingPause, false);
     if (Stopped())
         return;
-    view_.EndDialog(0);
+    view_.Report(RunEnded{});
 }
 
 void PatchRun::Abort() {
-    LeavePatchingLayout();
-    view_.AppendStatusText(kAbortText);
-}
-
-void PatchRun::ReportEngineFailure() {
-    view_.SetProgressPosition(0);
-    view_.ShowTransferTexts(false);
+    patchingLayout_ = false;
+    view_.Report(RunAborted{});
 }
 
 void PatchRun::SaveProfiles() {

@@ -80,7 +80,6 @@ private:
     // stopped (false).
     bool HoldWhilePaused();
     void EnterPatchingLayout();
-    void LeavePatchingLayout();
     StepResult UpdateLauncher();
     StepResult UpdateClient(const PatchContext& profile, FileCounts& counts);
     StepResult EnsureFolderAccess(const std::string& folder);
@@ -90,7 +89,6 @@ private:
     void Close();
     void Abort();
 
-    void ReportEngineFailure();
     void SaveProfiles();
     void Pause(std::chrono::milliseconds duration, bool countdown);
     bool Stopped() const { return control_.StopRequested(); }

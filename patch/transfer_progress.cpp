@@ -4,7 +4,6 @@
 #include <fstream>
 #include <utility>
 
-#include "patch/byte_size.h"
 #include "sync/patch_exception.h"
 #include "system/path.h"
 #include "system/text_encoding.h"
@@ -29,19 +28,8 @@ std::uint32_t SystemTickCount() {
         std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
-void OnFileCheck(LauncherView& view, const std::string& repoPath) {
-    view.AppendStatusText("Ermittle herunterzuladene Daten für '" + repoPath + "' ..\r\n");
-}
-
 FileCheckCallback MakeFileCheckCallback(LauncherView& view) {
-    return [&view](const std::string& repoPath) { OnFileCheck(view, repoPath); };
-}
-
-int ProgressPosition(std::uint64_t current, std::uint64_t total) {
-    if (total == 0 || current >= total)
-        return LauncherView::kProgressRange;
-    return static_cast<int>(static_cast<double>(current) * LauncherView::kProgressRange /
-                            static_cast<double>(total));
+    return [&view](const std::string& repoPath) { view.Report(FileExamined{repoPath}); };
 }
 
 TransferProgress::TransferProgress(LauncherView& view, std::uint64_t total, std::string localRoot,
@@ -57,45 +45,39 @@ TransferProgress::TransferProgress(LauncherView& view, std::uint64_t total, std:
 }
 
 void TransferProgress::Begin() {
-    view_.SetProgressPosition(done_ == 0 ? 0 : ProgressPosition(done_, total_));
-    view_.SetSizeText("");
-    view_.SetSpeedText("");
-    view_.ShowTransferTexts(true);
+    view_.Report(TransfersStarted{done_, total_});
 }
 
 void TransferProgress::OnFileProgress(const std::string& repoPath, std::uint32_t fileDone,
                                       std::uint32_t fileTotal) {
     const std::uint64_t current = done_ + fileDone;
     current_ = current;
-    UpdateSizeText(current, false);
-    UpdateSpeedText(current);
+    ReportBytes(current, false);
+    ReportRate(current);
 
     if (repoPath != lastFile_) {
         lastFile_ = repoPath;
         // Looked at before the engine replaces the file, so an existing one reads "aktualisiert".
         const bool exists = IsNonEmptyFile(AppendPathComponent(localRoot_, repoPath));
-        view_.AppendStatusText(
-            "'" + repoPath +
-            (exists ? "' wird aktualisiert ..\r\n" : "' wird heruntergeladen ..\r\n"));
+        view_.Report(FileFetched{repoPath, exists});
     }
 
     if (fileDone == fileTotal) {
         done_ += fileTotal;
-        UpdateSizeText(current, true);
+        ReportBytes(current, true);
     }
 }
 
-void TransferProgress::UpdateSizeText(std::uint64_t current, bool force) {
+void TransferProgress::ReportBytes(std::uint64_t current, bool force) {
     const std::uint32_t now = ticks_();
     if (!(now - lastSizeTick_ > kSizeGateMs || !sizeShown_ || force))
         return;
     lastSizeTick_ = now;
-    view_.SetProgressPosition(ProgressPosition(current, total_));
-    view_.SetSizeText(FormatByteSize(current) + "/" + FormatByteSize(total_));
+    view_.Report(TransferProgressed{current, total_});
     sizeShown_ = true;
 }
 
-void TransferProgress::UpdateSpeedText(std::uint64_t current) {
+void TransferProgress::ReportRate(std::uint64_t current) {
     const std::uint32_t now = ticks_();
     if (!(now - lastSpeedTick_ > kSpeedGateMs || !speedShown_))
         return;
@@ -103,14 +85,14 @@ void TransferProgress::UpdateSpeedText(std::uint64_t current) {
     if (elapsed == 0) {
         // No time to measure over yet: show zero and keep the interval open, so the next update
         // averages over the time since the transfer began.
-        view_.SetSpeedText(FormatByteSize(0) + "/s");
+        view_.Report(TransferRate{0});
         speedShown_ = true;
         return;
     }
     lastSpeedTick_ = now;
     const double perSecond = static_cast<double>(current - doneAtLastSpeed_) * 1000.0 / elapsed;
     doneAtLastSpeed_ = current;
-    view_.SetSpeedText(FormatByteSize(static_cast<std::uint64_t>(perSecond)) + "/s");
+    view_.Report(TransferRate{static_cast<std::uint64_t>(perSecond)});
     speedShown_ = true;
 }
 
@@ -127,7 +109,7 @@ void RunTransfers(LauncherView& view, RepoSync& sync, const std::string& localRo
         carried = progress.Current();
         throw;
     }
-    view.ShowTransferTexts(false);
+    view.Report(TransfersEnded{});
 }
 
 }  // namespace veldmoor

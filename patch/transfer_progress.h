@@ -1,7 +1,6 @@
-// What the person sees while files are transferred: the progress bar, the size and speed texts
-// and one status line per file. The bar and size text change at most every 100 ms (and at the
-// end of every file), the speed text at most every 1000 ms, so a report per received block
-// stays cheap.
+// What the run reports while files are transferred: the bytes so far, the rate and each file as
+// it begins. The bytes are reported at most every 100 ms (and at the end of every file), the
+// rate at most every 1000 ms, so a report per received block stays cheap.
 #pragma once
 
 #include <cstdint>
@@ -17,19 +16,18 @@ namespace veldmoor {
 using TickSource = std::function<std::uint32_t()>;
 std::uint32_t SystemTickCount();
 
-// The FileCheckCallback of a run: logs that a file is being examined.
-void OnFileCheck(LauncherView& view, const std::string& repoPath);
+// The FileCheckCallback of a run: reports that a file is being examined.
 FileCheckCallback MakeFileCheckCallback(LauncherView& view);
 
 // The state of one transfer phase, fed by the engine's ProgressCallback.
 class TransferProgress {
 public:
-    // `carried`: bytes the same step brought before it was paused; the bar and the size text
-    // go on from there (out of carried + total) rather than from zero.
+    // `carried`: bytes the same step brought before it was paused; the bytes reported go on
+    // from there (out of carried + total) rather than from zero.
     TransferProgress(LauncherView& view, std::uint64_t total, std::string localRoot,
                      TickSource ticks, std::uint64_t carried = 0);
 
-    // Sets the bar to what was carried and shows empty size and speed texts.
+    // Reports that the transfers begin, with what was carried.
     void Begin();
     // Bytes of the phase so far, the carried ones included.
     std::uint64_t Current() const { return current_; }
@@ -40,8 +38,8 @@ public:
 private:
     // Byte counts of the whole phase are 64-bit: the files of a fresh installation together
     // may well pass 4 GiB.
-    void UpdateSizeText(std::uint64_t current, bool force);
-    void UpdateSpeedText(std::uint64_t current);
+    void ReportBytes(std::uint64_t current, bool force);
+    void ReportRate(std::uint64_t current);
 
     LauncherView& view_;
     TickSource ticks_;
@@ -57,12 +55,8 @@ private:
     std::string localRoot_;
 };
 
-// Progress position of current bytes out of total. Nothing to download counts as complete, and
-// the position never leaves the bar's range.
-int ProgressPosition(std::uint64_t current, std::uint64_t total);
-
-// Runs patchPreparedFiles of sync with the progress shown in view. PatchException and
-// SyncCancelled pass through; the texts then stay as they are for the caller to hide.
+// Runs patchPreparedFiles of sync with the progress reported to view. PatchException and
+// SyncCancelled pass through without TransfersEnded; the caller's failure or pause says it.
 // `carried`: bytes this step brought before a pause (see TransferProgress); a stop leaves in it
 // the bytes brought so far, for the step's next start.
 void RunTransfers(LauncherView& view, RepoSync& sync, const std::string& localRoot,

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Runs clang-tidy with .clang-tidy over the project's own sources (not the window, whose
-# wx headers make it slow and noisy) using the compile commands of the given build folder.
+# wx headers make it slow and noisy, but the run's texts beside it, which include no wx header)
+# using the compile commands of the given build folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/asan}
 # The Windows implementation (system/win32/) is not in a Linux build's compile commands.
 mapfile -t files < <(git ls-files 'system/*.cpp' 'profiles/*.cpp' 'sync/*.cpp' 'patch/*.cpp' \
-  'app/*.cpp' 'tools/*.cpp' ':!:system/win32/*')
+  'app/*.cpp' 'tools/*.cpp' ':!:system/win32/*' \
+  ui/translate_identity.cpp ui/fill_in.cpp ui/byte_size.cpp ui/progress_texts.cpp \
+  ui/report_texts.cpp ui/repair_questions.cpp ui/run_texts.cpp ui/run_presenter.cpp)
 [ ${#files[@]} -eq 0 ] && exit 0
 # A file whose inputs are exactly those of a run that passed is not checked again: the verdicts
 # are kept outside the clone, beside the compiler cache, so every clone on the machine shares them.

@@ -33,6 +33,15 @@ if [ "${1:-}" = "--check" ]; then
     msgcmp "$po" "$work/now.pot" || { echo "update-catalogue: $po lacks translations (run scripts/update-catalogue.sh, then translate)" >&2; status=1; }
     msgfmt --check --output-file=/dev/null "$po" || status=1
   done
+  # The values a text fills in ("%1" to "%9") are not C formats, so msgfmt does not check them:
+  # each translation must keep every one of its text's.
+  for po in po/*.po; do
+    msgexec -i "$po" sh -c 'id=$(printf "%s" "$MSGEXEC_MSGID" | grep -o "%[1-9]" | sort | tr -d "\n")
+      str=$(cat | grep -o "%[1-9]" | sort | tr -d "\n")
+      [ -z "$MSGEXEC_MSGID" ] || [ "$id" = "$str" ] ||
+        { echo "update-catalogue: $0: the translation of \"$MSGEXEC_MSGID\" does not keep its values" >&2; exit 1; }' "$po" ||
+      status=1
+  done
   msgcmp --use-untranslated po/veldmoor-launcher.pot "$work/now.pot" ||
     { echo "update-catalogue: po/veldmoor-launcher.pot is stale (run scripts/update-catalogue.sh)" >&2; status=1; }
   exit $status

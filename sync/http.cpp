@@ -223,9 +223,7 @@ long RetryBudget::nextPause(CURLcode code) {
     --left_;
     ++done_;
     if (session_.settings.onRetry) {
-        session_.settings.onRetry("Verbindung unterbrochen, neuer Versuch in " +
-                                  std::to_string((pause + 999) / 1000) + " s (" +
-                                  std::to_string(done_) + ". Wiederholung) ...");
+        session_.settings.onRetry(RetryNotice{done_, pause});
     }
     return pause;
 }

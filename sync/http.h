@@ -30,6 +30,12 @@ std::string escapeUrl(const std::string& url);
 // Most handles a run's transfers use, whatever its settings ask for (TransferPool).
 inline constexpr std::size_t kMaxHttpConnections = 64;
 
+// A broken request sequence is tried again: the how-manieth retry, and the pause before it.
+struct RetryNotice {
+    int attempt = 0;
+    long pauseMs = 0;
+};
+
 // How a run's requests behave on a real link. The defaults suit the internet; tests and the
 // bandwidth cap change them.
 struct HttpSettings {
@@ -57,8 +63,8 @@ struct HttpSettings {
     // Certificates to trust for https in place of the system's (a PEM file), for a world with
     // its own certificate authority; empty: the system's. Verification is never turned off.
     std::string caFile;
-    // Told of each retry with a German status line.
-    std::function<void(const std::string&)> onRetry;
+    // Told of each retry, before its pause; the caller words it.
+    std::function<void(const RetryNotice&)> onRetry;
 
     // A request sequence (a document, the ranges of one file) that makes no progress worth the
     // name for this long fails (RetryBudget), however its server keeps it busy. Room for a

@@ -15,20 +15,6 @@ namespace {
 // The client's files in the installation that the settings repair removes.
 constexpr const char* kClientFilesToRemove[] = {kGameSettingsFileName};
 
-constexpr const char* kSettingsNotMoved =
-    "Die Einstellungen konnten nicht entfernt werden.\r\n\r\n"
-    "Schließe den Client und alle Anwendungen die ggf. darauf zugreifen.";
-std::string FileNotRemovedText(const std::string& name) {
-    return "Die Datei '" + name +
-           "' konnten nicht entfernt werden.\r\n\r\n"
-           "Schließe den Client und alle Anwendungen die ggf. darauf zugreifen.";
-}
-
-bool AskRetry(Prompt& prompt, const std::string& text) {
-    return prompt.ShowMessage(text, "Fehler", PromptButtons::RetryCancel, PromptIcon::Warning) ==
-           PromptAnswer::Retry;
-}
-
 bool Exists(const std::string& path) {
     std::error_code error;
     return std::filesystem::symlink_status(PathFromUtf8(path), error).type() !=
@@ -69,7 +55,7 @@ std::string SettingsBackupName(const std::string& settingsFolder, long long seco
     return candidate;
 }
 
-void RemoveClientSettings(const std::string& folder, Prompt& prompt) {
+void RemoveClientSettings(const std::string& folder, RepairQuestions& questions) {
     const std::string settings = ClientSettingsFolder();
     if (settings.empty() || !IsDirectory(settings)) {
         return;
@@ -82,7 +68,7 @@ void RemoveClientSettings(const std::string& folder, Prompt& prompt) {
         if (!error) {
             break;
         }
-        if (!AskRetry(prompt, kSettingsNotMoved)) {
+        if (!questions.RetrySettingsRemoval({})) {
             return;
         }
     }
@@ -90,18 +76,18 @@ void RemoveClientSettings(const std::string& folder, Prompt& prompt) {
     for (const char* name : kClientFilesToRemove) {
         const std::string path = AppendPathComponent(folder, name);
         while (Exists(path) && !DeleteClientFile(path)) {
-            if (!AskRetry(prompt, FileNotRemovedText(name))) {
+            if (!questions.RetrySettingsRemoval(name)) {
                 return;
             }
         }
     }
 }
 
-bool RunRepairActions(const RepairRequest& request, RepairOperations& operations, Prompt& prompt) {
+bool RunRepairActions(const RepairRequest& request, RepairOperations& operations,
+                      RepairQuestions& questions) {
     const std::string client = AppendPathComponent(request.folder, kGameClientFileName);
     const auto registryNotWritten = [&] {
-        prompt.ShowMessage(std::string(kRegistryWriteFailedText) + "\r\n\r\n" + client, "Fehler",
-                           PromptButtons::Ok, PromptIcon::Warning);
+        questions.RegistryNotWritten(client);
         return false;
     };
     if (request.folder.empty() || !IsDirectory(request.folder) ||
@@ -116,7 +102,7 @@ bool RunRepairActions(const RepairRequest& request, RepairOperations& operations
         operations.ResetFolderRights(request.folder);
     }
     if (request.settings) {
-        RemoveClientSettings(request.folder, prompt);
+        RemoveClientSettings(request.folder, questions);
     }
     return done;
 }

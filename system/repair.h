@@ -1,21 +1,26 @@
 // The repair actions: the game's registry path, the installation folder's access rights and the
 // client's settings. They run in the repair process that start-up enters with -repair, or in the
-// launcher's own process from the repair dialog. Nothing here opens a window: the questions go
-// through Prompt.
+// launcher's own process from the repair dialog. Nothing here opens a window or words a text:
+// what needs the person goes through RepairQuestions, which the layers above word
+// (ui/repair_questions.h).
 #pragma once
 
 #include <string>
 
-#include "system/prompt.h"
 #include "system/result.h"
 
 namespace veldmoor {
 
-// Told when the game's registry entry could not be written; the client's path follows.
-inline constexpr char kRegistryWriteFailedText[] =
-    "Der Pfad des Spiels konnte nicht in die Registrierung eingetragen werden. Das Spiel "
-    "startet damit womöglich nicht richtig. Starte den Launcher ohne Administratorrechte und "
-    "versuche es mit der Fehlerbehebung (Registrierung) erneut:";
+// What the repair actions tell the person or ask them, as values.
+class RepairQuestions {
+public:
+    virtual ~RepairQuestions() = default;
+    // The game's registry entry could not be written; `clientPath` is what it should name.
+    virtual void RegistryNotWritten(const std::string& clientPath) = 0;
+    // The settings folder could not be moved aside (`fileName` empty), or the client's file
+    // `fileName` in the installation could not be deleted: true to try again.
+    virtual bool RetrySettingsRemoval(const std::string& fileName) = 0;
+};
 
 struct RepairRequest {
     // The installation folder the actions work on.
@@ -38,16 +43,17 @@ public:
 
 // Performs the requested actions on request.folder. Does nothing when the folder does not exist
 // or may not be both read and written. False when the registry entry was asked for and not
-// written (also for that reason); the person was then told through prompt. A failed rights step
-// is not shown: the patch run checks the folder's access again after a rights repair.
-bool RunRepairActions(const RepairRequest& request, RepairOperations& operations, Prompt& prompt);
+// written (also for that reason); the person was then told (RegistryNotWritten). A failed
+// rights step is not shown: the patch run checks the folder's access again after a rights repair.
+bool RunRepairActions(const RepairRequest& request, RepairOperations& operations,
+                      RepairQuestions& questions);
 
 // The settings repair. Renames the client's settings folder (Veldmoor/Einstellungen in the
 // user's Documents folder) to a backup named after the current time, then deletes uo.cfg in the
 // installation folder. Does nothing at all when the settings folder does not exist. When the
 // folder cannot be renamed or uo.cfg cannot be deleted, the person is asked to close the client
 // and may retry or give up (which ends the repair).
-void RemoveClientSettings(const std::string& folder, Prompt& prompt);
+void RemoveClientSettings(const std::string& folder, RepairQuestions& questions);
 
 // The settings folder: Veldmoor/Einstellungen in the Documents folder of the person at the
 // desktop (also when the repair runs as root on their behalf); empty when there is none.

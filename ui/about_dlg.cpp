@@ -8,6 +8,7 @@
 #include <chrono>
 
 #include "ui/dialog_units.h"
+#include "ui/fill_in.h"
 #include "ui/launcher_dlg.h"
 #include "ui/skin.h"
 #include "ui/translate.h"
@@ -15,13 +16,13 @@
 namespace veldmoor {
 
 std::string AboutVersionLine() {
-    return tr("Launcher, Version %s", LauncherVersionText().substr(1));
+    return FillIn(tr("Launcher, Version %1"), {LauncherVersionText().substr(1)});
 }
 
 std::string AboutNoticeLine() {
     const std::chrono::year_month_day today{
         std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now())};
-    return tr("Veldmoor-Team, (c) %s", std::to_string(static_cast<int>(today.year())));
+    return FillIn(tr("Veldmoor-Team, (c) %1"), {std::to_string(static_cast<int>(today.year()))});
 }
 
 CAboutDlg::CAboutDlg(wxWindow* parent)

@@ -19,6 +19,7 @@
 #include "ui/profile_editor_dlg.h"
 #include "ui/progress_texts.h"
 #include "ui/repair_dlg.h"
+#include "ui/run_texts.h"
 #include "ui/tab_order.h"
 #include "ui/translate.h"
 #include "ui/wx_prompt.h"
@@ -144,7 +145,8 @@ CLauncherDlg::CLauncherDlg(LauncherDialogConfig settings)
     prompt = std::make_unique<WxPrompt>(this);
     bridge = std::make_unique<UiCallBridge>(
         [](std::function<void()> task) { wxTheApp->CallAfter(std::move(task)); });
-    worker = std::make_unique<PatchWorker>(*this, *config.platform, config.seams);
+    runView = std::make_unique<RunPresenter>(*this);
+    worker = std::make_unique<PatchWorker>(*runView, *config.platform, config.seams);
     if (!config.shell.startProgram || !config.shell.openFolder)
         config.shell = SystemShellActions();
     CreateControls();
@@ -166,7 +168,7 @@ void CLauncherDlg::CreateControls() {
         SetShape(RegionFromAlpha(client, backgroundImage));
 
     const wxRect autoStartRect = du.Rect(79, 252, 247, 11);
-    autoStart = new wxCheckBox(this, kIdAutoStart, wxString::FromUTF8(tr("Automatisch starten")),
+    autoStart = new wxCheckBox(this, kIdAutoStart, wxString::FromUTF8(AutoStartCaption()),
                                autoStartRect.GetPosition());
     // The toolkit's check mark may need more height than the slot; never squeeze it.
     autoStart->SetSize(autoStartRect.width,
@@ -708,7 +710,7 @@ void CLauncherDlg::OnCloseWindow(wxCloseEvent&) {
     OnCancel();
 }
 
-// ---------------------------------------------------------------- LauncherView
+// ---------------------------------------------------------------- RunScreen
 
 bool CLauncherDlg::OnUiThread(const std::function<void()>& task) {
     if (bridge->IsClosed())
@@ -837,12 +839,17 @@ void CLauncherDlg::SetSpeedText(const std::string& text) {
     });
 }
 
+void CLauncherDlg::SetTimeLeftText(const std::string& text) {
+    OnUiThread([&] {
+        timeLeft = text;
+        UpdateProgressText();
+    });
+}
+
 void CLauncherDlg::UpdateProgressText() {
     std::string text = PercentText(progress->GetValue(), kProgressRange);
-    const std::string left =
-        TimeLeftText(ToUtf8(sizeText->GetLabel()), ToUtf8(speedText->GetLabel()));
-    if (!left.empty())
-        text += " \u00b7 " + left;
+    if (!timeLeft.empty())
+        text += " \u00b7 " + timeLeft;
     progressText->SetLabel(wxString::FromUTF8(text));
 }
 

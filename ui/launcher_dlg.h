@@ -1,8 +1,9 @@
 // CLauncherDlg: the launcher's main window. A borderless dialog cut out of its background
 // picture, with the news page, the profile selector, the status log and progress of a run, and
 // the buttons for start, profile settings, repair, the tools menu, minimise and close. It owns
-// the profile list while it runs and the patch worker; the worker changes it only through the
-// LauncherView operations, which run synchronously on the user-interface thread.
+// the profile list while it runs and the patch worker; the worker reaches it only through its
+// run's events, which a RunPresenter turns into the RunScreen operations, which run
+// synchronously on the user-interface thread.
 #pragma once
 
 #include <wx/checkbox.h>
@@ -15,13 +16,14 @@
 #include <optional>
 #include <string>
 
-#include "patch/launcher_view.h"
 #include "patch/patch_platform.h"
 #include "patch/patch_worker.h"
 #include "patch/ui_call_bridge.h"
 #include "profiles/patch_context_list.h"
 #include "system/repair.h"
 #include "ui/profile_editor_dlg.h"
+#include "ui/run_presenter.h"
+#include "ui/run_screen.h"
 #include "ui/skin.h"
 #include "ui/skin_choice.h"
 #include "ui/tool_commands.h"
@@ -89,7 +91,7 @@ struct LauncherDialogConfig {
     ProgramChooser chooseProgram;
 };
 
-class CLauncherDlg : public wxDialog, public LauncherView, public BackgroundPainter {
+class CLauncherDlg : public wxDialog, public RunScreen, public BackgroundPainter {
 public:
     explicit CLauncherDlg(LauncherDialogConfig config);
     ~CLauncherDlg() override;
@@ -101,7 +103,10 @@ public:
     // set up (the dialog must then end at once).
     bool OnInitDialog();
 
-    // ---- LauncherView, called from the worker's thread (or the user-interface thread)
+    // What the patch worker reports to and asks of this window.
+    LauncherView& RunView() { return *runView; }
+
+    // ---- RunScreen, called from the worker's thread (or the user-interface thread)
     PromptAnswer ShowMessage(const std::string& text, const std::string& caption,
                              PromptButtons buttons, PromptIcon icon) override;
     std::optional<std::string> PickFolder(const std::string& title,
@@ -112,10 +117,10 @@ public:
     void AppendStatusBreak() override;
     void EnterPatchingLayout() override;
     void LeavePatchingLayout() override;
-    void OnProfileSelected() override;
     void SetProgressPosition(int position) override;
     void SetSizeText(const std::string& text) override;
     void SetSpeedText(const std::string& text) override;
+    void SetTimeLeftText(const std::string& text) override;
     void ShowTransferTexts(bool visible) override;
     void ShowRunControls(RunControls controls) override;
     void SetAutoStartCaption(const std::string& caption) override;
@@ -136,6 +141,8 @@ public:
     void OnEditProfiles();
     void OnRepairClicked();
     void OnMoreButton();
+    // Refreshes whatever depends on the selected profile.
+    void OnProfileSelected();
     // The buttons beside the progress: hold the transfer, go on, stop the run.
     void OnPauseClicked();
     void OnResumeClicked();
@@ -221,6 +228,10 @@ private:
     CCustomHtmlView* newsView = nullptr;
     std::unique_ptr<Prompt> prompt;
     std::unique_ptr<UiCallBridge> bridge;
+    // Outlives the worker, which reports to it.
+    std::unique_ptr<RunPresenter> runView;
+    // The time left beside the bar's percentage; empty while it is not known.
+    std::string timeLeft;
     std::unique_ptr<PatchWorker> worker;
     bool patchingLayout = false;
     bool initialised = false;

@@ -14,6 +14,7 @@
 #include "system/product.h"
 #include "system/text_encoding.h"
 #include "ui/dialog_units.h"
+#include "ui/fill_in.h"
 #include "ui/tab_order.h"
 #include "ui/translate.h"
 #include "ui/wx_prompt.h"
@@ -373,7 +374,7 @@ void CPatchContextDefDlg::OnDelete() {
     if (record == nullptr)
         return;
     const std::string question =
-        tr("Möchtest du das Profil '%s' wirklich löschen?", record->Name.str());
+        FillIn(tr("Möchtest du das Profil '%1' wirklich löschen?"), {record->Name.str()});
     if (ShowMessageBox(this, question, tr("Löschen des Profils"), PromptButtons::YesNo,
                        PromptIcon::Information) != PromptAnswer::Yes)
         return;

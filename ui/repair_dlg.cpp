@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "ui/dialog_units.h"
+#include "ui/repair_questions.h"
 #include "ui/tab_order.h"
 #include "ui/text_wrap.h"
 #include "ui/translate.h"

@@ -98,12 +98,6 @@ std::string tr(const char* german) {
     return translated != nullptr ? std::string(translated->utf8_str()) : std::string(german);
 }
 
-std::string tr(const char* german, const std::string& value) {
-    std::string text = tr(german);
-    const std::size_t place = text.find("%s");
-    return place == std::string::npos ? text : text.replace(place, 2, value);
-}
-
 std::vector<std::string> CatalogueLanguages() {
     std::vector<std::string> languages;
     for (const EmbeddedCatalogue& catalogue : EmbeddedCatalogues())

@@ -11,9 +11,6 @@ std::string tr(const char* german);
 
 namespace veldmoor {
 
-// tr(german) with the "%s" in it replaced by `value`, a name or a path that stays as it is.
-std::string tr(const char* german, const std::string& value);
-
 // Marks a German text for the catalogue where it stands in a table or a constant; tr() looks it
 // up where it is shown.
 constexpr const char* German(const char* text) {

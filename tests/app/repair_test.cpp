@@ -15,6 +15,8 @@
 
 #include "tests/app/test_folders.h"
 #include "tests/support/scripted_prompt.h"
+#include "ui/repair_questions.h"
+#include "ui/report_texts.h"
 
 namespace veldmoor {
 namespace {
@@ -274,8 +276,8 @@ TEST_F(SettingsRepair, AllActionsRunInOrderOnTheFolder) {
     // A registry entry that was not written is told (and is no success); a failed rights step
     // is not: the patch run checks the folder's access again.
     ASSERT_EQ(prompt.messages.size(), 1U);
-    EXPECT_EQ(prompt.messages[0].text, std::string(kRegistryWriteFailedText) + "\r\n\r\n" +
-                                           (install_ / "client.exe").string());
+    EXPECT_EQ(prompt.messages[0].text,
+              ComposeRegistryWriteFailed((install_ / "client.exe").string()).text);
 }
 
 TEST_F(SettingsRepair, OnlyTheChosenActionsRun) {
@@ -307,7 +309,7 @@ TEST_F(SettingsRepair, AMissingFolderOrOneWithoutAccessGetsNoRepair) {
     EXPECT_TRUE(Backups().empty());
     // The registry entry asked for was not written: each time the person is told so.
     ASSERT_EQ(prompt.messages.size(), 4U);
-    EXPECT_EQ(prompt.messages[3].text.rfind(kRegistryWriteFailedText, 0), 0U);
+    EXPECT_EQ(prompt.messages[3].text.rfind(ComposeRegistryWriteFailed("").text, 0), 0U);
     // Without the registry asked for, the skipped repair tells nothing.
     EXPECT_TRUE(
         RunRepairActions(RepairRequest{install_.string(), false, true, true}, operations, prompt));

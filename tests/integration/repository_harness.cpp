@@ -5,6 +5,7 @@
 
 #include "sync/repo_sync.h"
 #include "tools/publish/repository_publisher.h"
+#include "ui/run_texts.h"
 
 namespace veldmoor::test {
 
@@ -93,7 +94,9 @@ SyncOutcome SyncFolder(const std::string& folder, const std::string& address, Ht
         configure(sync);
     }
     if (retries != nullptr) {
-        settings.onRetry = [retries](const std::string& line) { retries->push_back(line); };
+        settings.onRetry = [retries](const RetryNotice& retry) {
+            retries->push_back(RetryLine(ConnectionRetry{retry.attempt, retry.pauseMs}));
+        };
     }
     sync.setHttpSettings(settings);
     const auto files = sync.listFiles();

@@ -21,6 +21,7 @@
 #include "system/file_ops.h"
 #include "system/file_time.h"
 #include "tools/serve/repo_server.h"
+#include "ui/run_texts.h"
 
 namespace veldmoor {
 namespace {
@@ -94,7 +95,9 @@ protected:
         RepoSync sync(install_.path(), address());
         sync.setStopRequest(stop);
         HttpSettings settings = quickRetries();
-        settings.onRetry = [&](const std::string& line) { outcome.retries.push_back(line); };
+        settings.onRetry = [&](const RetryNotice& retry) {
+            outcome.retries.push_back(RetryLine(ConnectionRetry{retry.attempt, retry.pauseMs}));
+        };
         sync.setHttpSettings(settings);
         for (const RemoteFile& file : sync.listFiles()) {
             sync.prepareFile(file,

@@ -195,7 +195,7 @@ TEST_F(LauncherDlgTest, OpensWithTheLastSelectedProfileInTheIdleLayout) {
     EXPECT_FALSE(dialog.patchPathText->IsShown());
     EXPECT_FALSE(dialog.sizeText->IsShown());
     EXPECT_FALSE(dialog.IsPatchingLayout());
-    EXPECT_EQ(dialog.progress->GetRange(), LauncherView::kProgressRange);
+    EXPECT_EQ(dialog.progress->GetRange(), RunScreen::kProgressRange);
     EXPECT_TRUE(dialog.BackgroundImage().IsOk());
     EXPECT_EQ(dialog.BackgroundImage().GetSize(), dialog.GetClientSize());
 }
@@ -288,7 +288,7 @@ TEST_F(LauncherDlgTest, StartDuringTheCountdownRunsAtOnceAndTheWindowWatchesTheW
     ASSERT_TRUE(PumpUntil([&] { return dialog.EndResult().has_value(); })) << dialog.StatusText();
 
     EXPECT_EQ(*dialog.EndResult(), 0);
-    EXPECT_EQ(dialog.progress->GetValue(), LauncherView::kProgressRange);
+    EXPECT_EQ(dialog.progress->GetValue(), RunScreen::kProgressRange);
     EXPECT_NE(dialog.StatusText().find("Aktualisiere den Client .."), std::string::npos)
         << dialog.StatusText();
     EXPECT_EQ(test::ReadTestFile(game_ + "/readme.txt"), "Willkommen");

@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <vector>
 
-#include "patch/patch_reports.h"
 #include "profiles/install_path.h"
 #include "system/folders.h"
 #include "system/repair.h"
@@ -24,6 +23,7 @@
 #include "ui/about_dlg.h"
 #include "ui/profile_editor_dlg.h"
 #include "ui/repair_dlg.h"
+#include "ui/report_texts.h"
 #include "ui/resources.h"
 #include "ui/wx_prompt.h"
 
@@ -277,8 +277,8 @@ TEST(WindowLayout, MessageBoxesAreNoWiderThanTheLauncher) {
     const std::function<void()> shows[] = {
         [&] { ReportTransferError(&prompt, PatchException::fromNumbers(0, 1, "", "")); },
         [&] {
-            ShowMessageBox(&*launcher, std::string(kRegistryWriteFailedText) + "\r\n\r\n" + deep,
-                           "Fehler", PromptButtons::Ok, PromptIcon::Error);
+            ShowMessageBox(&*launcher, ComposeRegistryWriteFailed(deep).text, "Fehler",
+                           PromptButtons::Ok, PromptIcon::Error);
         },
         [&] {
             repair->rightsBox->SetValue(true);
@@ -369,10 +369,10 @@ TEST(Legibility, InformationTextsHaveLiningFiguresAReadableSizeAndContrast) {
     uitest::ShownLauncher launcher;
     launcher->EnterPatchingLayout();
     launcher->AppendStatusLine("Lade herunter: data/map0.mul");
-    launcher->SetProgressPosition(420);
-    launcher->SetSizeText("12.40MB/29.52MB");
-    launcher->SetSpeedText("1.84MB/s");
-    launcher->ShowTransferTexts(true);
+    // 12.40MB of 29.52MB at 1.84MB/s, as the run reports them.
+    launcher->RunView().Report(TransfersStarted{0, 30953963});
+    launcher->RunView().Report(TransferProgressed{13002342, 30953963});
+    launcher->RunView().Report(TransferRate{1929380});
     Pump();
     const wxWindow* texts[] = {launcher->status,       launcher->sizeText,
                                launcher->speedText,    launcher->progressText,

@@ -15,6 +15,7 @@
 #include "tests/ui/ui_test_support.h"
 #include "tests/workflow/recording_platform.h"
 #include "ui/repair_dlg.h"
+#include "ui/report_texts.h"
 #include "ui/wx_prompt.h"
 
 namespace veldmoor {
@@ -188,8 +189,7 @@ TEST_F(RepairDlgTest, ThePersonsOwnRegistryIsWrittenHereAndAFailedWriteIsNoSucce
     EXPECT_EQ(platform_.elevatedRuns,
               (std::vector<std::vector<std::string>>{{"-repair", temp_ / "game", "-rrights"}}));
     ASSERT_EQ(boxes_.boxes.size(), 3u);  // the rights warning, then the failure
-    EXPECT_EQ(boxes_.boxes[2].text,
-              std::string(kRegistryWriteFailedText) + "\r\n\r\n" + (temp_ / "game/client.exe"));
+    EXPECT_EQ(boxes_.boxes[2].text, ComposeRegistryWriteFailed(temp_ / "game/client.exe").text);
     EXPECT_TRUE(dialog_->IsShown());
     EXPECT_EQ(boxes_.unexpected, 0);
 }

@@ -24,6 +24,7 @@
 #include "ui/news_view.h"
 #include "ui/profile_editor_dlg.h"
 #include "ui/repair_dlg.h"
+#include "ui/report_texts.h"
 #include "ui/translate.h"
 #include "ui/wx_prompt.h"
 
@@ -243,10 +244,10 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
     // More lines than the log shows: it scrolls, and its top line must not hide under the header.
     for (int map = 0; map < 12; ++map)
         dialog->AppendStatusLine("Lade herunter: data/map" + std::to_string(map) + ".mul");
-    dialog->SetProgressPosition(420);
-    dialog->SetSizeText("12.40MB/29.52MB");
-    dialog->SetSpeedText("1.84MB/s");
-    dialog->ShowTransferTexts(true);
+    // 12.40MB of 29.52MB at 1.84MB/s, as the run reports them.
+    dialog->RunView().Report(TransfersStarted{0, 30953963});
+    dialog->RunView().Report(TransferProgressed{13002342, 30953963});
+    dialog->RunView().Report(TransferRate{1929380});
     uitest::Pump(std::chrono::milliseconds(2500));
     const wxImage patching = Capture(*dialog, temp.path());
     Keep(patching, "patching.png");
@@ -334,11 +335,13 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
             }
         }
     });
-    ShowMessageBox(dialog,
-                   std::string(kRegistryWriteFailedText) + "\r\n\r\n" + temp.path() +
-                       "/Spiele/Veldmoor Online/eine_sehr_lange_ordnerbezeichnung_ohne_"
-                       "leerzeichen_die_nirgends_umbrechen_kann/client.exe",
-                   "Fehler", PromptButtons::Ok, PromptIcon::Error);
+    ShowMessageBox(
+        dialog,
+        ComposeRegistryWriteFailed(temp.path() +
+                                   "/Spiele/Veldmoor Online/eine_sehr_lange_ordnerbezeichnung_ohne_"
+                                   "leerzeichen_die_nirgends_umbrechen_kann/client.exe")
+            .text,
+        "Fehler", PromptButtons::Ok, PromptIcon::Error);
     Keep(boxPicture, "box.png");
     EXPECT_GT(DistinctColours(boxPicture), 10u);
 

@@ -9,6 +9,7 @@
 
 #include "tests/support/scoped_env.h"
 #include "tests/ui/launcher_fixture.h"
+#include "ui/fill_in.h"
 #include "ui/progress_texts.h"
 #include "ui/translate.h"
 #include "ui/wx_prompt.h"
@@ -82,13 +83,13 @@ TEST(Translation, GermanKeepsTheSourceBytesAndEnglishComesFromTheCatalogue) {
     {
         const InLanguage german("de");
         EXPECT_EQ(tr("Schließen"), "Schließen");
-        EXPECT_EQ(TimeLeftText("0B/3.00GB", "1.00MB/s"), "noch 51:12 min");
+        EXPECT_EQ(TimeLeftText(0, 3ULL << 30, 1ULL << 20), "noch 51:12 min");
     }
     const InLanguage english("en");
     EXPECT_EQ(tr("Schließen"), "Close");
-    EXPECT_EQ(tr("Möchtest du das Profil '%s' wirklich löschen?", "Ä/ß"),
+    EXPECT_EQ(FillIn(tr("Möchtest du das Profil '%1' wirklich löschen?"), {"Ä/ß"}),
               "Do you really want to delete the profile 'Ä/ß'?");
-    EXPECT_EQ(TimeLeftText("0B/3.00GB", "1.00MB/s"), "51:12 min left");
+    EXPECT_EQ(TimeLeftText(0, 3ULL << 30, 1ULL << 20), "51:12 min left");
     // Not in the catalogue, or its header's key: the text as it is.
     EXPECT_EQ(tr("Kein Eintrag"), "Kein Eintrag");
     EXPECT_EQ(tr(""), "");

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "patch/system_patch_platform.h"
-#include "system/repair.h"
 #include "tests/support/fake_wine.h"
 #include "tests/support/temp_dir.h"
 #include "tests/system_posix/stand_in_programs.h"
 #include "tests/workflow/recording_platform.h"
 #include "tests/workflow/recording_view.h"
+#include "ui/report_texts.h"
 
 namespace veldmoor {
 namespace {
@@ -107,8 +107,7 @@ TEST(ApplyRegistryPath, AWriteThatDidNotHappenIsToldAndTheGameStillStarts) {
     EXPECT_EQ(wine.StoredExePath(), std::nullopt);
     const auto messages = view.Messages();
     ASSERT_EQ(messages.size(), 1U);
-    EXPECT_EQ(messages[0].text,
-              std::string(kRegistryWriteFailedText) + "\r\n\r\n/games/veldmoor/client.exe");
+    EXPECT_EQ(messages[0].text, ComposeRegistryWriteFailed("/games/veldmoor/client.exe").text);
     EXPECT_EQ(messages[0].icon, PromptIcon::Warning);
 }
 

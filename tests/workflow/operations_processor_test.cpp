@@ -9,6 +9,7 @@
 
 #include "patch/operations_exception.h"
 #include "tests/support/temp_dir.h"
+#include "ui/run_texts.h"
 
 namespace veldmoor {
 namespace {
@@ -44,8 +45,9 @@ protected:
     void WriteList(const std::string& content) {
         WriteTestFile(launcher_ + "/operations.txt", content);
     }
-    LogLine Log() {
-        return [this](const std::string& line) { log_.push_back(line); };
+    // The status lines the window makes of what the cleanup reports.
+    CleanupLog Log() {
+        return [this](const CleanupNote& note) { log_.push_back(CleanupLine(note)); };
     }
 
     test::TempDir temp_{"veldmoor-operations"};

@@ -168,7 +168,7 @@ TEST_F(PatchRunTest, ALauncherUpdateThatChangesTheProgramRestartsIt) {
     EXPECT_EQ(platform_.launcherStarts[0].arguments, std::vector<std::string>{"-instantpatch"});
     EXPECT_EQ(platform_.launcherStarts[0].workingDirectory, launcherFolder_);
     EXPECT_EQ(platform_.endProcessCodes, std::vector<int>{0});
-    EXPECT_EQ(view_.Progress().back(), LauncherView::kProgressRange);
+    EXPECT_EQ(view_.Progress().back(), RunScreen::kProgressRange);
     EXPECT_EQ(Sleeps(), std::vector<milliseconds>{milliseconds(3000)});
     EXPECT_EQ(Saves(), 2);
     EXPECT_FALSE(Happened("EndDialog:0"));

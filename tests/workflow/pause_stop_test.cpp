@@ -82,7 +82,7 @@ protected:
         const auto begun = std::find(events.begin(), events.end(), "ShowTransferTexts:1");
         return std::any_of(begun, events.end(), [&](const std::string& event) {
             return event.starts_with("SetProgressPosition:") &&
-                   std::stoull(event.substr(20)) * total >= needed * LauncherView::kProgressRange;
+                   std::stoull(event.substr(20)) * total >= needed * RunScreen::kProgressRange;
         });
     }
 

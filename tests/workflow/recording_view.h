@@ -1,6 +1,7 @@
-// A LauncherView for tests: records every call in order, keeps the status text as the dialog
-// would show it, and answers message boxes from a script (ScriptedPrompt). Safe to read while a
-// worker calls it.
+// A LauncherView for tests: turns the run's events into the window's operations with the
+// window's own presenter (ui/run_presenter.h), records every operation in order, keeps the
+// status text as the dialog would show it, and answers message boxes from a script
+// (ScriptedPrompt). Safe to read while a worker calls it.
 #pragma once
 
 #include <functional>
@@ -10,11 +11,16 @@
 
 #include "patch/launcher_view.h"
 #include "tests/support/scripted_prompt.h"
+#include "ui/run_presenter.h"
+#include "ui/run_screen.h"
 
 namespace veldmoor::testing {
 
-class RecordingView : public LauncherView {
+class RecordingView : public LauncherView, public RunScreen {
 public:
+    void Report(const RunEvent& event) override { presenter_.Report(event); }
+    bool Ask(const RunQuestion& question) override { return presenter_.Ask(question); }
+
     // Every call as "name" or "name:argument", in order.
     std::vector<std::string> Events() const {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -74,9 +80,6 @@ public:
     void LeavePatchingLayout() override {
         Record("LeavePatchingLayout", [&] { progress_.push_back(0); });
     }
-    void OnProfileSelected() override {
-        Record("OnProfileSelected", [] {});
-    }
     void SetProgressPosition(int position) override {
         Record("SetProgressPosition:" + std::to_string(position),
                [&] { progress_.push_back(position); });
@@ -86,6 +89,16 @@ public:
     }
     void SetSpeedText(const std::string& text) override {
         Record("SetSpeedText:" + text, [] {});
+    }
+    // Follows every size and speed text: kept apart, so the recorded operations stay those of
+    // the texts themselves.
+    void SetTimeLeftText(const std::string& text) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        timeLeft_ = text;
+    }
+    std::string TimeLeft() const {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return timeLeft_;
     }
     void ShowTransferTexts(bool visible) override {
         Record(visible ? "ShowTransferTexts:1" : "ShowTransferTexts:0", [] {});
@@ -135,7 +148,9 @@ private:
     std::string status_;
     std::vector<int> progress_;
     std::vector<std::string> captions_;
+    std::string timeLeft_;
     ScriptedPrompt prompt_;
+    RunPresenter presenter_{*this};
     std::function<void(const std::string&)> hook_;
 };
 

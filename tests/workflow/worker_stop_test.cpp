@@ -112,62 +112,13 @@ public:
     }
     void Close() { bridge_.Close(); }
 
-    void ClearStatusText() override {
-        Forward([&] { inner_.ClearStatusText(); });
+    void Report(const RunEvent& event) override {
+        Forward([&] { inner_.Report(event); });
     }
-    void AppendStatusText(const std::string& t) override {
-        Forward([&] { inner_.AppendStatusText(t); });
-    }
-    void AppendStatusLine(const std::string& t) override {
-        Forward([&] { inner_.AppendStatusLine(t); });
-    }
-    void AppendStatusBreak() override {
-        Forward([&] { inner_.AppendStatusBreak(); });
-    }
-    void EnterPatchingLayout() override {
-        Forward([&] { inner_.EnterPatchingLayout(); });
-    }
-    void LeavePatchingLayout() override {
-        Forward([&] { inner_.LeavePatchingLayout(); });
-    }
-    void OnProfileSelected() override {
-        Forward([&] { inner_.OnProfileSelected(); });
-    }
-    void SetProgressPosition(int p) override {
-        Forward([&] { inner_.SetProgressPosition(p); });
-    }
-    void SetSizeText(const std::string& t) override {
-        Forward([&] { inner_.SetSizeText(t); });
-    }
-    void SetSpeedText(const std::string& t) override {
-        Forward([&] { inner_.SetSpeedText(t); });
-    }
-    void ShowTransferTexts(bool v) override {
-        Forward([&] { inner_.ShowTransferTexts(v); });
-    }
-    void ShowRunControls(RunControls c) override {
-        Forward([&] { inner_.ShowRunControls(c); });
-    }
-    void SetAutoStartCaption(const std::string& c) override {
-        Forward([&] { inner_.SetAutoStartCaption(c); });
-    }
-    void EnableProfileSelector(bool e) override {
-        Forward([&] { inner_.EnableProfileSelector(e); });
-    }
-    void EndDialog(int r) override {
-        Forward([&] { inner_.EndDialog(r); });
-    }
-    PromptAnswer ShowMessage(const std::string& text, const std::string& caption,
-                             PromptButtons buttons, PromptIcon icon) override {
-        PromptAnswer answer = buttons == PromptButtons::Ok ? PromptAnswer::Ok : PromptAnswer::No;
-        Forward([&] { answer = inner_.ShowMessage(text, caption, buttons, icon); });
-        return answer;
-    }
-    std::optional<std::string> PickFolder(const std::string& title,
-                                          const std::string& initial) override {
-        std::optional<std::string> folder;
-        Forward([&] { folder = inner_.PickFolder(title, initial); });
-        return folder;
+    bool Ask(const RunQuestion& question) override {
+        bool yes = false;
+        Forward([&] { yes = inner_.Ask(question); });
+        return yes;
     }
 
 private:

@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "patch/byte_size.h"
-#include "patch/patch_reports.h"
 #include "sync/http.h"
 #include "sync/patch_exception.h"
 #include "sync/repo_sync.h"
@@ -24,6 +22,9 @@
 #include "system/stop_signals.h"
 #include "system/terminal.h"
 #include "system/text_encoding.h"
+#include "ui/byte_size.h"
+#include "ui/report_texts.h"
+#include "ui/run_texts.h"
 
 namespace {
 
@@ -209,7 +210,11 @@ int Run(const Arguments& args, std::vector<veldmoor::RemoteFile>& files) {
     // rebuilt and leaves its old version in place.
     sync.setStopRequest(&veldmoor::StopSignalReceived);
     veldmoor::HttpSettings http = args.http;
-    http.onRetry = [](const std::string& line) { std::cerr << "\n" << line << "\n"; };
+    http.onRetry = [](const veldmoor::RetryNotice& retry) {
+        std::cerr << "\n"
+                  << veldmoor::RetryLine(veldmoor::ConnectionRetry{retry.attempt, retry.pauseMs})
+                  << "\n";
+    };
     sync.setHttpSettings(http);
     sync.setFetchWhilePlanning(!args.dryRun);
     sync.setVerifyContent(args.verify);

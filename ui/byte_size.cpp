@@ -1,4 +1,4 @@
-#include "patch/byte_size.h"
+#include "ui/byte_size.h"
 
 #include <array>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "patch/patch_reports.h"
+#include "ui/report_texts.h"
 
 #include <gtest/gtest.h>
 
