@@ -236,18 +236,20 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
 
     dialog->EnterPatchingLayout();
     dialog->ShowRunControls(RunControls::Running);
-    dialog->AppendStatusLine("Aktualisiere den Launcher ..");
-    dialog->AppendStatusLine("Rufe Dateiliste ab ..");
-    dialog->AppendStatusBreak();
-    dialog->AppendStatusLine("Aktualisiere den Client ..");
-    dialog->AppendStatusLine("Rufe Dateiliste ab ..");
+    // The log as a run writes it, in the language of the set being photographed.
+    LauncherView& run = dialog->RunView();
+    run.Report(StepStarted{RunStep::Launcher});
+    run.Report(FileListRequested{RunStep::Launcher});
+    run.Report(StepFinished{});
+    run.Report(StepStarted{RunStep::Client});
+    run.Report(FileListRequested{RunStep::Client});
     // More lines than the log shows: it scrolls, and its top line must not hide under the header.
     for (int map = 0; map < 12; ++map)
-        dialog->AppendStatusLine("Lade herunter: data/map" + std::to_string(map) + ".mul");
+        run.Report(FileFetched{"data/map" + std::to_string(map) + ".mul", true});
     // 12.40MB of 29.52MB at 1.84MB/s, as the run reports them.
-    dialog->RunView().Report(TransfersStarted{0, 30953963});
-    dialog->RunView().Report(TransferProgressed{13002342, 30953963});
-    dialog->RunView().Report(TransferRate{1929380});
+    run.Report(TransfersStarted{0, 30953963});
+    run.Report(TransferProgressed{13002342, 30953963});
+    run.Report(TransferRate{1929380});
     uitest::Pump(std::chrono::milliseconds(2500));
     const wxImage patching = Capture(*dialog, temp.path());
     Keep(patching, "patching.png");
@@ -306,17 +308,13 @@ TEST(Screenshot, IdleAndPatchingLayoutsAreDrawnAndShaped) {
 
     // A run held by the pause button, then stopped: the resume button in the pause button's
     // place, then the idle layout with the log of the run.
-    dialog->ShowTransferTexts(false);
-    dialog->ShowRunControls(RunControls::Paused);
-    dialog->AppendStatusLine("Pausiert. Die bisher geladenen Daten bleiben erhalten.");
+    run.Report(RunPaused{});
     uitest::Pump(std::chrono::milliseconds(500));
     const wxImage paused = Capture(*dialog, temp.path());
     Keep(paused, "paused.png");
     EXPECT_TRUE(dialog->resumeButton->IsShown() && dialog->stopButton->IsShown());
     EXPECT_FALSE(dialog->pauseButton->IsShown());
-    dialog->LeavePatchingLayout();
-    dialog->AppendStatusText(
-        "\r\nGestoppt. Der nächste Start setzt fort, wo dieser aufgehört hat.\r\n");
+    run.Report(RunStoppedByPlayer{});
     uitest::Pump(std::chrono::milliseconds(500));
     const wxImage stopped = Capture(*dialog, temp.path());
     Keep(stopped, "stopped.png");
