@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::istringstream list(std::string(reinterpret_cast<const char*>(data), size));
     const RecordingRemover remover;
-    const auto ignore = [](const std::string&) {};
+    const auto ignore = [](const CleanupNote&) {};
     try {
         ProcessOperationsList(list, "client", [&](std::string_view rest) {
             ExecuteOperation(
