@@ -172,7 +172,7 @@ TEST_F(Files, FilesForcedTogetherKeepTheirBytesAndTimesAndOneThatCannotBeForcedF
     EXPECT_FALSE(files[1]->FirstFailure().Ok());
     for (const int i : {0, 2, 3, 4, 5}) {
         ASSERT_TRUE(test::Done(files[i]->FirstFailure()));
-        ASSERT_TRUE(files[i]->MoveOver(At("t" + std::to_string(i)))) << files[i]->Error();
+        ASSERT_TRUE(test::Done(files[i]->MoveOver(At("t" + std::to_string(i)))));
         EXPECT_EQ(test::ReadFile(At("t" + std::to_string(i))), "new " + std::to_string(i));
         EXPECT_EQ(LastWriteTime(At("t" + std::to_string(i))), 1500000000 + i);
     }
