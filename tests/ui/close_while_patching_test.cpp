@@ -90,11 +90,16 @@ TEST(CloseWhilePatching, PauseResumeThenCloseKeepsWhatCameAndLeavesNoTemporaryFi
     bool resumeDataWhileHeld = false;
     std::string statusAtClose;
     std::string lastSeen;  // for a failure's message
+    int ticks = 0;
+    int highestBarWithPause = -1;
     wxTimer hand;
     hand.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
         CLauncherDlg* dialog = ShownLauncher();
         if (dialog == nullptr)
             return;
+        ++ticks;
+        if (dialog->pauseButton->IsShown())
+            highestBarWithPause = std::max(highestBarWithPause, dialog->progress->GetValue());
         lastSeen = dialog->StatusText() + "\nbar: " + std::to_string(dialog->progress->GetValue()) +
                    ", pause shown: " + std::to_string(dialog->pauseButton->IsShown()) +
                    ", step: " + std::to_string(static_cast<int>(step));
@@ -137,7 +142,10 @@ TEST(CloseWhilePatching, PauseResumeThenCloseKeepsWhatCameAndLeavesNoTemporaryFi
     RunLauncherDialog(LauncherDialogStart{options, nullptr});
     hand.Stop();
 
-    ASSERT_EQ(step, Step::Closed) << "the run ended before the window was closed:\n" << lastSeen;
+    ASSERT_EQ(step, Step::Closed) << "the run ended before the window was closed:\n"
+                                  << lastSeen << "\nticks: " << ticks
+                                  << ", highest bar with the pause button shown: "
+                                  << highestBarWithPause;
     EXPECT_FALSE(tmpWhileHeld);
     EXPECT_TRUE(resumeDataWhileHeld);
     EXPECT_NE(statusAtClose.find("Pausiert."), std::string::npos) << statusAtClose;
