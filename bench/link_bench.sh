@@ -16,11 +16,10 @@
 # Settings (environment): BUILD_DIR (build/release), BENCH_DIR (build/link-bench-data, removed
 # at the end unless BENCH_KEEP=1), BENCH_SIZE_MIB (512), BENCH_TREE_FILES (2000),
 # BENCH_RUNS (3), LINK_DELAY_MS (15: one way, so 30 ms round trip), LINK_RATE_MBIT (100),
-# BENCH_CASES ("T Z": the tree cases, the large file case), BENCH_CONNECTIONS (6: the
-# --connections of veldmoor-sync, its default), BENCH_PLAIN_HTTP (1; 0 leaves out the tree
-# cases' plain http runs, which take ten times as long as the others), BENCH_SIGNED (0; 1
-# publishes the tree signed and runs veldmoor-sync on it with --trust: a fresh file then costs
-# one request instead of two).
+# BENCH_CASES ("T Z": the tree cases, the large file case), BENCH_CONNECTIONS (unset: the
+# pool veldmoor-sync chooses itself; N caps it with --connections N), BENCH_PLAIN_HTTP (1; 0
+# leaves out the tree cases' plain http runs), BENCH_SIGNED (0; 1 publishes the tree signed and
+# runs veldmoor-sync on it with --trust: a fresh file then costs one request instead of two).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -33,7 +32,10 @@ runs=${BENCH_RUNS:-3}
 cases=${BENCH_CASES:-T Z}
 delay_ms=${LINK_DELAY_MS:-15}
 rate_mbit=${LINK_RATE_MBIT:-100}
-connections=${BENCH_CONNECTIONS:-6}
+connections=${BENCH_CONNECTIONS:-}
+# --connections is a ceiling: given, it would also hold an HTTP/1.1 pool back from growing.
+pool=()
+[ -n "$connections" ] && pool=(--connections "$connections")
 plain_http=${BENCH_PLAIN_HTTP:-1}
 signed=${BENCH_SIGNED:-0}
 
@@ -194,12 +196,12 @@ fresh() { rm -rf "$1"; mkdir -p "$1"; }
 if [[ " $cases " == *" T "* ]]; then
   note "bench: case T1 (fresh tree)"
   if [ "$plain_http" = 1 ]; then
-    measure "T1 tree, fresh" veldmoor-sync http "fresh '$work/t-v'" "$vsync" --quiet "${trust[@]}" --connections "$connections" "$work/t-v" "$base/tree/"
+    measure "T1 tree, fresh" veldmoor-sync http "fresh '$work/t-v'" "$vsync" --quiet "${trust[@]}" "${pool[@]}" "$work/t-v" "$base/tree/"
     diff -r "$tree" "$work/t-v" >/dev/null || { note "bench: tree differs after sync"; exit 1; }
   else
     cp -a "$tree" "$work/t-v"
   fi
-  measure "T1 tree, fresh" "veldmoor h2" https "fresh '$work/t-h'" "$vsync" --quiet "${trust[@]}" --connections "$connections" --ca-file "$conf/cert.pem" "$work/t-h" "$tls_base/tree/"
+  measure "T1 tree, fresh" "veldmoor h2" https "fresh '$work/t-h'" "$vsync" --quiet "${trust[@]}" "${pool[@]}" --ca-file "$conf/cert.pem" "$work/t-h" "$tls_base/tree/"
   diff -r "$tree" "$work/t-h" >/dev/null || { note "bench: tree differs after sync over https"; exit 1; }
   measure "T1 tree, fresh" "rsync daemon" rsync "fresh '$work/t-r'" rsync -rt "$rsync_base/" "$work/t-r/"
   diff -r "$tree" "$work/t-r" >/dev/null || { note "bench: rsync tree differs"; exit 1; }
@@ -217,12 +219,12 @@ if [[ " $cases " == *" T "* ]]; then
   if [ "$plain_http" = 1 ]; then
     measure "T2 tree, 5% changed" veldmoor-sync http \
       "rm -rf '$work/t-v' && cp -a '$work/t-v-before' '$work/t-v'" \
-      "$vsync" --quiet "${trust[@]}" --connections "$connections" "$work/t-v" "$base/tree/"
+      "$vsync" --quiet "${trust[@]}" "${pool[@]}" "$work/t-v" "$base/tree/"
     diff -r "$tree" "$work/t-v" >/dev/null || { note "bench: tree differs after sync"; exit 1; }
   fi
   measure "T2 tree, 5% changed" "veldmoor h2" https \
     "rm -rf '$work/t-h' && cp -a '$work/t-h-before' '$work/t-h'" \
-    "$vsync" --quiet "${trust[@]}" --connections "$connections" --ca-file "$conf/cert.pem" "$work/t-h" "$tls_base/tree/"
+    "$vsync" --quiet "${trust[@]}" "${pool[@]}" --ca-file "$conf/cert.pem" "$work/t-h" "$tls_base/tree/"
   diff -r "$tree" "$work/t-h" >/dev/null || { note "bench: tree differs after sync over https"; exit 1; }
   measure "T2 tree, 5% changed" "rsync daemon" rsync \
     "rm -rf '$work/t-r' && cp -a '$work/t-r-before' '$work/t-r'" \
@@ -236,7 +238,7 @@ if [[ " $cases " == *" Z "* ]]; then
   # The old copy gets an old time, as a player's previous version has.
   seed() { fresh "$1"; cp "$old" "$1/big.bin"; touch -d @1000000000 "$1/big.bin"; }
   measure "Z ${size_mib} MiB, 1% changed" veldmoor-sync http "seed '$work/z-v'" \
-    "$vsync" --quiet --connections "$connections" "$work/z-v" "$base/big/"
+    "$vsync" --quiet "${pool[@]}" "$work/z-v" "$base/big/"
   cmp -s "$work/z-v/big.bin" "$new" || { note "bench: large file differs after sync"; exit 1; }
   measure "Z ${size_mib} MiB, 1% changed" zsync http "fresh '$work/z-z'" \
     sh -c "cd '$work/z-z' && zsync -q -i '$old' -o big.bin '$base/zs/big.bin.zsync'"
@@ -247,7 +249,7 @@ fi
 echo
 echo "Synchronisation over an emulated link: ${delay_ms} ms each way, ${rate_mbit} Mbit/s down;"
 echo "tree of $tree_files files of 1-20 KB, ${size_mib} MiB file; median of $runs runs;"
-echo "veldmoor-sync with $connections connections"
+echo "veldmoor-sync with ${connections:-its own choice of} connections"
 printf '%-24s %-15s %9s %14s\n' case tool "wall s" "link bytes"
 for row in "${results[@]}"; do
   IFS='|' read -r label tool wall bytes <<<"$row"
