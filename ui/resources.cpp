@@ -4,19 +4,13 @@
 
 #include <array>
 
-#ifndef VELDMOOR_RES_DIR
-#error "VELDMOOR_RES_DIR must name the res/ folder"
+// ui/CMakeLists.txt names the res/ folder and the object format's read-only data section.
+#if !defined(VELDMOOR_RES_DIR) || !defined(VELDMOOR_EMBED_SECTION) || \
+    !defined(VELDMOOR_EMBED_SECTION_END)
+#error "ui/CMakeLists.txt must set VELDMOOR_RES_DIR and the embedding section's directives"
 #endif
 
 // NOLINTBEGIN
-// Windows' object format (COFF) names the read-only data section .rdata and has no section stack.
-#ifdef _WIN32
-#define VELDMOOR_EMBED_SECTION ".section .rdata,\"dr\"\n"
-#define VELDMOOR_EMBED_SECTION_END ".text\n"
-#else
-#define VELDMOOR_EMBED_SECTION ".section .rodata\n"
-#define VELDMOOR_EMBED_SECTION_END ".previous\n"
-#endif
 #define VELDMOOR_EMBED(symbol, file)                                               \
     asm(VELDMOOR_EMBED_SECTION                                                     \
         ".balign 16\n"                                                             \

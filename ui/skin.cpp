@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -27,20 +26,6 @@ double DisplayScale() {
     const wxScreenDC screen;
     const wxSize ppi = screen.GetPPI();
     return ppi.y > 0 ? ppi.y / 96.0 : 1.0;
-}
-
-double TextScale() {
-#ifdef __WXGTK__
-    // GTK enlarges text by GDK_DPI_SCALE without telling windows of any other scale: the
-    // screen's resolution stays 96 dpi (times GDK_SCALE).
-    if (const char* value = std::getenv("GDK_DPI_SCALE")) {
-        char* end = nullptr;
-        const double scale = std::strtod(value, &end);
-        if (end != value && scale >= 0.5 && scale <= 4.0)
-            return scale;
-    }
-#endif
-    return 1.0;
 }
 
 int SkinUnits::X(double units) const {
