@@ -9,6 +9,8 @@
 #   (T1 and T2 each twice for veldmoor-sync: plain http (HTTP/1.1), and https with HTTP/2 from
 #   the same nginx with a self-signed certificate made for the run, given as --ca-file)
 #   Z  one 512 MiB file with 1% of its 4 KiB blocks changed   peer: zsync over the same nginx
+# T1 also times the link's floor: curl fetching the tree's bytes as one file over one connection
+# of the same emulated link (no other tool can bring them faster than the link carries them).
 # nginx serves the repositories with docs/nginx-repository.conf; the rsync daemon runs with a
 # private configuration; both on loopback ports, each behind its own emulator instance.
 # Each figure is the median of BENCH_RUNS runs; bytes are what the emulator carried downstream.
@@ -205,6 +207,9 @@ if [[ " $cases " == *" T "* ]]; then
   diff -r "$tree" "$work/t-h" >/dev/null || { note "bench: tree differs after sync over https"; exit 1; }
   measure "T1 tree, fresh" "rsync daemon" rsync "fresh '$work/t-r'" rsync -rt "$rsync_base/" "$work/t-r/"
   diff -r "$tree" "$work/t-r" >/dev/null || { note "bench: rsync tree differs"; exit 1; }
+  # The floor: the tree's bytes as one file over one connection of the same link, nothing else.
+  find "$tree" -type f -print0 | sort -z | xargs -0 cat >"$www/tree-bytes.bin"
+  measure "T1 tree, fresh" "link floor" http ":" curl -sf -o /dev/null "$base/tree-bytes.bin"
 
   note "bench: case T2 (5% of the tree changed)"
   cp -a "$work/t-v" "$work/t-v-before"
@@ -259,16 +264,17 @@ echo
 echo "Ratios veldmoor-sync / peer (wall, bytes):"
 for label in "T1 tree, fresh" "T2 tree, 5% changed" "Z ${size_mib} MiB, 1% changed"; do
   theirs=""
+  floor=""
   for row in "${results[@]}"; do
     IFS='|' read -r l tool wall bytes <<<"$row"
     [ "$l" = "$label" ] || continue
-    case $tool in veldmoor*) ;; *) theirs="$wall $bytes $tool" ;; esac
+    case $tool in veldmoor*) ;; "link floor") floor=$wall ;; *) theirs="$wall $bytes $tool" ;; esac
   done
   [ -n "$theirs" ] || continue
   for row in "${results[@]}"; do
     IFS='|' read -r l tool wall bytes <<<"$row"
     [ "$l" = "$label" ] || continue
     case $tool in veldmoor*) ;; *) continue ;; esac
-    echo "$wall $bytes $theirs" | awk -v l="$label" -v t="$tool" '{ printf "  %-24s %-14s wall %.2fx %s", l, t, $1 / $3, $5; if ($4 > 0) printf ", bytes %.2fx", $2 / $4; printf "\n" }'
+    echo "$wall $bytes $theirs" | awk -v l="$label" -v t="$tool" -v f="$floor" '{ printf "  %-24s %-14s wall %.2fx %s", l, t, $1 / $3, $5; if ($4 > 0) printf ", bytes %.2fx", $2 / $4; if (f > 0) printf "; wall %.2fx the link floor", $1 / f; printf "\n" }'
   done
 done
