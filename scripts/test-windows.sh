@@ -98,8 +98,8 @@ failed=0
 # A test that fails is run once more before it counts: under load Wine has let a knock between
 # two threads of one process, or a first file call, miss its time, where the same test passes
 # alone and on Windows. A second failure fails the run.
-(cd "$win" && ctest --output-on-failure -j "${VELDMOOR_JOBS:-2}" --timeout 600 --repeat until-pass:2 \
-  -E "$exclude" ${VELDMOOR_CTEST_ARGS:-} </dev/null) ||
+bash scripts/ctest-longest-first.sh "$win" windows --output-on-failure -j "${VELDMOOR_JOBS:-2}" \
+  --timeout 600 --repeat until-pass:2 -E "$exclude" ${VELDMOOR_CTEST_ARGS:-} </dev/null ||
   failed=1
 echo "== windows tests: ctest under Wine ($((SECONDS - t)) s)"
 

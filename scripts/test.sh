@@ -50,12 +50,14 @@ bash scripts/fuzz.sh 15
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 echo "== tests under ThreadSanitizer (threaded code) (at ${SECONDS} s)"
-(cd build/tsan && TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/../../tests/tsan.supp" \
-  ctest --output-on-failure -j "$jobs" -L threaded --no-tests=ignore)
+TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp" \
+  bash scripts/ctest-longest-first.sh build/tsan tsan --output-on-failure -j "$jobs" -L threaded \
+  --no-tests=ignore
 
 echo "== all tests under AddressSanitizer and UndefinedBehaviorSanitizer (at ${SECONDS} s)"
 # The window's tests need a display; xvfb-run gives them a private one.
-(cd build/asan && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j "$jobs")
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+  bash scripts/ctest-longest-first.sh build/asan asan --output-on-failure -j "$jobs"
 
 echo "== Windows build (mingw-w64; the libraries once, about 20 minutes) (at ${SECONDS} s)"
 VELDMOOR_WERROR=ON bash scripts/build-windows.sh
