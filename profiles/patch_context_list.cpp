@@ -156,14 +156,14 @@ std::string PatchContextList::ContextsFilePath() const {
                            : AppendPathComponent(folder_, kLegacyContextsFileName);
 }
 
-std::optional<std::size_t> PatchContextList::ImportContexts() {
+ContextsImport PatchContextList::ImportContexts() {
     std::error_code ignored;
     if (std::filesystem::exists(PathFromUtf8(ProfilesFilePath()), ignored)) {
-        return std::nullopt;
+        return {};
     }
     const std::optional<std::string> bytes = ReadWholeFile(ContextsFilePath());
     if (!bytes) {
-        return std::nullopt;
+        return {};
     }
     LegacyContexts imported = ParseLegacyContexts(*bytes);
     for (PatchContext& context : imported.profiles) {
@@ -172,10 +172,7 @@ std::optional<std::size_t> PatchContextList::ImportContexts() {
     lastSelected_ = imported.lastSelected;
     // Clamped before saving, so the new file holds an index that names a profile.
     const std::optional<std::size_t> selected = ClampLastSelected();
-    // Unsaved, profiles.xml is still missing and the next start imports again; the first save
-    // that the player's changes need tells them when the store cannot be written.
-    static_cast<void>(Save());
-    return selected;
+    return {selected, Save()};
 }
 
 std::optional<std::size_t> PatchContextList::Load() {

@@ -18,6 +18,14 @@ namespace veldmoor {
 inline constexpr char kProfilesFileName[] = "profiles.xml";
 inline constexpr char kLegacyContextsFileName[] = "contexts";
 
+// What the one-time import of the contexts file gives.
+struct [[nodiscard]] ContextsImport {
+    // The selected index; none when nothing was imported or no profile.
+    std::optional<std::size_t> selected;
+    // Writing the new profiles.xml; while it fails, the next start imports again.
+    Status saved;
+};
+
 class PatchContextList {
 public:
     // folder: where profiles.xml and contexts live; empty means the current directory, which
@@ -26,8 +34,9 @@ public:
 
     // One-time import of the contexts file: does nothing when profiles.xml exists or contexts
     // cannot be read. Otherwise appends its profiles and saves profiles.xml (so the import never
-    // runs again; contexts stays where it is). Returns the selected index, none for no profile.
-    std::optional<std::size_t> ImportContexts();
+    // runs again; contexts stays where it is). ImportContextsOrTell (profiles/profile_save.h)
+    // tells the player when that save fails.
+    ContextsImport ImportContexts();
 
     // Appends the profiles of profiles.xml. Returns the selected index, or none when the file
     // is missing, unreadable or malformed (the list is then unchanged) or the list is empty.

@@ -1,23 +1,27 @@
 #include "profiles/profile_save.h"
 
-#include <string>
-
-#include "system/product.h"
-
 namespace veldmoor {
+namespace {
 
-bool SaveProfilesOrTell(PatchContextList& list, Prompt& prompt) {
-    const Status saved = list.Save();
-    if (saved) {
-        return true;
+void TellWhenNotSaved(const PatchContextList& list, const Status& saved,
+                      ProfileSaveNotice& notice) {
+    if (!saved) {
+        notice.ProfilesNotSaved(list.ProfilesFilePath(), saved.Message());
     }
-    prompt.ShowMessage("Die Profile konnten nicht in '" + list.ProfilesFilePath() +
-                           "' gespeichert werden:\r\n" + saved.Message() +
-                           "\r\n\r\nPrüfe, ob der Ordner beschreibbar ist und genug freier "
-                           "Speicherplatz vorhanden ist. Bis dahin gelten deine Änderungen nur "
-                           "bis zum Beenden des Launchers.",
-                       kProductName, PromptButtons::Ok, PromptIcon::Warning);
-    return false;
+}
+
+}  // namespace
+
+bool SaveProfilesOrTell(PatchContextList& list, ProfileSaveNotice& notice) {
+    const Status saved = list.Save();
+    TellWhenNotSaved(list, saved, notice);
+    return saved.Ok();
+}
+
+std::optional<std::size_t> ImportContextsOrTell(PatchContextList& list, ProfileSaveNotice& notice) {
+    const ContextsImport imported = list.ImportContexts();
+    TellWhenNotSaved(list, imported.saved, notice);
+    return imported.selected;
 }
 
 }  // namespace veldmoor

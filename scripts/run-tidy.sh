@@ -9,7 +9,8 @@ build=${1:-build/asan}
 mapfile -t files < <(git ls-files 'system/*.cpp' 'profiles/*.cpp' 'sync/*.cpp' 'patch/*.cpp' \
   'app/*.cpp' 'tools/*.cpp' ':!:system/win32/*' \
   ui/translate_identity.cpp ui/fill_in.cpp ui/byte_size.cpp ui/progress_texts.cpp \
-  ui/report_texts.cpp ui/repair_questions.cpp ui/run_texts.cpp ui/run_presenter.cpp)
+  ui/report_texts.cpp ui/profile_questions.cpp ui/repair_questions.cpp ui/run_texts.cpp \
+  ui/run_presenter.cpp)
 [ ${#files[@]} -eq 0 ] && exit 0
 # A file whose inputs are exactly those of a run that passed is not checked again: the verdicts
 # are kept outside the clone, beside the compiler cache, so every clone on the machine shares them.

@@ -1,7 +1,8 @@
-// The questions the launcher asks a person: message boxes and the folder picker.
-// Code below the window (profiles, repair, the patch run) asks through this interface and
-// never opens a window itself. The wx dialog answers with real boxes, tests with scripted
-// answers, command-line tools on the terminal.
+// The questions the launcher asks a person: message boxes and the folder picker, with texts
+// already worded. Code below the window asks typed questions of its own (values, no words),
+// which the window layer words and shows through this interface; none of it opens a window.
+// The wx dialog answers with real boxes, tests with scripted answers, command-line tools on
+// the terminal.
 #pragma once
 
 #include <optional>

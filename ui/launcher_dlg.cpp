@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "profiles/profile_save.h"
 #include "system/folders.h"
 #include "ui/about_dlg.h"
 #include "ui/check_box_gap.h"
@@ -17,6 +16,7 @@
 #include "ui/menu_icons.h"
 #include "ui/news_view.h"
 #include "ui/profile_editor_dlg.h"
+#include "ui/profile_questions.h"
 #include "ui/progress_texts.h"
 #include "ui/repair_dlg.h"
 #include "ui/run_texts.h"
@@ -353,7 +353,7 @@ bool CLauncherDlg::OnInitDialog() {
         if (!index)
             return false;
     } else {
-        index = profiles.ImportContexts();
+        index = ImportContextsOrTell(profiles, *prompt);
         if (!index)
             index = profiles.Load();
     }

@@ -9,12 +9,12 @@
 #include <filesystem>
 #include <utility>
 
-#include "profiles/profile_save.h"
 #include "system/path.h"
 #include "system/product.h"
 #include "system/text_encoding.h"
 #include "ui/dialog_units.h"
 #include "ui/fill_in.h"
+#include "ui/profile_questions.h"
 #include "ui/tab_order.h"
 #include "ui/translate.h"
 #include "ui/wx_prompt.h"

@@ -13,11 +13,10 @@
 
 #include "patch/system_patch_platform.h"
 #include "profiles/addresses.h"
-#include "profiles/install_path.h"
-#include "profiles/startup_profiles.h"
 #include "system/product.h"
 #include "system/repair_operations.h"
 #include "ui/launcher_dlg.h"
+#include "ui/profile_questions.h"
 #include "ui/translate.h"
 #include "ui/wx_prompt.h"
 

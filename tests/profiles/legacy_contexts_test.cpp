@@ -111,7 +111,7 @@ TEST(ImportContexts, ImportsOnceAndCreatesProfilesXml) {
     folder.Write("contexts", Header(2, 1) + Record("A", "/a", "r", "", 0, 0) +
                                  Record("B\xE4", "/b", "r", "", 1, 1));
     PatchContextList list(folder.str());
-    EXPECT_EQ(list.ImportContexts(), 1u);
+    EXPECT_EQ(list.ImportContexts().selected, 1u);
     ASSERT_EQ(list.Count(), 2u);
     EXPECT_EQ(list.At(1)->Name, "Bä");  // Windows-1252 'ä' becomes UTF-8
     EXPECT_TRUE(std::filesystem::exists(folder.path() / "contexts"));
@@ -119,7 +119,7 @@ TEST(ImportContexts, ImportsOnceAndCreatesProfilesXml) {
 
     // profiles.xml now exists, so contexts is never read again.
     PatchContextList again(folder.str());
-    EXPECT_EQ(again.ImportContexts(), std::nullopt);
+    EXPECT_EQ(again.ImportContexts().selected, std::nullopt);
     EXPECT_EQ(again.Count(), 0u);
     EXPECT_EQ(again.Load(), 1u);
     EXPECT_EQ(again.Count(), 2u);
@@ -130,7 +130,7 @@ TEST(ImportContexts, InvalidCountStillCreatesAnEmptyProfilesXml) {
         TempFolder folder;
         folder.Write("contexts", Header(count, 5) + Record("x", "", "", "", 0, 0));
         PatchContextList list(folder.str());
-        EXPECT_EQ(list.ImportContexts(), std::nullopt);
+        EXPECT_EQ(list.ImportContexts().selected, std::nullopt);
         EXPECT_EQ(list.Count(), 0u);
         EXPECT_EQ(folder.Read("profiles.xml"),
                   "<LastSelected value=\"0\" />\r\n<Profiles>\r\n</Profiles>\r\n");
@@ -141,7 +141,7 @@ TEST(ImportContexts, OutOfRangeSelectionIsClampedBeforeSaving) {
     TempFolder folder;
     folder.Write("contexts", Header(1, 4) + Record("only", "", "", "", 0, 0));
     PatchContextList list(folder.str());
-    EXPECT_EQ(list.ImportContexts(), 0u);
+    EXPECT_EQ(list.ImportContexts().selected, 0u);
     EXPECT_EQ(folder.Read("profiles.xml").substr(0, 28), "<LastSelected value=\"0\" />\r\n");
 }
 
@@ -151,7 +151,7 @@ TEST(ImportContexts, IgnoresContextsWhenProfilesXmlExists) {
     folder.Write("profiles.xml",
                  "<Profiles><Profile><Name value=\"current\"/></Profile></Profiles>");
     PatchContextList list(folder.str());
-    EXPECT_EQ(list.ImportContexts(), std::nullopt);
+    EXPECT_EQ(list.ImportContexts().selected, std::nullopt);
     EXPECT_EQ(list.Count(), 0u);
     EXPECT_EQ(folder.Read("profiles.xml"),
               "<Profiles><Profile><Name value=\"current\"/></Profile></Profiles>");
@@ -160,7 +160,7 @@ TEST(ImportContexts, IgnoresContextsWhenProfilesXmlExists) {
 TEST(ImportContexts, NoFileMeansNothingToImport) {
     TempFolder folder;
     PatchContextList list(folder.str());
-    EXPECT_EQ(list.ImportContexts(), std::nullopt);
+    EXPECT_EQ(list.ImportContexts().selected, std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(folder.path() / "profiles.xml"));
 }
 

@@ -1,22 +1,19 @@
 #include "profiles/patch_context_list.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
 #include <filesystem>
 #include <random>
 #include <string>
 
-#include "profiles/profile_save.h"
+#include "tests/profiles/file_size_limit.h"
 #include "tests/profiles/temp_folder.h"
-#include "tests/support/scripted_prompt.h"
 
 namespace veldmoor {
 namespace {
 
-using testing::ScriptedPrompt;
+using testing::FileSizeLimit;
 using testing::TempFolder;
 
 PatchContext MakeProfile(std::string_view name, std::string_view patchPath,
@@ -112,7 +109,6 @@ std::size_t EntriesIn(const std::filesystem::path& folder) {
 }
 
 // A write that fails midway (as on a full disk) must leave the previous file intact.
-// RLIMIT_FSIZE makes writes past the limit fail with EFBIG even for root.
 TEST(PatchContextListSave, FailedWriteLeavesThePreviousFileIntact) {
     TempFolder folder;
     PatchContextList previous = TwoProfiles(folder.str());
@@ -123,15 +119,10 @@ TEST(PatchContextListSave, FailedWriteLeavesThePreviousFileIntact) {
         bigger.Add(MakeProfile("Profil " + std::to_string(i), "/games/x", "https://a/srv/", "",
                                false, false));
     }
-    struct rlimit old {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 512;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const Status saved = bigger.Save();
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    const Status saved = [&] {
+        const FileSizeLimit limit(512);
+        return bigger.Save();
+    }();
 
     EXPECT_FALSE(saved.Ok());
     EXPECT_NE(saved.Message().find("profiles.xml"), std::string::npos) << saved.Message();
@@ -147,25 +138,6 @@ TEST(PatchContextListSave, MissingFolderFailsWithTheReason) {
     EXPECT_FALSE(saved.Ok());
     EXPECT_NE(saved.Message().find("does-not-exist/profiles.xml"), std::string::npos)
         << saved.Message();
-}
-
-// A store that cannot be written is told to the player, naming the file and the reason; one
-// that can be is saved without a word.
-TEST(PatchContextListSave, AFailedSaveIsToldToThePlayer) {
-    TempFolder folder;
-    PatchContextList lost(folder.Join("does-not-exist"));
-    ScriptedPrompt prompt;
-    prompt.Answer(PromptAnswer::Ok);
-    EXPECT_FALSE(SaveProfilesOrTell(lost, prompt));
-    ASSERT_EQ(prompt.messages.size(), 1u);
-    EXPECT_NE(prompt.messages[0].text.find(lost.ProfilesFilePath()), std::string::npos);
-    EXPECT_NE(prompt.messages[0].text.find(lost.Save().Message()), std::string::npos);
-    EXPECT_EQ(prompt.messages[0].icon, PromptIcon::Warning);
-
-    PatchContextList kept(folder.path().string());
-    EXPECT_TRUE(SaveProfilesOrTell(kept, prompt));
-    EXPECT_EQ(prompt.messages.size(), 1u);
-    EXPECT_TRUE(std::filesystem::exists(kept.ProfilesFilePath()));
 }
 
 TEST(PatchContextListLoad, ReadsNamesInAnyCaseAndFlagTexts) {

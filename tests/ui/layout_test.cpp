@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <vector>
 
-#include "profiles/install_path.h"
 #include "system/folders.h"
 #include "system/repair.h"
 #include "tests/support/process_runner.h"
@@ -22,6 +21,7 @@
 #include "tests/ui/window_manager.h"
 #include "ui/about_dlg.h"
 #include "ui/profile_editor_dlg.h"
+#include "ui/profile_questions.h"
 #include "ui/repair_dlg.h"
 #include "ui/report_texts.h"
 #include "ui/resources.h"

@@ -1,4 +1,4 @@
-#include "profiles/install_path.h"
+#include "ui/profile_questions.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,10 @@
 #include <string>
 
 #include "profiles/addresses.h"
+#include "profiles/legacy_contexts.h"
 #include "profiles/repo_migration.h"
-#include "profiles/startup_profiles.h"
 #include "system/folders.h"
+#include "tests/profiles/file_size_limit.h"
 #include "tests/profiles/temp_folder.h"
 #include "tests/support/fake_wine.h"
 #include "tests/support/scoped_env.h"
@@ -18,11 +19,14 @@ namespace veldmoor {
 namespace {
 
 using testing::FakeWine;
+using testing::FileSizeLimit;
 using testing::ScopedEnv;
 using testing::ScriptedPrompt;
 using testing::TempFolder;
 
 constexpr char kChooseFolder[] = "Gib einen Ordner an, in den das Spiel installiert werden soll.";
+constexpr char kPickInstallFolderTitle[] =
+    "Ordner für die Spielinstallation wählen (ein neuer Ordner kann angelegt werden)";
 
 std::string LauncherFolderText(const std::string& path) {
     return "Der von dir ausgewählte Zielpfad ist der Launcher-Pfad. Wir empfehlen "
@@ -390,6 +394,48 @@ TEST_F(InstallPathTest, StartupMigratesAndAddsTheDefaultProfileWithoutSaving) {
     EXPECT_EQ(list.At(1)->RepoPath, "https://sync.test/srv-test/");
     EXPECT_EQ(list.At(2)->Name, "Standardprofil");
     EXPECT_EQ(games_.Read("launcher/profiles.xml"), stored);
+}
+
+// A store that cannot be written is told to the player, naming the file and the reason; one
+// that can be is saved without a word.
+TEST(ProfileSaveNotice, AFailedSaveIsToldToThePlayer) {
+    TempFolder folder;
+    PatchContextList lost(folder.Join("does-not-exist"));
+    ScriptedPrompt prompt;
+    prompt.Answer(PromptAnswer::Ok);
+    EXPECT_FALSE(SaveProfilesOrTell(lost, prompt));
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].text.find(lost.ProfilesFilePath()), std::string::npos);
+    EXPECT_NE(prompt.messages[0].text.find(lost.Save().Message()), std::string::npos);
+    EXPECT_EQ(prompt.messages[0].icon, PromptIcon::Warning);
+
+    PatchContextList kept(folder.path().string());
+    EXPECT_TRUE(SaveProfilesOrTell(kept, prompt));
+    EXPECT_EQ(prompt.messages.size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(kept.ProfilesFilePath()));
+}
+
+// The one-time import of the older launcher's contexts file saves the store it makes: when
+// that cannot be written the player is told so at start-up, and still gets the imported
+// profiles for this session.
+TEST_F(InstallPathTest, StartupTellsWhenTheImportedProfilesCannotBeSaved) {
+    const std::string contexts("\x01\0\0\0\0\0\0\0", 8);  // one profile, the first selected
+    std::string record(kLegacyContextRecordSize, '\0');
+    record.replace(0, 3, "Alt");
+    games_.Write("launcher/contexts", contexts + record);
+    prompt_.Answer(PromptAnswer::Ok);
+    PatchContextList list;
+    const std::optional<std::size_t> selected = [&] {
+        const FileSizeLimit limit(64);
+        return PrepareProfilesAtStartup(list, prompt_);
+    }();
+    EXPECT_EQ(selected, 0u);
+    EXPECT_EQ(list.At(0)->Name, "Alt");
+    ASSERT_EQ(prompt_.messages.size(), 1u);
+    EXPECT_NE(prompt_.messages[0].text.find("'profiles.xml'"), std::string::npos)
+        << prompt_.messages[0].text;
+    EXPECT_EQ(prompt_.messages[0].icon, PromptIcon::Warning);
+    EXPECT_FALSE(std::filesystem::exists(launcher_ + "/profiles.xml"));
 }
 
 }  // namespace
