@@ -51,10 +51,9 @@ constexpr std::size_t kLanes = 16;
     return static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(hit)));
 }
 
-[[gnu::target("avx2")]] ScanStop scan(const unsigned char* data, std::size_t s,
-                                          std::size_t last, std::uint32_t windowLength,
-                                          std::uint32_t& weak, WeakFilter filter,
-                                          const LeavingTable& leaving) {
+[[gnu::target("avx2")]] ScanStop scan(const unsigned char* data, std::size_t s, std::size_t last,
+                                      std::uint32_t windowLength, std::uint32_t& weak,
+                                      WeakFilter filter, const LeavingTable& leaving) {
     const __m256i length = _mm256_set1_epi16(static_cast<short>(windowLength));
     const __m256i laneIndex =
         _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
@@ -110,8 +109,7 @@ constexpr std::size_t kLanes = 16;
 }
 
 // WeakChecksum::over, compiled for AVX2.
-[[gnu::target("avx2")]] std::uint32_t checksum(const unsigned char* window,
-                                                   std::uint32_t length) {
+[[gnu::target("avx2")]] std::uint32_t checksum(const unsigned char* window, std::uint32_t length) {
     return WeakChecksum::over(window, length).value();
 }
 

@@ -6,13 +6,17 @@
 
 namespace veldmoor::scan_paths {
 
-bool avx2Runs() { return false; }
+bool avx2Runs() {
+    return false;
+}
 
 ScanStop scanAvx2(const unsigned char*, std::size_t, std::size_t, std::uint32_t, std::uint32_t&,
                   WeakFilter, const LeavingTable&) {
     std::abort();  // never chosen: avx2Runs() is false
 }
 
-std::uint32_t checksumAvx2(const unsigned char*, std::uint32_t) { std::abort(); }
+std::uint32_t checksumAvx2(const unsigned char*, std::uint32_t) {
+    std::abort();
+}
 
 }  // namespace veldmoor::scan_paths
