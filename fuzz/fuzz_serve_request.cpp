@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -108,7 +109,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     RepoServerOptions options;
     options.root = root.string();
     g_server = std::make_unique<RepoServer>(options);
-    g_port = g_server->start();
+    const Result<int> port = g_server->start();
+    if (!port) {
+        std::fprintf(stderr, "the repository server did not start: %s\n", port.Message().c_str());
+        std::abort();
+    }
+    g_port = port.Value();
     g_base = base.string();
     std::atexit(StopAndRemove);
     return 0;

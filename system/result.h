@@ -16,6 +16,7 @@ enum class Fault {
     NoSpace,        // the drive is full, a quota is used up, or the file is too large for it
     IsFolder,       // a folder is where a file belongs
     HeldElsewhere,  // another program holds the lock asked for
+    Stopped,        // the work stopped because its caller asked it to, not because it failed
 };
 
 class [[nodiscard]] Status {

@@ -2,17 +2,28 @@
 // folder the test fills (typically with the real veldmoor-publish, see tool_runner.h).
 #pragma once
 
+#include <stdexcept>
 #include <string>
 
 #include "tools/serve/repo_server.h"
 
 namespace veldmoor::test {
 
+// Starts a server a test stands on and returns its port; one that cannot start ends the test's
+// set-up with the reason, as the other servers of the tests do.
+inline int StartServing(RepoServer& server) {
+    const Result<int> port = server.start();
+    if (!port) {
+        throw std::runtime_error("the repository server did not start: " + port.Message());
+    }
+    return port.Value();
+}
+
 class ServedRepository {
 public:
     explicit ServedRepository(const std::string& root, bool gzip = true)
         : server_(RepoServerOptions{root, "127.0.0.1", 0, gzip}) {
-        server_.start();
+        StartServing(server_);
     }
 
     RepoServer& server() { return server_; }

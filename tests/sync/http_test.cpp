@@ -12,7 +12,7 @@
 #include "sync/range_receiver.h"
 #include "sync/transfer_pool.h"
 #include "sync_fixture.h"
-#include "tools/serve/repo_server.h"
+#include "tests/support/served_repository.h"
 
 namespace veldmoor {
 namespace {
@@ -36,7 +36,7 @@ protected:
 
     void SetUp() override {
         test::writeFile(root_ / "a b/file.txt", "0123456789");
-        server_.start();
+        test::StartServing(server_);
         // One answered request shows the server is accepting before any test stops it.
         StringSink ignored;
         ASSERT_TRUE(fetch(server_.baseUrl() + "/a b/file.txt", ignored).ok);

@@ -20,7 +20,7 @@
 #include "sync_fixture.h"
 #include "system/file_ops.h"
 #include "system/file_time.h"
-#include "tools/serve/repo_server.h"
+#include "tests/support/served_repository.h"
 #include "ui/run_texts.h"
 
 namespace veldmoor {
@@ -43,7 +43,7 @@ protected:
 
     void SetUp() override {
         writeFile(repo_ / "filelist.php", "");
-        server_.start();
+        test::StartServing(server_);
         // One answered request shows the server is accepting; stopping it earlier could be
         // missed by its listening thread.
         ASSERT_NO_THROW(RepoSync(install_.path(), address()).listFiles());

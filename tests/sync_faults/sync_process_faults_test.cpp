@@ -12,10 +12,10 @@
 #include "system/file_ops.h"
 #include "system/file_time.h"
 #include "tests/support/process_runner.h"
+#include "tests/support/served_repository.h"
 #include "tests/support/temp_dir.h"
 #include "tests/sync/sync_fixture.h"
 #include "tests/sync_faults/child_process.h"
-#include "tools/serve/repo_server.h"
 
 namespace veldmoor::test {
 namespace {
@@ -59,7 +59,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(MakeDirectory(temp_ / "served"));
         ASSERT_TRUE(MakeDirectory(install()));
-        server_.start();
+        StartServing(server_);
     }
 
     std::string install() const { return temp_ / "install"; }

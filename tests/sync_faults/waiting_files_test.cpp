@@ -15,8 +15,8 @@
 #include "sync/patch_exception.h"
 #include "sync/repo_sync.h"
 #include "system/file_ops.h"
+#include "tests/support/served_repository.h"
 #include "tests/sync/sync_fixture.h"
-#include "tools/serve/repo_server.h"
 
 namespace veldmoor {
 namespace {
@@ -45,7 +45,7 @@ TEST(WaitingFiles, FilesCompleteBehindAStalledOneHoldNoDescriptor) {
     }
     test::publish(repo.path(), entries, kBlock);
     RepoServer server(RepoServerOptions{.root = repo.path()});
-    server.start();
+    test::StartServing(server);
     // The first file's range answer never comes; its index does.
     server.setFaults(ServerFaults{.stall = std::chrono::seconds(60), .onlyPath = "/transfer/f100"});
 

@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "tests/support/result_assertions.h"
 #include "tests/support/unique_temp_folder.h"
 
 namespace veldmoor {
@@ -52,17 +52,34 @@ TEST_F(ChunkIndexWriter, ACopyThatCannotBePutInPlaceLeavesTheOldIndex) {
     write(path("source"), std::string(5000, 'n'));
     write(path("a.chunks"), "the old index");
     fs::create_directory(path("a"));  // stands where the copy must go
-    EXPECT_THROW(WriteCopyAndIndex(path("source"), path("a"), path("a.chunks"), 1024),
-                 std::runtime_error);
+    const Result<IndexedCopy> written =
+        WriteCopyAndIndex(path("source"), path("a"), path("a.chunks"), 1024);
+    ASSERT_FALSE(written.Ok());
+    // The failure names the copy that could not be moved.
+    EXPECT_NE(written.Message().find("' to '" + path("a") + "': "), std::string::npos)
+        << written.Message();
     EXPECT_EQ(read(path("a.chunks")), "the old index");
     // Neither half of the new pair stays behind under a name of its own.
+    EXPECT_EQ(names(), (std::vector<std::string>{"a", "a.chunks", "source"}));
+}
+
+TEST_F(ChunkIndexWriter, AStopLeavesTheOldPairAndNoTemporaryFile) {
+    write(path("source"), std::string(5000, 'n'));
+    write(path("a"), "the old copy");
+    write(path("a.chunks"), "the old index");
+    const Result<IndexedCopy> stopped =
+        WriteCopyAndIndex(path("source"), path("a"), path("a.chunks"), 1024, [] { return true; });
+    ASSERT_FALSE(stopped.Ok());
+    EXPECT_EQ(stopped.Cause(), Fault::Stopped) << stopped.Message();
+    EXPECT_EQ(read(path("a")), "the old copy");
+    EXPECT_EQ(read(path("a.chunks")), "the old index");
     EXPECT_EQ(names(), (std::vector<std::string>{"a", "a.chunks", "source"}));
 }
 
 TEST_F(ChunkIndexWriter, WritesTheCopyAndAnIndexOfItsBlocks) {
     write(path("source"), std::string(2500, 'n'));
     const IndexedCopy written =
-        WriteCopyAndIndex(path("source"), path("a"), path("a.chunks"), 1024);
+        test::ValueOf(WriteCopyAndIndex(path("source"), path("a"), path("a.chunks"), 1024));
     EXPECT_EQ(written.size, 2500u);
     EXPECT_EQ(written.blocks, 3u);
     EXPECT_EQ(read(path("a")), std::string(2500, 'n'));

@@ -306,7 +306,7 @@ TEST(RepoServerSlowReaders, ClientsThatReadNothingHoldABoundedShareWhileOthersAr
     std::filesystem::resize_file(root / "big.bin", 64u << 20);
     WriteTestFile(root / "filelist.php", "listed");
     RepoServer server(RepoServerOptions{root.path()});
-    server.start();
+    StartServing(server);
     // More connections than the server has threads, from one client that never reads.
     constexpr std::size_t kStuck = 150;
     std::vector<std::unique_ptr<SilentConnection>> stuck;
@@ -348,7 +348,7 @@ TEST(RepoServerTimeouts, ASilentConnectionIsClosedAfterTheIdleTime) {
     RepoServerOptions options{root.path()};
     options.idleTimeout = std::chrono::seconds(1);
     RepoServer server(options);
-    server.start();
+    StartServing(server);
     const SilentConnection silent(server.port());
     ASSERT_TRUE(silent.connected());
     const SilentConnection slow(server.port());
@@ -461,9 +461,21 @@ TEST_F(RepoServerTest, SymbolicLinksLeadingOutOfTheRootAreNotServed) {
     fs::remove_all(root_.path() + "-outside");
 }
 
-TEST(RepoServer, RefusesAMissingRoot) {
-    RepoServer server(RepoServerOptions{"/nonexistent/veldmoor-root"});
-    EXPECT_THROW(server.start(), std::runtime_error);
+TEST(RepoServer, SaysWhyItCannotStart) {
+    RepoServer missing(RepoServerOptions{"/nonexistent/veldmoor-root"});
+    const Result<int> refused = missing.start();
+    ASSERT_FALSE(refused.Ok());
+    EXPECT_NE(refused.Message().find("'/nonexistent/veldmoor-root' does not exist"),
+              std::string::npos)
+        << refused.Message();
+
+    // An address of no interface here (one kept for documentation) cannot be bound.
+    const TempDir root{"veldmoor-serve-unbound"};
+    RepoServer elsewhere(RepoServerOptions{root.path(), "192.0.2.1", 0});
+    const Result<int> unbound = elsewhere.start();
+    ASSERT_FALSE(unbound.Ok());
+    EXPECT_NE(unbound.Message().find("Cannot listen on 192.0.2.1:0"), std::string::npos)
+        << unbound.Message();
 }
 
 }  // namespace

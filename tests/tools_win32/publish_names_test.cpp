@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "system/text_encoding.h"
+#include "tests/support/result_assertions.h"
 #include "tools/publish/repository_publisher.h"
 
 namespace veldmoor {
@@ -62,7 +63,7 @@ TEST(PublishNames, NamesBeyondAsciiArePublishedAndListedInUtf8) {
     PublishOptions options;
     options.sourceDir = NarrowText(source);
     options.repoDir = NarrowText(repo);
-    const PublishSummary summary = PublishRepository(options);
+    const PublishSummary summary = test::ValueOf(PublishRepository(options));
     EXPECT_EQ(summary.files, 1u);
     EXPECT_TRUE(summary.fileListWritten);
 
@@ -75,7 +76,7 @@ TEST(PublishNames, NamesBeyondAsciiArePublishedAndListedInUtf8) {
     EXPECT_NE(Read(repo + L"\\transfer\\Stra\u00DFe\\gro\u00DF \u20AC.bin.chunks"), "<missing>");
 
     // Unchanged on a second run: the listed file is found again by its name.
-    const PublishSummary again = PublishRepository(options);
+    const PublishSummary again = test::ValueOf(PublishRepository(options));
     EXPECT_EQ(again.unchanged, 1u);
     EXPECT_FALSE(again.fileListWritten);
 

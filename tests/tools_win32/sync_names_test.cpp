@@ -16,8 +16,9 @@
 #include "sync/remote_file.h"
 #include "sync/repo_sync.h"
 #include "system/text_encoding.h"
+#include "tests/support/result_assertions.h"
+#include "tests/support/served_repository.h"
 #include "tools/publish/repository_publisher.h"
-#include "tools/serve/repo_server.h"
 
 namespace veldmoor {
 namespace {
@@ -89,10 +90,10 @@ TEST(SyncNames, AFolderAndFilesNamedBeyondAsciiAreInstalledAndUpdatedByBlocks) {
     PublishOptions options;
     options.sourceDir = Utf8FromPath(source);
     options.repoDir = Utf8FromPath(repo);
-    ASSERT_EQ(PublishRepository(options).files, 2u);
+    ASSERT_EQ(test::ValueOf(PublishRepository(options)).files, 2u);
 
     RepoServer server(RepoServerOptions{.root = Utf8FromPath(repo)});
-    server.start();
+    test::StartServing(server);
     const std::string address = server.baseUrl() + "/";
 
     Synchronise(install, address);
@@ -104,7 +105,7 @@ TEST(SyncNames, AFolderAndFilesNamedBeyondAsciiAreInstalledAndUpdatedByBlocks) {
     const std::string changed = RandomBytes(5000, 8);
     content.replace(150000, changed.size(), changed);
     Write(source / exercise, content, std::chrono::hours(1));
-    ASSERT_EQ(PublishRepository(options).files, 2u);
+    ASSERT_EQ(test::ValueOf(PublishRepository(options)).files, 2u);
     server.clearRequests();
     Synchronise(install, address);
     EXPECT_EQ(Read(install / exercise), content);

@@ -11,6 +11,7 @@
 #include "app/launcher_dialog_entry.h"
 #include "profiles/addresses.h"
 #include "sync/resume_data.h"
+#include "tests/support/result_assertions.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/served_repository.h"
 #include "tests/support/temp_dir.h"
@@ -62,7 +63,7 @@ TEST(CloseWhilePatching, PauseResumeThenCloseKeepsWhatCameAndLeavesNoTemporaryFi
         PublishOptions options;
         options.sourceDir = temp / "source";
         options.repoDir = temp / "server/game";
-        PublishRepository(options);
+        ASSERT_TRUE(test::Done(PublishRepository(options)));
     }
     test::ServedRepository served(temp / "server");
     const std::string game = temp / "game";

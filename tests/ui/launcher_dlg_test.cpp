@@ -17,6 +17,7 @@
 #include <mutex>
 #include <set>
 
+#include "tests/support/result_assertions.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/served_repository.h"
 #include "tests/support/temp_dir.h"
@@ -88,7 +89,7 @@ protected:
         PublishOptions options;
         options.sourceDir = source;
         options.repoDir = temp_ / ("server/" + repository);
-        PublishRepository(options);
+        ASSERT_TRUE(test::Done(PublishRepository(options)));
     }
 
     PatchContext Profile(const std::string& name, bool autoPatch = false) {

@@ -30,7 +30,7 @@ protected:
         PublishOptions options;
         options.sourceDir = temp_ / "hostile-source";
         options.repoDir = hostile;
-        PublishRepository(options);
+        ASSERT_TRUE(test::Done(PublishRepository(options)));
         for (const char* suffix : {"", ".chunks"}) {
             fs::copy_file(hostile + "/transfer/" + path + suffix,
                           temp_ / ("server/" + repository + "/transfer/" + path + suffix),

@@ -22,6 +22,7 @@
 #include "profiles/addresses.h"
 #include "profiles/trust_roots.h"
 #include "tests/support/process_runner.h"
+#include "tests/support/result_assertions.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/served_repository.h"
 #include "tests/support/temp_dir.h"
@@ -67,7 +68,7 @@ protected:
         PublishOptions options;
         options.sourceDir = source;
         options.repoDir = repoDir;
-        PublishRepository(options);
+        ASSERT_TRUE(test::Done(PublishRepository(options)));
     }
 
     // Makes a root key and a signing key and a root of trust with the real veldmoor-publish;

@@ -1,30 +1,35 @@
 #include "tools/publish/atomic_output.h"
 
-#include <stdexcept>
-
 namespace veldmoor {
 
-AtomicOutput::AtomicOutput(std::string target) : target_(std::move(target)) {
-    Result<std::unique_ptr<NewFile>> created = NewFile::CreateBeside(target_);
+Result<AtomicOutput> AtomicOutput::Create(std::string target) {
+    Result<std::unique_ptr<NewFile>> created = NewFile::CreateBeside(target);
     if (!created) {
-        throw std::runtime_error(created.Message() + " (is the repository folder writable?)");
+        return Status::Failed(created.Message() + " (is the repository folder writable?)",
+                              created.Cause());
     }
-    file_ = std::move(created).Value();
+    return AtomicOutput(std::move(target), std::move(created).Value());
 }
 
-void AtomicOutput::finish() {
+Status AtomicOutput::finish() {
     if (const Status flushed = file_->Flush(); !flushed) {
-        throw std::runtime_error("writing '" + file_->Path() + "' failed: " + flushed.Message() +
-                                 " (is the disk full?)");
+        return Status::Failed(
+            "writing '" + file_->Path() + "' failed: " + flushed.Message() + " (is the disk full?)",
+            flushed.Cause());
     }
+    return {};
 }
 
-void AtomicOutput::commit() {
-    finish();
-    if (const Status moved = file_->MoveOver(target_); !moved) {
-        throw std::runtime_error("cannot move '" + file_->Path() + "' to '" + target_ +
-                                 "': " + moved.Message());
+Status AtomicOutput::commit() {
+    if (Status finished = finish(); !finished) {
+        return finished;
     }
+    if (const Status moved = file_->MoveOver(target_); !moved) {
+        return Status::Failed(
+            "cannot move '" + file_->Path() + "' to '" + target_ + "': " + moved.Message(),
+            moved.Cause());
+    }
+    return {};
 }
 
 }  // namespace veldmoor

@@ -5,7 +5,6 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
 #include <vector>
 
 #include "sync/weak_checksum.h"
@@ -29,11 +28,11 @@ std::uint32_t Crc32(std::uint32_t crc, const unsigned char* data, std::size_t le
 
 // Reads `source` once, writing it to `copy` (when given) and its index to `index`; moves
 // nothing into place.
-IndexedCopy Index(const std::string& source, AtomicOutput* copy, AtomicOutput& index,
-                  std::uint32_t blockSize, const PublishStopCheck& stop) {
+Result<IndexedCopy> Index(const std::string& source, AtomicOutput* copy, AtomicOutput& index,
+                          std::uint32_t blockSize, const PublishStopCheck& stop) {
     std::ifstream in(PathFromUtf8(source), std::ios::binary);
     if (!in) {
-        throw std::runtime_error("cannot read '" + source + "'");
+        return Status::Failed("cannot read '" + source + "'");
     }
     // Read many blocks at a time; the buffer is a whole number of blocks.
     const std::size_t blocksPerRead = std::max<std::size_t>(1, (1u << 20) / blockSize);
@@ -43,7 +42,9 @@ IndexedCopy Index(const std::string& source, AtomicOutput* copy, AtomicOutput& i
     result.crc32 = Crc32(0, nullptr, 0);
     Sha256Hasher sha256;
     while (in) {
-        ThrowIfStopped(stop);
+        if (StopAsked(stop)) {
+            return Stopped();
+        }
         in.read(reinterpret_cast<char*>(buffer.data()),
                 static_cast<std::streamsize>(buffer.size()));
         const auto got = static_cast<std::size_t>(in.gcount());
@@ -64,12 +65,12 @@ IndexedCopy Index(const std::string& source, AtomicOutput* copy, AtomicOutput& i
         }
         result.size += got;
         if (result.size > kMaxPublishedFileSize) {
-            throw std::runtime_error("'" + source +
-                                     "' is 4 GiB or larger; the launcher cannot carry it");
+            return Status::Failed("'" + source +
+                                  "' is 4 GiB or larger; the launcher cannot carry it");
         }
     }
     if (in.bad()) {
-        throw std::runtime_error("reading '" + source + "' failed");
+        return Status::Failed("reading '" + source + "' failed");
     }
     result.sha256 = sha256.finish();
     std::string header;
@@ -93,27 +94,53 @@ std::uint32_t BlockSizeFor(std::uint64_t fileSize) {
     return 4096;
 }
 
-IndexedCopy WriteCopyAndIndex(const std::string& source, const std::string& copyPath,
-                              const std::string& indexPath, std::uint32_t blockSize,
-                              const PublishStopCheck& stop) {
-    AtomicOutput copy(copyPath);
-    AtomicOutput index(indexPath);
-    IndexedCopy result = Index(source, &copy, index, blockSize, stop);
+Result<IndexedCopy> WriteCopyAndIndex(const std::string& source, const std::string& copyPath,
+                                      const std::string& indexPath, std::uint32_t blockSize,
+                                      const PublishStopCheck& stop) {
+    Result<AtomicOutput> copy = AtomicOutput::Create(copyPath);
+    if (!copy) {
+        return copy.Error();
+    }
+    Result<AtomicOutput> index = AtomicOutput::Create(indexPath);
+    if (!index) {
+        return index.Error();
+    }
+    Result<IndexedCopy> result = Index(source, &copy.Value(), index.Value(), blockSize, stop);
+    if (!result) {
+        return result;
+    }
     // Both files are complete before either moves, and the index follows its copy: a failed
     // write or a copy that cannot be moved leaves the old pair as it was. Only the index's own
     // move failing right after its copy's could still part them.
-    copy.finish();
-    index.finish();
-    copy.commit();
-    index.commit();
+    Status done = copy->finish();
+    if (done) {
+        done = index->finish();
+    }
+    if (done) {
+        done = copy->commit();
+    }
+    if (done) {
+        done = index->commit();
+    }
+    if (!done) {
+        return done;
+    }
     return result;
 }
 
-IndexedCopy WriteIndex(const std::string& file, const std::string& indexPath,
-                       std::uint32_t blockSize, const PublishStopCheck& stop) {
-    AtomicOutput index(indexPath);
-    IndexedCopy result = Index(file, nullptr, index, blockSize, stop);
-    index.commit();
+Result<IndexedCopy> WriteIndex(const std::string& file, const std::string& indexPath,
+                               std::uint32_t blockSize, const PublishStopCheck& stop) {
+    Result<AtomicOutput> index = AtomicOutput::Create(indexPath);
+    if (!index) {
+        return index.Error();
+    }
+    Result<IndexedCopy> result = Index(file, nullptr, index.Value(), blockSize, stop);
+    if (!result) {
+        return result;
+    }
+    if (Status committed = index->commit(); !committed) {
+        return committed;
+    }
     return result;
 }
 

@@ -8,6 +8,7 @@
 
 #include "sync/chunk_index.h"
 #include "sync/signed_metadata.h"
+#include "system/result.h"
 #include "tools/publish/publish_stop.h"
 
 namespace veldmoor {
@@ -28,16 +29,16 @@ struct IndexedCopy {
 };
 
 // Reads `source` once, writing a byte-exact copy to `copyPath` and its index to `indexPath`
-// (both replaced atomically through temporary files next to them). Throws std::runtime_error
-// with the file concerned on any read or write failure, and PublishStopped when `stop` asks
-// for it between blocks; either way the temporary files are gone and the old pair stays.
-IndexedCopy WriteCopyAndIndex(const std::string& source, const std::string& copyPath,
-                              const std::string& indexPath, std::uint32_t blockSize,
-                              const PublishStopCheck& stop = {});
+// (both replaced atomically through temporary files next to them). Fails naming the file
+// concerned on any read or write failure, and with Fault::Stopped when `stop` asks for it
+// between blocks; either way the temporary files are gone and the old pair stays.
+Result<IndexedCopy> WriteCopyAndIndex(const std::string& source, const std::string& copyPath,
+                                      const std::string& indexPath, std::uint32_t blockSize,
+                                      const PublishStopCheck& stop = {});
 
 // Rewrites only the index of `file` (its content unchanged, a new block size).
-IndexedCopy WriteIndex(const std::string& file, const std::string& indexPath,
-                       std::uint32_t blockSize, const PublishStopCheck& stop = {});
+Result<IndexedCopy> WriteIndex(const std::string& file, const std::string& indexPath,
+                               std::uint32_t blockSize, const PublishStopCheck& stop = {});
 
 // Block size recorded in an existing index (its first record's length); 0 when the index
 // is missing, unreadable, or has no records.

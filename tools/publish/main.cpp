@@ -141,29 +141,34 @@ static int RunPublish(int argc, char** argv) {
     }
     veldmoor::CatchStopSignals();
     options.stopRequested = &veldmoor::StopSignalReceived;
-    try {
-        signing.prepare(options);
-        const auto summary = veldmoor::PublishRepository(options);
-        if (!quiet) {
-            for (const auto& leftover : summary.leftoversRemoved) {
-                std::cout << "removed " << leftover << ", left by an interrupted publish\n";
-            }
-            std::cout << "Published " << summary.files << " files to " << options.repoDir << ": "
-                      << summary.added << " added, " << summary.changed << " changed, "
-                      << summary.reindexed << " re-indexed, " << summary.removed << " removed, "
-                      << summary.unchanged << " unchanged ("
-                      << (summary.fileListWritten ? "file list updated" : "file list unchanged")
-                      << ").\n";
-            signing.report(std::cout);
-        }
-        return 0;
-    } catch (const veldmoor::PublishStopped& e) {
-        std::cerr << "veldmoor-publish: " << e.what() << ".\n";
-        return veldmoor::StopSignalExitStatus();
-    } catch (const std::exception& e) {
-        std::cerr << "veldmoor-publish: " << e.what() << "\n";
+    if (const veldmoor::Status prepared = signing.prepare(options); !prepared) {
+        std::cerr << "veldmoor-publish: " << prepared.Message() << "\n";
         return 1;
     }
+    const veldmoor::Result<veldmoor::PublishSummary> published =
+        veldmoor::PublishRepository(options);
+    if (!published && published.Cause() == veldmoor::Fault::Stopped) {
+        std::cerr << "veldmoor-publish: " << published.Message() << ".\n";
+        return veldmoor::StopSignalExitStatus();
+    }
+    if (!published) {
+        std::cerr << "veldmoor-publish: " << published.Message() << "\n";
+        return 1;
+    }
+    if (!quiet) {
+        const veldmoor::PublishSummary& summary = published.Value();
+        for (const auto& leftover : summary.leftoversRemoved) {
+            std::cout << "removed " << leftover << ", left by an interrupted publish\n";
+        }
+        std::cout << "Published " << summary.files << " files to " << options.repoDir << ": "
+                  << summary.added << " added, " << summary.changed << " changed, "
+                  << summary.reindexed << " re-indexed, " << summary.removed << " removed, "
+                  << summary.unchanged << " unchanged ("
+                  << (summary.fileListWritten ? "file list updated" : "file list unchanged")
+                  << ").\n";
+        signing.report(std::cout);
+    }
+    return 0;
 }
 
 int main(int argc, char** argv) {

@@ -46,7 +46,8 @@ std::string ReadAll(const fs::path& path) {
     return text.str();
 }
 
-bool SameContent(const std::string& a, const std::string& b, const PublishStopCheck& stop) {
+// False also when either file cannot be read: the copy is then written afresh.
+Result<bool> SameContent(const std::string& a, const std::string& b, const PublishStopCheck& stop) {
     std::ifstream left(PathFromUtf8(a), std::ios::binary);
     std::ifstream right(PathFromUtf8(b), std::ios::binary);
     if (!left || !right) {
@@ -55,7 +56,9 @@ bool SameContent(const std::string& a, const std::string& b, const PublishStopCh
     std::vector<char> x(1 << 16);
     std::vector<char> y(1 << 16);
     while (true) {
-        ThrowIfStopped(stop);
+        if (StopAsked(stop)) {
+            return Stopped();
+        }
         left.read(x.data(), static_cast<std::streamsize>(x.size()));
         right.read(y.data(), static_cast<std::streamsize>(y.size()));
         if (left.gcount() != right.gcount() ||
@@ -69,8 +72,8 @@ bool SameContent(const std::string& a, const std::string& b, const PublishStopCh
 }
 
 // Where each file below the source folder is read from, and what keeps others from being
-// published. Every problem is collected, not thrown one by one, so the maintainer sees them all
-// at once; any problem stops the run before the repository changes, since a file that is
+// published. Every problem is collected, not reported one by one, so the maintainer sees them
+// all at once; any problem stops the run before the repository changes, since a file that is
 // skipped would be taken as deleted and leave the repository.
 class SourceWalk {
 public:
@@ -81,27 +84,36 @@ public:
         realRepo_ = fs::weakly_canonical(repo, error);
     }
 
-    void walk(const fs::path& folder, const std::string& prefix) {
+    // Fails only when the source folder itself cannot be read, or with Fault::Stopped; what
+    // keeps a file below it from being published is collected in `refused`.
+    Status walk(const fs::path& folder, const std::string& prefix) {
         std::error_code error;
         fs::directory_iterator it(folder, error);
         if (error) {
             if (prefix.empty()) {
-                throw std::runtime_error("cannot read the source folder '" + Utf8FromPath(source_) +
-                                         "': " + error.message());
+                return Status::Failed("cannot read the source folder '" + Utf8FromPath(source_) +
+                                      "': " + error.message());
             }
             unreadable(prefix, "folder", error);
-            return;
+            return {};
         }
         for (const fs::directory_iterator end; it != end;) {
-            ThrowIfStopped(stop_);
-            visit(*it, prefix.empty() ? Utf8FromPath(it->path().filename())
-                                      : prefix + "/" + Utf8FromPath(it->path().filename()));
+            if (StopAsked(stop_)) {
+                return Stopped();
+            }
+            if (Status visited =
+                    visit(*it, prefix.empty() ? Utf8FromPath(it->path().filename())
+                                              : prefix + "/" + Utf8FromPath(it->path().filename()));
+                !visited) {
+                return visited;
+            }
             it.increment(error);
             if (error) {
                 unreadable(prefix.empty() ? "." : prefix, "folder", error);
-                return;
+                return {};
             }
         }
+        return {};
     }
 
     std::vector<SourceFile> files;
@@ -120,15 +132,23 @@ private:
                           "the source folder");
     }
 
-    void visit(const fs::directory_entry& entry, const std::string& repoPath) {
+    Status visit(const fs::directory_entry& entry, const std::string& repoPath) {
         std::error_code error;
         const fs::file_status status = entry.symlink_status(error);
-        if (fs::is_directory(status)) {
-            if (fs::weakly_canonical(entry.path(), error) != realRepo_) {
-                walk(entry.path(), repoPath);
-            }
-            return;
+        if (!fs::is_directory(status)) {
+            take(entry, status, repoPath);
+            return {};
         }
+        if (fs::weakly_canonical(entry.path(), error) != realRepo_) {
+            return walk(entry.path(), repoPath);
+        }
+        return {};
+    }
+
+    // Adds the file (or link) at `entry` to `files`, or why it is refused to `refused`.
+    void take(const fs::directory_entry& entry, const fs::file_status& status,
+              const std::string& repoPath) {
+        std::error_code error;
         fs::path readFrom = entry.path();
         if (fs::is_symlink(status)) {
             // A link to a file of the source publishes a copy of that file: the installation
@@ -193,10 +213,12 @@ std::uint32_t BlockSizeOf(const PublishOptions& options, std::uint64_t fileSize)
 
 // Every file below the source folder, skipping the repository folder when it lies inside, once
 // every name, index and the file list they make are known to be ones the launcher takes.
-std::vector<SourceFile> CollectSources(const fs::path& source, const fs::path& repo,
-                                       const PublishOptions& options) {
+Result<std::vector<SourceFile>> CollectSources(const fs::path& source, const fs::path& repo,
+                                               const PublishOptions& options) {
     SourceWalk walk(source, repo, options.stopRequested);
-    walk.walk(source, "");
+    if (Status walked = walk.walk(source, ""); !walked) {
+        return walked;
+    }
     std::vector<SourceFile> files = std::move(walk.files);
     std::vector<std::string> refused = std::move(walk.refused);
     std::sort(files.begin(), files.end(),
@@ -220,7 +242,9 @@ std::vector<SourceFile> CollectSources(const fs::path& source, const fs::path& r
         refused.push_back(std::move(*why));
     }
     if (!refused.empty()) {
-        throw PublishRefused(std::move(refused));
+        return Status::Failed("these files cannot be published:" + JoinLines(refused) +
+                              "\nMend them as said (rename, remove, give read rights) and "
+                              "publish again; nothing was changed.");
     }
     return files;
 }
@@ -279,12 +303,6 @@ void RemoveCopiesInTheWay(const fs::path& transfer, const std::vector<SourceFile
 
 }  // namespace
 
-PublishRefused::PublishRefused(std::vector<std::string> reasonList)
-    : std::runtime_error("these files cannot be published:" + JoinLines(reasonList) +
-                         "\nMend them as said (rename, remove, give read rights) and publish "
-                         "again; nothing was changed."),
-      reasons(std::move(reasonList)) {}
-
 std::vector<ListedFile> ReadFileList(const std::string& fileListPath) {
     return ParseFileList(ReadAll(PathFromUtf8(fileListPath)));
 }
@@ -314,28 +332,32 @@ std::string FormatFileList(const std::vector<ListedFile>& files) {
 
 namespace {
 
-// What a stopped run says it leaves: the copies it replaced before the list named them, or the
-// copies of files gone from the source that it had yet to remove.
-std::string StateAfterStop(const PublishSummary& done, std::size_t toRemove) {
+// A stop that says what the run leaves: the copies it replaced before the list named them, or
+// the copies of files gone from the source that it had yet to remove.
+Status StoppedIn(const PublishSummary& done, std::size_t toRemove) {
     const std::size_t replaced = done.added + done.changed + done.reindexed;
     if (done.fileListWritten) {
-        return "stopped after the file list was written; " + std::to_string(toRemove) +
-               " copies of files gone from the source are still in the repository (publish "
-               "again to remove them)";
+        return Status::Failed(
+            "stopped after the file list was written; " + std::to_string(toRemove) +
+                " copies of files gone from the source are still in the repository (publish "
+                "again to remove them)",
+            Fault::Stopped);
     }
     if (replaced == 0) {
-        return "stopped; the repository is as before";
+        return Status::Failed("stopped; the repository is as before", Fault::Stopped);
     }
-    return "stopped; new copies and indexes of " + std::to_string(replaced) +
-           " files are in place, but the file list is not yet updated for them (publish again "
-           "to complete it)";
+    return Status::Failed(
+        "stopped; new copies and indexes of " + std::to_string(replaced) +
+            " files are in place, but the file list is not yet updated for them (publish "
+            "again to complete it)",
+        Fault::Stopped);
 }
 
 // Copies, indexes and lists the files into the locked repository.
 // `summary` and `toRemove` (the copies of files gone from the source still to be removed) say
-// how far it came when it throws.
-void PublishFiles(const PublishOptions& options, const std::vector<SourceFile>& files,
-                  const fs::path& repo, PublishSummary& summary, std::size_t& toRemove) {
+// how far it came when it fails.
+Status PublishFiles(const PublishOptions& options, const std::vector<SourceFile>& files,
+                    const fs::path& repo, PublishSummary& summary, std::size_t& toRemove) {
     std::error_code error;
     const fs::path transfer = repo / kTransferFolder;
     const fs::path fileListPath = repo / kFileListPath;
@@ -363,7 +385,9 @@ void PublishFiles(const PublishOptions& options, const std::vector<SourceFile>& 
     std::vector<PublishedFile> signedFiles;
     std::size_t index = 0;
     for (const auto& file : files) {
-        ThrowIfStopped(options.stopRequested);
+        if (StopAsked(options.stopRequested)) {
+            return Stopped();
+        }
         const fs::path copy = transfer / PathFromUtf8(file.repoPath);
         const std::string copyPath = Utf8FromPath(copy);
         const std::string indexPath = copyPath + kChunkIndexSuffix;
@@ -379,8 +403,15 @@ void PublishFiles(const PublishOptions& options, const std::vector<SourceFile>& 
             // Quick check first (same size and time), then the bytes themselves. A time not
             // older than the previous list is no proof: the file may have changed again within
             // the second the list was written in.
-            const bool quick = file.time == old->second && file.time < listWriteTime;
-            unchanged = quick || SameContent(file.sourcePath, copyPath, options.stopRequested);
+            unchanged = file.time == old->second && file.time < listWriteTime;
+            if (!unchanged) {
+                const Result<bool> same =
+                    SameContent(file.sourcePath, copyPath, options.stopRequested);
+                if (!same) {
+                    return same.Error();
+                }
+                unchanged = same.Value();
+            }
         }
         PublishAction action = PublishAction::Unchanged;
         std::int64_t time = file.time;
@@ -390,8 +421,12 @@ void PublishFiles(const PublishOptions& options, const std::vector<SourceFile>& 
             const std::uint32_t expectedFirst =
                 static_cast<std::uint32_t>(std::min<std::uint64_t>(blockSize, file.size));
             if (file.size > 0 && IndexBlockSize(indexPath) != expectedFirst) {
-                entry.sha256 =
-                    WriteIndex(copyPath, indexPath, blockSize, options.stopRequested).sha256;
+                const Result<IndexedCopy> indexed =
+                    WriteIndex(copyPath, indexPath, blockSize, options.stopRequested);
+                if (!indexed) {
+                    return indexed.Error();
+                }
+                entry.sha256 = indexed->sha256;
                 action = PublishAction::Reindexed;
                 ++summary.reindexed;
             } else {
@@ -407,19 +442,18 @@ void PublishFiles(const PublishOptions& options, const std::vector<SourceFile>& 
             }
             fs::create_directories(copy.parent_path(), error);
             if (error) {
-                throw std::runtime_error("cannot create '" + Utf8FromPath(copy.parent_path()) +
-                                         "': " + error.message());
+                return Status::Failed("cannot create '" + Utf8FromPath(copy.parent_path()) +
+                                      "': " + error.message());
             }
-            try {
-                const IndexedCopy written = WriteCopyAndIndex(file.sourcePath, copyPath, indexPath,
-                                                              blockSize, options.stopRequested);
-                summary.bytesIndexed += written.size;
-                entry.size = written.size;
-                entry.sha256 = written.sha256;
-            } catch (...) {
+            const Result<IndexedCopy> written = WriteCopyAndIndex(
+                file.sourcePath, copyPath, indexPath, blockSize, options.stopRequested);
+            if (!written) {
                 RemoveEmptyFolders(copy.parent_path(), transfer);  // made for this copy alone
-                throw;
+                return written.Error();
             }
+            summary.bytesIndexed += written->size;
+            entry.size = written->size;
+            entry.sha256 = written->sha256;
             action = wasListed ? PublishAction::Changed : PublishAction::Added;
             ++(wasListed ? summary.changed : summary.added);
         }
@@ -440,7 +474,9 @@ void PublishFiles(const PublishOptions& options, const std::vector<SourceFile>& 
     // The list goes last: a client reading it finds every copy and index it names.
     const std::string text = FormatFileList(newList);
     if (!fs::exists(fileListPath, error) || ReadAll(fileListPath) != text) {
-        ThrowIfStopped(options.stopRequested);
+        if (StopAsked(options.stopRequested)) {
+            return Stopped();
+        }
         std::vector<std::string> paths;
         paths.reserve(newList.size());
         for (const auto& entry : newList) {
@@ -448,22 +484,31 @@ void PublishFiles(const PublishOptions& options, const std::vector<SourceFile>& 
         }
         // Checked before anything was written; only new times of other lengths could differ.
         if (auto why = WhyListIsRefused(text, paths, options.maxFileListBytes)) {
-            throw std::runtime_error(*why + "; the file list was left as it was");
+            return Status::Failed(*why + "; the file list was left as it was");
         }
         // A list that cannot be completed or moved is not left behind for the server to hand out.
-        AtomicOutput list(Utf8FromPath(fileListPath));
-        list.write(text.data(), text.size());
-        list.commit();
+        Result<AtomicOutput> list = AtomicOutput::Create(Utf8FromPath(fileListPath));
+        if (!list) {
+            return list.Error();
+        }
+        list->write(text.data(), text.size());
+        if (Status committed = list->commit(); !committed) {
+            return committed;
+        }
         summary.fileListWritten = true;
     }
     if (options.listed) {
-        options.listed(signedFiles);
+        if (Status signedFilesWritten = options.listed(signedFiles); !signedFilesWritten) {
+            return signedFilesWritten;
+        }
     }
 
     // Files no longer in the source leave the repository after the list stopped naming them.
     toRemove = listed.size();
     for (const auto& [path, time] : listed) {
-        ThrowIfStopped(options.stopRequested);
+        if (StopAsked(options.stopRequested)) {
+            return Stopped();
+        }
         --toRemove;
         if (WhyPathIsRefused(path)) {
             continue;  // never delete by a name that could point outside the repository
@@ -474,51 +519,51 @@ void PublishFiles(const PublishOptions& options, const std::vector<SourceFile>& 
             options.progress(summary.removed, listed.size(), path, PublishAction::Removed);
         }
     }
+    return {};
 }
 
 }  // namespace
 
-PublishSummary PublishRepository(const PublishOptions& options) {
+Result<PublishSummary> PublishRepository(const PublishOptions& options) {
     const fs::path source = PathFromUtf8(options.sourceDir);
     const fs::path repo = PathFromUtf8(options.repoDir);
     std::error_code error;
     if (!fs::is_directory(source, error)) {
-        throw std::runtime_error("the source folder '" + options.sourceDir +
-                                 "' does not exist or is not a folder");
+        return Status::Failed("the source folder '" + options.sourceDir +
+                              "' does not exist or is not a folder");
     }
     if (fs::exists(repo, error) && fs::equivalent(source, repo, error)) {
-        throw std::runtime_error("the repository folder must differ from the source folder");
+        return Status::Failed("the repository folder must differ from the source folder");
     }
-    std::vector<SourceFile> files;
-    try {
-        files = CollectSources(source, repo, options);
-        ThrowIfStopped(options.stopRequested);
-    } catch (const PublishStopped&) {
-        throw PublishStopped(StateAfterStop(PublishSummary(), 0));
+    Result<std::vector<SourceFile>> files = CollectSources(source, repo, options);
+    if (files && StopAsked(options.stopRequested)) {
+        files = Stopped();
+    }
+    if (!files) {
+        return files.Cause() == Fault::Stopped ? StoppedIn(PublishSummary(), 0) : files.Error();
     }
 
     const fs::path transfer = repo / kTransferFolder;
     fs::create_directories(transfer, error);
     if (error) {
-        throw std::runtime_error("cannot create '" + Utf8FromPath(transfer) +
-                                 "': " + error.message());
+        return Status::Failed("cannot create '" + Utf8FromPath(transfer) + "': " + error.message());
     }
     // A second publish into the same repository would interleave its copies, indexes and file
     // list with this one's; it is turned away until this one is done.
     const Result<std::unique_ptr<FolderLock>> lock = FolderLock::TryLock(Utf8FromPath(repo));
     if (!lock && lock.Cause() == Fault::HeldElsewhere) {
-        throw std::runtime_error("another publish is running on '" + Utf8FromPath(repo) +
-                                 "'; wait until it has finished and try again");
+        return Status::Failed("another publish is running on '" + Utf8FromPath(repo) +
+                                  "'; wait until it has finished and try again",
+                              Fault::HeldElsewhere);
     }
     if (!lock) {
-        throw std::runtime_error("cannot lock '" + Utf8FromPath(repo) + "': " + lock.Message());
+        return Status::Failed("cannot lock '" + Utf8FromPath(repo) + "': " + lock.Message());
     }
     PublishSummary summary;
     std::size_t toRemove = 0;
-    try {
-        PublishFiles(options, files, repo, summary, toRemove);
-    } catch (const PublishStopped&) {
-        throw PublishStopped(StateAfterStop(summary, toRemove));
+    if (Status published = PublishFiles(options, files.Value(), repo, summary, toRemove);
+        !published) {
+        return published.Cause() == Fault::Stopped ? StoppedIn(summary, toRemove) : published;
     }
     return summary;
 }

@@ -12,13 +12,13 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "sync/file_list.h"
 #include "sync/signed_metadata.h"
+#include "system/result.h"
 #include "tools/publish/publish_stop.h"
 
 namespace veldmoor {
@@ -41,10 +41,11 @@ struct PublishOptions {
     // Called once per file after it was handled: index (1-based), count, path, action.
     std::function<void(std::size_t, std::size_t, const std::string&, PublishAction)> progress;
     // Called with the repository still locked, once the file list is in place, with every
-    // listed file in list order; the signed files are written from here.
-    std::function<void(const std::vector<PublishedFile>&)> listed;
+    // listed file in list order; the signed files are written from here. Its failure is the
+    // run's.
+    std::function<Status(const std::vector<PublishedFile>&)> listed;
     // Polled between blocks and files; once it holds, the run removes what it had half written
-    // and throws PublishStopped.
+    // and fails with Fault::Stopped.
     PublishStopCheck stopRequested;
     // The most bytes the launcher reads of a file list; tests lower it.
     std::size_t maxFileListBytes = kMaxFileListBytes;
@@ -63,16 +64,10 @@ struct PublishSummary {
     std::vector<std::string> leftoversRemoved;
 };
 
-// Thrown before anything is written when source files cannot be published; lists them all.
-class PublishRefused : public std::runtime_error {
-public:
-    explicit PublishRefused(std::vector<std::string> reasons);
-    std::vector<std::string> reasons;
-};
-
-// Throws PublishRefused, PublishStopped (saying what stayed), or std::runtime_error for folders
-// and I/O failures (naming the file).
-PublishSummary PublishRepository(const PublishOptions& options);
+// Fails before anything is written when source files cannot be published, listing them all;
+// with Fault::Stopped when stopped, saying what stayed; otherwise for folders and I/O failures,
+// naming the file.
+Result<PublishSummary> PublishRepository(const PublishOptions& options);
 
 // Entries of an existing file list, path and time, in document order.
 struct ListedFile {

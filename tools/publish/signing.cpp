@@ -6,7 +6,6 @@
 #include <limits>
 #include <map>
 #include <memory>
-#include <stdexcept>
 #include <tuple>
 
 #include "sync/patch_exception.h"
@@ -27,32 +26,34 @@ bool Exists(const std::string& path) {
     return fs::exists(fs::symlink_status(PathFromUtf8(path), error));
 }
 
-std::string ReadFileUpTo(const std::string& path, std::size_t maxBytes, const std::string& what) {
+Result<std::string> ReadFileUpTo(const std::string& path, std::size_t maxBytes,
+                                 const std::string& what) {
     std::ifstream in(PathFromUtf8(path), std::ios::binary);
     if (!in) {
-        throw std::runtime_error("cannot read the " + what + " '" + path +
-                                 "': check the name and the read rights");
+        return Status::Failed("cannot read the " + what + " '" + path +
+                              "': check the name and the read rights");
     }
     std::string text(maxBytes + 1, '\0');
     in.read(text.data(), static_cast<std::streamsize>(text.size()));
     if (in.bad()) {
-        throw std::runtime_error("reading the " + what + " '" + path + "' failed");
+        return Status::Failed("reading the " + what + " '" + path + "' failed");
     }
     text.resize(static_cast<std::size_t>(in.gcount()));
     if (text.size() > maxBytes) {
-        throw std::runtime_error("'" + path + "' is larger than any " + what + " (" +
-                                 std::to_string(maxBytes) + " bytes); check the name");
+        return Status::Failed("'" + path + "' is larger than any " + what + " (" +
+                              std::to_string(maxBytes) + " bytes); check the name");
     }
     return text;
 }
 
 // A file of its own beside `target`, complete on the drive but not yet in place.
-std::unique_ptr<NewFile> PrepareFile(const std::string& target, std::string_view text,
-                                     bool ownerOnly) {
+Result<std::unique_ptr<NewFile>> PrepareFile(const std::string& target, std::string_view text,
+                                             bool ownerOnly) {
     Result<std::unique_ptr<NewFile>> created = NewFile::CreateBeside(target);
     if (!created) {
-        throw std::runtime_error("cannot write '" + target + "': " + created.Message() +
-                                 " (is the folder there and writable?)");
+        return Status::Failed("cannot write '" + target + "': " + created.Message() +
+                                  " (is the folder there and writable?)",
+                              created.Cause());
     }
     std::unique_ptr<NewFile> file = std::move(created).Value();
     if (ownerOnly) {
@@ -61,48 +62,59 @@ std::unique_ptr<NewFile> PrepareFile(const std::string& target, std::string_view
         fs::permissions(PathFromUtf8(file->Path()), fs::perms::owner_read | fs::perms::owner_write,
                         fs::perm_options::replace, failure);
         if (failure) {
-            throw std::runtime_error("cannot make '" + file->Path() +
-                                     "' readable by its owner only: " + failure.message());
+            return Status::Failed("cannot make '" + file->Path() +
+                                  "' readable by its owner only: " + failure.message());
         }
     }
     file->Stream().write(text.data(), static_cast<std::streamsize>(text.size()));
     if (const Status flushed = file->Flush(); !flushed) {
-        throw std::runtime_error("writing '" + target + "' failed: " + flushed.Message() +
-                                 " (is the disk full?)");
+        return Status::Failed(
+            "writing '" + target + "' failed: " + flushed.Message() + " (is the disk full?)",
+            flushed.Cause());
     }
     return file;
 }
 
-void PutInPlace(NewFile& file, const std::string& target) {
+Status PutInPlace(NewFile& file, const std::string& target) {
     if (const Status moved = file.MoveOver(target); !moved) {
-        throw std::runtime_error("cannot put '" + target + "' in place: " + moved.Message());
+        return Status::Failed("cannot put '" + target + "' in place: " + moved.Message(),
+                              moved.Cause());
     }
+    return {};
 }
 
-void WriteRepositoryFile(const fs::path& path, const std::string& text) {
+Status WriteRepositoryFile(const fs::path& path, const std::string& text) {
     std::error_code error;
     fs::create_directories(path.parent_path(), error);
     if (error) {
-        throw std::runtime_error("cannot create '" + Utf8FromPath(path.parent_path()) +
-                                 "': " + error.message());
+        return Status::Failed("cannot create '" + Utf8FromPath(path.parent_path()) +
+                              "': " + error.message());
     }
-    AtomicOutput output(Utf8FromPath(path));
-    output.write(text.data(), text.size());
-    output.commit();
+    Result<AtomicOutput> output = AtomicOutput::Create(Utf8FromPath(path));
+    if (!output) {
+        return output.Error();
+    }
+    output->write(text.data(), text.size());
+    return output->commit();
 }
 
-void RefuseExisting(const std::string& path, const std::string& what) {
+Status RefuseExisting(const std::string& path, const std::string& what) {
     if (Exists(path)) {
-        throw std::runtime_error("'" + path + "' already exists; nothing was written. Remove it " +
-                                 "first if " + what + ", or choose another name.");
+        return Status::Failed("'" + path + "' already exists; nothing was written. Remove it " +
+                              "first if " + what + ", or choose another name.");
     }
+    return {};
 }
 
-std::vector<PrivateKey> ReadPrivateKeys(const std::vector<std::string>& files) {
+Result<std::vector<PrivateKey>> ReadPrivateKeys(const std::vector<std::string>& files) {
     std::vector<PrivateKey> keys;
     keys.reserve(files.size());
     for (const std::string& file : files) {
-        keys.push_back(ReadPrivateKey(file));
+        Result<PrivateKey> key = ReadPrivateKey(file);
+        if (!key) {
+            return key.Error();
+        }
+        keys.push_back(key.Value());
     }
     return keys;
 }
@@ -122,14 +134,15 @@ std::size_t KeysOf(const std::vector<PrivateKey>& signers, const std::vector<Pub
     return counted.size();
 }
 
-// Turns the refusal a client would meet into the maintainer's error.
+// Turns the refusal a client would meet, which the engine throws, into the maintainer's error.
 template <typename Check>
-void Require(const std::string& file, const std::string& advice, Check check) {
+Status Require(const std::string& file, const std::string& advice, Check check) {
     try {
         check();
     } catch (const PatchException& e) {
-        throw std::runtime_error("'" + file + "': " + e.what() + " " + advice);
+        return Status::Failed("'" + file + "': " + e.what() + " " + advice);
     }
+    return {};
 }
 
 bool Inside(const fs::path& file, const fs::path& folder) {
@@ -137,10 +150,10 @@ bool Inside(const fs::path& file, const fs::path& folder) {
     return !relative.empty() && *relative.begin() != "..";
 }
 
-std::pair<std::uint64_t, Sha256Digest> HashFile(const std::string& path) {
+Result<std::pair<std::uint64_t, Sha256Digest>> HashFile(const std::string& path) {
     std::ifstream in(PathFromUtf8(path), std::ios::binary);
     if (!in) {
-        throw std::runtime_error("cannot read '" + path + "' to hash it for the manifest");
+        return Status::Failed("cannot read '" + path + "' to hash it for the manifest");
     }
     std::vector<char> buffer(1 << 20);
     Sha256Hasher hasher;
@@ -152,9 +165,9 @@ std::pair<std::uint64_t, Sha256Digest> HashFile(const std::string& path) {
         size += got;
     }
     if (in.bad()) {
-        throw std::runtime_error("reading '" + path + "' for the manifest failed");
+        return Status::Failed("reading '" + path + "' for the manifest failed");
     }
-    return {size, hasher.finish()};
+    return std::pair{size, hasher.finish()};
 }
 
 // The newest root version among signed/root/<N>.root, 0 when there is none.
@@ -175,82 +188,133 @@ std::uint64_t NewestRootIn(const fs::path& rootFolder) {
 
 }  // namespace
 
-PublicKey WriteKeyPair(const std::string& name) {
+Result<PublicKey> WriteKeyPair(const std::string& name) {
     const std::string privatePath = name + ".key";
     const std::string publicPath = name + ".pub";
-    RefuseExisting(privatePath,
-                   "you mean to replace that key (its repositories then need a new "
-                   "root)");
-    RefuseExisting(publicPath, "it belongs to no key you still use");
+    if (Status absent = RefuseExisting(privatePath,
+                                       "you mean to replace that key (its repositories then need a "
+                                       "new root)");
+        !absent) {
+        return absent;
+    }
+    if (Status absent = RefuseExisting(publicPath, "it belongs to no key you still use"); !absent) {
+        return absent;
+    }
     const KeyPair pair = generateKeyPair();
     // Both files are complete before either moves: no private key without its public half.
-    auto privateFile = PrepareFile(privatePath, formatPrivateKeyFile(pair.privateKey), true);
-    auto publicFile = PrepareFile(publicPath, formatPublicKeyFile(pair.publicKey), false);
-    PutInPlace(*privateFile, privatePath);
-    PutInPlace(*publicFile, publicPath);
+    Result<std::unique_ptr<NewFile>> privateFile =
+        PrepareFile(privatePath, formatPrivateKeyFile(pair.privateKey), true);
+    if (!privateFile) {
+        return privateFile.Error();
+    }
+    Result<std::unique_ptr<NewFile>> publicFile =
+        PrepareFile(publicPath, formatPublicKeyFile(pair.publicKey), false);
+    if (!publicFile) {
+        return publicFile.Error();
+    }
+    if (Status placed = PutInPlace(*privateFile.Value(), privatePath); !placed) {
+        return placed;
+    }
+    if (Status placed = PutInPlace(*publicFile.Value(), publicPath); !placed) {
+        return placed;
+    }
     return pair.publicKey;
 }
 
-PrivateKey ReadPrivateKey(const std::string& path) {
-    const auto key = parsePrivateKeyFile(ReadFileUpTo(path, kMaxKeyFileBytes, "key file"));
+Result<PrivateKey> ReadPrivateKey(const std::string& path) {
+    const Result<std::string> text = ReadFileUpTo(path, kMaxKeyFileBytes, "key file");
+    if (!text) {
+        return text.Error();
+    }
+    const auto key = parsePrivateKeyFile(text.Value());
     if (!key) {
-        throw std::runtime_error("'" + path +
-                                 "' is not a private key file (one line "
-                                 "'veldmoor-ed25519-private' and 64 hex digits); give the .key "
-                                 "file that veldmoor-publish keygen wrote, not the .pub");
+        return Status::Failed("'" + path +
+                              "' is not a private key file (one line "
+                              "'veldmoor-ed25519-private' and 64 hex digits); give the .key "
+                              "file that veldmoor-publish keygen wrote, not the .pub");
     }
     return *key;
 }
 
-PublicKey ReadPublicKey(const std::string& path) {
-    const auto key = parsePublicKeyFile(ReadFileUpTo(path, kMaxKeyFileBytes, "key file"));
+Result<PublicKey> ReadPublicKey(const std::string& path) {
+    const Result<std::string> text = ReadFileUpTo(path, kMaxKeyFileBytes, "key file");
+    if (!text) {
+        return text.Error();
+    }
+    const auto key = parsePublicKeyFile(text.Value());
     if (!key) {
-        throw std::runtime_error("'" + path +
-                                 "' is not a public key file (one line "
-                                 "'veldmoor-ed25519-public' and 64 hex digits); give the .pub "
-                                 "file that veldmoor-publish keygen wrote");
+        return Status::Failed("'" + path +
+                              "' is not a public key file (one line "
+                              "'veldmoor-ed25519-public' and 64 hex digits); give the .pub "
+                              "file that veldmoor-publish keygen wrote");
     }
     return *key;
 }
 
-RootDocument ReadRootFile(const std::string& path) {
-    const std::string text = ReadFileUpTo(path, kMaxRootBytes, "root file");
+Result<RootDocument> ReadRootFile(const std::string& path) {
+    const Result<std::string> text = ReadFileUpTo(path, kMaxRootBytes, "root file");
+    if (!text) {
+        return text.Error();
+    }
     RootDocument root;
-    Require(path, "Give a root file written by veldmoor-publish root.",
-            [&] { root = parseRoot(text, path); });
+    if (Status parsed = Require(path, "Give a root file written by veldmoor-publish root.",
+                                [&] { root = parseRoot(text.Value(), path); });
+        !parsed) {
+        return parsed;
+    }
     return root;
 }
 
-RootDocument WriteRootFile(const RootRequest& request, std::int64_t now) {
-    RefuseExisting(request.outputFile, "it is an old root you no longer need");
+Result<RootDocument> WriteRootFile(const RootRequest& request, std::int64_t now) {
+    if (Status absent = RefuseExisting(request.outputFile, "it is an old root you no longer need");
+        !absent) {
+        return absent;
+    }
     if (request.rootKeyFiles.empty() || request.signingKeyFiles.empty()) {
-        throw std::runtime_error("a root needs at least one --root-key and one --signing-key");
+        return Status::Failed("a root needs at least one --root-key and one --signing-key");
     }
-    const std::vector<PrivateKey> rootKeys = ReadPrivateKeys(request.rootKeyFiles);
-    std::vector<PrivateKey> signers = rootKeys;
-    for (const PrivateKey& key : ReadPrivateKeys(request.oldRootKeyFiles)) {
-        signers.push_back(key);
+    const Result<std::vector<PrivateKey>> rootKeys = ReadPrivateKeys(request.rootKeyFiles);
+    if (!rootKeys) {
+        return rootKeys.Error();
     }
+    const Result<std::vector<PrivateKey>> oldRootKeys = ReadPrivateKeys(request.oldRootKeyFiles);
+    if (!oldRootKeys) {
+        return oldRootKeys.Error();
+    }
+    std::vector<PrivateKey> signers = rootKeys.Value();
+    signers.insert(signers.end(), oldRootKeys->begin(), oldRootKeys->end());
     RootDocument root;
     root.version = 1;
     root.expires = now + request.expiresDays * kSecondsPerDay;
     root.rootThreshold = request.rootThreshold;
     root.signingThreshold = request.signingThreshold;
-    for (const PrivateKey& key : rootKeys) {
+    for (const PrivateKey& key : rootKeys.Value()) {
         root.rootKeys.push_back(publicKeyOf(key));
     }
     for (const std::string& file : request.signingKeyFiles) {
-        root.signingKeys.push_back(ReadPublicKey(file));
+        const Result<PublicKey> key = ReadPublicKey(file);
+        if (!key) {
+            return key.Error();
+        }
+        root.signingKeys.push_back(key.Value());
     }
     std::optional<RootDocument> previous;
     if (!request.previousRootFile.empty()) {
-        previous = ReadRootFile(request.previousRootFile);
-        Require(request.previousRootFile, "Give the repository's newest valid root.",
-                [&] { verifySelfSignedRoot(*previous); });
+        Result<RootDocument> read = ReadRootFile(request.previousRootFile);
+        if (!read) {
+            return read.Error();
+        }
+        previous = std::move(read).Value();
+        if (Status valid =
+                Require(request.previousRootFile, "Give the repository's newest valid root.",
+                        [&] { verifySelfSignedRoot(*previous); });
+            !valid) {
+            return valid;
+        }
         root.version = previous->version + 1;
         const std::size_t oldSigners = KeysOf(signers, previous->rootKeys);
         if (oldSigners < previous->rootThreshold) {
-            throw std::runtime_error(
+            return Status::Failed(
                 "the new root must also be signed by " + std::to_string(previous->rootThreshold) +
                 " root keys of version " + std::to_string(previous->version) + " in '" +
                 request.previousRootFile + "', but the keys given hold " +
@@ -262,117 +326,169 @@ RootDocument WriteRootFile(const RootRequest& request, std::int64_t now) {
     // The root's own checks (thresholds, repeated keys) are the reader's: what it refuses is
     // never written.
     const std::string text = signBody(formatRootBody(root), signers);
-    Require(request.outputFile,
-            "Nothing was written; give distinct keys and thresholds from 1 "
-            "to the number of keys.",
-            [&] {
-                root = parseRoot(text, request.outputFile);
-                verifySelfSignedRoot(root);
-                if (previous) {
-                    walkRootChain(*previous, {text}, now);
-                }
-            });
-    auto file = PrepareFile(request.outputFile, text, false);
-    PutInPlace(*file, request.outputFile);
+    if (Status valid = Require(request.outputFile,
+                               "Nothing was written; give distinct keys and thresholds from 1 "
+                               "to the number of keys.",
+                               [&] {
+                                   root = parseRoot(text, request.outputFile);
+                                   verifySelfSignedRoot(root);
+                                   if (previous) {
+                                       walkRootChain(*previous, {text}, now);
+                                   }
+                               });
+        !valid) {
+        return valid;
+    }
+    Result<std::unique_ptr<NewFile>> file = PrepareFile(request.outputFile, text, false);
+    if (!file) {
+        return file.Error();
+    }
+    if (Status placed = PutInPlace(*file.Value(), request.outputFile); !placed) {
+        return placed;
+    }
     return root;
 }
 
-RepositorySigner::RepositorySigner(const SigningRequest& request, const std::string& sourceDir,
-                                   const std::string& repoDir, std::int64_t now)
-    : repoDir_(repoDir), now_(now), expires_(now + request.expiresDays * kSecondsPerDay) {
-    root_ = ReadRootFile(request.rootFile);
-    Require(request.rootFile, "Make the root with veldmoor-publish root.", [&] {
-        verifySelfSignedRoot(root_);
-        walkRootChain(root_, {}, now_);
-    });
+Result<RepositorySigner> RepositorySigner::Prepare(const SigningRequest& request,
+                                                   const std::string& sourceDir,
+                                                   const std::string& repoDir, std::int64_t now) {
+    RepositorySigner signer(repoDir, now, now + request.expiresDays * kSecondsPerDay);
+    if (Status checked = signer.check(request, sourceDir); !checked) {
+        return checked;
+    }
+    return signer;
+}
+
+Status RepositorySigner::check(const SigningRequest& request, const std::string& sourceDir) {
+    Result<RootDocument> root = ReadRootFile(request.rootFile);
+    if (!root) {
+        return root.Error();
+    }
+    root_ = std::move(root).Value();
+    if (Status valid = Require(request.rootFile, "Make the root with veldmoor-publish root.",
+                               [&] {
+                                   verifySelfSignedRoot(root_);
+                                   walkRootChain(root_, {}, now_);
+                               });
+        !valid) {
+        return valid;
+    }
 
     std::error_code error;
     const fs::path source = fs::weakly_canonical(PathFromUtf8(sourceDir), error);
-    const fs::path repo = fs::weakly_canonical(PathFromUtf8(repoDir), error);
+    const fs::path repo = fs::weakly_canonical(PathFromUtf8(repoDir_), error);
     for (const std::string& file : request.keyFiles) {
         const fs::path real = fs::weakly_canonical(PathFromUtf8(file), error);
         if (Inside(real, source) || Inside(real, repo)) {
-            throw std::runtime_error("the private key '" + file + "' lies inside the " +
-                                     (Inside(real, repo) ? "repository" : "source") +
-                                     " folder, from where it could be published; move it out "
-                                     "of both folders (and make a new key if it was ever "
-                                     "published)");
+            return Status::Failed("the private key '" + file + "' lies inside the " +
+                                  (Inside(real, repo) ? "repository" : "source") +
+                                  " folder, from where it could be published; move it out "
+                                  "of both folders (and make a new key if it was ever "
+                                  "published)");
         }
-        const PrivateKey key = ReadPrivateKey(file);
-        const PublicKey publicKey = publicKeyOf(key);
+        const Result<PrivateKey> key = ReadPrivateKey(file);
+        if (!key) {
+            return key.Error();
+        }
+        const PublicKey publicKey = publicKeyOf(key.Value());
         if (!Holds(root_.signingKeys, publicKey)) {
-            throw std::runtime_error(
+            return Status::Failed(
                 "the key in '" + file + "' (public key " + toHex(publicKey) +
                 ") is not a signing key of root version " + std::to_string(root_.version) +
                 " in '" + request.rootFile +
                 "'; use a signing key the root names, or make a root naming this key with "
                 "veldmoor-publish root --signing-key");
         }
-        keys_.push_back(key);
+        keys_.push_back(key.Value());
     }
     if (KeysOf(keys_, root_.signingKeys) < root_.signingThreshold) {
-        throw std::runtime_error("root version " + std::to_string(root_.version) + " in '" +
-                                 request.rootFile + "' needs manifests signed by " +
-                                 std::to_string(root_.signingThreshold) +
-                                 " signing keys; give that many distinct --key files");
+        return Status::Failed("root version " + std::to_string(root_.version) + " in '" +
+                              request.rootFile + "' needs manifests signed by " +
+                              std::to_string(root_.signingThreshold) +
+                              " signing keys; give that many distinct --key files");
     }
+    if (Status follows = checkRootFollows(request.rootFile, repo); !follows) {
+        return follows;
+    }
+    return readPreviousManifest(repo);
+}
 
+Status RepositorySigner::checkRootFollows(const std::string& rootFile, const fs::path& repo) {
     const fs::path rootFolder = repo / PathFromUtf8(kSignedRootFolder);
     const std::uint64_t newest = NewestRootIn(rootFolder);
     const std::string newestPath = Utf8FromPath(rootFolder / (std::to_string(newest) + ".root"));
     if (newest > root_.version) {
-        throw std::runtime_error("the repository already has root version " +
-                                 std::to_string(newest) + " ('" + newestPath + "'), newer than '" +
-                                 request.rootFile + "' (version " + std::to_string(root_.version) +
-                                 "); publish with the newest root, since clients refuse to go "
-                                 "back to an older one");
+        return Status::Failed("the repository already has root version " + std::to_string(newest) +
+                              " ('" + newestPath + "'), newer than '" + rootFile + "' (version " +
+                              std::to_string(root_.version) +
+                              "); publish with the newest root, since clients refuse to go "
+                              "back to an older one");
     }
     if (newest != 0 && root_.version > newest + 1) {
-        throw std::runtime_error("the repository's newest root is version " +
-                                 std::to_string(newest) +
-                                 ", and clients walk the roots one "
-                                 "version at a time; publish once with root version " +
-                                 std::to_string(newest + 1) + " first");
+        return Status::Failed("the repository's newest root is version " + std::to_string(newest) +
+                              ", and clients walk the roots one "
+                              "version at a time; publish once with root version " +
+                              std::to_string(newest + 1) + " first");
     }
-    if (newest == root_.version &&
-        ReadFileUpTo(newestPath, kMaxRootBytes, "root file") != root_.text) {
-        throw std::runtime_error("the repository's '" + newestPath +
-                                 "' is another root of "
-                                 "version " +
-                                 std::to_string(newest) + " than '" + request.rootFile +
-                                 "'; make the new root with --previous '" + newestPath +
-                                 "' so that it follows it");
+    if (newest == root_.version) {
+        const Result<std::string> text = ReadFileUpTo(newestPath, kMaxRootBytes, "root file");
+        if (!text) {
+            return text.Error();
+        }
+        if (text.Value() != root_.text) {
+            return Status::Failed("the repository's '" + newestPath +
+                                  "' is another root of "
+                                  "version " +
+                                  std::to_string(newest) + " than '" + rootFile +
+                                  "'; make the new root with --previous '" + newestPath +
+                                  "' so that it follows it");
+        }
     }
     if (newest + 1 == root_.version && newest != 0) {
-        const RootDocument previous = ReadRootFile(newestPath);
-        Require(request.rootFile,
-                "Make it with veldmoor-publish root --previous '" + newestPath +
-                    "' and the old root's keys.",
-                [&] { walkRootChain(previous, {root_.text}, now_); });
+        const Result<RootDocument> previous = ReadRootFile(newestPath);
+        if (!previous) {
+            return previous.Error();
+        }
+        if (Status follows = Require(rootFile,
+                                     "Make it with veldmoor-publish root --previous '" +
+                                         newestPath + "' and the old root's keys.",
+                                     [&] { walkRootChain(previous.Value(), {root_.text}, now_); });
+            !follows) {
+            return follows;
+        }
     }
     rootIsNew_ = newest != root_.version;
+    return {};
+}
 
+Status RepositorySigner::readPreviousManifest(const fs::path& repo) {
+    std::error_code error;
     const fs::path manifestPath = repo / PathFromUtf8(kManifestPath);
     if (!fs::exists(manifestPath, error)) {
-        return;
+        return {};
     }
-    const std::string text =
+    const Result<std::string> text =
         ReadFileUpTo(Utf8FromPath(manifestPath), kMaxManifestBytes, "manifest");
+    if (!text) {
+        return text.Error();
+    }
     try {
-        previousVersion_ = parseManifest(text).version;
+        previousVersion_ = parseManifest(text.Value()).version;
         // Sizes and hashes are taken over only from a manifest these keys signed: whoever can
         // change the repository's files must not get them signed by the next publish.
-        previous_ = verifyManifest(text, root_, 0, std::numeric_limits<std::int64_t>::min()).files;
+        previous_ =
+            verifyManifest(text.Value(), root_, 0, std::numeric_limits<std::int64_t>::min()).files;
     } catch (const PatchException&) {
         previous_.clear();
     }
     if (previousVersion_ == std::numeric_limits<std::uint64_t>::max()) {
-        throw std::runtime_error("'" + Utf8FromPath(manifestPath) +
-                                 "' has the largest version there is; no later one can follow");
+        return Status::Failed("'" + Utf8FromPath(manifestPath) +
+                              "' has the largest version there is; no later one can follow");
     }
+    return {};
 }
 
-void RepositorySigner::write(const std::vector<PublishedFile>& files) {
+Status RepositorySigner::write(const std::vector<PublishedFile>& files) {
     std::map<std::string_view, const ManifestEntry*> previous;
     for (const ManifestEntry& entry : previous_) {
         previous.emplace(entry.path, &entry);
@@ -392,23 +508,34 @@ void RepositorySigner::write(const std::vector<PublishedFile>& files) {
                    old->second->time == file.time) {
             entry.sha256 = old->second->sha256;
         } else {
-            std::tie(entry.size, entry.sha256) = HashFile(file.sourcePath);
+            const Result<std::pair<std::uint64_t, Sha256Digest>> read = HashFile(file.sourcePath);
+            if (!read) {
+                return read.Error();
+            }
+            std::tie(entry.size, entry.sha256) = read.Value();
             ++filesHashed_;
         }
         manifest.files.push_back(std::move(entry));
     }
     const std::string text = signBody(formatManifestBody(manifest), keys_);
     if (text.size() > kMaxManifestBytes) {
-        throw std::runtime_error("the manifest of " + std::to_string(files.size()) +
-                                 " files exceeds the " + std::to_string(kMaxManifestBytes) +
-                                 " bytes clients read; split the files over repositories");
+        return Status::Failed("the manifest of " + std::to_string(files.size()) +
+                              " files exceeds the " + std::to_string(kMaxManifestBytes) +
+                              " bytes clients read; split the files over repositories");
     }
     const fs::path repo = PathFromUtf8(repoDir_);
     if (rootIsNew_) {
-        WriteRepositoryFile(repo / PathFromUtf8(rootPathFor(root_.version)), root_.text);
+        if (Status written =
+                WriteRepositoryFile(repo / PathFromUtf8(rootPathFor(root_.version)), root_.text);
+            !written) {
+            return written;
+        }
     }
-    WriteRepositoryFile(repo / PathFromUtf8(kManifestPath), text);
+    if (Status written = WriteRepositoryFile(repo / PathFromUtf8(kManifestPath), text); !written) {
+        return written;
+    }
     manifestVersion_ = manifest.version;
+    return {};
 }
 
 }  // namespace veldmoor

@@ -3,7 +3,6 @@
 #include <charconv>
 #include <chrono>
 #include <iostream>
-#include <stdexcept>
 #include <vector>
 
 namespace veldmoor {
@@ -26,6 +25,12 @@ std::optional<std::int64_t> ParseNumber(const std::string& text, std::int64_t mi
         return std::nullopt;
     }
     return value;
+}
+
+// What a signing command prints when it failed; its exit code.
+int Failed(const char* command, const Status& failure) {
+    std::cerr << "veldmoor-publish " << command << ": " << failure.Message() << "\n";
+    return 1;
 }
 
 int WrongUse(const std::string& message) {
@@ -74,10 +79,13 @@ int RunKeygen(int argc, char** argv) {
     if (names.size() != 1) {
         return WrongUse("keygen needs exactly one NAME (it writes NAME.key and NAME.pub)");
     }
-    const PublicKey key = WriteKeyPair(names[0]);
+    const Result<PublicKey> key = WriteKeyPair(names[0]);
+    if (!key) {
+        return Failed("keygen", key.Error());
+    }
     std::cout << "Wrote " << names[0] << ".key (the private key: readable by you only; keep it "
               << "out of every published folder) and " << names[0] << ".pub (public key "
-              << toHex(key) << ").\n";
+              << toHex(key.Value()) << ").\n";
     return 0;
 }
 
@@ -142,10 +150,13 @@ int RunRoot(int argc, char** argv) {
         return WrongUse("a threshold cannot exceed the number of keys given for its role");
     }
     request.outputFile = positional[0];
-    const RootDocument root = WriteRootFile(request, Now());
-    std::cout << "Wrote root version " << root.version << " to " << request.outputFile << ": "
-              << root.rootKeys.size() << " root keys (threshold " << root.rootThreshold << "), "
-              << root.signingKeys.size() << " signing keys (threshold " << root.signingThreshold
+    const Result<RootDocument> root = WriteRootFile(request, Now());
+    if (!root) {
+        return Failed("root", root.Error());
+    }
+    std::cout << "Wrote root version " << root->version << " to " << request.outputFile << ": "
+              << root->rootKeys.size() << " root keys (threshold " << root->rootThreshold << "), "
+              << root->signingKeys.size() << " signing keys (threshold " << root->signingThreshold
               << "), valid for " << request.expiresDays << " days.\n";
     return 0;
 }
@@ -157,12 +168,7 @@ bool IsSigningCommand(const std::string& command) {
 }
 
 int RunSigningCommand(int argc, char** argv) {
-    try {
-        return std::string(argv[1]) == "keygen" ? RunKeygen(argc, argv) : RunRoot(argc, argv);
-    } catch (const std::exception& e) {
-        std::cerr << "veldmoor-publish " << argv[1] << ": " << e.what() << "\n";
-        return 1;
-    }
+    return std::string(argv[1]) == "keygen" ? RunKeygen(argc, argv) : RunRoot(argc, argv);
 }
 
 void PrintSigningUsage(std::ostream& out) {
@@ -236,15 +242,20 @@ bool PublishSigningOptions::complete(std::ostream& errors) const {
     return true;
 }
 
-void PublishSigningOptions::prepare(PublishOptions& options) {
+Status PublishSigningOptions::prepare(PublishOptions& options) {
     if (request_.rootFile.empty()) {
-        return;
+        return {};
     }
-    signer_ =
-        std::make_shared<RepositorySigner>(request_, options.sourceDir, options.repoDir, Now());
+    Result<RepositorySigner> signer =
+        RepositorySigner::Prepare(request_, options.sourceDir, options.repoDir, Now());
+    if (!signer) {
+        return signer.Error();
+    }
+    signer_ = std::make_shared<RepositorySigner>(std::move(signer).Value());
     options.listed = [signer = signer_](const std::vector<PublishedFile>& files) {
-        signer->write(files);
+        return signer->write(files);
     };
+    return {};
 }
 
 void PublishSigningOptions::report(std::ostream& out) const {

@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 
+#include "system/result.h"
 #include "tools/publish/repository_publisher.h"
 #include "tools/publish/signing.h"
 
@@ -28,9 +29,9 @@ public:
     Taken take(int argc, char** argv, int& i);
     // False (the reason printed) when only one of --key and --root was given.
     bool complete(std::ostream& errors) const;
-    // With --key and --root: checks all before anything is written (throws
-    // std::runtime_error) and has the publish write the signed files.
-    void prepare(PublishOptions& options);
+    // With --key and --root: checks all before anything is written and has the publish write
+    // the signed files.
+    Status prepare(PublishOptions& options);
     // What the signing wrote, for the publish's summary; nothing without signing.
     void report(std::ostream& out) const;
 

@@ -101,10 +101,8 @@ static int RunServer(int argc, char** argv) {
     }
 
     veldmoor::RepoServer server(options);
-    try {
-        server.start();
-    } catch (const std::exception& e) {
-        std::cerr << "veldmoor-serve: " << e.what() << "\n";
+    if (const veldmoor::Result<int> started = server.start(); !started) {
+        std::cerr << "veldmoor-serve: " << started.Message() << "\n";
         return 1;
     }
     if (!portFile.empty()) {

@@ -11,7 +11,6 @@
 #include <map>
 #include <mutex>
 #include <random>
-#include <stdexcept>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -469,14 +468,14 @@ RepoServer::~RepoServer() {
     stop();
 }
 
-int RepoServer::start() {
+Result<int> RepoServer::start() {
     if (impl_->running) {
         return impl_->port;
     }
     std::error_code error;
     if (!fs::is_directory(PathFromUtf8(impl_->options.root), error)) {
-        throw std::runtime_error("The repository folder '" + impl_->options.root +
-                                 "' does not exist or is not a folder.");
+        return Status::Failed("The repository folder '" + impl_->options.root +
+                              "' does not exist or is not a folder.");
     }
     impl_->realRoot = fs::canonical(PathFromUtf8(impl_->options.root), error);
     auto& server = impl_->server;
@@ -497,9 +496,9 @@ int RepoServer::start() {
         port = -1;
     }
     if (port <= 0) {
-        throw std::runtime_error("Cannot listen on " + host + ":" +
-                                 std::to_string(impl_->options.port) +
-                                 " (is the port in use? try another with --port)");
+        return Status::Failed("Cannot listen on " + host + ":" +
+                              std::to_string(impl_->options.port) +
+                              " (is the port in use? try another with --port)");
     }
     impl_->port = port;
     impl_->running = true;

@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "system/result.h"
+
 namespace veldmoor {
 
 // Misbehaviour on request, for tests of the client's failure handling. By default each fault
@@ -78,9 +80,9 @@ public:
     RepoServer(const RepoServer&) = delete;
     RepoServer& operator=(const RepoServer&) = delete;
 
-    // Binds and starts serving on a background thread; returns the port. Throws
-    // std::runtime_error when the root is not a folder or the address cannot be bound.
-    int start();
+    // Binds and starts serving on a background thread; returns the port. Fails when the root
+    // is not a folder or the address cannot be bound.
+    Result<int> start();
     // Stops serving and joins the thread; stalled answers end at once. Safe to call twice.
     void stop();
 
