@@ -80,10 +80,19 @@ private:
     bool sealed_ = false;
 };
 
+// Whether the folder above a path is there, and why not when it is not.
+struct ParentFolders {
+    PathRefusal refusal = PathRefusal::None;
+    // The system's words when it refused to make a folder ("cannot create '<folder>'"); empty
+    // otherwise.
+    std::string systemError;
+
+    bool ok() const { return refusal == PathRefusal::None; }
+};
+
 // Creates the folders above `path`, one level per step, at most 32 levels, and refuses a path
-// that needs more before making any. PathRefusal::None when the folder is there afterwards;
-// otherwise why not (`error`, when given, then holds the system's words).
-PathRefusal makeParentFolders(const std::string& path, std::string* error = nullptr);
+// that needs more before making any.
+[[nodiscard]] ParentFolders makeParentFolders(const std::string& path);
 // True when makeParentFolders succeeds.
 bool ensureParentFolder(const std::string& path);
 

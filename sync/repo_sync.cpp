@@ -383,11 +383,9 @@ struct RepoSync::Impl {
         }
         if (!IsDirectory(installFolder)) {
             // A fresh installation: its folder is made now so that it can carry the lock.
-            std::string error;
-            const PathRefusal refusal =
-                makeParentFolders(installFolder + kPathSeparator + "x", &error);
-            if (refusal != PathRefusal::None) {
-                throw pathRefused(installFolder, refusal, error);
+            const ParentFolders folders = makeParentFolders(installFolder + kPathSeparator + "x");
+            if (!folders.ok()) {
+                throw pathRefused(installFolder, folders.refusal, folders.systemError);
             }
         }
         Result<std::unique_ptr<FolderLock>> locked =
