@@ -244,13 +244,11 @@ void FileRebuild::failWriting(const Status& failure) const {
     failFile(failure, file_.file.repoPath, file_.file.localPath, size_);
 }
 
-void FileRebuild::failTransfer(const HttpResult& got) {
+void FileRebuild::failTransfer(const PatchException& transferFailure) {
     if (!temp_->FirstFailure().Ok()) {
         failWriting(temp_->FirstFailure());
     }
-    const std::string& path = file_.file.repoPath;
-    fail(Failure::RangesNotFetched, path,
-         "Http request failed while patching '" + path + "'! " + got.cause);
+    throw transferFailure;
 }
 
 void FileRebuild::seal(CloseSync sync) {

@@ -340,19 +340,26 @@ struct RepoSync::Impl {
                     TrustCheck::Malformed, kManifestPath,
                     "The manifest is larger than " + std::to_string(kMaxManifestBytes) + " bytes.");
             }
-            refuseUnverified(TrustCheck::ManifestMissing, kManifestPath,
-                             "A root of trust is set for this repository, but its manifest '" +
-                                 repoAddress + "/" + kManifestPath + "' cannot be fetched (" +
-                                 manifestTransfer.result().cause +
-                                 "); an unsigned repository is not used in its place.");
+            throw manifestTransfer.failure();
         }
         const std::vector<std::string> paths = trust->rootPathsToFetch(manifestText.text);
+        const auto unreachable = [](const std::string& path, const std::string& reason) {
+            return unverified(TrustCheck::ChainBroken, path,
+                              "The manifest is signed under a root version that cannot be "
+                              "reached: '" +
+                                  path + "' cannot be fetched (" + reason + ").");
+        };
         std::deque<BoundedText> bodies;
         std::deque<DocumentTransfer> roots;
         std::vector<DocumentTransfer*> started;
         for (const std::string& path : paths) {
             bodies.emplace_back(kMaxRootBytes);
-            roots.emplace_back(repoAddress + "/" + path, bodies.back(), session, kMaxRootBytes);
+            roots.emplace_back(
+                repoAddress + "/" + path, bodies.back(), session,
+                [&path, &unreachable](const std::string& reason) {
+                    return unreachable(path, reason);
+                },
+                kMaxRootBytes);
             started.push_back(&roots.back());
         }
         fetchTogether(started);
@@ -360,15 +367,11 @@ struct RepoSync::Impl {
         for (std::size_t i = 0; i < paths.size(); ++i) {
             if (roots[i].state() != HttpTransfer::State::Done) {
                 throwIfTransferCancelled();
-                refuseUnverified(
-                    TrustCheck::ChainBroken, paths[i],
-                    "The manifest is signed under a root version that cannot be "
-                    "reached: '" +
-                        paths[i] + "' cannot be fetched (" +
-                        (bodies[i].tooLarge || roots[i].passedWireLimit()
-                             ? "larger than " + std::to_string(kMaxRootBytes) + " bytes"
-                             : roots[i].result().cause) +
-                        ").");
+                if (bodies[i].tooLarge || roots[i].passedWireLimit()) {
+                    throw unreachable(paths[i],
+                                      "larger than " + std::to_string(kMaxRootBytes) + " bytes");
+                }
+                throw roots[i].failure();
             }
             texts.push_back(std::move(bodies[i].text));
         }
@@ -670,9 +673,7 @@ struct RepoSync::Impl {
         const bool tooLarge = transfer.passedWireLimit();
         if (transfer.state() != HttpTransfer::State::Done && !transfer.refused()) {
             throwIfTransferCancelled();
-            throw PatchException(Failure::ChunkIndexNotFetched, path,
-                                 "Connection failed while getting chunks for '" + path + "'. " +
-                                     transfer.result().cause);
+            throw transfer.failure();
         }
         ChunkIndexReader& reader = entry.streamed.reader;
         if (tooLarge || !reader.finish()) {
@@ -820,7 +821,7 @@ struct RepoSync::Impl {
             return;
         }
         if (const RangeTransfer* failed = active.failedTransfer(); failed != nullptr) {
-            active.rebuild->failTransfer(failed->result());  // keeps what came
+            active.rebuild->failTransfer(failed->failure());  // keeps what came
         }
         // Whatever the check finds, the bytes are not kept: a file that fails its checksum
         // must not be resumed from them. It counts as failed until its move has succeeded.
@@ -971,10 +972,25 @@ std::vector<RemoteFile> RepoSync::listFiles() {
     }
     BoundedText body(kMaxFileListBytes);
     const std::string url = impl_->repoAddress + "/" + kFileListPath;
-    DocumentTransfer list(url, body, impl_->session, kMaxFileListBytes);
+    DocumentTransfer list(
+        url, body, impl_->session,
+        [&url](const std::string& reason) {
+            return PatchException(
+                Failure::FileListNotFetched, "",
+                "Http request failed while getting files! " + reason + " (" + url + ")");
+        },
+        kMaxFileListBytes);
     BoundedText manifestText(kMaxManifestBytes);
-    DocumentTransfer manifest(impl_->repoAddress + "/" + kManifestPath, manifestText,
-                              impl_->session, kMaxManifestBytes);
+    const std::string manifestUrl = impl_->repoAddress + "/" + kManifestPath;
+    DocumentTransfer manifest(
+        manifestUrl, manifestText, impl_->session,
+        [&manifestUrl](const std::string& reason) {
+            return unverified(TrustCheck::ManifestMissing, kManifestPath,
+                              "A root of trust is set for this repository, but its manifest '" +
+                                  manifestUrl + "' cannot be fetched (" + reason +
+                                  "); an unsigned repository is not used in its place.");
+        },
+        kMaxManifestBytes);
     std::vector<DocumentTransfer*> documents{&list};
     if (impl_->trust) {
         documents.push_back(&manifest);
@@ -987,9 +1003,7 @@ std::vector<RemoteFile> RepoSync::listFiles() {
                 Failure::ServerDataInvalid, kFileListPath,
                 "The file list is larger than " + std::to_string(kMaxFileListBytes) + " bytes.");
         }
-        throw PatchException(
-            Failure::FileListNotFetched, "",
-            "Http request failed while getting files! " + list.result().cause + " (" + url + ")");
+        throw list.failure();
     }
     std::vector<RemoteFile> files = parseFileList(body.text, impl_->installFolder);
     const std::string problem = fileListProblem(files);
@@ -1054,7 +1068,13 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
         // the transfer at once, whatever the server would still send.
         entry->transfer = std::make_unique<DocumentTransfer>(
             impl_->repoAddress + "/" + chunkIndexPathOf(file.repoPath), entry->streamed,
-            impl_->session, kMaxChunkIndexBytes);
+            impl_->session,
+            [&path = entry->file.repoPath](const std::string& reason) {
+                return PatchException(
+                    Failure::ChunkIndexNotFetched, path,
+                    "Connection failed while getting chunks for '" + path + "'. " + reason);
+            },
+            kMaxChunkIndexBytes);
     }
     if (entry->planned) {
         entry->stage = FileStage::Planned;
