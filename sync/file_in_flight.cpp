@@ -34,9 +34,9 @@ struct FileInFlight::IndexFetch {
         : transfer(
               url, streamed, session,
               [&path = repoPath](const std::string& reason) {
-                  return PatchException(Failure::ChunkIndexNotFetched, path,
-                                        "Connection failed while getting chunks for '" + path +
-                                            "'. " + reason);
+                  return PatchException(
+                      Failure::ChunkIndexNotFetched, path,
+                      "Connection failed while getting chunks for '" + path + "'. " + reason);
               },
               kMaxChunkIndexBytes) {}
 
@@ -104,8 +104,7 @@ bool FileInFlight::indexCame() const {
     return stage_ == FileStage::Index && index_->transfer.ended();
 }
 
-void FileInFlight::makePlan(const ManifestEntry* signedContent, bool verifyContent,
-                            bool stopped) {
+void FileInFlight::makePlan(const ManifestEntry* signedContent, bool verifyContent, bool stopped) {
     if (!indexCame()) {
         return;
     }
@@ -156,9 +155,9 @@ void FileInFlight::beginRebuild(const RebuildContext& run) {
         stage_ = FileStage::Sealed;  // nothing to fetch: it waits for its turn
         return;
     }
-    const ProgressCallback held = [this, &progress = run.progress](
-                                      const std::string& path, unsigned int written,
-                                      unsigned int total) {
+    const ProgressCallback held = [this, &progress = run.progress](const std::string& path,
+                                                                   unsigned int written,
+                                                                   unsigned int total) {
         if (progressInTurn_) {
             if (progress) {
                 progress(path, written, total);

@@ -35,9 +35,10 @@ void useResumeData(PreparedFile& planned, const ChunkIndex& index) {
     const std::optional<ResumeRecord> record =
         kind == PathKind::File ? readResumeRecord(path) : std::nullopt;
     // A file fetched whole names its version by its signed hash (resumeTagOf).
-    const bool sameVersion = record && (record->crc == index.targetCrc ||
-                                        (planned.signedContent != nullptr &&
-                                         record->crc == resumeTagOf(*planned.signedContent)));
+    const bool sameVersion =
+        record &&
+        (record->crc == index.targetCrc ||
+         (planned.signedContent != nullptr && record->crc == resumeTagOf(*planned.signedContent)));
     if (!sameVersion || record->time != planned.file.time || record->size != index.targetSize) {
         RemoveFile(path);
         return;
@@ -77,10 +78,10 @@ PreparedFile planFromIndex(const RemoteFile& file, const LocalCopy& local,
     planned.signedContent = signedContent;
     if (signedContent != nullptr && signedContent->size != index.targetSize) {
         // Refused before a byte is fetched: no file built from this index can be signed.
-        refuseUnverified(TrustCheck::ContentMismatch, path,
-                         "The chunk index of '" + path + "' describes " +
-                             std::to_string(index.targetSize) + " bytes, where the manifest signs " +
-                             std::to_string(signedContent->size) + ".");
+        refuseUnverified(
+            TrustCheck::ContentMismatch, path,
+            "The chunk index of '" + path + "' describes " + std::to_string(index.targetSize) +
+                " bytes, where the manifest signs " + std::to_string(signedContent->size) + ".");
     }
     planned.plan = buildBlockPlan(hasLocalCopy ? file.localPath : std::string(), index.entries,
                                   index.targetCrc);

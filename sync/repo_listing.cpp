@@ -118,9 +118,9 @@ std::vector<RemoteFile> fetchListing(const ListingRun& run) {
     DocumentTransfer list(
         url, body, run.session,
         [&url](const std::string& reason) {
-            return PatchException(Failure::FileListNotFetched, "",
-                                  "Http request failed while getting files! " + reason + " (" +
-                                      url + ")");
+            return PatchException(
+                Failure::FileListNotFetched, "",
+                "Http request failed while getting files! " + reason + " (" + url + ")");
         },
         kMaxFileListBytes);
     BoundedText manifestText(kMaxManifestBytes);
