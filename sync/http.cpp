@@ -268,8 +268,16 @@ std::string RetryBudget::overdueCause() const {
 }
 
 DocumentTransfer::DocumentTransfer(const std::string& url, DocumentSink& sink, HttpSession& session,
-                                   std::uint64_t wireLimit)
-    : escaped_(escapeUrl(url)), sink_(sink), retries_(session), wireLimit_(wireLimit) {}
+                                   DocumentFailure failure, std::uint64_t wireLimit)
+    : escaped_(escapeUrl(url)),
+      sink_(sink),
+      describeFailure_(std::move(failure)),
+      retries_(session),
+      wireLimit_(wireLimit) {}
+
+PatchException DocumentTransfer::failureFor(const std::string& reason) const {
+    return describeFailure_(reason);
+}
 
 bool DocumentTransfer::prepare(CURL* handle) {
     handle_ = handle;
@@ -318,22 +326,18 @@ HttpTransfer::Next DocumentTransfer::finished(CURL* handle, CURLcode code, long&
         return Next::Done;
     }
     if (refused_ || passedWireLimit_) {
-        result_ = {false, "the document was refused as it arrived"};
-        return Next::Failed;
+        return fail("the document was refused as it arrived");
     }
     if (retries_.overdue()) {
-        result_ = {false, retries_.overdueCause()};
-        return Next::Failed;
+        return fail(retries_.overdueCause());
     }
     const bool transient = code == CURLE_OK ? status >= 500 : isTransient(code);
     if (transient) {
         pauseMs = retries_.nextPause(code);
     }
     if (!transient || pauseMs < 0) {
-        result_ = {false, code == CURLE_OK
-                              ? statusCause(status)
-                              : transferCause(handle, code, retries_.session().settings)};
-        return Next::Failed;
+        return fail(code == CURLE_OK ? statusCause(status)
+                                     : transferCause(handle, code, retries_.session().settings));
     }
     return Next::Again;
 }
@@ -386,9 +390,10 @@ bool RangeTransfer::prepare(CURL* handle) {
     return true;
 }
 
-HttpTransfer::Next RangeTransfer::fail(std::string cause) {
-    result_ = {false, std::move(cause)};
-    return Next::Failed;
+PatchException RangeTransfer::failureFor(const std::string& reason) const {
+    const std::string& path = receiver_.path();
+    return {Failure::RangesNotFetched, path,
+            "Http request failed while patching '" + path + "'! " + reason};
 }
 
 bool RangeTransfer::progressed() {

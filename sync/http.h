@@ -1,5 +1,5 @@
-// What the engine's HTTP layer offers beyond sync/: its settings, what a run learns of its
-// server, and the outcome of a request. The requests themselves (sync/http_transfer.h) are
+// What the engine's HTTP layer offers beyond sync/: its settings and what a run learns of its
+// server. The requests themselves, and how a failed one is told (sync/http_transfer.h), are
 // libcurl's and stay inside sync/.
 #pragma once
 
@@ -120,13 +120,6 @@ public:
 private:
     std::size_t rangesPerRequest_ = kMaxRangesPerRequest;
     bool rangesAnswered_ = false;
-};
-
-// The outcome of a request: `cause` names what went wrong in English ("the server answered
-// status 404"), empty on success.
-struct HttpResult {
-    bool ok = true;
-    std::string cause;
 };
 
 }  // namespace veldmoor

@@ -9,11 +9,14 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "sync/http.h"
+#include "sync/patch_exception.h"
 
 namespace veldmoor {
 
@@ -79,27 +82,42 @@ public:
     // for: the transfer is then done without a request.
     virtual bool prepare(CURL* handle) = 0;
     // The request on `handle` ended with `code`. Again: the next request follows after
-    // `pauseMs`. Failed: result() says why.
+    // `pauseMs`. Failed: failure() says why.
     virtual Next finished(CURL* handle, CURLcode code, long& pauseMs) = 0;
     // The bytes the current answer has brought on the wire so far; false ends the request.
     virtual bool onReceived(std::uint64_t /*bytes*/) { return true; }
 
-    const HttpResult& result() const { return result_; }
+    // Why the sequence failed, as the engine's failure, ready to be thrown in the turn of what
+    // it fetched. Only once the transfer has failed.
+    const PatchException& failure() const { return *failure_; }
     State state() const { return state_; }
     bool ended() const { return state_ == State::Done || state_ == State::Failed; }
     void setState(State state) { state_ = state; }
     // Ends the transfer as failed without a request (no handle could be made for it).
-    void setFailed(std::string cause) {
-        result_ = {false, std::move(cause)};
+    void setFailed(const std::string& reason) {
+        fail(reason);
         state_ = State::Failed;
     }
 
 protected:
-    HttpResult result_;
+    // Keeps the engine's failure for `reason`, what went wrong in English ("the server answered
+    // status 404"); returns Failed.
+    Next fail(const std::string& reason) {
+        failure_.emplace(failureFor(reason));
+        return Next::Failed;
+    }
+    // The engine's failure this sequence ends in when `reason` stops it.
+    virtual PatchException failureFor(const std::string& reason) const = 0;
 
 private:
     State state_ = State::Idle;
+    std::optional<PatchException> failure_;
 };
+
+// What a document's failed transfer is to the engine (the file list's, a chunk index's, a signed
+// file's), given what went wrong in English; said by whoever asks for the document, the one
+// that knows what it is for.
+using DocumentFailure = std::function<PatchException(const std::string& reason)>;
 
 // Sets the handle's time-outs, rate cap and redirect rules (at most 5 redirects, http and https
 // only, any other scheme refused) from `session`, and attaches the session.
@@ -123,7 +141,7 @@ public:
 class DocumentTransfer : public HttpTransfer {
 public:
     DocumentTransfer(const std::string& url, DocumentSink& sink, HttpSession& session,
-                     std::uint64_t wireLimit = 0);
+                     DocumentFailure failure, std::uint64_t wireLimit = 0);
     bool prepare(CURL* handle) override;
     Next finished(CURL* handle, CURLcode code, long& pauseMs) override;
     bool onReceived(std::uint64_t bytes) override;
@@ -133,9 +151,11 @@ public:
 
 private:
     static std::size_t write(char* data, std::size_t size, std::size_t count, void* self);
+    PatchException failureFor(const std::string& reason) const override;
 
     std::string escaped_;
     DocumentSink& sink_;
+    DocumentFailure describeFailure_;
     RetryBudget retries_;
     std::uint64_t wireLimit_;
     std::uint64_t earlierTries_ = 0;  // bytes the tries before this one brought
@@ -147,7 +167,7 @@ private:
 
 // What a RangeReceiver still lacks of one file: at most kMaxRangesPerRequest ranges (fewer when
 // the session learned so) per request, asking again for what an answer left out, until every
-// piece is in.
+// piece is in. Its failure is the file's: its ranges were not fetched.
 class RangeTransfer : public HttpTransfer {
 public:
     RangeTransfer(const std::string& url, RangeReceiver& receiver, HttpSession& session);
@@ -156,7 +176,7 @@ public:
     bool onReceived(std::uint64_t bytes) override;
 
 private:
-    Next fail(std::string cause);
+    PatchException failureFor(const std::string& reason) const override;
     bool progressed();
 
     std::string escaped_;

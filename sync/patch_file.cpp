@@ -125,13 +125,12 @@ FileRebuild::FileRebuild(const PreparedFile& file, const ProgressCallback& progr
     const std::string& localPath = file.file.localPath;
     const std::string tempPath = temporaryPathOf(localPath);
 
-    PathRefusal refusal = repoPathRefusal(path);
-    std::string folderError;
-    if (refusal == PathRefusal::None) {
-        refusal = makeParentFolders(tempPath, &folderError);
+    ParentFolders folders{.refusal = repoPathRefusal(path)};
+    if (folders.ok()) {
+        folders = makeParentFolders(tempPath);
     }
-    if (refusal != PathRefusal::None) {
-        throw pathRefused(path, refusal, folderError);
+    if (!folders.ok()) {
+        throw pathRefused(path, folders.refusal, folders.systemError);
     }
     if (KindOf(localPath) == PathKind::Folder) {
         fail(Failure::FolderInPlaceOfFile, path,
@@ -245,13 +244,11 @@ void FileRebuild::failWriting(const Status& failure) const {
     failFile(failure, file_.file.repoPath, file_.file.localPath, size_);
 }
 
-void FileRebuild::failTransfer(const HttpResult& got) {
+void FileRebuild::failTransfer(const PatchException& transferFailure) {
     if (!temp_->FirstFailure().Ok()) {
         failWriting(temp_->FirstFailure());
     }
-    const std::string& path = file_.file.repoPath;
-    fail(Failure::RangesNotFetched, path,
-         "Http request failed while patching '" + path + "'! " + got.cause);
+    throw transferFailure;
 }
 
 void FileRebuild::seal(CloseSync sync) {
@@ -353,9 +350,9 @@ void FileRebuild::finish(MoveSync sync) {
     trace("Patched %s\n", localPath);
 }
 
-PathRefusal makeParentFolders(const std::string& path, std::string* error) {
+ParentFolders makeParentFolders(const std::string& path) {
     if (path.empty()) {
-        return PathRefusal::Empty;
+        return {.refusal = PathRefusal::Empty};
     }
     // ".." is refused as a component only: "a..b" and "..." are ordinary names.
     for (std::size_t start = 0; start <= path.size();) {
@@ -364,17 +361,17 @@ PathRefusal makeParentFolders(const std::string& path, std::string* error) {
             ++end;
         }
         if (end - start == 2 && path.compare(start, 2, "..") == 0) {
-            return PathRefusal::ParentComponent;
+            return {.refusal = PathRefusal::ParentComponent};
         }
         start = end + 1;
     }
     const auto last = path.rfind(kPathSeparator);
     if (last == std::string::npos) {
-        return PathRefusal::None;
+        return {};
     }
     const std::string folder = path.substr(0, last);
     if (IsDirectory(folder)) {
-        return PathRefusal::None;  // existing folders pass at once, however deep
+        return {};  // existing folders pass at once, however deep
     }
     // The levels are counted before any is made, so a path that is too deep leaves nothing.
     std::vector<std::string> prefixes;
@@ -391,7 +388,7 @@ PathRefusal makeParentFolders(const std::string& path, std::string* error) {
         searchFrom = next + 1;
     }
     if (prefixes.size() > kMaxFolderSteps) {
-        return PathRefusal::TooDeep;
+        return {.refusal = PathRefusal::TooDeep};
     }
     for (const std::string& prefix : prefixes) {
         if (IsDirectory(prefix)) {
@@ -399,17 +396,16 @@ PathRefusal makeParentFolders(const std::string& path, std::string* error) {
         }
         trace("Creating dir: %s\n", prefix);
         if (!MakeDirectory(prefix)) {
-            if (error != nullptr) {
-                *error = "cannot create '" + prefix + "'";
-            }
-            return PathExists(prefix) ? PathRefusal::FileInTheWay : PathRefusal::CannotCreate;
+            return {.refusal =
+                        PathExists(prefix) ? PathRefusal::FileInTheWay : PathRefusal::CannotCreate,
+                    .systemError = "cannot create '" + prefix + "'"};
         }
     }
-    return PathRefusal::None;
+    return {};
 }
 
 bool ensureParentFolder(const std::string& path) {
-    return makeParentFolders(path) == PathRefusal::None;
+    return makeParentFolders(path).ok();
 }
 
 PatchException pathRefused(const std::string& repoPath, PathRefusal refusal,

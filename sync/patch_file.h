@@ -20,7 +20,6 @@ namespace veldmoor {
 inline constexpr std::size_t kCopyBlockSize = 128 * 1024;
 
 class RangeReceiver;  // sync/range_receiver.h
-struct HttpResult;    // sync/http.h
 
 // One file's rebuild in steps, so that the range requests of several files can be on the wire
 // at once. The constructor lays the local blocks out in the temporary file; receiver() takes
@@ -43,9 +42,9 @@ public:
     // first receiver keeps `keepMissing` pieces (what its current request asks for); nothing
     // is spread unless each new receiver gets at least that many. Returns the new receivers.
     std::vector<RangeReceiver*> spreadDownloads(std::size_t parts, std::size_t keepMissing);
-    // The range requests failed: throws the transfer failure (or a full drive, when writing
-    // was what failed).
-    [[noreturn]] void failTransfer(const HttpResult& got);
+    // The range requests failed: throws what their transfer recorded (RangeTransfer::failure),
+    // or a full drive when writing was what failed.
+    [[noreturn]] void failTransfer(const PatchException& transferFailure);
     // After a failed or stopped transfer: keeps what was written under the file's resume name
     // (sync/resume_data.h) when enough of it came, so that the next run need not fetch it
     // again. True when kept; the temporary file is gone either way once this object is.
@@ -80,10 +79,19 @@ private:
     bool sealed_ = false;
 };
 
+// Whether the folder above a path is there, and why not when it is not.
+struct ParentFolders {
+    PathRefusal refusal = PathRefusal::None;
+    // The system's words when it refused to make a folder ("cannot create '<folder>'"); empty
+    // otherwise.
+    std::string systemError;
+
+    bool ok() const { return refusal == PathRefusal::None; }
+};
+
 // Creates the folders above `path`, one level per step, at most 32 levels, and refuses a path
-// that needs more before making any. PathRefusal::None when the folder is there afterwards;
-// otherwise why not (`error`, when given, then holds the system's words).
-PathRefusal makeParentFolders(const std::string& path, std::string* error = nullptr);
+// that needs more before making any.
+[[nodiscard]] ParentFolders makeParentFolders(const std::string& path);
 // True when makeParentFolders succeeds.
 bool ensureParentFolder(const std::string& path);
 

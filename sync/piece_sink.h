@@ -45,6 +45,7 @@ public:
     // Bytes of the pieces received so far (each byte counted once).
     std::uint32_t written() const { return written_; }
     std::uint32_t toWrite() const { return toWrite_; }
+    const std::string& path() const { return path_; }
     // True once every piece has been received completely.
     bool complete() const { return incomplete_ == 0; }
     // Pieces received completely so far.

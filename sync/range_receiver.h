@@ -92,6 +92,8 @@ public:
     // Bytes of the pieces received so far (each byte counted once).
     std::uint32_t written() const { return sink_.written(); }
     std::uint32_t toWrite() const { return sink_.toWrite(); }
+    // The repository path of the file the pieces belong to.
+    const std::string& path() const { return sink_.path(); }
     // True once every piece has been received completely.
     bool complete() const { return sink_.complete(); }
     // Pieces received completely so far.

@@ -306,11 +306,15 @@ std::string numberLine(std::string_view name, std::uint64_t value) {
 
 }  // namespace
 
+PatchException unverified(TrustCheck check, std::string detail, std::string message) {
+    return {Failure::NotVerified,
+            std::move(detail),
+            "Not verified (check: " + std::string(checkName(check)) + "): " + std::move(message),
+            {{"Check", static_cast<std::uint32_t>(check)}}};
+}
+
 void refuseUnverified(TrustCheck check, std::string detail, std::string message) {
-    throw PatchException(
-        Failure::NotVerified, std::move(detail),
-        "Not verified (check: " + std::string(checkName(check)) + "): " + std::move(message),
-        {{"Check", static_cast<std::uint32_t>(check)}});
+    throw unverified(check, std::move(detail), std::move(message));
 }
 
 RootDocument parseRoot(std::string_view text, std::string_view source) {

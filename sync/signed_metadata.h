@@ -90,6 +90,8 @@ enum class TrustCheck : std::uint32_t {
     ManifestMissing = 8,  // a root is set but the repository has no manifest
     StateUnreadable = 9,  // the trusted state cannot be read or written
 };
+// The refusal of `check` (category 3, code 12), naming `detail`; refuseUnverified throws it.
+PatchException unverified(TrustCheck check, std::string detail, std::string message);
 [[noreturn]] void refuseUnverified(TrustCheck check, std::string detail, std::string message);
 
 struct RootDocument {

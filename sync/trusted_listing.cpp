@@ -140,12 +140,12 @@ void TrustedListing::storeState() const {
     if (state.rootText == stored_.rootText && state.manifestVersion == stored_.manifestVersion) {
         return;  // nothing new: the file is not written on every run
     }
-    std::string error;
-    const PathRefusal refusal = makeParentFolders(statePath_, &error);
-    if (refusal != PathRefusal::None) {
+    const ParentFolders folders = makeParentFolders(statePath_);
+    if (!folders.ok()) {
         refuseState(statePath_,
                     "cannot be written: its folder cannot be made (" +
-                        describePathRefusal(refusal) + (error.empty() ? "" : ", ") + error + ")",
+                        describePathRefusal(folders.refusal) +
+                        (folders.systemError.empty() ? "" : ", ") + folders.systemError + ")",
                     kNotStored);
     }
     if (const Status written = ReplaceFileAtomically(statePath_, formatTrustState(state));

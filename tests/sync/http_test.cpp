@@ -43,9 +43,16 @@ protected:
         server_.clearRequests();
     }
 
+    // How the transfers ended: `cause` is the first failure's reason in English, as a document
+    // whose failure is its reason alone tells it.
+    struct Outcome {
+        bool ok = true;
+        std::string cause;
+    };
+
     // Runs the transfers one after another on one connection, as the engine's pool does when
     // it has one.
-    HttpResult run(std::initializer_list<HttpTransfer*> transfers) {
+    Outcome run(std::initializer_list<HttpTransfer*> transfers) {
         TransferPool pool(session_);
         for (HttpTransfer* transfer : transfers) {
             pool.start(*transfer);
@@ -55,14 +62,17 @@ protected:
                                [](const HttpTransfer* t) { return t->ended(); });
         });
         for (HttpTransfer* transfer : transfers) {
-            if (!transfer->result().ok) {
-                return transfer->result();
+            if (transfer->state() == HttpTransfer::State::Failed) {
+                return {false, transfer->failure().what()};
             }
         }
         return {};
     }
-    HttpResult fetch(const std::string& url, StringSink& sink) {
-        DocumentTransfer transfer(url, sink, session_);
+    static PatchException reasonAlone(const std::string& reason) {
+        return {Failure::FileListNotFetched, "", reason};
+    }
+    Outcome fetch(const std::string& url, StringSink& sink) {
+        DocumentTransfer transfer(url, sink, session_, reasonAlone);
         return run({&transfer});
     }
 
@@ -89,7 +99,7 @@ TEST_F(HttpTest, AWholeFileRequestAfterRangesOnTheSameConnectionAsksForNoRange) 
     RangeReceiver receiver(target, {piece}, nullptr, "a b/file.txt");
     RangeTransfer ranges(server_.baseUrl() + "/a b/file.txt", receiver, session_);
     StringSink whole;
-    DocumentTransfer document(server_.baseUrl() + "//a b\\file.txt", whole, session_);
+    DocumentTransfer document(server_.baseUrl() + "//a b\\file.txt", whole, session_, reasonAlone);
     ASSERT_TRUE(run({&ranges, &document}).ok);
 
     EXPECT_EQ(whole.body, "0123456789");
@@ -102,11 +112,11 @@ TEST_F(HttpTest, AWholeFileRequestAfterRangesOnTheSameConnectionAsksForNoRange) 
 
 TEST_F(HttpTest, ADocumentCountsOnlyAsAWholeAnswerWithStatus200) {
     StringSink sink;
-    const HttpResult found = fetch(server_.baseUrl() + "/a b/file.txt", sink);
+    const Outcome found = fetch(server_.baseUrl() + "/a b/file.txt", sink);
     EXPECT_TRUE(found.ok) << found.cause;
     EXPECT_EQ(sink.body, "0123456789");
 
-    const HttpResult missing = fetch(server_.baseUrl() + "/missing.txt", sink);
+    const Outcome missing = fetch(server_.baseUrl() + "/missing.txt", sink);
     EXPECT_FALSE(missing.ok);
     EXPECT_EQ(missing.cause, "the server answered status 404");
     EXPECT_EQ(sink.body, "");  // the error page is not handed on
@@ -114,7 +124,7 @@ TEST_F(HttpTest, ADocumentCountsOnlyAsAWholeAnswerWithStatus200) {
 
 TEST_F(HttpTest, RefusesSchemesOtherThanHttpAndHttps) {
     StringSink sink;
-    const HttpResult local = fetch("file://" + root_ / "a b/file.txt", sink);
+    const Outcome local = fetch("file://" + root_ / "a b/file.txt", sink);
     EXPECT_FALSE(local.ok);
     EXPECT_NE(local.cause.find("'file://"), std::string::npos) << local.cause;
     EXPECT_NE(local.cause.find("is not an http or https address"), std::string::npos)
@@ -189,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(HttpTest, ReportsAServerThatCannotBeReached) {
     server_.stop();
     StringSink sink;
-    const HttpResult refused = fetch(server_.baseUrl() + "/a b/file.txt", sink);
+    const Outcome refused = fetch(server_.baseUrl() + "/a b/file.txt", sink);
     EXPECT_FALSE(refused.ok);
     EXPECT_FALSE(refused.cause.empty());
 }

@@ -52,6 +52,13 @@ TEST(EnsureParentFolder, RefusesClimbingAndFailsWhereAFileIsInTheWay) {
     writeFile(root / "plain", "x");
     EXPECT_FALSE(ensureParentFolder(root / "plain/sub/file"));
     EXPECT_TRUE(ensureParentFolder("file-without-folder"));
+    // The refusal comes with the system's words only where the system refused.
+    const ParentFolders blocked = makeParentFolders(root / "plain/sub/file");
+    EXPECT_EQ(blocked.refusal, PathRefusal::FileInTheWay);
+    EXPECT_EQ(blocked.systemError, "cannot create '" + root / "plain" + "'");
+    const ParentFolders climbing = makeParentFolders(root / "a/../b/file");
+    EXPECT_EQ(climbing.refusal, PathRefusal::ParentComponent);
+    EXPECT_EQ(climbing.systemError, "");
 }
 
 TEST(FileCrc32, ChecksTheWholeFile) {
