@@ -88,6 +88,13 @@ void FileInFlight::askForIndex(TransferPool& pool) {
     pool.startAhead(index_->transfer);
 }
 
+void FileInFlight::planWithoutIndex(PreparedFile planned) {
+    planned_ = std::move(planned);
+    stage_ = FileStage::Planned;
+    indexHeld_ = false;
+    index_.reset();
+}
+
 bool FileInFlight::indexOnItsWay() const {
     return stage_ == FileStage::Index && !index_->transfer.ended();
 }

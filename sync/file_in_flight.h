@@ -69,6 +69,12 @@ public:
 
     // Waiting to Index: its index is asked for ahead of the ranges already queued.
     void askForIndex(TransferPool& pool);
+    // A file with no local copy waits with its index unasked while the file list's sums, which
+    // may make the index needless, are on their way (sync/file_sums.h).
+    void holdIndex(bool held) { indexHeld_ = held; }
+    bool indexHeld() const { return indexHeld_; }
+    // Waiting to Planned, with the plan the sums gave; the index is never asked for.
+    void planWithoutIndex(PreparedFile planned);
     // Its index transfer is on its way; false before it was asked for and once it has ended.
     bool indexOnItsWay() const;
     // Nothing of its index is on its way or waits to be asked for.
@@ -137,6 +143,7 @@ private:
     // Waiting and Index: the chunk index, parsed as it arrives.
     struct IndexFetch;
     std::unique_ptr<IndexFetch> index_;
+    bool indexHeld_ = false;
 
     // From Planned on.
     std::optional<PreparedFile> planned_;

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "sync/file_sums.h"
 #include "sync/http_transfer.h"
 #include "sync/patch_file.h"
 #include "sync/resume_data.h"
@@ -119,6 +120,15 @@ PreparedFile wholeFilePlan(const RemoteFile& file, const ManifestEntry& signedEn
     planned.signedContent = &signedEntry;
     planned.wholeFile = true;
     planGaps(planned.plan, static_cast<std::uint32_t>(signedEntry.size));
+    return planned;
+}
+
+PreparedFile summedFilePlan(const RemoteFile& file, const FileSum& sum) {
+    PreparedFile planned;
+    planned.file = file;
+    planned.sizeDiffers = true;
+    planned.plan.expectedCrc = sum.crc;
+    planGaps(planned.plan, sum.size);
     return planned;
 }
 

@@ -14,6 +14,7 @@ namespace veldmoor {
 
 class DocumentTransfer;  // sync/http_transfer.h
 struct ManifestEntry;    // sync/signed_metadata.h
+struct FileSum;          // sync/file_sums.h
 
 // What was found at a file's local path when it was looked at (RepoSync::prepareFile).
 struct LocalCopy {
@@ -38,6 +39,10 @@ PreparedFile timeOnlyPlan(const RemoteFile& file, const ManifestEntry& signedEnt
 
 // A signed file with no local copy, fetched whole and checked by its signed content.
 PreparedFile wholeFilePlan(const RemoteFile& file, const ManifestEntry& signedEntry);
+
+// A file with no local copy whose size and CRC-32 the file list's sums give: the plan its chunk
+// index would give, without the index (sync/file_sums.h).
+PreparedFile summedFilePlan(const RemoteFile& file, const FileSum& sum);
 
 // True when the local copy already is the target, so only its time needs setting.
 bool localCopyIsCurrent(const PreparedFile& prepared);

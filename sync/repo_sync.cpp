@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -16,6 +17,7 @@
 #include "sync/file_list.h"
 #include "sync/file_placing.h"
 #include "sync/file_planning.h"
+#include "sync/file_sums_fetch.h"
 #include "sync/http_transfer.h"
 #include "sync/patch_exception.h"
 #include "sync/patch_file.h"
@@ -76,6 +78,10 @@ struct RepoSync::Impl {
     bool verifyContent = false;
     // The local paths of the listed files, for finding resume data of files no longer listed.
     std::vector<std::string> listedLocalPaths;
+    // The listed paths and times, which the file list's sums are read against.
+    std::unordered_map<std::string, std::int64_t> listedTimes;
+    // Files with no local copy seen so far; past a few, the file list's sums are asked for.
+    std::size_t freshFiles = 0;
 
     // Every file not current is in one of these queues, in list order, and moves from one to
     // the next: `pending` until its plan is taken, `taken` until its rebuild begins, `placing`
@@ -84,6 +90,8 @@ struct RepoSync::Impl {
     // it is there.
     FileQueue pending;
     FileQueue taken;
+    // Declared before the pool, like `pending`, so that the pool ends its transfer first.
+    std::unique_ptr<FileSumsFetch> sums;
     std::unique_ptr<TransferPool> pool;
     PlacingQueue placing;
     std::vector<FileInFlight*> receiving;  // the files of `placing` still Fetching
@@ -186,6 +194,7 @@ struct RepoSync::Impl {
     // transfers: its callers do, and step again when something has ended. Two moves keep the
     // list's order and happen apart from it: takePlansInOrder and PlacingQueue::placeBatch.
     void step() {
+        takeSums();
         startIndexes();
         std::size_t held = 0;
         for (const auto& file : pending) {
@@ -208,13 +217,48 @@ struct RepoSync::Impl {
         const std::size_t limit = std::max<std::size_t>(1, transfers().capacity() / 2);
         std::size_t onTheWay = 0;
         for (const auto& file : pending) {
-            if (file->stage() == FileStage::Waiting) {
+            if (file->stage() == FileStage::Waiting && !file->indexHeld()) {
                 if (onTheWay >= limit) {
                     return;
                 }
                 file->askForIndex(transfers());
             }
             onTheWay += file->indexOnItsWay() ? 1 : 0;
+        }
+    }
+
+    // A file with no local copy and no resume data needs its chunk index only for the size and
+    // CRC-32 of the file: once more than a few such files were seen, the file list's sums are
+    // asked for, and while they are on their way such files hold their index requests back.
+    void planFromSums(FileInFlight& file) {
+        if (!sums && ++freshFiles > FileSumsFetch::kFreshFilesBeforeSums) {
+            sums = std::make_unique<FileSumsFetch>(repoAddress, session, listedTimes);
+            sums->start(transfers());
+        }
+        if (!sums) {
+            return;
+        }
+        if (sums->onItsWay()) {
+            file.holdIndex(true);
+            return;
+        }
+        file.holdIndex(false);
+        const FileSum* sum = sums->usable() ? sums->sumFor(file.file().repoPath) : nullptr;
+        if (sum != nullptr) {
+            file.planWithoutIndex(summedFilePlan(file.file(), *sum));
+        }
+    }
+
+    // Once the sums have come (or failed to), the files that held their indexes for them are
+    // planned from them or ask for their indexes.
+    void takeSums() {
+        if (!sums || sums->onItsWay()) {
+            return;
+        }
+        for (const auto& file : pending) {
+            if (file->indexHeld()) {
+                planFromSums(*file);
+            }
         }
     }
 
@@ -390,9 +434,17 @@ std::vector<RemoteFile> RepoSync::listFiles() {
          .runTransfers = [this](const std::function<bool()>& until) { impl_->runTransfers(until); },
          .stopped = [this] { return impl_->phase == RunPhase::Stopped; }});
     impl_->verified = impl_->trust != nullptr;
+    if (impl_->sums) {
+        // Read against the list before this one.
+        impl_->sums->cancel(impl_->transfers());
+        impl_->sums.reset();
+        impl_->freshFiles = 0;
+    }
     impl_->listedLocalPaths.clear();
+    impl_->listedTimes.clear();
     for (const RemoteFile& file : files) {
         impl_->listedLocalPaths.push_back(file.localPath);
+        impl_->listedTimes.emplace(file.repoPath, file.time);
     }
     return files;
 }
@@ -454,6 +506,10 @@ void RepoSync::prepareFile(const RemoteFile& file, const FileCheckCallback& onCh
         entry = std::make_unique<FileInFlight>(file, local, onCheck,
                                                impl_->repoAddress + "/" + chunkIndexPathOf(path),
                                                impl_->session);
+        if (local.kind == PathKind::Missing &&
+            KindOf(resumePathOf(file.localPath)) == PathKind::Missing) {
+            impl_->planFromSums(*entry);
+        }
     }
     impl_->pending.push_back(std::move(entry));
     impl_->startIndexes();

@@ -10,6 +10,8 @@ namespace veldmoor {
 
 // The file list (sync/file_list.h).
 inline constexpr char kFileListPath[] = "filelist.php";
+// The size and CRC-32 of every listed file (sync/file_sums.h), beside the file list.
+inline constexpr char kFileSumsPath[] = "filelist.sums";
 // The folder that holds every listed file under its repository path.
 inline constexpr char kTransferFolder[] = "transfer";
 // Ends the name of a file's chunk index (sync/chunk_index.h), beside the file itself.

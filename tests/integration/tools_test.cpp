@@ -500,7 +500,8 @@ TEST_F(PublishTool, AFileListThatCannotBePutInPlaceLeavesNoTemporaryFile) {
         names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"filelist.php", "transfer"}));
+    // The sums go first; beside no list, no client reads them.
+    EXPECT_EQ(names, (std::vector<std::string>{"filelist.php", "filelist.sums", "transfer"}));
 }
 
 TEST_F(PublishTool, BlockSizeFollowsTheRuleOrTheOption) {
@@ -512,12 +513,14 @@ TEST_F(PublishTool, BlockSizeFollowsTheRuleOrTheOption) {
     EXPECT_EQ(IndexBlockSize(repo() + "/transfer/middle.bin.chunks"), 2048u);
     EXPECT_EQ(IndexBlockSize(repo() + "/transfer/large.bin.chunks"), 4096u);
     const auto listed = ListedTimes(repo());
+    const std::string sums = ReadTestFile(repo() + "/filelist.sums");
 
-    // A new block size re-indexes, but the content and so the listed time stay.
+    // A new block size re-indexes, but the content and so the listed time and sums stay.
     const auto forced = Publish(source(), repo(), {"--block-size", "8192"});
     EXPECT_TRUE(Contains(forced.output, "3 re-indexed")) << forced.output;
     EXPECT_EQ(IndexBlockSize(repo() + "/transfer/large.bin.chunks"), 8192u);
     EXPECT_EQ(ListedTimes(repo()), listed);
+    EXPECT_EQ(ReadTestFile(repo() + "/filelist.sums"), sums);
 }
 
 TEST_F(PublishTool, ASecondPublishIntoTheSameRepositoryWaitsForTheFirst) {

@@ -144,16 +144,27 @@ Result<IndexedCopy> WriteIndex(const std::string& file, const std::string& index
     return result;
 }
 
-std::uint32_t IndexBlockSize(const std::string& indexPath) {
+std::optional<IndexHead> ReadIndexHead(const std::string& indexPath) {
     std::ifstream in(PathFromUtf8(indexPath), std::ios::binary);
-    std::array<unsigned char, 24> head{};
+    std::array<unsigned char, kChunkIndexHeaderSize + kChunkRecordSize> head{};
     in.read(reinterpret_cast<char*>(head.data()), head.size());
-    if (in.gcount() != static_cast<std::streamsize>(head.size())) {
-        return 0;
+    const auto u32At = [&head](std::size_t at) {
+        return static_cast<std::uint32_t>(head[at]) |
+               (static_cast<std::uint32_t>(head[at + 1]) << 8) |
+               (static_cast<std::uint32_t>(head[at + 2]) << 16) |
+               (static_cast<std::uint32_t>(head[at + 3]) << 24);
+    };
+    const std::streamsize got = in.gcount();
+    if (got < static_cast<std::streamsize>(kChunkIndexHeaderSize) || u32At(0) != kChunkIndexMagic) {
+        return std::nullopt;
     }
-    return static_cast<std::uint32_t>(head[20]) | (static_cast<std::uint32_t>(head[21]) << 8) |
-           (static_cast<std::uint32_t>(head[22]) << 16) |
-           (static_cast<std::uint32_t>(head[23]) << 24);
+    const bool hasRecord = got == static_cast<std::streamsize>(head.size());
+    return IndexHead{u32At(4), u32At(8), hasRecord ? u32At(20) : 0};
+}
+
+std::uint32_t IndexBlockSize(const std::string& indexPath) {
+    const std::optional<IndexHead> head = ReadIndexHead(indexPath);
+    return head ? head->blockSize : 0;
 }
 
 }  // namespace veldmoor

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "sync/chunk_index.h"
@@ -39,6 +40,15 @@ Result<IndexedCopy> WriteCopyAndIndex(const std::string& source, const std::stri
 // Rewrites only the index of `file` (its content unchanged, a new block size).
 Result<IndexedCopy> WriteIndex(const std::string& file, const std::string& indexPath,
                                std::uint32_t blockSize, const PublishStopCheck& stop = {});
+
+// The header of an existing index and its first record's length.
+struct IndexHead {
+    std::uint32_t size = 0;
+    std::uint32_t crc32 = 0;
+    std::uint32_t blockSize = 0;  // 0 when the index has no records
+};
+// Nothing when the index is missing, unreadable or not an index.
+std::optional<IndexHead> ReadIndexHead(const std::string& indexPath);
 
 // Block size recorded in an existing index (its first record's length); 0 when the index
 // is missing, unreadable, or has no records.

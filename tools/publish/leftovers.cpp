@@ -27,7 +27,8 @@ std::vector<std::string> RemoveLeftovers(const fs::path& repo,
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(repo, error)) {
         const std::string name = Utf8FromPath(entry.path().filename());
-        if (NewFile::TargetOfBesideName(name) == kFileListPath && entry.is_regular_file(error) &&
+        const std::string_view target = NewFile::TargetOfBesideName(name);
+        if ((target == kFileListPath || target == kFileSumsPath) && entry.is_regular_file(error) &&
             fs::remove(entry.path(), error)) {
             removed.push_back(name);
         }

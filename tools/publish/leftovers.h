@@ -12,8 +12,8 @@ namespace veldmoor {
 
 // Removes every temporary file of an atomic write below `repo`: in transfer/ those whose path
 // (relative to transfer/, '/'-separated) is not in `published` (a published file may itself
-// carry such a name), and the file list's beside the list. Returns what it removed, as paths
-// relative to `repo`.
+// carry such a name), and those of the file list and its sums beside them. Returns what it removed,
+// as paths relative to `repo`.
 std::vector<std::string> RemoveLeftovers(const std::filesystem::path& repo,
                                          const std::set<std::string>& published);
 

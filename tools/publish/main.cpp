@@ -21,6 +21,7 @@ void PrintUsage(std::ostream& out) {
            "\n"
            "Publishes every file below SOURCE_DIR into the repository folder REPO_DIR:\n"
            "  REPO_DIR/filelist.php            the file list with each file's time\n"
+           "  REPO_DIR/filelist.sums           each file's size and CRC-32, beside the list\n"
            "  REPO_DIR/transfer/<path>         the file, fetched by byte ranges\n"
            "  REPO_DIR/transfer/<path>.chunks  its chunk index\n"
            "Serve REPO_DIR with nginx (docs/nginx-repository.conf) or veldmoor-serve; its URL is\n"

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "sync/file_list.h"
+#include "sync/file_sums.h"
 #include "sync/repository_layout.h"
 #include "system/file_time.h"
 #include "system/folder_lock.h"
@@ -353,6 +354,16 @@ Status StoppedIn(const PublishSummary& done, std::size_t toRemove) {
         Fault::Stopped);
 }
 
+// A document that cannot be completed or moved is not left behind for the server to hand out.
+Status WriteAtomically(const fs::path& path, const std::string& text) {
+    Result<AtomicOutput> out = AtomicOutput::Create(Utf8FromPath(path));
+    if (!out) {
+        return out.Error();
+    }
+    out->write(text.data(), text.size());
+    return out->commit();
+}
+
 // Copies, indexes and lists the files into the locked repository.
 // `summary` and `toRemove` (the copies of files gone from the source still to be removed) say
 // how far it came when it fails.
@@ -383,6 +394,7 @@ Status PublishFiles(const PublishOptions& options, const std::vector<SourceFile>
     std::vector<ListedFile> newList;
     newList.reserve(files.size());
     std::vector<PublishedFile> signedFiles;
+    std::string sums = std::string(kFileSumsHeader) + "\n";
     std::size_t index = 0;
     for (const auto& file : files) {
         if (StopAsked(options.stopRequested)) {
@@ -416,16 +428,20 @@ Status PublishFiles(const PublishOptions& options, const std::vector<SourceFile>
         PublishAction action = PublishAction::Unchanged;
         std::int64_t time = file.time;
         PublishedFile entry{file.repoPath, file.size, 0, std::nullopt, file.sourcePath};
+        std::optional<IndexHead> sum;  // the index's size and CRC-32, for the list's sums
         if (unchanged) {
             time = old->second;
             const std::uint32_t expectedFirst =
                 static_cast<std::uint32_t>(std::min<std::uint64_t>(blockSize, file.size));
-            if (file.size > 0 && IndexBlockSize(indexPath) != expectedFirst) {
+            sum = ReadIndexHead(indexPath);
+            if (file.size > 0 && (!sum || sum->blockSize != expectedFirst)) {
                 const Result<IndexedCopy> indexed =
                     WriteIndex(copyPath, indexPath, blockSize, options.stopRequested);
                 if (!indexed) {
                     return indexed.Error();
                 }
+                sum =
+                    IndexHead{static_cast<std::uint32_t>(indexed->size), indexed->crc32, blockSize};
                 entry.sha256 = indexed->sha256;
                 action = PublishAction::Reindexed;
                 ++summary.reindexed;
@@ -452,6 +468,7 @@ Status PublishFiles(const PublishOptions& options, const std::vector<SourceFile>
                 return written.Error();
             }
             summary.bytesIndexed += written->size;
+            sum = IndexHead{static_cast<std::uint32_t>(written->size), written->crc32, blockSize};
             entry.size = written->size;
             entry.sha256 = written->sha256;
             action = wasListed ? PublishAction::Changed : PublishAction::Added;
@@ -461,6 +478,9 @@ Status PublishFiles(const PublishOptions& options, const std::vector<SourceFile>
         // web server's Last-Modified agrees with the list.
         SetLastWriteTime(copyPath, time);
         newList.push_back({file.repoPath, time});
+        if (sum) {
+            sums += formatFileSumLine(time, sum->size, sum->crc32, file.repoPath);
+        }
         entry.time = time;
         signedFiles.push_back(std::move(entry));
         if (wasListed) {
@@ -471,6 +491,18 @@ Status PublishFiles(const PublishOptions& options, const std::vector<SourceFile>
         }
     }
 
+    // The sums name their files' listed times, so a client reading them beside an older or
+    // newer list uses only the lines that agree with its list; they go before the list all the
+    // same, so that a client reading the new list finds them.
+    const fs::path sumsPath = repo / kFileSumsPath;
+    if (!fs::exists(sumsPath, error) || ReadAll(sumsPath) != sums) {
+        if (StopAsked(options.stopRequested)) {
+            return Stopped();
+        }
+        if (Status written = WriteAtomically(sumsPath, sums); !written) {
+            return written;
+        }
+    }
     // The list goes last: a client reading it finds every copy and index it names.
     const std::string text = FormatFileList(newList);
     if (!fs::exists(fileListPath, error) || ReadAll(fileListPath) != text) {
@@ -486,14 +518,8 @@ Status PublishFiles(const PublishOptions& options, const std::vector<SourceFile>
         if (auto why = WhyListIsRefused(text, paths, options.maxFileListBytes)) {
             return Status::Failed(*why + "; the file list was left as it was");
         }
-        // A list that cannot be completed or moved is not left behind for the server to hand out.
-        Result<AtomicOutput> list = AtomicOutput::Create(Utf8FromPath(fileListPath));
-        if (!list) {
-            return list.Error();
-        }
-        list->write(text.data(), text.size());
-        if (Status committed = list->commit(); !committed) {
-            return committed;
+        if (Status written = WriteAtomically(fileListPath, text); !written) {
+            return written;
         }
         summary.fileListWritten = true;
     }

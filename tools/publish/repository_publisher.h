@@ -1,6 +1,7 @@
 // Builds or updates a repository folder from a source folder, so that any static web server
 // can serve it to the launcher:
 //   REPO_DIR/filelist.php            one { path: "...", time: "..." } entry per file
+//   REPO_DIR/filelist.sums           each listed file's time, size and CRC-32
 //   REPO_DIR/transfer/<path>         a copy of the file, fetched by byte ranges
 //   REPO_DIR/transfer/<path>.chunks  its chunk index
 // A file whose content is unchanged keeps its listed time and is not rewritten; only changed
