@@ -50,6 +50,15 @@ void useResumeData(PreparedFile& planned, const ChunkIndex& index) {
     planned.resumePath = path;
 }
 
+// A file with no local copy: one download of the whole file.
+PreparedFile newFilePlan(const RemoteFile& file, std::uint32_t size) {
+    PreparedFile planned;
+    planned.file = file;
+    planned.sizeDiffers = true;
+    planGaps(planned.plan, size);
+    return planned;
+}
+
 }  // namespace
 
 PreparedFile planFromIndex(const RemoteFile& file, const LocalCopy& local,
@@ -114,21 +123,15 @@ PreparedFile timeOnlyPlan(const RemoteFile& file, const ManifestEntry& signedEnt
 }
 
 PreparedFile wholeFilePlan(const RemoteFile& file, const ManifestEntry& signedEntry) {
-    PreparedFile planned;
-    planned.file = file;
-    planned.sizeDiffers = true;
+    PreparedFile planned = newFilePlan(file, static_cast<std::uint32_t>(signedEntry.size));
     planned.signedContent = &signedEntry;
     planned.wholeFile = true;
-    planGaps(planned.plan, static_cast<std::uint32_t>(signedEntry.size));
     return planned;
 }
 
 PreparedFile summedFilePlan(const RemoteFile& file, const FileSum& sum) {
-    PreparedFile planned;
-    planned.file = file;
-    planned.sizeDiffers = true;
+    PreparedFile planned = newFilePlan(file, sum.size);
     planned.plan.expectedCrc = sum.crc;
-    planGaps(planned.plan, sum.size);
     return planned;
 }
 

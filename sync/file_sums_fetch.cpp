@@ -6,7 +6,8 @@
 namespace veldmoor {
 
 FileSumsFetch::FileSumsFetch(const std::string& repoAddress, HttpSession& session,
-                             const std::unordered_map<std::string, std::int64_t>& listedTimes)
+                             const std::unordered_map<std::string, std::int64_t>& listedTimes,
+                             TransferPool& pool)
     : sink_([&listedTimes](std::string_view path, std::int64_t time) {
           const auto listed = listedTimes.find(std::string(path));
           return listed != listedTimes.end() && listed->second == time;
@@ -19,10 +20,7 @@ FileSumsFetch::FileSumsFetch(const std::string& repoAddress, HttpSession& sessio
                   Failure::ServerDataInvalid, kFileSumsPath,
                   std::string("The file list's sums were not fetched: ") + reason);
           },
-          kMaxFileSumsBytes) {}
-
-void FileSumsFetch::start(TransferPool& pool) {
-    started_ = true;
+          kMaxFileSumsBytes) {
     pool.startAhead(transfer_);
 }
 

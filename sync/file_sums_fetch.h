@@ -19,16 +19,16 @@ public:
     // Files with no local copy that go by their chunk indexes before the sums are asked for.
     static constexpr std::size_t kFreshFilesBeforeSums = 16;
 
-    // `listedTimes`: every listed repository path with its listed time; must outlive this.
+    // Asks for the sums at once, ahead of the ranges queued in `pool`: the files they may plan
+    // wait for them. `listedTimes`: every listed repository path with its listed time; must
+    // outlive this.
     FileSumsFetch(const std::string& repoAddress, HttpSession& session,
-                  const std::unordered_map<std::string, std::int64_t>& listedTimes);
-
-    // Asks for the sums ahead of the queued ranges: the files they may plan wait for them.
-    void start(TransferPool& pool);
+                  const std::unordered_map<std::string, std::int64_t>& listedTimes,
+                  TransferPool& pool);
     // Ends the transfer wherever it is; before this goes while the pool stays.
     void cancel(TransferPool& pool);
     // Asked for and not yet come.
-    bool onItsWay() const { return started_ && !transfer_.ended(); }
+    bool onItsWay() const { return !transfer_.ended(); }
     // They came whole and were read: sumFor answers from them. Otherwise, once the transfer
     // ended, the files go by their indexes as if there were none.
     bool usable() const;
@@ -45,7 +45,6 @@ private:
 
     Sink sink_;
     DocumentTransfer transfer_;
-    bool started_ = false;
 };
 
 }  // namespace veldmoor

@@ -82,6 +82,8 @@ struct RepoSync::Impl {
     std::unordered_map<std::string, std::int64_t> listedTimes;
     // Files with no local copy seen so far; past a few, the file list's sums are asked for.
     std::size_t freshFiles = 0;
+    // Files that hold their index requests back until the sums have come.
+    std::size_t heldForSums = 0;
 
     // Every file not current is in one of these queues, in list order, and moves from one to
     // the next: `pending` until its plan is taken, `taken` until its rebuild begins, `placing`
@@ -232,14 +234,14 @@ struct RepoSync::Impl {
     // asked for, and while they are on their way such files hold their index requests back.
     void planFromSums(FileInFlight& file) {
         if (!sums && ++freshFiles > FileSumsFetch::kFreshFilesBeforeSums) {
-            sums = std::make_unique<FileSumsFetch>(repoAddress, session, listedTimes);
-            sums->start(transfers());
+            sums = std::make_unique<FileSumsFetch>(repoAddress, session, listedTimes, transfers());
         }
         if (!sums) {
             return;
         }
         if (sums->onItsWay()) {
             file.holdIndex(true);
+            ++heldForSums;
             return;
         }
         file.holdIndex(false);
@@ -252,9 +254,10 @@ struct RepoSync::Impl {
     // Once the sums have come (or failed to), the files that held their indexes for them are
     // planned from them or ask for their indexes.
     void takeSums() {
-        if (!sums || sums->onItsWay()) {
+        if (heldForSums == 0 || sums->onItsWay()) {
             return;
         }
+        heldForSums = 0;
         for (const auto& file : pending) {
             if (file->indexHeld()) {
                 planFromSums(*file);
@@ -439,6 +442,10 @@ std::vector<RemoteFile> RepoSync::listFiles() {
         impl_->sums->cancel(impl_->transfers());
         impl_->sums.reset();
         impl_->freshFiles = 0;
+        impl_->heldForSums = 0;
+        for (const auto& file : impl_->pending) {
+            file->holdIndex(false);
+        }
     }
     impl_->listedLocalPaths.clear();
     impl_->listedTimes.clear();
