@@ -8,10 +8,14 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <map>
+#include <mutex>
 #include <streambuf>
+#include <thread>
 #include <vector>
 
 #include "system/new_file_buffer.h"
@@ -74,6 +78,78 @@ void SyncFolder(const std::string& folder) {
     }
 }
 
+// Starts the writing out of files from a thread of its own: sync_file_range waits whenever the
+// drive's queue is full, and that wait would hold up the very writer it is meant to get ahead
+// of. Each request carries a duplicate of the file's descriptor, so the file may be closed or
+// removed at any time; requests beyond a few are dropped, as the drive is behind already and
+// the flush before the move does the rest.
+class WriteOutStarter {
+public:
+    static WriteOutStarter& Instance() {
+        static WriteOutStarter starter;
+        return starter;
+    }
+
+    WriteOutStarter(const WriteOutStarter&) = delete;
+    WriteOutStarter& operator=(const WriteOutStarter&) = delete;
+
+    void Start(int handle) {
+        int copy = ::fcntl(handle, F_DUPFD_CLOEXEC, 0);
+        if (copy < 0) {
+            return;
+        }
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (queued_.size() < kMostQueued) {
+                queued_.push_back(copy);
+                copy = -1;
+            }
+        }
+        if (copy >= 0) {
+            ::close(copy);
+        } else {
+            wake_.notify_one();
+        }
+    }
+
+private:
+    static constexpr std::size_t kMostQueued = 4;
+
+    WriteOutStarter() : thread_([this] { Run(); }) {}
+
+    ~WriteOutStarter() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            ending_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+
+    void Run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return ending_ || !queued_.empty(); });
+            if (queued_.empty()) {
+                return;
+            }
+            const int handle = queued_.front();
+            queued_.pop_front();
+            lock.unlock();
+            // A failure only leaves the work to the flush.
+            ::sync_file_range(handle, 0, 0, SYNC_FILE_RANGE_WRITE);
+            ::close(handle);
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<int> queued_;
+    bool ending_ = false;
+    std::thread thread_;  // last: it starts once the members it uses are made
+};
+
 }  // namespace
 
 Status WriteAllAt(std::intptr_t handle, const char* data, std::size_t size, std::uint64_t offset) {
@@ -105,8 +181,7 @@ void CloseOpenFile(std::intptr_t handle) {
 }
 
 void StartWritingOut(std::intptr_t handle) {
-    // Queues the dirty pages for writing and returns; a failure only leaves the work to fsync.
-    ::sync_file_range(static_cast<int>(handle), 0, 0, SYNC_FILE_RANGE_WRITE);
+    WriteOutStarter::Instance().Start(static_cast<int>(handle));
 }
 
 std::vector<Status> ForceClosedFilesToDrive(const std::vector<std::string>& paths) {
