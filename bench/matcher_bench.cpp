@@ -3,8 +3,9 @@
 // (508 MiB), on each scan path the processor runs, next to the plain implementation that looks
 // every byte's weak checksum up in a std::unordered_map (tests/matcher/reference_matcher.cpp).
 // The limits beside them: the scan alone over the unrelated bytes in memory (rolling and
-// filtering, no reads, no matcher), and the weak checksum rolled one byte at a time with
-// nothing else (what a plain scan can never beat).
+// filtering, no reads, no matcher), the weak checksum rolled one byte at a time with nothing
+// else (what a plain scan can never beat), and the CRC-32 of every block, the engine's next to
+// zlib's.
 //
 //   cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELDMOOR_BUILD_BENCH=ON
 //   cmake --build build/release --target matcher_bench
@@ -26,6 +27,7 @@
 #include "reference_matcher.h"
 #include "sync/block_matcher.h"
 #include "sync/candidate_table.h"
+#include "sync/crc32.h"
 #include "sync/weak_checksum.h"
 #include "sync/window_scan.h"
 
@@ -173,6 +175,26 @@ void RollingSumAlone(benchmark::State& state) {
     state.counters["MB_per_s"] = benchmark::Counter(scanned / 1e6, benchmark::Counter::kIsRate);
 }
 
+// The CRC-32 of each 4 KiB block of the unrelated bytes, as the matcher checks a candidate and
+// the rebuild checks a file: the engine's (folded where the processor can) next to zlib's.
+void BlockCrc32(benchmark::State& state, bool engine) {
+    static const std::vector<unsigned char> bytes = readWhole(corpus().unrelatedPath());
+    if (engine && !crc32Folds()) {
+        state.SkipWithError("this processor has no carry-less multiply: the engine uses zlib's");
+        return;
+    }
+    for (auto _ : state) {
+        std::uint32_t crc = 0;
+        for (std::size_t at = 0; at + kBlockSize <= bytes.size(); at += kBlockSize) {
+            crc ^= engine ? crc32Update(0, bytes.data() + at, kBlockSize)
+                          : static_cast<std::uint32_t>(crc32(0, bytes.data() + at, kBlockSize));
+        }
+        benchmark::DoNotOptimize(crc);
+    }
+    const double scanned = static_cast<double>(state.iterations()) * bytes.size();
+    state.counters["MB_per_s"] = benchmark::Counter(scanned / 1e6, benchmark::Counter::kIsRate);
+}
+
 void scanWithReference(benchmark::State& state, const std::string& local, std::size_t expectFound) {
     const std::vector<Piece>& entries = corpus().entries();
     for (auto _ : state) {
@@ -216,6 +238,8 @@ BENCHMARK(EverythingMatches_Reference)->Unit(benchmark::kMillisecond)->Iteration
 BENCHMARK_CAPTURE(scanInMemory, plain, ScanPath::plain)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(scanInMemory, avx2, ScanPath::avx2)->Unit(benchmark::kMillisecond);
 BENCHMARK(RollingSumAlone)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BlockCrc32, zlib, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BlockCrc32, engine, true)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace veldmoor

@@ -1,7 +1,5 @@
 #include "sync/block_matcher.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -11,6 +9,7 @@
 #include <string_view>
 
 #include "sync/candidate_table.h"
+#include "sync/crc32.h"
 #include "sync/trace.h"
 #include "sync/weak_checksum.h"
 #include "sync/window_scan.h"
@@ -162,8 +161,7 @@ private:
         if (run->unclaimedGroups == 0) {
             return true;  // its chunks are all found already: jump over the window
         }
-        const auto strong = static_cast<std::uint32_t>(
-            crc32(0, reinterpret_cast<const Bytef*>(buffer_.data() + s), windowLength_));
+        const std::uint32_t strong = crc32Update(0, buffer_.data() + s, windowLength_);
         const std::span<const std::uint32_t> claimed = table.claim(*run, strong);
         for (const std::uint32_t index : claimed) {
             Piece piece;

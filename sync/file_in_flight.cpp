@@ -174,7 +174,7 @@ void FileInFlight::beginRebuild(const RebuildContext& run) {
         heldProgress_ = Written{written, total};
     };
     try {
-        rebuild_ = std::make_unique<FileRebuild>(file, held, run.stop);
+        rebuild_ = std::make_unique<FileRebuild>(file, held);
     } catch (const PatchException&) {
         fail();
         return;
@@ -186,6 +186,11 @@ void FileInFlight::beginRebuild(const RebuildContext& run) {
             run.repoAddress + "/" + transferPathOf(file.file.repoPath), *receiver, run.session));
         run.pool.start(*transfers_.back());
     }
+    // The ranges are asked for first and their answers taken in while the local blocks are
+    // copied: a large file's copy and its download overlap rather than follow one another.
+    // What ends meanwhile (this file's ranges or another file's) is seen at the next step.
+    const auto takeAnswers = [&pool = run.pool] { return !pool.run([] { return true; }); };
+    rebuild_->layOut(run.stop, transfers_.empty() ? StopRequest() : StopRequest(takeAnswers));
 }
 
 bool FileInFlight::transferEnded() const {

@@ -1,13 +1,12 @@
 #include "sync/patch_file.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <optional>
 #include <vector>
 
+#include "sync/crc32.h"
 #include "sync/file_list.h"
 #include "sync/http_transfer.h"
 #include "sync/range_receiver.h"
@@ -49,6 +48,10 @@ std::uint32_t targetSizeOf(const BlockPlan& plan) {
          "Couldn't open temporary file '" + temporary + "': " + error + ".");
 }
 
+// Blocks copied between two looks at the downloads asked for (1 MiB): their answers are taken
+// in while a large file's local blocks are copied, not only after.
+constexpr std::uint64_t kBlocksBetweenBreaks = 8;
+
 // Writes the local pieces of the target at their offsets, each from its source: the local copy
 // or the resume data of a broken transfer. Pieces that follow one another in the source and in
 // the target are copied as one run, with one seek on each side only where the position
@@ -56,14 +59,16 @@ std::uint32_t targetSizeOf(const BlockPlan& plan) {
 // small read, write and seek per block. Download pieces are left as holes for the range
 // answers to fill. A piece that can no longer be read in full (the source changed since it was
 // planned) ends the layout: the checksum tells. A stop asked for during the copy of a large
-// file ends it too (false), rather than after gigabytes.
+// file ends it too (false), rather than after gigabytes; so does `meanwhile`, called every few
+// blocks, returning true.
 bool layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ifstream* resume,
-                  std::ostream& out, const StopRequest& stop) {
+                  std::ostream& out, const StopRequest& stop, const StopRequest& meanwhile) {
     std::vector<char> block(kCopyBlockSize);
     const std::vector<Piece>& pieces = plan.pieces;
     std::uint64_t outAt = UINT64_MAX;  // unknown until the first write
     std::uint64_t localAt = UINT64_MAX;
     std::uint64_t resumeAt = UINT64_MAX;
+    std::uint64_t copiedBlocks = 0;
     for (std::size_t i = 0; i < pieces.size();) {
         if (pieces[i].kind == kPieceDownload) {
             ++i;
@@ -104,6 +109,13 @@ bool layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ifstream* re
                 return false;
             }
             left -= n;
+            if (++copiedBlocks % kBlocksBetweenBreaks == 0 && meanwhile) {
+                if (meanwhile()) {
+                    return false;
+                }
+                // The range answers that came meanwhile were written elsewhere in the file.
+                out.seekp(static_cast<std::streamoff>(pieces[i].targetOffset + runLength - left));
+            }
         }
         outAt = pieces[i].targetOffset + runLength;
         sourceAt = pieces[i].sourceOffset + runLength;
@@ -118,8 +130,7 @@ bool isSeparator(char c) {
 
 }  // namespace
 
-FileRebuild::FileRebuild(const PreparedFile& file, const ProgressCallback& progress,
-                         const StopRequest& stop)
+FileRebuild::FileRebuild(const PreparedFile& file, const ProgressCallback& progress)
     : file_(file), progress_(progress), size_(targetSizeOf(file.plan)) {
     const std::string& path = file.file.repoPath;
     const std::string& localPath = file.file.localPath;
@@ -146,26 +157,30 @@ FileRebuild::FileRebuild(const PreparedFile& file, const ProgressCallback& progr
     if (const Status reserved = temp_->Reserve(size_); !reserved) {
         failFile(reserved, path, localPath, size_);
     }
-    if (file.hasLocalCopy || !file.resumePath.empty()) {
-        std::ifstream local;
-        std::ifstream resume;
-        if (file.hasLocalCopy) {
-            local.open(PathFromUtf8(localPath), std::ios::binary);
-        }
-        if (!file.resumePath.empty()) {
-            resume.open(PathFromUtf8(file.resumePath), std::ios::binary);
-        }
-        if (!layOutTarget(file.plan, local.is_open() ? &local : nullptr,
-                          resume.is_open() ? &resume : nullptr, temp_->Stream(), stop)) {
-            throw SyncCancelled();  // the temporary file goes with `temp_`
-        }
-    }
     if (!file.downloads.empty()) {
         for (const Piece& piece : file.downloads) {
             toDownload_ += piece.length;
         }
         receivers_.push_back(makeReceiver(file.downloads));
     }
+}
+
+void FileRebuild::layOut(const StopRequest& stop, const StopRequest& meanwhile) {
+    if (file_.hasLocalCopy || !file_.resumePath.empty()) {
+        std::ifstream local;
+        std::ifstream resume;
+        if (file_.hasLocalCopy) {
+            local.open(PathFromUtf8(file_.file.localPath), std::ios::binary);
+        }
+        if (!file_.resumePath.empty()) {
+            resume.open(PathFromUtf8(file_.resumePath), std::ios::binary);
+        }
+        if (!layOutTarget(file_.plan, local.is_open() ? &local : nullptr,
+                          resume.is_open() ? &resume : nullptr, temp_->Stream(), stop, meanwhile)) {
+            throw SyncCancelled();  // the temporary file goes with this object
+        }
+    }
+    laidOut_ = true;
 }
 
 std::unique_ptr<RangeReceiver> FileRebuild::makeReceiver(std::vector<Piece> pieces) {
@@ -208,7 +223,8 @@ FileRebuild::~FileRebuild() = default;
 
 bool FileRebuild::keepForResume() noexcept {
     try {
-        if (sealed_ || receivers_.empty() || !temp_ || !temp_->FirstFailure().Ok()) {
+        // A layout cut short has not copied the pieces the record would say are held.
+        if (sealed_ || !laidOut_ || receivers_.empty() || !temp_ || !temp_->FirstFailure().Ok()) {
             return false;
         }
         // A file fetched whole has no index CRC-32 to name its version: its signed hash does.
@@ -267,7 +283,7 @@ void FileRebuild::seal(CloseSync sync) {
     // The checks read the bytes that will be moved into place, as they lie on the drive: what
     // the pieces were when they were written proves nothing about the file. The CRC-32 of the
     // chunk index and the manifest's SHA-256 are taken in the same read.
-    uLong crc = crc32(0L, Z_NULL, 0);
+    std::uint32_t crc = 0;
     std::optional<Sha256Hasher> sha;
     if (file_.signedContent != nullptr) {
         sha.emplace();
@@ -275,7 +291,7 @@ void FileRebuild::seal(CloseSync sync) {
     ContentDigest found;
     const Status read = temp_->ReadBack([&](const char* data, std::size_t length) {
         if (!file_.wholeFile) {
-            crc = crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(length));
+            crc = crc32Update(crc, data, length);
         }
         if (sha) {
             sha->update(data, length);
@@ -285,8 +301,7 @@ void FileRebuild::seal(CloseSync sync) {
     if (!read) {
         failWriting(read);
     }
-    const bool crcFails =
-        !file_.wholeFile && static_cast<std::uint32_t>(crc) != file_.plan.expectedCrc;
+    const bool crcFails = !file_.wholeFile && crc != file_.plan.expectedCrc;
     if (sha) {
         found.sha256 = sha->finish();
     }
@@ -299,8 +314,7 @@ void FileRebuild::seal(CloseSync sync) {
     if (crcFails) {
         fail(Failure::ChecksumMismatch, path,
              "Checksum check failed after reconstructing file '" + path + "'!",
-             {{"FileChecksum", static_cast<std::uint32_t>(crc)},
-              {"ExpectedChecksum", file_.plan.expectedCrc}});
+             {{"FileChecksum", crc}, {"ExpectedChecksum", file_.plan.expectedCrc}});
     }
     if (contentFails) {
         refuseContent(path, found, *file_.signedContent);
@@ -425,16 +439,16 @@ std::uint32_t fileCrc32(const std::string& path) {
         return 0;
     }
     std::vector<char> block(kCopyBlockSize);
-    uLong crc = crc32(0L, Z_NULL, 0);
+    std::uint32_t crc = 0;
     while (in) {
         in.read(block.data(), static_cast<std::streamsize>(block.size()));
         const auto got = in.gcount();
         if (got <= 0) {
             break;
         }
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(block.data()), static_cast<uInt>(got));
+        crc = crc32Update(crc, block.data(), static_cast<std::size_t>(got));
     }
-    return static_cast<std::uint32_t>(crc);
+    return crc;
 }
 
 }  // namespace veldmoor

@@ -22,18 +22,23 @@ inline constexpr std::size_t kCopyBlockSize = 128 * 1024;
 class RangeReceiver;  // sync/range_receiver.h
 
 // One file's rebuild in steps, so that the range requests of several files can be on the wire
-// at once. The constructor lays the local blocks out in the temporary file; receiver() takes
-// the downloads; finish() checks the file and puts it in place. Destroyed before finish(), it
-// leaves the old file as it was and removes the temporary one.
+// at once. The constructor makes the temporary file; receiver() takes the downloads; layOut()
+// copies the local blocks, while the downloads already asked for come; finish() checks the
+// file and puts it in place. Destroyed before finish(), it leaves the old file as it was and
+// removes the temporary one.
 class FileRebuild {
 public:
-    // Throws PatchException, or SyncCancelled when `stop` asks for it during the layout.
-    FileRebuild(const PreparedFile& file, const ProgressCallback& progress,
-                const StopRequest& stop);
+    // Throws PatchException.
+    FileRebuild(const PreparedFile& file, const ProgressCallback& progress);
     ~FileRebuild();
     FileRebuild(const FileRebuild&) = delete;
     FileRebuild& operator=(const FileRebuild&) = delete;
 
+    // Copies the blocks taken from the local copy and the resume data into place. `stop` is
+    // asked after each block; `meanwhile` after every few, and is where the caller takes in the
+    // range answers already on their way (their writes land elsewhere in the file). Either
+    // returning true ends the copy with SyncCancelled.
+    void layOut(const StopRequest& stop, const StopRequest& meanwhile = nullptr);
     // Where the downloads go; null when the file needs none.
     RangeReceiver* receiver() { return receivers_.empty() ? nullptr : receivers_.front().get(); }
     // Spreads the downloads that the first receiver has not begun over up to `parts` receivers
@@ -76,6 +81,7 @@ private:
     std::vector<std::uint32_t> writtenByReceiver_;
     std::uint32_t written_ = 0;
     std::uint32_t toDownload_ = 0;
+    bool laidOut_ = false;
     bool sealed_ = false;
 };
 

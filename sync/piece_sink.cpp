@@ -1,9 +1,9 @@
 #include "sync/piece_sink.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <utility>
+
+#include "sync/crc32.h"
 
 namespace veldmoor {
 
@@ -124,8 +124,7 @@ void PieceSink::write(std::size_t piece, const char* data, std::uint32_t size) {
     if (target_.fail()) {
         piecesWhole_ = false;
     }
-    crcs_[piece] = static_cast<std::uint32_t>(
-        crc32(crcs_[piece], reinterpret_cast<const Bytef*>(data), static_cast<uInt>(size)));
+    crcs_[piece] = crc32Update(crcs_[piece], data, size);
     received_[piece] += size;
     if (received_[piece] == pieces_[piece].length) {
         --incomplete_;

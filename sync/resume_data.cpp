@@ -1,12 +1,11 @@
 #include "sync/resume_data.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string_view>
 
+#include "sync/crc32.h"
 #include "system/text_encoding.h"
 
 namespace veldmoor {
@@ -127,13 +126,12 @@ std::vector<Piece> checkedHeld(const std::string& path, const std::vector<Piece>
             in.clear();
             in.seekg(static_cast<std::streamoff>(first));
         }
-        uLong crc = crc32(0L, Z_NULL, 0);
+        std::uint32_t crc = 0;
         for (std::uint64_t left = block.length; left > 0 && in;) {
             const auto n =
                 static_cast<std::streamsize>(std::min<std::uint64_t>(left, buffer.size()));
             in.read(buffer.data(), n);
-            crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()),
-                        static_cast<uInt>(in.gcount()));
+            crc = crc32Update(crc, buffer.data(), static_cast<std::size_t>(in.gcount()));
             left -= static_cast<std::uint64_t>(in.gcount());
         }
         readAt = in ? end : UINT64_MAX;

@@ -96,8 +96,9 @@ PreparedFile preparedFile(const TempFolder& root, const std::string& repoPath,
 
 // Rebuilds a file whose pieces are all local, as the engine does once its downloads have come.
 void rebuildLocally(const PreparedFile& file, const ProgressCallback& progress = nullptr) {
-    FileRebuild rebuild(file, progress, nullptr);
+    FileRebuild rebuild(file, progress);
     ASSERT_EQ(rebuild.receiver(), nullptr);
+    rebuild.layOut(nullptr);
     rebuild.finish();
 }
 

@@ -648,13 +648,15 @@ TEST_F(RepoSyncTest, AStopEndsATransferFromAStalledServer) {
 }
 
 TEST_F(RepoSyncTest, AStopDuringTheCopyOfLocalBlocksEndsTheRebuild) {
-    // Every block is held locally, in another order: the rebuild is one long local copy.
+    // Every block but the last 64 KiB is held locally, in another order: the rebuild is one long
+    // local copy, and the range answers are taken in during it.
     const std::string first = randomBytes(2u << 20, 34);
     const std::string second = randomBytes(2u << 20, 35);
+    const std::string fetched = randomBytes(64 * kBlock, 36);
     writeFile(install_ / "f.bin", second + first);
-    test::publish(repo_.path(), {{"f.bin", first + second, 5}}, kBlock);
-    // While the temporary file is there, every stop request comes from the copy: it is asked
-    // once per block copied, and a stop ends the copy at once.
+    test::publish(repo_.path(), {{"f.bin", first + second + fetched, 5}}, kBlock);
+    // While the temporary file is there, the stop is asked once per block copied, and by the
+    // transfers when their answers are taken in, every 8 blocks; a stop ends the copy at once.
     const std::string temporary = install_ / "f.bin.tmp";
     const auto pollsDuringTheCopy = [&](int stopAt) {
         RepoSync sync(install_.path(), address());
@@ -663,7 +665,7 @@ TEST_F(RepoSyncTest, AStopDuringTheCopyOfLocalBlocksEndsTheRebuild) {
         for (const RemoteFile& file : sync.listFiles()) {
             sync.prepareFile(file, nullptr);
         }
-        EXPECT_EQ(sync.totalDownloadBytes(), 0u);
+        EXPECT_EQ(sync.totalDownloadBytes(), fetched.size());
         sync.patchPreparedFiles(nullptr);
         return polls;
     };
@@ -671,12 +673,16 @@ TEST_F(RepoSyncTest, AStopDuringTheCopyOfLocalBlocksEndsTheRebuild) {
     const int blocks = static_cast<int>((4u << 20) / kCopyBlockSize);
     const std::string kept = install_ / "f.bin";
     EXPECT_GE(pollsDuringTheCopy(0), blocks - 1);
-    EXPECT_TRUE(readFile(kept) == first + second);
-    writeFile(kept, second + first);  // the old version again
-    ASSERT_TRUE(SetLastWriteTimeOfEntry(kept, 1));
-    EXPECT_THROW(pollsDuringTheCopy(3), SyncCancelled);
-    EXPECT_TRUE(readFile(install_ / "f.bin") == second + first) << "the old file was replaced";
-    EXPECT_FALSE(PathExists(temporary));
+    EXPECT_TRUE(readFile(kept) == first + second + fetched);
+    // A stop before the ranges were taken in and one after (the 12th poll comes after 8 blocks).
+    for (const int stopAt : {3, 12}) {
+        writeFile(kept, second + first);  // the old version again
+        ASSERT_TRUE(SetLastWriteTimeOfEntry(kept, 1));
+        EXPECT_THROW(pollsDuringTheCopy(stopAt), SyncCancelled);
+        EXPECT_TRUE(readFile(kept) == second + first) << "the old file was replaced";
+        EXPECT_FALSE(PathExists(temporary));
+        EXPECT_FALSE(PathExists(install_ / "f.bin.resume"));
+    }
 }
 
 TEST_F(RepoSyncTest, StopsBetweenFilesWhenAsked) {

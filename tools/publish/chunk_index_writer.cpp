@@ -1,12 +1,11 @@
 #include "tools/publish/chunk_index_writer.h"
 
-#include <zlib.h>
-
 #include <array>
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
+#include "sync/crc32.h"
 #include "sync/weak_checksum.h"
 #include "system/text_encoding.h"
 #include "tools/publish/atomic_output.h"
@@ -22,10 +21,6 @@ void AppendLittleEndian(std::string& out, std::uint32_t value) {
     }
 }
 
-std::uint32_t Crc32(std::uint32_t crc, const unsigned char* data, std::size_t length) {
-    return static_cast<std::uint32_t>(crc32(crc, data, static_cast<uInt>(length)));
-}
-
 // Reads `source` once, writing it to `copy` (when given) and its index to `index`; moves
 // nothing into place.
 Result<IndexedCopy> Index(const std::string& source, AtomicOutput* copy, AtomicOutput& index,
@@ -39,7 +34,7 @@ Result<IndexedCopy> Index(const std::string& source, AtomicOutput* copy, AtomicO
     std::vector<unsigned char> buffer(blocksPerRead * blockSize);
     std::string records;
     IndexedCopy result;
-    result.crc32 = Crc32(0, nullptr, 0);
+    result.crc32 = 0;
     Sha256Hasher sha256;
     while (in) {
         if (StopAsked(stop)) {
@@ -54,12 +49,12 @@ Result<IndexedCopy> Index(const std::string& source, AtomicOutput* copy, AtomicO
         if (copy != nullptr) {
             copy->write(reinterpret_cast<const char*>(buffer.data()), got);
         }
-        result.crc32 = Crc32(result.crc32, buffer.data(), got);
+        result.crc32 = crc32Update(result.crc32, buffer.data(), got);
         sha256.update(buffer.data(), got);
         for (std::size_t at = 0; at < got; at += blockSize) {
             const std::size_t length = std::min<std::size_t>(blockSize, got - at);
             AppendLittleEndian(records, weakChecksum(buffer.data() + at, length));
-            AppendLittleEndian(records, Crc32(Crc32(0, nullptr, 0), buffer.data() + at, length));
+            AppendLittleEndian(records, crc32Update(0, buffer.data() + at, length));
             AppendLittleEndian(records, static_cast<std::uint32_t>(length));
             ++result.blocks;
         }
