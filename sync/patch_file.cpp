@@ -54,29 +54,22 @@ constexpr std::uint64_t kBlocksBetweenBreaks = 8;
 
 // Writes the local pieces of the target at their offsets, each from its source: the local copy
 // or the resume data of a broken transfer. Pieces that follow one another in the source and in
-// the target are copied as one run, with one seek on each side only where the position
-// changes: an old version with a few changes becomes a handful of long copies instead of one
-// small read, write and seek per block. Download pieces are left as holes for the range
-// answers to fill. A piece that can no longer be read in full (the source changed since it was
-// planned) ends the layout: the checksum tells. A stop asked for during the copy of a large
-// file ends it too (false), rather than after gigabytes; so does `meanwhile`, called every few
-// blocks, returning true.
-bool layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ifstream* resume,
-                  std::ostream& out, const StopRequest& stop, const StopRequest& meanwhile) {
-    std::vector<char> block(kCopyBlockSize);
+// the target are copied as one run: an old version with a few changes becomes a handful of
+// long copies, which the system makes itself where it can (NewFile::CopyIn). Download pieces
+// are left as holes for the range answers to fill. A piece that can no longer be read in full
+// (the source changed since it was planned) ends the layout: the checksum tells. A stop asked
+// for during the copy of a large file ends it too (false), rather than after gigabytes; so
+// does `meanwhile`, called every few blocks, returning true.
+bool layOutTarget(const BlockPlan& plan, const ReadOnlyFile* local, const ReadOnlyFile* resume,
+                  NewFile& out, const StopRequest& stop, const StopRequest& meanwhile) {
     const std::vector<Piece>& pieces = plan.pieces;
-    std::uint64_t outAt = UINT64_MAX;  // unknown until the first write
-    std::uint64_t localAt = UINT64_MAX;
-    std::uint64_t resumeAt = UINT64_MAX;
     std::uint64_t copiedBlocks = 0;
     for (std::size_t i = 0; i < pieces.size();) {
         if (pieces[i].kind == kPieceDownload) {
             ++i;
             continue;
         }
-        const bool fromResume = pieces[i].kind == kPieceResume;
-        std::ifstream* source = fromResume ? resume : local;
-        std::uint64_t& sourceAt = fromResume ? resumeAt : localAt;
+        const ReadOnlyFile* source = pieces[i].kind == kPieceResume ? resume : local;
         std::uint64_t runLength = pieces[i].length;
         std::size_t next = i + 1;
         while (next < pieces.size() && pieces[next].kind == pieces[i].kind &&
@@ -85,40 +78,21 @@ bool layOutTarget(const BlockPlan& plan, std::ifstream* local, std::ifstream* re
             runLength += pieces[next].length;
             ++next;
         }
-        if (source == nullptr) {
-            i = next;
-            continue;
-        }
-        if (outAt != pieces[i].targetOffset) {
-            out.seekp(pieces[i].targetOffset);
-        }
-        if (sourceAt != pieces[i].sourceOffset) {
-            source->clear();
-            source->seekg(pieces[i].sourceOffset);
-        }
-        for (std::uint64_t left = runLength; left > 0;) {
-            const auto n =
-                static_cast<std::uint32_t>(std::min<std::uint64_t>(left, kCopyBlockSize));
-            source->read(block.data(), n);
-            const auto got = static_cast<std::uint32_t>(source->gcount());
-            out.write(block.data(), got);
-            if (got < n || !out) {
+        for (std::uint64_t done = 0; source != nullptr && done < runLength;) {
+            const std::uint64_t n = std::min<std::uint64_t>(runLength - done, kCopyBlockSize);
+            const std::uint64_t got = out.CopyIn(*source, pieces[i].sourceOffset + done,
+                                                 pieces[i].targetOffset + done, n);
+            if (got < n || !out.FirstFailure().Ok()) {
                 return true;
             }
             if (stop && stop()) {
                 return false;
             }
-            left -= n;
-            if (++copiedBlocks % kBlocksBetweenBreaks == 0 && meanwhile) {
-                if (meanwhile()) {
-                    return false;
-                }
-                // The range answers that came meanwhile were written elsewhere in the file.
-                out.seekp(static_cast<std::streamoff>(pieces[i].targetOffset + runLength - left));
+            done += n;
+            if (++copiedBlocks % kBlocksBetweenBreaks == 0 && meanwhile && meanwhile()) {
+                return false;
             }
         }
-        outAt = pieces[i].targetOffset + runLength;
-        sourceAt = pieces[i].sourceOffset + runLength;
         i = next;
     }
     return true;
@@ -167,16 +141,11 @@ FileRebuild::FileRebuild(const PreparedFile& file, const ProgressCallback& progr
 
 void FileRebuild::layOut(const StopRequest& stop, const StopRequest& meanwhile) {
     if (file_.hasLocalCopy || !file_.resumePath.empty()) {
-        std::ifstream local;
-        std::ifstream resume;
-        if (file_.hasLocalCopy) {
-            local.open(PathFromUtf8(file_.file.localPath), std::ios::binary);
-        }
-        if (!file_.resumePath.empty()) {
-            resume.open(PathFromUtf8(file_.resumePath), std::ios::binary);
-        }
-        if (!layOutTarget(file_.plan, local.is_open() ? &local : nullptr,
-                          resume.is_open() ? &resume : nullptr, temp_->Stream(), stop, meanwhile)) {
+        const std::unique_ptr<ReadOnlyFile> local =
+            file_.hasLocalCopy ? ReadOnlyFile::Open(file_.file.localPath) : nullptr;
+        const std::unique_ptr<ReadOnlyFile> resume =
+            file_.resumePath.empty() ? nullptr : ReadOnlyFile::Open(file_.resumePath);
+        if (!layOutTarget(file_.plan, local.get(), resume.get(), *temp_, stop, meanwhile)) {
             throw SyncCancelled();  // the temporary file goes with this object
         }
     }

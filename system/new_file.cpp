@@ -2,6 +2,7 @@
 // closing early. Each system's new_file.cpp does the rest on its own handle.
 #include "system/new_file.h"
 
+#include <algorithm>
 #include <random>
 
 #include "system/new_file_buffer.h"
@@ -51,6 +52,47 @@ Status NewFile::Flush() {
         buffer_->WriteOut();  // a failed write is noted in failure_
     }                         // else closed: written out then
     return failure_;
+}
+
+std::uint64_t NewFile::CopyIn(const ReadOnlyFile& source, std::uint64_t sourceOffset,
+                              std::uint64_t targetOffset, std::uint64_t length) {
+    if (!buffer_ || !Flush().Ok()) {
+        return 0;
+    }
+    std::uint64_t copied =
+        CopyWithinSystem(source.handle_, sourceOffset, handle_, targetOffset, length);
+    if (copied < length) {
+        const std::size_t blockSize = BlockSizeFor(length - copied);
+        const auto block = std::make_unique_for_overwrite<char[]>(blockSize);
+        while (copied < length) {
+            const Result<std::size_t> got = ReadAt(
+                source.handle_, block.get(),
+                static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, length - copied)),
+                sourceOffset + copied);
+            if (!got || got.Value() == 0) {
+                break;
+            }
+            if (const Status written =
+                    WriteAllAt(handle_, block.get(), got.Value(), targetOffset + copied);
+                !written) {
+                Note(written, "cannot write");
+                break;
+            }
+            copied += got.Value();
+        }
+    }
+    buffer_->Written(copied);
+    return copied;
+}
+
+std::unique_ptr<ReadOnlyFile> ReadOnlyFile::Open(const std::string& path) {
+    const std::intptr_t handle = OpenForReading(path);
+    return handle == kClosedFile ? nullptr
+                                 : std::unique_ptr<ReadOnlyFile>(new ReadOnlyFile(handle));
+}
+
+ReadOnlyFile::~ReadOnlyFile() {
+    CloseOpenFile(handle_);
 }
 
 Status NewFile::Close(CloseSync sync) {

@@ -28,6 +28,21 @@ enum class CloseSync { Now, Together };
 // is written through as it is made, and this does nothing.
 void SyncMovesInFolder(const std::string& folder);
 
+// A file read by the offset, for NewFile::CopyIn; readers and writers elsewhere may share it.
+class ReadOnlyFile {
+public:
+    // Null when the file cannot be opened for reading.
+    static std::unique_ptr<ReadOnlyFile> Open(const std::string& path);
+    ~ReadOnlyFile();
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+private:
+    friend class NewFile;
+    explicit ReadOnlyFile(std::intptr_t handle) : handle_(handle) {}
+    std::intptr_t handle_;
+};
+
 class NewFile {
 public:
     // Creates `path` for reading and writing. Whatever is already at `path` and is not a folder
@@ -58,6 +73,14 @@ public:
 
     // Writes out what the stream holds. Fails when any write so far failed.
     Status Flush();
+
+    // Copies up to `length` bytes of `source` from `sourceOffset` to `targetOffset` of this file,
+    // by the system's own copy where it has one: the bytes need not pass through this process,
+    // and a file system that shares blocks between files copies none. Returns the bytes copied,
+    // fewer when the source ends (or cannot be read) first; a failed write is kept as any
+    // write's (FirstFailure). The stream is to be sought before it writes again.
+    std::uint64_t CopyIn(const ReadOnlyFile& source, std::uint64_t sourceOffset,
+                         std::uint64_t targetOffset, std::uint64_t length);
 
     // Reads the whole file from its start, as it is on the drive, handing each block to
     // `consume`.

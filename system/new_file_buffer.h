@@ -28,6 +28,17 @@ void CloseOpenFile(std::intptr_t handle);
 // for it, so that the flush before the file's move finds little left to do. Nothing where the
 // system has no such call.
 void StartWritingOut(std::intptr_t handle);
+// Reads up to `size` bytes at `offset`: the bytes read, 0 at the end, or the failure.
+Result<std::size_t> ReadAt(std::intptr_t handle, char* data, std::size_t size,
+                           std::uint64_t offset);
+// Copies up to `length` bytes between two open files without passing them through this
+// process: the bytes the system copied, fewer (none where it has no such copy) when it stops or
+// refuses, and the caller copies the rest through memory.
+std::uint64_t CopyWithinSystem(std::intptr_t source, std::uint64_t sourceOffset,
+                               std::intptr_t target, std::uint64_t targetOffset,
+                               std::uint64_t length);
+// A file opened for reading only; kClosedFile when it cannot be.
+std::intptr_t OpenForReading(const std::string& path);
 // Forces the closed files at `paths` to the drive together. One outcome per path.
 std::vector<Status> ForceClosedFilesToDrive(const std::vector<std::string>& paths);
 // Bytes written to a file between two StartWritingOut: a large file's bytes go to the drive
@@ -134,7 +145,9 @@ protected:
         return position;
     }
 
-private:
+public:
+    // Bytes written to the file past the buffer (NewFile::CopyIn): they count toward the next
+    // StartWritingOut like the buffer's own.
     void Written(std::uint64_t bytes) {
         unstarted_ += bytes;
         if (unstarted_ >= kWriteOutStep) {
@@ -143,6 +156,7 @@ private:
         }
     }
 
+private:
     NewFile& file_;
     std::intptr_t handle_;
     std::size_t capacity_ = BlockSizeFor(UINT64_MAX);

@@ -180,6 +180,47 @@ void CloseOpenFile(std::intptr_t handle) {
     ::close(static_cast<int>(handle));
 }
 
+Result<std::size_t> ReadAt(std::intptr_t handle, char* data, std::size_t size,
+                           std::uint64_t offset) {
+    for (;;) {
+        const ssize_t got =
+            ::pread(static_cast<int>(handle), data, size, static_cast<off_t>(offset));
+        if (got >= 0) {
+            return static_cast<std::size_t>(got);
+        }
+        if (errno != EINTR) {
+            return SystemFailure(errno);
+        }
+    }
+}
+
+std::uint64_t CopyWithinSystem(std::intptr_t source, std::uint64_t sourceOffset,
+                               std::intptr_t target, std::uint64_t targetOffset,
+                               std::uint64_t length) {
+    auto from = static_cast<off64_t>(sourceOffset);
+    auto to = static_cast<off64_t>(targetOffset);
+    std::uint64_t copied = 0;
+    while (copied < length) {
+        const ssize_t step =
+            ::copy_file_range(static_cast<int>(source), &from, static_cast<int>(target), &to,
+                              static_cast<std::size_t>(length - copied), 0);
+        if (step > 0) {
+            copied += static_cast<std::uint64_t>(step);
+        } else if (step < 0 && errno == EINTR) {
+            continue;
+        } else {
+            // The end of the source, or a refusal (another file system, an old kernel, a full
+            // drive): the copy through memory goes on from here and tells which.
+            break;
+        }
+    }
+    return copied;
+}
+
+std::intptr_t OpenForReading(const std::string& path) {
+    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
 void StartWritingOut(std::intptr_t handle) {
     WriteOutStarter::Instance().Start(static_cast<int>(handle));
 }

@@ -85,6 +85,35 @@ void CloseOpenFile(std::intptr_t handle) {
     ::CloseHandle(AsHandle(handle));
 }
 
+Result<std::size_t> ReadAt(std::intptr_t handle, char* data, std::size_t size,
+                           std::uint64_t offset) {
+    OVERLAPPED position = At(offset);
+    DWORD got = 0;
+    const auto wanted = static_cast<DWORD>(std::min<std::size_t>(size, 1U << 30U));
+    if (::ReadFile(AsHandle(handle), data, wanted, &got, &position) == 0) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_HANDLE_EOF) {
+            return std::size_t{0};
+        }
+        return SystemFailure(error);
+    }
+    return static_cast<std::size_t>(got);
+}
+
+std::uint64_t CopyWithinSystem(std::intptr_t /*source*/, std::uint64_t /*sourceOffset*/,
+                               std::intptr_t /*target*/, std::uint64_t /*targetOffset*/,
+                               std::uint64_t /*length*/) {
+    return 0;  // the copy goes through memory
+}
+
+std::intptr_t OpenForReading(const std::string& path) {
+    // Shared for reading, writing and deleting, as the C library opens a file for reading.
+    const HANDLE handle = ::CreateFileW(win32::SystemPath(path).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return reinterpret_cast<std::intptr_t>(handle);
+}
+
 void StartWritingOut(std::intptr_t /*handle*/) {
     // The cache manager writes a file's pages out behind the writer by itself.
 }
