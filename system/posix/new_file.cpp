@@ -82,12 +82,13 @@ void SyncFolder(const std::string& folder) {
 // drive's queue is full, and that wait would hold up the very writer it is meant to get ahead
 // of. Each request carries a duplicate of the file's descriptor, so the file may be closed or
 // removed at any time; requests beyond a few are dropped, as the drive is behind already and
-// the flush before the move does the rest.
+// the flush before the move does the rest. The thread lives as long as the process: nothing
+// it leaves undone at the exit matters, and no caller can outlive it.
 class WriteOutStarter {
 public:
     static WriteOutStarter& Instance() {
-        static WriteOutStarter starter;
-        return starter;
+        static WriteOutStarter* const starter = new WriteOutStarter();
+        return *starter;
     }
 
     WriteOutStarter(const WriteOutStarter&) = delete;
@@ -115,24 +116,15 @@ public:
 private:
     static constexpr std::size_t kMostQueued = 4;
 
-    WriteOutStarter() : thread_([this] { Run(); }) {}
-
-    ~WriteOutStarter() {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            ending_ = true;
-        }
-        wake_.notify_one();
-        thread_.join();
+    WriteOutStarter() {
+        std::thread([this] { Run(); }).detach();
     }
+    ~WriteOutStarter() = default;
 
-    void Run() {
+    [[noreturn]] void Run() {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [this] { return ending_ || !queued_.empty(); });
-            if (queued_.empty()) {
-                return;
-            }
+            wake_.wait(lock, [this] { return !queued_.empty(); });
             const int handle = queued_.front();
             queued_.pop_front();
             lock.unlock();
@@ -146,8 +138,6 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<int> queued_;
-    bool ending_ = false;
-    std::thread thread_;  // last: it starts once the members it uses are made
 };
 
 }  // namespace
