@@ -13,7 +13,7 @@ namespace veldmoor {
 
 // Runs the start-up sequence on an empty list and returns the index to select.
 //  1. ImportContexts, else Load. A store that cannot be written is told through `notice`,
-//     here and below.
+//     here or below, once.
 //  2. Nothing selected (no file, a malformed file, no profile): the default profile is added,
 //     AcquireInstallPath runs for it with the registry offer, and the list is saved; index 0.
 //     When the person cancels there, none is returned and nothing is saved: the launcher

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <filesystem>
 #include <string>
 
@@ -436,6 +438,26 @@ TEST_F(InstallPathTest, StartupTellsWhenTheImportedProfilesCannotBeSaved) {
         << prompt_.messages[0].text;
     EXPECT_EQ(prompt_.messages[0].icon, PromptIcon::Warning);
     EXPECT_FALSE(std::filesystem::exists(launcher_ + "/profiles.xml"));
+}
+
+// A contexts file without a profile leaves the import with nothing: the default profile is made
+// and saved next, and a store that cannot be written is told once, not once per attempt.
+TEST_F(InstallPathTest, StartupTellsAStoreThatCannotBeSavedOnce) {
+    games_.Write("launcher/contexts", std::string(8, '\0'));  // no profile
+    const std::string game = MakeFolder("uo", true);
+    wine_.SetExePath(WindowsForm(game + "/client.exe"));
+    prompt_.Answer(PromptAnswer::Ok).Answer(PromptAnswer::Yes);  // the warning, the found game
+    PatchContextList list;
+    const std::optional<std::size_t> selected = [&] {
+        const FileSizeLimit limit(16);
+        return PrepareProfilesAtStartup(list, prompt_);
+    }();
+    EXPECT_EQ(selected, 0u);
+    EXPECT_EQ(list.At(0)->PatchPath, game);
+    const auto warnings =
+        std::count_if(prompt_.messages.begin(), prompt_.messages.end(),
+                      [](const auto& m) { return m.icon == PromptIcon::Warning; });
+    EXPECT_EQ(warnings, 1);
 }
 
 }  // namespace
