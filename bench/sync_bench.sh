@@ -13,7 +13,8 @@
 # For each case it prints wall time, the bytes nginx sent ($bytes_sent of the run's requests)
 # and peak memory (maximum resident set size from /usr/bin/time). Case A also times the
 # durable-write floor: `dd conv=fsync` of the new file's bytes to a new file on the same drive,
-# what any updater that survives a power cut must at least spend writing it.
+# what any updater that survives a power cut must at least spend writing it. Case A's tools
+# take turns, one run each per round, as their ratios are its targets.
 #
 # Settings (environment): BUILD_DIR (default build/release, configured Release when new),
 # BENCH_DIR (default build/bench-data, removed at the end unless BENCH_KEEP=1),
@@ -164,24 +165,58 @@ measure() {
     rss=$(awk '{ printf "%.1f", $1 / 1024 }' "$work/time.out")
     peak=$(awk -v a="$peak" -v b="$rss" 'BEGIN { print (b > a ? b : a) }')
     rows+=("$wall $bytes $((after - before))")
-    note "bench: $label / $tool, run $run: ${wall} s, $bytes bytes sent, ${rss} MiB peak"
+    note "bench: $label / $tool, run ${turn:-$run}: ${wall} s, $bytes bytes sent, ${rss} MiB peak"
   done
   read -r wall bytes count < <(printf '%s\n' "${rows[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p")
   results+=("$label|$tool|$wall|$bytes|$peak|$count")
+}
+# measure_in_turns LABEL TOOL SETUP COMMAND [TOOL SETUP COMMAND ...]: as measure for each tool
+# (COMMAND a command line in one string), but the tools take turns, one run each per round, so
+# that a drift of the machine's speed falls on all of them alike and their ratios hold still.
+measure_in_turns() {
+  local label=$1 turn i r l t wall bytes rss count
+  shift
+  local tools=() setups=() commands=()
+  while [ $# -gt 0 ]; do
+    tools+=("$1") setups+=("$2") commands+=("$3")
+    shift 3
+  done
+  for turn in $(seq "$runs"); do
+    for i in "${!tools[@]}"; do
+      eval "set -- ${commands[$i]}"
+      runs=1 measure "$label" "${tools[$i]}" "${setups[$i]}" "$@"
+    done
+  done
+  # Each tool's single runs become one entry, as measure makes it.
+  for t in "${tools[@]}"; do
+    local kept=() rows=() peak=0
+    for r in "${results[@]}"; do
+      IFS='|' read -r l tool wall bytes rss count <<<"$r"
+      if [ "$l|$tool" = "$label|$t" ]; then
+        rows+=("$wall $bytes $count")
+        peak=$(awk -v a="$peak" -v b="$rss" 'BEGIN { print (b > a ? b : a) }')
+      else
+        kept+=("$r")
+      fi
+    done
+    read -r wall bytes count < <(printf '%s\n' "${rows[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p")
+    results=("${kept[@]}" "$label|$t|$wall|$bytes|$peak|$count")
+  done
 }
 expect_same() { cmp -s "$1" "$2" || { note "bench: $1 differs from $2"; exit 1; }; }
 
 if wants A; then
 note "bench: case A (changed blocks and an insertion)"
-measure "A 1% changed + insertion" veldmoor-sync "fresh '$work/a-v' '$old'" \
-  "$vsync" "$work/a-v" "$base/big/"
+# The floor: the new file's bytes written to the same drive and forced to it, nothing else. The
+# three take turns: the ratios to the floor are this case's targets.
+measure_in_turns "A 1% changed + insertion" \
+  veldmoor-sync "fresh '$work/a-v' '$old'" "'$vsync' '$work/a-v' '$base/big/'" \
+  zsync "fresh '$work/a-z'" \
+  "sh -c \"cd '$work/a-z' && zsync -q -i '$old' -o big.bin '$base/zs/big.bin.zsync'\"" \
+  "floor (dd fsync)" "rm -f '$work/a-floor.bin'" \
+  "dd if='$new' of='$work/a-floor.bin' bs=1M conv=fsync status=none"
 expect_same "$work/a-v/big.bin" "$new"
-measure "A 1% changed + insertion" zsync "fresh '$work/a-z'" \
-  sh -c "cd '$work/a-z' && zsync -q -i '$old' -o big.bin '$base/zs/big.bin.zsync'"
 expect_same "$work/a-z/big.bin" "$new"
-# The floor: the new file's bytes written to the same drive and forced to it, nothing else.
-measure "A 1% changed + insertion" "floor (dd fsync)" "rm -f '$work/a-floor.bin'" \
-  dd if="$new" of="$work/a-floor.bin" bs=1M conv=fsync status=none
 rm -rf "$work/a-v" "$work/a-z" "$work/a-floor.bin"
 fi
 
