@@ -54,6 +54,27 @@ Status NewFile::Flush() {
     return failure_;
 }
 
+Status NewFile::ReadBack(const std::function<void(const char*, std::size_t)>& consume) {
+    const auto unreadable = [] { return Status::Failed("it cannot be read back"); };
+    if (handle_ == kClosedFile) {
+        return unreadable();
+    }
+    const Result<std::uint64_t> size = SizeOfOpenFile(handle_);
+    const std::size_t blockSize = BlockSizeFor(size ? size.Value() : UINT64_MAX);
+    const auto block = std::make_unique_for_overwrite<char[]>(blockSize);
+    for (std::uint64_t offset = 0;;) {
+        const Result<std::size_t> got = ReadAt(handle_, block.get(), blockSize, offset);
+        if (!got) {
+            return unreadable();
+        }
+        if (got.Value() == 0) {
+            return {};
+        }
+        consume(block.get(), got.Value());
+        offset += got.Value();
+    }
+}
+
 std::uint64_t NewFile::CopyIn(const ReadOnlyFile& source, std::uint64_t sourceOffset,
                               std::uint64_t targetOffset, std::uint64_t length) {
     if (!buffer_ || !Flush().Ok()) {

@@ -95,20 +95,13 @@ public:
     WriteOutStarter& operator=(const WriteOutStarter&) = delete;
 
     void Start(int handle) {
-        int copy = ::fcntl(handle, F_DUPFD_CLOEXEC, 0);
-        if (copy < 0) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (queued_.size() >= kMostQueued) {
             return;
         }
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            if (queued_.size() < kMostQueued) {
-                queued_.push_back(copy);
-                copy = -1;
-            }
-        }
+        const int copy = ::fcntl(handle, F_DUPFD_CLOEXEC, 0);
         if (copy >= 0) {
-            ::close(copy);
-        } else {
+            queued_.push_back(copy);
             wake_.notify_one();
         }
     }
@@ -336,32 +329,6 @@ Status NewFile::Reserve(std::uint64_t size) {
     }
     Note(SystemFailure(result), "cannot make room for");
     return failure_;
-}
-
-Status NewFile::ReadBack(const std::function<void(const char*, std::size_t)>& consume) {
-    const auto unreadable = [] { return Status::Failed("it cannot be read back"); };
-    if (handle_ < 0) {
-        return unreadable();
-    }
-    const Result<std::uint64_t> size = SizeOfOpenFile(handle_);
-    const std::size_t blockSize = BlockSizeFor(size ? size.Value() : UINT64_MAX);
-    const auto block = std::make_unique_for_overwrite<char[]>(blockSize);
-    std::uint64_t offset = 0;
-    for (;;) {
-        const ssize_t got =
-            ::pread(static_cast<int>(handle_), block.get(), blockSize, static_cast<off_t>(offset));
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return unreadable();
-        }
-        if (got == 0) {
-            return {};
-        }
-        consume(block.get(), static_cast<std::size_t>(got));
-        offset += static_cast<std::uint64_t>(got);
-    }
 }
 
 Status NewFile::SetLastWriteTime(std::int64_t secondsSince1970) {

@@ -230,27 +230,6 @@ Status NewFile::Reserve(std::uint64_t size) {
     return failure_;
 }
 
-Status NewFile::ReadBack(const std::function<void(const char*, std::size_t)>& consume) {
-    const Result<std::uint64_t> size = SizeOfOpenFile(handle_);
-    const std::size_t blockSize = BlockSizeFor(size ? size.Value() : UINT64_MAX);
-    const auto block = std::make_unique_for_overwrite<char[]>(blockSize);
-    std::uint64_t offset = 0;
-    for (;;) {
-        OVERLAPPED position = At(offset);
-        DWORD got = 0;
-        if (::ReadFile(AsHandle(handle_), block.get(), static_cast<DWORD>(blockSize), &got,
-                       &position) == 0) {
-            return ::GetLastError() == ERROR_HANDLE_EOF ? Status()
-                                                        : Status::Failed("it cannot be read back");
-        }
-        if (got == 0) {
-            return {};
-        }
-        consume(block.get(), got);
-        offset += got;
-    }
-}
-
 Status NewFile::SetLastWriteTime(std::int64_t secondsSince1970) {
     // Once set through the handle, the time no longer follows the handle's own writes.
     const FILETIME time = win32::FileTimeFromSeconds(secondsSince1970);

@@ -34,7 +34,6 @@ Result<IndexedCopy> Index(const std::string& source, AtomicOutput* copy, AtomicO
     std::vector<unsigned char> buffer(blocksPerRead * blockSize);
     std::string records;
     IndexedCopy result;
-    result.crc32 = 0;
     Sha256Hasher sha256;
     while (in) {
         if (StopAsked(stop)) {
