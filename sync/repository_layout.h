@@ -16,6 +16,11 @@ inline constexpr char kFileSumsPath[] = "filelist.sums";
 inline constexpr char kTransferFolder[] = "transfer";
 // Ends the name of a file's chunk index (sync/chunk_index.h), beside the file itself.
 inline constexpr char kChunkIndexSuffix[] = ".chunks";
+// Ends the name of a large chunk index compressed once by the publisher (gzip), beside the
+// index itself, for web servers that hand out such a file in place of compressing the index
+// for every request. The engine never asks for it by name: it gets it as the index's gzip
+// encoding.
+inline constexpr char kCompressedIndexSuffix[] = ".chunks.gz";
 // The signed metadata (sync/signed_metadata.h): every root version and the newest manifest.
 inline constexpr char kSignedRootFolder[] = "signed/root";
 inline constexpr char kManifestPath[] = "signed/manifest";

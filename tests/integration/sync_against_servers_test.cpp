@@ -212,12 +212,20 @@ TEST_P(SyncAgainstServer, WholeAnswersComeGzipEncodedRangedOnesNever) {
     std::string content = RandomBytes(120000, 16);
     write("packed.bin", content);
     write("list-me.txt", std::string(5000, 'v'));
-    publish();
+    // Its index is large enough for the publisher's own compressed copy, which the server
+    // hands out in place of compressing it.
+    std::string large = RandomBytes(6 << 20, 18);
+    write("large.bin", large);
+    const std::vector<std::string> smallBlocks = {"--block-size", "1024"};
+    publish(smallBlocks);
+    ASSERT_TRUE(fs::exists(repo() + "/transfer/large.bin.chunks.gz"));
     SyncFolder(install(), address());
     content[100] = static_cast<char>(content[100] ^ 1);
     content[90000] = static_cast<char>(content[90000] ^ 1);
     write("packed.bin", content);
-    publish();
+    large[3 << 20] = static_cast<char>(large[3 << 20] ^ 1);
+    write("large.bin", large);
+    publish(smallBlocks);
     server_->clearRequests();
 
     SyncFolder(install(), address());

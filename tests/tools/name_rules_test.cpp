@@ -49,7 +49,8 @@ TEST(CollidingPaths, CaseOnlyTwinsAndRebuildOrIndexNames) {
     EXPECT_EQ(CollidingPaths({"Data/A.txt", "data/a.txt"}).size(), 1u);
     EXPECT_EQ(CollidingPaths({"x", "x.tmp"}).size(), 1u);
     EXPECT_EQ(CollidingPaths({"x", "x.chunks"}).size(), 1u);
-    EXPECT_TRUE(CollidingPaths({"lonely.tmp", "other.chunks", "z.resume"}).empty());
+    EXPECT_EQ(CollidingPaths({"x", "x.chunks.gz"}).size(), 1u);
+    EXPECT_TRUE(CollidingPaths({"lonely.tmp", "other.chunks", "o.chunks.gz", "z.resume"}).empty());
 }
 
 // A source folder the launcher could not take once published: the publisher must refuse it

@@ -9,6 +9,7 @@
 #include "sync/weak_checksum.h"
 #include "system/text_encoding.h"
 #include "tools/publish/atomic_output.h"
+#include "tools/publish/compressed_index.h"
 
 namespace veldmoor {
 namespace {
@@ -21,9 +22,9 @@ void AppendLittleEndian(std::string& out, std::uint32_t value) {
     }
 }
 
-// Reads `source` once, writing it to `copy` (when given) and its index to `index`; moves
-// nothing into place.
-Result<IndexedCopy> Index(const std::string& source, AtomicOutput* copy, AtomicOutput& index,
+// Reads `source` once, writing it to `copy` (when given) and returning its index in `index`;
+// moves nothing into place.
+Result<IndexedCopy> Index(const std::string& source, AtomicOutput* copy, std::string& index,
                           std::uint32_t blockSize, const PublishStopCheck& stop) {
     std::ifstream in(PathFromUtf8(source), std::ios::binary);
     if (!in) {
@@ -32,7 +33,7 @@ Result<IndexedCopy> Index(const std::string& source, AtomicOutput* copy, AtomicO
     // Read many blocks at a time; the buffer is a whole number of blocks.
     const std::size_t blocksPerRead = std::max<std::size_t>(1, (1u << 20) / blockSize);
     std::vector<unsigned char> buffer(blocksPerRead * blockSize);
-    std::string records;
+    std::string records(kChunkIndexHeaderSize, '\0');  // the header goes in front at the end
     IndexedCopy result;
     Sha256Hasher sha256;
     while (in) {
@@ -71,8 +72,48 @@ Result<IndexedCopy> Index(const std::string& source, AtomicOutput* copy, AtomicO
     AppendLittleEndian(header, kChunkIndexMagic);
     AppendLittleEndian(header, static_cast<std::uint32_t>(result.size));
     AppendLittleEndian(header, result.crc32);
-    index.write(header.data(), header.size());
-    index.write(records.data(), records.size());
+    records.replace(0, header.size(), header);
+    index = std::move(records);
+    return result;
+}
+
+// Indexes `source` (copying it into `copy` when given) and moves the copy, then the index into
+// place. Both files are complete before either moves, and the index follows its copy: a failed
+// write or a copy that cannot be moved leaves the old pair as it was. Only the index's own move
+// failing right after its copy's could still part them. The old index's compressed copy goes
+// first and the new one's comes last, so none ever stands beside another index.
+Result<IndexedCopy> WriteIndexAfter(AtomicOutput* copy, const std::string& source,
+                                    const std::string& indexPath, std::uint32_t blockSize,
+                                    const PublishStopCheck& stop) {
+    Result<AtomicOutput> index = AtomicOutput::Create(indexPath);
+    if (!index) {
+        return index.Error();
+    }
+    std::string indexBytes;
+    Result<IndexedCopy> result = Index(source, copy, indexBytes, blockSize, stop);
+    if (!result) {
+        return result;
+    }
+    index->write(indexBytes.data(), indexBytes.size());
+    Status done = copy != nullptr ? copy->finish() : Status{};
+    if (done) {
+        done = index->finish();
+    }
+    if (done) {
+        done = RemoveCompressedIndex(indexPath);
+    }
+    if (done && copy != nullptr) {
+        done = copy->commit();
+    }
+    if (done) {
+        done = index->commit();
+    }
+    if (done) {
+        done = WriteCompressedIndex(indexPath, indexBytes);
+    }
+    if (!done) {
+        return done;
+    }
     return result;
 }
 
@@ -95,47 +136,12 @@ Result<IndexedCopy> WriteCopyAndIndex(const std::string& source, const std::stri
     if (!copy) {
         return copy.Error();
     }
-    Result<AtomicOutput> index = AtomicOutput::Create(indexPath);
-    if (!index) {
-        return index.Error();
-    }
-    Result<IndexedCopy> result = Index(source, &copy.Value(), index.Value(), blockSize, stop);
-    if (!result) {
-        return result;
-    }
-    // Both files are complete before either moves, and the index follows its copy: a failed
-    // write or a copy that cannot be moved leaves the old pair as it was. Only the index's own
-    // move failing right after its copy's could still part them.
-    Status done = copy->finish();
-    if (done) {
-        done = index->finish();
-    }
-    if (done) {
-        done = copy->commit();
-    }
-    if (done) {
-        done = index->commit();
-    }
-    if (!done) {
-        return done;
-    }
-    return result;
+    return WriteIndexAfter(&copy.Value(), source, indexPath, blockSize, stop);
 }
 
 Result<IndexedCopy> WriteIndex(const std::string& file, const std::string& indexPath,
                                std::uint32_t blockSize, const PublishStopCheck& stop) {
-    Result<AtomicOutput> index = AtomicOutput::Create(indexPath);
-    if (!index) {
-        return index.Error();
-    }
-    Result<IndexedCopy> result = Index(file, nullptr, index.Value(), blockSize, stop);
-    if (!result) {
-        return result;
-    }
-    if (Status committed = index->commit(); !committed) {
-        return committed;
-    }
-    return result;
+    return WriteIndexAfter(nullptr, file, indexPath, blockSize, stop);
 }
 
 std::optional<IndexHead> ReadIndexHead(const std::string& indexPath) {

@@ -30,7 +30,8 @@ struct IndexedCopy {
 };
 
 // Reads `source` once, writing a byte-exact copy to `copyPath` and its index to `indexPath`
-// (both replaced atomically through temporary files next to them). Fails naming the file
+// (both replaced atomically through temporary files next to them), and a large index's
+// compressed copy beside it (tools/publish/compressed_index.h). Fails naming the file
 // concerned on any read or write failure, and with Fault::Stopped when `stop` asks for it
 // between blocks; either way the temporary files are gone and the old pair stays.
 Result<IndexedCopy> WriteCopyAndIndex(const std::string& source, const std::string& copyPath,

@@ -105,11 +105,13 @@ std::vector<std::string> CollidingPaths(const std::vector<std::string>& sortedPa
         }
     }
     const std::set<std::string> all(sortedPaths.begin(), sortedPaths.end());
-    const std::string index = kChunkIndexSuffix;
-    for (const auto& path : sortedPaths) {
-        if (path.ends_with(index) && all.count(path.substr(0, path.size() - index.size())) != 0) {
-            problems.push_back("'" + path + "' collides with the chunk index of '" +
-                               path.substr(0, path.size() - index.size()) + "'");
+    for (const std::string_view index : {kChunkIndexSuffix, kCompressedIndexSuffix}) {
+        for (const auto& path : sortedPaths) {
+            if (path.ends_with(index) &&
+                all.count(path.substr(0, path.size() - index.size())) != 0) {
+                problems.push_back("'" + path + "' collides with the chunk index of '" +
+                                   path.substr(0, path.size() - index.size()) + "'");
+            }
         }
     }
     const std::vector<std::string_view> views(sortedPaths.begin(), sortedPaths.end());

@@ -17,6 +17,7 @@
 #include "system/text_encoding.h"
 #include "tools/publish/atomic_output.h"
 #include "tools/publish/chunk_index_writer.h"
+#include "tools/publish/compressed_index.h"
 #include "tools/publish/leftovers.h"
 #include "tools/publish/name_rules.h"
 
@@ -266,6 +267,7 @@ void RemoveCopy(const fs::path& transfer, const std::string& repoPath) {
     const fs::path copy = transfer / PathFromUtf8(repoPath);
     fs::remove(copy, error);
     fs::remove(PathFromUtf8(Utf8FromPath(copy) + kChunkIndexSuffix), error);
+    fs::remove(PathFromUtf8(Utf8FromPath(copy) + kCompressedIndexSuffix), error);
     RemoveEmptyFolders(copy.parent_path(), transfer);
 }
 
@@ -446,6 +448,9 @@ Status PublishFiles(const PublishOptions& options, const std::vector<SourceFile>
                 action = PublishAction::Reindexed;
                 ++summary.reindexed;
             } else {
+                if (Status compressed = EnsureCompressedIndex(indexPath); !compressed) {
+                    return compressed;
+                }
                 ++summary.unchanged;
             }
         } else {
