@@ -3,12 +3,12 @@
 #include "tools/publish/compressed_index.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <filesystem>
 #include <random>
 #include <string>
 
+#include "tests/support/gunzip.h"
 #include "tests/support/result_assertions.h"
 #include "tests/support/temp_dir.h"
 #include "tools/publish/repository_publisher.h"
@@ -17,25 +17,6 @@ namespace veldmoor {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Gunzip(const std::string& packed) {
-    z_stream stream{};
-    EXPECT_EQ(inflateInit2(&stream, 15 + 16), Z_OK);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
-    stream.avail_in = static_cast<uInt>(packed.size());
-    std::string out;
-    char buffer[65536];
-    int result = Z_OK;
-    while (result == Z_OK) {
-        stream.next_out = reinterpret_cast<Bytef*>(buffer);
-        stream.avail_out = sizeof buffer;
-        result = inflate(&stream, Z_NO_FLUSH);
-        out.append(buffer, sizeof buffer - stream.avail_out);
-    }
-    inflateEnd(&stream);
-    EXPECT_EQ(result, Z_STREAM_END);
-    return out;
-}
 
 class CompressedIndex : public ::testing::Test {
 protected:
@@ -60,7 +41,7 @@ protected:
     void expectCopyOf(const std::string& name) const {
         const std::string copy = CompressedIndexPathOf(index(name));
         ASSERT_TRUE(fs::exists(copy)) << copy;
-        EXPECT_EQ(Gunzip(test::ReadTestFile(copy)), test::ReadTestFile(index(name)));
+        EXPECT_EQ(test::Gunzip(test::ReadTestFile(copy)), test::ReadTestFile(index(name)));
     }
     bool hasCopy(const std::string& name) const {
         return fs::exists(CompressedIndexPathOf(index(name)));

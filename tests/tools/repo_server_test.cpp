@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <zlib.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -17,25 +16,12 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/gunzip.h"
 #include "tests/support/served_repository.h"
 #include "tests/support/temp_dir.h"
 
 namespace veldmoor::test {
 namespace {
-
-std::string Gunzip(const std::string& packed) {
-    z_stream stream{};
-    EXPECT_EQ(inflateInit2(&stream, 15 + 16), Z_OK);
-    std::string out(8 << 20, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
-    stream.avail_in = static_cast<uInt>(packed.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(inflate(&stream, Z_FINISH), Z_STREAM_END);
-    out.resize(stream.total_out);
-    inflateEnd(&stream);
-    return out;
-}
 
 class RepoServerTest : public ::testing::Test {
 protected:
