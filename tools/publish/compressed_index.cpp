@@ -60,7 +60,7 @@ Status RemoveCompressedIndex(const std::string& indexPath) {
 
 Status WriteCompressedIndex(const std::string& indexPath, std::string_view index) {
     if (index.size() < kCompressedIndexMinBytes) {
-        return RemoveCompressedIndex(indexPath);
+        return {};
     }
     const std::optional<std::string> packed = Gzip(index);
     if (!packed) {

@@ -23,7 +23,7 @@ std::string CompressedIndexPathOf(const std::string& indexPath);
 Status RemoveCompressedIndex(const std::string& indexPath);
 
 // Writes the compressed copy of `index` (the bytes of the index at `indexPath`) atomically
-// when the index is large enough; removes any copy when it is not.
+// when the index is large enough. Any older copy was removed before the index moved.
 Status WriteCompressedIndex(const std::string& indexPath, std::string_view index);
 
 // For an index left unchanged: writes its compressed copy when it should have one and has not
