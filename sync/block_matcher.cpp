@@ -29,6 +29,7 @@ public:
         : readBlock_(std::max<std::size_t>(options.readBlock, 1)),
           searchLimit_(options.searchLimit),
           scanPath_(options.scanPath),
+          onMatch_(options.onMatch),
           local_(local),
           start_(start),
           windowLength_(windowLength),
@@ -172,6 +173,9 @@ private:
             piece.sourceOffset = static_cast<std::uint32_t>(base_ + s);
             piece.kind = kPieceLocal;
             found_.push_back(piece);
+            if (onMatch_) {
+                onMatch_(piece, buffer_.data() + s);
+            }
         }
         return !claimed.empty();
     }
@@ -179,6 +183,7 @@ private:
     std::size_t readBlock_;
     std::uint64_t searchLimit_;
     ScanPath scanPath_;
+    const MatchSink& onMatch_;
     std::istream& local_;
     std::uint64_t start_;
     std::uint32_t windowLength_;
@@ -227,14 +232,16 @@ BlockPlan buildBlockPlan(std::istream& local, const std::vector<Piece>& entries,
 }
 
 BlockPlan buildBlockPlan(const std::string& localPath, const std::vector<Piece>& entries,
-                         std::uint32_t expectedCrc) {
+                         std::uint32_t expectedCrc, const MatchSink& onMatch) {
     std::ifstream local(PathFromUtf8(localPath), std::ios::binary);
     if (!local) {
         BlockPlan plan;
         plan.expectedCrc = expectedCrc;
         return plan;
     }
-    return buildBlockPlan(local, entries, expectedCrc);
+    MatcherOptions options;
+    options.onMatch = onMatch;
+    return buildBlockPlan(local, entries, expectedCrc, options);
 }
 
 }  // namespace veldmoor

@@ -30,6 +30,8 @@ struct MatcherOptions {
     std::uint64_t searchLimit = std::uint64_t{1} << 32;
     // How the windows are rolled and filtered; the plan does not depend on it.
     ScanPath scanPath = fastestScanPath();
+    // Told of each piece as it is found; the plan does not depend on it.
+    MatchSink onMatch;
 };
 
 // buildBlockPlan over an open stream; it is seeked and read in large blocks. Used by the path

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -86,12 +87,16 @@ private:
     std::string problem_;
 };
 
+// Told of each local piece as the matcher finds it, in the local copy's order, with its bytes
+// (valid during the call only).
+using MatchSink = std::function<void(const Piece& piece, const unsigned char* bytes)>;
+
 // Finds the chunks of `entries` that the local copy at `localPath` already holds, at any
 // offset. The plan holds only local pieces, sorted by target offset. A local copy that cannot
 // be read yields a plan without local pieces. Writes the matcher's one diagnostic line
 // ("Buckets: %i, chunks: %i, initial: %08x") to standard output for every pass it runs.
 BlockPlan buildBlockPlan(const std::string& localPath, const std::vector<Piece>& entries,
-                         std::uint32_t expectedCrc);
+                         std::uint32_t expectedCrc, const MatchSink& onMatch = nullptr);
 
 // Inserts download pieces for every stretch of [0, targetSize) no local piece covers, so the
 // plan covers the target exactly. Local pieces that overlap the covered prefix or reach past

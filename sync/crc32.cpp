@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <limits>
 
 #include "sync/crc32_paths.h"
 
@@ -28,6 +29,18 @@ std::uint32_t crc32Update(std::uint32_t crc, const void* data, std::size_t size)
 
 bool crc32Folds() {
     return crc32_paths::foldingRuns();
+}
+
+std::uint32_t crc32Combine(std::uint32_t first, std::uint32_t second, std::uint64_t secondLength) {
+    // zlib's length is a long, 32 bits on Windows. Combining with a CRC-32 of 0 only moves the
+    // first one on by the length, so a longer second input is passed over in steps.
+    constexpr std::uint64_t kStep = std::numeric_limits<z_off_t>::max();
+    uLong value = first;
+    for (; secondLength > kStep; secondLength -= kStep) {
+        value = crc32_combine(value, 0, static_cast<z_off_t>(kStep));
+    }
+    return static_cast<std::uint32_t>(
+        crc32_combine(value, second, static_cast<z_off_t>(secondLength)));
 }
 
 }  // namespace veldmoor

@@ -14,6 +14,10 @@ namespace veldmoor {
 // zlib's crc32(crc, data, size).
 std::uint32_t crc32Update(std::uint32_t crc, const void* data, std::size_t size);
 
+// The CRC-32 of two inputs one after the other, from the CRC-32 of each and the second's
+// length, as zlib's crc32_combine64.
+std::uint32_t crc32Combine(std::uint32_t first, std::uint32_t second, std::uint64_t secondLength);
+
 // Whether crc32Update folds long inputs with the carry-less multiply on this processor; the
 // benchmarks say which ran.
 bool crc32Folds();

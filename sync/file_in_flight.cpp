@@ -111,7 +111,8 @@ bool FileInFlight::indexCame() const {
     return stage_ == FileStage::Index && index_->transfer.ended();
 }
 
-void FileInFlight::makePlan(const ManifestEntry* signedContent, bool verifyContent, bool stopped) {
+void FileInFlight::makePlan(const ManifestEntry* signedContent, bool verifyContent, bool stopped,
+                            bool layOutEarly) {
     if (!indexCame()) {
         return;
     }
@@ -121,7 +122,7 @@ void FileInFlight::makePlan(const ManifestEntry* signedContent, bool verifyConte
             throw SyncCancelled();  // a failed transfer is a cancellation after a stop
         }
         planned_ = planFromIndex(file_, local_, transfer, index_->streamed.reader, signedContent,
-                                 verifyContent);
+                                 verifyContent, layOutEarly);
         // Examined by content and found whole, with its time: nothing to do.
         stage_ = (planned_->knownCurrent.value_or(false) && local_.timeMatches)
                      ? FileStage::Placed
@@ -174,7 +175,7 @@ void FileInFlight::beginRebuild(const RebuildContext& run) {
         heldProgress_ = Written{written, total};
     };
     try {
-        rebuild_ = std::make_unique<FileRebuild>(file, held);
+        rebuild_ = std::make_unique<FileRebuild>(file, held, std::move(planned_->laidOutEarly));
     } catch (const PatchException&) {
         fail();
         return;

@@ -87,7 +87,11 @@ public:
     // examined by content and found to be the target with its time. The index is let go: a
     // window of large files' indexes would otherwise wait whole for the file at its head.
     // `stopped`: the caller asked to stop, so a failed transfer is a cancellation.
-    void makePlan(const ManifestEntry* signedContent, bool verifyContent, bool stopped);
+    // `layOutEarly`: a large local copy may be written into the new file while it is scanned.
+    void makePlan(const ManifestEntry* signedContent, bool verifyContent, bool stopped,
+                  bool layOutEarly);
+    // Its plan holds a temporary file laid out while its local copy was scanned.
+    bool holdsEarlyLayout() const { return planned_ && planned_->laidOutEarly; }
 
     // --- In list order ---
 

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "sync/early_layout.h"
 #include "sync/file_sums.h"
 #include "sync/http_transfer.h"
 #include "sync/patch_file.h"
@@ -63,7 +64,8 @@ PreparedFile newFilePlan(const RemoteFile& file, std::uint32_t size) {
 
 PreparedFile planFromIndex(const RemoteFile& file, const LocalCopy& local,
                            const DocumentTransfer& transfer, ChunkIndexReader& reader,
-                           const ManifestEntry* signedContent, bool verifyContent) {
+                           const ManifestEntry* signedContent, bool verifyContent,
+                           bool layOutEarly) {
     const std::string& path = file.repoPath;
     const bool tooLarge = transfer.passedWireLimit();
     if (transfer.state() != HttpTransfer::State::Done && !transfer.refused()) {
@@ -93,8 +95,20 @@ PreparedFile planFromIndex(const RemoteFile& file, const LocalCopy& local,
             "The chunk index of '" + path + "' describes " + std::to_string(index.targetSize) +
                 " bytes, where the manifest signs " + std::to_string(signedContent->size) + ".");
     }
-    planned.plan = buildBlockPlan(hasLocalCopy ? file.localPath : std::string(), index.entries,
-                                  index.targetCrc);
+    std::optional<EarlyLayout> early;
+    if (layOutEarly && hasLocalCopy && local.size >= kEarlyLayoutMinimum &&
+        index.targetSize >= kEarlyLayoutMinimum) {
+        early.emplace(file, index.targetSize, signedContent != nullptr);
+    }
+    planned.plan = buildBlockPlan(
+        hasLocalCopy ? file.localPath : std::string(), index.entries, index.targetCrc,
+        early ? MatchSink([&early](const Piece& piece, const unsigned char* bytes) {
+            early->take(piece, bytes);
+        })
+              : MatchSink());
+    if (early) {
+        planned.laidOutEarly = early->release();
+    }
     planGaps(planned.plan, index.targetSize);
     useResumeData(planned, index);
     if (local.contentDiffers) {

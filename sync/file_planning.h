@@ -29,10 +29,12 @@ struct LocalCopy {
 // data of the same version taken as a second source. With `verifyContent` and no signed content
 // the index alone decides whether the local copy is current (PreparedFile::knownCurrent). Throws
 // the file's failure: the index not fetched, not valid, or describing another size than the
-// signed one.
+// signed one. With `layOutEarly`, a large local copy that differs has its blocks written into
+// the new file while it is scanned (PreparedFile::laidOutEarly).
 PreparedFile planFromIndex(const RemoteFile& file, const LocalCopy& local,
                            const DocumentTransfer& transfer, ChunkIndexReader& reader,
-                           const ManifestEntry* signedContent, bool verifyContent);
+                           const ManifestEntry* signedContent, bool verifyContent,
+                           bool layOutEarly = false);
 
 // A signed file whose local copy holds the signed content and only lacks its time.
 PreparedFile timeOnlyPlan(const RemoteFile& file, const ManifestEntry& signedEntry);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sync/crc32.h"
+#include "sync/early_layout.h"
 #include "sync/file_list.h"
 #include "sync/http_transfer.h"
 #include "sync/range_receiver.h"
@@ -104,10 +105,10 @@ bool isSeparator(char c) {
 
 }  // namespace
 
-FileRebuild::FileRebuild(const PreparedFile& file, const ProgressCallback& progress)
-    : file_(file), progress_(progress), size_(targetSizeOf(file.plan)) {
-    const std::string& path = file.file.repoPath;
-    const std::string& localPath = file.file.localPath;
+RebuildTarget createRebuildTarget(const RemoteFile& file, std::uint32_t size, bool takesCrc,
+                                  bool takesSha) {
+    const std::string& path = file.repoPath;
+    const std::string& localPath = file.localPath;
     const std::string tempPath = temporaryPathOf(localPath);
 
     ParentFolders folders{.refusal = repoPathRefusal(path)};
@@ -125,12 +126,30 @@ FileRebuild::FileRebuild(const PreparedFile& file, const ProgressCallback& progr
     // a run that ended abruptly (or planted): NewFile replaces it and never follows a link.
     Result<std::unique_ptr<NewFile>> created = NewFile::Create(tempPath);
     if (!created) {
-        failFile(created.Error(), path, localPath, size_);
+        failFile(created.Error(), path, localPath, size);
     }
-    temp_ = std::move(created).Value();
-    if (const Status reserved = temp_->Reserve(size_); !reserved) {
-        failFile(reserved, path, localPath, size_);
+    RebuildTarget target;
+    target.file = std::move(created).Value();
+    if (const Status reserved = target.file->Reserve(size); !reserved) {
+        failFile(reserved, path, localPath, size);
     }
+    target.check = std::make_unique<ReadBackCheck>(takesCrc, takesSha);
+    target.check->follow(*target.file);
+    return target;
+}
+
+FileRebuild::FileRebuild(const PreparedFile& file, const ProgressCallback& progress,
+                         RebuildTarget laidOutEarly)
+    : file_(file),
+      progress_(progress),
+      size_(targetSizeOf(file.plan)),
+      localLaidOut_(static_cast<bool>(laidOutEarly)) {
+    if (!laidOutEarly) {
+        laidOutEarly =
+            createRebuildTarget(file.file, size_, !file.wholeFile, file.signedContent != nullptr);
+    }
+    check_ = std::move(laidOutEarly.check);
+    temp_ = std::move(laidOutEarly.file);
     if (!file.downloads.empty()) {
         for (const Piece& piece : file.downloads) {
             toDownload_ += piece.length;
@@ -141,12 +160,19 @@ FileRebuild::FileRebuild(const PreparedFile& file, const ProgressCallback& progr
 
 void FileRebuild::layOut(const StopRequest& stop, const StopRequest& meanwhile) {
     if (file_.hasLocalCopy || !file_.resumePath.empty()) {
-        const std::unique_ptr<ReadOnlyFile> local =
-            file_.hasLocalCopy ? ReadOnlyFile::Open(file_.file.localPath) : nullptr;
+        // The local copy's blocks may have been written while it was scanned (EarlyLayout).
+        const std::unique_ptr<ReadOnlyFile> local = file_.hasLocalCopy && !localLaidOut_
+                                                        ? ReadOnlyFile::Open(file_.file.localPath)
+                                                        : nullptr;
         const std::unique_ptr<ReadOnlyFile> resume =
             file_.resumePath.empty() ? nullptr : ReadOnlyFile::Open(file_.resumePath);
         if (!layOutTarget(file_.plan, local.get(), resume.get(), *temp_, stop, meanwhile)) {
             throw SyncCancelled();  // the temporary file goes with this object
+        }
+        if (local && size_ >= kEarlyLayoutMinimum) {
+            // Freeing a large copy's cached pages takes a while, better spent while the
+            // downloads and checks end than inside the rename after them.
+            local->DropCachedPages();
         }
     }
     laidOut_ = true;
@@ -245,36 +271,15 @@ void FileRebuild::seal(CloseSync sync) {
         progress_(path, 0, 0);
     }
     const std::string& localPath = file_.file.localPath;
-    if (const Status flushed = temp_->Flush(); !flushed) {
-        failWriting(flushed);
-    }
-
-    // The checks read the bytes that will be moved into place, as they lie on the drive: what
-    // the pieces were when they were written proves nothing about the file. The CRC-32 of the
-    // chunk index and the manifest's SHA-256 are taken in the same read.
-    std::uint32_t crc = 0;
-    std::optional<Sha256Hasher> sha;
-    if (file_.signedContent != nullptr) {
-        sha.emplace();
-    }
-    ContentDigest found;
-    const Status read = temp_->ReadBack([&](const char* data, std::size_t length) {
-        if (!file_.wholeFile) {
-            crc = crc32Update(crc, data, length);
-        }
-        if (sha) {
-            sha->update(data, length);
-        }
-        found.size += length;
-    });
-    if (!read) {
+    if (const Status read = temp_->FinishReadBack([this] { check_->restart(); }); !read) {
         failWriting(read);
     }
-    const bool crcFails = !file_.wholeFile && crc != file_.plan.expectedCrc;
-    if (sha) {
-        found.sha256 = sha->finish();
-    }
-    const bool contentFails = sha && !matchesEntry(found, *file_.signedContent);
+    const std::optional<std::uint32_t> read = check_->crc();
+    const std::uint32_t crc = read.value_or(0);
+    const bool crcFails = !file_.wholeFile && (!read || crc != file_.plan.expectedCrc);
+    const ContentDigest found = check_->digest();
+    const bool contentFails =
+        file_.signedContent != nullptr && !matchesEntry(found, *file_.signedContent);
     if ((crcFails || contentFails) && !file_.resumePath.empty()) {
         RemoveFile(file_.resumePath);  // or every later run would fail the same way
     }

@@ -11,6 +11,7 @@
 
 #include "sync/patch_exception.h"
 #include "sync/prepared_file.h"
+#include "sync/rebuild_target.h"
 #include "sync/repo_sync.h"
 #include "system/new_file.h"
 
@@ -28,8 +29,10 @@ class RangeReceiver;  // sync/range_receiver.h
 // removes the temporary one.
 class FileRebuild {
 public:
-    // Throws PatchException.
-    FileRebuild(const PreparedFile& file, const ProgressCallback& progress);
+    // Throws PatchException. `laidOutEarly`, when given, is the temporary file with the local
+    // copy's blocks written already (EarlyLayout), to be finished rather than made.
+    FileRebuild(const PreparedFile& file, const ProgressCallback& progress,
+                RebuildTarget laidOutEarly = {});
     ~FileRebuild();
     FileRebuild(const FileRebuild&) = delete;
     FileRebuild& operator=(const FileRebuild&) = delete;
@@ -73,7 +76,9 @@ private:
     const PreparedFile& file_;
     ProgressCallback progress_;
     std::uint32_t size_ = 0;
+    std::unique_ptr<ReadBackCheck> check_;  // declared before the file it reads: outlives it
     std::unique_ptr<NewFile> temp_;
+    bool localLaidOut_ = false;  // the local copy's blocks are in temp_ already
     // One receiver per stretch of the file fetched on its own; their writes each seek first, so
     // they share the file's stream. Their progress is told as one.
     std::unique_ptr<RangeReceiver> makeReceiver(std::vector<Piece> pieces);
@@ -84,6 +89,13 @@ private:
     bool laidOut_ = false;
     bool sealed_ = false;
 };
+
+// Makes the temporary file of `file`'s rebuild, `size` bytes long and its room on the drive
+// claimed, with its check reading it back already (the CRC-32 with `takesCrc`, the SHA-256 with
+// `takesSha`). Throws PatchException: the path refused, a folder in the file's place, a full
+// drive, a file that cannot be made.
+RebuildTarget createRebuildTarget(const RemoteFile& file, std::uint32_t size, bool takesCrc,
+                                  bool takesSha);
 
 // Whether the folder above a path is there, and why not when it is not.
 struct ParentFolders {

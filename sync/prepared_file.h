@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sync/chunk_index.h"
+#include "sync/rebuild_target.h"
 #include "sync/remote_file.h"
 
 namespace veldmoor {
@@ -28,6 +29,9 @@ struct PreparedFile {
     // Set when the local copy's content was examined already (by its signed hash, or when
     // verifying): whether it is the target, so that only its time needs setting.
     std::optional<bool> knownCurrent;
+    // The temporary file with the local copy's blocks written while the copy was scanned
+    // (EarlyLayout); null when they are copied after the plan.
+    RebuildTarget laidOutEarly;
 };
 
 }  // namespace veldmoor

@@ -51,6 +51,9 @@ void initCurlOnce() {
 // How long a run waits for another update of the same folder to end before it gives up.
 constexpr std::chrono::seconds kLockWait{3};
 
+// Plans holding a temporary file laid out while the local copy was scanned, at most.
+constexpr std::size_t kMostEarlyLayouts = 2;
+
 // Where the run is. Planning: listFiles and prepareFile (rebuilds begin as plans are taken,
 // unless the caller only plans); Patching: from patchPreparedFiles on, files are put in place.
 // Stopped is final: once the caller's stop was seen, nothing moves on, every call ends in
@@ -203,10 +206,22 @@ struct RepoSync::Impl {
             held += file->indexBytesHeld();
         }
         peakIndexBytes = std::max(peakIndexBytes, held);
+        // Files laid out while scanned hold their temporary files (and the room on the drive)
+        // until their rebuilds: planning far ahead of them, only a few may, and a run that only
+        // plans writes nothing.
+        std::size_t early = 0;
+        for (const auto& file : pending) {
+            early += file->holdsEarlyLayout() ? 1 : 0;
+        }
+        for (const auto& file : taken) {
+            early += file->holdsEarlyLayout() ? 1 : 0;
+        }
         for (const auto& file : pending) {
             if (file->indexCame()) {
                 file->makePlan(signedEntryFor(file->file().repoPath), verifyContent,
-                               phase == RunPhase::Stopped);
+                               phase == RunPhase::Stopped,
+                               fetchWhilePlanning && early < kMostEarlyLayouts);
+                early += file->holdsEarlyLayout() ? 1 : 0;
             }
         }
         advanceRebuilds();

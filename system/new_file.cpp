@@ -6,6 +6,7 @@
 #include <random>
 
 #include "system/new_file_buffer.h"
+#include "system/new_file_read_behind.h"
 
 namespace veldmoor {
 namespace {
@@ -102,7 +103,7 @@ std::uint64_t NewFile::CopyIn(const ReadOnlyFile& source, std::uint64_t sourceOf
             copied += got.Value();
         }
     }
-    buffer_->Written(copied);
+    buffer_->Written(targetOffset, copied);
     return copied;
 }
 
@@ -117,6 +118,7 @@ ReadOnlyFile::~ReadOnlyFile() {
 }
 
 Status NewFile::Close(CloseSync sync) {
+    readBehind_.reset();
     if (handle_ == kClosedFile) {
         if (!forced_ && sync == CloseSync::Now && failure_.Ok()) {
             ForceTogether({this});

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -34,6 +35,9 @@ public:
     // Null when the file cannot be opened for reading.
     static std::unique_ptr<ReadOnlyFile> Open(const std::string& path);
     ~ReadOnlyFile();
+    // Its bytes will not be read again, as the file is about to be replaced: the system lets
+    // its cached pages go now, on the side, rather than when it is replaced.
+    void DropCachedPages();
     ReadOnlyFile(const ReadOnlyFile&) = delete;
     ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
@@ -86,6 +90,27 @@ public:
     // `consume`.
     Status ReadBack(const std::function<void(const char*, std::size_t)>& consume);
 
+    // Hands on the bytes read back at `offset`.
+    using ReadBackConsumer = std::function<void(std::uint64_t offset, const char*, std::size_t)>;
+    // How a file is read back while it is written: from its start on, each stretch once all
+    // before it was written (as a hash needs it), or each stretch as it is written (as a CRC-32
+    // of its parts, put together after, does).
+    enum class ReadOrder { InOrder, AnyOrder };
+
+    // Starts reading the file back while it is still being written, on a thread of its own:
+    // what was written (Stream, CopyIn) is read, so that the check of a large file ends soon
+    // after its last write rather than begins then. `consume` is called on that thread until
+    // FinishReadBack, then on the caller's. A file smaller than kReadBehindMinimum (as Reserve
+    // made it) is read only by FinishReadBack, in order.
+    void ReadBackWhileWriting(ReadBackConsumer consume, ReadOrder order);
+
+    // Writes out what the stream holds and reads the rest: `consume` has then seen each byte
+    // of the file as it is on the drive once, the stretches never written included (the
+    // stretches read last in order). A stretch written again after it was read makes the
+    // reading start over, after `restart`. Close, MoveOver or the object's end before this stop
+    // the reading, unfinished.
+    Status FinishReadBack(const std::function<void()>& restart);
+
     // Sets the file's last-write time (seconds since 1970, UTC).
     Status SetLastWriteTime(std::int64_t secondsSince1970);
 
@@ -124,6 +149,11 @@ public:
 
 private:
     class Buffer;
+    class ReadBehind;
+    // A file this large is read back behind its writes.
+    static constexpr std::uint64_t kReadBehindMinimum = 8U << 20U;
+    // Bytes [offset, offset + length) were written.
+    void WroteAt(std::uint64_t offset, std::uint64_t length);
     // A name for CreateBeside to try: target's name, ".tmp-" and kBesideLetters random letters.
     static std::string BesideName(const std::string& target);
     static constexpr std::size_t kBesideLetters = 8;
@@ -139,6 +169,11 @@ private:
     Status failure_;
     std::unique_ptr<Buffer> buffer_;
     std::unique_ptr<std::ostream> stream_;
+    bool large_ = false;  // Reserve made it kReadBehindMinimum bytes or more
+    // What was written before ReadBackWhileWriting, for a large file: start -> end.
+    std::map<std::uint64_t, std::uint64_t> writtenBefore_;
+    ReadBackConsumer readBehindConsumer_;
+    std::unique_ptr<ReadBehind> readBehind_;  // stopped before the handle is closed
 };
 
 }  // namespace veldmoor

@@ -79,7 +79,7 @@ public:
                 file_.Note(written, "cannot write");
             }
         }
-        Written(pending);
+        Written(position_, pending);
         position_ += pending;
         setp(bytes_.get(), bytes_.get() + capacity_);
         return !failed_;
@@ -114,7 +114,7 @@ protected:
             file_.Note(written, "cannot write");
             return 0;
         }
-        Written(static_cast<std::uint64_t>(size));
+        Written(position_, static_cast<std::uint64_t>(size));
         position_ += static_cast<std::uint64_t>(size);
         return size;
     }
@@ -146,9 +146,10 @@ protected:
     }
 
 public:
-    // Bytes written to the file past the buffer (NewFile::CopyIn): they count toward the next
-    // StartWritingOut like the buffer's own.
-    void Written(std::uint64_t bytes) {
+    // Bytes [offset, offset + bytes) were written, through the buffer or past it (NewFile::CopyIn):
+    // they count toward the next StartWritingOut alike, and may be read back.
+    void Written(std::uint64_t offset, std::uint64_t bytes) {
+        file_.WroteAt(offset, bytes);
         unstarted_ += bytes;
         if (unstarted_ >= kWriteOutStep) {
             StartWritingOut(handle_);

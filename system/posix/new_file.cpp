@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "system/new_file_buffer.h"
+#include "system/new_file_read_behind.h"
 #include "system/path.h"
 
 namespace veldmoor {
@@ -204,6 +205,19 @@ std::intptr_t OpenForReading(const std::string& path) {
     return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
 }
 
+void ReadOnlyFile::DropCachedPages() {
+    // On a thread of its own with a descriptor of its own: dropping the pages of a large file
+    // takes a while, and the file may be closed meanwhile. Left to the rename that replaces the
+    // file, the same work would hold up the move.
+    const int copy = ::fcntl(static_cast<int>(handle_), F_DUPFD_CLOEXEC, 0);
+    if (copy >= 0) {
+        std::thread([copy] {
+            ::posix_fadvise(copy, 0, 0, POSIX_FADV_DONTNEED);
+            ::close(copy);
+        }).detach();
+    }
+}
+
 void StartWritingOut(std::intptr_t handle) {
     WriteOutStarter::Instance().Start(static_cast<int>(handle));
 }
@@ -303,6 +317,7 @@ Result<std::unique_ptr<NewFile>> NewFile::CreateBeside(const std::string& target
 }
 
 NewFile::~NewFile() {
+    readBehind_.reset();
     stream_.reset();
     buffer_.reset();
     if (handle_ >= 0) {
@@ -315,6 +330,7 @@ NewFile::~NewFile() {
 
 Status NewFile::Reserve(std::uint64_t size) {
     buffer_->ExpectSize(size);
+    large_ = size >= kReadBehindMinimum;
     const int result = ::posix_fallocate(static_cast<int>(handle_), 0, static_cast<off_t>(size));
     if (result == 0) {
         return {};

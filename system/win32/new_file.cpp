@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "system/new_file_buffer.h"
+#include "system/new_file_read_behind.h"
 #include "system/text_encoding.h"
 #include "system/win32/win32_support.h"
 
@@ -114,6 +115,10 @@ std::intptr_t OpenForReading(const std::string& path) {
     return reinterpret_cast<std::intptr_t>(handle);
 }
 
+void ReadOnlyFile::DropCachedPages() {
+    // The cache manager lets a replaced file's pages go without holding up the move.
+}
+
 void StartWritingOut(std::intptr_t /*handle*/) {
     // The cache manager writes a file's pages out behind the writer by itself.
 }
@@ -207,6 +212,7 @@ Result<std::unique_ptr<NewFile>> NewFile::CreateBeside(const std::string& target
 }
 
 NewFile::~NewFile() {
+    readBehind_.reset();
     stream_.reset();
     buffer_.reset();
     if (AsHandle(handle_) != INVALID_HANDLE_VALUE) {
@@ -219,6 +225,7 @@ NewFile::~NewFile() {
 
 Status NewFile::Reserve(std::uint64_t size) {
     buffer_->ExpectSize(size);
+    large_ = size >= kReadBehindMinimum;
     // Setting the end claims the clusters on NTFS (the file is not sparse), so a full drive
     // fails here.
     FILE_END_OF_FILE_INFO end{};

@@ -233,6 +233,58 @@ TEST_F(RepoSyncTest, FetchesOnlyChangedBlocksAndShiftedContent) {
     EXPECT_LE(outcome.totalDownloadBytes, 4 * kBlock);
 }
 
+// A large local copy is written into the new file while it is scanned, once a block shows up
+// away from its own offset; the blocks found in place until then are copied in one run. Each
+// way of differing must still give the source exactly, and a copy found current is not
+// rewritten at all.
+struct LargeCopy {
+    const char* name;
+    std::string (*change)(const std::string& old);
+    bool replaced;  // the installed file is a new one
+};
+
+class LargeCopyTest : public RepoSyncTest, public ::testing::WithParamInterface<LargeCopy> {};
+
+TEST_P(LargeCopyTest, GivesTheSourceExactly) {
+    const std::string old = randomBytes((9u << 20) + 300, 61);
+    const std::string target = GetParam().change(old);
+    writeFile(install_ / "big.bin", old);
+    test::publish(repo_.path(), {{"big.bin", target, 77}}, kBlock);
+    struct stat before {};
+    ASSERT_EQ(::stat((install_ / "big.bin").c_str(), &before), 0);
+
+    run();
+    expectInstalled({{"big.bin", target, 77}});
+    struct stat after {};
+    ASSERT_EQ(::stat((install_ / "big.bin").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino != before.st_ino, GetParam().replaced);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, LargeCopyTest,
+    ::testing::Values(
+        LargeCopy{"Current", [](const std::string& old) { return old; }, false},
+        LargeCopy{"BlockChangedAfterAFewInPlace",
+                  [](const std::string& old) {
+                      std::string changed = old;
+                      changed[3 * kBlock + 5] ^= 0x21;
+                      changed[(6u << 20) + 7] ^= 0x42;
+                      return changed;
+                  },
+                  true},
+        LargeCopy{"InsertionAtTheStart", [](const std::string& old) { return "inserted" + old; },
+                  true},
+        LargeCopy{"HalvesSwapped",  // everything local, nothing in place
+                  [](const std::string& old) {
+                      const std::size_t half = old.size() / 2 / kBlock * kBlock;
+                      return old.substr(half) + old.substr(0, half);
+                  },
+                  true},
+        LargeCopy{"OnlyTheTailDiffers",  // every block in place: laid out after the plan
+                  [](const std::string& old) { return old.substr(0, old.size() - 100) + "tail"; },
+                  true}),
+    [](const ::testing::TestParamInfo<LargeCopy>& info) { return std::string(info.param.name); });
+
 TEST_F(RepoSyncTest, SplitsRangesIntoRequestsOfThirtyFive) {
     for (const int ranges : {35, 36, 70}) {
         // Every other block changed: one range per changed block.
